@@ -1,0 +1,42 @@
+# The FFmpeg libraries are loaded at run time through the binding, never linked:
+# the code gets their headers only, and the build mirrors the installed
+# libraries into LibAV/ under their versioned and plain names.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(FFMPEG REQUIRED libavcodec libavformat libavfilter libavutil libswscale libswresample)
+pkg_get_variable(FFMPEG_LIBDIR libavutil libdir)
+
+add_library(ffmpeg_headers INTERFACE)
+target_include_directories(ffmpeg_headers SYSTEM INTERFACE ${FFMPEG_INCLUDE_DIRS})
+target_compile_definitions(ffmpeg_headers INTERFACE __STDC_CONSTANT_MACROS)
+
+function(velox_library_major lib macro out)
+  foreach(header version_major.h version.h)
+    find_file(path NAMES ${lib}/${header} PATHS ${FFMPEG_INCLUDE_DIRS} NO_CACHE)
+    if(path)
+      file(STRINGS ${path} line REGEX "#define[ \t]+${macro}[ \t]+[0-9]+")
+      if(line)
+        string(REGEX MATCH "[0-9]+[ \t]*$" major "${line}")
+        string(STRIP "${major}" major)
+        set(${out} ${major} PARENT_SCOPE)
+        return()
+      endif()
+    endif()
+    unset(path)
+  endforeach()
+  message(FATAL_ERROR "Cannot read ${macro} from the ${lib} headers")
+endfunction()
+
+file(MAKE_DIRECTORY ${VELOX_LIBAV_DIR})
+foreach(pair avcodec:LIBAVCODEC avfilter:LIBAVFILTER avformat:LIBAVFORMAT avutil:LIBAVUTIL
+             swscale:LIBSWSCALE swresample:LIBSWRESAMPLE)
+  string(REPLACE ":" ";" pair "${pair}")
+  list(GET pair 0 name)
+  list(GET pair 1 prefix)
+  velox_library_major(lib${name} ${prefix}_VERSION_MAJOR major)
+  set(real ${FFMPEG_LIBDIR}/lib${name}.so.${major})
+  if(NOT EXISTS ${real})
+    message(FATAL_ERROR "${real} is missing: the run-time library does not match its headers")
+  endif()
+  file(CREATE_LINK ${real} ${VELOX_LIBAV_DIR}/lib${name}.so.${major} SYMBOLIC)
+  file(CREATE_LINK ${real} ${VELOX_LIBAV_DIR}/lib${name}.so SYMBOLIC)
+endforeach()

@@ -1,0 +1,277 @@
+// Engine life cycle: creation, job preparation, option reset and release.
+#include "FFmpeg.h"
+
+#include "LibraryLog.h"
+
+#include <algorithm>
+#include <filesystem>
+
+using namespace avlib;
+
+TCustomFFmpeg::TCustomFFmpeg() { ResetOptions(); }
+
+TCustomFFmpeg::~TCustomFFmpeg()
+{
+    StopAndWait();
+    ReleaseJob();
+}
+
+void TCustomFFmpeg::StopAndWait()
+{
+    RequestStop();
+    // The worker resumed by the stop request runs to its end, and a pending terminate
+    // notification is delivered, before anything they use is freed.
+    if (WorkerThread)
+        WorkerThread->WaitFor();
+    if (TerminateThread)
+        TerminateThread->WaitFor();
+}
+
+void TCustomFFmpeg::InitializeJob()
+{
+    if (!AllLoaded())
+        return;
+    ReapThreads();
+    ReleaseJob();
+    ResetOptions();
+    Running = 0;
+    StopRequested = 0;
+    Finished = 0;
+    Terminated = 0;
+    TotalDuration = -1;
+    CreateDefaultContexts();
+}
+
+void TCustomFFmpeg::ReapThreads()
+{
+    // Threads of an earlier job have delivered its end; wait for them to return before a new job.
+    if (WorkerThread) {
+        WorkerThread->WaitFor();
+        WorkerThread.reset();
+    }
+    if (TerminateThread) {
+        TerminateThread->WaitFor();
+        TerminateThread.reset();
+    }
+}
+
+void TCustomFFmpeg::CreateDefaultContexts()
+{
+    static constexpr AVMediaType kinds[] = {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_DATA,
+                                            AVMEDIA_TYPE_SUBTITLE, AVMEDIA_TYPE_ATTACHMENT};
+    for (size_t i = 0; i < CodecDefaults.size(); ++i) {
+        CodecDefaults[i].reset(avcodec.avcodec_alloc_context3(nullptr));
+        if (!CodecDefaults[i])
+            throw FFMpegException("av_malloc fail");
+        CodecDefaults[i]->codec_type = kinds[i];
+    }
+    FormatDefaults.reset(avformat.avformat_alloc_context());
+    if (!FormatDefaults)
+        throw FFMpegException("av_malloc fail");
+    ScalerDefaults.reset(swscale.sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P, SwsFlags,
+                                                nullptr, nullptr, nullptr));
+    if (!ScalerDefaults)
+        throw FFMpegException("av_malloc fail");
+}
+
+void TCustomFFmpeg::ResetOptions()
+{
+    for (auto &file : InputFiles)
+        file.reset();
+    InputTsOffsets.fill(0);
+    for (auto &scales : InputTsScales)
+        scales.fill(0.0);
+    InputFileCount = 0;
+    for (auto &file : OutputFiles)
+        file.reset();
+    OutputFileCount = 0;
+    StreamMaps.fill(TStreamMap{});
+    StreamMapCount = 0;
+    MetaDataMaps.fill(TMetaDataMap{});
+    MetaDataMapCount = 0;
+
+    InputFormat = nullptr;
+    OutputFormat = nullptr;
+    FrameWidth = 0;
+    FrameHeight = 0;
+    FrameAspectRatio = 0.0f;
+    FramePixFmt = -1;
+    AudioSampleFmt = -1;
+    PadTop = PadBottom = PadLeft = PadRight = 0;
+    PadColor = {16, 128, 128};
+    CropTop = CropBottom = CropLeft = CropRight = 0;
+    MaxFrames.fill(INT32_MAX);
+    FrameRate = AVRational{0, 0};
+    VideoQScale = 0.0f;
+    IntraMatrix.reset();
+    InterMatrix.reset();
+    VideoRcOverride.reset();
+    VideoDisable = 0;
+    VideoDiscard = 0;
+    VideoCodecName.reset();
+    VideoCodecTag = 0;
+    SameQuality = 0;
+    Deinterlace = 0;
+    TopFieldFirst = -1;
+    MeThreshold = 0;
+    IntraDcPrecision = 8;
+    LoopInput = 0;
+    LoopOutput = -1;
+    QpHist = 0;
+    VideoFilters.clear();
+    UseVideoFilters = 0;
+    IntraOnly = 0;
+    AudioSampleRate = 44100;
+    AudioQScale = -99999.0f;
+    AudioDisable = 0;
+    AudioChannels = 2;
+    AudioCodecName.reset();
+    AudioCodecTag = 0;
+    AudioLanguage.clear();
+    SubtitleDisable = 0;
+    SubtitleCodecName.reset();
+    SubtitleLanguage.clear();
+    MuxPreload = 0.5f;
+    MuxMaxDelay = 0.7f;
+    RecordingTime = INT64_MAX;
+    StartTime = 0;
+    RecTimestamp = 0;
+    InputTsOffset = 0;
+    Title.clear();
+    Author.clear();
+    Copyright.clear();
+    Comment.clear();
+    Genre.clear();
+    Album.clear();
+    Year = 0;
+    Track = 0;
+    HexDump = 0;
+    PktDump = 0;
+    DoPsnr = 0;
+    DoPass = 0;
+    PassLogFilePrefix.clear();
+    AudioStreamCopy = VideoStreamCopy = SubtitleStreamCopy = 0;
+    VideoSyncMethod = -1;
+    AudioSyncMethod = 0;
+    AudioDriftThreshold = 0.1f;
+    CopyTs = 0;
+    Shortest = 0;
+    VideoGlobalHeader = 0;
+    VstatsFileName.reset();
+    if (VstatsFile) {
+        std::fclose(VstatsFile);
+        VstatsFile = nullptr;
+    }
+    ProgramId = 0;
+    RateEmu = 0;
+    VideoChannel = 0;
+    VideoStandard.reset();
+    AudioVolume = 256;
+    ExitOnError = 0;
+    UsingVhook = 0;
+    Verbose = 1;
+    ThreadCount = 1;
+
+    VideoSize = AudioSize = ExtraSize = 0;
+    FramesDup = FramesDrop = 0;
+    InputSync = 0;
+    LimitFileSize = 0;
+    UsingPgmYuv = 0;
+    DtsDeltaThreshold = 10.0f;
+    SwsFlags = SWS_BICUBIC;
+    VideoBitstreamFilters.clear();
+    AudioBitstreamFilters.clear();
+    SubtitleBitstreamFilters.clear();
+    for (auto &file : BitstreamFilters)
+        for (auto &chain : file)
+            chain.clear();
+    BitBufferSize = 262144;
+
+    HookAction = haContinue;
+    HookRanges.clear();
+    HookRangeIndex = 0;
+    HookRangeCount = 0;
+
+    GenericOptionNames.clear();
+    for (auto &context : CodecDefaults)
+        context.reset();
+    FormatDefaults.reset();
+    ScalerDefaults.reset();
+
+    ErrorOccurred = 0;
+    ErrorMessage.clear();
+    TotalDuration = -1;
+    LastErrorText.clear();
+    SetWorker(nullptr);
+}
+
+void TCustomFFmpeg::SetVerbose(int level)
+{
+    Verbose = level;
+    if (!UnitLoaded(Unit::AVUtil))
+        return;
+    const int libraryLevel = LibraryLogLevel(level);
+    avutil.av_log_set_level(libraryLevel);
+    SetLogThreshold(libraryLevel);
+}
+
+void TCustomFFmpeg::SetHookRanges(const std::vector<THookRange> &ranges)
+{
+    HookRanges = ranges;
+    HookRangeIndex = 0;
+    HookRangeCount = static_cast<int32_t>(HookRanges.size());
+    std::sort(HookRanges.begin(), HookRanges.end(),
+              [](const THookRange &a, const THookRange &b) { return a.End < b.End; });
+}
+
+void TCustomFFmpeg::ReleaseJob()
+{
+    if (!AllLoaded())
+        return;
+    for (auto &context : CodecDefaults)
+        context.reset();
+    FormatDefaults.reset();
+    ScalerDefaults.reset();
+    ReleaseOutputFiles();
+    for (int i = 0; i < InputFileCount; ++i)
+        InputFiles[i].reset();
+    InputFileCount = 0;
+
+    IntraMatrix.reset();
+    InterMatrix.reset();
+    VideoRcOverride.reset();
+    VideoCodecName.reset();
+    AudioCodecName.reset();
+    SubtitleCodecName.reset();
+    VideoStandard.reset();
+    VstatsFileName.reset();
+    GenericOptionNames.clear();
+    if (VstatsFile) {
+        std::fclose(VstatsFile);
+        VstatsFile = nullptr;
+    }
+    AudioLanguage.clear();
+    SubtitleLanguage.clear();
+}
+
+void TCustomFFmpeg::ReleaseOutputFiles()
+{
+    for (int i = 0; i < OutputFileCount; ++i) {
+        if (!OutputFiles[i])
+            continue;
+        const std::string fileName = OutputFiles[i]->url ? OutputFiles[i]->url : "";
+        OutputFiles[i].reset(); // closes the file first
+        // An output that never received a byte is no output: leave nothing behind.
+        std::error_code ec;
+        if (!fileName.empty() && std::filesystem::is_regular_file(fileName, ec) &&
+            std::filesystem::file_size(fileName, ec) == 0 && !ec)
+            std::filesystem::remove(fileName, ec);
+    }
+    OutputFileCount = 0;
+}
+
+void TCustomFFmpeg::Log(int level, const std::string &message)
+{
+    if (LogCallback)
+        LogCallback(this, level, message);
+}

@@ -1,0 +1,213 @@
+// The transcoding engine: one object per conversion job, holding all of the job's state.
+// Set-up runs on the owner's thread; the run goes on the calling thread or on a worker.
+#pragma once
+
+#include "AVDeleters.h"
+#include "FFMpegException.h"
+#include "FFmpegThread.h"
+#include "FFmpegTypes.h"
+#include "OpenCodecList.h"
+#include "PauseGate.h"
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Bitstream filters named for one output stream, applied in order.
+using TBitstreamFilterChain = std::vector<const AVBitStreamFilter *>;
+
+class TCustomFFmpeg {
+public:
+    TCustomFFmpeg(); // Create
+    virtual ~TCustomFFmpeg(); // Destroy: stops the run and waits for its threads first
+    TCustomFFmpeg(const TCustomFFmpeg &) = delete;
+    TCustomFFmpeg &operator=(const TCustomFFmpeg &) = delete;
+
+    // Prepares a new job; does nothing while the media libraries are not loaded.
+    void InitializeJob();
+    // Every job field back to its reset value. Callbacks, ProgressInterval and the run flags stay.
+    void ResetOptions();
+    void SetVerbose(int level);
+
+    // Starts the job once per InitializeJob. Not threaded: runs it here and returns nullptr.
+    // Threaded: returns the worker, created suspended (the caller resumes it), owned by the engine.
+    TFFmpegThread *Start(bool threaded, TThreadPriority priority);
+    // Runs the job to its end on the calling thread; always ends with DoTerminate.
+    void Execute();
+    void RequestStop();
+    // Stops a running job, or delivers the terminate notification of one that never started.
+    void CancelJob();
+    // Holds a worker's run at its next safe point; ResumeRun or a stop request releases it.
+    void Pause();
+    void ResumeRun();
+    void DoTerminate();
+    // Frees everything the job holds; does nothing while the media libraries are not loaded.
+    void ReleaseJob();
+    void SetHookRanges(const std::vector<THookRange> &ranges);
+
+    // The run's safe point: waits here while paused.
+    void WaitWhilePaused() { PauseGate.Pass(StopRequested); }
+    bool Paused() const { return PauseGate.IsClosed(); }
+    // The worker running the job, while it runs.
+    TFFmpegThread *Worker() const;
+
+    void Log(int level, const std::string &message);
+
+    // Files and maps
+    std::array<avlib::InputFormatContextPtr, MAX_FILES> InputFiles;
+    std::array<int64_t, MAX_FILES> InputTsOffsets{};                      // microseconds
+    std::array<std::array<double, MAX_STREAMS>, MAX_FILES> InputTsScales{}; // 0 = unset (1.0)
+    int32_t InputFileCount = 0;
+    std::array<avlib::OutputFormatContextPtr, MAX_FILES> OutputFiles;
+    int32_t OutputFileCount = 0;
+    std::array<TStreamMap, MAX_STREAM_MAPS> StreamMaps{};
+    int32_t StreamMapCount = 0;
+    std::array<TMetaDataMap, MAX_META_DATA_MAPS> MetaDataMaps{};
+    int32_t MetaDataMapCount = 0;
+
+    // Pending options, read by the next input, output stream or output file
+    const AVInputFormat *InputFormat = nullptr;
+    const AVOutputFormat *OutputFormat = nullptr;
+    int32_t FrameWidth = 0;
+    int32_t FrameHeight = 0;
+    float FrameAspectRatio = 0.0f; // 0 = unset
+    int32_t FramePixFmt = -1;      // AVPixelFormat, -1 = none
+    int32_t AudioSampleFmt = -1;   // AVSampleFormat, -1 = none
+    int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    std::array<int32_t, 3> PadColor{16, 128, 128}; // Y, U, V
+    int32_t CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
+    std::array<int32_t, 4> MaxFrames{}; // video, audio, data, subtitle
+    AVRational FrameRate{0, 0};         // 0/0 = unset
+    float VideoQScale = 0.0f;
+    std::optional<std::array<uint16_t, 64>> IntraMatrix;
+    std::optional<std::array<uint16_t, 64>> InterMatrix;
+    std::optional<std::string> VideoRcOverride;
+    int32_t VideoDisable = 0;
+    int32_t VideoDiscard = 0;
+    std::optional<std::string> VideoCodecName;
+    uint32_t VideoCodecTag = 0;
+    int32_t SameQuality = 0;
+    int32_t Deinterlace = 0;
+    int32_t TopFieldFirst = -1; // -1 = auto
+    int32_t MeThreshold = 0;
+    int32_t IntraDcPrecision = 8;
+    int32_t LoopInput = 0;
+    int32_t LoopOutput = -1; // -1 = no loop
+    int32_t QpHist = 0;
+    std::string VideoFilters;
+    uint8_t UseVideoFilters = 0;
+    int32_t IntraOnly = 0;
+    int32_t AudioSampleRate = 44100;
+    float AudioQScale = -99999.0f; // none
+    int32_t AudioDisable = 0;
+    int32_t AudioChannels = 2;
+    std::optional<std::string> AudioCodecName;
+    uint32_t AudioCodecTag = 0;
+    std::string AudioLanguage;
+    int32_t SubtitleDisable = 0;
+    std::optional<std::string> SubtitleCodecName;
+    std::string SubtitleLanguage;
+    float MuxPreload = 0.5f;  // seconds
+    float MuxMaxDelay = 0.7f; // seconds
+    int64_t RecordingTime = INT64_MAX; // microseconds, no limit
+    int64_t StartTime = 0;             // microseconds
+    int64_t RecTimestamp = 0;          // seconds since 1970
+    int64_t InputTsOffset = 0;         // microseconds
+    std::string Title, Author, Copyright, Comment, Genre, Album;
+    int32_t Year = 0;
+    int32_t Track = 0;
+    int32_t HexDump = 0;
+    int32_t PktDump = 0;
+    int32_t DoPsnr = 0;
+    int32_t DoPass = 0; // 0, 1 or 2
+    std::string PassLogFilePrefix;
+    int32_t AudioStreamCopy = 0, VideoStreamCopy = 0, SubtitleStreamCopy = 0;
+    int32_t VideoSyncMethod = -1; // -1 = auto
+    int32_t AudioSyncMethod = 0;
+    float AudioDriftThreshold = 0.1f; // seconds
+    uint8_t CopyTs = 0;
+    int32_t Shortest = 0;
+    int32_t VideoGlobalHeader = 0;
+    std::optional<std::string> VstatsFileName;
+    FILE *VstatsFile = nullptr; // opened through the runtime shim
+    int32_t ProgramId = 0;      // 0 = all programs
+    int32_t RateEmu = 0;
+    int32_t VideoChannel = 0;
+    std::optional<std::string> VideoStandard;
+    int32_t AudioVolume = 256; // 256 = unchanged
+    uint8_t ExitOnError = 0;
+    uint8_t UsingVhook = 0;
+    int32_t Verbose = 1; // -1 quiet, 0 errors, 1 information, 2 debug, 3 all
+    int32_t ThreadCount = 1;
+
+    // Run counters and working state
+    int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0; // bytes
+    int32_t FramesDup = 0, FramesDrop = 0;
+    int32_t InputSync = 0;
+    int64_t LimitFileSize = 0; // bytes, 0 = no limit
+    int32_t UsingPgmYuv = 0;
+    float DtsDeltaThreshold = 10.0f; // seconds
+    int32_t SwsFlags = SWS_BICUBIC;
+    TBitstreamFilterChain VideoBitstreamFilters, AudioBitstreamFilters, SubtitleBitstreamFilters;
+    std::array<std::array<TBitstreamFilterChain, MAX_STREAMS>, MAX_FILES> BitstreamFilters;
+    int32_t BitBufferSize = 262144;
+    int64_t TimerStart = 0; // microseconds, set by the run
+    TOpenCodecList OpenEncoders;
+    TOpenCodecList OpenDecoders;
+
+    // Hook state
+    THookAction HookAction = haContinue;
+    std::vector<THookRange> HookRanges; // sorted by End
+    int32_t HookRangeIndex = 0;
+    int32_t HookRangeCount = 0;
+
+    // Generic option state
+    std::vector<std::string> GenericOptionNames;
+    std::array<avlib::AVCodecContextPtr, 5> CodecDefaults; // video, audio, data, subtitle, attachment
+    avlib::AVFormatContextPtr FormatDefaults;
+    avlib::SwsContextPtr ScalerDefaults;
+
+    // Run control and reporting
+    std::atomic<uint8_t> Running{0};
+    std::atomic<uint8_t> StopRequested{0};
+    std::atomic<uint8_t> Finished{0};
+    std::atomic<uint8_t> Terminated{0};
+    uint8_t ErrorOccurred = 0;
+    std::string ErrorMessage;
+    int32_t TotalDuration = -1; // milliseconds, -1 = unknown
+    std::string LastErrorText;
+    TBeforeHookCallback BeforeHookCallback;
+    TCustomHookCallback CustomHookCallback;
+    TLogCallback LogCallback;
+    TProgressCallback ProgressCallback;
+    TTerminateCallback TerminateCallback;
+    int64_t ProgressInterval = 500000; // microseconds
+
+protected:
+    // The run itself: set-up, main loop and end of the job.
+    virtual void Transcode();
+    void CloseOpenEncoders() { OpenEncoders.CloseAll(); }
+    void CloseOpenDecoders() { OpenDecoders.CloseAll(); }
+    // Requests a stop and waits until no thread of this engine runs. A class that overrides
+    // Transcode calls it in its own destructor, before its part of the object goes.
+    void StopAndWait();
+
+private:
+    void ReapThreads();
+    void CreateDefaultContexts();
+    void ReleaseOutputFiles();
+    void FailStart(const std::string &message);
+    void ResumeWorkerIfSuspended();
+    void SetWorker(TFFmpegThread *worker);
+
+    TPauseGate PauseGate;
+    mutable std::mutex WorkerLock; // the worker reference is cleared on the worker's thread
+    TFFmpegThread *WorkerRef = nullptr;
+    std::unique_ptr<TFFmpegThread> WorkerThread;        // kept until joined
+    std::unique_ptr<TDoTerminateThread> TerminateThread; // kept until joined
+};

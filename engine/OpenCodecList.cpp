@@ -1,0 +1,45 @@
+#include "OpenCodecList.h"
+
+#include "LibraryLock.h"
+
+#include <algorithm>
+
+AVCodecContext *TOpenCodecList::Add(avlib::AVCodecContextPtr context)
+{
+    AVCodecContext *raw = context.get();
+    if (raw)
+        contexts_.push_front(std::move(context));
+    return raw;
+}
+
+void TOpenCodecList::Free(avlib::AVCodecContextPtr &context)
+{
+    std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+    // The statistics input belongs to whoever set it, which is the engine.
+    if (avlib::UnitLoaded(avlib::Unit::AVUtil))
+        avlib::avutil.av_freep(&context->stats_in);
+    context.reset();
+}
+
+void TOpenCodecList::Close(AVCodecContext *context)
+{
+    auto it = std::find_if(contexts_.begin(), contexts_.end(),
+                           [context](const avlib::AVCodecContextPtr &c) { return c.get() == context; });
+    if (it == contexts_.end())
+        return;
+    Free(*it);
+    contexts_.erase(it);
+}
+
+void TOpenCodecList::CloseAll()
+{
+    for (avlib::AVCodecContextPtr &context : contexts_)
+        Free(context);
+    contexts_.clear();
+}
+
+bool TOpenCodecList::Contains(const AVCodecContext *context) const
+{
+    return std::any_of(contexts_.begin(), contexts_.end(),
+                       [context](const avlib::AVCodecContextPtr &c) { return c.get() == context; });
+}

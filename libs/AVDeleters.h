@@ -1,0 +1,64 @@
+// Owners of library objects: each deleter calls the library's own release function
+// through the entry-point tables. Once the libraries are unloaded nothing can be
+// released any more, so the deleters then leave the object alone.
+#pragma once
+
+#include "AVEntryPoints.h"
+#include "AVLibLoader.h"
+
+#include <memory>
+
+namespace avlib {
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext *context) const
+    {
+        if (UnitLoaded(Unit::AVCodec))
+            avcodec.avcodec_free_context(&context);
+    }
+};
+
+// A format context that was allocated but never opened as input or output.
+struct FormatContextDeleter {
+    void operator()(AVFormatContext *context) const
+    {
+        if (UnitLoaded(Unit::AVFormat))
+            avformat.avformat_free_context(context);
+    }
+};
+
+struct InputFormatContextDeleter {
+    void operator()(AVFormatContext *context) const
+    {
+        if (UnitLoaded(Unit::AVFormat))
+            avformat.avformat_close_input(&context);
+    }
+};
+
+// Closes the output's file unless its muxer writes none of its own, then frees the context.
+struct OutputFormatContextDeleter {
+    void operator()(AVFormatContext *context) const
+    {
+        if (!UnitLoaded(Unit::AVFormat))
+            return;
+        if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE))
+            avformat.avio_closep(&context->pb);
+        avformat.avformat_free_context(context);
+    }
+};
+
+struct SwsContextDeleter {
+    void operator()(SwsContext *context) const
+    {
+        if (UnitLoaded(Unit::SwScale))
+            swscale.sws_freeContext(context);
+    }
+};
+
+using AVCodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using AVFormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+using InputFormatContextPtr = std::unique_ptr<AVFormatContext, InputFormatContextDeleter>;
+using OutputFormatContextPtr = std::unique_ptr<AVFormatContext, OutputFormatContextDeleter>;
+using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
+
+} // namespace avlib
