@@ -32,8 +32,8 @@ protected:
         e.OutputFiles[e.OutputFileCount++].reset(avformat.avformat_alloc_context());
     }
 
+    CallbackRecorder recorder; // outlives the engine, whose threads report to it
     TScriptedEngine engine;
-    CallbackRecorder recorder;
 };
 
 } // namespace
@@ -51,9 +51,9 @@ TEST_F(JobControlTest, StartWithoutFilesIsRefusedWithItsMessageAndOneNotificatio
         {false, true, "Must supply at least one input file"},
     };
     for (const Case &c : cases) {
+        CallbackRecorder r;
         TScriptedEngine e;
         e.InitializeJob();
-        CallbackRecorder r;
         r.Attach(e);
         bool ran = false;
         e.Script = [&](TScriptedEngine &) { ran = true; };
@@ -182,9 +182,9 @@ TEST_F(JobControlTest, TheWorkerRunsAtTheRequestedPriority)
     const Case cases[] = {{tpNormal, 0, false}, {tpLower, 5, false}, {tpLowest, 10, false}, {tpIdle, 0, true}};
     const int ownNice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
     for (const Case &c : cases) {
+        CallbackRecorder r;
         TScriptedEngine e;
         e.InitializeJob();
-        CallbackRecorder r;
         r.Attach(e);
         AddInputAndOutput(e);
         int nice = 0;

@@ -265,13 +265,14 @@ TEST_F(AVLibLoaderTest, TheProbeCheckNamesTheFirstMissingOfItsFourLibraries)
 
 TEST_F(AVLibLoaderTest, AnEmptyFolderUsesTheSystemSearch)
 {
-    // The plain names exist on the system's library path where the development files are installed.
-    ASSERT_TRUE(std::filesystem::exists(std::filesystem::path(LibraryDir()) / "libmyutil.so"));
+    // The media libraries are on the system's library path; the current directory plays no part.
+    TempDir elsewhere;
+    const auto before = CurrentDir();
+    std::filesystem::current_path(elsewhere.Path());
     std::string text;
-    EXPECT_TRUE(ResolveUnit(Unit::AVUtil, text, "", true)) << text;
+    const bool resolved = ResolveUnit(Unit::AVUtil, text, "", true);
+    std::filesystem::current_path(before);
+    EXPECT_TRUE(resolved) << text;
     EXPECT_TRUE(UnitLoaded(Unit::AVUtil));
-    // The shim is not on the system path.
-    EXPECT_FALSE(ResolveUnit(Unit::MyUtil, text, "", true));
-    EXPECT_EQ(text, "Load libraray libmyutil.so error: libmyutil.so: cannot open shared object file: No such file "
-                    "or directory");
+    EXPECT_EQ(avutil.avutil_version() >> 16, unsigned(LIBAVUTIL_VERSION_MAJOR));
 }
