@@ -191,6 +191,7 @@ void TCustomFFmpeg::ResetOptions()
     HookRanges.clear();
     HookRangeIndex = 0;
     HookRangeCount = 0;
+    VhookList.ReleaseHooks();
 
     GenericOptionNames.clear();
     for (auto &context : CodecDefaults)
@@ -252,6 +253,7 @@ void TCustomFFmpeg::ReleaseJob()
     }
     AudioLanguage.clear();
     SubtitleLanguage.clear();
+    VhookList.ReleaseHooks();
 }
 
 void TCustomFFmpeg::ReleaseOutputFiles()

@@ -6,6 +6,7 @@
 #include "FFMpegException.h"
 #include "FFmpegThread.h"
 #include "FFmpegTypes.h"
+#include "HookLoader.h"
 #include "OpenCodecList.h"
 #include "PauseGate.h"
 
@@ -57,6 +58,38 @@ public:
     TFFmpegThread *Worker() const;
 
     void Log(int level, const std::string &message);
+
+    // Options: one per line, "name=value"; each line goes to SetOption in order.
+    void ParseOptionLines(const std::string &text);
+    // Keyword dispatch; any other name goes to SetCodecOption. Rejections raise.
+    void SetOption(const std::string &name, const std::string &value);
+    // Sets a library option by name on the default codec, format or scaler contexts;
+    // false when no context knows the name or the value is refused.
+    bool SetCodecOption(const std::string &name, const std::string &value);
+    bool SetCodecOptionInt(const std::string &name, int32_t value);
+    // Replays the accepted generic options from defaults onto target, for those options
+    // whose flags include all of flags (AV_OPT_FLAG_*).
+    void ApplyGenericOptions(void *target, void *defaults, int flags);
+
+    // Typed setters, each with its own guard.
+    void SetAudioVolume(int32_t volume);
+    void SetAudioSyncMethod(int32_t method);
+    void SetVideoSyncMethod(int32_t method);
+    void SetMuxMaxDelay(float seconds);
+    void SetMuxPreload(float seconds);
+    void SetStartTime(int64_t microseconds);
+    void SetProgramId(int32_t id);
+    void SetYear(int32_t year);
+    void SetTrack(int32_t track);
+    void SetTitle(const std::string &text);
+    void SetAuthor(const std::string &text);
+    void SetCopyright(const std::string &text);
+    void SetComment(const std::string &text);
+    void SetGenre(const std::string &text);
+    void SetAlbum(const std::string &text);
+    void SetRecordingTime(int64_t milliseconds);
+    void SetInputFormat(const std::string &name);
+    void SetOutputFormat(const std::string &name);
 
     // Files and maps
     std::array<avlib::InputFormatContextPtr, MAX_FILES> InputFiles;
@@ -165,6 +198,7 @@ public:
     std::vector<THookRange> HookRanges; // sorted by End
     int32_t HookRangeIndex = 0;
     int32_t HookRangeCount = 0;
+    avlib::THookList VhookList;
 
     // Generic option state
     std::vector<std::string> GenericOptionNames;

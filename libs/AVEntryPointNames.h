@@ -6,7 +6,8 @@
 #define VELOX_AVCODEC_ENTRY_POINTS(X) \
     X(avcodec_version)                \
     X(avcodec_alloc_context3)         \
-    X(avcodec_free_context)
+    X(avcodec_free_context)          \
+    X(av_bsf_get_by_name)
 
 #define VELOX_AVFILTER_ENTRY_POINTS(X) \
     X(avfilter_version)
@@ -16,7 +17,9 @@
     X(avformat_alloc_context)          \
     X(avformat_free_context)           \
     X(avformat_close_input)            \
-    X(avio_closep)
+    X(avio_closep)                     \
+    X(av_find_input_format)            \
+    X(av_guess_format)
 
 #define VELOX_AVUTIL_ENTRY_POINTS(X) \
     X(avutil_version)                \
@@ -24,7 +27,23 @@
     X(av_log_set_level)              \
     X(av_free)                       \
     X(av_freep)                      \
-    X(av_strdup)
+    X(av_strdup)                     \
+    X(av_log)                        \
+    X(av_log_set_callback)           \
+    X(av_log_default_callback)       \
+    X(av_opt_find)                   \
+    X(av_opt_set)                    \
+    X(av_opt_get)                    \
+    X(av_opt_get_int)                \
+    X(av_parse_time)                 \
+    X(av_parse_video_size)           \
+    X(av_parse_video_rate)           \
+    X(av_get_pix_fmt)                \
+    X(av_get_pix_fmt_string)         \
+    X(av_pix_fmt_desc_get)           \
+    X(av_get_sample_fmt)             \
+    X(av_get_sample_fmt_string)      \
+    X(av_get_sample_fmt_name)
 
 #define VELOX_SWSCALE_ENTRY_POINTS(X) \
     X(swscale_version)                \

@@ -1,0 +1,76 @@
+// Library options by name: collected on the default contexts, replayed onto new contexts.
+#include "FFmpeg.h"
+
+#include "AVEntryPoints.h"
+#include "OptionValues.h"
+
+using namespace avlib;
+
+namespace {
+
+// Sets name on context when the context knows it; the option, or nullptr when it is unknown
+// there or refuses the value.
+const AVOption *SetOn(void *context, const std::string &name, const std::string &value, int typeFlags = 0)
+{
+    if (!context)
+        return nullptr;
+    const AVOption *option = avutil.av_opt_find(context, name.c_str(), nullptr, typeFlags, 0);
+    if (!option)
+        return nullptr;
+    return avutil.av_opt_set(context, name.c_str(), value.c_str(), 0) >= 0 ? option : nullptr;
+}
+
+} // namespace
+
+bool TCustomFFmpeg::SetCodecOption(const std::string &name, const std::string &value)
+{
+    if (Trim(name).empty() || Trim(value).empty())
+        return false;
+    AVCodecContext *video = CodecDefaults[mkVideo].get();
+    if (!video)
+        return false; // no job prepared
+
+    // Each media type whose options carry the name takes the value; the last one decides.
+    static constexpr int kTypeFlags[] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM, 0,
+                                         AV_OPT_FLAG_SUBTITLE_PARAM, 0};
+    const AVOption *accepted = nullptr;
+    for (size_t kind = 0; kind < CodecDefaults.size(); ++kind) {
+        if (avutil.av_opt_find(video, name.c_str(), nullptr, kTypeFlags[kind], 0))
+            accepted = SetOn(CodecDefaults[kind].get(), name, value);
+    }
+    if (!accepted)
+        accepted = SetOn(FormatDefaults.get(), name, value);
+    if (!accepted)
+        accepted = SetOn(ScalerDefaults.get(), name, value);
+    if (!accepted && (name[0] == 'a' || name[0] == 'v' || name[0] == 's')) {
+        const TMediaKind kind = name[0] == 'a' ? mkAudio : name[0] == 'v' ? mkVideo : mkSubtitle;
+        accepted = SetOn(CodecDefaults[kind].get(), name.substr(1), value);
+    }
+    if (!accepted)
+        return false;
+
+    GenericOptionNames.emplace_back(accepted->name);
+    if (video->debug != 0 || (FormatDefaults && FormatDefaults->debug != 0))
+        SetVerbose(2);
+    return true;
+}
+
+bool TCustomFFmpeg::SetCodecOptionInt(const std::string &name, int32_t value)
+{
+    return SetCodecOption(name, std::to_string(value));
+}
+
+void TCustomFFmpeg::ApplyGenericOptions(void *target, void *defaults, int flags)
+{
+    if (!target || !defaults)
+        return;
+    for (const std::string &name : GenericOptionNames) {
+        const AVOption *option = avutil.av_opt_find(defaults, name.c_str(), nullptr, 0, 0);
+        if (!option || (option->flags & flags) != flags)
+            continue;
+        uint8_t *text = nullptr;
+        if (avutil.av_opt_get(defaults, name.c_str(), 0, &text) >= 0 && text)
+            avutil.av_opt_set(target, name.c_str(), reinterpret_cast<const char *>(text), 0);
+        avutil.av_free(text);
+    }
+}

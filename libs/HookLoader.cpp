@@ -1,0 +1,161 @@
+#include "HookLoader.h"
+
+#include "AVEntryPoints.h"
+#include "AVLibLoader.h"
+#include "CurrentDirectoryScope.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <deque>
+#include <dlfcn.h>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+
+namespace avlib {
+
+namespace {
+
+// Process-wide cache of plug-in libraries, keyed by file name without regard to letter case.
+// The libraries are never unloaded: running jobs and later jobs keep using their code.
+struct HookLibraryCache {
+    std::mutex mutex;
+    std::map<std::string, void *> handles;
+    std::deque<std::unique_ptr<char[]>> commandLines; // the words handed to plug-ins
+};
+
+HookLibraryCache &Cache()
+{
+    static HookLibraryCache cache;
+    return cache;
+}
+
+std::string CacheKey(const std::string &fileName)
+{
+    std::string key = fileName;
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+    return key;
+}
+
+void LogHookError(const char *format, const char *text)
+{
+    if (UnitLoaded(Unit::AVUtil))
+        avutil.av_log(nullptr, AV_LOG_ERROR, format, text);
+}
+
+// Loads the plug-in file with its folder as the current directory, or takes it from the cache.
+void *LoadHookLibrary(const std::string &fileName)
+{
+    HookLibraryCache &cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    const std::string key = CacheKey(fileName);
+    if (auto it = cache.handles.find(key); it != cache.handles.end())
+        return it->second;
+
+    const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
+    void *handle = nullptr;
+    {
+        std::optional<CurrentDirectoryScope> scope;
+        if (!folder.empty())
+            scope.emplace(folder);
+        handle = dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+    if (!handle) {
+        const char *message = dlerror();
+        LogHookError("%s\n", message ? message : "unknown error");
+        return nullptr;
+    }
+    cache.handles.emplace(key, handle);
+    return handle;
+}
+
+} // namespace
+
+std::vector<char *> SplitHookCommandLine(const std::string &commandLine)
+{
+    HookLibraryCache &cache = Cache();
+    char *copy;
+    {
+        std::lock_guard<std::mutex> lock(cache.mutex);
+        cache.commandLines.push_back(std::make_unique<char[]>(commandLine.size() + 1));
+        copy = cache.commandLines.back().get();
+    }
+    std::memcpy(copy, commandLine.c_str(), commandLine.size() + 1);
+
+    const char separator = commandLine.find('|') != std::string::npos ? '|' : ' ';
+    std::vector<char *> words;
+    char *p = copy;
+    while (static_cast<int>(words.size()) < kMaxHookWords) {
+        while (*p == separator)
+            ++p;
+        if (!*p)
+            break;
+        words.push_back(p);
+        while (*p && *p != separator)
+            ++p;
+        if (*p)
+            *p++ = '\0';
+    }
+    return words;
+}
+
+int THookList::AddHook(int argc, char *argv[])
+{
+    if (argc <= 0)
+        return -2;
+    void *library = LoadHookLibrary(argv[0]);
+    if (!library)
+        return -1;
+
+    THookEntry entry;
+    entry.Configure = reinterpret_cast<THookConfigure>(dlsym(library, "Configure"));
+    entry.Process = reinterpret_cast<THookProcess>(dlsym(library, "Process"));
+    entry.Release = reinterpret_cast<THookRelease>(dlsym(library, "Release"));
+    if (!entry.Process) {
+        LogHookError("Failed to find Process entrypoint in %s\n", argv[0]);
+        return -2;
+    }
+    if (!entry.Configure && argc > 1) {
+        LogHookError("Failed to find Configure entrypoint in %s\n", argv[0]);
+        return -2;
+    }
+    if (entry.Configure && entry.Configure(&entry.Ctx, argc, argv) != 0) {
+        LogHookError("Failed to Configure %s\n", argv[0]);
+        return -22;
+    }
+    try {
+        entries_.push_back(entry);
+    } catch (const std::bad_alloc &) {
+        if (entry.Release)
+            entry.Release(entry.Ctx);
+        return -12;
+    }
+    return 0;
+}
+
+void THookList::RunHooks(THookPicture *picture, int pixFmt, int width, int height, int64_t pts) const
+{
+    for (const THookEntry &entry : entries_)
+        entry.Process(entry.Ctx, picture, pixFmt, width, height, pts);
+}
+
+void THookList::ReleaseHooks()
+{
+    for (const THookEntry &entry : entries_)
+        if (entry.Release)
+            entry.Release(entry.Ctx);
+    entries_.clear();
+}
+
+size_t LoadedHookLibraryCount()
+{
+    HookLibraryCache &cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    return cache.handles.size();
+}
+
+} // namespace avlib
