@@ -29,7 +29,8 @@ void TCustomFFmpeg::StopAndWait()
 
 void TCustomFFmpeg::InitializeJob()
 {
-    if (!AllLoaded())
+    // A running job keeps its state until it ends; a new job waits for that.
+    if (!AllLoaded() || Running)
         return;
     ReapThreads();
     ReleaseJob();
@@ -82,9 +83,9 @@ void TCustomFFmpeg::ResetOptions()
     for (auto &scales : InputTsScales)
         scales.fill(0.0);
     InputFileCount = 0;
+    ReleaseOutputFiles(); // normally done by ReleaseJob already
     for (auto &file : OutputFiles)
         file.reset();
-    OutputFileCount = 0;
     StreamMaps.fill(TStreamMap{});
     StreamMapCount = 0;
     MetaDataMaps.fill(TMetaDataMap{});
@@ -158,10 +159,7 @@ void TCustomFFmpeg::ResetOptions()
     Shortest = 0;
     VideoGlobalHeader = 0;
     VstatsFileName.reset();
-    if (VstatsFile) {
-        std::fclose(VstatsFile);
-        VstatsFile = nullptr;
-    }
+    CloseVstatsFile();
     ProgramId = 0;
     RateEmu = 0;
     VideoChannel = 0;
@@ -209,11 +207,22 @@ void TCustomFFmpeg::ResetOptions()
 void TCustomFFmpeg::SetVerbose(int level)
 {
     Verbose = level;
-    if (!UnitLoaded(Unit::AVUtil))
-        return;
     const int libraryLevel = LibraryLogLevel(level);
-    avutil.av_log_set_level(libraryLevel);
     SetLogThreshold(libraryLevel);
+    if (UnitLoaded(Unit::AVUtil))
+        avutil.av_log_set_level(libraryLevel);
+}
+
+void TCustomFFmpeg::CloseVstatsFile()
+{
+    if (!VstatsFile)
+        return;
+    // Opened through the runtime shim, closed through it while it is there.
+    if (UnitLoaded(Unit::MyUtil))
+        myutil.my_fclose(VstatsFile);
+    else
+        std::fclose(VstatsFile);
+    VstatsFile = nullptr;
 }
 
 void TCustomFFmpeg::SetHookRanges(const std::vector<THookRange> &ranges)
@@ -247,10 +256,7 @@ void TCustomFFmpeg::ReleaseJob()
     VideoStandard.reset();
     VstatsFileName.reset();
     GenericOptionNames.clear();
-    if (VstatsFile) {
-        std::fclose(VstatsFile);
-        VstatsFile = nullptr;
-    }
+    CloseVstatsFile();
     AudioLanguage.clear();
     SubtitleLanguage.clear();
     VhookList.ReleaseHooks();

@@ -25,11 +25,16 @@ using TBitstreamFilterChain = std::vector<const AVBitStreamFilter *>;
 class TCustomFFmpeg {
 public:
     TCustomFFmpeg(); // Create
-    virtual ~TCustomFFmpeg(); // Destroy: stops the run and waits for its threads first
+    // Destroy: stops the run and waits for its threads first. A derived engine calls
+    // StopAndWait in its own destructor, before its own members go.
+    virtual ~TCustomFFmpeg();
     TCustomFFmpeg(const TCustomFFmpeg &) = delete;
     TCustomFFmpeg &operator=(const TCustomFFmpeg &) = delete;
 
-    // Prepares a new job; does nothing while the media libraries are not loaded.
+    // Requests a stop and waits until no thread of this engine runs any more.
+    void StopAndWait();
+
+    // Prepares a new job; does nothing while the media libraries are not loaded or a job runs.
     void InitializeJob();
     // Every job field back to its reset value. Callbacks, ProgressInterval and the run flags stay.
     void ResetOptions();
@@ -54,6 +59,8 @@ public:
     // The run's safe point: waits here while paused.
     void WaitWhilePaused() { PauseGate.Pass(StopRequested); }
     bool Paused() const { return PauseGate.IsClosed(); }
+    // The run is waiting at its safe point.
+    bool HeldAtSafePoint() const { return PauseGate.Waiters() > 0; }
     // The worker running the job, while it runs.
     TFFmpegThread *Worker() const;
 
@@ -227,15 +234,14 @@ protected:
     virtual void Transcode();
     void CloseOpenEncoders() { OpenEncoders.CloseAll(); }
     void CloseOpenDecoders() { OpenDecoders.CloseAll(); }
-    // Requests a stop and waits until no thread of this engine runs. A class that overrides
-    // Transcode calls it in its own destructor, before its part of the object goes.
-    void StopAndWait();
 
 private:
     void ReapThreads();
+    void CloseVstatsFile();
     void CreateDefaultContexts();
     void ReleaseOutputFiles();
     void FailStart(const std::string &message);
+    void RecordFailure(const std::string &message);
     void ResumeWorkerIfSuspended();
     void SetWorker(TFFmpegThread *worker);
 

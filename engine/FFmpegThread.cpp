@@ -38,47 +38,60 @@ bool TSuspendedThread::Resume()
     std::lock_guard<std::mutex> lock(mutex_);
     if (started_)
         return false;
-    // The thread keeps its own copy of the body, so the body may free this object.
-    thread_ = std::thread([priority = priority_, body = body_] {
+    // The thread keeps its own copy of the body, so the body may free this object. It starts
+    // once Resume has published its id, so the body sees the id too.
+    thread_ = std::thread([this, priority = priority_, body = body_] {
+        { std::lock_guard<std::mutex> published(mutex_); }
         ApplyThreadPriority(priority);
         body();
     });
+    id_ = thread_.get_id();
     started_ = true;
     return true;
 }
 
-std::thread::id TSuspendedThread::ThreadID() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return thread_.get_id();
-}
-
 void TSuspendedThread::WaitFor()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!thread_.joinable())
-        return;
-    if (thread_.get_id() == std::this_thread::get_id()) {
-        // The body is ending its own thread's owner (a terminate handler that frees its task):
-        // nothing of this object is touched once the body returns, so let it finish alone.
-        thread_.detach();
-        return;
+    {
+        // Resume sets the id under this lock, so a body that got here sees its own id.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (id_.load() == std::this_thread::get_id()) {
+            // The body is ending its own thread's owner (a terminate handler that frees its task):
+            // nothing of this object is touched once the body returns, so let it finish alone.
+            if (thread_.joinable())
+                thread_.detach();
+            return;
+        }
     }
-    thread_.join();
+    std::lock_guard<std::mutex> joining(joinMutex_);
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        thread = std::move(thread_);
+    }
+    if (thread.joinable())
+        thread.join();
 }
 
 TFFmpegThread::TFFmpegThread(TCustomFFmpeg *engine, TThreadPriority priority)
     : Engine(engine), thread_(priority, [this] {
-          if (Engine)
-              Engine->Execute();
+          // Execute catches the job's failures; what a terminate handler raises has nowhere to go.
+          try {
+              if (Engine)
+                  Engine->Execute();
+          } catch (...) {
+          }
       })
 {
 }
 
 TDoTerminateThread::TDoTerminateThread(TCustomFFmpeg *engine)
     : Engine(engine), thread_(tpIdle, [this] {
-          if (Engine)
-              Engine->DoTerminate();
+          try {
+              if (Engine)
+                  Engine->DoTerminate();
+          } catch (...) {
+          }
       })
 {
 }

@@ -20,7 +20,7 @@ public:
     // Starts the body; false when it was already started.
     bool Resume();
     bool Started() const { return started_; }
-    std::thread::id ThreadID() const;
+    std::thread::id ThreadID() const { return id_.load(); }
     TThreadPriority Priority() const { return priority_; }
     // Waits for the body to end. From the thread itself it returns at once.
     void WaitFor();
@@ -29,7 +29,9 @@ private:
     TThreadPriority priority_;
     std::function<void()> body_;
     std::atomic<bool> started_{false};
-    mutable std::mutex mutex_;
+    std::atomic<std::thread::id> id_{};
+    std::mutex mutex_;     // guards thread_
+    std::mutex joinMutex_; // one waiter joins at a time; never held by the thread itself
     std::thread thread_;
 };
 

@@ -3,7 +3,8 @@
 
 TFFmpegThread *TCustomFFmpeg::Start(bool threaded, TThreadPriority priority)
 {
-    if (Running || Terminated)
+    // A cancelled job that never started gets its end from the terminate thread: no run.
+    if (Running || Terminated || TerminateThread)
         return nullptr;
     if (OutputFileCount <= 0) {
         FailStart("Must supply at least one output file");
@@ -13,9 +14,6 @@ TFFmpegThread *TCustomFFmpeg::Start(bool threaded, TThreadPriority priority)
         FailStart("Must supply at least one input file");
         return nullptr;
     }
-    // A thread of an earlier run of this engine has ended its job: reap it before the next.
-    if (WorkerThread)
-        WorkerThread->WaitFor();
     Running = 1;
     StopRequested = 0;
     Finished = 0;
@@ -33,10 +31,19 @@ TFFmpegThread *TCustomFFmpeg::Start(bool threaded, TThreadPriority priority)
 void TCustomFFmpeg::FailStart(const std::string &message)
 {
     ReleaseJob();
-    Log(-1, message);
+    RecordFailure(message);
+    DoTerminate();
+}
+
+void TCustomFFmpeg::RecordFailure(const std::string &message)
+{
     ErrorOccurred = 1;
     ErrorMessage = message;
-    DoTerminate();
+    // A log handler that raises must not keep the job from its end.
+    try {
+        Log(-1, message);
+    } catch (...) {
+    }
 }
 
 void TCustomFFmpeg::Execute()
@@ -45,9 +52,9 @@ void TCustomFFmpeg::Execute()
     try {
         Transcode();
     } catch (const std::exception &e) {
-        Log(-1, e.what());
-        ErrorOccurred = 1;
-        ErrorMessage = e.what();
+        RecordFailure(e.what());
+    } catch (...) {
+        RecordFailure("Unknown error");
     }
     CloseOpenEncoders();
     CloseOpenDecoders();
@@ -96,8 +103,9 @@ void TCustomFFmpeg::ResumeWorkerIfSuspended()
 
 void TCustomFFmpeg::DoTerminate()
 {
-    Running = 0;
+    // Terminated first: a CancelJob in between sees a job that is still running, not one to end.
     Terminated = 1;
+    Running = 0;
     SetWorker(nullptr);
     // A copy: the handler may free this engine, and with it the callback itself.
     if (TTerminateCallback callback = TerminateCallback)

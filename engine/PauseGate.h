@@ -34,11 +34,20 @@ public:
     void Pass(const std::atomic<uint8_t> &stopRequested)
     {
         std::unique_lock<std::mutex> lock(mutex_);
+        ++waiters_;
         opened_.wait(lock, [&] { return !closed_ || stopRequested.load() != 0; });
+        --waiters_;
+    }
+
+    int Waiters() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return waiters_;
     }
 
 private:
     mutable std::mutex mutex_;
     std::condition_variable opened_;
     bool closed_ = false;
+    int waiters_ = 0;
 };

@@ -40,8 +40,24 @@ void ExpectResetValues(const TCustomFFmpeg &e)
     EXPECT_EQ(e.AudioSampleFmt, -1);
     EXPECT_EQ(e.PadColor, (std::array<int32_t, 3>{16, 128, 128}));
     EXPECT_EQ(e.MaxFrames, (std::array<int32_t, 4>{2147483647, 2147483647, 2147483647, 2147483647}));
+    EXPECT_EQ((std::array{e.PadTop, e.PadBottom, e.PadLeft, e.PadRight}), (std::array{0, 0, 0, 0}));
+    EXPECT_EQ((std::array{e.CropTop, e.CropBottom, e.CropLeft, e.CropRight}), (std::array{0, 0, 0, 0}));
     EXPECT_EQ(e.FrameRate.num, 0);
     EXPECT_EQ(e.FrameRate.den, 0);
+    EXPECT_EQ(e.VideoQScale, 0.0f);
+    EXPECT_EQ(e.VideoCodecTag, 0u);
+    EXPECT_EQ(e.AudioCodecTag, 0u);
+    EXPECT_EQ(e.CopyTs, 0);
+    EXPECT_EQ(e.InputTsOffset, 0);
+    EXPECT_EQ(e.RecTimestamp, 0);
+    EXPECT_EQ(e.Title + e.Author + e.Copyright + e.Comment + e.Genre + e.Album, "");
+    EXPECT_EQ(e.Year + e.Track, 0);
+    EXPECT_EQ(e.AudioLanguage + e.SubtitleLanguage + e.PassLogFilePrefix + e.VideoFilters, "");
+    EXPECT_EQ(e.DoPass, 0);
+    EXPECT_EQ(e.UsingVhook, 0);
+    EXPECT_EQ(e.LastErrorText, "");
+    EXPECT_FALSE(e.VstatsFileName);
+    EXPECT_TRUE(e.VhookList.Empty());
     EXPECT_FALSE(e.IntraMatrix);
     EXPECT_FALSE(e.InterMatrix);
     EXPECT_FALSE(e.VideoRcOverride);
@@ -105,9 +121,23 @@ TEST_F(EngineTest, ResetOptionsRestoresFieldsButKeepsCallbacksIntervalAndRunFlag
     TCustomFFmpeg engine;
     bool logged = false;
     engine.LogCallback = [&](TCustomFFmpeg *, int, const std::string &) { logged = true; };
+    int terminations = 0;
+    engine.TerminateCallback = [&](TCustomFFmpeg *) { ++terminations; };
     engine.ProgressInterval = 100000;
     engine.Terminated = 1;
     engine.StopRequested = 1;
+    engine.Running = 1;
+    engine.Finished = 1;
+    engine.PadTop = engine.CropLeft = 8;
+    engine.VideoQScale = 3;
+    engine.VideoCodecTag = engine.AudioCodecTag = 1;
+    engine.CopyTs = 1;
+    engine.InputTsOffset = engine.RecTimestamp = 5;
+    engine.Title = engine.Album = engine.AudioLanguage = engine.VideoFilters = "x";
+    engine.Year = engine.Track = engine.DoPass = 2;
+    engine.UsingVhook = 1;
+    engine.LastErrorText = "failed";
+    engine.VstatsFileName = "stats.log";
     engine.AudioChannels = 6;
     engine.AudioSampleRate = 8000;
     engine.PadColor = {235, 128, 128};
@@ -126,9 +156,15 @@ TEST_F(EngineTest, ResetOptionsRestoresFieldsButKeepsCallbacksIntervalAndRunFlag
     EXPECT_EQ(engine.ProgressInterval, 100000);
     EXPECT_EQ(engine.Terminated, 1);
     EXPECT_EQ(engine.StopRequested, 1);
+    EXPECT_EQ(engine.Running, 1);
+    EXPECT_EQ(engine.Finished, 1);
     ASSERT_TRUE(engine.LogCallback);
     engine.Log(1, "still wired");
     EXPECT_TRUE(logged);
+    ASSERT_TRUE(engine.TerminateCallback);
+    engine.TerminateCallback(&engine);
+    EXPECT_EQ(terminations, 1);
+    engine.Running = 0;
 }
 
 TEST(EngineWithoutLibrariesTest, InitializeJobLeavesTheEngineUnchanged)

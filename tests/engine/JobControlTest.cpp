@@ -221,7 +221,7 @@ TEST_F(JobControlTest, PauseHoldsTheRunAtASafePointAndResumeReleasesIt)
 
     engine.Pause();
     EXPECT_TRUE(engine.Paused());
-    std::this_thread::sleep_for(20ms); // let a step in progress reach the gate
+    ASSERT_TRUE(WaitUntil([&] { return engine.HeldAtSafePoint(); }));
     const int held = steps;
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(steps, held);
@@ -339,4 +339,109 @@ TEST_F(JobControlTest, ATerminateHandlerMayFreeItsEngine)
     };
     e->Start(true, tpNormal)->Resume();
     ASSERT_TRUE(WaitUntil([&] { return freed.load(); }));
+}
+
+TEST_F(JobControlTest, AStartAfterACancelDoesNotRun)
+{
+    AddInputAndOutput(engine);
+    bool ran = false;
+    engine.Script = [&](TScriptedEngine &) { ran = true; };
+    engine.CancelJob();
+    EXPECT_EQ(engine.Start(false, tpNormal), nullptr);
+    ASSERT_TRUE(recorder.WaitForTerminate(1));
+    EXPECT_EQ(engine.Start(false, tpNormal), nullptr);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(recorder.TerminateCount(), 1u);
+    engine.ReleaseJob();
+}
+
+TEST_F(JobControlTest, ACancelAfterTheEndAddsNoNotification)
+{
+    // After a refused start.
+    engine.Start(false, tpNormal);
+    ASSERT_EQ(recorder.TerminateCount(), 1u);
+    engine.CancelJob();
+
+    // After a threaded run.
+    CallbackRecorder r;
+    TScriptedEngine e;
+    e.InitializeJob();
+    r.Attach(e);
+    AddInputAndOutput(e);
+    e.Script = [](TScriptedEngine &) {};
+    e.Start(true, tpNormal)->Resume();
+    ASSERT_TRUE(r.WaitForTerminate(1));
+    e.CancelJob();
+
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(recorder.TerminateCount(), 1u);
+    EXPECT_EQ(r.TerminateCount(), 1u);
+}
+
+TEST_F(JobControlTest, DestroyEndsAPausedRun)
+{
+    CallbackRecorder r;
+    auto e = std::make_unique<TScriptedEngine>();
+    e->InitializeJob();
+    r.Attach(*e);
+    AddInputAndOutput(*e);
+    e->Script = [](TScriptedEngine &self) {
+        while (!self.StopRequested)
+            self.WaitWhilePaused();
+    };
+    e->Start(true, tpNormal)->Resume();
+    e->Pause();
+    ASSERT_TRUE(WaitUntil([&] { return e->HeldAtSafePoint(); }));
+    e.reset();
+    EXPECT_EQ(r.TerminateCount(), 1u);
+}
+
+TEST_F(JobControlTest, ANewJobWaitsUntilTheRunningOneEnds)
+{
+    AddInputAndOutput(engine);
+    std::atomic<bool> started{false};
+    engine.Script = [&](TScriptedEngine &e) {
+        started = true;
+        while (!e.StopRequested)
+            std::this_thread::sleep_for(1ms);
+    };
+    engine.Start(true, tpNormal)->Resume();
+    ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
+    engine.AudioChannels = 6;
+    engine.InitializeJob(); // refused: the run still uses the job
+    EXPECT_EQ(engine.AudioChannels, 6);
+    EXPECT_EQ(engine.Running, 1);
+    engine.RequestStop();
+    ASSERT_TRUE(recorder.WaitForTerminate(1));
+    engine.InitializeJob();
+    EXPECT_EQ(engine.AudioChannels, 2);
+    EXPECT_EQ(engine.Terminated, 0);
+}
+
+TEST_F(JobControlTest, ARaisingLogHandlerDoesNotKeepTheJobFromItsEnd)
+{
+    AddInputAndOutput(engine);
+    int terminations = 0;
+    engine.LogCallback = [](TCustomFFmpeg *, int, const std::string &) { throw std::runtime_error("handler"); };
+    engine.TerminateCallback = [&](TCustomFFmpeg *) { ++terminations; };
+    engine.Script = [](TScriptedEngine &) { throw 42; };
+    EXPECT_EQ(engine.Start(false, tpNormal), nullptr);
+    EXPECT_EQ(terminations, 1);
+    EXPECT_EQ(engine.ErrorOccurred, 1);
+    EXPECT_EQ(engine.ErrorMessage, "Unknown error");
+    EXPECT_EQ(engine.Running, 0);
+    EXPECT_EQ(engine.InputFileCount, 0);
+}
+
+TEST_F(JobControlTest, AWorkerReportsItsThreadId)
+{
+    AddInputAndOutput(engine);
+    std::thread::id inside;
+    engine.Script = [&](TScriptedEngine &e) { inside = e.Worker()->ThreadID(); };
+    TFFmpegThread *worker = engine.Start(true, tpNormal);
+    EXPECT_EQ(worker->ThreadID(), std::thread::id());
+    worker->Resume();
+    ASSERT_TRUE(recorder.WaitForTerminate(1));
+    EXPECT_EQ(inside, recorder.TerminateThreads()[0]);
 }

@@ -129,21 +129,23 @@ TEST_F(AVLibLoaderTest, AFolderMissingOneLibraryNamesItAndUnloadsEverything)
 
 TEST_F(AVLibLoaderTest, AMissingFunctionInTheFourthUnitNamesItAndUnloadsEverything)
 {
-    TempDir folder;
-    for (Unit unit : AllUnits) {
-        if (unit == Unit::AVUtil)
-            LinkFile(folder.Path(), UnitFileName(unit, true), STUB_AVUTIL_MISSING);
-        else
-            LinkLibraries(folder.Path(), {UnitFileName(unit, true)});
+    for (bool versioned : {true, false}) {
+        SCOPED_TRACE(versioned ? "versioned" : "plain");
+        TempDir folder;
+        for (Unit unit : AllUnits)
+            LinkFile(folder.Path(), UnitFileName(unit, versioned),
+                     unit == Unit::AVUtil ? STUB_AVUTIL_MISSING : LibraryDir() + "/" + UnitFileName(unit, true));
+        const auto before = CurrentDir();
+        EXPECT_FALSE(LoadAll(folder.Path().string(), versioned));
+        EXPECT_EQ(CurrentDir(), before);
+        const std::string prefix = "Load function av_freep@" + UnitFileName(Unit::AVUtil, versioned) + " error: ";
+        EXPECT_EQ(LastErrorText().rfind(prefix, 0), 0u) << LastErrorText();
+        EXPECT_NE(LastErrorText().find("undefined symbol: av_freep"), std::string::npos) << LastErrorText();
+        ExpectNothingLoaded();
+        // The tables of a failed load are not left pointing into unloaded code.
+        EXPECT_EQ(avutil.avutil_version, nullptr);
+        EXPECT_EQ(avcodec.avcodec_version, nullptr);
     }
-    EXPECT_FALSE(LoadAll(folder.Path().string(), true));
-    const std::string prefix = "Load function av_freep@" + UnitFileName(Unit::AVUtil, true) + " error: ";
-    EXPECT_EQ(LastErrorText().rfind(prefix, 0), 0u) << LastErrorText();
-    EXPECT_NE(LastErrorText().find("undefined symbol: av_freep"), std::string::npos) << LastErrorText();
-    ExpectNothingLoaded();
-    // The tables of a failed load are not left pointing into unloaded code.
-    EXPECT_EQ(avutil.avutil_version, nullptr);
-    EXPECT_EQ(avcodec.avcodec_version, nullptr);
 }
 
 TEST_F(AVLibLoaderTest, ALibraryOfAnotherMajorVersionIsRefused)
@@ -174,6 +176,13 @@ TEST_F(AVLibLoaderTest, TheCurrentDirectoryIsRestoredAfterSuccessAndFailure)
     EXPECT_EQ(CurrentDir(), before);
 
     EXPECT_FALSE(LoadAll(empty.File("does-not-exist"), true));
+    EXPECT_EQ(CurrentDir(), before);
+
+    // A failure after some units have loaded.
+    TempDir partial;
+    LinkLibraries(partial.Path(), {UnitFileName(Unit::AVCodec, true), UnitFileName(Unit::AVFilter, true),
+                                   UnitFileName(Unit::AVFormat, true)});
+    EXPECT_FALSE(LoadAll(partial.Path().string(), true));
     EXPECT_EQ(CurrentDir(), before);
 }
 
