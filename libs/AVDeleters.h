@@ -55,10 +55,28 @@ struct SwsContextDeleter {
     }
 };
 
+struct FrameDeleter {
+    void operator()(AVFrame *frame) const
+    {
+        if (UnitLoaded(Unit::AVUtil))
+            avutil.av_frame_free(&frame);
+    }
+};
+
+struct PacketDeleter {
+    void operator()(AVPacket *packet) const
+    {
+        if (UnitLoaded(Unit::AVCodec))
+            avcodec.av_packet_free(&packet);
+    }
+};
+
 using AVCodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using AVFormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
 using InputFormatContextPtr = std::unique_ptr<AVFormatContext, InputFormatContextDeleter>;
 using OutputFormatContextPtr = std::unique_ptr<AVFormatContext, OutputFormatContextDeleter>;
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
+using AVFramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using AVPacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 
 } // namespace avlib

@@ -6,7 +6,23 @@
 #define VELOX_AVCODEC_ENTRY_POINTS(X) \
     X(avcodec_version)                \
     X(avcodec_alloc_context3)         \
-    X(avcodec_free_context)          \
+    X(avcodec_free_context)           \
+    X(avcodec_find_encoder)           \
+    X(avcodec_find_encoder_by_name)   \
+    X(avcodec_find_decoder)           \
+    X(avcodec_open2)                  \
+    X(avcodec_send_frame)             \
+    X(avcodec_receive_packet)         \
+    X(avcodec_send_packet)            \
+    X(avcodec_receive_frame)          \
+    X(avcodec_parameters_from_context) \
+    X(avcodec_parameters_to_context)  \
+    X(avcodec_string)                 \
+    X(avcodec_get_name)               \
+    X(av_packet_alloc)                \
+    X(av_packet_free)                 \
+    X(av_packet_unref)                \
+    X(av_packet_rescale_ts)           \
     X(av_bsf_get_by_name)
 
 #define VELOX_AVFILTER_ENTRY_POINTS(X) \
@@ -19,7 +35,17 @@
     X(avformat_close_input)            \
     X(avio_closep)                     \
     X(av_find_input_format)            \
-    X(av_guess_format)
+    X(av_guess_format)                 \
+    X(avformat_open_input)             \
+    X(avformat_find_stream_info)       \
+    X(av_read_frame)                   \
+    X(avio_size)                       \
+    X(avformat_alloc_output_context2)  \
+    X(avformat_new_stream)             \
+    X(avio_open2)                      \
+    X(avformat_write_header)           \
+    X(av_interleaved_write_frame)      \
+    X(av_write_trailer)
 
 #define VELOX_AVUTIL_ENTRY_POINTS(X) \
     X(avutil_version)                \
@@ -43,7 +69,23 @@
     X(av_pix_fmt_desc_get)           \
     X(av_get_sample_fmt)             \
     X(av_get_sample_fmt_string)      \
-    X(av_get_sample_fmt_name)
+    X(av_get_sample_fmt_name)        \
+    X(av_get_bytes_per_sample)       \
+    X(av_sample_fmt_is_planar)       \
+    X(av_get_packed_sample_fmt)      \
+    X(av_compare_ts)                 \
+    X(av_frame_unref)                \
+    X(av_channel_layout_copy)        \
+    X(av_frame_alloc)                \
+    X(av_frame_free)                 \
+    X(av_frame_get_buffer)           \
+    X(av_frame_make_writable)        \
+    X(av_channel_layout_default)     \
+    X(av_channel_layout_uninit)      \
+    X(av_dict_set)                   \
+    X(av_dict_get)                   \
+    X(av_rescale_q)                  \
+    X(av_gcd)
 
 #define VELOX_SWSCALE_ENTRY_POINTS(X) \
     X(swscale_version)                \

@@ -1,0 +1,228 @@
+#include "MediaFixtures.h"
+
+#include "AVDeleters.h"
+#include "AVEntryPoints.h"
+
+#include <cmath>
+#include <functional>
+#include <stdexcept>
+#include <vector>
+
+using namespace avlib;
+
+namespace testing_support {
+
+namespace {
+
+void Check(int result, const std::string &step)
+{
+    if (result < 0)
+        throw std::runtime_error(step + " failed with code " + std::to_string(result));
+}
+
+struct OutputStream {
+    AVCodecContextPtr encoder;
+    AVStream *stream = nullptr;
+    AVFramePtr frame;
+    int64_t nextPts = 0; // in encoder time base
+    int64_t totalUnits = 0;
+    bool done = false;
+};
+
+AVCodecContextPtr OpenEncoder(const std::string &name, AVFormatContext *output,
+                              const std::function<void(AVCodecContext *, const AVCodec *)> &configure)
+{
+    const AVCodec *codec = avcodec.avcodec_find_encoder_by_name(name.c_str());
+    if (!codec)
+        throw std::runtime_error("no encoder " + name);
+    AVCodecContextPtr encoder(avcodec.avcodec_alloc_context3(codec));
+    if (!encoder)
+        throw std::runtime_error("no memory for " + name);
+    configure(encoder.get(), codec);
+    if (output->oformat->flags & AVFMT_GLOBALHEADER)
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    Check(avcodec.avcodec_open2(encoder.get(), codec, nullptr), "opening encoder " + name);
+    return encoder;
+}
+
+void AddStream(AVFormatContext *output, OutputStream &out)
+{
+    out.stream = avformat.avformat_new_stream(output, nullptr);
+    if (!out.stream)
+        throw std::runtime_error("no stream");
+    Check(avcodec.avcodec_parameters_from_context(out.stream->codecpar, out.encoder.get()), "copying parameters");
+    out.stream->time_base = out.encoder->time_base;
+    out.frame.reset(avutil.av_frame_alloc());
+}
+
+void FillAudio(OutputStream &out, const AudioTrack &track, int samples)
+{
+    AVFrame *frame = out.frame.get();
+    AVCodecContext *encoder = out.encoder.get();
+    avutil.av_frame_unref(frame);
+    frame->nb_samples = samples;
+    frame->format = encoder->sample_fmt;
+    frame->sample_rate = encoder->sample_rate;
+    avutil.av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
+    Check(avutil.av_frame_get_buffer(frame, 0), "allocating audio");
+    const bool planar = avutil.av_sample_fmt_is_planar(encoder->sample_fmt);
+    const int channels = encoder->ch_layout.nb_channels;
+    for (int i = 0; i < samples; ++i) {
+        const double t = static_cast<double>(out.nextPts + i) / encoder->sample_rate;
+        const double value = track.amplitude * std::sin(2 * M_PI * track.frequency * t);
+        for (int c = 0; c < channels; ++c) {
+            const int index = planar ? i : i * channels + c;
+            uint8_t *plane = frame->extended_data[planar ? c : 0];
+            switch (avutil.av_get_packed_sample_fmt(encoder->sample_fmt)) {
+            case AV_SAMPLE_FMT_S16:
+                reinterpret_cast<int16_t *>(plane)[index] = static_cast<int16_t>(std::lround(value * 32767));
+                break;
+            case AV_SAMPLE_FMT_S32:
+                reinterpret_cast<int32_t *>(plane)[index] = static_cast<int32_t>(std::lround(value * 2147483647.0));
+                break;
+            case AV_SAMPLE_FMT_FLT:
+                reinterpret_cast<float *>(plane)[index] = static_cast<float>(value);
+                break;
+            case AV_SAMPLE_FMT_DBL:
+                reinterpret_cast<double *>(plane)[index] = value;
+                break;
+            default:
+                throw std::runtime_error("sample format not supported by the fixture writer");
+            }
+        }
+    }
+    frame->pts = out.nextPts;
+    out.nextPts += samples;
+}
+
+void FillVideo(OutputStream &out)
+{
+    AVFrame *frame = out.frame.get();
+    AVCodecContext *encoder = out.encoder.get();
+    avutil.av_frame_unref(frame);
+    frame->format = encoder->pix_fmt;
+    frame->width = encoder->width;
+    frame->height = encoder->height;
+    Check(avutil.av_frame_get_buffer(frame, 0), "allocating picture");
+    const int n = static_cast<int>(out.nextPts);
+    // A gradient that moves with the frame number, and flat chroma.
+    for (int y = 0; y < encoder->height; ++y)
+        for (int x = 0; x < encoder->width; ++x)
+            frame->data[0][y * frame->linesize[0] + x] = static_cast<uint8_t>(x + y + n * 3);
+    for (int y = 0; y < encoder->height / 2; ++y)
+        for (int x = 0; x < encoder->width / 2; ++x) {
+            frame->data[1][y * frame->linesize[1] + x] = static_cast<uint8_t>(128 + y);
+            frame->data[2][y * frame->linesize[2] + x] = static_cast<uint8_t>(64 + x + n * 2);
+        }
+    frame->pts = out.nextPts++;
+}
+
+void WritePackets(AVFormatContext *output, OutputStream &out, AVPacket *packet)
+{
+    for (;;) {
+        const int result = avcodec.avcodec_receive_packet(out.encoder.get(), packet);
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
+            return;
+        Check(result, "encoding");
+        avcodec.av_packet_rescale_ts(packet, out.encoder->time_base, out.stream->time_base);
+        packet->stream_index = out.stream->index;
+        Check(avformat.av_interleaved_write_frame(output, packet), "writing a packet");
+    }
+}
+
+} // namespace
+
+void WriteMediaFile(const std::string &path, const MediaSpec &spec)
+{
+    AVFormatContext *raw = nullptr;
+    Check(avformat.avformat_alloc_output_context2(&raw, nullptr, spec.format.empty() ? nullptr : spec.format.c_str(),
+                                                  path.c_str()),
+          "choosing a muxer for " + path);
+    OutputFormatContextPtr output(raw);
+    for (const auto &[key, value] : spec.tags)
+        avutil.av_dict_set(&output->metadata, key.c_str(), value.c_str(), 0);
+
+    std::vector<OutputStream> streams;
+    streams.reserve(2);
+    if (spec.video) {
+        const VideoTrack &track = *spec.video;
+        OutputStream &out = streams.emplace_back();
+        out.encoder = OpenEncoder(track.codec, output.get(), [&](AVCodecContext *c, const AVCodec *codec) {
+            c->width = track.width;
+            c->height = track.height;
+            c->time_base = AVRational{1, track.frameRate};
+            c->framerate = AVRational{track.frameRate, 1};
+            c->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
+            c->gop_size = 12;
+        });
+        if (out.encoder->pix_fmt != AV_PIX_FMT_YUV420P)
+            throw std::runtime_error("the fixture writer draws yuv420p pictures only");
+        out.totalUnits = std::lround(spec.seconds * track.frameRate);
+        AddStream(output.get(), out);
+    }
+    if (spec.audio) {
+        const AudioTrack &track = *spec.audio;
+        OutputStream &out = streams.emplace_back();
+        out.encoder = OpenEncoder(track.codec, output.get(), [&](AVCodecContext *c, const AVCodec *codec) {
+            c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+            c->sample_rate = track.sampleRate;
+            avutil.av_channel_layout_default(&c->ch_layout, track.channels);
+            c->time_base = AVRational{1, track.sampleRate};
+            if (track.bitRate > 0)
+                c->bit_rate = track.bitRate;
+        });
+        out.totalUnits = std::lround(spec.seconds * track.sampleRate);
+        AddStream(output.get(), out);
+    }
+
+    if (!(output->oformat->flags & AVFMT_NOFILE))
+        Check(avformat.avio_open2(&output->pb, path.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr), "opening " + path);
+    Check(avformat.avformat_write_header(output.get(), nullptr), "writing the header");
+
+    AVPacketPtr packet(avcodec.av_packet_alloc());
+    for (;;) {
+        // The stream that is furthest behind in time goes next.
+        OutputStream *next = nullptr;
+        for (OutputStream &out : streams)
+            if (!out.done && (!next || avutil.av_compare_ts(out.nextPts, out.encoder->time_base, next->nextPts,
+                                                              next->encoder->time_base) < 0))
+                next = &out;
+        if (!next)
+            break;
+        if (next->nextPts >= next->totalUnits) {
+            Check(avcodec.avcodec_send_frame(next->encoder.get(), nullptr), "flushing");
+            WritePackets(output.get(), *next, packet.get());
+            next->done = true;
+            continue;
+        }
+        if (next->encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
+            const int frameSize = next->encoder->frame_size > 0 ? next->encoder->frame_size : 1024;
+            const int samples = static_cast<int>(std::min<int64_t>(frameSize, next->totalUnits - next->nextPts));
+            FillAudio(*next, *spec.audio, samples);
+        } else {
+            FillVideo(*next);
+        }
+        Check(avcodec.avcodec_send_frame(next->encoder.get(), next->frame.get()), "sending a frame");
+        WritePackets(output.get(), *next, packet.get());
+    }
+    Check(avformat.av_write_trailer(output.get()), "writing the trailer");
+}
+
+void WriteSineWav(const std::string &path, double seconds, int sampleRate, int channels)
+{
+    MediaSpec spec;
+    spec.seconds = seconds;
+    spec.audio = AudioTrack{"pcm_s16le", sampleRate, channels};
+    WriteMediaFile(path, spec);
+}
+
+void WriteSineMp3(const std::string &path, double seconds, const std::map<std::string, std::string> &tags)
+{
+    MediaSpec spec;
+    spec.seconds = seconds;
+    spec.audio = AudioTrack{"libmp3lame", 44100, 2, 440.0, 0.5, 128000};
+    spec.tags = tags;
+    WriteMediaFile(path, spec);
+}
+
+} // namespace testing_support

@@ -1,0 +1,41 @@
+// Media files made at test time through the libraries: sine tones, simple moving pictures, tags.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace testing_support {
+
+struct AudioTrack {
+    std::string codec = "pcm_s16le";
+    int sampleRate = 44100;
+    int channels = 2;
+    double frequency = 440.0; // Hz
+    double amplitude = 0.5;   // of full scale
+    int64_t bitRate = 0;      // 0: the encoder's default
+};
+
+struct VideoTrack {
+    std::string codec = "mpeg4";
+    int width = 160;
+    int height = 120;
+    int frameRate = 25;
+};
+
+struct MediaSpec {
+    std::string format; // muxer name; empty: chosen from the file name
+    double seconds = 1.0;
+    std::optional<AudioTrack> audio;
+    std::optional<VideoTrack> video;
+    std::map<std::string, std::string> tags; // container metadata
+};
+
+// Writes the file; throws std::runtime_error naming the step that failed. Needs the libraries loaded.
+void WriteMediaFile(const std::string &path, const MediaSpec &spec);
+
+// Shorthands.
+void WriteSineWav(const std::string &path, double seconds = 1.0, int sampleRate = 44100, int channels = 2);
+void WriteSineMp3(const std::string &path, double seconds = 1.0, const std::map<std::string, std::string> &tags = {});
+
+} // namespace testing_support
