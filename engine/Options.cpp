@@ -579,41 +579,17 @@ void TCustomFFmpeg::SetTrack(int32_t track)
         Track = track;
 }
 
-void TCustomFFmpeg::SetTitle(const std::string &text)
-{
-    if (!text.empty())
-        Title = text;
-}
+void TCustomFFmpeg::SetTitle(const std::string &text) { SetText<&E::Title>(*this, {}, text); }
 
-void TCustomFFmpeg::SetAuthor(const std::string &text)
-{
-    if (!text.empty())
-        Author = text;
-}
+void TCustomFFmpeg::SetAuthor(const std::string &text) { SetText<&E::Author>(*this, {}, text); }
 
-void TCustomFFmpeg::SetCopyright(const std::string &text)
-{
-    if (!text.empty())
-        Copyright = text;
-}
+void TCustomFFmpeg::SetCopyright(const std::string &text) { SetText<&E::Copyright>(*this, {}, text); }
 
-void TCustomFFmpeg::SetComment(const std::string &text)
-{
-    if (!text.empty())
-        Comment = text;
-}
+void TCustomFFmpeg::SetComment(const std::string &text) { SetText<&E::Comment>(*this, {}, text); }
 
-void TCustomFFmpeg::SetGenre(const std::string &text)
-{
-    if (!text.empty())
-        Genre = text;
-}
+void TCustomFFmpeg::SetGenre(const std::string &text) { SetText<&E::Genre>(*this, {}, text); }
 
-void TCustomFFmpeg::SetAlbum(const std::string &text)
-{
-    if (!text.empty())
-        Album = text;
-}
+void TCustomFFmpeg::SetAlbum(const std::string &text) { SetText<&E::Album>(*this, {}, text); }
 
 void TCustomFFmpeg::SetRecordingTime(int64_t milliseconds)
 {
