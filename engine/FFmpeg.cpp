@@ -77,6 +77,8 @@ void TCustomFFmpeg::CreateDefaultContexts()
 
 void TCustomFFmpeg::ResetOptions()
 {
+    for (auto &codecs : InputCodecs)
+        codecs.clear();
     for (auto &file : InputFiles)
         file.reset();
     InputTsOffsets.fill(0);
@@ -84,6 +86,8 @@ void TCustomFFmpeg::ResetOptions()
         scales.fill(0.0);
     InputFileCount = 0;
     ReleaseOutputFiles(); // normally done by ReleaseJob already
+    for (auto &codecs : OutputCodecs)
+        codecs.clear();
     for (auto &file : OutputFiles)
         file.reset();
     StreamMaps.fill(TStreamMap{});
@@ -192,6 +196,7 @@ void TCustomFFmpeg::ResetOptions()
     VhookList.ReleaseHooks();
 
     GenericOptionNames.clear();
+    MuxerOptions.clear();
     for (auto &context : CodecDefaults)
         context.reset();
     FormatDefaults.reset();
@@ -243,8 +248,10 @@ void TCustomFFmpeg::ReleaseJob()
     FormatDefaults.reset();
     ScalerDefaults.reset();
     ReleaseOutputFiles();
-    for (int i = 0; i < InputFileCount; ++i)
+    for (int i = 0; i < InputFileCount; ++i) {
+        InputCodecs[i].clear();
         InputFiles[i].reset();
+    }
     InputFileCount = 0;
 
     IntraMatrix.reset();
@@ -256,6 +263,7 @@ void TCustomFFmpeg::ReleaseJob()
     VideoStandard.reset();
     VstatsFileName.reset();
     GenericOptionNames.clear();
+    MuxerOptions.clear();
     CloseVstatsFile();
     AudioLanguage.clear();
     SubtitleLanguage.clear();
@@ -268,6 +276,7 @@ void TCustomFFmpeg::ReleaseOutputFiles()
         if (!OutputFiles[i])
             continue;
         const std::string fileName = OutputFiles[i]->url ? OutputFiles[i]->url : "";
+        OutputCodecs[i].clear();
         OutputFiles[i].reset(); // closes the file first
         // An output that never received a byte is no output: leave nothing behind.
         std::error_code ec;

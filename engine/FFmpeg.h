@@ -22,6 +22,13 @@
 // Bitstream filters named for one output stream, applied in order.
 using TBitstreamFilterChain = std::vector<const AVBitStreamFilter *>;
 
+// The codec settings of one output stream, made with the stream and opened by the run.
+struct TOutputStreamCodec {
+    avlib::AVCodecContextPtr Context;
+    bool StreamCopy = false;
+    float Quality = 0.0f; // fixed quality in lambda units, 0 = none
+};
+
 class TCustomFFmpeg {
 public:
     TCustomFFmpeg(); // Create
@@ -98,6 +105,22 @@ public:
     void SetInputFormat(const std::string &name);
     void SetOutputFormat(const std::string &name);
 
+    // Opens an input with the pending options; false with LastErrorText on failure.
+    bool AddInputFile(const std::string &fileName);
+    // Creates an output with its streams and opens its file; false with LastErrorText on failure.
+    bool AddOutputFile(const std::string &fileName);
+    // A codec by name: true with its id (AV_CODEC_ID_NONE for an empty name), or false with
+    // LastErrorText "Unknown %s '%s'" / "Invalid %s type '%s'".
+    bool LookupCodec(const std::optional<std::string> &name, AVMediaType type, bool encoder, AVCodecID &id);
+    // Add one stream to output file fileIndex, whose muxer context is output. Raise FFMpegException.
+    void NewVideoStream(AVFormatContext *output, int fileIndex);
+    void NewAudioStream(AVFormatContext *output, int fileIndex);
+    void NewSubtitleStream(AVFormatContext *output, int fileIndex);
+    // Presets "vcd", "svcd", "dvd", "dv", "dv50" for norm "pal", "ntsc", "film" or detected.
+    void SetTarget(const std::string &type, const std::string &norm, const std::string &defaultNorm);
+    // The option "target": "pal-dvd", "ntsc-vcd", "film-svcd" or a type with the norm detected.
+    void SetTargetOption(const std::string &value);
+
     // Files and maps
     std::array<avlib::InputFormatContextPtr, MAX_FILES> InputFiles;
     std::array<int64_t, MAX_FILES> InputTsOffsets{};                      // microseconds
@@ -109,6 +132,10 @@ public:
     int32_t StreamMapCount = 0;
     std::array<TMetaDataMap, MAX_META_DATA_MAPS> MetaDataMaps{};
     int32_t MetaDataMapCount = 0;
+    // Decoder settings of every input stream and encoder settings of every output stream,
+    // by file and stream index.
+    std::array<std::vector<avlib::AVCodecContextPtr>, MAX_FILES> InputCodecs;
+    std::array<std::vector<TOutputStreamCodec>, MAX_FILES> OutputCodecs;
 
     // Pending options, read by the next input, output stream or output file
     const AVInputFormat *InputFormat = nullptr;
@@ -209,6 +236,8 @@ public:
 
     // Generic option state
     std::vector<std::string> GenericOptionNames;
+    // Options only some muxers have, by name and value, in the order given; set on each output.
+    std::vector<std::pair<std::string, std::string>> MuxerOptions;
     std::array<avlib::AVCodecContextPtr, 5> CodecDefaults; // video, audio, data, subtitle, attachment
     avlib::AVFormatContextPtr FormatDefaults;
     avlib::SwsContextPtr ScalerDefaults;

@@ -46,8 +46,15 @@ bool TCustomFFmpeg::SetCodecOption(const std::string &name, const std::string &v
         const TMediaKind kind = name[0] == 'a' ? mkAudio : name[0] == 'v' ? mkVideo : mkSubtitle;
         accepted = SetOn(CodecDefaults[kind].get(), name.substr(1), value);
     }
-    if (!accepted)
-        return false;
+    if (!accepted) {
+        // An option of some muxer of its own (such as "muxrate"): kept for the outputs to come.
+        const AVClass *formats = avformat.avformat_get_class();
+        if (!avutil.av_opt_find2(&formats, name.c_str(), nullptr, 0,
+                                 AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ, nullptr))
+            return false;
+        MuxerOptions.emplace_back(name, value);
+        return true;
+    }
 
     GenericOptionNames.emplace_back(accepted->name);
     if (video->debug != 0 || (FormatDefaults && FormatDefaults->debug != 0))

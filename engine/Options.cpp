@@ -384,8 +384,18 @@ template <auto Chain> void BitstreamFilter(TCustomFFmpeg &e, const std::string &
 
 using E = TCustomFFmpeg;
 
-// In the order the keywords are compared. "target", "newvideo", "newaudio" and "newsubtitle"
-// are not here yet: they need output files.
+void Target(TCustomFFmpeg &e, const std::string &, const std::string &value) { e.SetTargetOption(value); }
+
+template <void (TCustomFFmpeg::*Make)(AVFormatContext *, int)>
+void ExtraStream(TCustomFFmpeg &e, const std::string &, const std::string &)
+{
+    if (e.OutputFileCount <= 0)
+        throw FFMpegException("At least one output file must be specified");
+    const int last = e.OutputFileCount - 1;
+    (e.*Make)(e.OutputFiles[last].get(), last);
+}
+
+// In the order the keywords are compared.
 const Keyword kKeywords[] = {
     {"L", DoNothing},
     {"h", DoNothing},
@@ -416,6 +426,7 @@ const Keyword kKeywords[] = {
     {"loop_input", SetFlag<&E::LoopInput>},
     {"loop_output", SetInt<&E::LoopOutput>},
     {"v", Verbosity},
+    {"target", Target},
     {"threads", Rejected},
     {"vsync", SetInt<&E::VideoSyncMethod>},
     {"async", SetInt<&E::AudioSyncMethod>},
@@ -463,6 +474,7 @@ const Keyword kKeywords[] = {
     {"top", SetInt<&E::TopFieldFirst>},
     {"dc", SetInt<&E::IntraDcPrecision>},
     {"vtag", Tag<&E::VideoCodecTag>},
+    {"newvideo", ExtraStream<&E::NewVideoStream>},
     {"qphist", SetFlag<&E::QpHist>},
     {"ab", BitRate},
     {"aframes", SetMaxFrames<mkAudio>},
@@ -473,10 +485,12 @@ const Keyword kKeywords[] = {
     {"acodec", CodecName<&E::AudioCodecName, &E::AudioStreamCopy>},
     {"atag", Tag<&E::AudioCodecTag>},
     {"vol", SetInt<&E::AudioVolume>},
+    {"newaudio", ExtraStream<&E::NewAudioStream>},
     {"alang", SetTextOrClear<&E::AudioLanguage>},
     {"sample_fmt", SampleFormat},
     {"sn", SetFlag<&E::SubtitleDisable>},
     {"scodec", CodecName<&E::SubtitleCodecName, &E::SubtitleStreamCopy>},
+    {"newsubtitle", ExtraStream<&E::NewSubtitleStream>},
     {"slang", SetTextOrClear<&E::SubtitleLanguage>},
     {"vc", SetInt<&E::VideoChannel>},
     {"tvstd", SetCopy<&E::VideoStandard>},

@@ -10,6 +10,7 @@
     X(avcodec_find_encoder)           \
     X(avcodec_find_encoder_by_name)   \
     X(avcodec_find_decoder)           \
+    X(avcodec_find_decoder_by_name)   \
     X(avcodec_open2)                  \
     X(avcodec_send_frame)             \
     X(avcodec_receive_packet)         \
@@ -45,7 +46,12 @@
     X(avio_open2)                      \
     X(avformat_write_header)           \
     X(av_interleaved_write_frame)      \
-    X(av_write_trailer)
+    X(av_write_trailer)                \
+    X(av_guess_codec)                  \
+    X(av_filename_number_test)         \
+    X(av_dump_format)                  \
+    X(av_seek_frame)                   \
+    X(avformat_get_class)
 
 #define VELOX_AVUTIL_ENTRY_POINTS(X) \
     X(avutil_version)                \
@@ -58,6 +64,7 @@
     X(av_log_set_callback)           \
     X(av_log_default_callback)       \
     X(av_opt_find)                   \
+    X(av_opt_find2)                  \
     X(av_opt_set)                    \
     X(av_opt_get)                    \
     X(av_opt_get_int)                \
@@ -85,7 +92,14 @@
     X(av_dict_set)                   \
     X(av_dict_get)                   \
     X(av_rescale_q)                  \
-    X(av_gcd)
+    X(av_gcd)                        \
+    X(av_d2q)                        \
+    X(av_reduce)                     \
+    X(av_malloc)                     \
+    X(av_mallocz)                    \
+    X(av_opt_set_int)                \
+    X(av_dict_free)                  \
+    X(av_get_pix_fmt_name)
 
 #define VELOX_SWSCALE_ENTRY_POINTS(X) \
     X(swscale_version)                \

@@ -4,6 +4,8 @@
 #include "AVEntryPoints.h"
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <stdexcept>
 #include <vector>
@@ -177,7 +179,12 @@ void WriteMediaFile(const std::string &path, const MediaSpec &spec)
 
     if (!(output->oformat->flags & AVFMT_NOFILE))
         Check(avformat.avio_open2(&output->pb, path.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr), "opening " + path);
-    Check(avformat.avformat_write_header(output.get(), nullptr), "writing the header");
+    AVDictionary *options = nullptr;
+    for (const auto &[key, value] : spec.muxerOptions)
+        avutil.av_dict_set(&options, key.c_str(), value.c_str(), 0);
+    const int written = avformat.avformat_write_header(output.get(), &options);
+    avutil.av_dict_free(&options);
+    Check(written, "writing the header");
 
     AVPacketPtr packet(avcodec.av_packet_alloc());
     for (;;) {
@@ -206,6 +213,16 @@ void WriteMediaFile(const std::string &path, const MediaSpec &spec)
         WritePackets(output.get(), *next, packet.get());
     }
     Check(avformat.av_write_trailer(output.get()), "writing the trailer");
+}
+
+void PatchBytes(const std::string &path, const std::string &from, const std::string &to)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    for (size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from, at + to.size()))
+        bytes.replace(at, from.size(), to);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 void WriteSineWav(const std::string &path, double seconds, int sampleRate, int channels)

@@ -28,11 +28,15 @@ struct MediaSpec {
     double seconds = 1.0;
     std::optional<AudioTrack> audio;
     std::optional<VideoTrack> video;
-    std::map<std::string, std::string> tags; // container metadata
+    std::map<std::string, std::string> tags;          // container metadata
+    std::map<std::string, std::string> muxerOptions;  // such as "output_ts_offset"
 };
 
 // Writes the file; throws std::runtime_error naming the step that failed. Needs the libraries loaded.
 void WriteMediaFile(const std::string &path, const MediaSpec &spec);
+
+// Replaces every occurrence of from by to (same length) in the file's bytes.
+void PatchBytes(const std::string &path, const std::string &from, const std::string &to);
 
 // Shorthands.
 void WriteSineWav(const std::string &path, double seconds = 1.0, int sampleRate = 44100, int channels = 2);

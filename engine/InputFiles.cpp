@@ -1,0 +1,209 @@
+// Opening an input file with the pending options.
+#include "FFmpeg.h"
+
+#include "AVEntryPoints.h"
+#include "LibraryLock.h"
+#include "OpenError.h"
+#include "TextFormat.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+using namespace avlib;
+
+namespace {
+
+// Owns a dictionary of library options.
+struct DictionaryOwner {
+    AVDictionary *dictionary = nullptr;
+    ~DictionaryOwner() { avutil.av_dict_free(&dictionary); }
+    void Set(const char *key, const std::string &value) { avutil.av_dict_set(&dictionary, key, value.c_str(), 0); }
+};
+
+// ".rm" and ".rmvb" files whose video reports no pixel format are planar 4:2:0.
+bool IsRealMediaName(const std::string &fileName)
+{
+    std::string extension = std::filesystem::path(fileName).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    return extension.size() > 1 && std::string(".rmvb").rfind(extension, 0) == 0;
+}
+
+} // namespace
+
+bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
+{
+    // The per-input pending values are used up whatever the outcome.
+    struct ClearPendingInput {
+        TCustomFFmpeg &e;
+        ~ClearPendingInput()
+        {
+            e.InputFormat = nullptr;
+            e.OutputFormat = nullptr;
+            e.VideoChannel = 0;
+            e.RateEmu = 0;
+            e.VideoCodecName.reset();
+            e.AudioCodecName.reset();
+            e.SubtitleCodecName.reset();
+        }
+    } clearPending{*this};
+
+    if (InputFileCount >= MAX_FILES) {
+        LastErrorText = FormatText("Too many input files (at most %d)", MAX_FILES);
+        return false;
+    }
+    AVFormatContext *context = avformat.avformat_alloc_context();
+    if (!context) {
+        LastErrorText = PrintOpenError(fileName, AVERROR(ENOMEM));
+        return false;
+    }
+    InputFormatContextPtr input(context);
+
+    // What the old parameter record carried goes to the demuxer as options; a demuxer takes
+    // those it knows.
+    DictionaryOwner options;
+    options.Set("sample_rate", std::to_string(AudioSampleRate));
+    options.Set("channels", std::to_string(AudioChannels));
+    if (FrameRate.num > 0 && FrameRate.den > 0)
+        options.Set("framerate", std::to_string(FrameRate.num) + "/" + std::to_string(FrameRate.den));
+    const int width = FrameWidth + PadLeft + PadRight;
+    const int height = FrameHeight + PadTop + PadBottom;
+    if (width > 0 && height > 0)
+        options.Set("video_size", std::to_string(width) + "x" + std::to_string(height));
+    if (FramePixFmt >= 0)
+        if (const char *name = avutil.av_get_pix_fmt_name(static_cast<AVPixelFormat>(FramePixFmt)))
+            options.Set("pixel_format", name);
+    if (VideoChannel != 0)
+        options.Set("channel", std::to_string(VideoChannel));
+    if (VideoStandard)
+        options.Set("standard", *VideoStandard);
+    if (LoopInput)
+        options.Set("loop", "1");
+
+    AVCodecID videoId = AV_CODEC_ID_NONE, audioId = AV_CODEC_ID_NONE, subtitleId = AV_CODEC_ID_NONE;
+    if (!LookupCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, false, videoId) ||
+        !LookupCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, false, audioId) ||
+        !LookupCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false, subtitleId))
+        return false;
+    ApplyGenericOptions(context, FormatDefaults.get(), AV_OPT_FLAG_DECODING_PARAM);
+    context->video_codec_id = UsingPgmYuv ? AV_CODEC_ID_PGMYUV : videoId;
+    context->audio_codec_id = audioId;
+    context->subtitle_codec_id = subtitleId;
+
+    // The library frees the context when opening fails.
+    AVFormatContext *opening = input.release();
+    const int opened = avformat.avformat_open_input(&opening, fileName.c_str(), InputFormat, &options.dictionary);
+    if (opened < 0) {
+        LastErrorText = PrintOpenError(fileName, opened);
+        return false;
+    }
+    input.reset(opening);
+    context = opening;
+
+    if (ProgramId != 0)
+        for (unsigned i = 0; i < context->nb_programs; ++i)
+            if (context->programs[i]->id != ProgramId)
+                context->programs[i]->discard = AVDISCARD_ALL;
+
+    int found;
+    {
+        std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+        found = avformat.avformat_find_stream_info(context, nullptr);
+    }
+    if (found < 0 && Verbose >= 0) {
+        LastErrorText = FormatText("%s: could not find codec parameters", fileName.c_str());
+        return false;
+    }
+
+    int64_t timestamp = StartTime;
+    if (context->start_time != AV_NOPTS_VALUE)
+        timestamp += context->start_time;
+    if (StartTime != 0) {
+        avformat.av_seek_frame(context, -1, timestamp, AVSEEK_FLAG_BACKWARD); // a failed seek reads from where it is
+        StartTime = 0;
+    }
+
+    std::vector<AVCodecContextPtr> decoders;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        AVStream *stream = context->streams[i];
+        AVCodecParameters *parameters = stream->codecpar;
+        AVCodecContextPtr decoder(avcodec.avcodec_alloc_context3(nullptr));
+        if (!decoder || avcodec.avcodec_parameters_to_context(decoder.get(), parameters) < 0) {
+            LastErrorText = PrintOpenError(fileName, AVERROR(ENOMEM));
+            return false;
+        }
+        decoder->pkt_timebase = stream->time_base;
+        decoder->thread_count = ThreadCount;
+        switch (parameters->codec_type) {
+        case AVMEDIA_TYPE_VIDEO: {
+            ApplyGenericOptions(decoder.get(), CodecDefaults[mkVideo].get(),
+                                AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+            FrameHeight = parameters->height;
+            FrameWidth = parameters->width;
+            const AVRational sar =
+                stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : parameters->sample_aspect_ratio;
+            FrameAspectRatio = static_cast<float>(av_q2d(sar));
+            if (FrameWidth * FrameHeight != 0)
+                FrameAspectRatio = FrameAspectRatio != 0.0f
+                                       ? static_cast<float>(FrameWidth * static_cast<double>(FrameAspectRatio) /
+                                                            FrameHeight)
+                                       : static_cast<float>(static_cast<double>(FrameWidth) / FrameHeight);
+            else if (FrameAspectRatio == 0.0f)
+                FrameAspectRatio = 4.0f / 3.0f;
+            if (parameters->format == AV_PIX_FMT_NONE && IsRealMediaName(fileName)) {
+                parameters->format = AV_PIX_FMT_YUV420P;
+                decoder->pix_fmt = AV_PIX_FMT_YUV420P;
+            }
+            FramePixFmt = parameters->format;
+            // The decoder's own rate, where the container's differs from it.
+            const AVRational codecRate = stream->avg_frame_rate;
+            const AVRational rate = stream->r_frame_rate;
+            if (codecRate.num > 0 && codecRate.den > 0 && (codecRate.num != rate.num || codecRate.den != rate.den) &&
+                Verbose > 0)
+                Log(1, FormatText("Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) "
+                                  "-> %2.2f (%d/%d)",
+                                  static_cast<int>(i), av_q2d(codecRate), codecRate.num, codecRate.den,
+                                  rate.den ? av_q2d(rate) : 0.0, rate.num, rate.den));
+            FrameRate = rate;
+            if (VideoDisable)
+                stream->discard = AVDISCARD_ALL;
+            else if (VideoDiscard != 0)
+                stream->discard = static_cast<AVDiscard>(VideoDiscard);
+            break;
+        }
+        case AVMEDIA_TYPE_AUDIO:
+            ApplyGenericOptions(decoder.get(), CodecDefaults[mkAudio].get(),
+                                AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+            AudioChannels = parameters->ch_layout.nb_channels;
+            AudioSampleRate = parameters->sample_rate;
+            AudioSampleFmt = parameters->format;
+            if (AudioDisable)
+                stream->discard = AVDISCARD_ALL;
+            break;
+        case AVMEDIA_TYPE_SUBTITLE:
+            if (SubtitleDisable)
+                stream->discard = AVDISCARD_ALL;
+            break;
+        case AVMEDIA_TYPE_DATA:
+        case AVMEDIA_TYPE_ATTACHMENT:
+        case AVMEDIA_TYPE_UNKNOWN:
+            break;
+        default:
+            throw FFMpegException("invalid codec_type");
+        }
+        decoders.push_back(std::move(decoder));
+    }
+
+    if (context->duration != AV_NOPTS_VALUE && context->duration / 1000 > TotalDuration)
+        TotalDuration = static_cast<int32_t>(std::min<int64_t>(context->duration / 1000, INT32_MAX));
+
+    const int index = InputFileCount;
+    InputTsOffsets[index] = CopyTs ? InputTsOffset : InputTsOffset - timestamp;
+    if (Verbose >= 0)
+        avformat.av_dump_format(context, index, fileName.c_str(), 0);
+    InputCodecs[index] = std::move(decoders);
+    InputFiles[index] = std::move(input);
+    ++InputFileCount;
+    return true;
+}

@@ -1,0 +1,182 @@
+// Creating an output file: checks, muxer, streams, meta data, and the file opened for writing.
+#include "FFmpeg.h"
+
+#include "AVEntryPoints.h"
+#include "OpenError.h"
+#include "TextFormat.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+
+using namespace avlib;
+
+namespace {
+
+// True when one of the chain's filters changes the picture size.
+bool FiltersResizeFrames(const std::string &filters)
+{
+    size_t start = 0;
+    while (start <= filters.size()) {
+        size_t end = filters.find(',', start);
+        if (end == std::string::npos)
+            end = filters.size();
+        std::string name = filters.substr(start, end - start);
+        name = name.substr(0, name.find('='));
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (std::string(",crop,rotate,scale,transpose,").find("," + name + ",") != std::string::npos)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+void SetTag(AVDictionary **metadata, const char *key, const std::string &value, size_t maxLength)
+{
+    if (!value.empty())
+        avutil.av_dict_set(metadata, key, value.substr(0, maxLength).c_str(), 0);
+}
+
+std::string IsoTime(int64_t secondsSince1970)
+{
+    const std::time_t time = static_cast<std::time_t>(secondsSince1970);
+    std::tm parts{};
+    gmtime_r(&time, &parts);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &parts);
+    return text;
+}
+
+} // namespace
+
+bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
+{
+    struct ClearPendingOutput {
+        TCustomFFmpeg &e;
+        ~ClearPendingOutput()
+        {
+            e.OutputFormat = nullptr;
+            e.InputFormat = nullptr;
+        }
+    } clearPending{*this};
+
+    const auto fail = [this](const std::string &message) {
+        LastErrorText = message;
+        return false;
+    };
+    if (!VideoFilters.empty() && (CropTop || CropBottom || CropLeft || CropRight))
+        return fail("Cannot enable crop options and filters at the same time.");
+    if (FiltersResizeFrames(VideoFilters) && PadTop + PadBottom + PadLeft + PadRight != 0)
+        return fail("Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, "
+                    "scale, transpose, etc.)");
+    UseVideoFilters = VideoFilters.empty() ? 0 : 1;
+    if (OutputFileCount >= MAX_FILES)
+        return fail(FormatText("Too many output files (at most %d)", MAX_FILES));
+
+    AVFormatContext *raw = nullptr;
+    const std::string url = fileName.substr(0, 1023);
+    if (avformat.avformat_alloc_output_context2(&raw, OutputFormat, nullptr, url.c_str()) < 0 || !raw)
+        return fail(FormatText("Unable to find a suitable output format for '%s'", fileName.c_str()));
+    OutputFormatContextPtr output(raw);
+    const AVOutputFormat *format = output->oformat;
+    const int fileIndex = OutputFileCount;
+    OutputCodecs[fileIndex].clear();
+    // Whatever fails below, no stream settings of the half-built output stay behind.
+    struct DropHalfBuiltStreams {
+        TCustomFFmpeg &e;
+        int index;
+        bool keep = false;
+        ~DropHalfBuiltStreams()
+        {
+            if (keep)
+                return;
+            e.OutputCodecs[index].clear();
+            for (auto &chain : e.BitstreamFilters[index])
+                chain.clear();
+        }
+    } dropStreams{*this, fileIndex};
+
+    bool useVideo = VideoStreamCopy || format->video_codec != AV_CODEC_ID_NONE || VideoCodecName;
+    bool useAudio = AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || AudioCodecName;
+    bool useSubtitle = SubtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE || SubtitleCodecName;
+    if (InputFileCount > 0) {
+        bool hasVideo = false, hasAudio = false, hasSubtitle = false;
+        for (int i = 0; i < InputFileCount; ++i) {
+            for (unsigned s = 0; s < InputFiles[i]->nb_streams; ++s) {
+                switch (InputFiles[i]->streams[s]->codecpar->codec_type) {
+                case AVMEDIA_TYPE_VIDEO:
+                    hasVideo = true;
+                    break;
+                case AVMEDIA_TYPE_AUDIO:
+                    hasAudio = true;
+                    break;
+                case AVMEDIA_TYPE_SUBTITLE:
+                    hasSubtitle = true;
+                    break;
+                case AVMEDIA_TYPE_DATA:
+                case AVMEDIA_TYPE_ATTACHMENT:
+                case AVMEDIA_TYPE_UNKNOWN:
+                    break;
+                default:
+                    return fail("check_audio_video_sub_inputs fail: invalid codec_type of input file");
+                }
+            }
+        }
+        useVideo = useVideo && hasVideo;
+        useAudio = useAudio && hasAudio;
+        useSubtitle = useSubtitle && hasSubtitle;
+    }
+
+    // The disable options apply to this output only.
+    const bool videoDisabled = VideoDisable != 0;
+    const bool audioDisabled = AudioDisable != 0;
+    const bool subtitleDisabled = SubtitleDisable != 0;
+    VideoDisable = AudioDisable = SubtitleDisable = 0;
+    const auto makeStream = [&](const char *what, void (TCustomFFmpeg::*make)(AVFormatContext *, int)) {
+        try {
+            (this->*make)(output.get(), fileIndex);
+            return true;
+        } catch (const std::exception &e) {
+            LastErrorText = FormatText("%s fail: %s", what, e.what());
+            return false;
+        }
+    };
+    if (!videoDisabled && useVideo && !makeStream("new_video_stream", &TCustomFFmpeg::NewVideoStream))
+        return false;
+    if (!audioDisabled && useAudio && !makeStream("new_audio_stream", &TCustomFFmpeg::NewAudioStream))
+        return false;
+    if (!subtitleDisabled && useSubtitle && !makeStream("new_subtitle_stream", &TCustomFFmpeg::NewSubtitleStream))
+        return false;
+
+    SetTag(&output->metadata, "title", Title, 511);
+    SetTag(&output->metadata, "artist", Author, 511);
+    SetTag(&output->metadata, "copyright", Copyright, 511);
+    SetTag(&output->metadata, "comment", Comment, 511);
+    SetTag(&output->metadata, "album", Album, 511);
+    if (Year > 0)
+        SetTag(&output->metadata, "date", std::to_string(Year), 511);
+    if (Track > 0)
+        SetTag(&output->metadata, "track", std::to_string(Track), 511);
+    SetTag(&output->metadata, "genre", Genre, 31);
+    if (RecTimestamp != 0)
+        SetTag(&output->metadata, "creation_time", IsoTime(RecTimestamp), 63);
+
+    if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(url.c_str()))
+        return fail(PrintOpenError(fileName, AVERROR(EDOM)));
+    if (!(format->flags & AVFMT_NOFILE) &&
+        avformat.avio_open2(&output->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0)
+        return fail(FormatText("Could not open '%s'", fileName.c_str()));
+
+    output->max_delay = static_cast<int>(MuxMaxDelay * 1000000);
+    // Muxer options of their own; a muxer without them ignores them.
+    avutil.av_opt_set_int(output.get(), "preload", static_cast<int64_t>(MuxPreload * 1000000), AV_OPT_SEARCH_CHILDREN);
+    avutil.av_opt_set_int(output.get(), "loop", LoopOutput, AV_OPT_SEARCH_CHILDREN);
+    ApplyGenericOptions(output.get(), FormatDefaults.get(), AV_OPT_FLAG_ENCODING_PARAM);
+    for (const auto &[name, value] : MuxerOptions)
+        avutil.av_opt_set(output.get(), name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
+
+    dropStreams.keep = true;
+    OutputFiles[fileIndex] = std::move(output);
+    ++OutputFileCount;
+    return true;
+}

@@ -1,0 +1,305 @@
+// Output streams: codec look-up, and one video, audio or subtitle stream made from the pending options.
+#include "FFmpeg.h"
+
+#include "AVEntryPoints.h"
+#include "Rational.h"
+#include "TextFormat.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+using namespace avlib;
+
+namespace {
+
+constexpr float kQualityPerQuantiser = FF_QP2LAMBDA; // 118
+
+// Entries "start,end,q" separated by "/". q > 0 is a quantiser, q <= 0 a quality factor of -q/100.
+std::vector<RcOverride> ParseRateControlOverrides(const std::string &text)
+{
+    std::vector<RcOverride> entries;
+    const char *p = text.c_str();
+    for (;;) {
+        int values[3];
+        for (int k = 0; k < 3; ++k) {
+            char *end = nullptr;
+            const long value = std::strtol(p, &end, 10);
+            if (end == p)
+                throw FFMpegException("error parsing rc_override");
+            values[k] = static_cast<int>(value);
+            p = end;
+            if (k < 2) {
+                if (!*p)
+                    throw FFMpegException("error parsing rc_override");
+                ++p; // the separator
+            }
+        }
+        RcOverride entry{};
+        entry.start_frame = values[0];
+        entry.end_frame = values[1];
+        if (values[2] > 0) {
+            entry.qscale = values[2];
+            entry.quality_factor = 1.0f;
+        } else {
+            entry.qscale = 0;
+            entry.quality_factor = static_cast<float>(-values[2]) / 100.0f;
+        }
+        entries.push_back(entry);
+        p = std::strchr(p, '/');
+        if (!p)
+            return entries;
+        ++p;
+    }
+}
+
+// A copy the codec context owns and frees.
+template <typename T> T *LibraryCopy(const T *data, size_t count)
+{
+    auto *copy = static_cast<T *>(avutil.av_malloc(sizeof(T) * count));
+    if (!copy)
+        throw FFMpegException("av_malloc fail");
+    std::memcpy(copy, data, sizeof(T) * count);
+    return copy;
+}
+
+// The stream's sample aspect ratio for a display aspect over a size (4:3 pictures when no size).
+AVRational SampleAspectRatio(float aspect, int width, int height)
+{
+    const double ratio = width * height != 0 ? aspect * static_cast<double>(height) / width : aspect * 3.0 / 4.0;
+    return RationalFromDouble(ratio, 255);
+}
+
+} // namespace
+
+bool TCustomFFmpeg::LookupCodec(const std::optional<std::string> &name, AVMediaType type, bool encoder, AVCodecID &id)
+{
+    id = AV_CODEC_ID_NONE;
+    if (!name)
+        return true;
+    const AVCodec *codec = encoder ? avcodec.avcodec_find_encoder_by_name(name->c_str())
+                                   : avcodec.avcodec_find_decoder_by_name(name->c_str());
+    const char *role = encoder ? "encoder" : "decoder";
+    if (!codec) {
+        LastErrorText = FormatText("Unknown %s '%s'", role, name->c_str());
+        return false;
+    }
+    if (codec->type != type) {
+        LastErrorText = FormatText("Invalid %s type '%s'", role, name->c_str());
+        return false;
+    }
+    id = codec->id;
+    return true;
+}
+
+// The steps every kind of stream starts with; the codec context comes with the library's defaults.
+static TOutputStreamCodec &AddStream(TCustomFFmpeg &e, AVFormatContext *output, int fileIndex, AVMediaType type,
+                                     TBitstreamFilterChain &pendingFilters)
+{
+    AVStream *stream = avformat.avformat_new_stream(output, nullptr);
+    if (!stream)
+        throw FFMpegException("Could not alloc stream");
+    stream->id = static_cast<int>(output->nb_streams) - 1;
+    TOutputStreamCodec codec;
+    codec.Context.reset(avcodec.avcodec_alloc_context3(nullptr));
+    if (!codec.Context)
+        throw FFMpegException("Could not alloc stream");
+    codec.Context->codec_type = type;
+    auto &codecs = e.OutputCodecs[fileIndex];
+    codecs.resize(output->nb_streams);
+    codecs[stream->index] = std::move(codec);
+    if (stream->index < MAX_STREAMS)
+        e.BitstreamFilters[fileIndex][stream->index] = std::move(pendingFilters);
+    pendingFilters.clear();
+    return codecs[stream->index];
+}
+
+void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
+{
+    struct ClearPendingVideo {
+        TCustomFFmpeg &e;
+        ~ClearPendingVideo()
+        {
+            e.VideoDisable = 0;
+            e.VideoCodecName.reset();
+            e.VideoStreamCopy = 0;
+        }
+    } clearPending{*this};
+
+    TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_VIDEO, VideoBitstreamFilters);
+    AVStream *stream = output->streams[output->nb_streams - 1];
+    AVCodecContext *codec = out.Context.get();
+    AVCodecContext *defaults = CodecDefaults[mkVideo].get();
+    if (VideoCodecTag != 0)
+        codec->codec_tag = VideoCodecTag;
+    if ((VideoGlobalHeader & 1) || (VideoGlobalHeader == 0 && (output->oformat->flags & AVFMT_GLOBALHEADER))) {
+        codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (defaults)
+            defaults->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (VideoGlobalHeader & 2) {
+        codec->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+        if (defaults)
+            defaults->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+    }
+
+    if (VideoStreamCopy) {
+        out.StreamCopy = true;
+        stream->sample_aspect_ratio = SampleAspectRatio(FrameAspectRatio, FrameWidth, FrameHeight);
+        return;
+    }
+
+    const AVRational fps = FrameRate.num != 0 ? FrameRate : AVRational{25, 1};
+    AVCodecID codecId = AV_CODEC_ID_NONE;
+    if (VideoCodecName) {
+        if (!LookupCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, true, codecId))
+            throw FFMpegException(LastErrorText);
+    } else {
+        codecId = avformat.av_guess_codec(output->oformat, nullptr, output->url, nullptr, AVMEDIA_TYPE_VIDEO);
+    }
+    codec->codec_id = codecId;
+    const AVCodec *encoder = avcodec.avcodec_find_encoder(codecId);
+    ApplyGenericOptions(codec, defaults, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+
+    codec->time_base = AVRational{fps.den, fps.num};
+    if (encoder && encoder->supported_framerates) {
+        // The supported rate nearest to the requested one; the first of equals wins.
+        AVRational best = encoder->supported_framerates[0];
+        AVRational bestError{INT_MAX, 1};
+        for (const AVRational *rate = encoder->supported_framerates; rate->num || rate->den; ++rate) {
+            AVRational error = RationalSub(fps, *rate);
+            error.num = std::abs(error.num);
+            if (RationalCompare(error, bestError) < 0) {
+                bestError = error;
+                best = *rate;
+            }
+        }
+        codec->time_base = AVRational{best.den, best.num};
+    }
+    codec->framerate = AVRational{codec->time_base.den, codec->time_base.num};
+    codec->width = FrameWidth + PadLeft + PadRight;
+    codec->height = FrameHeight + PadTop + PadBottom;
+    codec->sample_aspect_ratio = SampleAspectRatio(FrameAspectRatio, codec->width, codec->height);
+    stream->sample_aspect_ratio = codec->sample_aspect_ratio;
+
+    codec->pix_fmt = static_cast<AVPixelFormat>(FramePixFmt);
+    if (encoder && encoder->pix_fmts) {
+        const AVPixelFormat *format = encoder->pix_fmts;
+        while (*format != AV_PIX_FMT_NONE && *format != codec->pix_fmt)
+            ++format;
+        if (*format == AV_PIX_FMT_NONE)
+            codec->pix_fmt = encoder->pix_fmts[0];
+    }
+    if (IntraOnly)
+        codec->gop_size = 0;
+    if (VideoQScale != 0.0f || SameQuality) {
+        codec->flags |= AV_CODEC_FLAG_QSCALE;
+        out.Quality = kQualityPerQuantiser * VideoQScale;
+        codec->global_quality = static_cast<int>(out.Quality);
+    }
+    if (IntraMatrix)
+        codec->intra_matrix = LibraryCopy(IntraMatrix->data(), IntraMatrix->size());
+    if (InterMatrix)
+        codec->inter_matrix = LibraryCopy(InterMatrix->data(), InterMatrix->size());
+    codec->thread_count = ThreadCount;
+
+    if (VideoRcOverride) {
+        const std::vector<RcOverride> overrides = ParseRateControlOverrides(*VideoRcOverride);
+        codec->rc_override = LibraryCopy(overrides.data(), overrides.size());
+        codec->rc_override_count = static_cast<int>(overrides.size());
+    }
+    if (codec->rc_initial_buffer_occupancy == 0)
+        codec->rc_initial_buffer_occupancy = codec->rc_buffer_size * 3 / 4;
+    codec->intra_dc_precision = IntraDcPrecision - 8;
+    if (DoPsnr)
+        codec->flags |= AV_CODEC_FLAG_PSNR;
+    if (DoPass == 1)
+        codec->flags |= AV_CODEC_FLAG_PASS1;
+    else if (DoPass == 2)
+        codec->flags |= AV_CODEC_FLAG_PASS2;
+}
+
+void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
+{
+    struct ClearPendingAudio {
+        TCustomFFmpeg &e;
+        ~ClearPendingAudio()
+        {
+            e.AudioDisable = 0;
+            e.AudioCodecName.reset();
+            e.AudioStreamCopy = 0;
+            e.AudioLanguage.clear();
+        }
+    } clearPending{*this};
+
+    TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_AUDIO, AudioBitstreamFilters);
+    AVStream *stream = output->streams[output->nb_streams - 1];
+    AVCodecContext *codec = out.Context.get();
+    if (AudioCodecTag != 0)
+        codec->codec_tag = AudioCodecTag;
+    if (output->oformat->flags & AVFMT_GLOBALHEADER) {
+        codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (CodecDefaults[mkAudio])
+            CodecDefaults[mkAudio]->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+
+    if (AudioStreamCopy) {
+        out.StreamCopy = true;
+        avutil.av_channel_layout_default(&codec->ch_layout, AudioChannels);
+    } else {
+        AVCodecID codecId = avformat.av_guess_codec(output->oformat, nullptr, output->url, nullptr, AVMEDIA_TYPE_AUDIO);
+        ApplyGenericOptions(codec, CodecDefaults[mkAudio].get(), AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        if (AudioCodecName && !LookupCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, true, codecId))
+            throw FFMpegException(LastErrorText);
+        codec->codec_id = codecId;
+        const AVCodec *encoder = avcodec.avcodec_find_encoder(codecId);
+        if (AudioQScale > -99999.0f) {
+            codec->flags |= AV_CODEC_FLAG_QSCALE;
+            out.Quality = kQualityPerQuantiser * AudioQScale;
+            codec->global_quality = static_cast<int>(out.Quality);
+        }
+        codec->thread_count = ThreadCount;
+        avutil.av_channel_layout_default(&codec->ch_layout, AudioChannels);
+        codec->sample_fmt = static_cast<AVSampleFormat>(AudioSampleFmt);
+        if (encoder && encoder->sample_fmts) {
+            const AVSampleFormat *format = encoder->sample_fmts;
+            while (*format != AV_SAMPLE_FMT_NONE && *format != codec->sample_fmt)
+                ++format;
+            if (*format == AV_SAMPLE_FMT_NONE)
+                codec->sample_fmt = encoder->sample_fmts[0];
+        }
+    }
+    codec->sample_rate = AudioSampleRate;
+    codec->time_base = AVRational{1, AudioSampleRate};
+    if (!AudioLanguage.empty())
+        avutil.av_dict_set(&stream->metadata, "language", AudioLanguage.substr(0, 3).c_str(), 0);
+}
+
+void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *output, int fileIndex)
+{
+    struct ClearPendingSubtitle {
+        TCustomFFmpeg &e;
+        ~ClearPendingSubtitle()
+        {
+            e.SubtitleDisable = 0;
+            e.SubtitleCodecName.reset();
+            e.SubtitleStreamCopy = 0;
+            e.SubtitleLanguage.clear();
+        }
+    } clearPending{*this};
+
+    TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_SUBTITLE, SubtitleBitstreamFilters);
+    AVStream *stream = output->streams[output->nb_streams - 1];
+    if (SubtitleStreamCopy) {
+        out.StreamCopy = true;
+    } else {
+        ApplyGenericOptions(out.Context.get(), CodecDefaults[mkSubtitle].get(),
+                            AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        AVCodecID codecId = AV_CODEC_ID_NONE;
+        if (!LookupCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, codecId))
+            throw FFMpegException(LastErrorText);
+        out.Context->codec_id = codecId;
+    }
+    if (!SubtitleLanguage.empty())
+        avutil.av_dict_set(&stream->metadata, "language", SubtitleLanguage.substr(0, 3).c_str(), 0);
+}
