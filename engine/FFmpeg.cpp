@@ -174,6 +174,9 @@ void TCustomFFmpeg::ResetOptions()
     Verbose = 1;
     ThreadCount = 1;
 
+    InputRateEmu.fill(0);
+    QpHistogram.fill(0);
+    FilterErrorText.clear();
     VideoSize = AudioSize = ExtraSize = 0;
     FramesDup = FramesDrop = 0;
     InputSync = 0;

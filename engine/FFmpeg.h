@@ -9,6 +9,7 @@
 #include "HookLoader.h"
 #include "OpenCodecList.h"
 #include "PauseGate.h"
+#include "RunTables.h"
 
 #include <array>
 #include <atomic>
@@ -226,6 +227,11 @@ public:
     int64_t TimerStart = 0; // microseconds, set by the run
     TOpenCodecList OpenEncoders;
     TOpenCodecList OpenDecoders;
+    std::unique_ptr<TRunTables> Run; // the tables of the run in progress
+    std::string FilterErrorText;
+    std::array<int32_t, 52> QpHistogram{};
+    std::vector<uint8_t> DecodedAudio; // decoded audio as interleaved 16-bit samples, reused
+    std::array<uint8_t, MAX_FILES> InputRateEmu{}; // "re" as each input was added
 
     // Hook state
     THookAction HookAction = haContinue;
@@ -258,9 +264,36 @@ public:
     TTerminateCallback TerminateCallback;
     int64_t ProgressInterval = 500000; // microseconds
 
+    // Seconds of the sync input stream's current position after the start time.
+    double GetSyncIpts(const TOutputStreamRec &output) const;
+
 protected:
     // The run itself: set-up, main loop and end of the job.
     virtual void Transcode();
+    // Run stages, in the order the run uses them.
+    void SetUpRun();
+    void RunMainLoop();
+    void EndRun();
+    void ReleaseRunTables() { Run.reset(); }
+    int ConfigureFilters(TInputStreamRec &input, TOutputStreamRec &output);
+    int FindProgramStream(AVMediaType type) const;
+    // 0 when the packet was used, -1 when decoding failed. No packet: drain the decoder.
+    int OutputPacket(TInputStreamRec &input, int inputIndex, const AVPacket *packet);
+    void FeedOutputs(TInputStreamRec &input, int inputIndex, const AVPacket *packet, const uint8_t *data, int size,
+                     AVFrame *picture);
+    void CopyPacket(TInputStreamRec &input, TOutputStreamRec &output, const AVPacket *packet);
+    void FlushEncoder(TOutputStreamRec &output);
+    // Takes every packet the encoder has ready and writes it; false when it had none.
+    bool DrainEncoder(TOutputStreamRec &output);
+    void WriteFrame(TOutputStreamRec &output, AVPacket *packet);
+    void DoVideoStats(TOutputStreamRec &output, int frameSize);
+    void PrintReport(bool isLast);
+    // Output paths of re-encoded streams.
+    void DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input, const uint8_t *data, int size);
+    // Encodes what the audio FIFO still holds as a last, possibly short, frame.
+    void FlushAudioFifo(TOutputStreamRec &output);
+    int DoVideoOut(TOutputStreamRec &output, TInputStreamRec &input, AVFrame *picture);
+    void DoSubtitleOut(TOutputStreamRec &output, TInputStreamRec &input, int64_t pts);
     void CloseOpenEncoders() { OpenEncoders.CloseAll(); }
     void CloseOpenDecoders() { OpenDecoders.CloseAll(); }
 

@@ -203,6 +203,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
     if (Verbose >= 0)
         avformat.av_dump_format(context, index, fileName.c_str(), 0);
     InputCodecs[index] = std::move(decoders);
+    InputRateEmu[index] = RateEmu ? 1 : 0;
     InputFiles[index] = std::move(input);
     ++InputFileCount;
     return true;

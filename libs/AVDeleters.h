@@ -71,6 +71,38 @@ struct PacketDeleter {
     }
 };
 
+struct SwrContextDeleter {
+    void operator()(SwrContext *context) const
+    {
+        if (UnitLoaded(Unit::SwResample))
+            swresample.swr_free(&context);
+    }
+};
+
+struct FilterGraphDeleter {
+    void operator()(AVFilterGraph *graph) const
+    {
+        if (UnitLoaded(Unit::AVFilter))
+            avfilter.avfilter_graph_free(&graph);
+    }
+};
+
+struct BitstreamFilterDeleter {
+    void operator()(AVBSFContext *context) const
+    {
+        if (UnitLoaded(Unit::AVCodec))
+            avcodec.av_bsf_free(&context);
+    }
+};
+
+struct AudioFifoDeleter {
+    void operator()(AVAudioFifo *fifo) const
+    {
+        if (UnitLoaded(Unit::AVUtil))
+            avutil.av_audio_fifo_free(fifo);
+    }
+};
+
 using AVCodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using AVFormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
 using InputFormatContextPtr = std::unique_ptr<AVFormatContext, InputFormatContextDeleter>;
@@ -78,5 +110,9 @@ using OutputFormatContextPtr = std::unique_ptr<AVFormatContext, OutputFormatCont
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
 using AVFramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using AVPacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextDeleter>;
+using AVFilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
+using AVBSFContextPtr = std::unique_ptr<AVBSFContext, BitstreamFilterDeleter>;
+using AVAudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 
 } // namespace avlib

@@ -24,10 +24,34 @@
     X(av_packet_free)                 \
     X(av_packet_unref)                \
     X(av_packet_rescale_ts)           \
-    X(av_bsf_get_by_name)
+    X(av_bsf_get_by_name)             \
+    X(av_bsf_alloc)                   \
+    X(av_bsf_init)                    \
+    X(av_bsf_send_packet)             \
+    X(av_bsf_receive_packet)          \
+    X(av_bsf_free)                    \
+    X(avcodec_parameters_copy)        \
+    X(av_packet_get_side_data)        \
+    X(av_packet_ref)                  \
+    X(av_packet_move_ref)             \
+    X(avcodec_decode_subtitle2)       \
+    X(avsubtitle_free)
 
 #define VELOX_AVFILTER_ENTRY_POINTS(X) \
-    X(avfilter_version)
+    X(avfilter_version)                \
+    X(avfilter_get_by_name)            \
+    X(avfilter_graph_alloc)            \
+    X(avfilter_graph_free)             \
+    X(avfilter_graph_create_filter)    \
+    X(avfilter_graph_parse_ptr)        \
+    X(avfilter_graph_config)           \
+    X(avfilter_inout_alloc)            \
+    X(avfilter_inout_free)             \
+    X(avfilter_link)                   \
+    X(av_buffersrc_add_frame_flags)    \
+    X(av_buffersink_get_frame)         \
+    X(av_buffersink_get_w)             \
+    X(av_buffersink_get_h)
 
 #define VELOX_AVFORMAT_ENTRY_POINTS(X) \
     X(avformat_version)                \
@@ -51,7 +75,12 @@
     X(av_filename_number_test)         \
     X(av_dump_format)                  \
     X(av_seek_frame)                   \
-    X(avformat_get_class)
+    X(avformat_get_class)              \
+    X(avio_seek)                       \
+    X(av_pkt_dump_log2)                \
+    X(av_sdp_create)                   \
+    X(av_codec_get_id)                 \
+    X(av_codec_get_tag)
 
 #define VELOX_AVUTIL_ENTRY_POINTS(X) \
     X(avutil_version)                \
@@ -99,15 +128,33 @@
     X(av_mallocz)                    \
     X(av_opt_set_int)                \
     X(av_dict_free)                  \
-    X(av_get_pix_fmt_name)
+    X(av_get_pix_fmt_name)           \
+    X(av_gettime)                    \
+    X(av_rescale)                    \
+    X(av_usleep)                     \
+    X(av_get_picture_type_char)      \
+    X(av_opt_set_bin)                \
+    X(av_image_fill_arrays)          \
+    X(av_audio_fifo_alloc)           \
+    X(av_audio_fifo_free)            \
+    X(av_audio_fifo_write)           \
+    X(av_audio_fifo_read)            \
+    X(av_audio_fifo_size)
 
 #define VELOX_SWSCALE_ENTRY_POINTS(X) \
     X(swscale_version)                \
     X(sws_getContext)                 \
-    X(sws_freeContext)
+    X(sws_freeContext)                \
+    X(sws_scale)
 
 #define VELOX_SWRESAMPLE_ENTRY_POINTS(X) \
-    X(swresample_version)
+    X(swresample_version)                \
+    X(swr_alloc_set_opts2)               \
+    X(swr_init)                          \
+    X(swr_free)                          \
+    X(swr_convert)                       \
+    X(swr_get_out_samples)               \
+    X(swr_set_compensation)
 
 #define VELOX_MYUTIL_ENTRY_POINTS(X) \
     X(my_vsprintf)                   \

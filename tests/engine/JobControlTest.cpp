@@ -135,13 +135,14 @@ TEST_F(JobControlTest, ExecuteRecordsTheFailureClosesCodecsReleasesAndTerminates
     EXPECT_EQ(engine.OutputFileCount, 0);
 }
 
-TEST_F(JobControlTest, ARunWithoutTranscodingStagesFailsInsteadOfReportingSuccess)
+TEST_F(JobControlTest, ARunOfAnOutputWithoutStreamsFails)
 {
     AddInputAndOutput(engine);
     engine.Start(false, tpNormal);
     EXPECT_EQ(engine.ErrorOccurred, 1);
-    EXPECT_EQ(engine.ErrorMessage, "Transcoding is not available in this build");
+    EXPECT_EQ(engine.ErrorMessage, "Output file does not contain any stream");
     EXPECT_EQ(engine.Finished, 0);
+    EXPECT_EQ(recorder.TerminateCount(), 1u);
 }
 
 TEST_F(JobControlTest, AThreadedStartReturnsASuspendedWorkerThatRunsWhenResumed)

@@ -1,0 +1,413 @@
+// The run after its set-up: reading packets in time order, decoding or copying them, and the end of the run.
+#include "FFmpeg.h"
+
+#include "AVEntryPoints.h"
+#include "LibraryLock.h"
+#include "TextFormat.h"
+
+#include <algorithm>
+#include <cmath>
+
+using namespace avlib;
+
+namespace {
+
+constexpr AVRational kMicroseconds{1, 1000000};
+
+int MediaIndex(AVMediaType type)
+{
+    switch (type) {
+    case AVMEDIA_TYPE_VIDEO:
+        return mkVideo;
+    case AVMEDIA_TYPE_AUDIO:
+        return mkAudio;
+    case AVMEDIA_TYPE_SUBTITLE:
+        return mkSubtitle;
+    default:
+        return mkData;
+    }
+}
+
+} // namespace
+
+void TCustomFFmpeg::RunMainLoop()
+{
+    TRunTables &run = *Run;
+    int64_t lastReportTime = TimerStart;
+    AVPacketPtr packet(avcodec.av_packet_alloc());
+    if (!packet)
+        throw FFMpegException("av_mallocz fail");
+
+    for (;;) {
+        WaitWhilePaused();
+        if (StopRequested)
+            break;
+
+        // The input that is furthest behind goes next.
+        double smallestInput = 1e100, smallestOutput = 1e100;
+        int chosen = -1;
+        for (const auto &output : run.OutputStreams) {
+            const TInputStreamRec &source = *run.InputStreams[output->SourceIndex];
+            const double position = output->EncodingNeeded && output->Encoder->codec_type == AVMEDIA_TYPE_VIDEO
+                                        ? output->SyncOpts * av_q2d(output->Encoder->time_base)
+                                        : output->MuxPosition;
+            const double inputTime = static_cast<double>(source.Pts);
+            if (!run.InputFiles[source.FileIndex].EofReached) {
+                if (inputTime < smallestInput) {
+                    smallestInput = inputTime;
+                    if (InputSync)
+                        chosen = source.FileIndex;
+                }
+                if (position < smallestOutput) {
+                    smallestOutput = position;
+                    if (!InputSync)
+                        chosen = source.FileIndex;
+                }
+            }
+            if (output->FrameNumber >= MaxFrames[MediaIndex(output->Encoder->codec_type)]) {
+                chosen = -1;
+                break;
+            }
+        }
+        if (chosen < 0)
+            break;
+        if (smallestOutput >= static_cast<double>(RecordingTime) / 1000000.0)
+            break;
+        if (LimitFileSize != 0 && OutputFiles[0]->pb &&
+            avformat.avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSize)
+            break;
+
+        TInputFileRec &file = run.InputFiles[chosen];
+        AVFormatContext *inputFile = InputFiles[chosen].get();
+        if (avformat.av_read_frame(inputFile, packet.get()) < 0) {
+            file.EofReached = 1;
+            if (Shortest)
+                break;
+            continue;
+        }
+        // The packet is ours until released, whatever happens below.
+        struct ReleasePacket {
+            AVPacket *packet;
+            ~ReleasePacket() { avcodec.av_packet_unref(packet); }
+        } release{packet.get()};
+
+        if (PktDump)
+            avformat.av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet.get(), HexDump,
+                                      packet->stream_index < static_cast<int>(inputFile->nb_streams)
+                                          ? inputFile->streams[packet->stream_index]
+                                          : inputFile->streams[0]);
+        if (packet->stream_index >= file.StreamCount)
+            continue;
+        const int inputIndex = file.FirstStreamIndex + packet->stream_index;
+        TInputStreamRec &input = *run.InputStreams[inputIndex];
+        if (input.Discard)
+            continue;
+
+        const AVRational timeBase = input.Stream->time_base;
+        const int64_t offset = avutil.av_rescale_q(InputTsOffsets[chosen], kMicroseconds, timeBase);
+        if (packet->dts != AV_NOPTS_VALUE)
+            packet->dts += offset;
+        if (packet->pts != AV_NOPTS_VALUE)
+            packet->pts += offset;
+        const double scale = InputTsScales[chosen][std::min(packet->stream_index, MAX_STREAMS - 1)];
+        if (scale != 0.0) {
+            if (packet->pts != AV_NOPTS_VALUE)
+                packet->pts = std::llround(packet->pts * scale);
+            if (packet->dts != AV_NOPTS_VALUE)
+                packet->dts = std::llround(packet->dts * scale);
+        }
+        if (packet->dts != AV_NOPTS_VALUE && input.NextPts != AV_NOPTS_VALUE) {
+            const int64_t dts = avutil.av_rescale_q(packet->dts, timeBase, kMicroseconds);
+            const int64_t delta = dts - input.NextPts;
+            const bool jump = std::fabs(static_cast<double>(delta)) > DtsDeltaThreshold * 1000000.0 || dts + 1 < input.Pts;
+            if (jump && !CopyTs) {
+                InputTsOffsets[chosen] -= delta;
+                if (Verbose > 2 && LogCallback)
+                    Log(1, FormatText("timestamp discontinuity %lld, new offset= %lld", static_cast<long long>(delta),
+                                      static_cast<long long>(InputTsOffsets[chosen])));
+                const int64_t shift = avutil.av_rescale_q(delta, kMicroseconds, timeBase);
+                packet->dts -= shift;
+                if (packet->pts != AV_NOPTS_VALUE)
+                    packet->pts -= shift;
+            }
+        }
+
+        if (OutputPacket(input, inputIndex, packet.get()) < 0) {
+            const std::string message =
+                FormatText("Error while decoding stream #%d.%d", input.FileIndex, input.StreamIndex);
+            if (ExitOnError)
+                throw FFMpegException(message);
+            if (Verbose >= 0 && LogCallback)
+                Log(1, message);
+            continue;
+        }
+        const int64_t now = avutil.av_gettime();
+        if (now - lastReportTime > ProgressInterval) {
+            lastReportTime = now;
+            PrintReport(false);
+        }
+    }
+}
+
+void TCustomFFmpeg::EndRun()
+{
+    TRunTables &run = *Run;
+    for (size_t i = 0; i < run.InputStreams.size(); ++i)
+        if (run.InputStreams[i]->DecodingNeeded)
+            OutputPacket(*run.InputStreams[i], static_cast<int>(i), nullptr);
+    for (int f = 0; f < OutputFileCount; ++f)
+        avformat.av_write_trailer(OutputFiles[f].get());
+    PrintReport(true);
+    for (auto &output : run.OutputStreams) {
+        if (!output->EncodingNeeded)
+            continue;
+        std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+        OpenEncoders.Close(output->Encoder); // frees the statistics input too
+        output->Encoder = nullptr;
+    }
+    for (auto &input : run.InputStreams) {
+        if (!input->DecodingNeeded)
+            continue;
+        std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+        OpenDecoders.Close(input->Decoder);
+        input->Decoder = nullptr;
+    }
+    Finished = StopRequested ? 0 : 1;
+}
+
+int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AVPacket *packet)
+{
+    if (input.NextPts == AV_NOPTS_VALUE)
+        input.NextPts = input.Pts;
+    const AVRational timeBase = input.Stream->time_base;
+    if (packet && packet->dts != AV_NOPTS_VALUE)
+        input.Pts = input.NextPts = avutil.av_rescale_q(packet->dts, timeBase, kMicroseconds);
+
+    if (!input.DecodingNeeded) {
+        if (!packet)
+            return 0;
+        input.Pts = input.NextPts;
+        const AVCodecParameters *parameters = input.Stream->codecpar;
+        if (packet->duration > 0) {
+            input.NextPts += avutil.av_rescale_q(packet->duration, timeBase, kMicroseconds);
+        } else if (parameters->codec_type == AVMEDIA_TYPE_AUDIO && parameters->sample_rate > 0) {
+            input.NextPts += static_cast<int64_t>(parameters->frame_size) * 1000000 / parameters->sample_rate;
+        } else if (parameters->codec_type == AVMEDIA_TYPE_VIDEO && input.Stream->avg_frame_rate.num > 0) {
+            input.NextPts += static_cast<int64_t>(input.Stream->avg_frame_rate.den) * 1000000 /
+                             input.Stream->avg_frame_rate.num;
+        }
+        FeedOutputs(input, inputIndex, packet, packet->data, packet->size, nullptr);
+        return 0;
+    }
+
+    AVCodecContext *decoder = input.Decoder;
+    if (decoder->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+        if (!packet)
+            return 0;
+        AVSubtitle subtitle{};
+        int got = 0;
+        if (avcodec.avcodec_decode_subtitle2(decoder, &subtitle, &got, const_cast<AVPacket *>(packet)) < 0)
+            return -1;
+        if (got) {
+            input.Pts = input.NextPts;
+            FeedOutputs(input, inputIndex, packet, nullptr, 0, nullptr);
+            avcodec.avsubtitle_free(&subtitle);
+        }
+        return 0;
+    }
+    if (decoder->codec_type != AVMEDIA_TYPE_AUDIO && decoder->codec_type != AVMEDIA_TYPE_VIDEO)
+        return -1;
+
+    const int sent = avcodec.avcodec_send_packet(decoder, packet);
+    if (sent < 0 && sent != AVERROR_EOF)
+        return -1;
+    AVFrame *frame = input.DecodedFrame.get();
+    int frames = 0;
+    for (;;) {
+        const int received = avcodec.avcodec_receive_frame(decoder, frame);
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
+            break;
+        if (received < 0)
+            return -1;
+        struct ReleaseFrame {
+            AVFrame *frame;
+            ~ReleaseFrame() { avutil.av_frame_unref(frame); }
+        } release{frame};
+        if (++frames == 2 && packet && Verbose > 0 && LogCallback)
+            Log(0, FormatText("Multiple frames in a packet from stream %d", packet->stream_index));
+        input.Pts = input.NextPts;
+        if (decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
+            const int channels = frame->ch_layout.nb_channels;
+            // Decoded audio goes on as interleaved signed 16-bit samples.
+            if (frame->format != AV_SAMPLE_FMT_S16 && !input.ToInterleavedS16) {
+                SwrContext *raw = nullptr;
+                if (swresample.swr_alloc_set_opts2(&raw, &frame->ch_layout, AV_SAMPLE_FMT_S16, frame->sample_rate,
+                                                   &frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
+                                                   frame->sample_rate, 0, nullptr) < 0 ||
+                    swresample.swr_init(raw) < 0) {
+                    swresample.swr_free(&raw);
+                    return -1;
+                }
+                input.ToInterleavedS16.reset(raw);
+            }
+            int samples = frame->nb_samples;
+            const size_t bytes = static_cast<size_t>(samples) * channels * 2;
+            if (DecodedAudio.size() < std::max<size_t>(bytes, 192000))
+                DecodedAudio.resize(std::max<size_t>(bytes * 2, 192000));
+            if (input.ToInterleavedS16) {
+                uint8_t *out = DecodedAudio.data();
+                samples = swresample.swr_convert(input.ToInterleavedS16.get(), &out, frame->nb_samples,
+                                                 const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
+                if (samples < 0)
+                    return -1;
+            } else {
+                std::copy_n(frame->data[0], bytes, DecodedAudio.data());
+            }
+            const int size = samples * channels * 2;
+            if (size <= 0)
+                continue;
+            input.NextPts += static_cast<int64_t>(size) * 500000 / (static_cast<int64_t>(frame->sample_rate) * channels);
+            if (AudioVolume != 256) {
+                auto *sample = reinterpret_cast<int16_t *>(DecodedAudio.data());
+                for (int i = 0; i < size / 2; ++i)
+                    sample[i] = static_cast<int16_t>(std::clamp((sample[i] * AudioVolume + 128) >> 8, -32768, 32767));
+            }
+            FeedOutputs(input, inputIndex, packet, DecodedAudio.data(), size, nullptr);
+        } else {
+            const AVRational rate = decoder->framerate.num > 0 ? decoder->framerate : input.Stream->avg_frame_rate;
+            if (frame->pkt_duration > 0)
+                input.NextPts += avutil.av_rescale_q(frame->pkt_duration, timeBase, kMicroseconds);
+            else if (rate.num > 0)
+                input.NextPts += static_cast<int64_t>(rate.den) * 1000000 / rate.num;
+            FeedOutputs(input, inputIndex, packet, nullptr, 0, frame);
+        }
+    }
+
+    // At the end of input, what the encoders fed by this stream still hold.
+    if (!packet)
+        for (auto &output : Run->OutputStreams)
+            if (output->SourceIndex == inputIndex && output->EncodingNeeded)
+                FlushEncoder(*output);
+    return 0;
+}
+
+void TCustomFFmpeg::FeedOutputs(TInputStreamRec &input, int inputIndex, const AVPacket *packet, const uint8_t *data,
+                                int size, AVFrame *picture)
+{
+    // Real-time pacing of inputs read with "re".
+    if (InputRateEmu[input.FileIndex]) {
+        const AVRational timeBase = input.Stream->time_base;
+        const int64_t target = avutil.av_rescale(static_cast<int64_t>(timeBase.num) * input.Frame, 1000000,
+                                                 timeBase.den);
+        const int64_t elapsed = avutil.av_gettime() - input.ReadStart;
+        if (target - elapsed > 50000)
+            avutil.av_usleep(static_cast<unsigned>((target - elapsed) / 1000 * 1000));
+        ++input.Frame;
+    }
+    if (StartTime != 0 && input.Pts < StartTime)
+        return;
+    for (auto &output : Run->OutputStreams) {
+        if (output->SourceIndex != inputIndex)
+            continue;
+        if (output->EncodingNeeded) {
+            switch (output->Encoder->codec_type) {
+            case AVMEDIA_TYPE_AUDIO:
+                DoAudioOut(*output, input, data, size);
+                break;
+            case AVMEDIA_TYPE_VIDEO: {
+                const int frameSize = DoVideoOut(*output, input, picture);
+                if (VstatsFileName && frameSize > 0)
+                    DoVideoStats(*output, frameSize);
+                break;
+            }
+            case AVMEDIA_TYPE_SUBTITLE:
+                DoSubtitleOut(*output, input, packet ? packet->pts : AV_NOPTS_VALUE);
+                break;
+            default:
+                throw FFMpegException("invalid codec_type");
+            }
+        } else if (packet) {
+            CopyPacket(input, *output, packet);
+        }
+    }
+}
+
+void TCustomFFmpeg::CopyPacket(TInputStreamRec &input, TOutputStreamRec &output, const AVPacket *packet)
+{
+    // A copy starts at a key frame.
+    if (output.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY))
+        return;
+    if (output.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+        AudioSize += packet->size;
+    } else if (output.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        VideoSize += packet->size;
+        ++output.SyncOpts;
+    }
+    AVPacketPtr copy(avcodec.av_packet_alloc());
+    if (!copy || avcodec.av_packet_ref(copy.get(), packet) < 0)
+        throw FFMpegException("av_mallocz fail");
+    const AVRational from = input.Stream->time_base;
+    const AVRational to = output.Stream->time_base;
+    copy->stream_index = output.Index;
+    copy->pts = packet->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : avutil.av_rescale_q(packet->pts, from, to);
+    copy->dts = packet->dts == AV_NOPTS_VALUE ? avutil.av_rescale_q(input.Pts, kMicroseconds, to)
+                                              : avutil.av_rescale_q(packet->dts, from, to);
+    copy->duration = avutil.av_rescale_q(packet->duration, from, to);
+    copy->pos = -1;
+    output.CodedQuality = -1.0f;
+    WriteFrame(output, copy.get());
+    ++output.FrameNumber;
+}
+
+bool TCustomFFmpeg::DrainEncoder(TOutputStreamRec &output)
+{
+    AVPacketPtr packet(avcodec.av_packet_alloc());
+    if (!packet)
+        throw FFMpegException("av_mallocz fail");
+    bool any = false;
+    for (;;) {
+        const int result = avcodec.avcodec_receive_packet(output.Encoder, packet.get());
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
+            return any;
+        if (result < 0)
+            throw FFMpegException(output.Encoder->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
+                                                                                    : "Audio encoding failed");
+        any = true;
+        // What the encoder says of the picture it coded.
+        size_t size = 0;
+        if (const uint8_t *stats = avcodec.av_packet_get_side_data(packet.get(), AV_PKT_DATA_QUALITY_STATS, &size);
+            stats && size >= 6) {
+            output.CodedQuality = static_cast<float>(stats[0] | stats[1] << 8 | stats[2] << 16 |
+                                                     static_cast<uint32_t>(stats[3]) << 24);
+            output.CodedPictType = avutil.av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
+            const int errors = std::min<int>(stats[5], 4);
+            for (int i = 0; i < errors && size >= 8 + 8 * static_cast<size_t>(i + 1); ++i) {
+                uint64_t error = 0;
+                for (int b = 7; b >= 0; --b)
+                    error = error << 8 | stats[8 + 8 * i + b];
+                output.CodedErrors[i] = error;
+            }
+        }
+        if (output.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
+            VideoSize += packet->size;
+        else if (output.Encoder->codec_type == AVMEDIA_TYPE_AUDIO)
+            AudioSize += packet->size;
+        if (output.LogFile && output.Encoder->stats_out)
+            myutil.my_fprintf(output.LogFile, "%s", output.Encoder->stats_out);
+        avcodec.av_packet_rescale_ts(packet.get(), output.Encoder->time_base, output.Stream->time_base);
+        packet->stream_index = output.Index;
+        WriteFrame(output, packet.get());
+        avcodec.av_packet_unref(packet.get());
+    }
+}
+
+void TCustomFFmpeg::FlushEncoder(TOutputStreamRec &output)
+{
+    const AVCodecContext *encoder = output.Encoder;
+    if (encoder->codec_type == AVMEDIA_TYPE_SUBTITLE)
+        return;
+    if (encoder->codec_type == AVMEDIA_TYPE_AUDIO)
+        FlushAudioFifo(output);
+    avcodec.avcodec_send_frame(output.Encoder, nullptr);
+    DrainEncoder(output);
+}

@@ -1,0 +1,88 @@
+// The tables of one run: per input file, per input stream and per output stream. They live
+// exactly as long as the run; what they own is released with them on every exit.
+#pragma once
+
+#include "AVDeleters.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+struct TInputFileRec {
+    int32_t EofReached = 0;
+    int32_t FirstStreamIndex = 0; // in the input stream table
+    int32_t StreamCount = 0;      // at set-up; later streams are dropped
+};
+
+struct TInputStreamRec {
+    int32_t FileIndex = 0;
+    int32_t StreamIndex = 0;
+    AVStream *Stream = nullptr;
+    AVCodecContext *Decoder = nullptr; // the stream's decoder settings; open when DecodingNeeded
+    int32_t Discard = 1;
+    int32_t DecodingNeeded = 0;
+    int64_t ReadStart = 0; // microseconds of wall clock, for rate emulation
+    uint32_t Frame = 0;
+    int64_t NextPts = AV_NOPTS_VALUE; // microseconds
+    int64_t Pts = 0;                   // microseconds
+    int32_t IsStart = 1;
+    // Video filter chain.
+    avlib::AVFilterGraphPtr FilterGraph;
+    AVFilterContext *InputVideoFilter = nullptr;
+    AVFilterContext *OutVideoFilter = nullptr;
+    avlib::AVFramePtr FilterFrame;
+    int32_t HasFilterFrame = 0;
+    avlib::AVFramePtr PicRef;
+    // Decoding.
+    avlib::AVFramePtr DecodedFrame;
+    avlib::SwrContextPtr ToInterleavedS16; // decoded audio as interleaved signed 16-bit
+};
+
+struct TOutputStreamRec {
+    int32_t FileIndex = 0;
+    int32_t Index = 0;
+    int32_t SourceIndex = 0;
+    AVStream *Stream = nullptr;
+    AVCodecContext *Encoder = nullptr; // open when EncodingNeeded; the copy settings otherwise
+    int32_t EncodingNeeded = 0;
+    int32_t FrameNumber = 0;
+    TInputStreamRec *SyncIst = nullptr;
+    int64_t SyncOpts = 0; // frames for video, samples for audio
+    double MuxPosition = 0.0; // seconds: end of the last packet handed to the muxer
+    // Video.
+    int32_t VideoResample = 0;
+    avlib::AVFramePtr PictTmp;
+    avlib::SwsContextPtr ImgResampleCtx;
+    int32_t ResampleHeight = 0;
+    int32_t VideoCrop = 0, TopBand = 0, LeftBand = 0;
+    int32_t VideoPad = 0, PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    // Audio.
+    int32_t AudioResample = 0;
+    avlib::SwrContextPtr Resample;
+    int32_t ReformatPair = -6; // no pair
+    avlib::AVAudioFifoPtr Fifo;
+    // Two-pass statistics written in pass 1.
+    FILE *LogFile = nullptr;
+    // What the encoder said of its last packet.
+    float Quality = 0.0f; // fixed quality of the stream, lambda units
+    float CodedQuality = -1.0f; // quantiser of the last coded picture, lambda units
+    char CodedPictType = '?';
+    uint64_t CodedErrors[4] = {};
+    // Bitstream filters of the stream, in order.
+    std::vector<avlib::AVBSFContextPtr> BitstreamFilters;
+
+    TOutputStreamRec() = default;
+    TOutputStreamRec(const TOutputStreamRec &) = delete;
+    TOutputStreamRec &operator=(const TOutputStreamRec &) = delete;
+    ~TOutputStreamRec()
+    {
+        if (LogFile)
+            std::fclose(LogFile);
+    }
+};
+
+struct TRunTables {
+    std::vector<TInputFileRec> InputFiles;
+    std::vector<std::unique_ptr<TInputStreamRec>> InputStreams;
+    std::vector<std::unique_ptr<TOutputStreamRec>> OutputStreams;
+};

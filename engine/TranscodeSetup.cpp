@@ -1,0 +1,496 @@
+// The run's set-up: tables, sources of the output streams, copy or encode, codecs opened, headers.
+#include "FFmpeg.h"
+
+#include "AVEntryPoints.h"
+#include "LibraryLock.h"
+#include "OptionValues.h"
+#include "TextFormat.h"
+
+#include <algorithm>
+
+using namespace avlib;
+
+namespace {
+
+
+std::string Language(const AVStream *stream)
+{
+    const AVDictionaryEntry *entry = avutil.av_dict_get(stream->metadata, "language", nullptr, 0);
+    return entry && entry->value ? entry->value : "";
+}
+
+} // namespace
+
+void TCustomFFmpeg::Transcode()
+{
+    Run = std::make_unique<TRunTables>();
+    // The tables go on every exit; codecs a failure leaves open are closed by Execute.
+    struct ReleaseTables {
+        TCustomFFmpeg &e;
+        ~ReleaseTables() { e.ReleaseRunTables(); }
+    } release{*this};
+    SetUpRun();
+    RunMainLoop();
+    EndRun();
+}
+
+int TCustomFFmpeg::FindProgramStream(AVMediaType type) const
+{
+    for (int f = 0; f < InputFileCount; ++f) {
+        const AVFormatContext *input = InputFiles[f].get();
+        for (unsigned p = 0; p < input->nb_programs; ++p) {
+            const AVProgram *program = input->programs[p];
+            if (program->id != ProgramId)
+                continue;
+            for (unsigned s = 0; s < program->nb_stream_indexes; ++s) {
+                const int index = Run->InputFiles[f].FirstStreamIndex + static_cast<int>(program->stream_index[s]);
+                const TInputStreamRec &stream = *Run->InputStreams[index];
+                if (stream.Discard && stream.Stream->codecpar->codec_type == type)
+                    return index;
+            }
+        }
+    }
+    return -1;
+}
+
+void TCustomFFmpeg::SetUpRun()
+{
+    TRunTables &run = *Run;
+
+    // Input files and streams.
+    int streamTotal = 0;
+    for (int f = 0; f < InputFileCount; ++f) {
+        TInputFileRec file;
+        file.FirstStreamIndex = streamTotal;
+        file.StreamCount = static_cast<int32_t>(InputFiles[f]->nb_streams);
+        streamTotal += file.StreamCount;
+        run.InputFiles.push_back(file);
+        for (int s = 0; s < file.StreamCount; ++s) {
+            auto input = std::make_unique<TInputStreamRec>();
+            input->FileIndex = f;
+            input->StreamIndex = s;
+            input->Stream = InputFiles[f]->streams[s];
+            input->Decoder = s < static_cast<int>(InputCodecs[f].size()) ? InputCodecs[f][s].get() : nullptr;
+            if (InputRateEmu[f]) {
+                input->ReadStart = avutil.av_gettime();
+                input->Frame = 0;
+            }
+            run.InputStreams.push_back(std::move(input));
+        }
+    }
+
+    // Output streams and their sources.
+    int outputTotal = 0;
+    for (int f = 0; f < OutputFileCount; ++f) {
+        if (OutputFiles[f]->nb_streams == 0)
+            throw FFMpegException("Output file does not contain any stream");
+        outputTotal += static_cast<int>(OutputFiles[f]->nb_streams);
+    }
+    if (StreamMapCount > 0) {
+        if (StreamMapCount != outputTotal)
+            throw FFMpegException("Number of stream maps must match number of output streams");
+        for (int m = 0; m < StreamMapCount; ++m) {
+            const TStreamMap &map = StreamMaps[m];
+            if (map.FileIndex < 0 || map.FileIndex >= InputFileCount || map.StreamIndex < 0 ||
+                map.StreamIndex >= run.InputFiles[map.FileIndex].StreamCount)
+                throw FFMpegException(FormatText("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex));
+            if (map.SyncFileIndex < 0 || map.SyncFileIndex >= InputFileCount || map.SyncStreamIndex < 0 ||
+                map.SyncStreamIndex >= run.InputFiles[map.SyncFileIndex].StreamCount)
+                throw FFMpegException(
+                    FormatText("Could not find sync stream #%d.%d", map.SyncFileIndex, map.SyncStreamIndex));
+        }
+    }
+    for (int f = 0, n = 0; f < OutputFileCount; ++f) {
+        AVFormatContext *outputFile = OutputFiles[f].get();
+        for (unsigned s = 0; s < outputFile->nb_streams; ++s, ++n) {
+            auto output = std::make_unique<TOutputStreamRec>();
+            output->FileIndex = f;
+            output->Index = static_cast<int32_t>(s);
+            output->Stream = outputFile->streams[s];
+            TOutputStreamCodec &codec = OutputCodecs[f][s];
+            output->Encoder = codec.Context.get();
+            output->Quality = codec.Quality;
+            const AVMediaType type = output->Encoder->codec_type;
+            int source = -1;
+            if (StreamMapCount > 0) {
+                const TStreamMap &map = StreamMaps[n];
+                source = run.InputFiles[map.FileIndex].FirstStreamIndex + map.StreamIndex;
+                if (run.InputStreams[source]->Stream->codecpar->codec_type != type) {
+                    avformat.av_dump_format(outputFile, f, outputFile->url, 1);
+                    throw FFMpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d", map.FileIndex,
+                                                     map.StreamIndex, f, static_cast<int>(s)));
+                }
+            } else if (ProgramId != 0) {
+                source = FindProgramStream(type);
+            } else {
+                for (int i = 0; i < streamTotal && source < 0; ++i)
+                    if (run.InputStreams[i]->Discard && run.InputStreams[i]->Stream->codecpar->codec_type == type)
+                        source = i;
+                // Nothing unused left: the last stream of the type feeds this one too.
+                for (int i = streamTotal - 1; i >= 0 && source < 0; --i)
+                    if (run.InputStreams[i]->Stream->codecpar->codec_type == type)
+                        source = i;
+            }
+            if (source < 0) {
+                avformat.av_dump_format(outputFile, f, outputFile->url, 1);
+                throw FFMpegException(
+                    FormatText("Could not find input stream matching output stream #%d.%d", f, static_cast<int>(s)));
+            }
+            output->SourceIndex = source;
+            run.InputStreams[source]->Discard = 0;
+            if (StreamMapCount > 0) {
+                const TStreamMap &map = StreamMaps[n];
+                output->SyncIst =
+                    run.InputStreams[run.InputFiles[map.SyncFileIndex].FirstStreamIndex + map.SyncStreamIndex].get();
+            } else {
+                output->SyncIst = run.InputStreams[source].get();
+            }
+            run.OutputStreams.push_back(std::move(output));
+        }
+    }
+
+    // Copy or encode, stream by stream.
+    for (size_t n = 0; n < run.OutputStreams.size(); ++n) {
+        TOutputStreamRec &output = *run.OutputStreams[n];
+        TInputStreamRec &input = *run.InputStreams[output.SourceIndex];
+        AVStream *outStream = output.Stream;
+        const AVStream *inStream = input.Stream;
+        AVCodecContext *encoder = output.Encoder;
+        const bool copy = OutputCodecs[output.FileIndex][output.Index].StreamCopy;
+        if (Language(outStream).empty() && !Language(inStream).empty())
+            avutil.av_dict_set(&outStream->metadata, "language", Language(inStream).substr(0, 3).c_str(), 0);
+        outStream->disposition = inStream->disposition;
+
+        if (copy) {
+            AVCodecParameters *parameters = outStream->codecpar;
+            const uint32_t ownTag = encoder->codec_tag;
+            if (avcodec.avcodec_parameters_copy(parameters, inStream->codecpar) < 0)
+                throw FFMpegException("av_mallocz fail");
+            const AVOutputFormat *format = OutputFiles[output.FileIndex]->oformat;
+            if (ownTag != 0) {
+                parameters->codec_tag = ownTag;
+            } else {
+                const uint32_t tag = parameters->codec_tag;
+                // The input's tag stays where the output format knows it for this codec, or has no say.
+                const bool keepTag = !format->codec_tag ||
+                                     avformat.av_codec_get_id(format->codec_tag, tag) == parameters->codec_id ||
+                                     avformat.av_codec_get_tag(format->codec_tag, parameters->codec_id) <= 0;
+                if (!keepTag)
+                    parameters->codec_tag = 0;
+            }
+            outStream->time_base = inStream->time_base; // a hint; the muxer decides at the header
+            switch (parameters->codec_type) {
+            case AVMEDIA_TYPE_AUDIO:
+                if (AudioVolume != 256)
+                    throw FFMpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+                if ((parameters->block_align == 1 && parameters->codec_id == AV_CODEC_ID_MP3) ||
+                    parameters->codec_id == AV_CODEC_ID_AC3)
+                    parameters->block_align = 0;
+                break;
+            case AVMEDIA_TYPE_VIDEO:
+                if (CustomHookCallback)
+                    throw FFMpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+                if (UsingVhook)
+                    throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+                outStream->avg_frame_rate = inStream->avg_frame_rate;
+                if (outStream->sample_aspect_ratio.num == 0)
+                    outStream->sample_aspect_ratio = inStream->sample_aspect_ratio;
+                break;
+            case AVMEDIA_TYPE_SUBTITLE:
+                break;
+            default:
+                throw FFMpegException("invalid codec_type of output stream");
+            }
+        } else {
+            switch (encoder->codec_type) {
+            case AVMEDIA_TYPE_AUDIO:
+                output.Fifo.reset(avutil.av_audio_fifo_alloc(AV_SAMPLE_FMT_S16,
+                                                             std::max(1, encoder->ch_layout.nb_channels), 1024));
+                if (!output.Fifo)
+                    throw FFMpegException("av_fifo_init fail");
+                output.ReformatPair = -6;
+                output.AudioResample =
+                    (encoder->sample_rate != input.Stream->codecpar->sample_rate || AudioSyncMethod > 1) ? 1 : 0;
+                input.DecodingNeeded = 1;
+                output.EncodingNeeded = 1;
+                break;
+            case AVMEDIA_TYPE_VIDEO: {
+                const AVCodecParameters *in = inStream->codecpar;
+                output.VideoCrop = (CropTop || CropBottom || CropLeft || CropRight) ? 1 : 0;
+                output.VideoPad = (PadTop || PadBottom || PadLeft || PadRight) ? 1 : 0;
+                output.VideoResample =
+                    (encoder->width != in->width - CropLeft - CropRight + PadLeft + PadRight ||
+                     encoder->height != in->height - CropTop - CropBottom + PadTop + PadBottom ||
+                     encoder->pix_fmt != in->format)
+                        ? 1
+                        : 0;
+                if (output.VideoCrop) {
+                    output.TopBand = CropTop;
+                    output.LeftBand = CropLeft;
+                }
+                const auto allocatePicture = [&](const char *message) {
+                    output.PictTmp.reset(avutil.av_frame_alloc());
+                    if (!output.PictTmp)
+                        throw FFMpegException(message);
+                    output.PictTmp->format = encoder->pix_fmt;
+                    output.PictTmp->width = encoder->width;
+                    output.PictTmp->height = encoder->height;
+                    if (avutil.av_frame_get_buffer(output.PictTmp.get(), 0) < 0)
+                        throw FFMpegException(message);
+                };
+                if (output.VideoPad) {
+                    output.PadTop = PadTop;
+                    output.PadBottom = PadBottom;
+                    output.PadLeft = PadLeft;
+                    output.PadRight = PadRight;
+                    if (!output.VideoResample)
+                        allocatePicture("avpicture_alloc fail");
+                }
+                if (output.VideoResample) {
+                    allocatePicture("Cannot allocate temp picture, check pix fmt");
+                    int64_t flags = SwsFlags;
+                    if (ScalerDefaults && avutil.av_opt_get_int(ScalerDefaults.get(), "sws_flags", 0, &flags) >= 0)
+                        SwsFlags = static_cast<int32_t>(flags);
+                    output.ImgResampleCtx.reset(swscale.sws_getContext(
+                        in->width - CropLeft - CropRight, in->height - CropTop - CropBottom,
+                        static_cast<AVPixelFormat>(in->format), encoder->width - PadLeft - PadRight,
+                        encoder->height - PadTop - PadBottom, encoder->pix_fmt, SwsFlags, nullptr, nullptr, nullptr));
+                    if (!output.ImgResampleCtx)
+                        throw FFMpegException("Cannot get resampling context");
+                    output.ResampleHeight = UseVideoFilters ? in->height : in->height - CropTop - CropBottom;
+                }
+                output.EncodingNeeded = 1;
+                input.DecodingNeeded = 1;
+                FilterErrorText.clear();
+                if (UseVideoFilters && ConfigureFilters(input, output) != 0)
+                    throw FFMpegException(FilterErrorText.empty() ? std::string("Error opening filters!")
+                                                                  : "Error opening filters: " + FilterErrorText);
+                break;
+            }
+            case AVMEDIA_TYPE_SUBTITLE:
+                output.EncodingNeeded = 1;
+                input.DecodingNeeded = 1;
+                break;
+            default:
+                throw FFMpegException("invalid codec_type of output stream");
+            }
+        }
+
+        if (output.EncodingNeeded && (encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))) {
+            std::string name = (PassLogFilePrefix.empty() ? std::string("ffmpeg2pass") : PassLogFilePrefix) + "-" +
+                               std::to_string(n) + ".log";
+            name = name.substr(0, 1023);
+            if (encoder->flags & AV_CODEC_FLAG_PASS1) {
+                output.LogFile = myutil.my_fopen(name.c_str(), "w");
+                if (!output.LogFile)
+                    throw FFMpegException("creat file fail: " + name);
+            } else {
+                FILE *file = myutil.my_fopen(name.c_str(), "r");
+                if (!file)
+                    throw FFMpegException("creat open fail: " + name);
+                myutil.my_fseek(file, 0, SEEK_END);
+                const long size = myutil.my_ftell(file);
+                myutil.my_fseek(file, 0, SEEK_SET);
+                char *statistics = size >= 0 ? static_cast<char *>(avutil.av_malloc(static_cast<size_t>(size) + 1)) : nullptr;
+                if (!statistics) {
+                    myutil.my_fclose(file);
+                    throw FFMpegException("Could not allocate log buffer");
+                }
+                const size_t read = myutil.my_fread(statistics, 1, static_cast<size_t>(size), file);
+                myutil.my_fclose(file);
+                statistics[read] = '\0';
+                avutil.av_freep(&encoder->stats_in);
+                encoder->stats_in = statistics;
+            }
+        }
+        if (encoder->codec_type == AVMEDIA_TYPE_VIDEO)
+            BitBufferSize = std::max(BitBufferSize, 4 * encoder->width * encoder->height);
+    }
+
+    for (int f = 0; f < OutputFileCount; ++f)
+        avformat.av_dump_format(OutputFiles[f].get(), f, OutputFiles[f]->url, 1);
+    if (Verbose >= 0 && LogCallback) {
+        Log(1, "Stream mapping:");
+        for (const auto &output : run.OutputStreams) {
+            const TInputStreamRec &source = *run.InputStreams[output->SourceIndex];
+            Log(1, FormatText("  Stream #%d.%d -> #%d.%d", source.FileIndex, source.StreamIndex, output->FileIndex,
+                              output->Index));
+            if (output->SyncIst != &source)
+                Log(1, FormatText(" [sync #%d.%d]", output->SyncIst->FileIndex, output->SyncIst->StreamIndex));
+        }
+    }
+
+    // Encoders: their settings move into the list of open codecs.
+    for (auto &output : run.OutputStreams) {
+        if (!output->EncodingNeeded)
+            continue;
+        const AVCodec *codec = avcodec.avcodec_find_encoder(output->Encoder->codec_id);
+        if (!codec)
+            throw FFMpegException(
+                FormatText("Unsupported codec for output stream #%d.%d", output->FileIndex, output->Index));
+        {
+            std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+            if (avcodec.avcodec_open2(output->Encoder, codec, nullptr) < 0)
+                throw FFMpegException(FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect "
+                                                 "parameters such as bit_rate, rate, width or height",
+                                                 output->FileIndex, output->Index));
+            OpenEncoders.Add(std::move(OutputCodecs[output->FileIndex][output->Index].Context));
+        }
+        if (avcodec.avcodec_parameters_from_context(output->Stream->codecpar, output->Encoder) < 0)
+            throw FFMpegException("av_mallocz fail");
+        output->Stream->time_base = output->Encoder->time_base;
+        ExtraSize += output->Encoder->extradata_size;
+    }
+    // Decoders.
+    for (auto &input : run.InputStreams) {
+        if (!input->DecodingNeeded)
+            continue;
+        const AVCodecID id = input->Stream->codecpar->codec_id;
+        const AVCodec *codec = avcodec.avcodec_find_decoder(id);
+        if (!codec || !input->Decoder)
+            throw FFMpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d", static_cast<int>(id),
+                                             input->FileIndex, input->StreamIndex));
+        {
+            std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+            if (avcodec.avcodec_open2(input->Decoder, codec, nullptr) < 0)
+                throw FFMpegException(
+                    FormatText("Error while opening codec for input stream #%d.%d", input->FileIndex, input->StreamIndex));
+            OpenDecoders.Add(std::move(InputCodecs[input->FileIndex][input->StreamIndex]));
+        }
+        input->DecodedFrame.reset(avutil.av_frame_alloc());
+        if (!input->DecodedFrame)
+            throw FFMpegException("av_mallocz fail");
+    }
+    for (auto &input : run.InputStreams) {
+        input->Pts = 0;
+        input->NextPts = AV_NOPTS_VALUE;
+        input->IsStart = 1;
+    }
+
+    for (int m = 0; m < MetaDataMapCount; ++m) {
+        const TMetaDataMap &map = MetaDataMaps[m];
+        if (map.OutFile < 0 || map.OutFile >= OutputFileCount)
+            throw FFMpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile,
+                                             map.OutFile, map.InFile));
+        if (map.InFile < 0 || map.InFile >= InputFileCount)
+            throw FFMpegException(FormatText("Invalid input file index %d map_meta_data(%d,%d)", map.InFile,
+                                             map.OutFile, map.InFile));
+        for (const char *key : {"title", "artist", "author", "copyright", "comment", "album", "date", "track", "genre"})
+            if (const AVDictionaryEntry *entry = avutil.av_dict_get(InputFiles[map.InFile]->metadata, key, nullptr, 0))
+                avutil.av_dict_set(&OutputFiles[map.OutFile]->metadata, key, entry->value, 0);
+    }
+
+    bool allRtp = OutputFileCount > 0;
+    for (int f = 0; f < OutputFileCount; ++f) {
+        if (avformat.avformat_write_header(OutputFiles[f].get(), nullptr) < 0)
+            throw FFMpegException(
+                FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", f));
+        allRtp = allRtp && std::string(OutputFiles[f]->oformat->name) == "rtp";
+    }
+    // Bitstream filters start from the stream parameters the muxer settled on.
+    for (auto &output : run.OutputStreams) {
+        const TBitstreamFilterChain &chain = BitstreamFilters[output->FileIndex][output->Index];
+        const AVCodecParameters *parameters = output->Stream->codecpar;
+        AVRational timeBase = output->Stream->time_base;
+        for (const AVBitStreamFilter *filter : chain) {
+            AVBSFContext *raw = nullptr;
+            if (avcodec.av_bsf_alloc(filter, &raw) < 0)
+                throw FFMpegException("av_mallocz fail");
+            AVBSFContextPtr context(raw);
+            avcodec.avcodec_parameters_copy(context->par_in, parameters);
+            context->time_base_in = timeBase;
+            if (avcodec.av_bsf_init(context.get()) < 0)
+                throw FFMpegException(FormatText("Unknown bitstream filter %s", filter->name));
+            parameters = context->par_out;
+            timeBase = context->time_base_out;
+            output->BitstreamFilters.push_back(std::move(context));
+        }
+    }
+    if (allRtp && LogCallback) {
+        std::vector<AVFormatContext *> outputs;
+        for (int f = 0; f < OutputFileCount; ++f)
+            outputs.push_back(OutputFiles[f].get());
+        char sdp[2048] = "";
+        avformat.av_sdp_create(outputs.data(), OutputFileCount, sdp, sizeof sdp);
+        Log(1, "SDP: " + Trim(sdp));
+    }
+    TimerStart = avutil.av_gettime();
+}
+
+int TCustomFFmpeg::ConfigureFilters(TInputStreamRec &input, TOutputStreamRec &output)
+{
+    if (CropTop || CropBottom || CropLeft || CropRight) {
+        FilterErrorText = "Cannot enable crop options and filters at the same time.";
+        return -1;
+    }
+    input.FilterGraph.reset(avfilter.avfilter_graph_alloc());
+    AVFilterGraph *graph = input.FilterGraph.get();
+    if (!graph)
+        return -1;
+    const AVCodecParameters *in = input.Stream->codecpar;
+    const AVRational timeBase = input.Stream->time_base;
+    const AVRational aspect = in->sample_aspect_ratio.num ? in->sample_aspect_ratio : AVRational{1, 1};
+    const std::string sourceArguments =
+        FormatText("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", in->width, in->height, in->format,
+                   timeBase.num, timeBase.den, aspect.num, aspect.den);
+    if (avfilter.avfilter_graph_create_filter(&input.InputVideoFilter, avfilter.avfilter_get_by_name("buffer"), "src",
+                                              sourceArguments.c_str(), nullptr, graph) < 0 ||
+        avfilter.avfilter_graph_create_filter(&input.OutVideoFilter, avfilter.avfilter_get_by_name("buffersink"), "out",
+                                              nullptr, nullptr, graph) < 0)
+        return -1;
+    const AVPixelFormat formats[] = {output.Encoder->pix_fmt, AV_PIX_FMT_NONE};
+    if (avutil.av_opt_set_bin(input.OutVideoFilter, "pix_fmts", reinterpret_cast<const uint8_t *>(formats),
+                              sizeof(formats[0]), AV_OPT_SEARCH_CHILDREN) < 0)
+        return -1;
+
+    AVFilterContext *last = input.InputVideoFilter;
+    const int width = output.Encoder->width - PadLeft - PadRight;
+    const int height = output.Encoder->height - PadTop - PadBottom;
+    if (width != in->width || height != in->height) {
+        AVFilterContext *scale = nullptr;
+        if (avfilter.avfilter_graph_create_filter(&scale, avfilter.avfilter_get_by_name("scale"), "scale",
+                                                  FormatText("%d:%d", width, height).c_str(), nullptr, graph) < 0 ||
+            avfilter.avfilter_link(last, 0, scale, 0) < 0)
+            return -1;
+        last = scale;
+    }
+    if (!VideoFilters.empty()) {
+        AVFilterInOut *outputs = avfilter.avfilter_inout_alloc();
+        AVFilterInOut *inputs = avfilter.avfilter_inout_alloc();
+        if (!outputs || !inputs) {
+            avfilter.avfilter_inout_free(&outputs);
+            avfilter.avfilter_inout_free(&inputs);
+            return -1;
+        }
+        outputs->name = avutil.av_strdup("in");
+        outputs->filter_ctx = last;
+        outputs->pad_idx = 0;
+        inputs->name = avutil.av_strdup("out");
+        inputs->filter_ctx = input.OutVideoFilter;
+        inputs->pad_idx = 0;
+        const int parsed = avfilter.avfilter_graph_parse_ptr(graph, VideoFilters.c_str(), &inputs, &outputs, nullptr);
+        avfilter.avfilter_inout_free(&outputs);
+        avfilter.avfilter_inout_free(&inputs);
+        if (parsed < 0)
+            return -1;
+    } else if (avfilter.avfilter_link(last, 0, input.OutVideoFilter, 0) < 0) {
+        return -1;
+    }
+    if (avfilter.avfilter_graph_config(graph, nullptr) < 0)
+        return -1;
+    const int w = avfilter.av_buffersink_get_w(input.OutVideoFilter);
+    const int h = avfilter.av_buffersink_get_h(input.OutVideoFilter);
+    if ((PadTop == 0 && PadBottom == 0 && PadLeft == 0 && PadRight == 0) || (w == FrameWidth && h == FrameHeight)) {
+        output.Encoder->width = w + PadLeft + PadRight;
+        output.Encoder->height = h + PadTop + PadBottom;
+        return 0;
+    }
+    FilterErrorText = "Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, "
+                      "scale, transpose, etc.)";
+    return -1;
+}
+
+double TCustomFFmpeg::GetSyncIpts(const TOutputStreamRec &output) const
+{
+    return static_cast<double>(output.SyncIst->Pts - StartTime) / 1000000.0;
+}
