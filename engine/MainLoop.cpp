@@ -294,14 +294,14 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
 void TCustomFFmpeg::FeedOutputs(TInputStreamRec &input, int inputIndex, const AVPacket *packet, const uint8_t *data,
                                 int size, AVFrame *picture)
 {
-    // Real-time pacing of inputs read with "re".
+    // Real-time pacing of inputs read with "re": the data's own time against the wall clock.
     if (InputRateEmu[input.FileIndex]) {
-        const AVRational timeBase = input.Stream->time_base;
-        const int64_t target = avutil.av_rescale(static_cast<int64_t>(timeBase.num) * input.Frame, 1000000,
-                                                 timeBase.den);
+        if (input.Frame == 0)
+            input.PaceOrigin = input.Pts;
+        const int64_t target = input.Pts - input.PaceOrigin;
         const int64_t elapsed = avutil.av_gettime() - input.ReadStart;
         if (target - elapsed > 50000)
-            avutil.av_usleep(static_cast<unsigned>((target - elapsed) / 1000 * 1000));
+            avutil.av_usleep(static_cast<unsigned>(target - elapsed));
         ++input.Frame;
     }
     if (StartTime != 0 && input.Pts < StartTime)

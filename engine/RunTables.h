@@ -23,6 +23,7 @@ struct TInputStreamRec {
     int32_t DecodingNeeded = 0;
     int64_t ReadStart = 0; // microseconds of wall clock, for rate emulation
     uint32_t Frame = 0;
+    int64_t PaceOrigin = 0; // microseconds: the timestamp paced from
     int64_t NextPts = AV_NOPTS_VALUE; // microseconds
     int64_t Pts = 0;                   // microseconds
     int32_t IsStart = 1;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and starts the program.
+# Installs what is missing, builds everything and starts the program. Until the desktop
+# program exists this is the command-line converter: without arguments it shows its help.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,5 +10,7 @@ build=build
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELOX_BUILD_TESTS=OFF
 cmake --build "$build" -j "$(nproc)"
 
-echo "Built into $build/bin (media libraries linked in $build/bin/LibAV)."
-echo "There is nothing to start yet: the converter program and its command-line front end are still to come."
+if [ $# -eq 0 ]; then
+  set -- --help
+fi
+exec "$build/bin/veloxc" "$@"

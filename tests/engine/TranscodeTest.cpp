@@ -1,8 +1,13 @@
 #include "AVProbe.h"
 #include "MediaFixtures.h"
 #include "OptionsFixture.h"
+#include "TextFormat.h"
 
 #include <fstream>
+#include <regex>
+#include <thread>
+
+using avlib::FormatText;
 
 using namespace avlib;
 using namespace testing_support;
@@ -75,4 +80,255 @@ TEST_F(TranscodeTest, AnMp3CopiedIntoANewMp3KeepsItsFrames)
     EXPECT_EQ(out.packets[0], in.packets[0]);
     EXPECT_NEAR(out.seconds[0], in.seconds[0], 1e-6);
     EXPECT_EQ(engine.ErrorOccurred, 0);
+}
+
+namespace {
+
+std::string VideoWithAudio(const TempDir &dir, const std::string &name, double seconds = 1.0)
+{
+    MediaSpec spec;
+    spec.seconds = seconds;
+    spec.video = VideoTrack{"mpeg4", 160, 120, 25};
+    spec.audio = AudioTrack{"mp2", 44100, 2};
+    const std::string path = dir.File(name);
+    WriteMediaFile(path, spec);
+    return path;
+}
+
+} // namespace
+
+TEST_F(TranscodeTest, AVideoFileIsRemuxedIntoAnotherContainer)
+{
+    const std::string input = VideoWithAudio(dir, "in.avi");
+    ASSERT_TRUE(Convert(input, dir.File("out.mkv"), "", "vcodec=copy\nacodec=copy")) << engine.ErrorMessage;
+    const Contents in = Read(input), out = Read(dir.File("out.mkv"));
+    ASSERT_EQ(out.packets.size(), 2u);
+    EXPECT_EQ(out.codecs, (std::vector<AVCodecID>{AV_CODEC_ID_MPEG4, AV_CODEC_ID_MP2}));
+    EXPECT_EQ(out.packets, in.packets);
+
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(dir.File("out.mkv")));
+    TAVFormatInfo info;
+    probe.GetFormatInfo(info);
+    EXPECT_NEAR(info.Duration / 1e6, 1.0, 0.05);
+    TAVStreamInfo video;
+    probe.GetStreamInfo(-1, video);
+    EXPECT_EQ(video.Width, 160);
+    EXPECT_EQ(video.Height, 120);
+}
+
+TEST_F(TranscodeTest, StreamMapsMustMatchTheOutputStreams)
+{
+    const std::string input = VideoWithAudio(dir, "in.avi", 0.2);
+    struct Case {
+        std::string maps;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"map=0.0", "Number of stream maps must match number of output streams"},
+        {"map=0.0\nmap=0.1\nmap=0.1", "Number of stream maps must match number of output streams"},
+        {"map=0.0\nmap=0.5", "Could not find input stream #0.5"},
+        {"map=0.0\nmap=1.0", "Could not find input stream #1.0"},
+        {"map=0.0\nmap=0.1:0.7", "Could not find sync stream #0.7"},
+        {"map=0.1\nmap=0.0", "Codec type mismatch for mapping #0.1 -> #0.0"},
+    };
+    for (const Case &c : cases) {
+        CallbackRecorder r;
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        r.Attach(e);
+        e.ParseOptionLines(c.maps);
+        ASSERT_TRUE(e.AddInputFile(input));
+        e.ParseOptionLines("vcodec=copy\nacodec=copy");
+        ASSERT_TRUE(e.AddOutputFile(dir.File("out.mkv")));
+        e.Start(false, tpNormal);
+        EXPECT_EQ(e.ErrorMessage, c.message) << c.maps;
+        EXPECT_TRUE(e.OpenEncoders.Empty());
+        EXPECT_TRUE(e.OpenDecoders.Empty());
+        EXPECT_EQ(r.TerminateCount(), 1u);
+        EXPECT_EQ(r.Lines().back(), (LogLine{-1, c.message}));
+    }
+}
+
+TEST_F(TranscodeTest, ASyncPairGivesAnExtraMappingLine)
+{
+    const std::string input = VideoWithAudio(dir, "in.avi", 0.2);
+    ASSERT_TRUE(Convert(input, dir.File("out.mkv"), "map=0.0\nmap=0.1:0.0", "vcodec=copy\nacodec=copy"))
+        << engine.ErrorMessage;
+    const auto lines = recorder.Lines();
+    const auto mapping = std::find(lines.begin(), lines.end(), LogLine{1, "Stream mapping:"});
+    ASSERT_NE(mapping, lines.end());
+    ASSERT_GE(lines.end() - mapping, 4);
+    EXPECT_EQ(mapping[1], (LogLine{1, "  Stream #0.0 -> #0.0"}));
+    EXPECT_EQ(mapping[2], (LogLine{1, "  Stream #0.1 -> #0.1"}));
+    EXPECT_EQ(mapping[3], (LogLine{1, " [sync #0.0]"}));
+}
+
+TEST_F(TranscodeTest, AProgramWithoutTheWantedStreamIsRefused)
+{
+    MediaSpec spec;
+    spec.audio = AudioTrack{"mp2", 48000, 2};
+    spec.seconds = 0.2;
+    WriteMediaFile(dir.File("radio.ts"), spec);
+    engine.SetOption("programid", "7"); // the file's one program has another id
+    ASSERT_TRUE(engine.AddInputFile(dir.File("radio.ts"))) << engine.LastErrorText;
+    engine.ParseOptionLines("acodec=copy");
+    ASSERT_TRUE(engine.AddOutputFile(dir.File("out.mkv"))) << engine.LastErrorText;
+    engine.Start(false, tpNormal);
+    EXPECT_EQ(engine.ErrorMessage, "Could not find input stream matching output stream #0.0");
+}
+
+TEST_F(TranscodeTest, PassTwoNeedsItsLogFile)
+{
+    const std::string input = VideoWithAudio(dir, "in.avi", 0.2);
+    const std::string previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path()); // the default log name is relative
+    ASSERT_TRUE(engine.AddInputFile(input));
+    engine.ParseOptionLines("pass=2\nvcodec=mpeg4\nan=");
+    ASSERT_TRUE(engine.AddOutputFile(dir.File("out.avi")));
+    engine.Start(false, tpNormal);
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(engine.ErrorMessage, "creat open fail: ffmpeg2pass-0.log");
+    EXPECT_TRUE(engine.OpenEncoders.Empty());
+}
+
+TEST_F(TranscodeTest, CropWithAFilterChainIsRefusedAtSetUp)
+{
+    const std::string input = VideoWithAudio(dir, "in.avi", 0.2);
+    ASSERT_TRUE(engine.AddInputFile(input));
+    engine.ParseOptionLines("vcodec=mpeg4\nvfilters=hflip\nan=");
+    ASSERT_TRUE(engine.AddOutputFile(dir.File("out.avi"))) << engine.LastErrorText;
+    engine.SetOption("croptop", "8"); // after the output: only the run sees both
+    engine.Start(false, tpNormal);
+    EXPECT_EQ(engine.ErrorMessage, "Error opening filters: Cannot enable crop options and filters at the same time.");
+}
+
+TEST_F(TranscodeTest, ShortestEndsWithTheFirstInput)
+{
+    MediaSpec shortVideo;
+    shortVideo.seconds = 0.4;
+    shortVideo.video = VideoTrack{"mpeg4", 160, 120, 25};
+    WriteMediaFile(dir.File("video.avi"), shortVideo);
+    WriteSineMp3(dir.File("long.mp3"), 3.0);
+    for (bool shortest : {false, true}) {
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        ASSERT_TRUE(e.AddInputFile(dir.File("video.avi")));
+        ASSERT_TRUE(e.AddInputFile(dir.File("long.mp3")));
+        e.ParseOptionLines(std::string("vcodec=copy\nacodec=copy\nmap=0.0\nmap=1.0") + (shortest ? "\nshortest=" : ""));
+        const std::string output = dir.File(shortest ? "shortest.mkv" : "all.mkv");
+        ASSERT_TRUE(e.AddOutputFile(output)) << e.LastErrorText;
+        e.Start(false, tpNormal);
+        ASSERT_EQ(e.ErrorMessage, "");
+        EXPECT_EQ(e.Finished, 1);
+        const Contents out = Read(output);
+        ASSERT_EQ(out.seconds.size(), 2u);
+        EXPECT_NEAR(out.seconds[0], 0.4, 0.05);
+        if (shortest)
+            EXPECT_LT(out.seconds[1], 1.0) << "audio went on after the video ended";
+        else
+            EXPECT_NEAR(out.seconds[1], 3.0, 0.1);
+    }
+}
+
+TEST_F(TranscodeTest, FrameLimitsEndTheRun)
+{
+    const std::string input = VideoWithAudio(dir, "in.avi", 1.0);
+    ASSERT_TRUE(Convert(input, dir.File("out.mkv"), "", "vcodec=copy\nacodec=copy\nvframes=5"))
+        << engine.ErrorMessage;
+    const Contents out = Read(dir.File("out.mkv"));
+    EXPECT_EQ(out.packets[0], 5);
+    EXPECT_LT(out.packets[1], Read(input).packets[1]);
+
+    TCustomFFmpeg e;
+    e.InitializeJob();
+    WriteSineMp3(dir.File("in.mp3"), 2.0);
+    ASSERT_TRUE(e.AddInputFile(dir.File("in.mp3")));
+    e.ParseOptionLines("acodec=copy\naframes=10");
+    ASSERT_TRUE(e.AddOutputFile(dir.File("out.mp3")));
+    e.Start(false, tpNormal);
+    EXPECT_EQ(e.Finished, 1);
+    EXPECT_EQ(Read(dir.File("out.mp3")).packets[0], 10);
+}
+
+TEST_F(TranscodeTest, AStopRequestEndsTheRunWithAFinishedFile)
+{
+    WriteSineMp3(dir.File("in.mp3"), 20.0);
+    engine.SetOption("re", ""); // read in real time, so the stop lands mid-run
+    ASSERT_TRUE(engine.AddInputFile(dir.File("in.mp3")));
+    engine.SetOption("acodec", "copy");
+    ASSERT_TRUE(engine.AddOutputFile(dir.File("out.mp3")));
+    engine.Start(true, tpNormal)->Resume();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    engine.RequestStop();
+    ASSERT_TRUE(recorder.WaitForTerminate(1));
+    EXPECT_EQ(engine.Finished, 0);
+    EXPECT_EQ(engine.ErrorOccurred, 0);
+    engine.ReleaseJob();
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(dir.File("out.mp3"))) << probe.LastErrMsg;
+    const Contents out = Read(dir.File("out.mp3"));
+    EXPECT_GT(out.seconds[0], 0.1);
+    EXPECT_LT(out.seconds[0], 10.0);
+}
+
+TEST_F(TranscodeTest, ATruncatedInputIsReadToWhereItBreaks)
+{
+    const std::string input = dir.File("in.mp3");
+    WriteSineMp3(input, 4.0);
+    std::filesystem::resize_file(input, std::filesystem::file_size(input) / 2);
+    ASSERT_TRUE(Convert(input, dir.File("out.mp3"), "", "acodec=copy")) << engine.ErrorMessage;
+    const Contents out = Read(dir.File("out.mp3"));
+    EXPECT_NEAR(out.seconds[0], 2.0, 0.3);
+}
+
+TEST_F(TranscodeTest, TheFinalReportAndSummary)
+{
+    WriteSineMp3(dir.File("in.mp3"), 1.0);
+    ASSERT_TRUE(Convert(dir.File("in.mp3"), dir.File("out.mp3"), "", "acodec=copy")) << engine.ErrorMessage;
+    const auto lines = recorder.Lines();
+    ASSERT_GE(lines.size(), 2u);
+    const std::string report = lines[lines.size() - 2].text;
+    const std::string summary = lines.back().text;
+    const auto size = std::filesystem::file_size(dir.File("out.mp3"));
+    EXPECT_TRUE(std::regex_match(report, std::regex(R"(size= +\d+kB time=1\.0\d bitrate= +\d+\.\dkbits/s)"))) << report;
+    EXPECT_NE(report.find(FormatText("size=%8.0fkB", size / 1024.0)), std::string::npos) << report;
+    EXPECT_TRUE(std::regex_match(summary, std::regex(R"(video:0kB audio:\d+kB global headers:0kB muxing overhead \d+\.\d{6}%\r\n)")))
+        << summary;
+}
+
+TEST_F(TranscodeTest, NothingEncodedShowsNoOverhead)
+{
+    WriteSineMp3(dir.File("in.mp3"), 1.0);
+    ASSERT_TRUE(Convert(dir.File("in.mp3"), dir.File("out.mp3"), "", "acodec=copy\naframes=0")) << engine.ErrorMessage;
+    EXPECT_EQ(recorder.Lines().back().text, "video:0kB audio:0kB global headers:0kB muxing overhead 0.000000%\r\n");
+}
+
+TEST_F(TranscodeTest, AudioOnlyProgressHasNoVideoFigures)
+{
+    WriteSineMp3(dir.File("in.mp3"), 2.0);
+    struct Figures {
+        int frame, fps, duration;
+        float quality, bitRate;
+        int64_t size;
+        int total;
+    };
+    std::vector<Figures> reports;
+    engine.ProgressCallback = [&](TCustomFFmpeg *, int frame, int fps, int duration, float quality, float bitRate,
+                                  int64_t size, int total) {
+        reports.push_back({frame, fps, duration, quality, bitRate, size, total});
+    };
+    ASSERT_TRUE(Convert(dir.File("in.mp3"), dir.File("out.mp3"), "", "acodec=copy")) << engine.ErrorMessage;
+    ASSERT_FALSE(reports.empty());
+    const Figures &last = reports.back();
+    EXPECT_EQ(last.frame, -1);
+    EXPECT_EQ(last.fps, -1);
+    EXPECT_EQ(last.quality, -1.0f);
+    EXPECT_NEAR(last.duration, 2000, 100);
+    EXPECT_EQ(last.size, static_cast<int64_t>(std::filesystem::file_size(dir.File("out.mp3"))));
+    EXPECT_EQ(last.total, engine.TotalDuration);
+    EXPECT_NEAR(last.bitRate, last.size * 8 / (last.duration / 1000.0) / 1000.0, 1.0);
+    // With a callback the report line is not logged.
+    for (const LogLine &line : recorder.Lines())
+        EXPECT_EQ(line.text.find("bitrate="), std::string::npos) << line.text;
 }
