@@ -231,6 +231,9 @@ public:
     std::string FilterErrorText;
     std::array<int32_t, 52> QpHistogram{};
     std::vector<uint8_t> DecodedAudio; // decoded audio as interleaved 16-bit samples, reused
+    std::vector<uint8_t> ResampleBuffer; // audio after channel and rate conversion, reused
+    std::vector<uint8_t> SilenceBuffer;  // silence followed by a block, grown as needed
+    std::vector<uint8_t> FifoReadBuffer; // one encoder frame taken from an audio FIFO
     std::array<uint8_t, MAX_FILES> InputRateEmu{}; // "re" as each input was added
 
     // Hook state
@@ -292,6 +295,8 @@ protected:
     void DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input, const uint8_t *data, int size);
     // Encodes what the audio FIFO still holds as a last, possibly short, frame.
     void FlushAudioFifo(TOutputStreamRec &output);
+    // Encodes samples interleaved 16-bit samples as one frame.
+    void EncodeAudioFrame(TOutputStreamRec &output, const uint8_t *samples, int count);
     int DoVideoOut(TOutputStreamRec &output, TInputStreamRec &input, AVFrame *picture);
     void DoSubtitleOut(TOutputStreamRec &output, TInputStreamRec &input, int64_t pts);
     void CloseOpenEncoders() { OpenEncoders.CloseAll(); }

@@ -37,6 +37,16 @@ void SetTag(AVDictionary **metadata, const char *key, const std::string &value, 
         avutil.av_dict_set(metadata, key, value.substr(0, maxLength).c_str(), 0);
 }
 
+// The muxer's video codec for a new video stream. Audio formats that name a still-image codec
+// do so for cover art only: such a codec makes no video stream of its own.
+AVCodecID DefaultVideoCodec(const AVOutputFormat *format)
+{
+    const AVCodecID id = format->video_codec;
+    const bool stillImage = id == AV_CODEC_ID_PNG || id == AV_CODEC_ID_MJPEG || id == AV_CODEC_ID_BMP ||
+                            id == AV_CODEC_ID_GIF || id == AV_CODEC_ID_TIFF;
+    return stillImage && format->audio_codec != AV_CODEC_ID_NONE ? AV_CODEC_ID_NONE : id;
+}
+
 std::string IsoTime(int64_t secondsSince1970)
 {
     const std::time_t time = static_cast<std::time_t>(secondsSince1970);
@@ -96,7 +106,7 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
         }
     } dropStreams{*this, fileIndex};
 
-    bool useVideo = VideoStreamCopy || format->video_codec != AV_CODEC_ID_NONE || VideoCodecName;
+    bool useVideo = VideoStreamCopy || DefaultVideoCodec(format) != AV_CODEC_ID_NONE || VideoCodecName;
     bool useAudio = AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || AudioCodecName;
     bool useSubtitle = SubtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE || SubtitleCodecName;
     if (InputFileCount > 0) {

@@ -1,12 +1,5 @@
-// Output paths of re-encoded streams.
+// Output paths of re-encoded video and subtitle streams: not built yet, refused rather than faked.
 #include "FFmpeg.h"
-
-void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &, TInputStreamRec &, const uint8_t *, int)
-{
-    throw FFMpegException("Audio encoding is not available in this build");
-}
-
-void TCustomFFmpeg::FlushAudioFifo(TOutputStreamRec &) {}
 
 int TCustomFFmpeg::DoVideoOut(TOutputStreamRec &, TInputStreamRec &, AVFrame *)
 {

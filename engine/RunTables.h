@@ -61,7 +61,9 @@ struct TOutputStreamRec {
     int32_t AudioResample = 0;
     avlib::SwrContextPtr Resample;
     int32_t ReformatPair = -6; // no pair
-    avlib::AVAudioFifoPtr Fifo;
+    avlib::SwrContextPtr ReformatCtx; // interleaved 16-bit to the encoder's sample format
+    avlib::AVAudioFifoPtr Fifo;         // interleaved 16-bit samples at the encoder's rate and channels
+    avlib::AVFramePtr AudioFrame;       // the frame handed to the encoder, reused
     // Two-pass statistics written in pass 1.
     FILE *LogFile = nullptr;
     // What the encoder said of its last packet.

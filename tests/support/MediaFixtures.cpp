@@ -28,6 +28,7 @@ struct OutputStream {
     AVFramePtr frame;
     int64_t nextPts = 0; // in encoder time base
     int64_t totalUnits = 0;
+    int64_t gap = 0; // timestamps run this far ahead of the samples
     bool done = false;
 };
 
@@ -93,7 +94,7 @@ void FillAudio(OutputStream &out, const AudioTrack &track, int samples)
             }
         }
     }
-    frame->pts = out.nextPts;
+    frame->pts = out.nextPts + out.gap;
     out.nextPts += samples;
 }
 
@@ -203,9 +204,15 @@ void WriteMediaFile(const std::string &path, const MediaSpec &spec)
             continue;
         }
         if (next->encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
-            const int frameSize = next->encoder->frame_size > 0 ? next->encoder->frame_size : 1024;
+            const AudioTrack &track = *spec.audio;
+            const int frameSize = next->encoder->frame_size > 0 ? next->encoder->frame_size
+                                  : track.frameSamples > 0     ? track.frameSamples
+                                                               : 1024;
             const int samples = static_cast<int>(std::min<int64_t>(frameSize, next->totalUnits - next->nextPts));
-            FillAudio(*next, *spec.audio, samples);
+            FillAudio(*next, track, samples);
+            if (track.gapSamples > 0 && next->frame->pts < std::lround(track.gapAt * track.sampleRate) &&
+                next->nextPts >= std::lround(track.gapAt * track.sampleRate))
+                next->gap = track.gapSamples;
         } else {
             FillVideo(*next);
         }
@@ -213,6 +220,59 @@ void WriteMediaFile(const std::string &path, const MediaSpec &spec)
         WritePackets(output.get(), *next, packet.get());
     }
     Check(avformat.av_write_trailer(output.get()), "writing the trailer");
+}
+
+DecodedAudio DecodeAudio(const std::string &path)
+{
+    DecodedAudio result;
+    AVFormatContext *raw = nullptr;
+    Check(avformat.avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "opening " + path);
+    InputFormatContextPtr input(raw);
+    Check(avformat.avformat_find_stream_info(raw, nullptr), "reading " + path);
+    int index = -1;
+    for (unsigned i = 0; i < raw->nb_streams && index < 0; ++i)
+        if (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            index = static_cast<int>(i);
+    if (index < 0)
+        throw std::runtime_error(path + " has no audio");
+    const AVCodecParameters *parameters = raw->streams[index]->codecpar;
+    const AVCodec *codec = avcodec.avcodec_find_decoder(parameters->codec_id);
+    AVCodecContextPtr decoder(avcodec.avcodec_alloc_context3(codec));
+    Check(avcodec.avcodec_parameters_to_context(decoder.get(), parameters), "decoder parameters");
+    Check(avcodec.avcodec_open2(decoder.get(), codec, nullptr), "opening the decoder");
+    result.sampleRate = decoder->sample_rate;
+    result.channels = decoder->ch_layout.nb_channels;
+    SwrContextPtr convert;
+    AVPacketPtr packet(avcodec.av_packet_alloc());
+    AVFramePtr frame(avutil.av_frame_alloc());
+    const auto receive = [&] {
+        while (avcodec.avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+            if (!convert) {
+                SwrContext *context = nullptr;
+                Check(swresample.swr_alloc_set_opts2(&context, &frame->ch_layout, AV_SAMPLE_FMT_S16, frame->sample_rate,
+                                                     &frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
+                                                     frame->sample_rate, 0, nullptr),
+                      "converter");
+                convert.reset(context);
+                Check(swresample.swr_init(context), "converter");
+            }
+            const size_t at = result.samples.size();
+            result.samples.resize(at + static_cast<size_t>(frame->nb_samples) * result.channels);
+            uint8_t *out = reinterpret_cast<uint8_t *>(result.samples.data() + at);
+            const int got = swresample.swr_convert(convert.get(), &out, frame->nb_samples,
+                                                   const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
+            result.samples.resize(at + static_cast<size_t>(std::max(got, 0)) * result.channels);
+            avutil.av_frame_unref(frame.get());
+        }
+    };
+    while (avformat.av_read_frame(raw, packet.get()) >= 0) {
+        if (packet->stream_index == index && avcodec.avcodec_send_packet(decoder.get(), packet.get()) >= 0)
+            receive();
+        avcodec.av_packet_unref(packet.get());
+    }
+    avcodec.avcodec_send_packet(decoder.get(), nullptr);
+    receive();
+    return result;
 }
 
 void PatchBytes(const std::string &path, const std::string &from, const std::string &to)

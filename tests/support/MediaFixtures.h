@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -14,6 +15,9 @@ struct AudioTrack {
     double frequency = 440.0; // Hz
     double amplitude = 0.5;   // of full scale
     int64_t bitRate = 0;      // 0: the encoder's default
+    int frameSamples = 0;     // samples per frame for encoders that take any size; 0: 1024
+    double gapAt = 0.0;       // seconds: where the timestamps jump ahead
+    int64_t gapSamples = 0;   // by this many samples, with no data for them
 };
 
 struct VideoTrack {
@@ -34,6 +38,15 @@ struct MediaSpec {
 
 // Writes the file; throws std::runtime_error naming the step that failed. Needs the libraries loaded.
 void WriteMediaFile(const std::string &path, const MediaSpec &spec);
+
+// The first audio stream of a file, decoded to interleaved signed 16-bit samples.
+struct DecodedAudio {
+    int sampleRate = 0;
+    int channels = 0;
+    std::vector<int16_t> samples;
+    size_t Frames() const { return channels ? samples.size() / channels : 0; }
+};
+DecodedAudio DecodeAudio(const std::string &path);
 
 // Replaces every occurrence of from by to (same length) in the file's bytes.
 void PatchBytes(const std::string &path, const std::string &from, const std::string &to);

@@ -1,0 +1,211 @@
+// The audio output path: sync to the input's timestamps, channel and rate conversion, framing, encoding.
+#include "FFmpeg.h"
+
+#include "AVEntryPoints.h"
+#include "TextFormat.h"
+
+#include <cmath>
+#include <cstring>
+
+using namespace avlib;
+
+namespace {
+
+constexpr int kMaxAudioBlock = 131072; // bytes handled at once
+
+AVChannelLayout DefaultLayout(int channels)
+{
+    AVChannelLayout layout{};
+    avutil.av_channel_layout_default(&layout, channels);
+    return layout;
+}
+
+} // namespace
+
+void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input, const uint8_t *data, int size)
+{
+    AVCodecContext *encoder = output.Encoder;
+    const AVCodecParameters *decoder = input.Stream->codecpar;
+    const int encChannels = encoder->ch_layout.nb_channels;
+    const int decChannels = decoder->ch_layout.nb_channels;
+    const int encRate = encoder->sample_rate;
+    const int decRate = decoder->sample_rate;
+    if (encChannels != decChannels)
+        output.AudioResample = 1;
+    if (output.AudioResample && !output.Resample) {
+        AVChannelLayout out = DefaultLayout(encChannels), in = DefaultLayout(decChannels);
+        SwrContext *raw = nullptr;
+        if (swresample.swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_S16, encRate, &in, AV_SAMPLE_FMT_S16, decRate, 0,
+                                           nullptr) < 0 ||
+            swresample.swr_init(raw) < 0) {
+            swresample.swr_free(&raw);
+            throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", decChannels,
+                                             decRate, encChannels, encRate));
+        }
+        output.Resample.reset(raw);
+    }
+    const int pair = encoder->sample_fmt + 5 * AV_SAMPLE_FMT_S16;
+    if (encoder->sample_fmt != AV_SAMPLE_FMT_S16 && pair != output.ReformatPair) {
+        AVChannelLayout layout = DefaultLayout(encChannels);
+        SwrContext *raw = nullptr;
+        if (swresample.swr_alloc_set_opts2(&raw, &layout, encoder->sample_fmt, encRate, &layout, AV_SAMPLE_FMT_S16,
+                                           encRate, 0, nullptr) < 0 ||
+            swresample.swr_init(raw) < 0) {
+            swresample.swr_free(&raw);
+            const char *from = avutil.av_get_sample_fmt_name(AV_SAMPLE_FMT_S16);
+            const char *to = avutil.av_get_sample_fmt_name(encoder->sample_fmt);
+            throw FFMpegException(FormatText("Cannot convert %s sample format to %s sample format", from ? from : "none",
+                                             to ? to : "none"));
+        }
+        output.ReformatCtx.reset(raw);
+        output.ReformatPair = pair;
+    }
+
+    // Keep the output in step with the input's timestamps.
+    const int fifoSamples = avutil.av_audio_fifo_size(output.Fifo.get());
+    if (AudioSyncMethod != 0) {
+        const double delta = GetSyncIpts(output) * encRate - static_cast<double>(output.SyncOpts) - fifoSamples;
+        const double idelta = delta * decRate / encRate;
+        int64_t byteDelta = static_cast<int64_t>(idelta) * 2 * decChannels;
+        if (std::fabs(delta) > 50) {
+            if (input.IsStart || std::fabs(delta) > encRate * static_cast<double>(AudioDriftThreshold)) {
+                if (byteDelta < 0) {
+                    byteDelta = std::max<int64_t>(byteDelta, -size);
+                    data -= byteDelta;
+                    size += static_cast<int>(byteDelta);
+                    if (Verbose > 2 && LogCallback)
+                        Log(1, FormatText("discarding %lld audio samples", static_cast<long long>(-delta)));
+                    if (size <= 0)
+                        return;
+                    input.IsStart = 0;
+                } else {
+                    if (size + byteDelta <= kMaxAudioBlock)
+                        input.IsStart = 0;
+                    else
+                        byteDelta = std::max(0, kMaxAudioBlock - size);
+                    SilenceBuffer.resize(static_cast<size_t>(size + byteDelta));
+                    std::memset(SilenceBuffer.data(), 0, static_cast<size_t>(byteDelta));
+                    std::memcpy(SilenceBuffer.data() + byteDelta, data, static_cast<size_t>(size));
+                    data = SilenceBuffer.data();
+                    size += static_cast<int>(byteDelta);
+                    if (Verbose > 2 && LogCallback)
+                        Log(1, FormatText("adding %lld audio samples of silence", static_cast<long long>(delta)));
+                }
+            } else if (AudioSyncMethod > 1 && output.Resample) {
+                const int compensation = static_cast<int>(
+                    std::clamp<int64_t>(static_cast<int64_t>(delta), -AudioSyncMethod, AudioSyncMethod));
+                if (Verbose > 2 && LogCallback)
+                    Log(1, FormatText("compensating audio timestamp drift:%f compensation:%d in:%d", delta,
+                                      compensation, encRate));
+                swresample.swr_set_compensation(output.Resample.get(), compensation, encRate);
+            }
+        }
+    } else {
+        output.SyncOpts = std::llrint(GetSyncIpts(output) * encRate) - fifoSamples;
+    }
+
+    // Channels and rate.
+    const uint8_t *samples = data;
+    int sampleCount = size / (2 * decChannels);
+    if (output.AudioResample) {
+        const int capacity = swresample.swr_get_out_samples(output.Resample.get(), sampleCount);
+        ResampleBuffer.resize(static_cast<size_t>(std::max(capacity, 0)) * 2 * encChannels);
+        uint8_t *out = ResampleBuffer.data();
+        const uint8_t *in = data;
+        sampleCount = swresample.swr_convert(output.Resample.get(), &out, capacity, &in, sampleCount);
+        if (sampleCount < 0)
+            throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                                             decChannels, decRate, encChannels, encRate));
+        samples = ResampleBuffer.data();
+    }
+    if (sampleCount <= 0)
+        return;
+
+    // Whole encoder frames through the FIFO, or the whole block for encoders that take any size.
+    const bool anySize = encoder->frame_size <= 1 || (encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+    if (anySize) {
+        EncodeAudioFrame(output, samples, sampleCount);
+        return;
+    }
+    void *planes[] = {const_cast<uint8_t *>(samples)};
+    if (avutil.av_audio_fifo_write(output.Fifo.get(), planes, sampleCount) < sampleCount)
+        throw FFMpegException("av_fifo_realloc2() failed");
+    const int frameSize = encoder->frame_size;
+    FifoReadBuffer.resize(static_cast<size_t>(frameSize) * 2 * encChannels);
+    while (avutil.av_audio_fifo_size(output.Fifo.get()) >= frameSize) {
+        void *out[] = {FifoReadBuffer.data()};
+        avutil.av_audio_fifo_read(output.Fifo.get(), out, frameSize);
+        EncodeAudioFrame(output, FifoReadBuffer.data(), frameSize);
+    }
+}
+
+void TCustomFFmpeg::EncodeAudioFrame(TOutputStreamRec &output, const uint8_t *samples, int count)
+{
+    AVCodecContext *encoder = output.Encoder;
+    if (!output.AudioFrame)
+        output.AudioFrame.reset(avutil.av_frame_alloc());
+    AVFrame *frame = output.AudioFrame.get();
+    if (!frame)
+        throw FFMpegException("av_malloc failed");
+    avutil.av_frame_unref(frame);
+    frame->nb_samples = count;
+    frame->format = encoder->sample_fmt;
+    frame->sample_rate = encoder->sample_rate;
+    avutil.av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
+    if (avutil.av_frame_get_buffer(frame, 0) < 0)
+        throw FFMpegException("av_malloc failed");
+    if (output.ReformatCtx) {
+        if (swresample.swr_convert(output.ReformatCtx.get(), frame->extended_data, count, &samples, count) < 0) {
+            if (ExitOnError)
+                throw FFMpegException("av_audio_convert() failed");
+            if (LogCallback)
+                Log(0, "av_audio_convert() failed");
+            return;
+        }
+    } else {
+        std::memcpy(frame->data[0], samples, static_cast<size_t>(count) * 2 * encoder->ch_layout.nb_channels);
+    }
+    frame->pts = output.SyncOpts;
+    output.SyncOpts += count;
+    if (avcodec.avcodec_send_frame(encoder, frame) < 0)
+        throw FFMpegException("Audio encoding failed");
+    DrainEncoder(output);
+}
+
+void TCustomFFmpeg::FlushAudioFifo(TOutputStreamRec &output)
+{
+    AVCodecContext *encoder = output.Encoder;
+    const int channels = encoder->ch_layout.nb_channels;
+    // What the resampler still holds belongs to the end of the stream too.
+    if (output.Resample) {
+        for (;;) {
+            const int capacity = std::max(swresample.swr_get_out_samples(output.Resample.get(), 0), 0);
+            if (capacity == 0)
+                break;
+            ResampleBuffer.resize(static_cast<size_t>(capacity) * 2 * channels);
+            uint8_t *out = ResampleBuffer.data();
+            const int produced = swresample.swr_convert(output.Resample.get(), &out, capacity, nullptr, 0);
+            if (produced <= 0)
+                break;
+            const bool anySize =
+                encoder->frame_size <= 1 || (encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+            if (anySize) {
+                EncodeAudioFrame(output, ResampleBuffer.data(), produced);
+            } else {
+                void *planes[] = {ResampleBuffer.data()};
+                avutil.av_audio_fifo_write(output.Fifo.get(), planes, produced);
+            }
+        }
+    }
+    // Whole frames, then the rest as a short last frame: the library pads it for encoders that
+    // need whole frames, so no sample at the end is lost.
+    const int frameSize = encoder->frame_size > 1 ? encoder->frame_size : 0;
+    while (output.Fifo && avutil.av_audio_fifo_size(output.Fifo.get()) > 0) {
+        const int held = avutil.av_audio_fifo_size(output.Fifo.get());
+        const int count = frameSize > 0 ? std::min(held, frameSize) : held;
+        FifoReadBuffer.resize(static_cast<size_t>(count) * 2 * channels);
+        void *out[] = {FifoReadBuffer.data()};
+        avutil.av_audio_fifo_read(output.Fifo.get(), out, count);
+        EncodeAudioFrame(output, FifoReadBuffer.data(), count);
+    }
+}

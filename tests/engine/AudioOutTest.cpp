@@ -1,0 +1,309 @@
+#include "AVProbe.h"
+#include "MediaFixtures.h"
+#include "OptionsFixture.h"
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+using namespace avlib;
+using namespace testing_support;
+
+namespace {
+
+// Zero crossings per second and RMS level of one channel over [from, to) seconds.
+struct ToneFigures {
+    double frequency = 0;
+    double rms = 0;
+    int longestQuietRun = 0; // samples in a row below 1% of full scale
+};
+
+ToneFigures Measure(const DecodedAudio &audio, int channel, double from, double to)
+{
+    ToneFigures figures;
+    const size_t first = static_cast<size_t>(from * audio.sampleRate);
+    const size_t last = std::min(audio.Frames(), static_cast<size_t>(to * audio.sampleRate));
+    int crossings = 0, quiet = 0;
+    double sum = 0;
+    for (size_t i = first; i < last; ++i) {
+        const int16_t s = audio.samples[i * audio.channels + channel];
+        sum += static_cast<double>(s) * s;
+        if (i > first) {
+            const int16_t previous = audio.samples[(i - 1) * audio.channels + channel];
+            if ((previous < 0) != (s < 0))
+                ++crossings;
+        }
+        quiet = std::abs(s) < 328 ? quiet + 1 : 0;
+        figures.longestQuietRun = std::max(figures.longestQuietRun, quiet);
+    }
+    const double seconds = static_cast<double>(last - first) / audio.sampleRate;
+    figures.frequency = crossings / 2.0 / seconds;
+    figures.rms = std::sqrt(sum / static_cast<double>(last - first)) / 32768.0;
+    return figures;
+}
+
+class AudioOutTest : public OptionsTest {
+protected:
+    bool Convert(const std::string &input, const std::string &output, const std::string &inputOptions = "",
+                 const std::string &outputOptions = "")
+    {
+        engine.ParseOptionLines(inputOptions);
+        if (!engine.AddInputFile(input)) {
+            ADD_FAILURE() << engine.LastErrorText;
+            return false;
+        }
+        engine.ParseOptionLines(outputOptions);
+        if (!engine.AddOutputFile(output)) {
+            ADD_FAILURE() << engine.LastErrorText;
+            return false;
+        }
+        engine.Start(false, tpNormal);
+        return engine.Finished != 0;
+    }
+
+    std::string Wave(const std::string &name, double seconds, int rate, int channels, double amplitude = 0.5)
+    {
+        MediaSpec spec;
+        spec.seconds = seconds;
+        spec.audio = AudioTrack{"pcm_s16le", rate, channels, 440.0, amplitude};
+        const std::string path = dir.File(name);
+        WriteMediaFile(path, spec);
+        return path;
+    }
+
+    TempDir dir;
+};
+
+constexpr double kSineRms = 0.5 / 1.41421356; // a sine at half of full scale
+
+} // namespace
+
+TEST_F(AudioOutTest, AWaveBecomesAnMp3WithTheSameSound)
+{
+    const std::string input = Wave("in.wav", 3.0, 44100, 2);
+    ASSERT_TRUE(Convert(input, dir.File("out.mp3"), "", "ab=128000")) << engine.ErrorMessage;
+    EXPECT_EQ(engine.ErrorOccurred, 0);
+
+    const DecodedAudio in = DecodeAudio(input), out = DecodeAudio(dir.File("out.mp3"));
+    // The same tone given to the encoder directly: what the encoder itself does to the level.
+    WriteSineMp3(dir.File("direct.mp3"), 3.0);
+    const double reference = Measure(DecodeAudio(dir.File("direct.mp3")), 0, 0.5, 2.5).rms;
+    EXPECT_EQ(out.sampleRate, 44100);
+    EXPECT_EQ(out.channels, 2);
+    // The decoder drops the encoder's delay; what remains is at most one frame of padding.
+    EXPECT_GE(out.Frames() + 1152, in.Frames());
+    EXPECT_LE(out.Frames(), in.Frames() + 1152 + 1105);
+    for (int channel = 0; channel < 2; ++channel) {
+        const ToneFigures figures = Measure(out, channel, 0.5, 2.5);
+        EXPECT_NEAR(figures.frequency, 440.0, 1.0);
+        EXPECT_NEAR(figures.rms, reference, reference * 0.01);
+        EXPECT_NEAR(figures.rms, kSineRms, kSineRms * 0.06); // within half a decibel of the input
+        EXPECT_LE(figures.longestQuietRun, 3) << "a gap in the sound";
+    }
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(dir.File("out.mp3")));
+    TAVFormatInfo info;
+    probe.GetFormatInfo(info);
+    EXPECT_NEAR(info.BitRate, 128000, 4000);
+    EXPECT_STREQ(probe.FormatContext()->streams[0]->codecpar->codec_id == AV_CODEC_ID_MP3 ? "mp3" : "other", "mp3");
+}
+
+TEST_F(AudioOutTest, ResamplingStartsWithTheFirstBlock)
+{
+    const std::string input = Wave("in.wav", 2.0, 48000, 2);
+    ASSERT_TRUE(Convert(input, dir.File("out.mp3"), "", "acodec=libmp3lame\nar=44100")) << engine.ErrorMessage;
+    const DecodedAudio out = DecodeAudio(dir.File("out.mp3"));
+    EXPECT_EQ(out.sampleRate, 44100);
+    EXPECT_NEAR(static_cast<double>(out.Frames()), 2.0 * 44100, 1152 + 1105);
+    const ToneFigures start = Measure(out, 0, 0.01, 0.2);
+    EXPECT_NEAR(start.frequency, 440.0, 8.0);
+    EXPECT_NEAR(start.rms, kSineRms, kSineRms * 0.07);
+    EXPECT_NEAR(Measure(out, 1, 0.5, 1.5).frequency, 440.0, 1.0);
+}
+
+TEST_F(AudioOutTest, ChannelCountsConvertBothWays)
+{
+    const std::string mono = Wave("mono.wav", 1.0, 44100, 1);
+    ASSERT_TRUE(Convert(mono, dir.File("stereo.wav"), "", "ac=2")) << engine.ErrorMessage;
+    const DecodedAudio stereo = DecodeAudio(dir.File("stereo.wav"));
+    ASSERT_EQ(stereo.channels, 2);
+    EXPECT_EQ(stereo.Frames(), 44100u);
+    for (int channel = 0; channel < 2; ++channel) {
+        EXPECT_NEAR(Measure(stereo, channel, 0.1, 0.9).frequency, 440.0, 1.0);
+        EXPECT_GT(Measure(stereo, channel, 0.1, 0.9).rms, kSineRms * 0.5);
+    }
+
+    TCustomFFmpeg e;
+    e.InitializeJob();
+    const std::string both = Wave("stereo-in.wav", 1.0, 44100, 2);
+    ASSERT_TRUE(e.AddInputFile(both));
+    e.SetOption("ac", "1");
+    ASSERT_TRUE(e.AddOutputFile(dir.File("mono.wav")));
+    e.Start(false, tpNormal);
+    ASSERT_EQ(e.ErrorMessage, "");
+    const DecodedAudio down = DecodeAudio(dir.File("mono.wav"));
+    ASSERT_EQ(down.channels, 1);
+    EXPECT_EQ(down.Frames(), 44100u);
+    EXPECT_NEAR(Measure(down, 0, 0.1, 0.9).frequency, 440.0, 1.0);
+    EXPECT_GT(Measure(down, 0, 0.1, 0.9).rms, kSineRms * 0.5);
+}
+
+TEST_F(AudioOutTest, VolumeDoublesAndClips)
+{
+    const std::string input = Wave("in.wav", 0.5, 44100, 2, 0.75);
+    ASSERT_TRUE(Convert(input, dir.File("loud.wav"), "", "vol=512")) << engine.ErrorMessage;
+    const DecodedAudio in = DecodeAudio(input), out = DecodeAudio(dir.File("loud.wav"));
+    ASSERT_EQ(out.samples.size(), in.samples.size());
+    int clipped = 0;
+    for (size_t i = 0; i < in.samples.size(); ++i) {
+        const int expected = std::clamp((in.samples[i] * 512 + 128) >> 8, -32768, 32767);
+        ASSERT_EQ(out.samples[i], expected) << "sample " << i;
+        clipped += out.samples[i] == 32767 || out.samples[i] == -32768;
+    }
+    EXPECT_GT(clipped, 1000);
+}
+
+TEST_F(AudioOutTest, PcmOutputGetsOnePacketPerBlock)
+{
+    MediaSpec spec;
+    spec.format = "matroska";
+    spec.seconds = 1.0;
+    spec.audio = AudioTrack{"pcm_s16le", 44100, 2, 440.0, 0.5, 0, 1000};
+    WriteMediaFile(dir.File("in.mka"), spec);
+    ASSERT_TRUE(Convert(dir.File("in.mka"), dir.File("out.mka"), "", "acodec=pcm_s16le")) << engine.ErrorMessage;
+    const auto count = [](const std::string &path) {
+        AVFormatContext *raw = nullptr;
+        avformat.avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+        InputFormatContextPtr file(raw);
+        AVPacketPtr packet(avcodec.av_packet_alloc());
+        std::vector<int> sizes;
+        while (avformat.av_read_frame(raw, packet.get()) >= 0) {
+            sizes.push_back(packet->size);
+            avcodec.av_packet_unref(packet.get());
+        }
+        return sizes;
+    };
+    const std::vector<int> in = count(dir.File("in.mka")), out = count(dir.File("out.mka"));
+    EXPECT_EQ(out, in);
+    EXPECT_EQ(out.front(), 4000);
+}
+
+TEST_F(AudioOutTest, AsyncFillsALateStartWithSilence)
+{
+    MediaSpec spec;
+    spec.format = "matroska";
+    spec.seconds = 1.0;
+    spec.audio = AudioTrack{"pcm_s16le", 44100, 2};
+    spec.muxerOptions = {{"output_ts_offset", "0.5"}};
+    WriteMediaFile(dir.File("late.mka"), spec);
+    ASSERT_TRUE(Convert(dir.File("late.mka"), dir.File("out.wav"), "copyts=", "async=1\nv=3")) << engine.ErrorMessage;
+    engine.SetVerbose(1);
+    const auto lines = recorder.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), LogLine{1, "adding 22050 audio samples of silence"}), lines.end());
+    const DecodedAudio out = DecodeAudio(dir.File("out.wav"));
+    EXPECT_EQ(out.Frames(), 22050u + 44100u);
+    for (size_t i = 0; i < 22050 * 2; ++i)
+        ASSERT_EQ(out.samples[i], 0) << i;
+    EXPECT_NEAR(Measure(out, 0, 0.6, 1.4).frequency, 440.0, 1.0);
+}
+
+TEST_F(AudioOutTest, SmallDriftsAreLeftOrCompensated)
+{
+    struct Case {
+        int gap;        // samples the timestamps jump
+        const char *async;
+        bool compensates;
+    };
+    const Case cases[] = {{40, "1", false}, {200, "100", true}};
+    for (const Case &c : cases) {
+        MediaSpec spec;
+        spec.format = "matroska";
+        spec.seconds = 2.0;
+        spec.audio = AudioTrack{"pcm_s16le", 44100, 2};
+        spec.audio->gapAt = 1.0;
+        spec.audio->gapSamples = c.gap;
+        spec.muxerOptions = {{"output_ts_offset", "0.1"}}; // a late start clears the start state first
+        const std::string input = dir.File("drift" + std::to_string(c.gap) + ".mka");
+        WriteMediaFile(input, spec);
+        CallbackRecorder r;
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        r.Attach(e);
+        e.SetOption("copyts", "");
+        ASSERT_TRUE(e.AddInputFile(input));
+        e.ParseOptionLines(std::string("async=") + c.async + "\nv=3");
+        ASSERT_TRUE(e.AddOutputFile(dir.File("drift.wav")));
+        e.Start(false, tpNormal);
+        e.SetVerbose(1);
+        ASSERT_EQ(e.ErrorMessage, "");
+        int compensations = 0, insertions = 0;
+        for (const LogLine &line : r.Lines()) {
+            if (std::regex_match(line.text, std::regex(R"(compensating audio timestamp drift:[0-9.]+ compensation:100 in:44100)")))
+                ++compensations;
+            if (line.text.rfind("adding ", 0) == 0)
+                ++insertions;
+        }
+        EXPECT_EQ(insertions, 1) << c.gap; // the late start only
+        if (c.compensates)
+            EXPECT_GE(compensations, 1);
+        else
+            EXPECT_EQ(compensations, 0);
+    }
+}
+
+TEST_F(AudioOutTest, AVideoFileToMp3KeepsOnlyItsSound)
+{
+    MediaSpec spec;
+    spec.seconds = 1.0;
+    spec.video = VideoTrack{};
+    spec.audio = AudioTrack{"mp2", 44100, 2};
+    WriteMediaFile(dir.File("clip.avi"), spec);
+    ASSERT_TRUE(Convert(dir.File("clip.avi"), dir.File("sound.mp3"))) << engine.ErrorMessage;
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(dir.File("sound.mp3")));
+    EXPECT_EQ(probe.StreamCount, 1);
+    EXPECT_EQ(probe.AudioCount, 1);
+    EXPECT_NEAR(Measure(DecodeAudio(dir.File("sound.mp3")), 0, 0.2, 0.8).frequency, 440.0, 2.0);
+}
+
+TEST_F(AudioOutTest, AVideoOnlyInputHasNothingForAnMp3)
+{
+    MediaSpec spec;
+    spec.seconds = 0.2;
+    spec.video = VideoTrack{};
+    WriteMediaFile(dir.File("silent.avi"), spec);
+    ASSERT_TRUE(engine.AddInputFile(dir.File("silent.avi")));
+    ASSERT_TRUE(engine.AddOutputFile(dir.File("out.mp3"))) << engine.LastErrorText;
+    engine.Start(false, tpNormal);
+    EXPECT_EQ(engine.ErrorMessage, "Output file does not contain any stream");
+}
+
+TEST_F(AudioOutTest, DamagedInputsConvertAsFarAsTheyGo)
+{
+    const std::string wave = Wave("cut.wav", 2.0, 44100, 2);
+    std::filesystem::resize_file(wave, std::filesystem::file_size(wave) / 2);
+    ASSERT_TRUE(Convert(wave, dir.File("cut.mp3"))) << engine.ErrorMessage;
+    EXPECT_NEAR(static_cast<double>(DecodeAudio(dir.File("cut.mp3")).Frames()), 44100.0, 2000.0);
+
+    WriteSineMp3(dir.File("whole.mp3"), 3.0);
+    std::string bytes;
+    {
+        std::ifstream in(dir.File("whole.mp3"), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    for (size_t i = bytes.size() / 3; i < bytes.size() / 3 + 2000; ++i)
+        bytes[i] = static_cast<char>(i * 31);
+    std::ofstream(dir.File("broken.mp3"), std::ios::binary) << bytes;
+    TCustomFFmpeg e;
+    e.InitializeJob();
+    ASSERT_TRUE(e.AddInputFile(dir.File("broken.mp3")));
+    ASSERT_TRUE(e.AddOutputFile(dir.File("repaired.wav")));
+    e.Start(false, tpNormal);
+    EXPECT_EQ(e.ErrorMessage, "");
+    EXPECT_EQ(e.Finished, 1);
+    const DecodedAudio repaired = DecodeAudio(dir.File("repaired.wav"));
+    EXPECT_GT(repaired.Frames(), 2u * 44100u);
+    const double end = static_cast<double>(repaired.Frames()) / repaired.sampleRate;
+    EXPECT_NEAR(Measure(repaired, 0, end - 0.6, end - 0.1).frequency, 440.0, 2.0);
+}
