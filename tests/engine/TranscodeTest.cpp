@@ -332,3 +332,36 @@ TEST_F(TranscodeTest, AudioOnlyProgressHasNoVideoFigures)
     for (const LogLine &line : recorder.Lines())
         EXPECT_EQ(line.text.find("bitrate="), std::string::npos) << line.text;
 }
+
+TEST_F(TranscodeTest, AFilterChainIsBuiltForAReEncodedVideo)
+{
+    const std::string input = VideoWithAudio(dir, "in.avi", 0.2);
+    const std::string padMessage = "Error opening filters: Cannot enable pad options and the filters which resize "
+                                   "frame at the same time. (crop, rotate, scale, transpose, etc.)";
+    struct Case {
+        std::string options;
+        int padTopAfter; // set after the output: only the run sees it
+        std::string message;
+    };
+    const Case cases[] = {
+        // The chain is built; the run then stops where video encoding is not built yet.
+        {"vfilters=hflip", 0, "Video encoding is not available in this build"},
+        {"vfilters=hflip\npadtop=8", 0, "Video encoding is not available in this build"},
+        {"vfilters=hflip", 8, padMessage}, // the picture would have to shrink to make room
+        {"vfilters=scale=80:60", 8, padMessage},
+        {"vfilters=nosuchfilter", 0, "Error opening filters!"},
+    };
+    for (const Case &c : cases) {
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        ASSERT_TRUE(e.AddInputFile(input));
+        e.ParseOptionLines("vcodec=mpeg4\nan=\n" + c.options);
+        ASSERT_TRUE(e.AddOutputFile(dir.File("out.avi"))) << e.LastErrorText;
+        if (c.padTopAfter)
+            e.PadTop = c.padTopAfter;
+        e.Start(false, tpNormal);
+        EXPECT_EQ(e.ErrorMessage, c.message) << c.options;
+        EXPECT_TRUE(e.OpenEncoders.Empty());
+        EXPECT_TRUE(e.OpenDecoders.Empty());
+    }
+}
