@@ -25,13 +25,15 @@ AVChannelLayout DefaultLayout(int channels)
 void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input, const uint8_t *data, int size)
 {
     AVCodecContext *encoder = output.Encoder;
-    const AVCodecParameters *decoder = input.Stream->codecpar;
+    // The shape of this block as decoded, which may change in mid-stream.
+    const int decChannels = input.DecodedChannels > 0 ? input.DecodedChannels : input.Stream->codecpar->ch_layout.nb_channels;
+    const int decRate = input.DecodedRate > 0 ? input.DecodedRate : input.Stream->codecpar->sample_rate;
     const int encChannels = encoder->ch_layout.nb_channels;
-    const int decChannels = decoder->ch_layout.nb_channels;
     const int encRate = encoder->sample_rate;
-    const int decRate = decoder->sample_rate;
-    if (encChannels != decChannels)
+    if (encChannels != decChannels || encRate != decRate)
         output.AudioResample = 1;
+    if (output.Resample && (output.ResampleInChannels != decChannels || output.ResampleInRate != decRate))
+        output.Resample.reset();
     if (output.AudioResample && !output.Resample) {
         AVChannelLayout out = DefaultLayout(encChannels), in = DefaultLayout(decChannels);
         SwrContext *raw = nullptr;
@@ -43,6 +45,8 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
                                              decRate, encChannels, encRate));
         }
         output.Resample.reset(raw);
+        output.ResampleInChannels = decChannels;
+        output.ResampleInRate = decRate;
     }
     const int pair = encoder->sample_fmt + 5 * AV_SAMPLE_FMT_S16;
     if (encoder->sample_fmt != AV_SAMPLE_FMT_S16 && pair != output.ReformatPair) {
@@ -79,10 +83,11 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
                         return;
                     input.IsStart = 0;
                 } else {
+                    const int sampleBytes = 2 * decChannels;
                     if (size + byteDelta <= kMaxAudioBlock)
                         input.IsStart = 0;
-                    else
-                        byteDelta = std::max(0, kMaxAudioBlock - size);
+                    else // whole samples only, so no channel slips
+                        byteDelta = std::max(0, kMaxAudioBlock - size) / sampleBytes * sampleBytes;
                     SilenceBuffer.resize(static_cast<size_t>(size + byteDelta));
                     std::memset(SilenceBuffer.data(), 0, static_cast<size_t>(byteDelta));
                     std::memcpy(SilenceBuffer.data() + byteDelta, data, static_cast<size_t>(size));
@@ -165,7 +170,9 @@ void TCustomFFmpeg::EncodeAudioFrame(TOutputStreamRec &output, const uint8_t *sa
     } else {
         std::memcpy(frame->data[0], samples, static_cast<size_t>(count) * 2 * encoder->ch_layout.nb_channels);
     }
-    frame->pts = output.SyncOpts;
+    // Frames follow each other; SyncOpts is the position the sync logic reasons about.
+    frame->pts = output.NextFramePts;
+    output.NextFramePts += count;
     output.SyncOpts += count;
     if (avcodec.avcodec_send_frame(encoder, frame) < 0)
         throw FFMpegException("Audio encoding failed");

@@ -277,6 +277,10 @@ protected:
     void SetUpRun();
     void RunMainLoop();
     void EndRun();
+    // Corrects one packet's timestamps and hands it on; false after a decode error.
+    bool HandlePacket(int fileIndex, AVPacket *packet);
+    // Writes what the output's bitstream filters still hold at the end of the run.
+    void FlushBitstreamFilters(TOutputStreamRec &output);
     void ReleaseRunTables() { Run.reset(); }
     int ConfigureFilters(TInputStreamRec &input, TOutputStreamRec &output);
     int FindProgramStream(AVMediaType type) const;
@@ -289,6 +293,8 @@ protected:
     // Takes every packet the encoder has ready and writes it; false when it had none.
     bool DrainEncoder(TOutputStreamRec &output);
     void WriteFrame(TOutputStreamRec &output, AVPacket *packet);
+    // Passes a packet (nullptr: the end) through filters from index first on, then to the muxer.
+    void FilterAndWrite(TOutputStreamRec &output, size_t first, AVPacket *packet, int streamIndex);
     void DoVideoStats(TOutputStreamRec &output, int frameSize);
     void PrintReport(bool isLast);
     // Output paths of re-encoded streams.

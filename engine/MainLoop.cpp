@@ -96,51 +96,10 @@ void TCustomFFmpeg::RunMainLoop()
                                       packet->stream_index < static_cast<int>(inputFile->nb_streams)
                                           ? inputFile->streams[packet->stream_index]
                                           : inputFile->streams[0]);
-        if (packet->stream_index >= file.StreamCount)
-            continue;
-        const int inputIndex = file.FirstStreamIndex + packet->stream_index;
-        TInputStreamRec &input = *run.InputStreams[inputIndex];
-        if (input.Discard)
-            continue;
-
-        const AVRational timeBase = input.Stream->time_base;
-        const int64_t offset = avutil.av_rescale_q(InputTsOffsets[chosen], kMicroseconds, timeBase);
-        if (packet->dts != AV_NOPTS_VALUE)
-            packet->dts += offset;
-        if (packet->pts != AV_NOPTS_VALUE)
-            packet->pts += offset;
-        const double scale = InputTsScales[chosen][std::min(packet->stream_index, MAX_STREAMS - 1)];
-        if (scale != 0.0) {
-            if (packet->pts != AV_NOPTS_VALUE)
-                packet->pts = std::llround(packet->pts * scale);
-            if (packet->dts != AV_NOPTS_VALUE)
-                packet->dts = std::llround(packet->dts * scale);
-        }
-        if (packet->dts != AV_NOPTS_VALUE && input.NextPts != AV_NOPTS_VALUE) {
-            const int64_t dts = avutil.av_rescale_q(packet->dts, timeBase, kMicroseconds);
-            const int64_t delta = dts - input.NextPts;
-            const bool jump = std::fabs(static_cast<double>(delta)) > DtsDeltaThreshold * 1000000.0 || dts + 1 < input.Pts;
-            if (jump && !CopyTs) {
-                InputTsOffsets[chosen] -= delta;
-                if (Verbose > 2 && LogCallback)
-                    Log(1, FormatText("timestamp discontinuity %lld, new offset= %lld", static_cast<long long>(delta),
-                                      static_cast<long long>(InputTsOffsets[chosen])));
-                const int64_t shift = avutil.av_rescale_q(delta, kMicroseconds, timeBase);
-                packet->dts -= shift;
-                if (packet->pts != AV_NOPTS_VALUE)
-                    packet->pts -= shift;
-            }
-        }
-
-        if (OutputPacket(input, inputIndex, packet.get()) < 0) {
-            const std::string message =
-                FormatText("Error while decoding stream #%d.%d", input.FileIndex, input.StreamIndex);
-            if (ExitOnError)
-                throw FFMpegException(message);
-            if (Verbose >= 0 && LogCallback)
-                Log(1, message);
-            continue;
-        }
+        if (packet->stream_index < file.StreamCount &&
+            !run.InputStreams[file.FirstStreamIndex + packet->stream_index]->Discard &&
+            !HandlePacket(chosen, packet.get()))
+            continue; // a decode error: no report this time
         const int64_t now = avutil.av_gettime();
         if (now - lastReportTime > ProgressInterval) {
             lastReportTime = now;
@@ -149,12 +108,58 @@ void TCustomFFmpeg::RunMainLoop()
     }
 }
 
+bool TCustomFFmpeg::HandlePacket(int fileIndex, AVPacket *packet)
+{
+    const int inputIndex = Run->InputFiles[fileIndex].FirstStreamIndex + packet->stream_index;
+    TInputStreamRec &input = *Run->InputStreams[inputIndex];
+    const AVRational timeBase = input.Stream->time_base;
+    const int64_t offset = avutil.av_rescale_q(InputTsOffsets[fileIndex], kMicroseconds, timeBase);
+    if (packet->dts != AV_NOPTS_VALUE)
+        packet->dts += offset;
+    if (packet->pts != AV_NOPTS_VALUE)
+        packet->pts += offset;
+    const double scale = InputTsScales[fileIndex][std::min(packet->stream_index, MAX_STREAMS - 1)];
+    if (scale != 0.0) {
+        if (packet->pts != AV_NOPTS_VALUE)
+            packet->pts = std::llround(packet->pts * scale);
+        if (packet->dts != AV_NOPTS_VALUE)
+            packet->dts = std::llround(packet->dts * scale);
+    }
+    if (packet->dts != AV_NOPTS_VALUE && input.NextPts != AV_NOPTS_VALUE) {
+        const int64_t dts = avutil.av_rescale_q(packet->dts, timeBase, kMicroseconds);
+        const int64_t delta = dts - input.NextPts;
+        const bool jump =
+            std::fabs(static_cast<double>(delta)) > DtsDeltaThreshold * 1000000.0 || dts + 1 < input.Pts;
+        if (jump && !CopyTs) {
+            InputTsOffsets[fileIndex] -= delta;
+            if (Verbose > 2 && LogCallback)
+                Log(1, FormatText("timestamp discontinuity %lld, new offset= %lld", static_cast<long long>(delta),
+                                  static_cast<long long>(InputTsOffsets[fileIndex])));
+            const int64_t shift = avutil.av_rescale_q(delta, kMicroseconds, timeBase);
+            packet->dts -= shift;
+            if (packet->pts != AV_NOPTS_VALUE)
+                packet->pts -= shift;
+        }
+    }
+    if (OutputPacket(input, inputIndex, packet) < 0) {
+        const std::string message = FormatText("Error while decoding stream #%d.%d", input.FileIndex, input.StreamIndex);
+        if (ExitOnError)
+            throw FFMpegException(message);
+        if (Verbose >= 0 && LogCallback)
+            Log(1, message);
+        return false;
+    }
+    return true;
+}
+
 void TCustomFFmpeg::EndRun()
 {
     TRunTables &run = *Run;
     for (size_t i = 0; i < run.InputStreams.size(); ++i)
         if (run.InputStreams[i]->DecodingNeeded)
             OutputPacket(*run.InputStreams[i], static_cast<int>(i), nullptr);
+    for (auto &output : run.OutputStreams)
+        FlushBitstreamFilters(*output);
     for (int f = 0; f < OutputFileCount; ++f)
         avformat.av_write_trailer(OutputFiles[f].get());
     PrintReport(true);
@@ -218,8 +223,9 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
     if (decoder->codec_type != AVMEDIA_TYPE_AUDIO && decoder->codec_type != AVMEDIA_TYPE_VIDEO)
         return -1;
 
+    // While draining, a decoder error still leaves the encoders to flush.
     const int sent = avcodec.avcodec_send_packet(decoder, packet);
-    if (sent < 0 && sent != AVERROR_EOF)
+    if (sent < 0 && sent != AVERROR_EOF && packet)
         return -1;
     AVFrame *frame = input.DecodedFrame.get();
     int frames = 0;
@@ -227,18 +233,29 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
         const int received = avcodec.avcodec_receive_frame(decoder, frame);
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
             break;
-        if (received < 0)
-            return -1;
+        if (received < 0) {
+            if (packet)
+                return -1;
+            break;
+        }
         struct ReleaseFrame {
             AVFrame *frame;
             ~ReleaseFrame() { avutil.av_frame_unref(frame); }
         } release{frame};
-        if (++frames == 2 && packet && Verbose > 0 && LogCallback)
+        if (++frames >= 2 && packet && Verbose > 0 && LogCallback)
             Log(0, FormatText("Multiple frames in a packet from stream %d", packet->stream_index));
         input.Pts = input.NextPts;
         if (decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
             const int channels = frame->ch_layout.nb_channels;
-            // Decoded audio goes on as interleaved signed 16-bit samples.
+            // Decoded audio goes on as interleaved signed 16-bit samples; a change of shape
+            // in mid-stream gets a converter of its own.
+            if (frame->format != input.ConvertedFormat || channels != input.ConvertedChannels ||
+                frame->sample_rate != input.ConvertedRate) {
+                input.ToInterleavedS16.reset();
+                input.ConvertedFormat = frame->format;
+                input.ConvertedChannels = channels;
+                input.ConvertedRate = frame->sample_rate;
+            }
             if (frame->format != AV_SAMPLE_FMT_S16 && !input.ToInterleavedS16) {
                 SwrContext *raw = nullptr;
                 if (swresample.swr_alloc_set_opts2(&raw, &frame->ch_layout, AV_SAMPLE_FMT_S16, frame->sample_rate,
@@ -266,6 +283,8 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
             const int size = samples * channels * 2;
             if (size <= 0)
                 continue;
+            input.DecodedChannels = channels;
+            input.DecodedRate = frame->sample_rate;
             input.NextPts += static_cast<int64_t>(size) * 500000 / (static_cast<int64_t>(frame->sample_rate) * channels);
             if (AudioVolume != 256) {
                 auto *sample = reinterpret_cast<int16_t *>(DecodedAudio.data());

@@ -24,57 +24,66 @@ void Append(std::string &line, const std::string &text)
 
 void TCustomFFmpeg::WriteFrame(TOutputStreamRec &output, AVPacket *packet)
 {
-    AVFormatContext *file = OutputFiles[output.FileIndex].get();
-    // Through the stream's bitstream filters, in order; a filter that fails passes the packet on unchanged.
-    std::vector<AVPacketPtr> stage;
-    AVPacketPtr current(avcodec.av_packet_alloc());
-    if (!current)
-        throw FFMpegException("av_mallocz fail");
-    avcodec.av_packet_move_ref(current.get(), packet);
-    std::vector<AVPacketPtr> packets;
-    packets.push_back(std::move(current));
-    for (AVBSFContextPtr &filter : output.BitstreamFilters) {
-        std::vector<AVPacketPtr> filtered;
-        for (AVPacketPtr &in : packets) {
-            AVPacketPtr original(avcodec.av_packet_alloc());
-            avcodec.av_packet_ref(original.get(), in.get());
-            int result = avcodec.av_bsf_send_packet(filter.get(), in.get());
-            bool produced = false;
-            while (result >= 0) {
-                AVPacketPtr out(avcodec.av_packet_alloc());
-                result = avcodec.av_bsf_receive_packet(filter.get(), out.get());
-                if (result < 0)
-                    break;
-                produced = true;
-                filtered.push_back(std::move(out));
-            }
-            if (result < 0 && result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
-                if (ExitOnError || LogCallback) {
-                    const AVCodec *codec = output.Encoder ? output.Encoder->codec : nullptr;
-                    const std::string text = PrintOpenError(
-                        FormatText("%s failed for stream %d, codec %s", filter->filter->name, packet->stream_index,
-                                   codec ? codec->name : "copy"),
-                        result);
-                    if (ExitOnError)
-                        throw FFMpegException(text);
-                    Log(0, text);
-                }
-                if (!produced)
-                    filtered.push_back(std::move(original));
-            }
-        }
-        packets = std::move(filtered);
-    }
-    for (AVPacketPtr &out : packets) {
-        out->stream_index = output.Index;
-        const AVRational timeBase = output.Stream->time_base;
-        const int64_t end = (out->pts != AV_NOPTS_VALUE ? out->pts : out->dts) + std::max<int64_t>(out->duration, 0);
-        if (out->pts != AV_NOPTS_VALUE || out->dts != AV_NOPTS_VALUE)
-            output.MuxPosition = std::max(output.MuxPosition, end * av_q2d(timeBase));
-        const int result = avformat.av_interleaved_write_frame(file, out.get());
+    FilterAndWrite(output, 0, packet, packet->stream_index);
+}
+
+void TCustomFFmpeg::FilterAndWrite(TOutputStreamRec &output, size_t first, AVPacket *packet, int streamIndex)
+{
+    if (first == output.BitstreamFilters.size()) {
+        if (!packet)
+            return;
+        packet->stream_index = output.Index;
+        const int64_t start = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (start != AV_NOPTS_VALUE)
+            output.MuxPosition = std::max(output.MuxPosition, (start + std::max<int64_t>(packet->duration, 0)) *
+                                                                  av_q2d(output.Stream->time_base));
+        const int result = avformat.av_interleaved_write_frame(OutputFiles[output.FileIndex].get(), packet);
         if (result < 0)
             throw FFMpegException(PrintOpenError("av_interleaved_write_frame()", result));
+        return;
     }
+    AVBSFContext *filter = output.BitstreamFilters[first].get();
+    // A filter that refuses the packet passes it on unchanged.
+    AVPacketPtr original;
+    if (packet) {
+        original.reset(avcodec.av_packet_alloc());
+        if (!original || avcodec.av_packet_ref(original.get(), packet) < 0)
+            throw FFMpegException("av_mallocz fail");
+    }
+    int result = avcodec.av_bsf_send_packet(filter, packet);
+    bool produced = false;
+    AVPacketPtr out(avcodec.av_packet_alloc());
+    if (!out)
+        throw FFMpegException("av_mallocz fail");
+    while (result >= 0) {
+        result = avcodec.av_bsf_receive_packet(filter, out.get());
+        if (result < 0)
+            break;
+        produced = true;
+        FilterAndWrite(output, first + 1, out.get(), streamIndex);
+        avcodec.av_packet_unref(out.get());
+    }
+    if (result < 0 && result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
+        if (ExitOnError || LogCallback) {
+            const AVCodec *codec = output.EncodingNeeded && output.Encoder ? output.Encoder->codec : nullptr;
+            const std::string text = PrintOpenError(FormatText("%s failed for stream %d, codec %s", filter->filter->name,
+                                                               streamIndex, codec ? codec->name : "copy"),
+                                                    result);
+            if (ExitOnError)
+                throw FFMpegException(text);
+            Log(0, text);
+        }
+        if (!produced && original)
+            FilterAndWrite(output, first + 1, original.get(), streamIndex);
+    }
+    if (!packet) // the end: what the later filters hold comes out too
+        FilterAndWrite(output, first + 1, nullptr, streamIndex);
+}
+
+void TCustomFFmpeg::FlushBitstreamFilters(TOutputStreamRec &output)
+{
+    if (!output.BitstreamFilters.empty())
+        FilterAndWrite(output, 0, nullptr, output.Index);
 }
 
 void TCustomFFmpeg::DoVideoStats(TOutputStreamRec &output, int frameSize)
@@ -159,7 +168,8 @@ void TCustomFFmpeg::PrintReport(bool isLast)
         if (pts > 0 && pts < ti1)
             ti1 = pts;
     }
-    if (ti1 < 0.01)
+    // No stream has reached a time above 0 yet: the smallest time counts.
+    if (ti1 < 0.01 || ti1 == 1e10)
         ti1 = 0.01;
     if (ProgressCallback || Verbose > 0 || isLast) {
         const double bitRate = totalSize * 8 / ti1 / 1000.0;

@@ -37,6 +37,11 @@ struct TInputStreamRec {
     // Decoding.
     avlib::AVFramePtr DecodedFrame;
     avlib::SwrContextPtr ToInterleavedS16; // decoded audio as interleaved signed 16-bit
+    int32_t ConvertedFormat = -1;          // the decoded shape ToInterleavedS16 was made for
+    int32_t ConvertedChannels = 0;
+    int32_t ConvertedRate = 0;
+    int32_t DecodedChannels = 0; // of the block being handed on
+    int32_t DecodedRate = 0;
 };
 
 struct TOutputStreamRec {
@@ -60,6 +65,8 @@ struct TOutputStreamRec {
     // Audio.
     int32_t AudioResample = 0;
     avlib::SwrContextPtr Resample;
+    int32_t ResampleInChannels = 0, ResampleInRate = 0; // what Resample was made for
+    int64_t NextFramePts = 0; // encoder time base: the next audio frame's timestamp
     int32_t ReformatPair = -6; // no pair
     avlib::SwrContextPtr ReformatCtx; // interleaved 16-bit to the encoder's sample format
     avlib::AVAudioFifoPtr Fifo;         // interleaved 16-bit samples at the encoder's rate and channels

@@ -193,8 +193,11 @@ void TCustomFFmpeg::SetUpRun()
                 if (UsingVhook)
                     throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
                 outStream->avg_frame_rate = inStream->avg_frame_rate;
+                // A ratio given for the copy replaces the stream's own, in both places the muxer reads.
                 if (outStream->sample_aspect_ratio.num == 0)
                     outStream->sample_aspect_ratio = inStream->sample_aspect_ratio;
+                else
+                    parameters->sample_aspect_ratio = outStream->sample_aspect_ratio;
                 break;
             case AVMEDIA_TYPE_SUBTITLE:
                 break;
@@ -389,6 +392,8 @@ void TCustomFFmpeg::SetUpRun()
     }
     // Bitstream filters start from the stream parameters the muxer settled on.
     for (auto &output : run.OutputStreams) {
+        if (output->Index >= MAX_STREAMS)
+            continue;
         const TBitstreamFilterChain &chain = BitstreamFilters[output->FileIndex][output->Index];
         const AVCodecParameters *parameters = output->Stream->codecpar;
         AVRational timeBase = output->Stream->time_base;

@@ -307,3 +307,55 @@ TEST_F(AudioOutTest, DamagedInputsConvertAsFarAsTheyGo)
     const double end = static_cast<double>(repaired.Frames()) / repaired.sampleRate;
     EXPECT_NEAR(Measure(repaired, 0, end - 0.6, end - 0.1).frequency, 440.0, 2.0);
 }
+
+TEST_F(AudioOutTest, AChannelChangeInMidStreamIsFollowed)
+{
+    MediaSpec stereo, mono;
+    stereo.format = mono.format = "mp2";
+    stereo.seconds = mono.seconds = 1.0;
+    stereo.audio = AudioTrack{"mp2", 44100, 2};
+    mono.audio = AudioTrack{"mp2", 44100, 1};
+    WriteMediaFile(dir.File("a.mp2"), stereo);
+    WriteMediaFile(dir.File("b.mp2"), mono);
+    {
+        std::ofstream joined(dir.File("joined.mp2"), std::ios::binary);
+        for (const char *part : {"a.mp2", "b.mp2"}) {
+            std::ifstream in(dir.File(part), std::ios::binary);
+            joined << in.rdbuf();
+        }
+    }
+    ASSERT_TRUE(Convert(dir.File("joined.mp2"), dir.File("out.wav"), "", "ac=2")) << engine.ErrorMessage;
+    const DecodedAudio out = DecodeAudio(dir.File("out.wav"));
+    EXPECT_EQ(out.channels, 2);
+    EXPECT_NEAR(static_cast<double>(out.Frames()), 2.0 * 44100, 3 * 1152);
+    EXPECT_NEAR(Measure(out, 0, 0.2, 0.8).frequency, 440.0, 2.0);
+    EXPECT_NEAR(Measure(out, 1, 1.2, 1.8).frequency, 440.0, 2.0);
+}
+
+TEST_F(AudioOutTest, SilenceForManyChannelsKeepsThemAligned)
+{
+    MediaSpec spec;
+    spec.format = "matroska";
+    spec.seconds = 1.0;
+    spec.audio = AudioTrack{"pcm_s16le", 44100, 6};
+    spec.muxerOptions = {{"output_ts_offset", "0.5"}};
+    WriteMediaFile(dir.File("late6.mka"), spec);
+    ASSERT_TRUE(Convert(dir.File("late6.mka"), dir.File("out.wav"), "copyts=", "async=1")) << engine.ErrorMessage;
+    const DecodedAudio out = DecodeAudio(dir.File("out.wav"));
+    ASSERT_EQ(out.channels, 6);
+    EXPECT_NEAR(static_cast<double>(out.Frames()), 22050.0 + 44100.0, 50.0);
+    for (size_t frame = 0; frame < out.Frames(); ++frame)
+        ASSERT_EQ(out.samples[frame * 6], out.samples[frame * 6 + 5]) << "channels slipped at frame " << frame;
+}
+
+TEST_F(AudioOutTest, AudioSyncedToAStreamNothingReadsStillPlays)
+{
+    MediaSpec spec;
+    spec.seconds = 1.0;
+    spec.video = VideoTrack{};
+    spec.audio = AudioTrack{"mp2", 44100, 2};
+    WriteMediaFile(dir.File("clip.avi"), spec);
+    ASSERT_TRUE(Convert(dir.File("clip.avi"), dir.File("sound.mka"), "", "map=0.1:0.0\nacodec=pcm_s16le"))
+        << engine.ErrorMessage;
+    EXPECT_NEAR(static_cast<double>(DecodeAudio(dir.File("sound.mka")).Frames()), 44100.0, 1152.0);
+}

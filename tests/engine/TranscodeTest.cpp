@@ -365,3 +365,79 @@ TEST_F(TranscodeTest, AFilterChainIsBuiltForAReEncodedVideo)
         EXPECT_TRUE(e.OpenDecoders.Empty());
     }
 }
+
+TEST_F(TranscodeTest, ACopyTakesTheGivenAspectRatio)
+{
+    MediaSpec spec;
+    spec.seconds = 0.2;
+    spec.video = VideoTrack{"mpeg4", 720, 576, 25};
+    WriteMediaFile(dir.File("pal.avi"), spec);
+    ASSERT_TRUE(Convert(dir.File("pal.avi"), dir.File("wide.mkv"), "", "aspect=16:9\nvcodec=copy"))
+        << engine.ErrorMessage;
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(dir.File("wide.mkv")));
+    const AVRational sar = probe.FormatContext()->streams[0]->sample_aspect_ratio;
+    EXPECT_EQ(sar.num, 64);
+    EXPECT_EQ(sar.den, 45);
+}
+
+TEST_F(TranscodeTest, ReportsBeforeAnyTimeHasPassedUseTheSmallestTime)
+{
+    WriteSineMp3(dir.File("in.mp3"), 1.0);
+    std::vector<int> durations;
+    engine.ProgressCallback = [&](TCustomFFmpeg *, int, int, int duration, float, float, int64_t, int) {
+        durations.push_back(duration);
+    };
+    ASSERT_TRUE(Convert(dir.File("in.mp3"), dir.File("out.mp3"), "", "acodec=copy\naframes=0")) << engine.ErrorMessage;
+    ASSERT_EQ(durations.size(), 1u);
+    EXPECT_EQ(durations[0], 10);
+}
+
+TEST_F(TranscodeTest, TimestampJumpsAreSmoothedUnlessTimestampsAreCopied)
+{
+    MediaSpec spec;
+    spec.format = "matroska";
+    spec.seconds = 2.0;
+    spec.audio = AudioTrack{"pcm_s16le", 44100, 2};
+    spec.audio->gapAt = 1.0;
+    spec.audio->gapSamples = 20 * 44100;
+    WriteMediaFile(dir.File("jump.mka"), spec);
+    for (bool copyTimestamps : {false, true}) {
+        CallbackRecorder r;
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        r.Attach(e);
+        if (copyTimestamps)
+            e.SetOption("copyts", "");
+        ASSERT_TRUE(e.AddInputFile(dir.File("jump.mka")));
+        e.ParseOptionLines("acodec=copy\nv=3");
+        ASSERT_TRUE(e.AddOutputFile(dir.File(copyTimestamps ? "copied.mka" : "smooth.mka")));
+        e.Start(false, tpNormal);
+        e.SetVerbose(1);
+        ASSERT_EQ(e.ErrorMessage, "");
+        int jumps = 0;
+        for (const LogLine &line : r.Lines())
+            jumps += line.text.rfind("timestamp discontinuity ", 0) == 0;
+        EXPECT_EQ(jumps, copyTimestamps ? 0 : 1);
+        TAVProbe probe;
+        ASSERT_TRUE(probe.LoadFile(dir.File(copyTimestamps ? "copied.mka" : "smooth.mka")));
+        TAVFormatInfo info;
+        probe.GetFormatInfo(info);
+        EXPECT_NEAR(info.Duration / 1e6, copyTimestamps ? 22.0 : 2.0, 0.1);
+    }
+}
+
+TEST_F(TranscodeTest, TwoOutputsOfOneKindShareTheLastInputStream)
+{
+    WriteSineWav(dir.File("in.wav"), 0.2);
+    ASSERT_TRUE(engine.AddInputFile(dir.File("in.wav")));
+    ASSERT_TRUE(engine.AddOutputFile(dir.File("out.mka")));
+    engine.SetOption("acodec", "pcm_s16le");
+    engine.SetOption("newaudio", "");
+    engine.Start(false, tpNormal);
+    ASSERT_EQ(engine.ErrorMessage, "");
+    const auto lines = recorder.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), LogLine{1, "  Stream #0.0 -> #0.0"}), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), LogLine{1, "  Stream #0.0 -> #0.1"}), lines.end());
+    EXPECT_EQ(Read(dir.File("out.mka")).packets.size(), 2u);
+}
