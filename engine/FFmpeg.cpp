@@ -200,6 +200,7 @@ void TCustomFFmpeg::ResetOptions()
 
     GenericOptionNames.clear();
     MuxerOptions.clear();
+    CodecPrivateOptions.clear();
     for (auto &context : CodecDefaults)
         context.reset();
     FormatDefaults.reset();
@@ -267,6 +268,7 @@ void TCustomFFmpeg::ReleaseJob()
     VstatsFileName.reset();
     GenericOptionNames.clear();
     MuxerOptions.clear();
+    CodecPrivateOptions.clear();
     CloseVstatsFile();
     AudioLanguage.clear();
     SubtitleLanguage.clear();

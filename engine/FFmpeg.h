@@ -247,6 +247,8 @@ public:
     std::vector<std::string> GenericOptionNames;
     // Options only some muxers have, by name and value, in the order given; set on each output.
     std::vector<std::pair<std::string, std::string>> MuxerOptions;
+    // Options only some encoders have, by name and value; handed to each encoder as it opens.
+    std::vector<std::pair<std::string, std::string>> CodecPrivateOptions;
     std::array<avlib::AVCodecContextPtr, 5> CodecDefaults; // video, audio, data, subtitle, attachment
     avlib::AVFormatContextPtr FormatDefaults;
     avlib::SwsContextPtr ScalerDefaults;

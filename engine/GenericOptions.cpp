@@ -20,6 +20,15 @@ const AVOption *SetOn(void *context, const std::string &name, const std::string 
     return avutil.av_opt_set(context, name.c_str(), value.c_str(), 0) >= 0 ? option : nullptr;
 }
 
+// True when some codec's or format's own options know the name but the generic ones do not
+// (a generic option whose value was refused stays refused).
+bool OnlyInChildren(const AVClass **parent, const std::string &name)
+{
+    return avutil.av_opt_find2(parent, name.c_str(), nullptr, 0, AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ,
+                               nullptr) &&
+           !avutil.av_opt_find2(parent, name.c_str(), nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ, nullptr);
+}
+
 } // namespace
 
 bool TCustomFFmpeg::SetCodecOption(const std::string &name, const std::string &value)
@@ -47,10 +56,16 @@ bool TCustomFFmpeg::SetCodecOption(const std::string &name, const std::string &v
         accepted = SetOn(CodecDefaults[kind].get(), name.substr(1), value);
     }
     if (!accepted) {
+        // An option of some encoder of its own (such as "joint_stereo"): handed to the encoders
+        // when the run opens them; an encoder without it leaves it alone.
+        const AVClass *codecs = avcodec.avcodec_get_class();
+        if (OnlyInChildren(&codecs, name)) {
+            CodecPrivateOptions.emplace_back(name, value);
+            return true;
+        }
         // An option of some muxer of its own (such as "muxrate"): kept for the outputs to come.
         const AVClass *formats = avformat.avformat_get_class();
-        if (!avutil.av_opt_find2(&formats, name.c_str(), nullptr, 0,
-                                 AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ, nullptr))
+        if (!OnlyInChildren(&formats, name))
             return false;
         MuxerOptions.emplace_back(name, value);
         return true;

@@ -96,7 +96,9 @@ void TCustomFFmpeg::SetTarget(const std::string &type, const std::string &norm, 
         SetCodecOption("maxrate", "2516000");
         SetCodecOption("minrate", "0");
         SetCodecOption("bufsize", "1835008");
-        SetCodecOption("flags", "+scan_offset");
+        // The scan offset became a private option of the MPEG-2 encoder.
+        if (!SetCodecOption("flags", "+scan_offset"))
+            SetCodecOption("scan_offset", "1");
         SetCodecOption("ab", "224000");
         AudioSampleRate = 44100;
         if (AudioChannels == 1)

@@ -331,9 +331,16 @@ void TCustomFFmpeg::SetUpRun()
         if (!codec)
             throw FFMpegException(
                 FormatText("Unsupported codec for output stream #%d.%d", output->FileIndex, output->Index));
+        AVDictionary *privateOptions = nullptr;
+        for (const auto &[name, value] : CodecPrivateOptions)
+            avutil.av_dict_set(&privateOptions, name.c_str(), value.c_str(), 0);
+        struct FreeOptions {
+            AVDictionary *&options;
+            ~FreeOptions() { avutil.av_dict_free(&options); }
+        } freeOptions{privateOptions};
         {
             std::lock_guard<std::recursive_mutex> lock(LibraryLock());
-            if (avcodec.avcodec_open2(output->Encoder, codec, nullptr) < 0)
+            if (avcodec.avcodec_open2(output->Encoder, codec, &privateOptions) < 0)
                 throw FFMpegException(FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect "
                                                  "parameters such as bit_rate, rate, width or height",
                                                  output->FileIndex, output->Index));

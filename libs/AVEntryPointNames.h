@@ -34,6 +34,7 @@
     X(av_packet_get_side_data)        \
     X(av_packet_ref)                  \
     X(av_packet_move_ref)             \
+    X(avcodec_get_class)              \
     X(avcodec_decode_subtitle2)       \
     X(avsubtitle_free)
 

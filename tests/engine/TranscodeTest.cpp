@@ -441,3 +441,26 @@ TEST_F(TranscodeTest, TwoOutputsOfOneKindShareTheLastInputStream)
     EXPECT_NE(std::find(lines.begin(), lines.end(), LogLine{1, "  Stream #0.0 -> #0.1"}), lines.end());
     EXPECT_EQ(Read(dir.File("out.mka")).packets.size(), 2u);
 }
+
+TEST_F(TranscodeTest, EncoderOptionsOfTheirOwnReachTheEncoder)
+{
+    WriteSineWav(dir.File("in.wav"), 0.3);
+    for (const char *value : {"0", "maybe"}) {
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        ASSERT_TRUE(e.SetCodecOption("reservoir", value)); // an option of the MP3 encoder only
+        EXPECT_EQ(e.CodecPrivateOptions, (std::vector<std::pair<std::string, std::string>>{{"reservoir", value}}));
+        ASSERT_TRUE(e.AddInputFile(dir.File("in.wav")));
+        ASSERT_TRUE(e.AddOutputFile(dir.File("out.mp3")));
+        e.Start(false, tpNormal);
+        if (std::string(value) == "0")
+            EXPECT_EQ(e.ErrorMessage, "");
+        else // the encoder itself refused the value
+            EXPECT_EQ(e.ErrorMessage, "Error while opening codec for output stream #0.0 - maybe incorrect parameters "
+                                      "such as bit_rate, rate, width or height");
+    }
+    TCustomFFmpeg svcd;
+    svcd.InitializeJob();
+    svcd.SetTarget("svcd", "pal", "ntsc");
+    EXPECT_EQ(svcd.CodecPrivateOptions, (std::vector<std::pair<std::string, std::string>>{{"scan_offset", "1"}}));
+}
