@@ -359,3 +359,38 @@ TEST_F(AudioOutTest, AudioSyncedToAStreamNothingReadsStillPlays)
         << engine.ErrorMessage;
     EXPECT_NEAR(static_cast<double>(DecodeAudio(dir.File("sound.mka")).Frames()), 44100.0, 1152.0);
 }
+
+TEST_F(AudioOutTest, BlocksAreCutIntoWholeEncoderFrames)
+{
+    struct Case {
+        int blockSamples; // 1152 samples of stereo 16-bit audio are 4608 bytes, 1250 are 5000
+        int blocks;
+    };
+    for (const Case &c : {Case{1152, 40}, Case{1250, 40}}) {
+        MediaSpec spec;
+        spec.format = "matroska";
+        spec.seconds = static_cast<double>(c.blockSamples) * c.blocks / 44100.0;
+        spec.audio = AudioTrack{"pcm_s16le", 44100, 2, 440.0, 0.5, 0, c.blockSamples};
+        const std::string input = dir.File("blocks" + std::to_string(c.blockSamples) + ".mka");
+        WriteMediaFile(input, spec);
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        ASSERT_TRUE(e.AddInputFile(input));
+        e.SetOption("acodec", "mp2");
+        ASSERT_TRUE(e.AddOutputFile(dir.File("out.mka")));
+        e.Start(false, tpNormal);
+        ASSERT_EQ(e.ErrorMessage, "");
+        // Every 1152 samples make one frame; the rest at the end makes one more, padded.
+        AVFormatContext *raw = nullptr;
+        ASSERT_GE(avformat.avformat_open_input(&raw, dir.File("out.mka").c_str(), nullptr, nullptr), 0);
+        InputFormatContextPtr output(raw);
+        AVPacketPtr packet(avcodec.av_packet_alloc());
+        int frames = 0;
+        while (avformat.av_read_frame(raw, packet.get()) >= 0) {
+            ++frames;
+            avcodec.av_packet_unref(packet.get());
+        }
+        const int samples = c.blockSamples * c.blocks;
+        EXPECT_EQ(frames, (samples + 1151) / 1152) << c.blockSamples;
+    }
+}
