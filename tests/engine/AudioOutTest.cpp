@@ -64,11 +64,11 @@ protected:
 
     std::string Wave(const std::string &name, double seconds, int rate, int channels, double amplitude = 0.5)
     {
-        MediaSpec spec;
-        spec.seconds = seconds;
-        spec.audio = AudioTrack{"pcm_s16le", rate, channels, 440.0, amplitude};
+        MediaRecipe recipe;
+        recipe.seconds = seconds;
+        recipe.audio = AudioTrack{"pcm_s16le", rate, channels, 440.0, amplitude};
         const std::string path = dir.File(name);
-        WriteMediaFile(path, spec);
+        WriteMediaFile(path, recipe);
         return path;
     }
 
@@ -166,11 +166,11 @@ TEST_F(AudioOutTest, VolumeDoublesAndClips)
 
 TEST_F(AudioOutTest, PcmOutputGetsOnePacketPerBlock)
 {
-    MediaSpec spec;
-    spec.format = "matroska";
-    spec.seconds = 1.0;
-    spec.audio = AudioTrack{"pcm_s16le", 44100, 2, 440.0, 0.5, 0, 1000};
-    WriteMediaFile(dir.File("in.mka"), spec);
+    MediaRecipe recipe;
+    recipe.format = "matroska";
+    recipe.seconds = 1.0;
+    recipe.audio = AudioTrack{"pcm_s16le", 44100, 2, 440.0, 0.5, 0, 1000};
+    WriteMediaFile(dir.File("in.mka"), recipe);
     ASSERT_TRUE(Convert(dir.File("in.mka"), dir.File("out.mka"), "", "acodec=pcm_s16le")) << engine.ErrorMessage;
     const auto count = [](const std::string &path) {
         AVFormatContext *raw = nullptr;
@@ -191,12 +191,12 @@ TEST_F(AudioOutTest, PcmOutputGetsOnePacketPerBlock)
 
 TEST_F(AudioOutTest, AsyncFillsALateStartWithSilence)
 {
-    MediaSpec spec;
-    spec.format = "matroska";
-    spec.seconds = 1.0;
-    spec.audio = AudioTrack{"pcm_s16le", 44100, 2};
-    spec.muxerOptions = {{"output_ts_offset", "0.5"}};
-    WriteMediaFile(dir.File("late.mka"), spec);
+    MediaRecipe recipe;
+    recipe.format = "matroska";
+    recipe.seconds = 1.0;
+    recipe.audio = AudioTrack{"pcm_s16le", 44100, 2};
+    recipe.muxerOptions = {{"output_ts_offset", "0.5"}};
+    WriteMediaFile(dir.File("late.mka"), recipe);
     ASSERT_TRUE(Convert(dir.File("late.mka"), dir.File("out.wav"), "copyts=", "async=1\nv=3")) << engine.ErrorMessage;
     engine.SetVerbose(1);
     const auto lines = recorder.Lines();
@@ -217,15 +217,15 @@ TEST_F(AudioOutTest, SmallDriftsAreLeftOrCompensated)
     };
     const Case cases[] = {{40, "1", false}, {200, "100", true}};
     for (const Case &c : cases) {
-        MediaSpec spec;
-        spec.format = "matroska";
-        spec.seconds = 2.0;
-        spec.audio = AudioTrack{"pcm_s16le", 44100, 2};
-        spec.audio->gapAt = 1.0;
-        spec.audio->gapSamples = c.gap;
-        spec.muxerOptions = {{"output_ts_offset", "0.1"}}; // a late start clears the start state first
+        MediaRecipe recipe;
+        recipe.format = "matroska";
+        recipe.seconds = 2.0;
+        recipe.audio = AudioTrack{"pcm_s16le", 44100, 2};
+        recipe.audio->gapAt = 1.0;
+        recipe.audio->gapSamples = c.gap;
+        recipe.muxerOptions = {{"output_ts_offset", "0.1"}}; // a late start clears the start state first
         const std::string input = dir.File("drift" + std::to_string(c.gap) + ".mka");
-        WriteMediaFile(input, spec);
+        WriteMediaFile(input, recipe);
         CallbackRecorder r;
         TCustomFFmpeg e;
         e.InitializeJob();
@@ -254,11 +254,11 @@ TEST_F(AudioOutTest, SmallDriftsAreLeftOrCompensated)
 
 TEST_F(AudioOutTest, AVideoFileToMp3KeepsOnlyItsSound)
 {
-    MediaSpec spec;
-    spec.seconds = 1.0;
-    spec.video = VideoTrack{};
-    spec.audio = AudioTrack{"mp2", 44100, 2};
-    WriteMediaFile(dir.File("clip.avi"), spec);
+    MediaRecipe recipe;
+    recipe.seconds = 1.0;
+    recipe.video = VideoTrack{};
+    recipe.audio = AudioTrack{"mp2", 44100, 2};
+    WriteMediaFile(dir.File("clip.avi"), recipe);
     ASSERT_TRUE(Convert(dir.File("clip.avi"), dir.File("sound.mp3"))) << engine.ErrorMessage;
     TAVProbe probe;
     ASSERT_TRUE(probe.LoadFile(dir.File("sound.mp3")));
@@ -269,10 +269,10 @@ TEST_F(AudioOutTest, AVideoFileToMp3KeepsOnlyItsSound)
 
 TEST_F(AudioOutTest, AVideoOnlyInputHasNothingForAnMp3)
 {
-    MediaSpec spec;
-    spec.seconds = 0.2;
-    spec.video = VideoTrack{};
-    WriteMediaFile(dir.File("silent.avi"), spec);
+    MediaRecipe recipe;
+    recipe.seconds = 0.2;
+    recipe.video = VideoTrack{};
+    WriteMediaFile(dir.File("silent.avi"), recipe);
     ASSERT_TRUE(engine.AddInputFile(dir.File("silent.avi")));
     ASSERT_TRUE(engine.AddOutputFile(dir.File("out.mp3"))) << engine.LastErrorText;
     engine.Start(false, tpNormal);
@@ -310,7 +310,7 @@ TEST_F(AudioOutTest, DamagedInputsConvertAsFarAsTheyGo)
 
 TEST_F(AudioOutTest, AChannelChangeInMidStreamIsFollowed)
 {
-    MediaSpec stereo, mono;
+    MediaRecipe stereo, mono;
     stereo.format = mono.format = "mp2";
     stereo.seconds = mono.seconds = 1.0;
     stereo.audio = AudioTrack{"mp2", 44100, 2};
@@ -334,12 +334,12 @@ TEST_F(AudioOutTest, AChannelChangeInMidStreamIsFollowed)
 
 TEST_F(AudioOutTest, SilenceForManyChannelsKeepsThemAligned)
 {
-    MediaSpec spec;
-    spec.format = "matroska";
-    spec.seconds = 1.0;
-    spec.audio = AudioTrack{"pcm_s16le", 44100, 6};
-    spec.muxerOptions = {{"output_ts_offset", "0.5"}};
-    WriteMediaFile(dir.File("late6.mka"), spec);
+    MediaRecipe recipe;
+    recipe.format = "matroska";
+    recipe.seconds = 1.0;
+    recipe.audio = AudioTrack{"pcm_s16le", 44100, 6};
+    recipe.muxerOptions = {{"output_ts_offset", "0.5"}};
+    WriteMediaFile(dir.File("late6.mka"), recipe);
     ASSERT_TRUE(Convert(dir.File("late6.mka"), dir.File("out.wav"), "copyts=", "async=1")) << engine.ErrorMessage;
     const DecodedAudio out = DecodeAudio(dir.File("out.wav"));
     ASSERT_EQ(out.channels, 6);
@@ -350,11 +350,11 @@ TEST_F(AudioOutTest, SilenceForManyChannelsKeepsThemAligned)
 
 TEST_F(AudioOutTest, AudioSyncedToAStreamNothingReadsStillPlays)
 {
-    MediaSpec spec;
-    spec.seconds = 1.0;
-    spec.video = VideoTrack{};
-    spec.audio = AudioTrack{"mp2", 44100, 2};
-    WriteMediaFile(dir.File("clip.avi"), spec);
+    MediaRecipe recipe;
+    recipe.seconds = 1.0;
+    recipe.video = VideoTrack{};
+    recipe.audio = AudioTrack{"mp2", 44100, 2};
+    WriteMediaFile(dir.File("clip.avi"), recipe);
     ASSERT_TRUE(Convert(dir.File("clip.avi"), dir.File("sound.mka"), "", "map=0.1:0.0\nacodec=pcm_s16le"))
         << engine.ErrorMessage;
     EXPECT_NEAR(static_cast<double>(DecodeAudio(dir.File("sound.mka")).Frames()), 44100.0, 1152.0);
@@ -367,12 +367,12 @@ TEST_F(AudioOutTest, BlocksAreCutIntoWholeEncoderFrames)
         int blocks;
     };
     for (const Case &c : {Case{1152, 40}, Case{1250, 40}}) {
-        MediaSpec spec;
-        spec.format = "matroska";
-        spec.seconds = static_cast<double>(c.blockSamples) * c.blocks / 44100.0;
-        spec.audio = AudioTrack{"pcm_s16le", 44100, 2, 440.0, 0.5, 0, c.blockSamples};
+        MediaRecipe recipe;
+        recipe.format = "matroska";
+        recipe.seconds = static_cast<double>(c.blockSamples) * c.blocks / 44100.0;
+        recipe.audio = AudioTrack{"pcm_s16le", 44100, 2, 440.0, 0.5, 0, c.blockSamples};
         const std::string input = dir.File("blocks" + std::to_string(c.blockSamples) + ".mka");
-        WriteMediaFile(input, spec);
+        WriteMediaFile(input, recipe);
         TCustomFFmpeg e;
         e.InitializeJob();
         ASSERT_TRUE(e.AddInputFile(input));

@@ -14,13 +14,13 @@ protected:
     std::string Video(const std::string &name, int width, int height, double seconds = 0.2,
                       std::map<std::string, std::string> muxerOptions = {})
     {
-        MediaSpec spec;
-        spec.seconds = seconds;
-        spec.video = VideoTrack{"mpeg4", width, height, 25};
-        spec.audio = AudioTrack{"mp2", 48000, 1};
-        spec.muxerOptions = std::move(muxerOptions);
+        MediaRecipe recipe;
+        recipe.seconds = seconds;
+        recipe.video = VideoTrack{"mpeg4", width, height, 25};
+        recipe.audio = AudioTrack{"mp2", 48000, 1};
+        recipe.muxerOptions = std::move(muxerOptions);
         const std::string path = dir.File(name);
-        WriteMediaFile(path, spec);
+        WriteMediaFile(path, recipe);
         return path;
     }
 
@@ -194,9 +194,9 @@ TEST_F(InputFilesTest, DisabledKindsAreDiscardedAndTheFormatIsDumped)
 
 TEST_F(InputFilesTest, OnlyTheChosenProgramIsRead)
 {
-    MediaSpec spec;
-    spec.audio = AudioTrack{"mp2", 48000, 2};
-    WriteMediaFile(dir.File("one.ts"), spec);
+    MediaRecipe recipe;
+    recipe.audio = AudioTrack{"mp2", 48000, 2};
+    WriteMediaFile(dir.File("one.ts"), recipe);
     engine.SetOption("programid", "7");
     ASSERT_TRUE(engine.AddInputFile(dir.File("one.ts"))) << engine.LastErrorText;
     ASSERT_EQ(engine.InputFiles[0]->nb_programs, 1u);

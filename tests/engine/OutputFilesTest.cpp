@@ -20,12 +20,12 @@ protected:
 
     std::string VideoInput()
     {
-        MediaSpec spec;
-        spec.seconds = 0.2;
-        spec.video = VideoTrack{"mpeg4", 160, 120, 25};
-        spec.audio = AudioTrack{"mp2", 44100, 2};
+        MediaRecipe recipe;
+        recipe.seconds = 0.2;
+        recipe.video = VideoTrack{"mpeg4", 160, 120, 25};
+        recipe.audio = AudioTrack{"mp2", 44100, 2};
         const std::string path = dir.File("clip.avi");
-        WriteMediaFile(path, spec);
+        WriteMediaFile(path, recipe);
         return path;
     }
 
@@ -372,10 +372,10 @@ TEST_F(OutputFilesTest, TargetNormDetectedFromTheFrameRate)
 
 TEST_F(OutputFilesTest, TargetNormFromTheInputsVideoOrTheDefault)
 {
-    MediaSpec spec;
-    spec.seconds = 0.2;
-    spec.video = VideoTrack{"mpeg4", 160, 120, 25};
-    WriteMediaFile(dir.File("pal.avi"), spec);
+    MediaRecipe recipe;
+    recipe.seconds = 0.2;
+    recipe.video = VideoTrack{"mpeg4", 160, 120, 25};
+    WriteMediaFile(dir.File("pal.avi"), recipe);
     ASSERT_TRUE(engine.AddInputFile(dir.File("pal.avi")));
     engine.FrameRate = AVRational{10, 1}; // decides nothing: the input's stream does
     engine.SetOption("target", "svcd");

@@ -86,12 +86,12 @@ namespace {
 
 std::string VideoWithAudio(const TempDir &dir, const std::string &name, double seconds = 1.0)
 {
-    MediaSpec spec;
-    spec.seconds = seconds;
-    spec.video = VideoTrack{"mpeg4", 160, 120, 25};
-    spec.audio = AudioTrack{"mp2", 44100, 2};
+    MediaRecipe recipe;
+    recipe.seconds = seconds;
+    recipe.video = VideoTrack{"mpeg4", 160, 120, 25};
+    recipe.audio = AudioTrack{"mp2", 44100, 2};
     const std::string path = dir.File(name);
-    WriteMediaFile(path, spec);
+    WriteMediaFile(path, recipe);
     return path;
 }
 
@@ -166,10 +166,10 @@ TEST_F(TranscodeTest, ASyncPairGivesAnExtraMappingLine)
 
 TEST_F(TranscodeTest, AProgramWithoutTheWantedStreamIsRefused)
 {
-    MediaSpec spec;
-    spec.audio = AudioTrack{"mp2", 48000, 2};
-    spec.seconds = 0.2;
-    WriteMediaFile(dir.File("radio.ts"), spec);
+    MediaRecipe recipe;
+    recipe.audio = AudioTrack{"mp2", 48000, 2};
+    recipe.seconds = 0.2;
+    WriteMediaFile(dir.File("radio.ts"), recipe);
     engine.SetOption("programid", "7"); // the file's one program has another id
     ASSERT_TRUE(engine.AddInputFile(dir.File("radio.ts"))) << engine.LastErrorText;
     engine.ParseOptionLines("acodec=copy");
@@ -205,7 +205,7 @@ TEST_F(TranscodeTest, CropWithAFilterChainIsRefusedAtSetUp)
 
 TEST_F(TranscodeTest, ShortestEndsWithTheFirstInput)
 {
-    MediaSpec shortVideo;
+    MediaRecipe shortVideo;
     shortVideo.seconds = 0.4;
     shortVideo.video = VideoTrack{"mpeg4", 160, 120, 25};
     WriteMediaFile(dir.File("video.avi"), shortVideo);
@@ -368,10 +368,10 @@ TEST_F(TranscodeTest, AFilterChainIsBuiltForAReEncodedVideo)
 
 TEST_F(TranscodeTest, ACopyTakesTheGivenAspectRatio)
 {
-    MediaSpec spec;
-    spec.seconds = 0.2;
-    spec.video = VideoTrack{"mpeg4", 720, 576, 25};
-    WriteMediaFile(dir.File("pal.avi"), spec);
+    MediaRecipe recipe;
+    recipe.seconds = 0.2;
+    recipe.video = VideoTrack{"mpeg4", 720, 576, 25};
+    WriteMediaFile(dir.File("pal.avi"), recipe);
     ASSERT_TRUE(Convert(dir.File("pal.avi"), dir.File("wide.mkv"), "", "aspect=16:9\nvcodec=copy"))
         << engine.ErrorMessage;
     TAVProbe probe;
@@ -395,13 +395,13 @@ TEST_F(TranscodeTest, ReportsBeforeAnyTimeHasPassedUseTheSmallestTime)
 
 TEST_F(TranscodeTest, TimestampJumpsAreSmoothedUnlessTimestampsAreCopied)
 {
-    MediaSpec spec;
-    spec.format = "matroska";
-    spec.seconds = 2.0;
-    spec.audio = AudioTrack{"pcm_s16le", 44100, 2};
-    spec.audio->gapAt = 1.0;
-    spec.audio->gapSamples = 20 * 44100;
-    WriteMediaFile(dir.File("jump.mka"), spec);
+    MediaRecipe recipe;
+    recipe.format = "matroska";
+    recipe.seconds = 2.0;
+    recipe.audio = AudioTrack{"pcm_s16le", 44100, 2};
+    recipe.audio->gapAt = 1.0;
+    recipe.audio->gapSamples = 20 * 44100;
+    WriteMediaFile(dir.File("jump.mka"), recipe);
     for (bool copyTimestamps : {false, true}) {
         CallbackRecorder r;
         TCustomFFmpeg e;

@@ -115,10 +115,10 @@ TEST_F(AVProbeTest, DescribesAnMp3WithItsTags)
 TEST_F(AVProbeTest, DescribesAVideoFileStreamByStream)
 {
     const std::string path = dir.File("clip.avi");
-    MediaSpec spec;
-    spec.video = VideoTrack{};
-    spec.audio = AudioTrack{"mp2", 44100, 2};
-    WriteMediaFile(path, spec);
+    MediaRecipe recipe;
+    recipe.video = VideoTrack{};
+    recipe.audio = AudioTrack{"mp2", 44100, 2};
+    WriteMediaFile(path, recipe);
     ASSERT_TRUE(probe.LoadFile(path)) << probe.LastErrMsg;
     ExpectLines(probe.GetInfoText(),
                 {"File Name: " + path, "Format Name: avi", "Format Long Name: AVI (Audio Video Interleaved)",
@@ -150,11 +150,11 @@ TEST_F(AVProbeTest, DescribesAVideoFileStreamByStream)
 TEST_F(AVProbeTest, ProgramsGroupTheirStreams)
 {
     const std::string path = dir.File("clip.ts");
-    MediaSpec spec;
-    spec.video = VideoTrack{};
-    spec.audio = AudioTrack{"mp2", 48000, 2};
-    spec.tags = {{"service_name", "Radio One"}, {"service_provider", "Station"}};
-    WriteMediaFile(path, spec);
+    MediaRecipe recipe;
+    recipe.video = VideoTrack{};
+    recipe.audio = AudioTrack{"mp2", 48000, 2};
+    recipe.tags = {{"service_name", "Radio One"}, {"service_provider", "Station"}};
+    WriteMediaFile(path, recipe);
     ASSERT_TRUE(probe.LoadFile(path)) << probe.LastErrMsg;
     const std::vector<std::string> lines = Lines(probe.GetInfoText());
     ASSERT_EQ(lines.size(), 10u);
@@ -168,10 +168,10 @@ TEST_F(AVProbeTest, ProgramsGroupTheirStreams)
 TEST_F(AVProbeTest, UnknownDurationAndBitRateShowNA)
 {
     const std::string path = dir.File("clip.m4v");
-    MediaSpec spec;
-    spec.format = "m4v"; // a raw elementary stream: no container figures
-    spec.video = VideoTrack{};
-    WriteMediaFile(path, spec);
+    MediaRecipe recipe;
+    recipe.format = "m4v"; // a raw elementary stream: no container figures
+    recipe.video = VideoTrack{};
+    WriteMediaFile(path, recipe);
     ASSERT_TRUE(probe.LoadFile(path)) << probe.LastErrMsg;
     ExpectLines(probe.GetInfoText(),
                 {"File Name: " + path, "Format Name: m4v", "Format Long Name: raw MPEG-4 video",
@@ -187,10 +187,10 @@ TEST_F(AVProbeTest, UnknownDurationAndBitRateShowNA)
 TEST_F(AVProbeTest, TheTimeStampIsShownInLocalStandardTime)
 {
     const std::string path = dir.File("clip.mp4");
-    MediaSpec spec;
-    spec.video = VideoTrack{};
-    spec.tags = {{"creation_time", "2009-06-01T12:00:00Z"}};
-    WriteMediaFile(path, spec);
+    MediaRecipe recipe;
+    recipe.video = VideoTrack{};
+    recipe.tags = {{"creation_time", "2009-06-01T12:00:00Z"}};
+    WriteMediaFile(path, recipe);
     ASSERT_TRUE(probe.LoadFile(path)) << probe.LastErrMsg;
     TAVFormatInfo info;
     probe.GetFormatInfo(info);
@@ -212,10 +212,10 @@ TEST_F(AVProbeTest, TheTimeStampIsShownInLocalStandardTime)
 TEST_F(AVProbeTest, AnMp3OfThreeMinutesShowsItsLength)
 {
     const std::string path = dir.File("long.mp3");
-    MediaSpec spec;
-    spec.seconds = 185.5;
-    spec.audio = AudioTrack{"libmp3lame", 8000, 1, 440.0, 0.5, 16000};
-    WriteMediaFile(path, spec);
+    MediaRecipe recipe;
+    recipe.seconds = 185.5;
+    recipe.audio = AudioTrack{"libmp3lame", 8000, 1, 440.0, 0.5, 16000};
+    WriteMediaFile(path, recipe);
     ASSERT_TRUE(probe.LoadFile(path)) << probe.LastErrMsg;
     const std::string text = probe.GetInfoText();
     EXPECT_TRUE(std::regex_search(text, std::regex("\r\nDuration: 00:03:05\\.\\d{3}\r\n"))) << text;

@@ -135,20 +135,20 @@ void WritePackets(AVFormatContext *output, OutputStream &out, AVPacket *packet)
 
 } // namespace
 
-void WriteMediaFile(const std::string &path, const MediaSpec &spec)
+void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
 {
     AVFormatContext *raw = nullptr;
-    Check(avformat.avformat_alloc_output_context2(&raw, nullptr, spec.format.empty() ? nullptr : spec.format.c_str(),
+    Check(avformat.avformat_alloc_output_context2(&raw, nullptr, recipe.format.empty() ? nullptr : recipe.format.c_str(),
                                                   path.c_str()),
           "choosing a muxer for " + path);
     OutputFormatContextPtr output(raw);
-    for (const auto &[key, value] : spec.tags)
+    for (const auto &[key, value] : recipe.tags)
         avutil.av_dict_set(&output->metadata, key.c_str(), value.c_str(), 0);
 
     std::vector<OutputStream> streams;
     streams.reserve(2);
-    if (spec.video) {
-        const VideoTrack &track = *spec.video;
+    if (recipe.video) {
+        const VideoTrack &track = *recipe.video;
         OutputStream &out = streams.emplace_back();
         out.encoder = OpenEncoder(track.codec, output.get(), [&](AVCodecContext *c, const AVCodec *codec) {
             c->width = track.width;
@@ -160,11 +160,11 @@ void WriteMediaFile(const std::string &path, const MediaSpec &spec)
         });
         if (out.encoder->pix_fmt != AV_PIX_FMT_YUV420P)
             throw std::runtime_error("the fixture writer draws yuv420p pictures only");
-        out.totalUnits = std::lround(spec.seconds * track.frameRate);
+        out.totalUnits = std::lround(recipe.seconds * track.frameRate);
         AddStream(output.get(), out);
     }
-    if (spec.audio) {
-        const AudioTrack &track = *spec.audio;
+    if (recipe.audio) {
+        const AudioTrack &track = *recipe.audio;
         OutputStream &out = streams.emplace_back();
         out.encoder = OpenEncoder(track.codec, output.get(), [&](AVCodecContext *c, const AVCodec *codec) {
             c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
@@ -174,14 +174,14 @@ void WriteMediaFile(const std::string &path, const MediaSpec &spec)
             if (track.bitRate > 0)
                 c->bit_rate = track.bitRate;
         });
-        out.totalUnits = std::lround(spec.seconds * track.sampleRate);
+        out.totalUnits = std::lround(recipe.seconds * track.sampleRate);
         AddStream(output.get(), out);
     }
 
     if (!(output->oformat->flags & AVFMT_NOFILE))
         Check(avformat.avio_open2(&output->pb, path.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr), "opening " + path);
     AVDictionary *options = nullptr;
-    for (const auto &[key, value] : spec.muxerOptions)
+    for (const auto &[key, value] : recipe.muxerOptions)
         avutil.av_dict_set(&options, key.c_str(), value.c_str(), 0);
     const int written = avformat.avformat_write_header(output.get(), &options);
     avutil.av_dict_free(&options);
@@ -204,7 +204,7 @@ void WriteMediaFile(const std::string &path, const MediaSpec &spec)
             continue;
         }
         if (next->encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
-            const AudioTrack &track = *spec.audio;
+            const AudioTrack &track = *recipe.audio;
             const int frameSize = next->encoder->frame_size > 0 ? next->encoder->frame_size
                                   : track.frameSamples > 0     ? track.frameSamples
                                                                : 1024;
@@ -287,19 +287,19 @@ void PatchBytes(const std::string &path, const std::string &from, const std::str
 
 void WriteSineWav(const std::string &path, double seconds, int sampleRate, int channels)
 {
-    MediaSpec spec;
-    spec.seconds = seconds;
-    spec.audio = AudioTrack{"pcm_s16le", sampleRate, channels};
-    WriteMediaFile(path, spec);
+    MediaRecipe recipe;
+    recipe.seconds = seconds;
+    recipe.audio = AudioTrack{"pcm_s16le", sampleRate, channels};
+    WriteMediaFile(path, recipe);
 }
 
 void WriteSineMp3(const std::string &path, double seconds, const std::map<std::string, std::string> &tags)
 {
-    MediaSpec spec;
-    spec.seconds = seconds;
-    spec.audio = AudioTrack{"libmp3lame", 44100, 2, 440.0, 0.5, 128000};
-    spec.tags = tags;
-    WriteMediaFile(path, spec);
+    MediaRecipe recipe;
+    recipe.seconds = seconds;
+    recipe.audio = AudioTrack{"libmp3lame", 44100, 2, 440.0, 0.5, 128000};
+    recipe.tags = tags;
+    WriteMediaFile(path, recipe);
 }
 
 } // namespace testing_support

@@ -27,7 +27,7 @@ struct VideoTrack {
     int frameRate = 25;
 };
 
-struct MediaSpec {
+struct MediaRecipe {
     std::string format; // muxer name; empty: chosen from the file name
     double seconds = 1.0;
     std::optional<AudioTrack> audio;
@@ -37,7 +37,7 @@ struct MediaSpec {
 };
 
 // Writes the file; throws std::runtime_error naming the step that failed. Needs the libraries loaded.
-void WriteMediaFile(const std::string &path, const MediaSpec &spec);
+void WriteMediaFile(const std::string &path, const MediaRecipe &recipe);
 
 // The first audio stream of a file, decoded to interleaved signed 16-bit samples.
 struct DecodedAudio {
