@@ -45,23 +45,6 @@ ToneFigures Measure(const DecodedAudio &audio, int channel, double from, double 
 
 class AudioOutTest : public OptionsTest {
 protected:
-    bool Convert(const std::string &input, const std::string &output, const std::string &inputOptions = "",
-                 const std::string &outputOptions = "")
-    {
-        engine.ParseOptionLines(inputOptions);
-        if (!engine.AddInputFile(input)) {
-            ADD_FAILURE() << engine.LastErrorText;
-            return false;
-        }
-        engine.ParseOptionLines(outputOptions);
-        if (!engine.AddOutputFile(output)) {
-            ADD_FAILURE() << engine.LastErrorText;
-            return false;
-        }
-        engine.Start(false, tpNormal);
-        return engine.Finished != 0;
-    }
-
     std::string Wave(const std::string &name, double seconds, int rate, int channels, double amplitude = 0.5)
     {
         MediaRecipe recipe;

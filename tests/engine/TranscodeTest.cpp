@@ -16,24 +16,6 @@ namespace {
 
 class TranscodeTest : public OptionsTest {
 protected:
-    // Sets up one input and one output with the given option lines, then runs the job here.
-    bool Convert(const std::string &input, const std::string &output, const std::string &inputOptions = "",
-                 const std::string &outputOptions = "")
-    {
-        engine.ParseOptionLines(inputOptions);
-        if (!engine.AddInputFile(input)) {
-            ADD_FAILURE() << engine.LastErrorText;
-            return false;
-        }
-        engine.ParseOptionLines(outputOptions);
-        if (!engine.AddOutputFile(output)) {
-            ADD_FAILURE() << engine.LastErrorText;
-            return false;
-        }
-        engine.Start(false, tpNormal);
-        return engine.Finished != 0;
-    }
-
     // Packets per stream of a file, and their total duration in seconds.
     struct Contents {
         std::vector<int> packets;
