@@ -33,7 +33,6 @@
     X(avcodec_parameters_copy)        \
     X(av_packet_get_side_data)        \
     X(av_packet_ref)                  \
-    X(av_packet_move_ref)             \
     X(avcodec_get_class)              \
     X(avcodec_decode_subtitle2)       \
     X(avsubtitle_free)
@@ -49,8 +48,6 @@
     X(avfilter_inout_alloc)            \
     X(avfilter_inout_free)             \
     X(avfilter_link)                   \
-    X(av_buffersrc_add_frame_flags)    \
-    X(av_buffersink_get_frame)         \
     X(av_buffersink_get_w)             \
     X(av_buffersink_get_h)
 
@@ -107,7 +104,6 @@
     X(av_get_sample_fmt)             \
     X(av_get_sample_fmt_string)      \
     X(av_get_sample_fmt_name)        \
-    X(av_get_bytes_per_sample)       \
     X(av_sample_fmt_is_planar)       \
     X(av_get_packed_sample_fmt)      \
     X(av_compare_ts)                 \
@@ -116,9 +112,7 @@
     X(av_frame_alloc)                \
     X(av_frame_free)                 \
     X(av_frame_get_buffer)           \
-    X(av_frame_make_writable)        \
     X(av_channel_layout_default)     \
-    X(av_channel_layout_uninit)      \
     X(av_dict_set)                   \
     X(av_dict_get)                   \
     X(av_rescale_q)                  \
@@ -131,11 +125,9 @@
     X(av_dict_free)                  \
     X(av_get_pix_fmt_name)           \
     X(av_gettime)                    \
-    X(av_rescale)                    \
     X(av_usleep)                     \
     X(av_get_picture_type_char)      \
     X(av_opt_set_bin)                \
-    X(av_image_fill_arrays)          \
     X(av_audio_fifo_alloc)           \
     X(av_audio_fifo_free)            \
     X(av_audio_fifo_write)           \
@@ -145,8 +137,7 @@
 #define VELOX_SWSCALE_ENTRY_POINTS(X) \
     X(swscale_version)                \
     X(sws_getContext)                 \
-    X(sws_freeContext)                \
-    X(sws_scale)
+    X(sws_freeContext)
 
 #define VELOX_SWRESAMPLE_ENTRY_POINTS(X) \
     X(swresample_version)                \
