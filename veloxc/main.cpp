@@ -70,6 +70,15 @@ bool Parse(int argc, char **argv, Arguments &arguments, std::string &error)
     return true;
 }
 
+sigset_t InterruptSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
+
 int Convert(const Arguments &arguments)
 {
     if (!avlib::LoadAll(avlib::DefaultLibraryDir(), true)) {
@@ -102,11 +111,8 @@ int Convert(const Arguments &arguments)
     }
 
     // Ctrl-C asks the run to stop; the signal is taken by a thread of its own, not a handler.
-    sigset_t interrupt;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    sigaddset(&interrupt, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+    // It is blocked from the start (main), so one that came during the set-up waits here.
+    const sigset_t interrupt = InterruptSignals();
     std::thread watcher([&engine, interrupt] {
         int signal = 0;
         sigwait(&interrupt, &signal);
@@ -132,6 +138,8 @@ int Convert(const Arguments &arguments)
 
 int main(int argc, char **argv)
 {
+    const sigset_t interrupt = InterruptSignals();
+    pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::cout << kUsage;
         return 0;
