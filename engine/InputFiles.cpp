@@ -4,6 +4,7 @@
 #include "AVEntryPoints.h"
 #include "LibraryLock.h"
 #include "OpenError.h"
+#include "ScopeExit.h"
 #include "TextFormat.h"
 
 #include <algorithm>
@@ -13,13 +14,6 @@
 using namespace avlib;
 
 namespace {
-
-// Owns a dictionary of library options.
-struct DictionaryOwner {
-    AVDictionary *dictionary = nullptr;
-    ~DictionaryOwner() { avutil.av_dict_free(&dictionary); }
-    void Set(const char *key, const std::string &value) { avutil.av_dict_set(&dictionary, key, value.c_str(), 0); }
-};
 
 // ".rm" and ".rmvb" files whose video reports no pixel format are planar 4:2:0.
 bool IsRealMediaName(const std::string &fileName)
@@ -35,19 +29,15 @@ bool IsRealMediaName(const std::string &fileName)
 bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
 {
     // The per-input pending values are used up whatever the outcome.
-    struct ClearPendingInput {
-        TCustomFFmpeg &e;
-        ~ClearPendingInput()
-        {
-            e.InputFormat = nullptr;
-            e.OutputFormat = nullptr;
-            e.VideoChannel = 0;
-            e.RateEmu = 0;
-            e.VideoCodecName.reset();
-            e.AudioCodecName.reset();
-            e.SubtitleCodecName.reset();
-        }
-    } clearPending{*this};
+    ScopeExit clearPending([this] {
+        InputFormat = nullptr;
+        OutputFormat = nullptr;
+        VideoChannel = 0;
+        RateEmu = 0;
+        VideoCodecName.reset();
+        AudioCodecName.reset();
+        SubtitleCodecName.reset();
+    });
 
     if (InputFileCount >= MAX_FILES) {
         LastErrorText = FormatText("Too many input files (at most %d)", MAX_FILES);
@@ -62,7 +52,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
 
     // What the old parameter record carried goes to the demuxer as options; a demuxer takes
     // those it knows.
-    DictionaryOwner options;
+    AVDictionaryOwner options;
     options.Set("sample_rate", std::to_string(AudioSampleRate));
     options.Set("channels", std::to_string(AudioChannels));
     if (FrameRate.num > 0 && FrameRate.den > 0)
@@ -93,7 +83,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
 
     // The library frees the context when opening fails.
     AVFormatContext *opening = input.release();
-    const int opened = avformat.avformat_open_input(&opening, fileName.c_str(), InputFormat, &options.dictionary);
+    const int opened = avformat.avformat_open_input(&opening, fileName.c_str(), InputFormat, options.Address());
     if (opened < 0) {
         LastErrorText = PrintOpenError(fileName, opened);
         return false;

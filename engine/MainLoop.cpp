@@ -3,6 +3,7 @@
 
 #include "AVEntryPoints.h"
 #include "LibraryLock.h"
+#include "ScopeExit.h"
 #include "TextFormat.h"
 
 #include <algorithm>
@@ -86,10 +87,7 @@ void TCustomFFmpeg::RunMainLoop()
             continue;
         }
         // The packet is ours until released, whatever happens below.
-        struct ReleasePacket {
-            AVPacket *packet;
-            ~ReleasePacket() { avcodec.av_packet_unref(packet); }
-        } release{packet.get()};
+        ScopeExit release([&packet] { avcodec.av_packet_unref(packet.get()); });
 
         if (PktDump)
             avformat.av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet.get(), HexDump,
@@ -238,10 +236,7 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
                 return -1;
             break;
         }
-        struct ReleaseFrame {
-            AVFrame *frame;
-            ~ReleaseFrame() { avutil.av_frame_unref(frame); }
-        } release{frame};
+        ScopeExit release([frame] { avutil.av_frame_unref(frame); });
         if (++frames >= 2 && packet && Verbose > 0 && LogCallback)
             Log(0, FormatText("Multiple frames in a packet from stream %d", packet->stream_index));
         input.Pts = input.NextPts;

@@ -3,6 +3,7 @@
 
 #include "AVEntryPoints.h"
 #include "OpenError.h"
+#include "ScopeExit.h"
 #include "TextFormat.h"
 
 #include <algorithm>
@@ -61,14 +62,10 @@ std::string IsoTime(int64_t secondsSince1970)
 
 bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
 {
-    struct ClearPendingOutput {
-        TCustomFFmpeg &e;
-        ~ClearPendingOutput()
-        {
-            e.OutputFormat = nullptr;
-            e.InputFormat = nullptr;
-        }
-    } clearPending{*this};
+    ScopeExit clearPending([this] {
+        OutputFormat = nullptr;
+        InputFormat = nullptr;
+    });
 
     const auto fail = [this](const std::string &message) {
         LastErrorText = message;
@@ -92,19 +89,11 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
     const int fileIndex = OutputFileCount;
     OutputCodecs[fileIndex].clear();
     // Whatever fails below, no stream settings of the half-built output stay behind.
-    struct DropHalfBuiltStreams {
-        TCustomFFmpeg &e;
-        int index;
-        bool keep = false;
-        ~DropHalfBuiltStreams()
-        {
-            if (keep)
-                return;
-            e.OutputCodecs[index].clear();
-            for (auto &chain : e.BitstreamFilters[index])
-                chain.clear();
-        }
-    } dropStreams{*this, fileIndex};
+    ScopeExit dropStreams([this, fileIndex] {
+        OutputCodecs[fileIndex].clear();
+        for (auto &chain : BitstreamFilters[fileIndex])
+            chain.clear();
+    });
 
     bool useVideo = VideoStreamCopy || DefaultVideoCodec(format) != AV_CODEC_ID_NONE || VideoCodecName;
     bool useAudio = AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || AudioCodecName;
@@ -185,7 +174,7 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
     for (const auto &[name, value] : MuxerOptions)
         avutil.av_opt_set(output.get(), name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
 
-    dropStreams.keep = true;
+    dropStreams.Dismiss();
     OutputFiles[fileIndex] = std::move(output);
     ++OutputFileCount;
     return true;

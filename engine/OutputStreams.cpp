@@ -3,6 +3,7 @@
 
 #include "AVEntryPoints.h"
 #include "Rational.h"
+#include "ScopeExit.h"
 #include "TextFormat.h"
 
 #include <cctype>
@@ -116,15 +117,11 @@ static TOutputStreamCodec &AddStream(TCustomFFmpeg &e, AVFormatContext *output, 
 
 void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
 {
-    struct ClearPendingVideo {
-        TCustomFFmpeg &e;
-        ~ClearPendingVideo()
-        {
-            e.VideoDisable = 0;
-            e.VideoCodecName.reset();
-            e.VideoStreamCopy = 0;
-        }
-    } clearPending{*this};
+    ScopeExit clearPending([this] {
+        VideoDisable = 0;
+        VideoCodecName.reset();
+        VideoStreamCopy = 0;
+    });
 
     TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_VIDEO, VideoBitstreamFilters);
     AVStream *stream = output->streams[output->nb_streams - 1];
@@ -221,16 +218,12 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
 
 void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
 {
-    struct ClearPendingAudio {
-        TCustomFFmpeg &e;
-        ~ClearPendingAudio()
-        {
-            e.AudioDisable = 0;
-            e.AudioCodecName.reset();
-            e.AudioStreamCopy = 0;
-            e.AudioLanguage.clear();
-        }
-    } clearPending{*this};
+    ScopeExit clearPending([this] {
+        AudioDisable = 0;
+        AudioCodecName.reset();
+        AudioStreamCopy = 0;
+        AudioLanguage.clear();
+    });
 
     TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_AUDIO, AudioBitstreamFilters);
     AVStream *stream = output->streams[output->nb_streams - 1];
@@ -277,16 +270,12 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
 
 void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *output, int fileIndex)
 {
-    struct ClearPendingSubtitle {
-        TCustomFFmpeg &e;
-        ~ClearPendingSubtitle()
-        {
-            e.SubtitleDisable = 0;
-            e.SubtitleCodecName.reset();
-            e.SubtitleStreamCopy = 0;
-            e.SubtitleLanguage.clear();
-        }
-    } clearPending{*this};
+    ScopeExit clearPending([this] {
+        SubtitleDisable = 0;
+        SubtitleCodecName.reset();
+        SubtitleStreamCopy = 0;
+        SubtitleLanguage.clear();
+    });
 
     TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_SUBTITLE, SubtitleBitstreamFilters);
     AVStream *stream = output->streams[output->nb_streams - 1];

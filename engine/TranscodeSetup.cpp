@@ -4,6 +4,7 @@
 #include "AVEntryPoints.h"
 #include "LibraryLock.h"
 #include "OptionValues.h"
+#include "ScopeExit.h"
 #include "TextFormat.h"
 
 #include <algorithm>
@@ -25,10 +26,7 @@ void TCustomFFmpeg::Transcode()
 {
     Run = std::make_unique<TRunTables>();
     // The tables go on every exit; codecs a failure leaves open are closed by Execute.
-    struct ReleaseTables {
-        TCustomFFmpeg &e;
-        ~ReleaseTables() { e.ReleaseRunTables(); }
-    } release{*this};
+    ScopeExit release([this] { ReleaseRunTables(); });
     SetUpRun();
     RunMainLoop();
     EndRun();
@@ -331,16 +329,12 @@ void TCustomFFmpeg::SetUpRun()
         if (!codec)
             throw FFMpegException(
                 FormatText("Unsupported codec for output stream #%d.%d", output->FileIndex, output->Index));
-        AVDictionary *privateOptions = nullptr;
+        AVDictionaryOwner privateOptions;
         for (const auto &[name, value] : CodecPrivateOptions)
-            avutil.av_dict_set(&privateOptions, name.c_str(), value.c_str(), 0);
-        struct FreeOptions {
-            AVDictionary *&options;
-            ~FreeOptions() { avutil.av_dict_free(&options); }
-        } freeOptions{privateOptions};
+            privateOptions.Set(name.c_str(), value);
         {
             std::lock_guard<std::recursive_mutex> lock(LibraryLock());
-            if (avcodec.avcodec_open2(output->Encoder, codec, &privateOptions) < 0)
+            if (avcodec.avcodec_open2(output->Encoder, codec, privateOptions.Address()) < 0)
                 throw FFMpegException(FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect "
                                                  "parameters such as bit_rate, rate, width or height",
                                                  output->FileIndex, output->Index));

@@ -7,6 +7,7 @@
 #include "AVLibLoader.h"
 
 #include <memory>
+#include <string>
 
 namespace avlib {
 
@@ -101,6 +102,25 @@ struct AudioFifoDeleter {
         if (UnitLoaded(Unit::AVUtil))
             avutil.av_audio_fifo_free(fifo);
     }
+};
+
+// Owns a dictionary of library options (the library takes the dictionary by address).
+class AVDictionaryOwner {
+public:
+    AVDictionaryOwner() = default;
+    ~AVDictionaryOwner()
+    {
+        if (UnitLoaded(Unit::AVUtil))
+            avutil.av_dict_free(&dictionary_);
+    }
+    AVDictionaryOwner(const AVDictionaryOwner &) = delete;
+    AVDictionaryOwner &operator=(const AVDictionaryOwner &) = delete;
+
+    void Set(const char *key, const std::string &value) { avutil.av_dict_set(&dictionary_, key, value.c_str(), 0); }
+    AVDictionary **Address() { return &dictionary_; }
+
+private:
+    AVDictionary *dictionary_ = nullptr;
 };
 
 using AVCodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
