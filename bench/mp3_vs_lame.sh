@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # WAV to MP3 at 128 kbit/s CBR: veloxc against the lame program on the same 10-minute
 # 44100 Hz stereo WAV, alternating, several runs each; prints the median wall times, their ratio
-# and the peak memory (RSS) of each.
+# and the peak memory (RSS) of each. The peak of a veloxc run that stops right after loading the
+# libraries (its input does not exist) shows how much of veloxc's peak is the libraries themselves.
 #
 # Usage: bench/mp3_vs_lame.sh [BUILD_DIR] [RUNS]
 #   BUILD_DIR  a release build (default: build), made with
@@ -19,9 +20,10 @@ trap 'rm -rf "$work"' EXIT
 
 measure() { # name, command...: appends "seconds kilobytes" to $work/name.times
   local name=$1; shift
-  /usr/bin/time -f "%e %M" -o "$work/one" "$@" >/dev/null 2>&1
-  cat "$work/one" >> "$work/$name.times"
+  /usr/bin/time -f "%e %M" -o "$work/one" "$@" >/dev/null 2>&1 || [ "$name" = loaded ]
+  tail -n 1 "$work/one" >> "$work/$name.times" # time notes a failure on a line of its own
 }
+measure loaded "$build/bin/veloxc" convert "$work/missing.wav" "$work/none.mp3" --verbose 0
 for _ in $(seq "$runs"); do
   measure veloxc "$build/bin/veloxc" convert "$work/tone.wav" "$work/veloxc.mp3" --verbose 0 --out ab=128000
   measure lame lame -b 128 -q 3 --noreplaygain "$work/tone.wav" "$work/lame.mp3"
@@ -34,4 +36,7 @@ vm=$(cut -d' ' -f2 "$work/veloxc.times" | sort -n | tail -1)
 lm=$(cut -d' ' -f2 "$work/lame.times" | sort -n | tail -1)
 echo "veloxc: median ${v}s, peak RSS $((vm / 1024)) MiB"
 echo "lame:   median ${l}s, peak RSS $((lm / 1024)) MiB"
+loaded=$(cut -d' ' -f2 "$work/loaded.times")
+echo "veloxc with the libraries loaded and no conversion: peak RSS $((loaded / 1024)) MiB;" \
+  "the conversion adds $(((vm - loaded) / 1024)) MiB"
 awk -v v="$v" -v l="$l" 'BEGIN { printf "ratio veloxc/lame: %.3f\n", v / l }'

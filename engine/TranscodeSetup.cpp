@@ -308,6 +308,11 @@ void TCustomFFmpeg::SetUpRun()
             BitBufferSize = std::max(BitBufferSize, 4 * encoder->width * encoder->height);
     }
 
+    // The listing describes the streams as they will be encoded; the encoders refill these after opening.
+    for (auto &output : run.OutputStreams)
+        if (output->EncodingNeeded &&
+            avcodec.avcodec_parameters_from_context(output->Stream->codecpar, output->Encoder) < 0)
+            throw FFMpegException("av_mallocz fail");
     for (int f = 0; f < OutputFileCount; ++f)
         avformat.av_dump_format(OutputFiles[f].get(), f, OutputFiles[f]->url, 1);
     if (Verbose >= 0 && LogCallback) {

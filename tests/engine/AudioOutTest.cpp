@@ -1,4 +1,6 @@
 #include "AVProbe.h"
+#include "LibraryLogCapture.h"
+#include "TextFormat.h"
 #include "MediaFixtures.h"
 #include "OptionsFixture.h"
 
@@ -90,6 +92,54 @@ TEST_F(AudioOutTest, AWaveBecomesAnMp3WithTheSameSound)
     probe.GetFormatInfo(info);
     EXPECT_NEAR(info.BitRate, 128000, 4000);
     EXPECT_STREQ(probe.FormatContext()->streams[0]->codecpar->codec_id == AV_CODEC_ID_MP3 ? "mp3" : "other", "mp3");
+}
+
+TEST_F(AudioOutTest, CommonSoundFormatsBecomeWaves)
+{
+    struct Case {
+        const char *file;
+        const char *codec;
+        int sampleRate;
+        int delay; // samples a decoder may add or drop at either end
+    };
+    const Case cases[] = {
+        {"u8.wav", "pcm_u8", 22050, 0},        {"s24.wav", "pcm_s24le", 96000, 0},
+        {"float.wav", "pcm_f32le", 44100, 0},  {"lossless.flac", "flac", 44100, 0},
+        {"sound.m4a", "aac", 44100, 2048},     {"sound.ogg", "libvorbis", 44100, 2048},
+        {"speech.opus", "libopus", 48000, 960}, {"music.mp3", "libmp3lame", 32000, 1152 + 1105},
+        {"phone.mka", "pcm_alaw", 8000, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        MediaRecipe recipe;
+        recipe.seconds = 1.0;
+        recipe.audio = AudioTrack{c.codec, c.sampleRate, 2};
+        WriteMediaFile(dir.File(c.file), recipe);
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        ASSERT_TRUE(e.AddInputFile(dir.File(c.file))) << e.LastErrorText;
+        ASSERT_TRUE(e.AddOutputFile(dir.File("out.wav"))) << e.LastErrorText;
+        LibraryLogCapture log;
+        e.Start(false, tpNormal);
+        ASSERT_EQ(e.ErrorMessage, "");
+        // The output listing describes the stream being written.
+        const std::string described = FormatText("Audio: pcm_s16le, %d Hz, stereo, s16, %d kb/s", c.sampleRate,
+                                                 c.sampleRate * 32 / 1000);
+        std::string listing;
+        for (const auto &[level, text] : log.Lines())
+            listing += text;
+        EXPECT_NE(listing.find(described), std::string::npos) << listing;
+        const DecodedAudio out = DecodeAudio(dir.File("out.wav"));
+        EXPECT_EQ(out.sampleRate, c.sampleRate);
+        EXPECT_EQ(out.channels, 2);
+        EXPECT_NEAR(static_cast<double>(out.Frames()), c.sampleRate, c.delay + 1.0);
+        for (int channel = 0; channel < 2; ++channel) {
+            const ToneFigures figures = Measure(out, channel, 0.2, 0.8);
+            EXPECT_NEAR(figures.frequency, 440.0, 2.0);
+            EXPECT_NEAR(figures.rms, kSineRms, kSineRms * 0.06);
+            EXPECT_LE(figures.longestQuietRun, 3) << "a gap in the sound";
+        }
+    }
 }
 
 TEST_F(AudioOutTest, ResamplingStartsWithTheFirstBlock)

@@ -77,6 +77,9 @@ void FillAudio(OutputStream &out, const AudioTrack &track, int samples)
             const int index = planar ? i : i * channels + c;
             uint8_t *plane = frame->extended_data[planar ? c : 0];
             switch (avutil.av_get_packed_sample_fmt(encoder->sample_fmt)) {
+            case AV_SAMPLE_FMT_U8:
+                plane[index] = static_cast<uint8_t>(128 + std::lround(value * 127));
+                break;
             case AV_SAMPLE_FMT_S16:
                 reinterpret_cast<int16_t *>(plane)[index] = static_cast<int16_t>(std::lround(value * 32767));
                 break;
