@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 using namespace avlib;
 
@@ -20,6 +21,17 @@ AVChannelLayout DefaultLayout(int channels)
     return layout;
 }
 
+bool TakesAnyFrameSize(const AVCodecContext *encoder)
+{
+    return encoder->frame_size <= 1 || (encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+}
+
+std::string ResampleError(int inChannels, int inRate, int outChannels, int outRate)
+{
+    return FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", inChannels, inRate, outChannels,
+                      outRate);
+}
+
 } // namespace
 
 void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input, const uint8_t *data, int size)
@@ -32,8 +44,10 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
     const int encRate = encoder->sample_rate;
     if (encChannels != decChannels || encRate != decRate)
         output.AudioResample = 1;
-    if (output.Resample && (output.ResampleInChannels != decChannels || output.ResampleInRate != decRate))
+    if (output.Resample && (output.ResampleInChannels != decChannels || output.ResampleInRate != decRate)) {
+        DrainResampler(output); // what it still holds comes before the new shape's samples
         output.Resample.reset();
+    }
     if (output.AudioResample && !output.Resample) {
         AVChannelLayout out = DefaultLayout(encChannels), in = DefaultLayout(decChannels);
         SwrContext *raw = nullptr;
@@ -41,8 +55,7 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
                                            nullptr) < 0 ||
             swresample.swr_init(raw) < 0) {
             swresample.swr_free(&raw);
-            throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", decChannels,
-                                             decRate, encChannels, encRate));
+            throw FFMpegException(ResampleError(decChannels, decRate, encChannels, encRate));
         }
         output.Resample.reset(raw);
         output.ResampleInChannels = decChannels;
@@ -102,7 +115,8 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
                 if (Verbose > 2 && LogCallback)
                     Log(1, FormatText("compensating audio timestamp drift:%f compensation:%d in:%d", delta,
                                       compensation, encRate));
-                swresample.swr_set_compensation(output.Resample.get(), compensation, encRate);
+                if (swresample.swr_set_compensation(output.Resample.get(), compensation, encRate) < 0)
+                    throw FFMpegException(ResampleError(decChannels, decRate, encChannels, encRate));
             }
         }
     } else {
@@ -119,28 +133,51 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
         const uint8_t *in = data;
         sampleCount = swresample.swr_convert(output.Resample.get(), &out, capacity, &in, sampleCount);
         if (sampleCount < 0)
-            throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                                             decChannels, decRate, encChannels, encRate));
+            throw FFMpegException(ResampleError(decChannels, decRate, encChannels, encRate));
         samples = ResampleBuffer.data();
     }
-    if (sampleCount <= 0)
-        return;
+    QueueAudio(output, samples, sampleCount);
+}
 
-    // Whole encoder frames through the FIFO, or the whole block for encoders that take any size.
-    const bool anySize = encoder->frame_size <= 1 || (encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
-    if (anySize) {
-        EncodeAudioFrame(output, samples, sampleCount);
+// Whole encoder frames through the FIFO, or the whole block for encoders that take any size.
+void TCustomFFmpeg::QueueAudio(TOutputStreamRec &output, const uint8_t *samples, int count)
+{
+    if (count <= 0)
+        return;
+    AVCodecContext *encoder = output.Encoder;
+    if (TakesAnyFrameSize(encoder)) {
+        EncodeAudioFrame(output, samples, count);
         return;
     }
     void *planes[] = {const_cast<uint8_t *>(samples)};
-    if (avutil.av_audio_fifo_write(output.Fifo.get(), planes, sampleCount) < sampleCount)
+    if (avutil.av_audio_fifo_write(output.Fifo.get(), planes, count) < count)
         throw FFMpegException("av_fifo_realloc2() failed");
     const int frameSize = encoder->frame_size;
-    FifoReadBuffer.resize(static_cast<size_t>(frameSize) * 2 * encChannels);
+    FifoReadBuffer.resize(static_cast<size_t>(frameSize) * 2 * encoder->ch_layout.nb_channels);
     while (avutil.av_audio_fifo_size(output.Fifo.get()) >= frameSize) {
         void *out[] = {FifoReadBuffer.data()};
         avutil.av_audio_fifo_read(output.Fifo.get(), out, frameSize);
         EncodeAudioFrame(output, FifoReadBuffer.data(), frameSize);
+    }
+}
+
+// Passes on the samples the resampler keeps back for its filter.
+void TCustomFFmpeg::DrainResampler(TOutputStreamRec &output)
+{
+    if (!output.Resample)
+        return;
+    const int channels = output.Encoder->ch_layout.nb_channels;
+    for (;;) {
+        const int capacity = std::max(swresample.swr_get_out_samples(output.Resample.get(), 0), 0);
+        if (capacity == 0)
+            return;
+        // The queue may use the shared resampling buffer, so the drained samples get their own.
+        std::vector<uint8_t> drained(static_cast<size_t>(capacity) * 2 * channels);
+        uint8_t *out = drained.data();
+        const int produced = swresample.swr_convert(output.Resample.get(), &out, capacity, nullptr, 0);
+        if (produced <= 0)
+            return;
+        QueueAudio(output, drained.data(), produced);
     }
 }
 
@@ -156,8 +193,8 @@ void TCustomFFmpeg::EncodeAudioFrame(TOutputStreamRec &output, const uint8_t *sa
     frame->nb_samples = count;
     frame->format = encoder->sample_fmt;
     frame->sample_rate = encoder->sample_rate;
-    avutil.av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
-    if (avutil.av_frame_get_buffer(frame, 0) < 0)
+    if (avutil.av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout) < 0 ||
+        avutil.av_frame_get_buffer(frame, 0) < 0)
         throw FFMpegException("av_malloc failed");
     if (output.ReformatCtx) {
         if (swresample.swr_convert(output.ReformatCtx.get(), frame->extended_data, count, &samples, count) < 0) {
@@ -183,27 +220,7 @@ void TCustomFFmpeg::FlushAudioFifo(TOutputStreamRec &output)
 {
     AVCodecContext *encoder = output.Encoder;
     const int channels = encoder->ch_layout.nb_channels;
-    // What the resampler still holds belongs to the end of the stream too.
-    if (output.Resample) {
-        for (;;) {
-            const int capacity = std::max(swresample.swr_get_out_samples(output.Resample.get(), 0), 0);
-            if (capacity == 0)
-                break;
-            ResampleBuffer.resize(static_cast<size_t>(capacity) * 2 * channels);
-            uint8_t *out = ResampleBuffer.data();
-            const int produced = swresample.swr_convert(output.Resample.get(), &out, capacity, nullptr, 0);
-            if (produced <= 0)
-                break;
-            const bool anySize =
-                encoder->frame_size <= 1 || (encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
-            if (anySize) {
-                EncodeAudioFrame(output, ResampleBuffer.data(), produced);
-            } else {
-                void *planes[] = {ResampleBuffer.data()};
-                avutil.av_audio_fifo_write(output.Fifo.get(), planes, produced);
-            }
-        }
-    }
+    DrainResampler(output); // what the resampler still holds belongs to the end of the stream too
     // Whole frames, then the rest as a short last frame: the library pads it for encoders that
     // need whole frames, so no sample at the end is lost.
     const int frameSize = encoder->frame_size > 1 ? encoder->frame_size : 0;

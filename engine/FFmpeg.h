@@ -303,8 +303,10 @@ protected:
     void DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input, const uint8_t *data, int size);
     // Encodes what the audio FIFO still holds as a last, possibly short, frame.
     void FlushAudioFifo(TOutputStreamRec &output);
-    // Encodes samples interleaved 16-bit samples as one frame.
+    // Encodes count interleaved 16-bit samples as one frame.
     void EncodeAudioFrame(TOutputStreamRec &output, const uint8_t *samples, int count);
+    void QueueAudio(TOutputStreamRec &output, const uint8_t *samples, int count);
+    void DrainResampler(TOutputStreamRec &output);
     int DoVideoOut(TOutputStreamRec &output, TInputStreamRec &input, AVFrame *picture);
     void DoSubtitleOut(TOutputStreamRec &output, TInputStreamRec &input, int64_t pts);
     void CloseOpenEncoders() { OpenEncoders.CloseAll(); }

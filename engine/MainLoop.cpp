@@ -3,6 +3,7 @@
 
 #include "AVEntryPoints.h"
 #include "LibraryLock.h"
+#include "OpenError.h"
 #include "ScopeExit.h"
 #include "TextFormat.h"
 
@@ -158,9 +159,21 @@ void TCustomFFmpeg::EndRun()
             OutputPacket(*run.InputStreams[i], static_cast<int>(i), nullptr);
     for (auto &output : run.OutputStreams)
         FlushBitstreamFilters(*output);
-    for (int f = 0; f < OutputFileCount; ++f)
-        avformat.av_write_trailer(OutputFiles[f].get());
+    // The trailer flushes what the output still buffers: a full disk often shows only here.
+    for (int f = 0; f < OutputFileCount; ++f) {
+        const int result = avformat.av_write_trailer(OutputFiles[f].get());
+        if (result < 0)
+            throw FFMpegException(PrintOpenError("av_write_trailer()", result));
+    }
     PrintReport(true);
+    for (int f = 0; f < OutputFileCount; ++f) {
+        AVFormatContext *file = OutputFiles[f].get();
+        if (!(file->oformat->flags & AVFMT_NOFILE)) {
+            const int result = avformat.avio_closep(&file->pb);
+            if (result < 0)
+                throw FFMpegException(PrintOpenError("avio_close()", result));
+        }
+    }
     for (auto &output : run.OutputStreams) {
         if (!output->EncodingNeeded)
             continue;
@@ -284,7 +297,8 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
             if (AudioVolume != 256) {
                 auto *sample = reinterpret_cast<int16_t *>(DecodedAudio.data());
                 for (int i = 0; i < size / 2; ++i)
-                    sample[i] = static_cast<int16_t>(std::clamp((sample[i] * AudioVolume + 128) >> 8, -32768, 32767));
+                    sample[i] = static_cast<int16_t>(
+                        std::clamp<int64_t>((int64_t{sample[i]} * AudioVolume + 128) >> 8, -32768, 32767));
             }
             FeedOutputs(input, inputIndex, packet, DecodedAudio.data(), size, nullptr);
         } else {
@@ -404,8 +418,10 @@ bool TCustomFFmpeg::DrainEncoder(TOutputStreamRec &output)
         }
         if (output.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
             VideoSize += packet->size;
-        else if (output.Encoder->codec_type == AVMEDIA_TYPE_AUDIO)
+        else if (output.Encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
             AudioSize += packet->size;
+            ++output.FrameNumber; // what "aframes" counts
+        }
         if (output.LogFile && output.Encoder->stats_out)
             myutil.my_fprintf(output.LogFile, "%s", output.Encoder->stats_out);
         avcodec.av_packet_rescale_ts(packet.get(), output.Encoder->time_base, output.Stream->time_base);

@@ -15,10 +15,7 @@ AVCodecContext *TOpenCodecList::Add(avlib::AVCodecContextPtr context)
 void TOpenCodecList::Free(avlib::AVCodecContextPtr &context)
 {
     std::lock_guard<std::recursive_mutex> lock(LibraryLock());
-    // The statistics input belongs to whoever set it, which is the engine.
-    if (avlib::UnitLoaded(avlib::Unit::AVUtil))
-        avlib::avutil.av_freep(&context->stats_in);
-    context.reset();
+    context.reset(); // the deleter frees the statistics input too
 }
 
 void TOpenCodecList::Close(AVCodecContext *context)

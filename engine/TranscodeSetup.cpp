@@ -309,10 +309,13 @@ void TCustomFFmpeg::SetUpRun()
     }
 
     // The listing describes the streams as they will be encoded; the encoders refill these after opening.
-    for (auto &output : run.OutputStreams)
-        if (output->EncodingNeeded &&
-            avcodec.avcodec_parameters_from_context(output->Stream->codecpar, output->Encoder) < 0)
+    for (auto &output : run.OutputStreams) {
+        if (!output->EncodingNeeded)
+            continue;
+        if (avcodec.avcodec_parameters_from_context(output->Stream->codecpar, output->Encoder) < 0)
             throw FFMpegException("av_mallocz fail");
+        output->Stream->time_base = output->Encoder->time_base;
+    }
     for (int f = 0; f < OutputFileCount; ++f)
         avformat.av_dump_format(OutputFiles[f].get(), f, OutputFiles[f]->url, 1);
     if (Verbose >= 0 && LogCallback) {

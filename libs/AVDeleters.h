@@ -11,11 +11,15 @@
 
 namespace avlib {
 
+// The statistics input of a second pass is set by the engine and not freed by the library.
 struct CodecContextDeleter {
     void operator()(AVCodecContext *context) const
     {
-        if (UnitLoaded(Unit::AVCodec))
-            avcodec.avcodec_free_context(&context);
+        if (!UnitLoaded(Unit::AVCodec))
+            return;
+        if (UnitLoaded(Unit::AVUtil))
+            avutil.av_freep(&context->stats_in);
+        avcodec.avcodec_free_context(&context);
     }
 };
 

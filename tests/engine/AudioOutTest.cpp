@@ -182,19 +182,72 @@ TEST_F(AudioOutTest, ChannelCountsConvertBothWays)
     EXPECT_GT(Measure(down, 0, 0.1, 0.9).rms, kSineRms * 0.5);
 }
 
-TEST_F(AudioOutTest, VolumeDoublesAndClips)
+TEST_F(AudioOutTest, VolumeScalesAndClips)
 {
-    const std::string input = Wave("in.wav", 0.5, 44100, 2, 0.75);
-    ASSERT_TRUE(Convert(input, dir.File("loud.wav"), "", "vol=512")) << engine.ErrorMessage;
-    const DecodedAudio in = DecodeAudio(input), out = DecodeAudio(dir.File("loud.wav"));
-    ASSERT_EQ(out.samples.size(), in.samples.size());
-    int clipped = 0;
-    for (size_t i = 0; i < in.samples.size(); ++i) {
-        const int expected = std::clamp((in.samples[i] * 512 + 128) >> 8, -32768, 32767);
-        ASSERT_EQ(out.samples[i], expected) << "sample " << i;
-        clipped += out.samples[i] == 32767 || out.samples[i] == -32768;
+    struct Case {
+        int volume;
+        double amplitude;
+    };
+    // 200000 takes loud samples past the range of a 32-bit product of sample and volume.
+    for (const Case &c : {Case{512, 0.75}, Case{200000, 0.5}, Case{128, 0.5}}) {
+        SCOPED_TRACE(c.volume);
+        const std::string input = Wave("in.wav", 0.5, 44100, 2, c.amplitude);
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        ASSERT_TRUE(e.AddInputFile(input));
+        e.SetOption("vol", std::to_string(c.volume));
+        ASSERT_TRUE(e.AddOutputFile(dir.File("scaled.wav")));
+        e.Start(false, tpNormal);
+        ASSERT_EQ(e.ErrorMessage, "");
+        const DecodedAudio in = DecodeAudio(input), out = DecodeAudio(dir.File("scaled.wav"));
+        ASSERT_EQ(out.samples.size(), in.samples.size());
+        int clipped = 0;
+        for (size_t i = 0; i < in.samples.size(); ++i) {
+            const int64_t expected =
+                std::clamp<int64_t>((int64_t{in.samples[i]} * c.volume + 128) >> 8, -32768, 32767);
+            ASSERT_EQ(out.samples[i], expected) << "sample " << i;
+            clipped += out.samples[i] == 32767 || out.samples[i] == -32768;
+        }
+        if (c.volume > 256)
+            EXPECT_GT(clipped, 1000);
+        else
+            EXPECT_EQ(clipped, 0);
     }
-    EXPECT_GT(clipped, 1000);
+}
+
+TEST_F(AudioOutTest, AnAudioFrameLimitEndsAnEncodedStream)
+{
+    const std::string input = Wave("long.wav", 10.0, 44100, 2);
+    ASSERT_TRUE(Convert(input, dir.File("short.mp3"), "", "aframes=5")) << engine.ErrorMessage;
+    const size_t frames = DecodeAudio(dir.File("short.mp3")).Frames();
+    EXPECT_GE(frames, 4u * 1152u);
+    EXPECT_LE(frames, 10u * 1152u); // five frames, plus what the encoder and the FIFO still held
+}
+
+TEST_F(AudioOutTest, ARateChangeInMidStreamLosesNoSamples)
+{
+    MediaRecipe first, second;
+    first.format = second.format = "mp2";
+    first.seconds = second.seconds = 1.0;
+    first.audio = AudioTrack{"mp2", 32000, 1};
+    second.audio = AudioTrack{"mp2", 24000, 1};
+    WriteMediaFile(dir.File("a.mp2"), first);
+    WriteMediaFile(dir.File("b.mp2"), second);
+    {
+        std::ofstream joined(dir.File("joined.mp2"), std::ios::binary);
+        for (const char *part : {"a.mp2", "b.mp2"}) {
+            std::ifstream in(dir.File(part), std::ios::binary);
+            joined << in.rdbuf();
+        }
+    }
+    ASSERT_TRUE(Convert(dir.File("joined.mp2"), dir.File("out.wav"), "", "ar=48000\nac=1")) << engine.ErrorMessage;
+    // Each part alone, resampled to 48000 Hz: nothing of either may go missing at the change.
+    const double expected = DecodeAudio(dir.File("a.mp2")).Frames() * 48000.0 / 32000 +
+                            DecodeAudio(dir.File("b.mp2")).Frames() * 48000.0 / 24000;
+    const DecodedAudio out = DecodeAudio(dir.File("out.wav"));
+    EXPECT_NEAR(static_cast<double>(out.Frames()), expected, 2.0);
+    EXPECT_NEAR(Measure(out, 0, 0.2, 0.8).frequency, 440.0, 2.0);
+    EXPECT_NEAR(Measure(out, 0, 1.3, 1.8).frequency, 440.0, 2.0);
 }
 
 TEST_F(AudioOutTest, PcmOutputGetsOnePacketPerBlock)

@@ -264,6 +264,18 @@ TEST_F(TranscodeTest, ATruncatedInputIsReadToWhereItBreaks)
     EXPECT_NEAR(out.seconds[0], 2.0, 0.3);
 }
 
+TEST_F(TranscodeTest, AWriteFailureAtTheEndFailsTheRun)
+{
+    // A short output is still buffered when the trailer comes, so the full disk shows only there.
+    WriteSineWav(dir.File("in.wav"), 0.1);
+    engine.AddInputFile(dir.File("in.wav"));
+    engine.SetOption("f", "wav");
+    ASSERT_TRUE(engine.AddOutputFile("/dev/full")) << engine.LastErrorText;
+    engine.Start(false, tpNormal);
+    EXPECT_EQ(engine.Finished, 0);
+    EXPECT_EQ(engine.ErrorMessage, "av_write_trailer(): Error while opening file");
+}
+
 TEST_F(TranscodeTest, TheFinalReportAndSummary)
 {
     WriteSineMp3(dir.File("in.mp3"), 1.0);
