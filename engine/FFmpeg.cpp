@@ -292,6 +292,11 @@ void TCustomFFmpeg::ReleaseOutputFiles()
     OutputFileCount = 0;
 }
 
+AVIOInterruptCB TCustomFFmpeg::StopInterrupt()
+{
+    return {[](void *engine) { return static_cast<TCustomFFmpeg *>(engine)->StopRequested ? 1 : 0; }, this};
+}
+
 void TCustomFFmpeg::Log(int level, const std::string &message)
 {
     if (LogCallback)

@@ -311,6 +311,8 @@ protected:
     void DoSubtitleOut(TOutputStreamRec &output, TInputStreamRec &input, int64_t pts);
     void CloseOpenEncoders() { OpenEncoders.CloseAll(); }
     void CloseOpenDecoders() { OpenDecoders.CloseAll(); }
+    // Makes the library give up a read or write that blocks once a stop is requested.
+    AVIOInterruptCB StopInterrupt();
 
 private:
     void ReapThreads();

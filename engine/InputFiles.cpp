@@ -3,6 +3,7 @@
 
 #include "AVEntryPoints.h"
 #include "LibraryLock.h"
+#include "MediaUrl.h"
 #include "OpenError.h"
 #include "ScopeExit.h"
 #include "TextFormat.h"
@@ -81,9 +82,12 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
     context->audio_codec_id = audioId;
     context->subtitle_codec_id = subtitleId;
 
+    context->interrupt_callback = StopInterrupt();
+
     // The library frees the context when opening fails.
     AVFormatContext *opening = input.release();
-    const int opened = avformat.avformat_open_input(&opening, fileName.c_str(), InputFormat, options.Address());
+    const int opened =
+        avformat.avformat_open_input(&opening, MediaUrl(fileName).c_str(), InputFormat, options.Address());
     if (opened < 0) {
         LastErrorText = PrintOpenError(fileName, opened);
         return false;

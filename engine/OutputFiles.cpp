@@ -2,6 +2,7 @@
 #include "FFmpeg.h"
 
 #include "AVEntryPoints.h"
+#include "MediaUrl.h"
 #include "OpenError.h"
 #include "ScopeExit.h"
 #include "TextFormat.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
+#include <filesystem>
 
 using namespace avlib;
 
@@ -79,10 +81,16 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
     UseVideoFilters = VideoFilters.empty() ? 0 : 1;
     if (OutputFileCount >= MAX_FILES)
         return fail(FormatText("Too many output files (at most %d)", MAX_FILES));
+    // Opening the output empties it: it must not be one of the files being read.
+    for (int i = 0; i < InputFileCount; ++i) {
+        std::error_code ec;
+        if (InputFiles[i]->url && std::filesystem::equivalent(fileName, InputFiles[i]->url, ec))
+            return fail(FormatText("Output file '%s' would overwrite input file '%s'", fileName.c_str(),
+                                   InputFiles[i]->url));
+    }
 
     AVFormatContext *raw = nullptr;
-    const std::string url = fileName.substr(0, 1023);
-    if (avformat.avformat_alloc_output_context2(&raw, OutputFormat, nullptr, url.c_str()) < 0 || !raw)
+    if (avformat.avformat_alloc_output_context2(&raw, OutputFormat, nullptr, fileName.c_str()) < 0 || !raw)
         return fail(FormatText("Unable to find a suitable output format for '%s'", fileName.c_str()));
     OutputFormatContextPtr output(raw);
     const AVOutputFormat *format = output->oformat;
@@ -160,10 +168,11 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
     if (RecTimestamp != 0)
         SetTag(&output->metadata, "creation_time", IsoTime(RecTimestamp), 63);
 
-    if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(url.c_str()))
+    if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(fileName.c_str()))
         return fail(PrintOpenError(fileName, AVERROR(EDOM)));
+    // No stop interrupt here: after a stop the trailer must still be written.
     if (!(format->flags & AVFMT_NOFILE) &&
-        avformat.avio_open2(&output->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0)
+        avformat.avio_open2(&output->pb, MediaUrl(fileName).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0)
         return fail(FormatText("Could not open '%s'", fileName.c_str()));
 
     output->max_delay = static_cast<int>(MuxMaxDelay * 1000000);

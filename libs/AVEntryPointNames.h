@@ -57,6 +57,7 @@
     X(avformat_free_context)           \
     X(avformat_close_input)            \
     X(avio_closep)                     \
+    X(avio_find_protocol_name)         \
     X(av_find_input_format)            \
     X(av_guess_format)                 \
     X(avformat_open_input)             \

@@ -3,6 +3,7 @@
 
 #include "AVEntryPoints.h"
 #include "AVLibLoader.h"
+#include "MediaUrl.h"
 #include "OpenError.h"
 #include "TextFormat.h"
 
@@ -30,7 +31,7 @@ bool TAVProbe::LoadFile(const std::string &fileName, const std::string &format)
         return false;
     }
     // On failure the library frees the context it was given.
-    const int result = avformat.avformat_open_input(&context, fileName.c_str(), forced, nullptr);
+    const int result = avformat.avformat_open_input(&context, MediaUrl(fileName).c_str(), forced, nullptr);
     if (result < 0) {
         LastErrMsg = PrintOpenError(fileName, result);
         Close();

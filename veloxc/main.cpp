@@ -2,6 +2,7 @@
 #include "AVLibLoader.h"
 #include "FFmpeg.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -24,7 +25,7 @@ const char *const kUsage =
     "  --verbose N        -1 quiet, 0 errors, 1 information (default), 2 debug, 3 all\n"
     "\n"
     "Log lines and progress go to standard error. Ctrl-C stops the conversion; the output is\n"
-    "still finalised.\n"
+    "still finalised. A second Ctrl-C ends veloxc at once.\n"
     "Exit status: 0 finished, 1 failed or could not be set up, 130 interrupted.\n";
 
 struct Arguments {
@@ -79,6 +80,51 @@ sigset_t InterruptSignals()
     return signals;
 }
 
+// Ctrl-C and SIGTERM are taken by a thread of their own, not a handler. The first asks the job
+// to stop, which also makes a read that blocks give up; the second ends the program at once, for
+// what even that cannot stop (an open that waits in the kernel).
+class InterruptWatcher {
+public:
+    explicit InterruptWatcher(TCustomFFmpeg &engine) : engine_(engine), thread_([this] { Watch(); }) {}
+    ~InterruptWatcher()
+    {
+        done_ = true;
+        pthread_kill(thread_.native_handle(), SIGTERM);
+        thread_.join();
+    }
+    InterruptWatcher(const InterruptWatcher &) = delete;
+    InterruptWatcher &operator=(const InterruptWatcher &) = delete;
+
+    bool Interrupted() const { return interrupted_; }
+
+private:
+    void Watch()
+    {
+        const sigset_t interrupt = InterruptSignals();
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&interrupt, &signal) != 0 || done_)
+                return;
+            if (interrupted_) {
+                std::signal(signal, SIG_DFL);
+                sigset_t one;
+                sigemptyset(&one);
+                sigaddset(&one, signal);
+                pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+                raise(signal);
+                return;
+            }
+            interrupted_ = true;
+            engine_.RequestStop();
+        }
+    }
+
+    TCustomFFmpeg &engine_;
+    std::atomic<bool> interrupted_{false};
+    std::atomic<bool> done_{false};
+    std::thread thread_; // last: starts once the flags exist
+};
+
 int Convert(const Arguments &arguments)
 {
     if (!avlib::LoadAll(avlib::DefaultLibraryDir(), true)) {
@@ -92,46 +138,46 @@ int Convert(const Arguments &arguments)
             line.pop_back();
         std::cerr << line << "\n";
     };
+    engine.InitializeJob();
+    // Signals were blocked in main, so one that came before this point waits for the watcher.
+    InterruptWatcher watcher(engine);
+    const auto setUpFailed = [&watcher](const std::string &message) {
+        if (watcher.Interrupted()) // the interrupt made the set-up give up
+            return 130;
+        std::cerr << "veloxc: " << message << "\n";
+        return 1;
+    };
     try {
-        engine.InitializeJob();
         engine.SetVerbose(arguments.verbose);
         engine.ParseOptionLines(arguments.inputOptions);
-        if (!engine.AddInputFile(arguments.input)) {
-            std::cerr << "veloxc: " << engine.LastErrorText << "\n";
-            return 1;
-        }
+        if (!engine.AddInputFile(arguments.input))
+            return setUpFailed(engine.LastErrorText);
         engine.ParseOptionLines(arguments.outputOptions);
-        if (!engine.AddOutputFile(arguments.output)) {
-            std::cerr << "veloxc: " << engine.LastErrorText << "\n";
-            return 1;
-        }
+        if (!engine.AddOutputFile(arguments.output))
+            return setUpFailed(engine.LastErrorText);
     } catch (const std::exception &e) {
-        std::cerr << "veloxc: " << e.what() << "\n";
-        return 1;
+        return setUpFailed(e.what());
     }
+    if (watcher.Interrupted())
+        return 130;
 
-    // Ctrl-C asks the run to stop; the signal is taken by a thread of its own, not a handler.
-    // It is blocked from the start (main), so one that came during the set-up waits here.
-    const sigset_t interrupt = InterruptSignals();
-    std::thread watcher([&engine, interrupt] {
-        int signal = 0;
-        sigwait(&interrupt, &signal);
-        if (signal == SIGINT || signal == SIGTERM)
-            engine.RequestStop();
-    });
-    engine.Start(false, tpNormal);
-    const bool stopped = engine.StopRequested != 0;
-    // Wake the watcher if no signal came.
-    pthread_kill(watcher.native_handle(), SIGTERM);
-    watcher.join();
-
-    if (engine.ErrorOccurred) {
+    // The start clears any stop request; the worker waits until one that came just before is renewed.
+    TFFmpegThread *worker = engine.Start(true, tpNormal);
+    if (!worker) {
         std::cerr << "veloxc: " << engine.ErrorMessage << "\n";
         return 1;
     }
-    if (stopped || !engine.Finished)
+    if (watcher.Interrupted())
+        engine.RequestStop();
+    worker->Resume();
+    worker->WaitFor();
+
+    if (engine.Finished)
+        return 0;
+    if (watcher.Interrupted())
         return 130;
-    return 0;
+    std::cerr << "veloxc: " << engine.ErrorMessage << "\n";
+    return 1;
 }
 
 } // namespace

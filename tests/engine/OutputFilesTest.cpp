@@ -1,3 +1,4 @@
+#include "CurrentDirectoryScope.h"
 #include "MediaFixtures.h"
 #include "OptionsFixture.h"
 
@@ -218,7 +219,10 @@ TEST_F(OutputFilesTest, MuxerParametersAndMuxerOptions)
 
 TEST_F(OutputFilesTest, FailuresGiveTheirMessageAndCountNothing)
 {
-    ASSERT_TRUE(engine.AddInputFile(AudioInput()));
+    const std::string input = AudioInput();
+    const auto inputSize = std::filesystem::file_size(input);
+    std::filesystem::create_symlink(input, dir.Path() / "link.wav");
+    ASSERT_TRUE(engine.AddInputFile(input));
     ASSERT_TRUE(engine.AddOutputFile(dir.File("first.wav")));
     std::filesystem::create_directory(dir.Path() / "locked");
     chmod((dir.Path() / "locked").c_str(), 0500);
@@ -234,6 +238,9 @@ TEST_F(OutputFilesTest, FailuresGiveTheirMessageAndCountNothing)
         {dir.File("no/such/folder/out.wav"), "", "Could not open '" + dir.File("no/such/folder/out.wav") + "'"},
         {dir.File("out.wav"), "acodec=nosuch", "new_audio_stream fail: Unknown encoder 'nosuch'"},
         {dir.File("out.wav"), "acodec=mpeg4", "new_audio_stream fail: Invalid encoder type 'mpeg4'"},
+        {input, "", "Output file '" + input + "' would overwrite input file '" + input + "'"},
+        {dir.File("./tone.wav"), "", "Output file '" + dir.File("./tone.wav") + "' would overwrite input file '" + input + "'"},
+        {dir.File("link.wav"), "", "Output file '" + dir.File("link.wav") + "' would overwrite input file '" + input + "'"},
         {dir.File("out.wav"), "vfilters=hflip\ncroptop=-1\ncropleft=-1",
          ""}, // negative crops are unset: accepted below
     };
@@ -255,6 +262,31 @@ TEST_F(OutputFilesTest, FailuresGiveTheirMessageAndCountNothing)
         EXPECT_FALSE(engine.AudioCodecName);
     }
     chmod((dir.Path() / "locked").c_str(), 0700);
+    EXPECT_EQ(std::filesystem::file_size(input), inputSize) << "the input was touched";
+}
+
+TEST_F(OutputFilesTest, NamesThatLookLikeAddressesAndLongPathsAreLocalFiles)
+{
+    // "take:1.wav" would be read as the address "1.wav" of a protocol "take".
+    WriteSineWav(dir.File("take:1.wav"), 0.2);
+    std::filesystem::path folder = dir.Path();
+    while (folder.string().size() < 1010)
+        folder /= std::string(60, 'd');
+    std::filesystem::create_directories(folder);
+    const std::string longName = (folder / "a-name-past-the-old-limit-of-1023-characters.wav").string();
+    {
+        avlib::CurrentDirectoryScope here(dir.Path());
+        ASSERT_TRUE(Convert("take:1.wav", "mix:2.wav")) << engine.ErrorMessage;
+    }
+    EXPECT_EQ(DecodeAudio(dir.File("mix:2.wav")).Frames(), DecodeAudio(dir.File("take:1.wav")).Frames());
+
+    TCustomFFmpeg e;
+    e.InitializeJob();
+    ASSERT_TRUE(e.AddInputFile(dir.File("take:1.wav")));
+    ASSERT_TRUE(e.AddOutputFile(longName)) << e.LastErrorText;
+    e.Start(false, tpNormal);
+    EXPECT_EQ(e.ErrorMessage, "");
+    EXPECT_GT(std::filesystem::file_size(longName), 1000u);
 }
 
 TEST_F(OutputFilesTest, FilterChainsExcludeCropAndResizingExcludesPad)

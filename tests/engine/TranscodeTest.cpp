@@ -174,6 +174,19 @@ TEST_F(TranscodeTest, PassTwoNeedsItsLogFile)
     EXPECT_TRUE(engine.OpenEncoders.Empty());
 }
 
+TEST_F(TranscodeTest, StatisticsReadForPassTwoAreFreedWhenTheEncoderFails)
+{
+    WriteSineWav(dir.File("in.wav"), 0.2);
+    std::ofstream(dir.File("stats-0.log")) << "statistics of a first pass\n";
+    ASSERT_TRUE(engine.AddInputFile(dir.File("in.wav")));
+    // The encoder refuses the rate after the statistics were read; the leak checker sees the rest.
+    engine.ParseOptionLines("passlogfile=" + dir.File("stats") + "\nflags=+pass2\nacodec=libmp3lame\nar=12345");
+    ASSERT_TRUE(engine.AddOutputFile(dir.File("out.mp3")));
+    engine.Start(false, tpNormal);
+    EXPECT_EQ(engine.ErrorMessage, "Error while opening codec for output stream #0.0 - maybe incorrect parameters such "
+                                   "as bit_rate, rate, width or height");
+}
+
 TEST_F(TranscodeTest, CropWithAFilterChainIsRefusedAtSetUp)
 {
     const std::string input = VideoWithAudio(dir, "in.avi", 0.2);

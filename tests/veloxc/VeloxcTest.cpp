@@ -7,8 +7,12 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <netinet/in.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -24,8 +28,31 @@ struct Result {
     std::string errors;
 };
 
-// Runs veloxc with the arguments; signalAfter > 0 sends SIGINT after that many milliseconds.
-Result RunVeloxc(const std::vector<std::string> &arguments, const TempDir &dir, int signalAfter = 0)
+// True once no SIGINT or SIGTERM sent to the process waits for it any more.
+bool InterruptsTaken(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("ShdPnd:", 0) == 0) {
+            const unsigned long long pending = std::stoull(line.substr(7), nullptr, 16);
+            return (pending & (1ull << (SIGINT - 1) | 1ull << (SIGTERM - 1))) == 0;
+        }
+    return true;
+}
+
+// Sends SIGINT once veloxc has taken any earlier one (two pending signals would merge into one).
+void Interrupt(pid_t pid)
+{
+    for (int i = 0; i < 500 && !InterruptsTaken(pid); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, SIGINT);
+}
+
+// Runs veloxc with the arguments; during, if given, is called with its process id while it runs.
+// A run that outlives 60 seconds is killed, so a hang fails the test instead of the suite.
+Result RunVeloxc(const std::vector<std::string> &arguments, const TempDir &dir,
+                 const std::function<void(pid_t)> &during = {})
 {
     std::vector<std::string> words = {VELOXC};
     words.insert(words.end(), arguments.begin(), arguments.end());
@@ -46,12 +73,16 @@ Result RunVeloxc(const std::vector<std::string> &arguments, const TempDir &dir, 
         return result;
     }
     posix_spawn_file_actions_destroy(&actions);
-    if (signalAfter > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(signalAfter));
-        kill(pid, SIGINT);
-    }
+    if (during)
+        during(pid);
     int status = 0;
-    waitpid(pid, &status, 0);
+    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+        if (waited == 6000) {
+            ADD_FAILURE() << "veloxc did not end";
+            kill(pid, SIGKILL);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::ifstream in(errorsFile);
     result.errors.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -108,10 +139,52 @@ TEST_F(VeloxcTest, CtrlCStopsWithAFinishedOutput)
 {
     WriteSineMp3(dir.File("in.mp3"), 30.0);
     const Result result = RunVeloxc(
-        {"convert", dir.File("in.mp3"), dir.File("out.mp3"), "--in", "re=", "--out", "acodec=copy"}, dir, 700);
+        {"convert", dir.File("in.mp3"), dir.File("out.mp3"), "--in", "re=", "--out", "acodec=copy"}, dir,
+        [](pid_t pid) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(700));
+            kill(pid, SIGINT);
+        });
     EXPECT_EQ(result.status, 130) << result.errors;
     EXPECT_NE(result.errors.find("muxing overhead"), std::string::npos) << result.errors; // the end still ran
     const auto size = std::filesystem::file_size(dir.File("out.mp3"));
     EXPECT_GT(size, 1000u);
     EXPECT_LT(size, 200000u);
+}
+
+TEST_F(VeloxcTest, CtrlCGivesUpWaitingForAnInputThatNeverAnswers)
+{
+    // A server that accepts the connection and never answers.
+    const int server = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(server, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(server, 1), 0);
+    socklen_t length = sizeof address;
+    getsockname(server, reinterpret_cast<sockaddr *>(&address), &length);
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/tone.wav";
+
+    int connection = -1;
+    const Result result = RunVeloxc({"convert", url, dir.File("out.wav")}, dir, [server, &connection](pid_t pid) {
+        connection = accept(server, nullptr, nullptr);
+        Interrupt(pid);
+    });
+    close(connection); // only now: the stop request alone has to end the wait
+    close(server);
+    EXPECT_EQ(result.status, 130) << result.errors;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.wav")));
+}
+
+TEST_F(VeloxcTest, ASecondCtrlCEndsVeloxcAtOnce)
+{
+    // Opening a named pipe nobody writes to waits in the kernel, where no stop request reaches.
+    const std::string pipe = dir.File("never.wav");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const Result result = RunVeloxc({"convert", pipe, dir.File("out.wav")}, dir, [](pid_t pid) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Interrupt(pid);
+        Interrupt(pid);
+    });
+    EXPECT_EQ(result.status, 128 + SIGINT) << result.errors;
 }

@@ -1,0 +1,8 @@
+// The libraries read "name:rest" as a protocol and its address.
+#pragma once
+
+#include <string>
+
+// A file name as the libraries should open it: a local file whose name only looks like an
+// address of an unknown protocol ("take:1.wav") gets its absolute path; anything else is unchanged.
+std::string MediaUrl(const std::string &fileName);
