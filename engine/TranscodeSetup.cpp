@@ -3,6 +3,7 @@
 
 #include "AVEntryPoints.h"
 #include "LibraryLock.h"
+#include "OpenError.h"
 #include "OptionValues.h"
 #include "ScopeExit.h"
 #include "TextFormat.h"
@@ -392,14 +393,7 @@ void TCustomFFmpeg::SetUpRun()
                 avutil.av_dict_set(&OutputFiles[map.OutFile]->metadata, key, entry->value, 0);
     }
 
-    bool allRtp = OutputFileCount > 0;
-    for (int f = 0; f < OutputFileCount; ++f) {
-        if (avformat.avformat_write_header(OutputFiles[f].get(), nullptr) < 0)
-            throw FFMpegException(
-                FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", f));
-        allRtp = allRtp && std::string(OutputFiles[f]->oformat->name) == "rtp";
-    }
-    // Bitstream filters start from the stream parameters the muxer settled on.
+    // Bitstream filters come before the headers: the muxer has to see the parameters they put out.
     for (auto &output : run.OutputStreams) {
         if (output->Index >= MAX_STREAMS)
             continue;
@@ -411,14 +405,38 @@ void TCustomFFmpeg::SetUpRun()
             if (avcodec.av_bsf_alloc(filter, &raw) < 0)
                 throw FFMpegException("av_mallocz fail");
             AVBSFContextPtr context(raw);
-            avcodec.avcodec_parameters_copy(context->par_in, parameters);
+            if (avcodec.avcodec_parameters_copy(context->par_in, parameters) < 0)
+                throw FFMpegException("av_mallocz fail");
             context->time_base_in = timeBase;
-            if (avcodec.av_bsf_init(context.get()) < 0)
-                throw FFMpegException(FormatText("Unknown bitstream filter %s", filter->name));
+            if (const int result = avcodec.av_bsf_init(context.get()); result < 0) {
+                // As with a packet the filter refuses: said, and the data passes unchanged.
+                const AVCodec *codec = output->EncodingNeeded && output->Encoder ? output->Encoder->codec : nullptr;
+                const std::string text = PrintOpenError(
+                    FormatText("%s failed for stream %d, codec %s", filter->name, output->Index,
+                               codec ? codec->name : "copy"),
+                    result);
+                if (ExitOnError)
+                    throw FFMpegException(text);
+                if (LogCallback)
+                    Log(0, text);
+                continue;
+            }
             parameters = context->par_out;
             timeBase = context->time_base_out;
             output->BitstreamFilters.push_back(std::move(context));
         }
+        if (parameters != output->Stream->codecpar) {
+            if (avcodec.avcodec_parameters_copy(output->Stream->codecpar, parameters) < 0)
+                throw FFMpegException("av_mallocz fail");
+            output->Stream->time_base = timeBase;
+        }
+    }
+    bool allRtp = OutputFileCount > 0;
+    for (int f = 0; f < OutputFileCount; ++f) {
+        if (avformat.avformat_write_header(OutputFiles[f].get(), nullptr) < 0)
+            throw FFMpegException(
+                FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", f));
+        allRtp = allRtp && std::string(OutputFiles[f]->oformat->name) == "rtp";
     }
     if (allRtp && LogCallback) {
         std::vector<AVFormatContext *> outputs;

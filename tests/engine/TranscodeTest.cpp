@@ -289,6 +289,42 @@ TEST_F(TranscodeTest, AWriteFailureAtTheEndFailsTheRun)
     EXPECT_EQ(engine.ErrorMessage, "av_write_trailer(): Error while opening file");
 }
 
+TEST_F(TranscodeTest, BitstreamFiltersShapeWhatTheMuxerGets)
+{
+    // AAC with a header on every frame becomes the form an MP4 file keeps once, in its header.
+    MediaRecipe recipe;
+    recipe.format = "adts";
+    recipe.audio = AudioTrack{"aac", 44100, 2};
+    WriteMediaFile(dir.File("in.aac"), recipe);
+    ASSERT_TRUE(Convert(dir.File("in.aac"), dir.File("out.m4a"), "", "acodec=copy\nabsf=aac_adtstoasc"))
+        << engine.ErrorMessage;
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(dir.File("out.m4a")));
+    EXPECT_GT(probe.FormatContext()->streams[0]->codecpar->extradata_size, 0);
+    EXPECT_EQ(Read(dir.File("out.m4a")).packets, Read(dir.File("in.aac")).packets);
+    EXPECT_EQ(DecodeAudio(dir.File("out.m4a")).Frames(), DecodeAudio(dir.File("in.aac")).Frames());
+}
+
+TEST_F(TranscodeTest, ABitstreamFilterThatRefusesTheCodecIsSkippedOrFailsTheRun)
+{
+    WriteSineMp3(dir.File("in.mp3"), 1.0);
+    const std::string refusal = "aac_adtstoasc failed for stream 0, codec copy: Error while parsing header";
+    ASSERT_TRUE(Convert(dir.File("in.mp3"), dir.File("out.mp3"), "", "acodec=copy\nabsf=aac_adtstoasc"))
+        << engine.ErrorMessage;
+    const auto lines = recorder.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), LogLine{0, refusal}), lines.end());
+    EXPECT_EQ(Read(dir.File("out.mp3")).packets, Read(dir.File("in.mp3")).packets);
+
+    TCustomFFmpeg strict;
+    strict.InitializeJob();
+    ASSERT_TRUE(strict.AddInputFile(dir.File("in.mp3")));
+    strict.ParseOptionLines("xerror=\nacodec=copy\nabsf=aac_adtstoasc");
+    ASSERT_TRUE(strict.AddOutputFile(dir.File("strict.mp3")));
+    strict.Start(false, tpNormal);
+    EXPECT_EQ(strict.ErrorMessage, refusal);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("strict.mp3"))) << "a header-only file was left behind";
+}
+
 TEST_F(TranscodeTest, TheFinalReportAndSummary)
 {
     WriteSineMp3(dir.File("in.mp3"), 1.0);
