@@ -138,7 +138,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
             const AVRational sar =
                 stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : parameters->sample_aspect_ratio;
             FrameAspectRatio = static_cast<float>(av_q2d(sar));
-            if (FrameWidth * FrameHeight != 0)
+            if (FrameWidth != 0 && FrameHeight != 0)
                 FrameAspectRatio = FrameAspectRatio != 0.0f
                                        ? static_cast<float>(FrameWidth * static_cast<double>(FrameAspectRatio) /
                                                             FrameHeight)

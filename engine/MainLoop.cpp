@@ -327,9 +327,10 @@ void TCustomFFmpeg::FeedOutputs(TInputStreamRec &input, int inputIndex, const AV
         if (input.Frame == 0)
             input.PaceOrigin = input.Pts;
         const int64_t target = input.Pts - input.PaceOrigin;
-        const int64_t elapsed = avutil.av_gettime() - input.ReadStart;
-        if (target - elapsed > 50000)
-            avutil.av_usleep(static_cast<unsigned>(target - elapsed));
+        // In short steps: a jump in the timestamps must not keep a stop request waiting.
+        for (int64_t ahead = target - (avutil.av_gettime() - input.ReadStart); ahead > 50000 && !StopRequested;
+             ahead = target - (avutil.av_gettime() - input.ReadStart))
+            avutil.av_usleep(static_cast<unsigned>(std::min<int64_t>(ahead, 100000)));
         ++input.Frame;
     }
     if (StartTime != 0 && input.Pts < StartTime)

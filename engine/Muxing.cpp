@@ -5,6 +5,7 @@
 #include "OpenError.h"
 #include "TextFormat.h"
 
+#include <algorithm>
 #include <cmath>
 
 using namespace avlib;
@@ -177,7 +178,7 @@ void TCustomFFmpeg::PrintReport(bool isLast)
         if (Verbose > 1)
             Append(line, FormatText(" dup=%d drop=%d", FramesDup, FramesDrop));
         if (ProgressCallback)
-            ProgressCallback(this, frameNumber, fps, static_cast<int>(ti1 * 1000), quality, static_cast<float>(bitRate),
+            ProgressCallback(this, frameNumber, fps, static_cast<int>(std::min(ti1 * 1000, 2147483647.0)), quality, static_cast<float>(bitRate),
                              totalSize, TotalDuration);
         else if (Verbose >= 0 && LogCallback)
             Log(1, line);

@@ -180,8 +180,11 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
     avutil.av_opt_set_int(output.get(), "preload", static_cast<int64_t>(MuxPreload * 1000000), AV_OPT_SEARCH_CHILDREN);
     avutil.av_opt_set_int(output.get(), "loop", LoopOutput, AV_OPT_SEARCH_CHILDREN);
     ApplyGenericOptions(output.get(), FormatDefaults.get(), AV_OPT_FLAG_ENCODING_PARAM);
-    for (const auto &[name, value] : MuxerOptions)
-        avutil.av_opt_set(output.get(), name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
+    for (const auto &[name, value] : MuxerOptions) {
+        const int result = avutil.av_opt_set(output.get(), name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
+        if (result < 0 && result != AVERROR_OPTION_NOT_FOUND)
+            return fail(FormatText("Invalid value '%s' for muxer option '%s'", value.c_str(), name.c_str()));
+    }
 
     dropStreams.Dismiss();
     OutputFiles[fileIndex] = std::move(output);

@@ -67,7 +67,7 @@ template <typename T> T *LibraryCopy(const T *data, size_t count)
 // The stream's sample aspect ratio for a display aspect over a size (4:3 pictures when no size).
 AVRational SampleAspectRatio(float aspect, int width, int height)
 {
-    const double ratio = width * height != 0 ? aspect * static_cast<double>(height) / width : aspect * 3.0 / 4.0;
+    const double ratio = width != 0 && height != 0 ? aspect * static_cast<double>(height) / width : aspect * 3.0 / 4.0;
     return RationalFromDouble(ratio, 255);
 }
 

@@ -306,7 +306,8 @@ void TCustomFFmpeg::SetUpRun()
             }
         }
         if (encoder->codec_type == AVMEDIA_TYPE_VIDEO)
-            BitBufferSize = std::max(BitBufferSize, 4 * encoder->width * encoder->height);
+            BitBufferSize = static_cast<int>(
+                std::min<int64_t>(std::max<int64_t>(BitBufferSize, int64_t{4} * encoder->width * encoder->height), INT32_MAX));
     }
 
     // The listing describes the streams as they will be encoded; the encoders refill these after opening.

@@ -57,12 +57,20 @@ void *LoadHookLibrary(const std::string &fileName)
         return it->second;
 
     const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
+    // A name with a folder is taken from that folder as seen from here, before the directory changes.
+    std::string path = fileName;
+    if (!folder.empty()) {
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(fileName, ec);
+        if (!ec)
+            path = absolute.string();
+    }
     void *handle = nullptr;
     {
         std::optional<CurrentDirectoryScope> scope;
         if (!folder.empty())
             scope.emplace(folder);
-        handle = dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+        handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     }
     if (!handle) {
         const char *message = dlerror();

@@ -263,6 +263,12 @@ TEST_F(OutputFilesTest, FailuresGiveTheirMessageAndCountNothing)
     }
     chmod((dir.Path() / "locked").c_str(), 0700);
     EXPECT_EQ(std::filesystem::file_size(input), inputSize) << "the input was touched";
+
+    // A muxer option is kept for the muxer that has it; that muxer must take its value.
+    engine.SetOption("muxrate", "abc");
+    EXPECT_TRUE(engine.AddOutputFile(dir.File("other.wav"))) << engine.LastErrorText;
+    EXPECT_FALSE(engine.AddOutputFile(dir.File("out.mpg")));
+    EXPECT_EQ(engine.LastErrorText, "Invalid value 'abc' for muxer option 'muxrate'");
 }
 
 TEST_F(OutputFilesTest, NamesThatLookLikeAddressesAndLongPathsAreLocalFiles)

@@ -267,6 +267,26 @@ TEST_F(TranscodeTest, AStopRequestEndsTheRunWithAFinishedFile)
     EXPECT_LT(out.seconds[0], 10.0);
 }
 
+TEST_F(TranscodeTest, AStopEndsARealTimeReadWaitingOutAJumpInTheTimestamps)
+{
+    MediaRecipe recipe;
+    recipe.format = "matroska";
+    recipe.seconds = 1.0;
+    recipe.audio = AudioTrack{"pcm_s16le", 44100, 2};
+    recipe.audio->gapAt = 0.2;
+    recipe.audio->gapSamples = 60 * 44100; // a minute with no data
+    WriteMediaFile(dir.File("gap.mka"), recipe);
+    engine.SetOption("re", "");
+    engine.SetOption("copyts", ""); // else the jump is smoothed away
+    ASSERT_TRUE(engine.AddInputFile(dir.File("gap.mka")));
+    ASSERT_TRUE(engine.AddOutputFile(dir.File("out.wav")));
+    engine.Start(true, tpNormal)->Resume();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600)); // well into the jump
+    engine.RequestStop();
+    EXPECT_TRUE(recorder.WaitForTerminate(1)) << "the stop waited for the minute to pass";
+    EXPECT_EQ(engine.Finished, 0);
+}
+
 TEST_F(TranscodeTest, ATruncatedInputIsReadToWhereItBreaks)
 {
     const std::string input = dir.File("in.mp3");

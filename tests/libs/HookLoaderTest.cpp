@@ -1,4 +1,5 @@
 #include "AVEntryPoints.h"
+#include "CurrentDirectoryScope.h"
 #include "HookJournal.h"
 #include "HookLoader.h"
 #include "LibraryLogCapture.h"
@@ -134,6 +135,22 @@ TEST_F(HookLoaderTest, APathWithABlankSplitAtBars)
     THookList list;
     ASSERT_EQ(Add(list, path + "|-title|some text"), 0);
     EXPECT_NE(JournalSince(mark).find("configure argc=3 [" + path + "] [-title] [some text]"), std::string::npos)
+        << JournalSince(mark);
+}
+
+TEST_F(HookLoaderTest, APathRelativeToTheCurrentDirectoryLoads)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir.Path() / "vhook");
+    std::filesystem::create_symlink(RECORDING_HOOK, dir.Path() / "vhook" / "Relative.so");
+    const size_t mark = RecordingHookJournal().size();
+    THookList list;
+    {
+        CurrentDirectoryScope here(dir.Path());
+        ASSERT_EQ(Add(list, "vhook/Relative.so -set 4"), 0);
+        EXPECT_EQ(std::filesystem::current_path(), dir.Path()) << "the directory was not given back";
+    }
+    EXPECT_NE(JournalSince(mark).find("configure argc=3 [vhook/Relative.so] [-set] [4]"), std::string::npos)
         << JournalSince(mark);
 }
 
