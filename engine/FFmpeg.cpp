@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <system_error>
 
 using namespace avlib;
 
@@ -18,7 +19,11 @@ TCustomFFmpeg::~TCustomFFmpeg()
 
 void TCustomFFmpeg::StopAndWait()
 {
-    RequestStop();
+    try {
+        RequestStop();
+    } catch (const std::system_error &) {
+        // The suspended worker could not be started, so it has nothing to end.
+    }
     // The worker resumed by the stop request runs to its end, and a pending terminate
     // notification is delivered, before anything they use is freed.
     if (WorkerThread)
