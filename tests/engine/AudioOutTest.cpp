@@ -57,6 +57,24 @@ protected:
         return path;
     }
 
+    // Two one-second MP2 streams of different shapes, a.mp2 then b.mp2, joined into one file.
+    std::string JoinedMp2(int firstRate, int firstChannels, int secondRate, int secondChannels)
+    {
+        MediaRecipe first, second;
+        first.format = second.format = "mp2";
+        first.seconds = second.seconds = 1.0;
+        first.audio = AudioTrack{"mp2", firstRate, firstChannels};
+        second.audio = AudioTrack{"mp2", secondRate, secondChannels};
+        WriteMediaFile(dir.File("a.mp2"), first);
+        WriteMediaFile(dir.File("b.mp2"), second);
+        std::ofstream joined(dir.File("joined.mp2"), std::ios::binary);
+        for (const char *part : {"a.mp2", "b.mp2"}) {
+            std::ifstream in(dir.File(part), std::ios::binary);
+            joined << in.rdbuf();
+        }
+        return dir.File("joined.mp2");
+    }
+
     TempDir dir;
 };
 
@@ -226,21 +244,8 @@ TEST_F(AudioOutTest, AnAudioFrameLimitEndsAnEncodedStream)
 
 TEST_F(AudioOutTest, ARateChangeInMidStreamLosesNoSamples)
 {
-    MediaRecipe first, second;
-    first.format = second.format = "mp2";
-    first.seconds = second.seconds = 1.0;
-    first.audio = AudioTrack{"mp2", 32000, 1};
-    second.audio = AudioTrack{"mp2", 24000, 1};
-    WriteMediaFile(dir.File("a.mp2"), first);
-    WriteMediaFile(dir.File("b.mp2"), second);
-    {
-        std::ofstream joined(dir.File("joined.mp2"), std::ios::binary);
-        for (const char *part : {"a.mp2", "b.mp2"}) {
-            std::ifstream in(dir.File(part), std::ios::binary);
-            joined << in.rdbuf();
-        }
-    }
-    ASSERT_TRUE(Convert(dir.File("joined.mp2"), dir.File("out.wav"), "", "ar=48000\nac=1")) << engine.ErrorMessage;
+    ASSERT_TRUE(Convert(JoinedMp2(32000, 1, 24000, 1), dir.File("out.wav"), "", "ar=48000\nac=1"))
+        << engine.ErrorMessage;
     // Each part alone, resampled to 48000 Hz: nothing of either may go missing at the change.
     const double expected = DecodeAudio(dir.File("a.mp2")).Frames() * 48000.0 / 32000 +
                             DecodeAudio(dir.File("b.mp2")).Frames() * 48000.0 / 24000;
@@ -396,21 +401,7 @@ TEST_F(AudioOutTest, DamagedInputsConvertAsFarAsTheyGo)
 
 TEST_F(AudioOutTest, AChannelChangeInMidStreamIsFollowed)
 {
-    MediaRecipe stereo, mono;
-    stereo.format = mono.format = "mp2";
-    stereo.seconds = mono.seconds = 1.0;
-    stereo.audio = AudioTrack{"mp2", 44100, 2};
-    mono.audio = AudioTrack{"mp2", 44100, 1};
-    WriteMediaFile(dir.File("a.mp2"), stereo);
-    WriteMediaFile(dir.File("b.mp2"), mono);
-    {
-        std::ofstream joined(dir.File("joined.mp2"), std::ios::binary);
-        for (const char *part : {"a.mp2", "b.mp2"}) {
-            std::ifstream in(dir.File(part), std::ios::binary);
-            joined << in.rdbuf();
-        }
-    }
-    ASSERT_TRUE(Convert(dir.File("joined.mp2"), dir.File("out.wav"), "", "ac=2")) << engine.ErrorMessage;
+    ASSERT_TRUE(Convert(JoinedMp2(44100, 2, 44100, 1), dir.File("out.wav"), "", "ac=2")) << engine.ErrorMessage;
     const DecodedAudio out = DecodeAudio(dir.File("out.wav"));
     EXPECT_EQ(out.channels, 2);
     EXPECT_NEAR(static_cast<double>(out.Frames()), 2.0 * 44100, 3 * 1152);

@@ -46,6 +46,19 @@ protected:
         return contents;
     }
 
+    // Stereo PCM in Matroska whose timestamps jump ahead by gapSamples at gapAt seconds.
+    std::string PcmWithAJump(const std::string &name, double seconds, double gapAt, int64_t gapSamples)
+    {
+        MediaRecipe recipe;
+        recipe.format = "matroska";
+        recipe.seconds = seconds;
+        recipe.audio = AudioTrack{"pcm_s16le", 44100, 2};
+        recipe.audio->gapAt = gapAt;
+        recipe.audio->gapSamples = gapSamples;
+        WriteMediaFile(dir.File(name), recipe);
+        return dir.File(name);
+    }
+
     TempDir dir;
 };
 
@@ -269,16 +282,10 @@ TEST_F(TranscodeTest, AStopRequestEndsTheRunWithAFinishedFile)
 
 TEST_F(TranscodeTest, AStopEndsARealTimeReadWaitingOutAJumpInTheTimestamps)
 {
-    MediaRecipe recipe;
-    recipe.format = "matroska";
-    recipe.seconds = 1.0;
-    recipe.audio = AudioTrack{"pcm_s16le", 44100, 2};
-    recipe.audio->gapAt = 0.2;
-    recipe.audio->gapSamples = 60 * 44100; // a minute with no data
-    WriteMediaFile(dir.File("gap.mka"), recipe);
+    const std::string input = PcmWithAJump("gap.mka", 1.0, 0.2, 60 * 44100); // a minute with no data
     engine.SetOption("re", "");
     engine.SetOption("copyts", ""); // else the jump is smoothed away
-    ASSERT_TRUE(engine.AddInputFile(dir.File("gap.mka")));
+    ASSERT_TRUE(engine.AddInputFile(input));
     ASSERT_TRUE(engine.AddOutputFile(dir.File("out.wav")));
     engine.Start(true, tpNormal)->Resume();
     std::this_thread::sleep_for(std::chrono::milliseconds(600)); // well into the jump
@@ -458,13 +465,7 @@ TEST_F(TranscodeTest, ReportsBeforeAnyTimeHasPassedUseTheSmallestTime)
 
 TEST_F(TranscodeTest, TimestampJumpsAreSmoothedUnlessTimestampsAreCopied)
 {
-    MediaRecipe recipe;
-    recipe.format = "matroska";
-    recipe.seconds = 2.0;
-    recipe.audio = AudioTrack{"pcm_s16le", 44100, 2};
-    recipe.audio->gapAt = 1.0;
-    recipe.audio->gapSamples = 20 * 44100;
-    WriteMediaFile(dir.File("jump.mka"), recipe);
+    const std::string input = PcmWithAJump("jump.mka", 2.0, 1.0, 20 * 44100);
     for (bool copyTimestamps : {false, true}) {
         CallbackRecorder r;
         TCustomFFmpeg e;
@@ -472,7 +473,7 @@ TEST_F(TranscodeTest, TimestampJumpsAreSmoothedUnlessTimestampsAreCopied)
         r.Attach(e);
         if (copyTimestamps)
             e.SetOption("copyts", "");
-        ASSERT_TRUE(e.AddInputFile(dir.File("jump.mka")));
+        ASSERT_TRUE(e.AddInputFile(input));
         e.ParseOptionLines("acodec=copy\nv=3");
         ASSERT_TRUE(e.AddOutputFile(dir.File(copyTimestamps ? "copied.mka" : "smooth.mka")));
         e.Start(false, tpNormal);
