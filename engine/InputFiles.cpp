@@ -58,8 +58,8 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
     options.Set("channels", std::to_string(AudioChannels));
     if (FrameRate.num > 0 && FrameRate.den > 0)
         options.Set("framerate", std::to_string(FrameRate.num) + "/" + std::to_string(FrameRate.den));
-    const int width = FrameWidth + PadLeft + PadRight;
-    const int height = FrameHeight + PadTop + PadBottom;
+    const int64_t width = int64_t{FrameWidth} + PadLeft + PadRight;
+    const int64_t height = int64_t{FrameHeight} + PadTop + PadBottom;
     if (width > 0 && height > 0)
         options.Set("video_size", std::to_string(width) + "x" + std::to_string(height));
     if (FramePixFmt >= 0)

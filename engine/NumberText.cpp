@@ -41,7 +41,7 @@ std::optional<int64_t> TryStrToInt64(const std::string &text)
         return std::nullopt;
     // Hexadecimal spells the bit pattern: $FFFFFFFFFFFFFFFF is -1.
     if (base == 16)
-        return negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+        return static_cast<int64_t>(negative ? 0 - magnitude : magnitude);
     if (negative) {
         if (magnitude > static_cast<uint64_t>(INT64_MAX) + 1)
             return std::nullopt;

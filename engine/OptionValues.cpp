@@ -3,6 +3,7 @@
 #include "NumberText.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 std::array<int32_t, 3> RgbToYuv(int32_t rgb)
@@ -40,8 +41,12 @@ bool ParseMatrix(const std::string &text, std::array<uint16_t, 64> &matrix, int 
     const char *p = text.c_str();
     for (int i = 0; i < 64; ++i) {
         // Each entry is the leading integer at its position; what follows up to the comma is skipped.
-        matrix[i] = static_cast<uint16_t>(LeadingInteger(p, nullptr, 10));
+        // Coefficients are 8-bit and divide: 0 or more than 255 would make the encoder fail.
+        const long value = LeadingInteger(p, nullptr, 10);
         lastIndex = i;
+        if (value < 1 || value > 255)
+            return false;
+        matrix[i] = static_cast<uint16_t>(value);
         p = std::strchr(p, ',');
         if (!p)
             return i == 63;
@@ -59,7 +64,7 @@ double LeadingFloat(const char *text, const char **end)
         ++p;
     double value = 0;
     const auto [stop, error] = std::from_chars(p, p + std::strlen(p), value);
-    if (error != std::errc()) {
+    if (error != std::errc() || !std::isfinite(value)) {
         if (end)
             *end = text;
         return 0;

@@ -4,12 +4,14 @@
 #include "AVEntryPoints.h"
 #include "NumberText.h"
 #include "OptionValues.h"
+#include "Saturating.h"
 #include "TextFormat.h"
 
 #include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 
 using namespace avlib;
 
@@ -49,7 +51,11 @@ template <auto Field> void SetPositiveInt(TCustomFFmpeg &e, const std::string &,
 
 template <auto Field> void SetFloat(TCustomFFmpeg &e, const std::string &, const std::string &value)
 {
-    e.*Field = static_cast<float>(StrToFloat(value));
+    const double number = StrToFloat(value);
+    // Beyond the range of the field it would be infinite.
+    if (std::fabs(number) > std::numeric_limits<float>::max())
+        throw EConvertError(FormatText("'%s' is not a valid floating point value", value.c_str()));
+    e.*Field = static_cast<float>(number);
 }
 
 template <auto Field> void SetText(TCustomFFmpeg &e, const std::string &, const std::string &value)
@@ -96,6 +102,12 @@ void Format(TCustomFFmpeg &e, const std::string &, const std::string &value)
     e.OutputFormat = output;
 }
 
+// A file or stream index of a map; one past any table stays past it rather than wrapping into it.
+int32_t Index(const char *text, const char **end)
+{
+    return SaturatingCast<int32_t>(int64_t{LeadingInteger(text, end, 0)});
+}
+
 void StreamMap(TCustomFFmpeg &e, const std::string &, const std::string &value)
 {
     // Writing past the table would corrupt the engine: refuse instead.
@@ -103,16 +115,16 @@ void StreamMap(TCustomFFmpeg &e, const std::string &, const std::string &value)
         throw FFMpegException(FormatText("Too many stream maps (at most %d)", MAX_STREAM_MAPS));
     TStreamMap map;
     const char *p = value.c_str();
-    map.FileIndex = static_cast<int32_t>(LeadingInteger(p, &p, 0));
+    map.FileIndex = Index(p, &p);
     if (*p)
         ++p;
-    map.StreamIndex = static_cast<int32_t>(LeadingInteger(p, &p, 0));
+    map.StreamIndex = Index(p, &p);
     if (*p) {
         ++p;
-        map.SyncFileIndex = static_cast<int32_t>(LeadingInteger(p, &p, 0));
+        map.SyncFileIndex = Index(p, &p);
         if (*p)
             ++p;
-        map.SyncStreamIndex = static_cast<int32_t>(LeadingInteger(p, &p, 0));
+        map.SyncStreamIndex = Index(p, &p);
     } else {
         map.SyncFileIndex = map.FileIndex;
         map.SyncStreamIndex = map.StreamIndex;
@@ -126,10 +138,10 @@ void MetaDataMap(TCustomFFmpeg &e, const std::string &, const std::string &value
         throw FFMpegException(FormatText("Too many meta data maps (at most %d)", MAX_META_DATA_MAPS));
     TMetaDataMap map;
     const char *p = value.c_str();
-    map.OutFile = static_cast<int32_t>(LeadingInteger(p, &p, 0));
+    map.OutFile = Index(p, &p);
     if (*p)
         ++p;
-    map.InFile = static_cast<int32_t>(LeadingInteger(p, &p, 0));
+    map.InFile = Index(p, &p);
     e.MetaDataMaps[e.MetaDataMapCount++] = map;
 }
 
@@ -147,14 +159,24 @@ void RecordingTime(TCustomFFmpeg &e, const std::string &name, const std::string 
     e.SetRecordingTime(ParseTime(name, value, true) / 1000);
 }
 
+// A time that moves timestamps: past some thirty years it could only make them overflow.
+int64_t ParseTimeShift(const std::string &keyword, const std::string &value)
+{
+    constexpr int64_t kLongestShift = 1000000000000000; // microseconds
+    const int64_t microseconds = ParseTime(keyword, value, true);
+    if (microseconds > kLongestShift || microseconds < -kLongestShift)
+        throw FFMpegException(FormatText("Invalid duration specification for %s: %s", keyword.c_str(), value.c_str()));
+    return microseconds;
+}
+
 void StartTime(TCustomFFmpeg &e, const std::string &name, const std::string &value)
 {
-    e.StartTime = ParseTime(name, value, true);
+    e.StartTime = ParseTimeShift(name, value);
 }
 
 void InputTsOffset(TCustomFFmpeg &e, const std::string &name, const std::string &value)
 {
-    e.InputTsOffset = ParseTime(name, value, true);
+    e.InputTsOffset = ParseTimeShift(name, value);
 }
 
 void RecordingDate(TCustomFFmpeg &e, const std::string &name, const std::string &value)
@@ -171,6 +193,9 @@ void InputTsScale(TCustomFFmpeg &e, const std::string &, const std::string &valu
     const double scale = LeadingFloat(p, nullptr);
     if (stream < 0 || stream >= MAX_STREAMS)
         throw FFMpegException(FormatText("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
+    // 0 leaves the stream unscaled; a negative or huge scale would turn its timestamps to garbage.
+    if (scale < 0 || scale > 1000)
+        throw FFMpegException(FormatText("Invalid timestamp scale %s", value.c_str()));
     if (e.InputFileCount >= MAX_FILES)
         throw FFMpegException(FormatText("Too many input files (at most %d)", MAX_FILES));
     e.InputTsScales[e.InputFileCount][stream] = scale;

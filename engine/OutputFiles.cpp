@@ -4,6 +4,7 @@
 #include "AVEntryPoints.h"
 #include "MediaUrl.h"
 #include "OpenError.h"
+#include "Saturating.h"
 #include "ScopeExit.h"
 #include "TextFormat.h"
 
@@ -175,9 +176,10 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
         avformat.avio_open2(&output->pb, MediaUrl(fileName).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0)
         return fail(FormatText("Could not open '%s'", fileName.c_str()));
 
-    output->max_delay = static_cast<int>(MuxMaxDelay * 1000000);
+    output->max_delay = SaturatingCast<int>(MuxMaxDelay * 1000000.0);
     // Muxer options of their own; a muxer without them ignores them.
-    avutil.av_opt_set_int(output.get(), "preload", static_cast<int64_t>(MuxPreload * 1000000), AV_OPT_SEARCH_CHILDREN);
+    avutil.av_opt_set_int(output.get(), "preload", SaturatingCast<int64_t>(MuxPreload * 1000000.0),
+                          AV_OPT_SEARCH_CHILDREN);
     avutil.av_opt_set_int(output.get(), "loop", LoopOutput, AV_OPT_SEARCH_CHILDREN);
     ApplyGenericOptions(output.get(), FormatDefaults.get(), AV_OPT_FLAG_ENCODING_PARAM);
     for (const auto &[name, value] : MuxerOptions) {

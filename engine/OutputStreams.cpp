@@ -3,12 +3,16 @@
 
 #include "AVEntryPoints.h"
 #include "Rational.h"
+#include "Saturating.h"
 #include "ScopeExit.h"
 #include "TextFormat.h"
 
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 using namespace avlib;
 
@@ -25,8 +29,9 @@ std::vector<RcOverride> ParseRateControlOverrides(const std::string &text)
         int values[3];
         for (int k = 0; k < 3; ++k) {
             char *end = nullptr;
+            errno = 0;
             const long value = std::strtol(p, &end, 10);
-            if (end == p)
+            if (end == p || errno == ERANGE || value < INT_MIN || value > INT_MAX)
                 throw FFMpegException("error parsing rc_override");
             values[k] = static_cast<int>(value);
             p = end;
@@ -44,7 +49,7 @@ std::vector<RcOverride> ParseRateControlOverrides(const std::string &text)
             entry.quality_factor = 1.0f;
         } else {
             entry.qscale = 0;
-            entry.quality_factor = static_cast<float>(-values[2]) / 100.0f;
+            entry.quality_factor = static_cast<float>(-static_cast<double>(values[2]) / 100.0);
         }
         entries.push_back(entry);
         p = std::strchr(p, '/');
@@ -97,6 +102,8 @@ bool TCustomFFmpeg::LookupCodec(const std::optional<std::string> &name, AVMediaT
 static TOutputStreamCodec &AddStream(TCustomFFmpeg &e, AVFormatContext *output, int fileIndex, AVMediaType type,
                                      TBitstreamFilterChain &pendingFilters)
 {
+    if (output->nb_streams >= MAX_STREAMS && !pendingFilters.empty())
+        throw FFMpegException(FormatText("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
     AVStream *stream = avformat.avformat_new_stream(output, nullptr);
     if (!stream)
         throw FFMpegException("Could not alloc stream");
@@ -123,6 +130,20 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
         VideoStreamCopy = 0;
     });
 
+    // What can be refused is settled before the stream exists: an output keeps no half-made stream.
+    AVCodecID codecId = AV_CODEC_ID_NONE;
+    std::vector<RcOverride> overrides;
+    if (!VideoStreamCopy) {
+        if (VideoCodecName) {
+            if (!LookupCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, true, codecId))
+                throw FFMpegException(LastErrorText);
+        } else {
+            codecId = avformat.av_guess_codec(output->oformat, nullptr, output->url, nullptr, AVMEDIA_TYPE_VIDEO);
+        }
+        if (VideoRcOverride)
+            overrides = ParseRateControlOverrides(*VideoRcOverride);
+    }
+
     TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_VIDEO, VideoBitstreamFilters);
     AVStream *stream = output->streams[output->nb_streams - 1];
     AVCodecContext *codec = out.Context.get();
@@ -147,13 +168,6 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
     }
 
     const AVRational fps = FrameRate.num != 0 ? FrameRate : AVRational{25, 1};
-    AVCodecID codecId = AV_CODEC_ID_NONE;
-    if (VideoCodecName) {
-        if (!LookupCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, true, codecId))
-            throw FFMpegException(LastErrorText);
-    } else {
-        codecId = avformat.av_guess_codec(output->oformat, nullptr, output->url, nullptr, AVMEDIA_TYPE_VIDEO);
-    }
     codec->codec_id = codecId;
     const AVCodec *encoder = avcodec.avcodec_find_encoder(codecId);
     ApplyGenericOptions(codec, defaults, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
@@ -174,8 +188,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
         codec->time_base = AVRational{best.den, best.num};
     }
     codec->framerate = AVRational{codec->time_base.den, codec->time_base.num};
-    codec->width = FrameWidth + PadLeft + PadRight;
-    codec->height = FrameHeight + PadTop + PadBottom;
+    codec->width = SaturatingCast<int>(int64_t{FrameWidth} + PadLeft + PadRight);
+    codec->height = SaturatingCast<int>(int64_t{FrameHeight} + PadTop + PadBottom);
     codec->sample_aspect_ratio = SampleAspectRatio(FrameAspectRatio, codec->width, codec->height);
     stream->sample_aspect_ratio = codec->sample_aspect_ratio;
 
@@ -192,7 +206,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
     if (VideoQScale != 0.0f || SameQuality) {
         codec->flags |= AV_CODEC_FLAG_QSCALE;
         out.Quality = kQualityPerQuantiser * VideoQScale;
-        codec->global_quality = static_cast<int>(out.Quality);
+        codec->global_quality = SaturatingCast<int>(static_cast<double>(out.Quality));
     }
     if (IntraMatrix)
         codec->intra_matrix = LibraryCopy(IntraMatrix->data(), IntraMatrix->size());
@@ -201,13 +215,12 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
     codec->thread_count = ThreadCount;
 
     if (VideoRcOverride) {
-        const std::vector<RcOverride> overrides = ParseRateControlOverrides(*VideoRcOverride);
         codec->rc_override = LibraryCopy(overrides.data(), overrides.size());
         codec->rc_override_count = static_cast<int>(overrides.size());
     }
     if (codec->rc_initial_buffer_occupancy == 0)
-        codec->rc_initial_buffer_occupancy = codec->rc_buffer_size * 3 / 4;
-    codec->intra_dc_precision = IntraDcPrecision - 8;
+        codec->rc_initial_buffer_occupancy = static_cast<int>(int64_t{codec->rc_buffer_size} * 3 / 4);
+    codec->intra_dc_precision = SaturatingCast<int>(int64_t{IntraDcPrecision} - 8);
     if (DoPsnr)
         codec->flags |= AV_CODEC_FLAG_PSNR;
     if (DoPass == 1)
@@ -225,6 +238,13 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
         AudioLanguage.clear();
     });
 
+    AVCodecID codecId = AV_CODEC_ID_NONE;
+    if (!AudioStreamCopy) {
+        codecId = avformat.av_guess_codec(output->oformat, nullptr, output->url, nullptr, AVMEDIA_TYPE_AUDIO);
+        if (AudioCodecName && !LookupCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, true, codecId))
+            throw FFMpegException(LastErrorText);
+    }
+
     TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_AUDIO, AudioBitstreamFilters);
     AVStream *stream = output->streams[output->nb_streams - 1];
     AVCodecContext *codec = out.Context.get();
@@ -240,16 +260,13 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
         out.StreamCopy = true;
         avutil.av_channel_layout_default(&codec->ch_layout, AudioChannels);
     } else {
-        AVCodecID codecId = avformat.av_guess_codec(output->oformat, nullptr, output->url, nullptr, AVMEDIA_TYPE_AUDIO);
         ApplyGenericOptions(codec, CodecDefaults[mkAudio].get(), AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        if (AudioCodecName && !LookupCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, true, codecId))
-            throw FFMpegException(LastErrorText);
         codec->codec_id = codecId;
         const AVCodec *encoder = avcodec.avcodec_find_encoder(codecId);
         if (AudioQScale > -99999.0f) {
             codec->flags |= AV_CODEC_FLAG_QSCALE;
             out.Quality = kQualityPerQuantiser * AudioQScale;
-            codec->global_quality = static_cast<int>(out.Quality);
+            codec->global_quality = SaturatingCast<int>(static_cast<double>(out.Quality));
         }
         codec->thread_count = ThreadCount;
         avutil.av_channel_layout_default(&codec->ch_layout, AudioChannels);
@@ -277,6 +294,10 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *output, int fileIndex)
         SubtitleLanguage.clear();
     });
 
+    AVCodecID codecId = AV_CODEC_ID_NONE;
+    if (!SubtitleStreamCopy && !LookupCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, codecId))
+        throw FFMpegException(LastErrorText);
+
     TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_SUBTITLE, SubtitleBitstreamFilters);
     AVStream *stream = output->streams[output->nb_streams - 1];
     if (SubtitleStreamCopy) {
@@ -284,9 +305,6 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *output, int fileIndex)
     } else {
         ApplyGenericOptions(out.Context.get(), CodecDefaults[mkSubtitle].get(),
                             AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        AVCodecID codecId = AV_CODEC_ID_NONE;
-        if (!LookupCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, codecId))
-            throw FFMpegException(LastErrorText);
         out.Context->codec_id = codecId;
     }
     if (!SubtitleLanguage.empty())

@@ -35,6 +35,11 @@ TEST(NumberTextTest, SixtyFourBitIntegers)
     EXPECT_EQ(StrToInt64("5000000000"), 5000000000LL);
     EXPECT_THROW(StrToInt64("9223372036854775808"), EConvertError);
     EXPECT_THROW(StrToInt64("99999999999999999999"), EConvertError);
+    // Hexadecimal spells the bit pattern, with or without a sign.
+    EXPECT_EQ(StrToInt64("-0x8000000000000000"), INT64_MIN);
+    EXPECT_EQ(StrToInt64("-$8000000000000000"), INT64_MIN);
+    EXPECT_EQ(StrToInt64("$FFFFFFFFFFFFFFFF"), -1);
+    EXPECT_EQ(StrToInt64("-$FFFFFFFFFFFFFFFF"), 1);
 }
 
 TEST(NumberTextTest, FloatsUseThePoint)

@@ -162,13 +162,22 @@ TEST_F(OptionsTest, QuantiserMatrices)
     for (int i = 0; i < 64; ++i)
         EXPECT_EQ((*engine.IntraMatrix)[i], i + 1);
 
-    engine.SetOption("inter_matrix", " 8, -2 ,16x" + std::string(",4") + std::string(61, ','));
+    std::string fours;
+    for (int i = 3; i < 64; ++i)
+        fours += ",4";
+    engine.SetOption("inter_matrix", " 8, 255 ,16x" + fours);
     ASSERT_TRUE(engine.InterMatrix);
     EXPECT_EQ((*engine.InterMatrix)[0], 8);
-    EXPECT_EQ((*engine.InterMatrix)[1], uint16_t(-2));
+    EXPECT_EQ((*engine.InterMatrix)[1], 255);
     EXPECT_EQ((*engine.InterMatrix)[2], 16);
     EXPECT_EQ((*engine.InterMatrix)[3], 4);
-    EXPECT_EQ((*engine.InterMatrix)[63], 0);
+    EXPECT_EQ((*engine.InterMatrix)[63], 4);
+
+    // Coefficients are 1 to 255: a zero, which the encoder divides by, is refused like a missing one.
+    for (const char *bad : {"8,0", "8,-2", "8,256", "8,,9"}) {
+        const std::string text = std::string(bad) + fours;
+        EXPECT_EQ(Rejection<FFMpegException>("inter_matrix", text), "Syntax error in matrix \"" + text + "\" at coeff 1");
+    }
 
     const std::string ten = "1,2,3,4,5,6,7,8,9,10";
     EXPECT_EQ(Rejection<FFMpegException>("intra_matrix", ten), "Syntax error in matrix \"" + ten + "\" at coeff 9");

@@ -100,7 +100,7 @@ TEST_F(OptionsTest, NumberFieldsTakeTheirValueOrRejectItUnchanged)
             << c.keyword << "=" << c.value;
         EXPECT_EQ(c.read(engine), c.expected) << c.keyword << "=" << c.value;
     }
-    for (const std::string value : {"", "1,5", "abc", "inf", "nan", "0x10", "1e999", "1.5.2"}) {
+    for (const std::string value : {"", "1,5", "abc", "inf", "nan", "0x10", "1e999", "1e39", "-4e38", "1.5.2"}) {
         EXPECT_EQ(Rejection<EConvertError>("aq", value), "'" + value + "' is not a valid floating point value")
             << value;
         EXPECT_EQ(engine.AudioQScale, 4.5f);
@@ -248,6 +248,11 @@ TEST_F(OptionsTest, TimesAreDurationsOrDates)
     }
     EXPECT_EQ(Rejection<FFMpegException>("t", "junk"), "Invalid duration specification for t: junk");
     EXPECT_EQ(Rejection<FFMpegException>("ss", "1:xx"), "Invalid duration specification for ss: 1:xx");
+    // Shifts of timestamps stay within thirty years or so, where no sum of them can overflow.
+    EXPECT_EQ(Rejection<FFMpegException>("ss", "-9223372036854"),
+              "Invalid duration specification for ss: -9223372036854");
+    EXPECT_EQ(Rejection<FFMpegException>("itsoffset", "1000000001"),
+              "Invalid duration specification for itsoffset: 1000000001");
     EXPECT_EQ(Rejection<FFMpegException>("timestamp", "yesterday"),
               "Invalid date specification for timestamp: yesterday");
     EXPECT_EQ(engine.RecordingTime, 90500000);
@@ -280,6 +285,10 @@ TEST_F(OptionsTest, TimestampScalesApplyToTheNextInput)
     EXPECT_EQ(engine.InputTsScales[2][4], 0.0);
     for (const char *value : {"20:1.0", "-1:2", "999999999999:1"})
         EXPECT_EQ(Rejection<FFMpegException>("itsscale", value), "stream index over MAX_STREAMS(20)") << value;
+    for (const char *value : {"0:-1", "0:1e15", "0:1000.5"})
+        EXPECT_EQ(Rejection<FFMpegException>("itsscale", value), std::string("Invalid timestamp scale ") + value);
+    engine.SetOption("itsscale", "0:nan"); // not a number: the stream stays unscaled
+    EXPECT_EQ(engine.InputTsScales[2][0], 0.0);
     engine.InputFileCount = MAX_FILES;
     EXPECT_EQ(Rejection<FFMpegException>("itsscale", "0:2"), "Too many input files (at most 20)");
     engine.InputFileCount = 0;

@@ -89,7 +89,10 @@ TEST_F(OutputFilesTest, VideoEncodingSettings)
     engine.SetOption("pix_fmt", "rgb24");
     engine.SetOption("vtag", "XVID");
     engine.SetOption("rc_override", "0,100,-50/200,300,10");
-    engine.SetOption("intra_matrix", std::string(63 * 2, ',').replace(0, 0, "8"));
+    std::string matrix = "8";
+    for (int i = 1; i < 64; ++i)
+        matrix += ",16";
+    engine.SetOption("intra_matrix", matrix);
     engine.SetOption("psnr", "");
     engine.SetOption("pass", "1");
     engine.SetOption("padtop", "8");
@@ -122,9 +125,27 @@ TEST_F(OutputFilesTest, VideoEncodingSettings)
     EXPECT_FALSE(engine.VideoCodecName);
 }
 
+TEST_F(OutputFilesTest, ExtremeValuesStopAtTheEndsOfTheirFields)
+{
+    engine.SetOption("vcodec", "mpeg4");
+    engine.SetOption("s", "160x120");
+    engine.SetOption("padleft", "2147483646");
+    engine.SetOption("dc", "-2147483648");
+    engine.SetOption("bufsize", "2147483647");
+    engine.SetOption("rc_override", "0,100,-2147483648");
+    engine.SetOption("aq", "1e30");
+    ASSERT_TRUE(engine.AddOutputFile(dir.File("out.mkv"))) << engine.LastErrorText;
+    const AVCodecContext *video = Codec(0), *audio = Codec(1);
+    EXPECT_EQ(video->width, INT_MAX);
+    EXPECT_EQ(video->intra_dc_precision, INT_MIN);
+    EXPECT_EQ(video->rc_initial_buffer_occupancy, 1610612735); // three quarters of 2147483647
+    EXPECT_FLOAT_EQ(video->rc_override[0].quality_factor, 21474836.48f);
+    EXPECT_EQ(audio->global_quality, INT_MAX);
+}
+
 TEST_F(OutputFilesTest, RateControlOverridesMustBeComplete)
 {
-    for (const char *text : {"0,100", "x,1,2", "1,2,", ""}) {
+    for (const char *text : {"0,100", "x,1,2", "1,2,", "", "0,4294967301,5"}) {
         engine.SetOption("vcodec", "mpeg4");
         engine.SetOption("rc_override", text);
         engine.SetOption("s", "160x120");
@@ -341,6 +362,16 @@ TEST_F(OutputFilesTest, ExtraStreamsJoinTheLastOutput)
     engine.SetOption("vcodec", "nosuch");
     EXPECT_EQ(Rejection<FFMpegException>("newvideo", ""), "Unknown encoder 'nosuch'");
     EXPECT_FALSE(engine.VideoCodecName);
+    engine.SetOption("acodec", "nosuch");
+    EXPECT_EQ(Rejection<FFMpegException>("newaudio", ""), "Unknown encoder 'nosuch'");
+    EXPECT_EQ(engine.OutputFiles[0]->nb_streams, 2u) << "a refused stream stayed in the output";
+
+    // Filters are kept for the first 20 streams only: a later stream with filters is refused.
+    while (engine.OutputFiles[0]->nb_streams < MAX_STREAMS)
+        engine.SetOption("newaudio", "");
+    engine.SetOption("absf", "null");
+    EXPECT_EQ(Rejection<FFMpegException>("newaudio", ""), "stream index over MAX_STREAMS(20)");
+    EXPECT_EQ(engine.OutputFiles[0]->nb_streams, static_cast<unsigned>(MAX_STREAMS));
 }
 
 TEST_F(OutputFilesTest, TargetPresetsWithAGivenNorm)
