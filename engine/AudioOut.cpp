@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <vector>
 
 using namespace avlib;
 
@@ -171,13 +170,12 @@ void TCustomFFmpeg::DrainResampler(TOutputStreamRec &output)
         const int capacity = std::max(swresample.swr_get_out_samples(output.Resample.get(), 0), 0);
         if (capacity == 0)
             return;
-        // The queue may use the shared resampling buffer, so the drained samples get their own.
-        std::vector<uint8_t> drained(static_cast<size_t>(capacity) * 2 * channels);
-        uint8_t *out = drained.data();
+        ResampleBuffer.resize(static_cast<size_t>(capacity) * 2 * channels);
+        uint8_t *out = ResampleBuffer.data();
         const int produced = swresample.swr_convert(output.Resample.get(), &out, capacity, nullptr, 0);
         if (produced <= 0)
             return;
-        QueueAudio(output, drained.data(), produced);
+        QueueAudio(output, ResampleBuffer.data(), produced);
     }
 }
 

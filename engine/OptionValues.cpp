@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 std::array<int32_t, 3> RgbToYuv(int32_t rgb)
 {
@@ -27,8 +28,10 @@ uint32_t FourCharTag(const std::string &text)
 float ParseAspectRatio(const std::string &text)
 {
     const size_t colon = text.find(':');
-    if (colon == std::string::npos)
-        return static_cast<float>(TryStrToFloat(text).value_or(0.0));
+    if (colon == std::string::npos) {
+        const double ratio = TryStrToFloat(text).value_or(0.0);
+        return std::fabs(ratio) <= std::numeric_limits<float>::max() ? static_cast<float>(ratio) : 0.0f;
+    }
     const int64_t before = TryStrToInt64(text.substr(0, colon)).value_or(0);
     const int64_t after = TryStrToInt64(text.substr(colon + 1)).value_or(0);
     if (after <= 0)

@@ -171,13 +171,10 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
 
     if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(fileName.c_str()))
         return fail(PrintOpenError(fileName, AVERROR(EDOM)));
-    // No stop interrupt here: after a stop the trailer must still be written.
-    if (!(format->flags & AVFMT_NOFILE) &&
-        avformat.avio_open2(&output->pb, MediaUrl(fileName).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0)
-        return fail(FormatText("Could not open '%s'", fileName.c_str()));
 
     output->max_delay = SaturatingCast<int>(MuxMaxDelay * 1000000.0);
-    // Muxer options of their own; a muxer without them ignores them.
+    // Muxer options of their own; a muxer without them ignores them. Checked before the file is
+    // opened, which empties it.
     avutil.av_opt_set_int(output.get(), "preload", SaturatingCast<int64_t>(MuxPreload * 1000000.0),
                           AV_OPT_SEARCH_CHILDREN);
     avutil.av_opt_set_int(output.get(), "loop", LoopOutput, AV_OPT_SEARCH_CHILDREN);
@@ -187,6 +184,11 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
         if (result < 0 && result != AVERROR_OPTION_NOT_FOUND)
             return fail(FormatText("Invalid value '%s' for muxer option '%s'", value.c_str(), name.c_str()));
     }
+
+    // No stop interrupt here: after a stop the trailer must still be written.
+    if (!(format->flags & AVFMT_NOFILE) &&
+        avformat.avio_open2(&output->pb, MediaUrl(fileName).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0)
+        return fail(FormatText("Could not open '%s'", fileName.c_str()));
 
     dropStreams.Dismiss();
     OutputFiles[fileIndex] = std::move(output);

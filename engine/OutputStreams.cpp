@@ -128,6 +128,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
         VideoDisable = 0;
         VideoCodecName.reset();
         VideoStreamCopy = 0;
+        VideoBitstreamFilters.clear();
     });
 
     // What can be refused is settled before the stream exists: an output keeps no half-made stream.
@@ -236,6 +237,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
         AudioCodecName.reset();
         AudioStreamCopy = 0;
         AudioLanguage.clear();
+        AudioBitstreamFilters.clear();
     });
 
     AVCodecID codecId = AV_CODEC_ID_NONE;
@@ -292,6 +294,7 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *output, int fileIndex)
         SubtitleCodecName.reset();
         SubtitleStreamCopy = 0;
         SubtitleLanguage.clear();
+        SubtitleBitstreamFilters.clear();
     });
 
     AVCodecID codecId = AV_CODEC_ID_NONE;

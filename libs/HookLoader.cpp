@@ -52,12 +52,9 @@ void *LoadHookLibrary(const std::string &fileName)
 {
     HookLibraryCache &cache = Cache();
     std::lock_guard<std::mutex> lock(cache.mutex);
-    const std::string key = CacheKey(fileName);
-    if (auto it = cache.handles.find(key); it != cache.handles.end())
-        return it->second;
-
     const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
-    // A name with a folder is taken from that folder as seen from here, before the directory changes.
+    // A name with a folder is taken from that folder as seen from here, before the directory changes,
+    // and is cached under that place: the same relative name elsewhere is another plug-in.
     std::string path = fileName;
     if (!folder.empty()) {
         std::error_code ec;
@@ -65,6 +62,10 @@ void *LoadHookLibrary(const std::string &fileName)
         if (!ec)
             path = absolute.string();
     }
+    const std::string key = CacheKey(path);
+    if (auto it = cache.handles.find(key); it != cache.handles.end())
+        return it->second;
+
     void *handle = nullptr;
     {
         std::optional<CurrentDirectoryScope> scope;

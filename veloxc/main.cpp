@@ -161,7 +161,7 @@ int Convert(const Arguments &arguments)
     if (watcher.Interrupted())
         return 130;
 
-    // The start clears any stop request; the worker waits until one that came just before is renewed.
+    // The start clears any stop request, so one that came before it is made again before the worker runs.
     TFFmpegThread *worker = engine.Start(true, tpNormal);
     if (!worker) {
         std::cerr << "veloxc: " << engine.ErrorMessage << "\n";
@@ -174,10 +174,11 @@ int Convert(const Arguments &arguments)
 
     if (engine.Finished)
         return 0;
-    if (watcher.Interrupted())
-        return 130;
-    std::cerr << "veloxc: " << engine.ErrorMessage << "\n";
-    return 1;
+    if (engine.ErrorOccurred) { // also after a stop: the output may not be finalised
+        std::cerr << "veloxc: " << engine.ErrorMessage << "\n";
+        return 1;
+    }
+    return watcher.Interrupted() ? 130 : 1;
 }
 
 } // namespace
@@ -200,5 +201,10 @@ int main(int argc, char **argv)
         std::cerr << "veloxc: " << error << "\n\n" << kUsage;
         return 1;
     }
-    return Convert(arguments);
+    try {
+        return Convert(arguments);
+    } catch (const std::exception &e) { // such as a thread that cannot be created
+        std::cerr << "veloxc: " << e.what() << "\n";
+        return 1;
+    }
 }

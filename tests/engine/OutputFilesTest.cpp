@@ -2,6 +2,7 @@
 #include "MediaFixtures.h"
 #include "OptionsFixture.h"
 
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -288,8 +289,10 @@ TEST_F(OutputFilesTest, FailuresGiveTheirMessageAndCountNothing)
     // A muxer option is kept for the muxer that has it; that muxer must take its value.
     engine.SetOption("muxrate", "abc");
     EXPECT_TRUE(engine.AddOutputFile(dir.File("other.wav"))) << engine.LastErrorText;
+    std::ofstream(dir.File("out.mpg")) << "an earlier output";
     EXPECT_FALSE(engine.AddOutputFile(dir.File("out.mpg")));
     EXPECT_EQ(engine.LastErrorText, "Invalid value 'abc' for muxer option 'muxrate'");
+    EXPECT_EQ(std::filesystem::file_size(dir.File("out.mpg")), 17u) << "the refused output was emptied";
 }
 
 TEST_F(OutputFilesTest, NamesThatLookLikeAddressesAndLongPathsAreLocalFiles)
@@ -363,8 +366,10 @@ TEST_F(OutputFilesTest, ExtraStreamsJoinTheLastOutput)
     EXPECT_EQ(Rejection<FFMpegException>("newvideo", ""), "Unknown encoder 'nosuch'");
     EXPECT_FALSE(engine.VideoCodecName);
     engine.SetOption("acodec", "nosuch");
+    engine.SetOption("absf", "null");
     EXPECT_EQ(Rejection<FFMpegException>("newaudio", ""), "Unknown encoder 'nosuch'");
     EXPECT_EQ(engine.OutputFiles[0]->nb_streams, 2u) << "a refused stream stayed in the output";
+    EXPECT_TRUE(engine.AudioBitstreamFilters.empty()) << "the refused stream's filters wait for the next one";
 
     // Filters are kept for the first 20 streams only: a later stream with filters is refused.
     while (engine.OutputFiles[0]->nb_streams < MAX_STREAMS)

@@ -3,6 +3,7 @@
 #include "OptionsFixture.h"
 #include "TextFormat.h"
 
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -316,7 +317,30 @@ TEST_F(TranscodeTest, AWriteFailureAtTheEndFailsTheRun)
     EXPECT_EQ(engine.ErrorMessage, "av_write_trailer(): Error while opening file");
 }
 
-TEST_F(TranscodeTest, BitstreamFiltersShapeWhatTheMuxerGets)
+TEST_F(TranscodeTest, BitstreamFiltersHandTheirParametersToTheMuxer)
+{
+    // A filter that rewrites the codec's header data when it starts: the muxer must write the new one.
+    MediaRecipe recipe;
+    recipe.seconds = 0.4;
+    recipe.video = VideoTrack{"libx264", 160, 120, 25};
+    WriteMediaFile(dir.File("in.mp4"), recipe);
+    ASSERT_TRUE(Convert(dir.File("in.mp4"), dir.File("out.nut"), "",
+                        "vcodec=copy\nvbsf=h264_mp4toannexb\nfflags=-autobsf"))
+        << engine.ErrorMessage;
+    TAVProbe in, out;
+    ASSERT_TRUE(in.LoadFile(dir.File("in.mp4")));
+    ASSERT_TRUE(out.LoadFile(dir.File("out.nut")));
+    const AVCodecParameters *before = in.FormatContext()->streams[0]->codecpar;
+    const AVCodecParameters *after = out.FormatContext()->streams[0]->codecpar;
+    ASSERT_GT(before->extradata_size, 4);
+    ASSERT_GT(after->extradata_size, 4);
+    EXPECT_EQ(before->extradata[0], 1) << "the input keeps its header in the MP4 form";
+    const uint8_t startCode[] = {0, 0, 0, 1};
+    EXPECT_EQ(std::memcmp(after->extradata, startCode, 4), 0) << "the filter's header did not reach the muxer";
+    EXPECT_EQ(Read(dir.File("out.nut")).packets, Read(dir.File("in.mp4")).packets);
+}
+
+TEST_F(TranscodeTest, AdtsAudioCopiedIntoMp4KeepsEveryFrame)
 {
     // AAC with a header on every frame becomes the form an MP4 file keeps once, in its header.
     MediaRecipe recipe;

@@ -152,6 +152,17 @@ TEST_F(HookLoaderTest, APathRelativeToTheCurrentDirectoryLoads)
     }
     EXPECT_NE(JournalSince(mark).find("configure argc=3 [vhook/Relative.so] [-set] [4]"), std::string::npos)
         << JournalSince(mark);
+
+    // The same relative name seen from another directory is another file.
+    TempDir other;
+    std::filesystem::create_directory(other.Path() / "vhook");
+    std::filesystem::create_symlink(RECORDING_HOOK, other.Path() / "vhook" / "Relative.so");
+    const size_t before = LoadedHookLibraryCount();
+    {
+        CurrentDirectoryScope there(other.Path());
+        ASSERT_EQ(Add(list, "vhook/Relative.so -set 5"), 0);
+    }
+    EXPECT_EQ(LoadedHookLibraryCount(), before + 1);
 }
 
 TEST_F(HookLoaderTest, FailuresGiveTheirResultsAndAddNothing)

@@ -10,6 +10,7 @@
 #include <functional>
 #include <iterator>
 #include <netinet/in.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -25,6 +26,7 @@ namespace {
 
 struct Result {
     int status = -1; // exit code, or 128 + signal
+    int signal = 0;  // the signal that ended it, if one did
     std::string errors;
 };
 
@@ -84,6 +86,7 @@ Result RunVeloxc(const std::vector<std::string> &arguments, const TempDir &dir,
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     std::ifstream in(errorsFile);
     result.errors.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return result;
@@ -167,10 +170,16 @@ TEST_F(VeloxcTest, CtrlCGivesUpWaitingForAnInputThatNeverAnswers)
 
     int connection = -1;
     const Result result = RunVeloxc({"convert", url, dir.File("out.wav")}, dir, [server, &connection](pid_t pid) {
+        pollfd waiting{server, POLLIN, 0};
+        if (poll(&waiting, 1, 20000) != 1) {
+            ADD_FAILURE() << "veloxc never connected";
+            return;
+        }
         connection = accept(server, nullptr, nullptr);
         Interrupt(pid);
     });
-    close(connection); // only now: the stop request alone has to end the wait
+    if (connection >= 0)
+        close(connection); // only now: the stop request alone has to end the wait
     close(server);
     EXPECT_EQ(result.status, 130) << result.errors;
     EXPECT_FALSE(std::filesystem::exists(dir.File("out.wav")));
@@ -186,5 +195,19 @@ TEST_F(VeloxcTest, ASecondCtrlCEndsVeloxcAtOnce)
         Interrupt(pid);
         Interrupt(pid);
     });
-    EXPECT_EQ(result.status, 128 + SIGINT) << result.errors;
+    EXPECT_EQ(result.signal, SIGINT) << result.errors; // killed, not an orderly exit with 130
+}
+
+TEST_F(VeloxcTest, AFailureWhileStoppingIsAFailure)
+{
+    // Stopped after half a second, the output still has to be finished, and a full disk refuses that.
+    WriteSineWav(dir.File("in.wav"), 5.0, 8000, 1);
+    const Result result =
+        RunVeloxc({"convert", dir.File("in.wav"), "/dev/full", "--in", "re=", "--out", "f=wav"}, dir, [](pid_t pid) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            Interrupt(pid);
+        });
+    EXPECT_EQ(result.status, 1) << result.errors;
+    EXPECT_NE(result.errors.find("veloxc: av_write_trailer(): Error while opening file"), std::string::npos)
+        << result.errors;
 }
