@@ -173,17 +173,14 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
         return fail(PrintOpenError(fileName, AVERROR(EDOM)));
 
     output->max_delay = SaturatingCast<int>(MuxMaxDelay * 1000000.0);
-    // Muxer options of their own; a muxer without them ignores them. Checked before the file is
-    // opened, which empties it.
+    // Muxer options of their own: a muxer without one, or refusing its value, leaves it alone, as
+    // with any option value the libraries refuse.
     avutil.av_opt_set_int(output.get(), "preload", SaturatingCast<int64_t>(MuxPreload * 1000000.0),
                           AV_OPT_SEARCH_CHILDREN);
     avutil.av_opt_set_int(output.get(), "loop", LoopOutput, AV_OPT_SEARCH_CHILDREN);
     ApplyGenericOptions(output.get(), FormatDefaults.get(), AV_OPT_FLAG_ENCODING_PARAM);
-    for (const auto &[name, value] : MuxerOptions) {
-        const int result = avutil.av_opt_set(output.get(), name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
-        if (result < 0 && result != AVERROR_OPTION_NOT_FOUND)
-            return fail(FormatText("Invalid value '%s' for muxer option '%s'", value.c_str(), name.c_str()));
-    }
+    for (const auto &[name, value] : MuxerOptions)
+        avutil.av_opt_set(output.get(), name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
 
     // No stop interrupt here: after a stop the trailer must still be written.
     if (!(format->flags & AVFMT_NOFILE) &&

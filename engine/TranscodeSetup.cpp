@@ -339,9 +339,16 @@ void TCustomFFmpeg::SetUpRun()
         if (!codec)
             throw FFMpegException(
                 FormatText("Unsupported codec for output stream #%d.%d", output->FileIndex, output->Index));
+        // Options of single encoders: this one gets those it has, and like any option value the
+        // libraries refuse, a value it refuses is left out rather than failing the run.
         AVDictionaryOwner privateOptions;
-        for (const auto &[name, value] : CodecPrivateOptions)
-            privateOptions.Set(name.c_str(), value);
+        if (!CodecPrivateOptions.empty()) {
+            AVCodecContextPtr trial(avcodec.avcodec_alloc_context3(codec));
+            for (const auto &[name, value] : CodecPrivateOptions)
+                if (trial && trial->priv_data &&
+                    avutil.av_opt_set(trial->priv_data, name.c_str(), value.c_str(), 0) >= 0)
+                    privateOptions.Set(name.c_str(), value);
+        }
         {
             std::lock_guard<std::recursive_mutex> lock(LibraryLock());
             if (avcodec.avcodec_open2(output->Encoder, codec, privateOptions.Address()) < 0)

@@ -541,11 +541,8 @@ TEST_F(TranscodeTest, EncoderOptionsOfTheirOwnReachTheEncoder)
         ASSERT_TRUE(e.AddInputFile(dir.File("in.wav")));
         ASSERT_TRUE(e.AddOutputFile(dir.File("out.mp3")));
         e.Start(false, tpNormal);
-        if (std::string(value) == "0")
-            EXPECT_EQ(e.ErrorMessage, "");
-        else // the encoder itself refused the value
-            EXPECT_EQ(e.ErrorMessage, "Error while opening codec for output stream #0.0 - maybe incorrect parameters "
-                                      "such as bit_rate, rate, width or height");
+        EXPECT_EQ(e.ErrorMessage, "") << value; // a value the encoder refuses is left out
+        EXPECT_EQ(e.Finished, 1);
     }
     TCustomFFmpeg svcd;
     svcd.InitializeJob();
