@@ -345,17 +345,40 @@ TEST_F(AudioOutTest, SmallDriftsAreLeftOrCompensated)
 
 TEST_F(AudioOutTest, AVideoFileToMp3KeepsOnlyItsSound)
 {
-    MediaRecipe recipe;
-    recipe.seconds = 1.0;
-    recipe.video = VideoTrack{};
-    recipe.audio = AudioTrack{"mp2", 44100, 2};
-    WriteMediaFile(dir.File("clip.avi"), recipe);
-    ASSERT_TRUE(Convert(dir.File("clip.avi"), dir.File("sound.mp3"))) << engine.ErrorMessage;
-    TAVProbe probe;
-    ASSERT_TRUE(probe.LoadFile(dir.File("sound.mp3")));
-    EXPECT_EQ(probe.StreamCount, 1);
-    EXPECT_EQ(probe.AudioCount, 1);
-    EXPECT_NEAR(Measure(DecodeAudio(dir.File("sound.mp3")), 0, 0.2, 0.8).frequency, 440.0, 2.0);
+    struct Case {
+        const char *input;
+        const char *videoCodec;
+        const char *audioCodec;
+        const char *output;
+    };
+    const Case cases[] = {
+        {"clip.avi", "mpeg4", "mp2", "sound.mp3"},
+        {"phone.mp4", "libx264", "aac", "sound.mp3"},
+        {"phone.mp4", "libx264", "aac", "sound.wav"},
+        {"web.webm", "libvpx", "libopus", "sound.mp3"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.input) + " -> " + c.output);
+        MediaRecipe recipe;
+        recipe.seconds = 1.0;
+        recipe.video = VideoTrack{c.videoCodec};
+        recipe.audio = AudioTrack{c.audioCodec, std::string(c.audioCodec) == "libopus" ? 48000 : 44100, 2};
+        WriteMediaFile(dir.File(c.input), recipe);
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        ASSERT_TRUE(e.AddInputFile(dir.File(c.input))) << e.LastErrorText;
+        ASSERT_TRUE(e.AddOutputFile(dir.File(c.output))) << e.LastErrorText;
+        e.Start(false, tpNormal);
+        ASSERT_EQ(e.ErrorMessage, "");
+        TAVProbe probe;
+        ASSERT_TRUE(probe.LoadFile(dir.File(c.output)));
+        EXPECT_EQ(probe.StreamCount, 1);
+        EXPECT_EQ(probe.AudioCount, 1);
+        const DecodedAudio sound = DecodeAudio(dir.File(c.output));
+        EXPECT_NEAR(static_cast<double>(sound.Frames()) / sound.sampleRate, 1.0, 0.1);
+        EXPECT_NEAR(Measure(sound, 0, 0.2, 0.8).frequency, 440.0, 2.0);
+        EXPECT_NEAR(Measure(sound, 0, 0.2, 0.8).rms, kSineRms, kSineRms * 0.06);
+    }
 }
 
 TEST_F(AudioOutTest, AVideoOnlyInputHasNothingForAnMp3)
