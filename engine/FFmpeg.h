@@ -297,6 +297,8 @@ protected:
     void WriteFrame(TOutputStreamRec &output, AVPacket *packet);
     // Passes a packet (nullptr: the end) through filters from index first on, then to the muxer.
     void FilterAndWrite(TOutputStreamRec &output, size_t first, AVPacket *packet, int streamIndex);
+    // A bitstream filter that refused the stream or a packet: raised with ExitOnError, else logged.
+    void ReportFilterRefusal(const TOutputStreamRec &output, const char *filter, int streamIndex, int result);
     void DoVideoStats(TOutputStreamRec &output, int frameSize);
     void PrintReport(bool isLast);
     // Output paths of re-encoded streams.

@@ -28,6 +28,19 @@ void TCustomFFmpeg::WriteFrame(TOutputStreamRec &output, AVPacket *packet)
     FilterAndWrite(output, 0, packet, packet->stream_index);
 }
 
+void TCustomFFmpeg::ReportFilterRefusal(const TOutputStreamRec &output, const char *filter, int streamIndex,
+                                        int result)
+{
+    if (!ExitOnError && !LogCallback)
+        return;
+    const AVCodec *codec = output.EncodingNeeded && output.Encoder ? output.Encoder->codec : nullptr;
+    const std::string text = PrintOpenError(
+        FormatText("%s failed for stream %d, codec %s", filter, streamIndex, codec ? codec->name : "copy"), result);
+    if (ExitOnError)
+        throw FFMpegException(text);
+    Log(0, text);
+}
+
 void TCustomFFmpeg::FilterAndWrite(TOutputStreamRec &output, size_t first, AVPacket *packet, int streamIndex)
 {
     if (first == output.BitstreamFilters.size()) {
@@ -65,15 +78,7 @@ void TCustomFFmpeg::FilterAndWrite(TOutputStreamRec &output, size_t first, AVPac
         avcodec.av_packet_unref(out.get());
     }
     if (result < 0 && result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
-        if (ExitOnError || LogCallback) {
-            const AVCodec *codec = output.EncodingNeeded && output.Encoder ? output.Encoder->codec : nullptr;
-            const std::string text = PrintOpenError(FormatText("%s failed for stream %d, codec %s", filter->filter->name,
-                                                               streamIndex, codec ? codec->name : "copy"),
-                                                    result);
-            if (ExitOnError)
-                throw FFMpegException(text);
-            Log(0, text);
-        }
+        ReportFilterRefusal(output, filter->filter->name, streamIndex, result);
         if (!produced && original)
             FilterAndWrite(output, first + 1, original.get(), streamIndex);
     }

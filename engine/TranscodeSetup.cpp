@@ -3,7 +3,6 @@
 
 #include "AVEntryPoints.h"
 #include "LibraryLock.h"
-#include "OpenError.h"
 #include "OptionValues.h"
 #include "ScopeExit.h"
 #include "TextFormat.h"
@@ -418,15 +417,7 @@ void TCustomFFmpeg::SetUpRun()
             context->time_base_in = timeBase;
             if (const int result = avcodec.av_bsf_init(context.get()); result < 0) {
                 // As with a packet the filter refuses: said, and the data passes unchanged.
-                const AVCodec *codec = output->EncodingNeeded && output->Encoder ? output->Encoder->codec : nullptr;
-                const std::string text = PrintOpenError(
-                    FormatText("%s failed for stream %d, codec %s", filter->name, output->Index,
-                               codec ? codec->name : "copy"),
-                    result);
-                if (ExitOnError)
-                    throw FFMpegException(text);
-                if (LogCallback)
-                    Log(0, text);
+                ReportFilterRefusal(*output, filter->name, output->Index, result);
                 continue;
             }
             parameters = context->par_out;
