@@ -145,10 +145,13 @@ void MetaDataMap(TCustomFFmpeg &e, const std::string &, const std::string &value
     e.MetaDataMaps[e.MetaDataMapCount++] = map;
 }
 
-int64_t ParseTime(const std::string &keyword, const std::string &value, bool isDuration)
+// longest: the largest size a duration may have, in microseconds.
+int64_t ParseTime(const std::string &keyword, const std::string &value, bool isDuration,
+                  int64_t longest = INT64_MAX)
 {
     int64_t microseconds = 0;
-    if (avutil.av_parse_time(&microseconds, value.c_str(), isDuration ? 1 : 0) < 0)
+    if (avutil.av_parse_time(&microseconds, value.c_str(), isDuration ? 1 : 0) < 0 || microseconds > longest ||
+        microseconds < -longest)
         throw FFMpegException(FormatText("Invalid %s specification for %s: %s", isDuration ? "duration" : "date",
                                          keyword.c_str(), value.c_str()));
     return microseconds;
@@ -162,11 +165,7 @@ void RecordingTime(TCustomFFmpeg &e, const std::string &name, const std::string 
 // A time that moves timestamps: past some thirty years it could only make them overflow.
 int64_t ParseTimeShift(const std::string &keyword, const std::string &value)
 {
-    constexpr int64_t kLongestShift = 1000000000000000; // microseconds
-    const int64_t microseconds = ParseTime(keyword, value, true);
-    if (microseconds > kLongestShift || microseconds < -kLongestShift)
-        throw FFMpegException(FormatText("Invalid duration specification for %s: %s", keyword.c_str(), value.c_str()));
-    return microseconds;
+    return ParseTime(keyword, value, true, 1000000000000000);
 }
 
 void StartTime(TCustomFFmpeg &e, const std::string &name, const std::string &value)
