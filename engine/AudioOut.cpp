@@ -2,10 +2,12 @@
 #include "FFmpeg.h"
 
 #include "AVEntryPoints.h"
+#include "AudioShape.h"
 #include "TextFormat.h"
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 using namespace avlib;
 
@@ -13,16 +15,35 @@ namespace {
 
 constexpr int kMaxAudioBlock = 131072; // bytes handled at once
 
-AVChannelLayout DefaultLayout(int channels)
+uint64_t NativeMask(const AVChannelLayout &layout)
 {
-    AVChannelLayout layout{};
-    avutil.av_channel_layout_default(&layout, channels);
-    return layout;
+    return layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0;
 }
 
 bool TakesAnyFrameSize(const AVCodecContext *encoder)
 {
     return encoder->frame_size <= 1 || (encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+}
+
+// Mono into a layout without a front centre goes to front left and right at full level, as a
+// recording heard on both speakers; the library's own mix would lower it by 3 dB.
+bool SetMonoMatrix(SwrContext *resampler, const AVChannelLayout &in, const AVChannelLayout &out)
+{
+    constexpr uint64_t kFront = AV_CH_FRONT_LEFT | AV_CH_FRONT_RIGHT;
+    if (in.nb_channels != 1 || out.order != AV_CHANNEL_ORDER_NATIVE || (out.u.mask & kFront) != kFront ||
+        (out.u.mask & AV_CH_FRONT_CENTER))
+        return true;
+    std::vector<double> matrix(static_cast<size_t>(out.nb_channels), 0.0);
+    // Native order: the channels are the set bits of the mask, lowest first.
+    int index = 0;
+    for (uint64_t bit = 1; bit != 0; bit <<= 1) {
+        if (!(out.u.mask & bit))
+            continue;
+        if (bit & kFront)
+            matrix[static_cast<size_t>(index)] = 1.0;
+        ++index;
+    }
+    return swresample.swr_set_matrix(resampler, matrix.data(), 1) >= 0;
 }
 
 std::string ResampleError(int inChannels, int inRate, int outChannels, int outRate)
@@ -43,26 +64,30 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
     const int encRate = encoder->sample_rate;
     if (encChannels != decChannels || encRate != decRate)
         output.AudioResample = 1;
-    if (output.Resample && (output.ResampleInChannels != decChannels || output.ResampleInRate != decRate)) {
+    const uint64_t decMask = input.DecodedChannels > 0 ? input.DecodedLayoutMask : NativeMask(input.Stream->codecpar->ch_layout);
+    if (output.Resample && (output.ResampleInChannels != decChannels || output.ResampleInRate != decRate ||
+                            output.ResampleInMask != decMask)) {
         DrainResampler(output); // what it still holds comes before the new shape's samples
         output.Resample.reset();
     }
     if (output.AudioResample && !output.Resample) {
-        AVChannelLayout out = DefaultLayout(encChannels), in = DefaultLayout(decChannels);
+        AVChannelLayout out = audio_shape::Usable(encoder->ch_layout, encChannels);
+        AVChannelLayout in = audio_shape::Usable(audio_shape::FromMask(decMask), decChannels);
         SwrContext *raw = nullptr;
-        if (swresample.swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_S16, encRate, &in, AV_SAMPLE_FMT_S16, decRate, 0,
-                                           nullptr) < 0 ||
-            swresample.swr_init(raw) < 0) {
+        const bool made = swresample.swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_S16, encRate, &in, AV_SAMPLE_FMT_S16,
+                                                         decRate, 0, nullptr) >= 0;
+        if (!made || !SetMonoMatrix(raw, in, out) || swresample.swr_init(raw) < 0) {
             swresample.swr_free(&raw);
             throw FFMpegException(ResampleError(decChannels, decRate, encChannels, encRate));
         }
         output.Resample.reset(raw);
         output.ResampleInChannels = decChannels;
         output.ResampleInRate = decRate;
+        output.ResampleInMask = decMask;
     }
     const int pair = encoder->sample_fmt + 5 * AV_SAMPLE_FMT_S16;
     if (encoder->sample_fmt != AV_SAMPLE_FMT_S16 && pair != output.ReformatPair) {
-        AVChannelLayout layout = DefaultLayout(encChannels);
+        AVChannelLayout layout = audio_shape::Usable(encoder->ch_layout, encChannels);
         SwrContext *raw = nullptr;
         if (swresample.swr_alloc_set_opts2(&raw, &layout, encoder->sample_fmt, encRate, &layout, AV_SAMPLE_FMT_S16,
                                            encRate, 0, nullptr) < 0 ||

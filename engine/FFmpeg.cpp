@@ -135,6 +135,8 @@ void TCustomFFmpeg::ResetOptions()
     AudioQScale = -99999.0f;
     AudioDisable = 0;
     AudioChannels = 2;
+    AudioSampleRateGiven = false;
+    AudioChannelsGiven = false;
     AudioCodecName.reset();
     AudioCodecTag = 0;
     AudioLanguage.clear();
@@ -180,6 +182,7 @@ void TCustomFFmpeg::ResetOptions()
     ThreadCount = 1;
 
     InputRateEmu.fill(0);
+    InputStartTimes.fill(0);
     QpHistogram.fill(0);
     FilterErrorText.clear();
     VideoSize = AudioSize = ExtraSize = 0;
@@ -204,6 +207,7 @@ void TCustomFFmpeg::ResetOptions()
     VhookList.ReleaseHooks();
 
     GenericOptionNames.clear();
+    RejectedOptions.clear();
     MuxerOptions.clear();
     CodecPrivateOptions.clear();
     for (auto &context : CodecDefaults)
@@ -272,6 +276,7 @@ void TCustomFFmpeg::ReleaseJob()
     VideoStandard.reset();
     VstatsFileName.reset();
     GenericOptionNames.clear();
+    RejectedOptions.clear();
     MuxerOptions.clear();
     CodecPrivateOptions.clear();
     CloseVstatsFile();

@@ -82,6 +82,9 @@ public:
     // false when no context knows the name or the value is refused.
     bool SetCodecOption(const std::string &name, const std::string &value);
     bool SetCodecOptionInt(const std::string &name, int32_t value);
+    // Adds to RejectedOptions the options of single encoders and muxers that no encoder or the
+    // muxer of this new output takes.
+    void NoteOptionsOutputLeavesOut(AVFormatContext *output, int fileIndex);
     // Replays the accepted generic options from defaults onto target, for those options
     // whose flags include all of flags (AV_OPT_FLAG_*).
     void ApplyGenericOptions(void *target, void *defaults, int flags);
@@ -117,6 +120,11 @@ public:
     void NewVideoStream(AVFormatContext *output, int fileIndex);
     void NewAudioStream(AVFormatContext *output, int fileIndex);
     void NewSubtitleStream(AVFormatContext *output, int fileIndex);
+    // The channel layout and sample rate of a new audio stream that encoder can take; an inherited
+    // one it cannot take becomes its nearest, one asked for is refused. Raise FFMpegException.
+    void ChooseAudioShape(AVCodecContext *codec, const AVCodec *encoder);
+    // The muxer settings of a new output: delay, preload, loop, the WAV size switch, library options.
+    void ApplyMuxerOptions(AVFormatContext *output);
     // Presets "vcd", "svcd", "dvd", "dv", "dv50" for norm "pal", "ntsc", "film" or detected.
     void SetTarget(const std::string &type, const std::string &norm, const std::string &defaultNorm);
     // The option "target": "pal-dvd", "ntsc-vcd", "film-svcd" or a type with the norm detected.
@@ -174,6 +182,10 @@ public:
     float AudioQScale = -99999.0f; // none
     int32_t AudioDisable = 0;
     int32_t AudioChannels = 2;
+    // Asked for ("ar", "ac", a target) rather than taken from the last input: an encoder that
+    // cannot take an inherited value gets its nearest one, an asked-for value must be taken as it is.
+    bool AudioSampleRateGiven = false;
+    bool AudioChannelsGiven = false;
     std::optional<std::string> AudioCodecName;
     uint32_t AudioCodecTag = 0;
     std::string AudioLanguage;
@@ -235,6 +247,7 @@ public:
     std::vector<uint8_t> SilenceBuffer;  // silence followed by a block, grown as needed
     std::vector<uint8_t> FifoReadBuffer; // one encoder frame taken from an audio FIFO
     std::array<uint8_t, MAX_FILES> InputRateEmu{}; // "re" as each input was added
+    std::array<int64_t, MAX_FILES> InputStartTimes{}; // microseconds: "ss" each input was opened at
 
     // Hook state
     THookAction HookAction = haContinue;
@@ -242,6 +255,10 @@ public:
     int32_t HookRangeIndex = 0;
     int32_t HookRangeCount = 0;
     avlib::THookList VhookList;
+
+    // Options left out since InitializeJob, in the order given; the run goes on without them,
+    // and a caller that must not may refuse the job instead.
+    std::vector<TRejectedOption> RejectedOptions;
 
     // Generic option state
     std::vector<std::string> GenericOptionNames;
@@ -279,12 +296,16 @@ protected:
     void SetUpRun();
     void RunMainLoop();
     void EndRun();
+    // A run that put nothing into an audio or video output failed, whatever else went well.
+    void CheckEveryOutputGotData() const;
     // Corrects one packet's timestamps and hands it on; false after a decode error.
     bool HandlePacket(int fileIndex, AVPacket *packet);
     // Writes what the output's bitstream filters still hold at the end of the run.
     void FlushBitstreamFilters(TOutputStreamRec &output);
     void ReleaseRunTables() { Run.reset(); }
     int ConfigureFilters(TInputStreamRec &input, TOutputStreamRec &output);
+    // The audio FIFO and resampling choice, sized from the opened encoder.
+    void PrepareAudioOutput(TOutputStreamRec &output, const TInputStreamRec &input);
     int FindProgramStream(AVMediaType type) const;
     // 0 when the packet was used, -1 when decoding failed. No packet: drain the decoder.
     int OutputPacket(TInputStreamRec &input, int inputIndex, const AVPacket *packet);

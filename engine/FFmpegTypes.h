@@ -34,6 +34,13 @@ struct THookRange {
     int64_t End = 0;
 };
 
+// An option the engine left out, as it leaves out what it does not know or cannot use.
+struct TRejectedOption {
+    std::string Name;
+    std::string Value;
+    bool UnknownName = false; // no table and no library context knows the name; else the value was refused
+};
+
 enum THookAction { haContinue = 0, haIgnore = 1, haStop = 2 };
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal };

@@ -29,15 +29,37 @@ bool OnlyInChildren(const AVClass **parent, const std::string &name)
            !avutil.av_opt_find2(parent, name.c_str(), nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ, nullptr);
 }
 
+// True when some context the options go to knows the name, whatever the value.
+bool KnownName(const TCustomFFmpeg &e, const std::string &name)
+{
+    const auto knows = [](void *context, const std::string &option) {
+        return context && avutil.av_opt_find(context, option.c_str(), nullptr, 0, 0);
+    };
+    for (const auto &context : e.CodecDefaults)
+        if (knows(context.get(), name) || (name.size() > 1 && std::string("avs").find(name[0]) != std::string::npos &&
+                                          knows(context.get(), name.substr(1))))
+            return true;
+    if (knows(e.FormatDefaults.get(), name) || knows(e.ScalerDefaults.get(), name))
+        return true;
+    const AVClass *codecs = avcodec.avcodec_get_class();
+    const AVClass *formats = avformat.avformat_get_class();
+    return OnlyInChildren(&codecs, name) || OnlyInChildren(&formats, name);
+}
+
 } // namespace
 
 bool TCustomFFmpeg::SetCodecOption(const std::string &name, const std::string &value)
 {
-    if (Trim(name).empty() || Trim(value).empty())
-        return false;
     AVCodecContext *video = CodecDefaults[mkVideo].get();
-    if (!video)
-        return false; // no job prepared
+    if (!video || Trim(name).empty())
+        return false; // no job prepared, or no option at all
+    // Left out, as every option nothing takes; the caller may want to know.
+    const auto reject = [&] {
+        RejectedOptions.push_back({name, value, !KnownName(*this, name)});
+        return false;
+    };
+    if (Trim(value).empty())
+        return reject();
 
     // Each media type whose options carry the name takes the value; the last one decides.
     static constexpr int kTypeFlags[] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM, 0,
@@ -66,7 +88,7 @@ bool TCustomFFmpeg::SetCodecOption(const std::string &name, const std::string &v
         // An option of some muxer of its own (such as "muxrate"): kept for the outputs to come.
         const AVClass *formats = avformat.avformat_get_class();
         if (!OnlyInChildren(&formats, name))
-            return false;
+            return reject();
         MuxerOptions.emplace_back(name, value);
         return true;
     }
@@ -94,5 +116,38 @@ void TCustomFFmpeg::ApplyGenericOptions(void *target, void *defaults, int flags)
         if (avutil.av_opt_get(defaults, name.c_str(), 0, &text) >= 0 && text)
             avutil.av_opt_set(target, name.c_str(), reinterpret_cast<const char *>(text), 0);
         avutil.av_free(text);
+    }
+}
+
+void TCustomFFmpeg::NoteOptionsOutputLeavesOut(AVFormatContext *output, int fileIndex)
+{
+    const auto note = [this](const std::string &name, const std::string &value, bool unknownName) {
+        for (const TRejectedOption &noted : RejectedOptions)
+            if (noted.Name == name && noted.Value == value)
+                return;
+        RejectedOptions.push_back({name, value, unknownName});
+    };
+    // Options of single encoders: left out when no encoder of this output takes them.
+    for (const auto &[name, value] : CodecPrivateOptions) {
+        bool known = false, taken = false;
+        for (const TOutputStreamCodec &stream : OutputCodecs[fileIndex]) {
+            if (stream.StreamCopy || !stream.Context)
+                continue;
+            const AVCodec *encoder = avcodec.avcodec_find_encoder(stream.Context->codec_id);
+            AVCodecContextPtr trial(encoder ? avcodec.avcodec_alloc_context3(encoder) : nullptr);
+            if (!trial || !trial->priv_data || !avutil.av_opt_find(trial->priv_data, name.c_str(), nullptr, 0, 0))
+                continue;
+            known = true;
+            taken = taken || avutil.av_opt_set(trial->priv_data, name.c_str(), value.c_str(), 0) >= 0;
+        }
+        if (!taken)
+            note(name, value, !known);
+    }
+    // Options of single muxers: the same for this output's muxer.
+    for (const auto &[name, value] : MuxerOptions) {
+        if (!output->priv_data || !avutil.av_opt_find(output->priv_data, name.c_str(), nullptr, 0, 0))
+            note(name, value, true);
+        else if (avutil.av_opt_set(output->priv_data, name.c_str(), value.c_str(), 0) < 0)
+            note(name, value, false);
     }
 }

@@ -110,6 +110,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
         return false;
     }
 
+    const int64_t startTime = StartTime;
     int64_t timestamp = StartTime;
     if (context->start_time != AV_NOPTS_VALUE)
         timestamp += context->start_time;
@@ -169,8 +170,15 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
         case AVMEDIA_TYPE_AUDIO:
             ApplyGenericOptions(decoder.get(), CodecDefaults[mkAudio].get(),
                                 AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-            AudioChannels = parameters->ch_layout.nb_channels;
-            AudioSampleRate = parameters->sample_rate;
+            // A stream that does not tell its shape before decoding leaves the pending values.
+            if (parameters->ch_layout.nb_channels > 0) {
+                AudioChannels = parameters->ch_layout.nb_channels;
+                AudioChannelsGiven = false;
+            }
+            if (parameters->sample_rate > 0) {
+                AudioSampleRate = parameters->sample_rate;
+                AudioSampleRateGiven = false;
+            }
             AudioSampleFmt = parameters->format;
             if (AudioDisable)
                 stream->discard = AVDISCARD_ALL;
@@ -198,6 +206,7 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
         avformat.av_dump_format(context, index, fileName.c_str(), 0);
     InputCodecs[index] = std::move(decoders);
     InputRateEmu[index] = RateEmu ? 1 : 0;
+    InputStartTimes[index] = startTime;
     InputFiles[index] = std::move(input);
     ++InputFileCount;
     return true;

@@ -111,6 +111,7 @@ bool TCustomFFmpeg::HandlePacket(int fileIndex, AVPacket *packet)
 {
     const int inputIndex = Run->InputFiles[fileIndex].FirstStreamIndex + packet->stream_index;
     TInputStreamRec &input = *Run->InputStreams[inputIndex];
+    ++input.PacketsRead;
     const AVRational timeBase = input.Stream->time_base;
     const int64_t offset = avutil.av_rescale_q(InputTsOffsets[fileIndex], kMicroseconds, timeBase);
     if (packet->dts != AV_NOPTS_VALUE)
@@ -161,9 +162,10 @@ void TCustomFFmpeg::EndRun()
         FlushBitstreamFilters(*output);
     // The trailer flushes what the output still buffers: a full disk often shows only here.
     for (int f = 0; f < OutputFileCount; ++f) {
-        const int result = avformat.av_write_trailer(OutputFiles[f].get());
+        AVFormatContext *file = OutputFiles[f].get();
+        const int result = avformat.av_write_trailer(file);
         if (result < 0)
-            throw FFMpegException(PrintOpenError("av_write_trailer()", result));
+            throw FFMpegException(PrintWriteError(file->url ? file->url : "", result));
     }
     PrintReport(true);
     for (int f = 0; f < OutputFileCount; ++f) {
@@ -171,7 +173,7 @@ void TCustomFFmpeg::EndRun()
         if (!(file->oformat->flags & AVFMT_NOFILE)) {
             const int result = avformat.avio_closep(&file->pb);
             if (result < 0)
-                throw FFMpegException(PrintOpenError("avio_close()", result));
+                throw FFMpegException(PrintWriteError(file->url ? file->url : "", result));
         }
     }
     for (auto &output : run.OutputStreams) {
@@ -188,6 +190,8 @@ void TCustomFFmpeg::EndRun()
         OpenDecoders.Close(input->Decoder);
         input->Decoder = nullptr;
     }
+    if (!StopRequested)
+        CheckEveryOutputGotData();
     Finished = StopRequested ? 0 : 1;
 }
 
@@ -253,6 +257,7 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
         if (++frames >= 2 && packet && Verbose > 0 && LogCallback)
             Log(0, FormatText("Multiple frames in a packet from stream %d", packet->stream_index));
         input.Pts = input.NextPts;
+        ++input.FramesDecoded;
         if (decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
             const int channels = frame->ch_layout.nb_channels;
             // Decoded audio goes on as interleaved signed 16-bit samples; a change of shape
@@ -293,6 +298,7 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
                 continue;
             input.DecodedChannels = channels;
             input.DecodedRate = frame->sample_rate;
+            input.DecodedLayoutMask = frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? frame->ch_layout.u.mask : 0;
             input.NextPts += static_cast<int64_t>(size) * 500000 / (static_cast<int64_t>(frame->sample_rate) * channels);
             if (AudioVolume != 256) {
                 auto *sample = reinterpret_cast<int16_t *>(DecodedAudio.data());
@@ -333,8 +339,10 @@ void TCustomFFmpeg::FeedOutputs(TInputStreamRec &input, int inputIndex, const AV
             avutil.av_usleep(static_cast<unsigned>(std::min<int64_t>(ahead, 100000)));
         ++input.Frame;
     }
-    if (StartTime != 0 && input.Pts < StartTime)
+    if (StartTime != 0 && input.Pts < StartTime) {
+        ++input.BeforeStartTime;
         return;
+    }
     for (auto &output : Run->OutputStreams) {
         if (output->SourceIndex != inputIndex)
             continue;
@@ -441,4 +449,29 @@ void TCustomFFmpeg::FlushEncoder(TOutputStreamRec &output)
         FlushAudioFifo(output);
     avcodec.avcodec_send_frame(output.Encoder, nullptr);
     DrainEncoder(output);
+}
+
+void TCustomFFmpeg::CheckEveryOutputGotData() const
+{
+    for (const auto &output : Run->OutputStreams) {
+        const AVMediaType type = output->Stream->codecpar->codec_type;
+        if (output->PacketsWritten > 0 || (type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_VIDEO))
+            continue; // a subtitle track may well have nothing to say in the time converted
+        if (MaxFrames[type == AVMEDIA_TYPE_AUDIO ? mkAudio : mkVideo] <= 0)
+            continue; // none was asked for
+        const TInputStreamRec &source = *Run->InputStreams[output->SourceIndex];
+        const char *what = type == AVMEDIA_TYPE_AUDIO ? "audio" : "video";
+        const AVFormatContext *file = InputFiles[source.FileIndex].get();
+        const char *name = file && file->url ? file->url : "";
+        if (source.DecodingNeeded && source.PacketsRead > 0 && source.FramesDecoded == 0)
+            throw FFMpegException(FormatText("no %s could be decoded from '%s'", what, name));
+        // The start seek of the input, or the start gate of the outputs, left nothing.
+        const int64_t start = source.PacketsRead == 0 ? InputStartTimes[source.FileIndex] : StartTime;
+        if (start > 0 && (source.PacketsRead == 0 || source.BeforeStartTime > 0))
+            throw FFMpegException(FormatText("no %s in '%s' after the start time (%.3f s)", what, name,
+                                             static_cast<double>(start) / 1000000.0));
+        if (source.PacketsRead == 0)
+            throw FFMpegException(FormatText("no %s could be read from '%s'", what, name));
+        throw FFMpegException(FormatText("no %s could be converted from '%s'", what, name));
+    }
 }

@@ -51,9 +51,11 @@ void TCustomFFmpeg::FilterAndWrite(TOutputStreamRec &output, size_t first, AVPac
         if (start != AV_NOPTS_VALUE)
             output.MuxPosition = std::max(output.MuxPosition, (start + std::max<int64_t>(packet->duration, 0)) *
                                                                   av_q2d(output.Stream->time_base));
-        const int result = avformat.av_interleaved_write_frame(OutputFiles[output.FileIndex].get(), packet);
+        ++output.PacketsWritten;
+        AVFormatContext *file = OutputFiles[output.FileIndex].get();
+        const int result = avformat.av_interleaved_write_frame(file, packet);
         if (result < 0)
-            throw FFMpegException(PrintOpenError("av_interleaved_write_frame()", result));
+            throw FFMpegException(PrintWriteError(file->url ? file->url : "", result));
         return;
     }
     AVBSFContext *filter = output.BitstreamFilters[first].get();

@@ -42,11 +42,32 @@ template <auto Field> void SetInt(TCustomFFmpeg &e, const std::string &, const s
     e.*Field = StrToInt(value);
 }
 
-template <auto Field> void SetPositiveInt(TCustomFFmpeg &e, const std::string &, const std::string &value)
+// A value the option cannot take is left out, and said to be.
+void RejectValue(TCustomFFmpeg &e, const std::string &name, const std::string &value)
+{
+    e.RejectedOptions.push_back({name, value, false});
+}
+
+// "ar" and "ac": a shape asked for, which the encoder must take as it is. Past the largest any
+// interface records (768 kHz) or the converters handle (64 channels) a value could only fill a disk.
+template <auto Field, auto Given, int32_t Largest>
+void SetAudioShape(TCustomFFmpeg &e, const std::string &name, const std::string &value)
 {
     const int32_t v = StrToInt(value);
-    if (v > 0)
-        e.*Field = v;
+    if (v <= 0 || v > Largest)
+        return RejectValue(e, name, value);
+    e.*Field = v;
+    e.*Given = true;
+}
+
+// A negative limit would end every output before its first packet.
+void FileSizeLimit(TCustomFFmpeg &e, const std::string &name, const std::string &value)
+{
+    const int64_t limit = StrToInt64(value);
+    if (limit >= 0)
+        e.LimitFileSize = limit;
+    else
+        RejectValue(e, name, value);
 }
 
 template <auto Field> void SetFloat(TCustomFFmpeg &e, const std::string &, const std::string &value)
@@ -204,8 +225,6 @@ void Verbosity(TCustomFFmpeg &e, const std::string &, const std::string &value) 
 
 void BitRate(TCustomFFmpeg &e, const std::string &name, const std::string &value)
 {
-    if (name.empty() || value.empty())
-        return;
     if (!e.SetCodecOption(name, value) || !e.LogCallback)
         return;
     AVCodecContext *context = e.CodecDefaults[name[0] == 'a' ? mkAudio : mkVideo].get();
@@ -431,7 +450,7 @@ const Keyword kKeywords[] = {
     {"map", StreamMap},
     {"map_meta_data", MetaDataMap},
     {"t", RecordingTime},
-    {"fs", [](E &e, const std::string &, const std::string &v) { e.LimitFileSize = StrToInt64(v); }},
+    {"fs", FileSizeLimit},
     {"ss", StartTime},
     {"itsoffset", InputTsOffset},
     {"itsscale", InputTsScale},
@@ -503,8 +522,8 @@ const Keyword kKeywords[] = {
     {"ab", BitRate},
     {"aframes", SetMaxFrames<mkAudio>},
     {"aq", SetFloat<&E::AudioQScale>},
-    {"ar", SetPositiveInt<&E::AudioSampleRate>},
-    {"ac", SetPositiveInt<&E::AudioChannels>},
+    {"ar", SetAudioShape<&E::AudioSampleRate, &E::AudioSampleRateGiven, 768000>},
+    {"ac", SetAudioShape<&E::AudioChannels, &E::AudioChannelsGiven, 64>},
     {"an", SetFlag<&E::AudioDisable>},
     {"acodec", CodecName<&E::AudioCodecName, &E::AudioStreamCopy>},
     {"atag", Tag<&E::AudioCodecTag>},

@@ -2,6 +2,7 @@
 #include "FFmpeg.h"
 
 #include "AVEntryPoints.h"
+#include "LocalFile.h"
 #include "MediaUrl.h"
 #include "OpenError.h"
 #include "Saturating.h"
@@ -11,7 +12,6 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
-#include <filesystem>
 
 using namespace avlib;
 
@@ -82,10 +82,10 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
     UseVideoFilters = VideoFilters.empty() ? 0 : 1;
     if (OutputFileCount >= MAX_FILES)
         return fail(FormatText("Too many output files (at most %d)", MAX_FILES));
-    // Opening the output empties it: it must not be one of the files being read.
+    // Opening the output empties it: it must not be one of the files being read, under any of the
+    // addresses the libraries read as a local file ("file:", links, the parts of "concat:" and "tee:").
     for (int i = 0; i < InputFileCount; ++i) {
-        std::error_code ec;
-        if (InputFiles[i]->url && std::filesystem::equivalent(fileName, InputFiles[i]->url, ec))
+        if (InputFiles[i]->url && SameLocalFile(MediaUrl(fileName), InputFiles[i]->url))
             return fail(FormatText("Output file '%s' would overwrite input file '%s'", fileName.c_str(),
                                    InputFiles[i]->url));
     }
@@ -172,23 +172,33 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
     if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(fileName.c_str()))
         return fail(PrintOpenError(fileName, AVERROR(EDOM)));
 
-    output->max_delay = SaturatingCast<int>(MuxMaxDelay * 1000000.0);
-    // Muxer options of their own: a muxer without one, or refusing its value, leaves it alone, as
-    // with any option value the libraries refuse.
-    avutil.av_opt_set_int(output.get(), "preload", SaturatingCast<int64_t>(MuxPreload * 1000000.0),
-                          AV_OPT_SEARCH_CHILDREN);
-    avutil.av_opt_set_int(output.get(), "loop", LoopOutput, AV_OPT_SEARCH_CHILDREN);
-    ApplyGenericOptions(output.get(), FormatDefaults.get(), AV_OPT_FLAG_ENCODING_PARAM);
-    for (const auto &[name, value] : MuxerOptions)
-        avutil.av_opt_set(output.get(), name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
+    ApplyMuxerOptions(output.get());
+    NoteOptionsOutputLeavesOut(output.get(), fileIndex);
 
     // No stop interrupt here: after a stop the trailer must still be written.
-    if (!(format->flags & AVFMT_NOFILE) &&
-        avformat.avio_open2(&output->pb, MediaUrl(fileName).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0)
-        return fail(FormatText("Could not open '%s'", fileName.c_str()));
+    if (!(format->flags & AVFMT_NOFILE)) {
+        const int opened =
+            avformat.avio_open2(&output->pb, MediaUrl(fileName).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
+        if (opened < 0)
+            return fail(FormatText("Could not open '%s': %s", fileName.c_str(), LibraryErrorText(opened).c_str()));
+    }
 
     dropStreams.Dismiss();
     OutputFiles[fileIndex] = std::move(output);
     ++OutputFileCount;
     return true;
+}
+
+void TCustomFFmpeg::ApplyMuxerOptions(AVFormatContext *output)
+{
+    output->max_delay = SaturatingCast<int>(MuxMaxDelay * 1000000.0);
+    // Muxer options of their own: a muxer without one, or refusing its value, leaves it alone, as
+    // with any option value the libraries refuse.
+    avutil.av_opt_set_int(output, "preload", SaturatingCast<int64_t>(MuxPreload * 1000000.0), AV_OPT_SEARCH_CHILDREN);
+    avutil.av_opt_set_int(output, "loop", LoopOutput, AV_OPT_SEARCH_CHILDREN);
+    // A WAV past 4 GiB has to switch to the 64-bit form, or its size fields wrap and readers stop early.
+    avutil.av_opt_set(output, "rf64", "auto", AV_OPT_SEARCH_CHILDREN);
+    ApplyGenericOptions(output, FormatDefaults.get(), AV_OPT_FLAG_ENCODING_PARAM);
+    for (const auto &[name, value] : MuxerOptions)
+        avutil.av_opt_set(output, name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
 }

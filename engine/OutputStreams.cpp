@@ -2,6 +2,7 @@
 #include "FFmpeg.h"
 
 #include "AVEntryPoints.h"
+#include "AudioShape.h"
 #include "Rational.h"
 #include "Saturating.h"
 #include "ScopeExit.h"
@@ -261,6 +262,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
     if (AudioStreamCopy) {
         out.StreamCopy = true;
         avutil.av_channel_layout_default(&codec->ch_layout, AudioChannels);
+        codec->sample_rate = AudioSampleRate;
     } else {
         ApplyGenericOptions(codec, CodecDefaults[mkAudio].get(), AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
         codec->codec_id = codecId;
@@ -271,7 +273,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
             codec->global_quality = SaturatingCast<int>(static_cast<double>(out.Quality));
         }
         codec->thread_count = ThreadCount;
-        avutil.av_channel_layout_default(&codec->ch_layout, AudioChannels);
+        ChooseAudioShape(codec, encoder);
         codec->sample_fmt = static_cast<AVSampleFormat>(AudioSampleFmt);
         if (encoder && encoder->sample_fmts) {
             const AVSampleFormat *format = encoder->sample_fmts;
@@ -281,10 +283,53 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
                 codec->sample_fmt = encoder->sample_fmts[0];
         }
     }
-    codec->sample_rate = AudioSampleRate;
-    codec->time_base = AVRational{1, AudioSampleRate};
+    codec->time_base = AVRational{1, codec->sample_rate};
     if (!AudioLanguage.empty())
         avutil.av_dict_set(&stream->metadata, "language", AudioLanguage.substr(0, 3).c_str(), 0);
+}
+
+void TCustomFFmpeg::ChooseAudioShape(AVCodecContext *codec, const AVCodec *encoder)
+{
+    using namespace audio_shape;
+    const std::string encoderName = encoder ? encoder->name : "none";
+    // A layout given as a library option ("ch_layout", or the older "channel_layout" and "channels")
+    // is asked for too; the older ones are made the layout here, so that it is checked like the others.
+    int64_t mask = 0, count = 0;
+    avutil.av_opt_get_int(codec, "channel_layout", 0, &mask);
+    avutil.av_opt_get_int(codec, "channels", 0, &count);
+    bool layoutAsked = AudioChannelsGiven;
+    if (mask != 0) {
+        const AVChannelLayout asked = FromMask(static_cast<uint64_t>(mask));
+        avutil.av_channel_layout_copy(&codec->ch_layout, &asked);
+        layoutAsked = true;
+    } else if (codec->ch_layout.nb_channels > 0) {
+        layoutAsked = true;
+    } else {
+        avutil.av_channel_layout_default(&codec->ch_layout, count > 0 ? static_cast<int>(count) : AudioChannels);
+        layoutAsked = layoutAsked || count > 0;
+    }
+    if (!TakesLayout(encoder, codec->ch_layout)) {
+        if (layoutAsked)
+            throw FFMpegException(FormatText("Channel layout '%s' is not supported by encoder '%s'; it supports %s",
+                                             Describe(codec->ch_layout).c_str(), encoderName.c_str(),
+                                             ListLayouts(encoder).c_str()));
+        const AVChannelLayout chosen = NearestLayout(encoder, codec->ch_layout);
+        Log(1, FormatText("Channel layout '%s' is not supported by encoder '%s', using '%s'",
+                          Describe(codec->ch_layout).c_str(), encoderName.c_str(), Describe(chosen).c_str()));
+        avutil.av_channel_layout_copy(&codec->ch_layout, &chosen);
+        avutil.av_opt_set_int(codec, "channel_layout", 0, 0);
+        avutil.av_opt_set_int(codec, "channels", 0, 0);
+    }
+
+    codec->sample_rate = AudioSampleRate;
+    if (!TakesRate(encoder, AudioSampleRate)) {
+        if (AudioSampleRateGiven)
+            throw FFMpegException(FormatText("Sample rate %d Hz is not supported by encoder '%s'; it supports %s",
+                                             AudioSampleRate, encoderName.c_str(), ListRates(encoder).c_str()));
+        codec->sample_rate = NearestRate(encoder, AudioSampleRate);
+        Log(1, FormatText("Sample rate %d Hz is not supported by encoder '%s', using %d Hz", AudioSampleRate,
+                          encoderName.c_str(), codec->sample_rate));
+    }
 }
 
 void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *output, int fileIndex)

@@ -27,6 +27,10 @@ struct TInputStreamRec {
     int64_t NextPts = AV_NOPTS_VALUE; // microseconds
     int64_t Pts = 0;                   // microseconds
     int32_t IsStart = 1;
+    // What became of the stream's data, for telling why an output got none of it.
+    int64_t PacketsRead = 0;
+    int64_t FramesDecoded = 0;
+    int64_t BeforeStartTime = 0; // blocks dropped for coming before the start time
     // Video filter chain.
     avlib::AVFilterGraphPtr FilterGraph;
     AVFilterContext *InputVideoFilter = nullptr;
@@ -42,6 +46,7 @@ struct TInputStreamRec {
     int32_t ConvertedRate = 0;
     int32_t DecodedChannels = 0; // of the block being handed on
     int32_t DecodedRate = 0;
+    uint64_t DecodedLayoutMask = 0; // 0: not a native layout
 };
 
 struct TOutputStreamRec {
@@ -55,6 +60,7 @@ struct TOutputStreamRec {
     TInputStreamRec *SyncIst = nullptr;
     int64_t SyncOpts = 0; // frames for video, samples for audio
     double MuxPosition = 0.0; // seconds: end of the last packet handed to the muxer
+    int64_t PacketsWritten = 0;
     // Video.
     int32_t VideoResample = 0;
     avlib::AVFramePtr PictTmp;
@@ -66,6 +72,7 @@ struct TOutputStreamRec {
     int32_t AudioResample = 0;
     avlib::SwrContextPtr Resample;
     int32_t ResampleInChannels = 0, ResampleInRate = 0; // what Resample was made for
+    uint64_t ResampleInMask = 0;
     int64_t NextFramePts = 0; // encoder time base: the next audio frame's timestamp
     int32_t ReformatPair = -6; // no pair
     avlib::SwrContextPtr ReformatCtx; // interleaved 16-bit to the encoder's sample format

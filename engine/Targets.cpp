@@ -81,6 +81,7 @@ void TCustomFFmpeg::SetTarget(const std::string &type, const std::string &norm, 
         SetCodecOption("ab", "224000");
         AudioSampleRate = 44100;
         AudioChannels = 2;
+        AudioSampleRateGiven = AudioChannelsGiven = true;
         SetCodecOption("packetsize", "2324");
         SetCodecOption("muxrate", "1411200");
         MuxPreload = 0.44f;
@@ -101,6 +102,7 @@ void TCustomFFmpeg::SetTarget(const std::string &type, const std::string &norm, 
             SetCodecOption("scan_offset", "1");
         SetCodecOption("ab", "224000");
         AudioSampleRate = 44100;
+        AudioSampleRateGiven = true;
         if (AudioChannels == 1)
             AudioChannels = 2;
         SetCodecOption("packetsize", "2324");
@@ -118,6 +120,7 @@ void TCustomFFmpeg::SetTarget(const std::string &type, const std::string &norm, 
         SetCodecOption("bufsize", "1835008");
         SetCodecOption("ab", "448000");
         AudioSampleRate = 48000;
+        AudioSampleRateGiven = true;
         if (AudioChannels == 1)
             AudioChannels = 2;
         SetCodecOption("packetsize", "2048");
@@ -130,6 +133,7 @@ void TCustomFFmpeg::SetTarget(const std::string &type, const std::string &norm, 
         SetOption("r", rate);
         AudioSampleRate = 48000;
         AudioChannels = 2;
+        AudioSampleRateGiven = AudioChannelsGiven = true;
     } else {
         throw FFMpegException("Unknown target type");
     }

@@ -205,13 +205,8 @@ void TCustomFFmpeg::SetUpRun()
         } else {
             switch (encoder->codec_type) {
             case AVMEDIA_TYPE_AUDIO:
-                output.Fifo.reset(avutil.av_audio_fifo_alloc(AV_SAMPLE_FMT_S16,
-                                                             std::max(1, encoder->ch_layout.nb_channels), 1024));
-                if (!output.Fifo)
-                    throw FFMpegException("av_fifo_init fail");
+                // The FIFO and converters wait for the opened encoder: opening may change its channels.
                 output.ReformatPair = -6;
-                output.AudioResample =
-                    (encoder->sample_rate != input.Stream->codecpar->sample_rate || AudioSyncMethod > 1) ? 1 : 0;
                 input.DecodingNeeded = 1;
                 output.EncodingNeeded = 1;
                 break;
@@ -360,6 +355,8 @@ void TCustomFFmpeg::SetUpRun()
             throw FFMpegException("av_mallocz fail");
         output->Stream->time_base = output->Encoder->time_base;
         ExtraSize += output->Encoder->extradata_size;
+        if (output->Encoder->codec_type == AVMEDIA_TYPE_AUDIO)
+            PrepareAudioOutput(*output, *run.InputStreams[output->SourceIndex]);
     }
     // Decoders.
     for (auto &input : run.InputStreams) {
@@ -446,6 +443,24 @@ void TCustomFFmpeg::SetUpRun()
         Log(1, "SDP: " + Trim(sdp));
     }
     TimerStart = avutil.av_gettime();
+}
+
+void TCustomFFmpeg::PrepareAudioOutput(TOutputStreamRec &output, const TInputStreamRec &input)
+{
+    const AVCodecContext *encoder = output.Encoder;
+    const int channels = encoder->ch_layout.nb_channels;
+    if (channels <= 0 || encoder->sample_rate <= 0)
+        throw FFMpegException(FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect "
+                                         "parameters such as bit_rate, rate, width or height",
+                                         output.FileIndex, output.Index));
+    output.Fifo.reset(avutil.av_audio_fifo_alloc(AV_SAMPLE_FMT_S16, channels, 1024));
+    if (!output.Fifo)
+        throw FFMpegException("av_fifo_init fail");
+    const AVCodecParameters *source = input.Stream->codecpar;
+    output.AudioResample = (encoder->sample_rate != source->sample_rate ||
+                            channels != source->ch_layout.nb_channels || AudioSyncMethod > 1)
+                               ? 1
+                               : 0;
 }
 
 int TCustomFFmpeg::ConfigureFilters(TInputStreamRec &input, TOutputStreamRec &output)

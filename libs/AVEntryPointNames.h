@@ -114,6 +114,7 @@
     X(av_frame_free)                 \
     X(av_frame_get_buffer)           \
     X(av_channel_layout_default)     \
+    X(av_channel_layout_describe)    \
     X(av_dict_set)                   \
     X(av_dict_get)                   \
     X(av_rescale_q)                  \
@@ -133,7 +134,9 @@
     X(av_audio_fifo_free)            \
     X(av_audio_fifo_write)           \
     X(av_audio_fifo_read)            \
-    X(av_audio_fifo_size)
+    X(av_audio_fifo_size)            \
+    X(av_strerror)                   \
+    X(av_get_token)
 
 #define VELOX_SWSCALE_ENTRY_POINTS(X) \
     X(swscale_version)                \
@@ -147,7 +150,8 @@
     X(swr_free)                          \
     X(swr_convert)                       \
     X(swr_get_out_samples)               \
-    X(swr_set_compensation)
+    X(swr_set_compensation)              \
+    X(swr_set_matrix)
 
 #define VELOX_MYUTIL_ENTRY_POINTS(X) \
     X(my_vsprintf)                   \

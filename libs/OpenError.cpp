@@ -1,8 +1,9 @@
 #include "OpenError.h"
 
-#include "FFmpegIncludes.h"
+#include "AVEntryPoints.h"
 
 #include <cerrno>
+#include <cstring>
 
 std::string PrintOpenError(const std::string &fileName, int errorCode)
 {
@@ -29,9 +30,38 @@ std::string PrintOpenError(const std::string &fileName, int errorCode)
     case AVERROR_INVALIDDATA: // what opening returns when no demuxer recognises the file
         reason = ": Unknown format";
         break;
-    default:
-        reason = ": Error while opening file";
-        break;
+    default: {
+        // The mapped text stays as it is; the system's reason, when the code has one, says which
+        // failure it was (no permission, a name too long, a folder).
+        const std::string system = SystemReason(errorCode);
+        return fileName + ": Error while opening file" + (system.empty() ? "" : " (" + system + ")");
+    }
     }
     return fileName + reason;
+}
+
+std::string SystemReason(int errorCode)
+{
+    // -1 is AVERROR(EPERM), but much library code returns it for any failure: no reason is given.
+    const int error = -errorCode;
+    if (error <= 1 || error >= 4096)
+        return {};
+    char buffer[256];
+    return strerror_r(error, buffer, sizeof buffer); // the GNU form returns the text
+}
+
+std::string LibraryErrorText(int errorCode)
+{
+    if (avlib::avutil.av_strerror) {
+        char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
+        avlib::avutil.av_strerror(errorCode, buffer, sizeof buffer); // fills in a text even for unknown codes
+        return buffer;
+    }
+    const std::string system = SystemReason(errorCode);
+    return system.empty() ? "error " + std::to_string(errorCode) : system;
+}
+
+std::string PrintWriteError(const std::string &fileName, int errorCode)
+{
+    return "Could not write to '" + fileName + "': " + LibraryErrorText(errorCode);
 }

@@ -494,3 +494,104 @@ TEST_F(AudioOutTest, BlocksAreCutIntoWholeEncoderFrames)
         EXPECT_EQ(frames, (samples + 1151) / 1152) << c.blockSamples;
     }
 }
+
+TEST_F(AudioOutTest, LibraryChannelOptionsShapeTheOutputSafely)
+{
+    // Layouts given as library options take effect when the encoder opens; everything after is
+    // sized from the opened encoder (the sanitizers catch any buffer sized from before).
+    struct Case {
+        const char *options;
+        const char *output;
+        int channels;
+        int soundingChannels; // an upmix leaves the channels the source has no sound for silent
+    };
+    const Case cases[] = {
+        {"channel_layout=mono", "mono.mp3", 1, 1},
+        {"ac=4\nchannel_layout=stereo", "stereo.mp3", 2, 2},
+        {"ch_layout=mono", "mono.wav", 1, 1},
+        {"ch_layout=quad", "quad.wav", 4, 2},
+    };
+    const std::string input = Wave("in.wav", 1.0, 44100, 2);
+    for (const Case &c : cases) {
+        engine.InitializeJob();
+        ASSERT_TRUE(Convert(input, dir.File(c.output), "", c.options)) << c.options << ": " << engine.ErrorMessage;
+        const DecodedAudio out = DecodeAudio(dir.File(c.output));
+        EXPECT_EQ(out.channels, c.channels) << c.options;
+        EXPECT_NEAR(static_cast<double>(out.Frames()), 44100.0, 2400.0) << c.options;
+        for (int channel = 0; channel < out.channels; ++channel)
+            EXPECT_NEAR(Measure(out, channel, 0.2, 0.8).frequency, channel < c.soundingChannels ? 440.0 : 0.0, 2.0)
+                << c.options << ", channel " << channel;
+    }
+}
+
+TEST_F(AudioOutTest, HiResAndSurroundSourcesGetTheEncodersNearestShape)
+{
+    struct Case {
+        int rate, channels;
+        int expectedRate, expectedChannels;
+        const char *logLine;
+    };
+    const Case cases[] = {
+        {96000, 2, 48000, 2, "Sample rate 96000 Hz is not supported by encoder 'libmp3lame', using 48000 Hz"},
+        {88200, 2, 48000, 2, "Sample rate 88200 Hz is not supported by encoder 'libmp3lame', using 48000 Hz"},
+        {44100, 6, 44100, 2, "Channel layout '5.1' is not supported by encoder 'libmp3lame', using 'stereo'"},
+        {192000, 6, 48000, 2, "Sample rate 192000 Hz is not supported by encoder 'libmp3lame', using 48000 Hz"},
+    };
+    for (const Case &c : cases) {
+        engine.InitializeJob();
+        const std::string input = Wave("source.wav", 1.0, c.rate, c.channels);
+        ASSERT_TRUE(Convert(input, dir.File("out.mp3"))) << c.rate << "/" << c.channels << ": " << engine.ErrorMessage;
+        const DecodedAudio out = DecodeAudio(dir.File("out.mp3"));
+        EXPECT_EQ(out.sampleRate, c.expectedRate);
+        EXPECT_EQ(out.channels, c.expectedChannels);
+        EXPECT_NEAR(Measure(out, 0, 0.2, 0.8).frequency, 440.0, 2.0);
+        EXPECT_TRUE(recorder.HasLine(c.logLine)) << c.logLine;
+    }
+}
+
+TEST_F(AudioOutTest, AnAskedShapeTheEncoderCannotTakeIsRefused)
+{
+    struct Case {
+        const char *options;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"ar=96000", "new_audio_stream fail: Sample rate 96000 Hz is not supported by encoder 'libmp3lame'; it "
+                     "supports 44100, 48000, 32000, 22050, 24000, 16000, 11025, 12000, 8000"},
+        {"ac=6", "new_audio_stream fail: Channel layout '5.1' is not supported by encoder 'libmp3lame'; it supports "
+                 "mono, stereo"},
+        {"channel_layout=5.1", "new_audio_stream fail: Channel layout '5.1' is not supported by encoder "
+                               "'libmp3lame'; it supports mono, stereo"},
+    };
+    const std::string input = Wave("in.wav", 0.2, 44100, 2);
+    for (const Case &c : cases) {
+        engine.InitializeJob();
+        ASSERT_TRUE(engine.AddInputFile(input));
+        engine.ParseOptionLines(c.options);
+        EXPECT_FALSE(engine.AddOutputFile(dir.File("out.mp3"))) << c.options;
+        EXPECT_EQ(engine.LastErrorText, c.message);
+    }
+}
+
+TEST_F(AudioOutTest, MonoFillsStereoAtFullLevelAndSurroundFoldsDownWithoutClipping)
+{
+    const std::string mono = Wave("mono.wav", 1.0, 44100, 1);
+    ASSERT_TRUE(Convert(mono, dir.File("stereo.wav"), "", "ac=2")) << engine.ErrorMessage;
+    const DecodedAudio stereo = DecodeAudio(dir.File("stereo.wav"));
+    ASSERT_EQ(stereo.channels, 2);
+    for (int channel = 0; channel < 2; ++channel)
+        EXPECT_NEAR(Measure(stereo, channel, 0.1, 0.9).rms, kSineRms, kSineRms * 0.01) << "channel " << channel;
+
+    // Every channel of the 5.1 source near full scale: summed unscaled, the fold-down would clip.
+    engine.InitializeJob();
+    const std::string surround = Wave("surround.wav", 1.0, 44100, 6, 0.9);
+    ASSERT_TRUE(Convert(surround, dir.File("folded.wav"), "", "ac=2")) << engine.ErrorMessage;
+    const DecodedAudio folded = DecodeAudio(dir.File("folded.wav"));
+    ASSERT_EQ(folded.channels, 2);
+    int peak = 0;
+    for (int16_t sample : folded.samples)
+        peak = std::max(peak, std::abs(static_cast<int>(sample)));
+    EXPECT_LE(peak, static_cast<int>(0.91 * 32768));
+    for (int channel = 0; channel < 2; ++channel)
+        EXPECT_NEAR(Measure(folded, channel, 0.1, 0.9).rms, 0.9 / 1.41421356, 0.9 / 1.41421356 * 0.02);
+}

@@ -1,8 +1,11 @@
+#include "CurrentDirectoryScope.h"
 #include "LibraryLogCapture.h"
 #include "MediaFixtures.h"
 #include "OptionsFixture.h"
 
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace avlib;
 using namespace testing_support;
@@ -155,12 +158,22 @@ TEST_F(InputFilesTest, FilesThatCannotBeOpenedLeaveNothingBehind)
     std::ofstream(dir.File("noise.wav"), std::ios::binary) << std::string(4096, '\x5a');
     std::ofstream(dir.File("empty.wav")).close();
     WriteSineWav(dir.File("tone.wav"), 0.1);
-    const std::pair<std::string, std::string> cases[] = {
+    WriteSineWav(dir.File("locked.wav"), 0.1);
+    chmod(dir.File("locked.wav").c_str(), 0200);
+    const std::string tooLong = dir.File(std::string(300, 'n') + ".wav");
+    std::vector<std::pair<std::string, std::string>> cases = {
         {dir.File("missing.wav"), dir.File("missing.wav") + ": no such file or directory"},
+        {dir.File("no/such/folder/in.wav"), dir.File("no/such/folder/in.wav") + ": no such file or directory"},
         {dir.File("noise.wav"), dir.File("noise.wav") + ": Unknown format"},
         {dir.File("empty.wav"), dir.File("empty.wav") + ": Unknown format"},
-        {dir.Path().string() + "/", dir.Path().string() + "/: Error while opening file"},
+        // Codes without a text of their own keep the general one and add the system's reason.
+        {dir.Path().string() + "/", dir.Path().string() + "/: Error while opening file (Is a directory)"},
+        {tooLong, tooLong + ": Error while opening file (File name too long)"},
+        {dir.File("tone.wav/in.wav"), dir.File("tone.wav/in.wav") + ": Error while opening file (Not a directory)"},
     };
+    if (geteuid() != 0) // root reads any file
+        cases.push_back(
+            {dir.File("locked.wav"), dir.File("locked.wav") + ": Error while opening file (Permission denied)"});
     for (const auto &[file, message] : cases) {
         engine.SetOption("vcodec", "mpeg4");
         engine.SetOption("re", "");
@@ -175,6 +188,22 @@ TEST_F(InputFilesTest, FilesThatCannotBeOpenedLeaveNothingBehind)
     EXPECT_FALSE(engine.AddInputFile(dir.File("tone.wav")));
     EXPECT_EQ(engine.LastErrorText, dir.File("tone.wav") + ": could not find codec parameters");
     EXPECT_EQ(engine.InputFileCount, 0);
+}
+
+TEST_F(InputFilesTest, FileAddressesOpenTheFileTheyName)
+{
+    WriteSineWav(dir.File("take:1.wav"), 0.1);
+    avlib::CurrentDirectoryScope here(dir.Path());
+    for (const std::string &name : {"file:" + dir.File("take:1.wav"), std::string("file:take:1.wav"),
+                                    std::string("file:./take:1.wav")}) {
+        engine.InitializeJob();
+        ASSERT_TRUE(engine.AddInputFile(name)) << name << ": " << engine.LastErrorText;
+        EXPECT_STREQ(engine.InputFiles[0]->url, name.c_str());
+        EXPECT_EQ(engine.AudioSampleRate, 44100) << name;
+    }
+    engine.InitializeJob();
+    EXPECT_FALSE(engine.AddInputFile("file:missing.wav"));
+    EXPECT_EQ(engine.LastErrorText, "file:missing.wav: no such file or directory");
 }
 
 TEST_F(InputFilesTest, DisabledKindsAreDiscardedAndTheFormatIsDumped)

@@ -2,6 +2,9 @@
 #include "MediaFixtures.h"
 #include "OptionsFixture.h"
 
+#include <dlfcn.h>
+#include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +12,12 @@ using namespace avlib;
 using namespace testing_support;
 
 namespace {
+
+std::string ReadBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 class OutputFilesTest : public OptionsTest {
 protected:
@@ -244,16 +253,51 @@ TEST_F(OutputFilesTest, MuxerParametersAndMuxerOptions)
     EXPECT_EQ(value, 1411200);
 }
 
+TEST_F(OutputFilesTest, OptionsOfOtherEncodersAndMuxersAreListedAsLeftOut)
+{
+    struct Case {
+        const char *name;
+        const char *value;
+        bool listed;
+        bool unknownName;
+    };
+    const Case cases[] = {
+        {"bitrate", "192000", true, true},  // some encoder's own option, not the MP3 encoder's
+        {"muxrate", "10000", true, true},   // some muxers' option, not the MP3 muxer's
+        {"joint_stereo", "maybe", true, false},
+        {"joint_stereo", "0", false, false},
+        {"id3v2_version", "3", false, false},
+        {"id3v2_version", "9", true, false},
+    };
+    for (const Case &c : cases) {
+        engine.InitializeJob();
+        ASSERT_TRUE(engine.AddInputFile(AudioInput()));
+        engine.SetOption(c.name, c.value);
+        ASSERT_TRUE(engine.AddOutputFile(dir.File("out.mp3"))) << engine.LastErrorText;
+        if (!c.listed) {
+            EXPECT_TRUE(engine.RejectedOptions.empty()) << c.name << "=" << c.value;
+            continue;
+        }
+        ASSERT_EQ(engine.RejectedOptions.size(), 1u) << c.name << "=" << c.value;
+        EXPECT_EQ(engine.RejectedOptions[0].Name, c.name);
+        EXPECT_EQ(engine.RejectedOptions[0].UnknownName, c.unknownName) << c.name << "=" << c.value;
+    }
+}
+
 TEST_F(OutputFilesTest, FailuresGiveTheirMessageAndCountNothing)
 {
     const std::string input = AudioInput();
-    const auto inputSize = std::filesystem::file_size(input);
+    const std::string inputBytes = ReadBytes(input);
     std::filesystem::create_symlink(input, dir.Path() / "link.wav");
+    std::filesystem::create_hard_link(input, dir.Path() / "hard.wav");
     ASSERT_TRUE(engine.AddInputFile(input));
     ASSERT_TRUE(engine.AddOutputFile(dir.File("first.wav")));
     std::filesystem::create_directory(dir.Path() / "locked");
     chmod((dir.Path() / "locked").c_str(), 0500);
-    const bool canWriteAnyway = access((dir.Path() / "locked").c_str(), W_OK) == 0; // root may write anyway
+    const std::string tooLong = dir.File(std::string(300, 'n') + ".wav");
+    const auto overwrite = [&input](const std::string &output) {
+        return "Output file '" + output + "' would overwrite input file '" + input + "'";
+    };
 
     struct Case {
         std::string file;
@@ -262,17 +306,24 @@ TEST_F(OutputFilesTest, FailuresGiveTheirMessageAndCountNothing)
     };
     std::vector<Case> cases = {
         {dir.File("out.xyz"), "", "Unable to find a suitable output format for '" + dir.File("out.xyz") + "'"},
-        {dir.File("no/such/folder/out.wav"), "", "Could not open '" + dir.File("no/such/folder/out.wav") + "'"},
+        {dir.File("no/such/folder/out.wav"), "",
+         "Could not open '" + dir.File("no/such/folder/out.wav") + "': No such file or directory"},
+        {tooLong, "", "Could not open '" + tooLong + "': File name too long"},
         {dir.File("out.wav"), "acodec=nosuch", "new_audio_stream fail: Unknown encoder 'nosuch'"},
         {dir.File("out.wav"), "acodec=mpeg4", "new_audio_stream fail: Invalid encoder type 'mpeg4'"},
-        {input, "", "Output file '" + input + "' would overwrite input file '" + input + "'"},
-        {dir.File("./tone.wav"), "", "Output file '" + dir.File("./tone.wav") + "' would overwrite input file '" + input + "'"},
-        {dir.File("link.wav"), "", "Output file '" + dir.File("link.wav") + "' would overwrite input file '" + input + "'"},
+        {input, "", overwrite(input)},
+        {dir.File("./tone.wav"), "", overwrite(dir.File("./tone.wav"))},
+        {dir.File("link.wav"), "", overwrite(dir.File("link.wav"))},
+        {dir.File("hard.wav"), "", overwrite(dir.File("hard.wav"))},
+        {"file:" + input, "", overwrite("file:" + input)},
+        {"file:" + dir.File("./link.wav"), "", overwrite("file:" + dir.File("./link.wav"))},
+        {"tee:" + dir.File("copy.wav") + "|" + input, "", overwrite("tee:" + dir.File("copy.wav") + "|" + input)},
         {dir.File("out.wav"), "vfilters=hflip\ncroptop=-1\ncropleft=-1",
          ""}, // negative crops are unset: accepted below
     };
-    if (!canWriteAnyway)
-        cases.push_back({dir.File("locked/out.wav"), "", "Could not open '" + dir.File("locked/out.wav") + "'"});
+    if (geteuid() != 0) // root writes into any folder
+        cases.push_back(
+            {dir.File("locked/out.wav"), "", "Could not open '" + dir.File("locked/out.wav") + "': Permission denied"});
     for (const Case &c : cases) {
         const int before = engine.OutputFileCount;
         engine.ParseOptionLines(c.options);
@@ -289,8 +340,17 @@ TEST_F(OutputFilesTest, FailuresGiveTheirMessageAndCountNothing)
         EXPECT_FALSE(engine.AudioCodecName);
     }
     chmod((dir.Path() / "locked").c_str(), 0700);
-    EXPECT_EQ(std::filesystem::file_size(input), inputSize) << "the input was touched";
+    EXPECT_EQ(ReadBytes(input), inputBytes) << "the input was touched";
+    EXPECT_FALSE(std::filesystem::exists(dir.File("copy.wav"))) << "a part of the refused output was made";
 
+}
+
+TEST_F(OutputFilesTest, AFileAddressWritesTheFileItNames)
+{
+    const std::string input = AudioInput();
+    avlib::CurrentDirectoryScope here(dir.Path());
+    ASSERT_TRUE(Convert("file:tone.wav", "file:out:1.wav")) << engine.ErrorMessage;
+    EXPECT_EQ(DecodeAudio(dir.File("out:1.wav")).Frames(), DecodeAudio(input).Frames());
 }
 
 TEST_F(OutputFilesTest, NamesThatLookLikeAddressesAndLongPathsAreLocalFiles)
@@ -459,4 +519,109 @@ TEST_F(OutputFilesTest, TargetNormFromTheInputsVideoOrTheDefault)
     undecided.SetOption("r", "10");
     undecided.SetOption("target", "svcd"); // default norm of the option: NTSC
     EXPECT_EQ(undecided.FrameHeight, 480);
+}
+
+namespace {
+
+// An output that keeps only its first bytes and its size: a long file without the disk space.
+struct SizeOnlySink {
+    int64_t position = 0, size = 0;
+    std::string head = std::string(128, '\0');
+
+    static int Write(void *opaque, uint8_t *data, int length)
+    {
+        auto &sink = *static_cast<SizeOnlySink *>(opaque);
+        for (int i = 0; i < length && sink.position + i < static_cast<int64_t>(sink.head.size()); ++i)
+            sink.head[static_cast<size_t>(sink.position + i)] = static_cast<char>(data[i]);
+        sink.position += length;
+        sink.size = std::max(sink.size, sink.position);
+        return length;
+    }
+    static int64_t Seek(void *opaque, int64_t offset, int whence)
+    {
+        auto &sink = *static_cast<SizeOnlySink *>(opaque);
+        switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE:
+            return sink.size;
+        case SEEK_SET:
+            return sink.position = offset;
+        case SEEK_CUR:
+            return sink.position += offset;
+        case SEEK_END:
+            return sink.position = sink.size + offset;
+        default:
+            return -1;
+        }
+    }
+};
+
+uint64_t Little64(const std::string &bytes, size_t at)
+{
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | static_cast<uint8_t>(bytes[at + static_cast<size_t>(i)]);
+    return value;
+}
+
+} // namespace
+
+TEST_F(OutputFilesTest, AWaveOutputSwitchesTo64BitSizesPast4GiB)
+{
+    // A short WAV output reserves room for the 64-bit sizes...
+    ASSERT_TRUE(Convert(AudioInput(), dir.File("short.wav"))) << engine.ErrorMessage;
+    std::string head(16, '\0');
+    std::ifstream(dir.File("short.wav"), std::ios::binary).read(head.data(), 16);
+    EXPECT_EQ(head.substr(0, 4), "RIFF");
+    EXPECT_EQ(head.substr(12, 4), "JUNK");
+
+    // ...and the muxer the engine sets up uses it once the data passes 4 GiB.
+    using AllocContext = decltype(&avio_alloc_context);
+    using FreeContext = decltype(&avio_context_free);
+    const auto allocContext = reinterpret_cast<AllocContext>(dlsym(RTLD_DEFAULT, "avio_alloc_context"));
+    const auto freeContext = reinterpret_cast<FreeContext>(dlsym(RTLD_DEFAULT, "avio_context_free"));
+    const auto writeFrame = reinterpret_cast<decltype(&av_write_frame)>(dlsym(RTLD_DEFAULT, "av_write_frame"));
+    ASSERT_TRUE(allocContext && freeContext && writeFrame);
+    AVFormatContext *raw = nullptr;
+    ASSERT_GE(avformat.avformat_alloc_output_context2(&raw, nullptr, nullptr, "long.wav"), 0);
+    OutputFormatContextPtr output(raw);
+    AVStream *stream = avformat.avformat_new_stream(raw, nullptr);
+    ASSERT_NE(stream, nullptr);
+    stream->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+    stream->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
+    stream->codecpar->sample_rate = 48000;
+    avutil.av_channel_layout_default(&stream->codecpar->ch_layout, 2);
+    stream->codecpar->bits_per_coded_sample = 16;
+    stream->codecpar->block_align = 4;
+    stream->time_base = AVRational{1, 48000};
+    engine.ApplyMuxerOptions(raw);
+
+    SizeOnlySink sink;
+    constexpr int kBufferSize = 1 << 16;
+    auto *buffer = static_cast<unsigned char *>(avutil.av_malloc(kBufferSize));
+    ASSERT_NE(buffer, nullptr);
+    raw->pb = allocContext(buffer, kBufferSize, 1, &sink, nullptr, &SizeOnlySink::Write, &SizeOnlySink::Seek);
+    ASSERT_NE(raw->pb, nullptr);
+    ASSERT_GE(avformat.avformat_write_header(raw, nullptr), 0);
+    constexpr int kPacketBytes = 1 << 20;
+    constexpr int64_t kPackets = 4200; // 4200 MiB: past 4 GiB
+    std::vector<uint8_t> silence(kPacketBytes, 0);
+    AVPacketPtr packet(avcodec.av_packet_alloc());
+    for (int64_t i = 0; i < kPackets; ++i) {
+        packet->data = silence.data();
+        packet->size = kPacketBytes;
+        packet->stream_index = 0;
+        packet->pts = packet->dts = i * (kPacketBytes / 4);
+        packet->duration = kPacketBytes / 4;
+        ASSERT_GE(writeFrame(raw, packet.get()), 0);
+    }
+    packet->data = nullptr; // the muxer never owned the samples
+    ASSERT_GE(avformat.av_write_trailer(raw), 0);
+    avutil.av_freep(&raw->pb->buffer);
+    freeContext(&raw->pb);
+
+    EXPECT_GT(sink.size, int64_t{1} << 32);
+    EXPECT_EQ(sink.head.substr(0, 4), "RF64");
+    EXPECT_EQ(sink.head.substr(12, 4), "ds64");
+    EXPECT_EQ(Little64(sink.head, 20), static_cast<uint64_t>(sink.size - 8)); // the whole file
+    EXPECT_EQ(Little64(sink.head, 28), static_cast<uint64_t>(kPackets * kPacketBytes)); // the samples
 }

@@ -1,6 +1,7 @@
 // An engine whose run is a script given by the test, and a recorder of its callbacks.
 #pragma once
 
+#include <algorithm>
 #include "FFmpeg.h"
 
 #include <chrono>
@@ -57,6 +58,12 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         return lines_;
+    }
+
+    bool HasLine(const std::string &text) const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::any_of(lines_.begin(), lines_.end(), [&](const LogLine &line) { return line.text == text; });
     }
 
     std::vector<std::thread::id> TerminateThreads() const

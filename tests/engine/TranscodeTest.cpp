@@ -194,8 +194,8 @@ TEST_F(TranscodeTest, StatisticsReadForPassTwoAreFreedWhenTheEncoderFails)
     std::ofstream(dir.File("stats-0.log")) << "statistics of a first pass\n";
     ASSERT_TRUE(engine.AddInputFile(dir.File("in.wav")));
     // The encoder refuses the rate after the statistics were read; the leak checker sees the rest.
-    engine.ParseOptionLines("passlogfile=" + dir.File("stats") + "\nflags=+pass2\nacodec=libmp3lame\nar=12345");
-    ASSERT_TRUE(engine.AddOutputFile(dir.File("out.mp3")));
+    engine.ParseOptionLines("passlogfile=" + dir.File("stats") + "\nflags=+pass2\nacodec=flac\nar=700001");
+    ASSERT_TRUE(engine.AddOutputFile(dir.File("out.flac"))) << engine.LastErrorText;
     engine.Start(false, tpNormal);
     EXPECT_EQ(engine.ErrorMessage, "Error while opening codec for output stream #0.0 - maybe incorrect parameters such "
                                    "as bit_rate, rate, width or height");
@@ -305,16 +305,20 @@ TEST_F(TranscodeTest, ATruncatedInputIsReadToWhereItBreaks)
     EXPECT_NEAR(out.seconds[0], 2.0, 0.3);
 }
 
-TEST_F(TranscodeTest, AWriteFailureAtTheEndFailsTheRun)
+TEST_F(TranscodeTest, AWriteFailureFailsTheRunNamingTheOutputAndTheReason)
 {
-    // A short output is still buffered when the trailer comes, so the full disk shows only there.
-    WriteSineWav(dir.File("in.wav"), 0.1);
-    engine.AddInputFile(dir.File("in.wav"));
-    engine.SetOption("f", "wav");
-    ASSERT_TRUE(engine.AddOutputFile("/dev/full")) << engine.LastErrorText;
-    engine.Start(false, tpNormal);
-    EXPECT_EQ(engine.Finished, 0);
-    EXPECT_EQ(engine.ErrorMessage, "av_write_trailer(): Error while opening file");
+    // A short output is still buffered when the trailer comes, so the full disk shows only there;
+    // a long one fills the buffer while packets are written.
+    for (const double seconds : {0.1, 3.0}) {
+        WriteSineWav(dir.File("in.wav"), seconds);
+        engine.InitializeJob();
+        ASSERT_TRUE(engine.AddInputFile(dir.File("in.wav"))) << engine.LastErrorText;
+        engine.SetOption("f", "wav");
+        ASSERT_TRUE(engine.AddOutputFile("/dev/full")) << engine.LastErrorText;
+        engine.Start(false, tpNormal);
+        EXPECT_EQ(engine.Finished, 0) << seconds;
+        EXPECT_EQ(engine.ErrorMessage, "Could not write to '/dev/full': No space left on device") << seconds;
+    }
 }
 
 TEST_F(TranscodeTest, BitstreamFiltersHandTheirParametersToTheMuxer)
@@ -548,4 +552,48 @@ TEST_F(TranscodeTest, EncoderOptionsOfTheirOwnReachTheEncoder)
     svcd.InitializeJob();
     svcd.SetTarget("svcd", "pal", "ntsc");
     EXPECT_EQ(svcd.CodecPrivateOptions, (std::vector<std::pair<std::string, std::string>>{{"scan_offset", "1"}}));
+}
+
+TEST_F(TranscodeTest, ARunThatWritesNoSoundFailsAndSaysWhy)
+{
+    // MP3 in a WAV file whose frames are all damaged: every packet fails to decode.
+    MediaRecipe recipe;
+    recipe.format = "wav";
+    recipe.audio = AudioTrack{"libmp3lame", 44100, 2};
+    WriteMediaFile(dir.File("damaged.wav"), recipe);
+    {
+        std::fstream file(dir.File("damaged.wav"), std::ios::in | std::ios::out | std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const size_t data = bytes.find("data");
+        ASSERT_NE(data, std::string::npos);
+        for (size_t i = data + 8; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>((i * 7919) >> 3);
+        file.seekp(0);
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    WriteSineWav(dir.File("tone.wav"), 1.0);
+
+    struct Case {
+        std::string input, inputOptions, output;
+        std::string message;
+        std::string outputOptions;
+    };
+    const Case cases[] = {
+        {dir.File("damaged.wav"), "", "out.mp3", "no audio could be decoded from '" + dir.File("damaged.wav") + "'"},
+        {dir.File("tone.wav"), "ss=5", "late.mp3",
+         "no audio in '" + dir.File("tone.wav") + "' after the start time (5.000 s)"},
+        {dir.File("tone.wav"), "ss=5", "late.wav",
+         "no audio in '" + dir.File("tone.wav") + "' after the start time (5.000 s)"},
+        {dir.File("tone.wav"), "", "gated.wav", // a start time given for the output
+         "no audio in '" + dir.File("tone.wav") + "' after the start time (2.500 s)", "ss=2.5"},
+    };
+    for (const Case &c : cases) {
+        engine.InitializeJob();
+        EXPECT_FALSE(Convert(c.input, dir.File(c.output), c.inputOptions, c.outputOptions)) << c.output;
+        EXPECT_EQ(engine.ErrorMessage, c.message);
+    }
+    // A start inside the file still converts what follows it.
+    engine.InitializeJob();
+    EXPECT_TRUE(Convert(dir.File("tone.wav"), dir.File("tail.wav"), "ss=0.5")) << engine.ErrorMessage;
+    EXPECT_NEAR(static_cast<double>(DecodeAudio(dir.File("tail.wav")).Frames()), 22050.0, 1200.0);
 }

@@ -1,5 +1,6 @@
 #include "FFmpegIncludes.h"
 #include "OpenError.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -17,12 +18,32 @@ TEST(PrintOpenErrorTest, CodesMapByMeaningOntoTheirMessages)
                         "  for img1.jpg, img2.jpg, ..., use 'img%d.jpg';\r\n"
                         "  for img001.jpg, img002.jpg, ..., use 'img%03d.jpg'."},
         {AVERROR_INVALIDDATA, "in.wav: Unknown format"},
-        {AVERROR(EACCES), "in.wav: Error while opening file"},
+        // Codes without a text of their own: the system's reason when the code is one of its.
+        {AVERROR(EACCES), "in.wav: Error while opening file (Permission denied)"},
+        {AVERROR(ENAMETOOLONG), "in.wav: Error while opening file (File name too long)"},
+        {AVERROR(EISDIR), "in.wav: Error while opening file (Is a directory)"},
+        {AVERROR(EPERM), "in.wav: Error while opening file"}, // -1: also the libraries' "failed"
         {AVERROR_EOF, "in.wav: Error while opening file"},
-        {-1, "in.wav: Error while opening file"},
+        {AVERROR_PROTOCOL_NOT_FOUND, "in.wav: Error while opening file"},
+        {-4096, "in.wav: Error while opening file"},
+        {0, "in.wav: Error while opening file"},
     };
     for (const auto &[code, message] : cases)
         EXPECT_EQ(PrintOpenError("in.wav", code), message) << code;
+}
+
+TEST(LibraryErrorTextTest, WriteFailuresNameTheFileAndTheLibrariesReason)
+{
+    testing_support::EnsureLibrariesLoaded();
+    const std::pair<int, std::string> cases[] = {
+        {AVERROR(ENOSPC), "Could not write to 'out.wav': No space left on device"},
+        {AVERROR(EPERM), "Could not write to 'out.wav': Operation not permitted"},
+        {AVERROR_EOF, "Could not write to 'out.wav': End of file"},
+        {AVERROR_PROTOCOL_NOT_FOUND, "Could not write to 'out.wav': Protocol not found"},
+    };
+    for (const auto &[code, message] : cases)
+        EXPECT_EQ(PrintWriteError("out.wav", code), message) << code;
+    EXPECT_EQ(PrintWriteError("", AVERROR(EIO)), "Could not write to '': Input/output error");
 }
 
 TEST(PrintOpenErrorTest, TheFileNameIsTakenAsItIs)

@@ -239,7 +239,7 @@ TEST_F(AVProbeTest, OpenFailuresLeaveTheProbeClosedWithTheirMessage)
         {dir.File("missing.wav"), "", dir.File("missing.wav") + ": no such file or directory"},
         {dir.File("noise.wav"), "", dir.File("noise.wav") + ": Unknown format"},
         {dir.File("empty.wav"), "", dir.File("empty.wav") + ": Unknown format"},
-        {dir.Path().string() + "/", "", dir.Path().string() + "/: Error while opening file"},
+        {dir.Path().string() + "/", "", dir.Path().string() + "/: Error while opening file (Is a directory)"},
         {dir.File("tone.wav"), "nosuch", "Unknown input format: nosuch"},
         {dir.File("tone.wav"), "mpegts", dir.File("tone.wav") + ": could not find codec parameters"},
     };

@@ -7,10 +7,6 @@
 #include <random>
 #include <unistd.h>
 
-// The leak checker's walk over dynamic TLS trips over the TLS blocks of some codec libraries
-// (it reads a stale range and crashes at exit); leaks are still found through every other root.
-extern "C" const char *__asan_default_options() { return "intercept_tls_get_addr=0"; }
-
 namespace testing_support {
 
 TempDir::TempDir()

@@ -1,0 +1,30 @@
+// Sample rates and channel layouts: what an encoder can take, and the layouts the converters use.
+#pragma once
+
+#include "FFmpegIncludes.h"
+
+#include <string>
+
+namespace audio_shape {
+
+// The layout as the converters should see it: a native layout as it is, anything else (unknown
+// order, a count that disagrees) as the default layout of its channel count.
+AVChannelLayout Usable(const AVChannelLayout &layout, int channels);
+AVChannelLayout FromMask(uint64_t mask);
+// "stereo", "5.1(side)", or "N channels" when the library has no name for it.
+std::string Describe(const AVChannelLayout &layout);
+
+// True when the encoder lists no rates or lists this one.
+bool TakesRate(const AVCodec *encoder, int rate);
+// The listed rate nearest to rate; of two as near, the higher.
+int NearestRate(const AVCodec *encoder, int rate);
+// "44100, 48000, 32000" for the message of a refused rate.
+std::string ListRates(const AVCodec *encoder);
+
+bool TakesLayout(const AVCodec *encoder, const AVChannelLayout &layout);
+// The listed layout nearest to layout: one with as many channels, else the most channels below,
+// else the fewest above (a downmix loses less than an upmix invents).
+AVChannelLayout NearestLayout(const AVCodec *encoder, const AVChannelLayout &layout);
+std::string ListLayouts(const AVCodec *encoder);
+
+} // namespace audio_shape

@@ -1,0 +1,129 @@
+#include "SafeOutput.h"
+
+#include "FolderContent.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+
+using namespace testing_support;
+using veloxc::SafeOutput;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void Write(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+unsigned Mode(const std::string &path) { return static_cast<unsigned>(fs::status(path).permissions() & fs::perms::all); }
+
+class SafeOutputTest : public ::testing::Test {
+protected:
+    void SetUp() override { EnsureLibrariesLoaded(); }
+    TempDir dir;
+};
+
+} // namespace
+
+TEST_F(SafeOutputTest, WritesProtocolsDevicesAndImageSeriesDirectly)
+{
+    ASSERT_EQ(mkfifo(dir.File("fifo.wav").c_str(), 0600), 0);
+    fs::create_directory(dir.File("folder.wav"));
+    for (const std::string &name : {std::string("pipe:1"), std::string("-"), std::string("/dev/null"),
+                                    std::string("/dev/stdout"), std::string("file:/dev/null"),
+                                    std::string("http://127.0.0.1:9/x.mp3"), dir.File("fifo.wav"),
+                                    dir.File("folder.wav"), dir.File("frame%03d.png")}) {
+        SafeOutput output(name);
+        EXPECT_TRUE(output.Direct()) << name;
+        EXPECT_EQ(output.EngineName(), name);
+        std::string error;
+        EXPECT_TRUE(output.Commit(error)) << error;
+    }
+    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"fifo.wav", "folder.wav"}));
+}
+
+TEST_F(SafeOutputTest, MakesAHiddenFileBesideTheOutputAndRemovesIt)
+{
+    for (const std::string &name : {dir.File("out.mp3"), "file:" + dir.File("out.mp3"), dir.File("take:1.mp3")}) {
+        {
+            SafeOutput output(name);
+            ASSERT_FALSE(output.Direct()) << name;
+            const fs::path temporary = output.TemporaryPath();
+            EXPECT_EQ(temporary.parent_path(), dir.Path());
+            EXPECT_EQ(temporary.filename().string().front(), '.');
+            EXPECT_EQ(temporary.extension(), ".mp3"); // the engine guesses the muxer from it
+            EXPECT_TRUE(fs::is_regular_file(temporary));
+            // A name the libraries could take for a protocol is handed over as a plain file.
+            const bool prefixed = name.rfind("file:", 0) == 0 || name.find(':') != std::string::npos;
+            EXPECT_EQ(output.EngineName(), (prefixed ? "file:" : "") + temporary.string());
+            EXPECT_EQ(output.ShowingOutputName("Could not open '" + output.EngineName() + "' or '" +
+                                               temporary.string() + "'"),
+                      "Could not open '" + name + "' or '" + name + "'");
+        }
+        EXPECT_TRUE(Entries(dir).empty()) << name;
+    }
+}
+
+TEST_F(SafeOutputTest, CommitReplacesTheOlderFileKeepingItsModeAndLinks)
+{
+    Write(dir.File("real.mp3"), "old");
+    fs::permissions(dir.File("real.mp3"), fs::perms(0604));
+    fs::create_symlink("real.mp3", dir.File("link.mp3"));
+    SafeOutput output("file:" + dir.File("link.mp3"));
+    Write(output.TemporaryPath(), "new");
+    EXPECT_EQ(ReadFile(dir.File("real.mp3")), "old"); // untouched until the commit
+    std::string error;
+    ASSERT_TRUE(output.Commit(error)) << error;
+    EXPECT_EQ(ReadFile(dir.File("real.mp3")), "new");
+    EXPECT_EQ(Mode(dir.File("real.mp3")), 0604u);
+    EXPECT_TRUE(fs::is_symlink(dir.File("link.mp3")));
+    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"link.mp3", "real.mp3"}));
+}
+
+TEST_F(SafeOutputTest, ANewFileGetsTheModeTheMaskGives)
+{
+    const mode_t previous = umask(027);
+    {
+        SafeOutput output(dir.File("new.wav"));
+        std::string error;
+        EXPECT_TRUE(output.Commit(error)) << error;
+    }
+    umask(previous);
+    EXPECT_EQ(Mode(dir.File("new.wav")), 0640u);
+}
+
+TEST_F(SafeOutputTest, AVanishedFileLeavesTheOlderOneAlone)
+{
+    const std::string path = dir.File("out.mp3");
+    Write(path, "old");
+    std::string other;
+    {
+        SafeOutput output(path);
+        other = output.TemporaryPath();
+        fs::remove(other); // as the engine does with an output that got no byte
+        Write(other, "someone else's");
+        std::string error;
+        EXPECT_FALSE(output.Commit(error));
+        EXPECT_EQ(error, "nothing was written to '" + path + "'; it is left as it was");
+    }
+    EXPECT_EQ(ReadFile(path), "old");
+    EXPECT_EQ(ReadFile(other), "someone else's"); // not the file it made: not removed
+}
+
+TEST_F(SafeOutputTest, LongNamesAndMissingFolders)
+{
+    {
+        SafeOutput output(dir.File(std::string(250, 'n') + ".mp3"));
+        EXPECT_EQ(fs::path(output.TemporaryPath()).extension(), ".mp3");
+    }
+    try {
+        SafeOutput output(dir.File("missing/out.mp3"));
+        ADD_FAILURE() << "made " << output.TemporaryPath();
+    } catch (const std::runtime_error &e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "cannot create a temporary file beside '" + dir.File("missing/out.mp3") + "': No such file or directory");
+    }
+}

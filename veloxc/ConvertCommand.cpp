@@ -1,0 +1,148 @@
+#include "ConvertCommand.h"
+
+#include "AVLibLoader.h"
+#include "ConvertArguments.h"
+#include "ExitStatus.h"
+#include "FFmpeg.h"
+#include "InterruptWatcher.h"
+#include "LocalFile.h"
+#include "SafeOutput.h"
+#include "Version.h"
+
+#include <iostream>
+
+namespace veloxc {
+
+namespace {
+
+void PrintError(const std::string &message) { std::cerr << "veloxc: " << message << "\n"; }
+
+// Says which options the engine left out since the count already told; true when there were any.
+bool ReportRejectedOptions(const TCustomFFmpeg &engine, size_t &told)
+{
+    const bool any = engine.RejectedOptions.size() > told;
+    for (; told < engine.RejectedOptions.size(); ++told) {
+        const TRejectedOption &option = engine.RejectedOptions[told];
+        PrintError(option.UnknownName ? "unknown option '" + option.Name + "'"
+                                      : "invalid value '" + option.Value + "' for option '" + option.Name + "'");
+    }
+    return any;
+}
+
+// Options go to the engine one pair at a time: a value never passes through its line parser.
+// False, after saying why, when the engine refused one.
+bool ApplyOptions(TCustomFFmpeg &engine, const std::vector<EngineOption> &options, size_t &toldRejected)
+{
+    try {
+        for (const auto &[name, value] : options)
+            engine.SetOption(name, value);
+    } catch (const std::exception &e) { // a value the engine refuses outright
+        PrintError(e.what());
+        return false;
+    }
+    return !ReportRejectedOptions(engine, toldRejected);
+}
+
+int Convert(const ConvertArguments &arguments)
+{
+    if (!avlib::LoadAll(avlib::DefaultLibraryDir(), true)) {
+        PrintError(avlib::LastErrorText());
+        return kExitFailed;
+    }
+    // The engine sees a temporary name, so its own check of this cannot see the two are one file.
+    if (SameLocalFile(arguments.input, arguments.output)) {
+        PrintError("Output file '" + arguments.output + "' would overwrite input file '" + arguments.input + "'");
+        return kExitFailed;
+    }
+    SafeOutput output(arguments.output);
+
+    TCustomFFmpeg engine;
+    engine.LogCallback = [](TCustomFFmpeg *, int level, const std::string &text) {
+        if (level < 0) // the failure the engine records: told once, as veloxc's last line
+            return;
+        std::string line = text;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        std::cerr << line << "\n";
+    };
+    engine.InitializeJob();
+    // Signals were blocked in main, so one that came before this point waits for the watcher.
+    InterruptWatcher watcher([&engine] { engine.RequestStop(); }, [] { SafeOutput::DiscardAllBeforeAbruptEnd(); });
+    const auto failed = [&](const std::string &message) {
+        if (watcher.Interrupted()) // the interrupt made the set-up give up
+            return StoppedBySignal(watcher.Signal());
+        PrintError(output.ShowingOutputName(message));
+        return kExitFailed;
+    };
+
+    size_t toldRejected = 0;
+    engine.SetVerbose(arguments.verbose);
+    if (!ApplyOptions(engine, arguments.inputOptions, toldRejected))
+        return kExitUsage;
+    try {
+        if (!engine.AddInputFile(arguments.input))
+            return failed(engine.LastErrorText);
+        if (!ApplyOptions(engine, arguments.outputOptions, toldRejected))
+            return kExitUsage;
+        if (!engine.AddOutputFile(output.EngineName()))
+            return failed(engine.LastErrorText);
+    } catch (const std::exception &e) {
+        return failed(e.what());
+    }
+    if (ReportRejectedOptions(engine, toldRejected)) // refused as the output was made
+        return kExitUsage;
+    if (watcher.Interrupted())
+        return StoppedBySignal(watcher.Signal());
+
+    // The start clears any stop request, so one that came before it is made again before the worker runs.
+    TFFmpegThread *worker = engine.Start(true, tpNormal);
+    if (!worker) {
+        PrintError(output.ShowingOutputName(engine.ErrorMessage));
+        return kExitFailed;
+    }
+    if (watcher.Interrupted())
+        engine.RequestStop();
+    worker->Resume();
+    worker->WaitFor();
+
+    if (engine.Finished) {
+        std::string error;
+        if (output.Commit(error))
+            return kExitFinished;
+        PrintError(error);
+        return kExitFailed;
+    }
+    if (engine.ErrorOccurred) { // also after a stop: the output may not be finalised
+        PrintError(output.ShowingOutputName(engine.ErrorMessage));
+        return kExitFailed;
+    }
+    return watcher.Interrupted() ? StoppedBySignal(watcher.Signal()) : kExitFailed;
+}
+
+} // namespace
+
+int ConvertCommand(const std::vector<std::string> &words)
+{
+    ConvertArguments arguments;
+    std::string error;
+    if (!ParseConvertArguments(words, arguments, error)) {
+        std::cerr << "veloxc: " << error << "\n\n" << kConvertUsage;
+        return kExitUsage;
+    }
+    if (arguments.help) {
+        std::cout << kConvertUsage;
+        return kExitFinished;
+    }
+    if (arguments.version) {
+        std::cout << kVersionLine << "\n";
+        return kExitFinished;
+    }
+    try {
+        return Convert(arguments);
+    } catch (const std::exception &e) { // such as a thread or a temporary file that cannot be made
+        PrintError(e.what());
+        return kExitFailed;
+    }
+}
+
+} // namespace veloxc
