@@ -50,6 +50,27 @@ protected:
         return engine.Finished != 0;
     }
 
+    // An option and whether the engine is to list it as left out, and why.
+    struct LeftOutCase {
+        const char *name;
+        const char *value;
+        bool listed;
+        bool unknownName;
+    };
+    // Checks that RejectedOptions holds c alone, or nothing when c is not to be listed.
+    void ExpectListedAsLeftOut(const LeftOutCase &c)
+    {
+        const std::string option = std::string(c.name) + "=" + c.value;
+        if (!c.listed) {
+            EXPECT_TRUE(engine.RejectedOptions.empty()) << option;
+            return;
+        }
+        ASSERT_EQ(engine.RejectedOptions.size(), 1u) << option;
+        EXPECT_EQ(engine.RejectedOptions[0].Name, c.name) << option;
+        EXPECT_EQ(engine.RejectedOptions[0].Value, c.value) << option;
+        EXPECT_EQ(engine.RejectedOptions[0].UnknownName, c.unknownName) << option;
+    }
+
     CallbackRecorder recorder;
     TCustomFFmpeg engine;
 };
