@@ -76,8 +76,10 @@ void TCustomFFmpeg::RunMainLoop()
         if (smallestOutput >= static_cast<double>(RecordingTime) / 1000000.0)
             break;
         if (LimitFileSize != 0 && OutputFiles[0]->pb &&
-            avformat.avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSize)
+            avformat.avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSize) {
+            run.SizeLimitReached = true;
             break;
+        }
 
         TInputFileRec &file = run.InputFiles[chosen];
         AVFormatContext *inputFile = InputFiles[chosen].get();
@@ -463,6 +465,9 @@ void TCustomFFmpeg::CheckEveryOutputGotData() const
         const char *what = type == AVMEDIA_TYPE_AUDIO ? "audio" : "video";
         const AVFormatContext *file = InputFiles[source.FileIndex].get();
         const char *name = file && file->url ? file->url : "";
+        if (Run->SizeLimitReached)
+            throw FFMpegException(FormatText("no %s of '%s' fits in the size limit of %lld bytes", what, name,
+                                             static_cast<long long>(LimitFileSize)));
         if (source.DecodingNeeded && source.PacketsRead > 0 && source.FramesDecoded == 0)
             throw FFMpegException(FormatText("no %s could be decoded from '%s'", what, name));
         // The start seek of the input, or the start gate of the outputs, left nothing.

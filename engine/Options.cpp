@@ -60,6 +60,16 @@ void SetAudioShape(TCustomFFmpeg &e, const std::string &name, const std::string 
     e.*Given = true;
 }
 
+// A negative volume would turn the sound into clipped noise.
+void AudioVolume(TCustomFFmpeg &e, const std::string &name, const std::string &value)
+{
+    const int32_t volume = StrToInt(value);
+    if (volume >= 0)
+        e.AudioVolume = volume;
+    else
+        RejectValue(e, name, value);
+}
+
 // A negative limit would end every output before its first packet.
 void FileSizeLimit(TCustomFFmpeg &e, const std::string &name, const std::string &value)
 {
@@ -180,7 +190,11 @@ int64_t ParseTime(const std::string &keyword, const std::string &value, bool isD
 
 void RecordingTime(TCustomFFmpeg &e, const std::string &name, const std::string &value)
 {
-    e.SetRecordingTime(ParseTime(name, value, true) / 1000);
+    // Under a millisecond there is nothing to convert; left out rather than taken as no limit.
+    const int64_t milliseconds = ParseTime(name, value, true) / 1000;
+    if (milliseconds <= 0)
+        return RejectValue(e, name, value);
+    e.SetRecordingTime(milliseconds);
 }
 
 // A time that moves timestamps: past some thirty years it could only make them overflow.
@@ -527,7 +541,7 @@ const Keyword kKeywords[] = {
     {"an", SetFlag<&E::AudioDisable>},
     {"acodec", CodecName<&E::AudioCodecName, &E::AudioStreamCopy>},
     {"atag", Tag<&E::AudioCodecTag>},
-    {"vol", SetInt<&E::AudioVolume>},
+    {"vol", AudioVolume},
     {"newaudio", ExtraStream<&E::NewAudioStream>},
     {"alang", SetTextOrClear<&E::AudioLanguage>},
     {"sample_fmt", SampleFormat},

@@ -111,9 +111,11 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
         bool hasVideo = false, hasAudio = false, hasSubtitle = false;
         for (int i = 0; i < InputFileCount; ++i) {
             for (unsigned s = 0; s < InputFiles[i]->nb_streams; ++s) {
-                switch (InputFiles[i]->streams[s]->codecpar->codec_type) {
+                const AVStream *stream = InputFiles[i]->streams[s];
+                switch (stream->codecpar->codec_type) {
                 case AVMEDIA_TYPE_VIDEO:
-                    hasVideo = true;
+                    // A cover picture of a sound file is no video to encode.
+                    hasVideo = hasVideo || !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
                     break;
                 case AVMEDIA_TYPE_AUDIO:
                     hasAudio = true;

@@ -314,8 +314,9 @@ void TCustomFFmpeg::ChooseAudioShape(AVCodecContext *codec, const AVCodec *encod
                                              Describe(codec->ch_layout).c_str(), encoderName.c_str(),
                                              ListLayouts(encoder).c_str()));
         const AVChannelLayout chosen = NearestLayout(encoder, codec->ch_layout);
-        Log(1, FormatText("Channel layout '%s' is not supported by encoder '%s', using '%s'",
-                          Describe(codec->ch_layout).c_str(), encoderName.c_str(), Describe(chosen).c_str()));
+        if (Verbose >= 0)
+            Log(1, FormatText("Channel layout '%s' is not supported by encoder '%s', using '%s'",
+                              Describe(codec->ch_layout).c_str(), encoderName.c_str(), Describe(chosen).c_str()));
         avutil.av_channel_layout_copy(&codec->ch_layout, &chosen);
         avutil.av_opt_set_int(codec, "channel_layout", 0, 0);
         avutil.av_opt_set_int(codec, "channels", 0, 0);
@@ -327,8 +328,9 @@ void TCustomFFmpeg::ChooseAudioShape(AVCodecContext *codec, const AVCodec *encod
             throw FFMpegException(FormatText("Sample rate %d Hz is not supported by encoder '%s'; it supports %s",
                                              AudioSampleRate, encoderName.c_str(), ListRates(encoder).c_str()));
         codec->sample_rate = NearestRate(encoder, AudioSampleRate);
-        Log(1, FormatText("Sample rate %d Hz is not supported by encoder '%s', using %d Hz", AudioSampleRate,
-                          encoderName.c_str(), codec->sample_rate));
+        if (Verbose >= 0)
+            Log(1, FormatText("Sample rate %d Hz is not supported by encoder '%s', using %d Hz", AudioSampleRate,
+                              encoderName.c_str(), codec->sample_rate));
     }
 }
 

@@ -99,6 +99,7 @@ struct TOutputStreamRec {
 };
 
 struct TRunTables {
+    bool SizeLimitReached = false; // the run ended at the output size limit
     std::vector<TInputFileRec> InputFiles;
     std::vector<std::unique_ptr<TInputStreamRec>> InputStreams;
     std::vector<std::unique_ptr<TOutputStreamRec>> OutputStreams;

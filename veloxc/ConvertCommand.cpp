@@ -9,6 +9,7 @@
 #include "SafeOutput.h"
 #include "Version.h"
 
+#include <cstring>
 #include <iostream>
 
 namespace veloxc {
@@ -16,6 +17,15 @@ namespace veloxc {
 namespace {
 
 void PrintError(const std::string &message) { std::cerr << "veloxc: " << message << "\n"; }
+
+// The last line of a stopped run says so: the summary before it is no sign of success.
+int Stopped(int signal, const SafeOutput &output, const std::string &outputName)
+{
+    const char *name = sigabbrev_np(signal);
+    const std::string stopped = std::string("stopped by ") + (name ? std::string("SIG") + name : std::to_string(signal));
+    PrintError(output.Direct() ? stopped : stopped + "; '" + outputName + "' is left as it was");
+    return StoppedBySignal(signal);
+}
 
 // Says which options the engine left out since the count already told; true when there were any.
 bool ReportRejectedOptions(const TCustomFFmpeg &engine, size_t &told)
@@ -33,12 +43,13 @@ bool ReportRejectedOptions(const TCustomFFmpeg &engine, size_t &told)
 // False, after saying why, when the engine refused one.
 bool ApplyOptions(TCustomFFmpeg &engine, const std::vector<EngineOption> &options, size_t &toldRejected)
 {
-    try {
-        for (const auto &[name, value] : options)
+    for (const auto &[name, value] : options) {
+        try {
             engine.SetOption(name, value);
-    } catch (const std::exception &e) { // a value the engine refuses outright
-        PrintError(e.what());
-        return false;
+        } catch (const std::exception &e) { // a value the engine refuses outright
+            PrintError("option '" + name + "': " + e.what());
+            return false;
+        }
     }
     return !ReportRejectedOptions(engine, toldRejected);
 }
@@ -57,10 +68,10 @@ int Convert(const ConvertArguments &arguments)
     SafeOutput output(arguments.output);
 
     TCustomFFmpeg engine;
-    engine.LogCallback = [](TCustomFFmpeg *, int level, const std::string &text) {
+    engine.LogCallback = [&output](TCustomFFmpeg *, int level, const std::string &text) {
         if (level < 0) // the failure the engine records: told once, as veloxc's last line
             return;
-        std::string line = text;
+        std::string line = output.ShowingOutputName(text);
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
             line.pop_back();
         std::cerr << line << "\n";
@@ -70,7 +81,7 @@ int Convert(const ConvertArguments &arguments)
     InterruptWatcher watcher([&engine] { engine.RequestStop(); }, [] { SafeOutput::DiscardAllBeforeAbruptEnd(); });
     const auto failed = [&](const std::string &message) {
         if (watcher.Interrupted()) // the interrupt made the set-up give up
-            return StoppedBySignal(watcher.Signal());
+            return Stopped(watcher.Signal(), output, arguments.output);
         PrintError(output.ShowingOutputName(message));
         return kExitFailed;
     };
@@ -92,7 +103,7 @@ int Convert(const ConvertArguments &arguments)
     if (ReportRejectedOptions(engine, toldRejected)) // refused as the output was made
         return kExitUsage;
     if (watcher.Interrupted())
-        return StoppedBySignal(watcher.Signal());
+        return Stopped(watcher.Signal(), output, arguments.output);
 
     // The start clears any stop request, so one that came before it is made again before the worker runs.
     TFFmpegThread *worker = engine.Start(true, tpNormal);
@@ -116,7 +127,7 @@ int Convert(const ConvertArguments &arguments)
         PrintError(output.ShowingOutputName(engine.ErrorMessage));
         return kExitFailed;
     }
-    return watcher.Interrupted() ? StoppedBySignal(watcher.Signal()) : kExitFailed;
+    return watcher.Interrupted() ? Stopped(watcher.Signal(), output, arguments.output) : kExitFailed;
 }
 
 } // namespace
@@ -126,7 +137,7 @@ int ConvertCommand(const std::vector<std::string> &words)
     ConvertArguments arguments;
     std::string error;
     if (!ParseConvertArguments(words, arguments, error)) {
-        std::cerr << "veloxc: " << error << "\n\n" << kConvertUsage;
+        std::cerr << "veloxc: " << error << "\nTry 'veloxc convert --help'.\n";
         return kExitUsage;
     }
     if (arguments.help) {

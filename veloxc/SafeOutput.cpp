@@ -140,6 +140,14 @@ SafeOutput::SafeOutput(const std::string &output) : output_(output), engineName_
     if (!LocalPath(output, path, filePrefix) || !ResolveDestination(path, destination))
         return;
     destination_ = destination.string();
+    // What opening the output itself would refuse is refused before any work: a rename would not.
+    const fs::path folder = destination.parent_path().empty() ? fs::path(".") : destination.parent_path();
+    const long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (destination.filename().string().size() > static_cast<size_t>(nameMax > 0 ? nameMax : kNameMax))
+        throw std::runtime_error("Could not open '" + output + "': " + ErrnoText(ENAMETOOLONG));
+    struct stat existing {};
+    if (stat(destination_.c_str(), &existing) == 0 && access(destination_.c_str(), W_OK) != 0)
+        throw std::runtime_error("Could not open '" + output + "': " + ErrnoText(errno));
 
     const std::string extension = Extension(path); // the user's name decides the muxer, as it would have
     const std::string marker = ".partial-";

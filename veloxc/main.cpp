@@ -4,7 +4,10 @@
 #include "InterruptWatcher.h"
 #include "Version.h"
 
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -37,8 +40,18 @@ void PrintUsage(std::ostream &out)
 
 } // namespace
 
+// A closed standard descriptor would be given to the next file opened, the output among them, and
+// log lines would land in it: each one closed gets /dev/null first.
+void ReserveStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd)
+            _exit(veloxc::kExitFailed);
+}
+
 int main(int argc, char **argv)
 {
+    ReserveStandardDescriptors();
     // Before any thread starts: every thread inherits the mask, and the watcher takes the signals.
     veloxc::InterruptWatcher::BlockSignals();
     // A reader of standard error that went away makes writes fail, not the conversion.

@@ -70,6 +70,8 @@ TEST_F(OptionsTest, OptionsLeftOutAreListedWithTheirReason)
         {"bogus", "1", true, true},       {"bitrate2", "192000", true, true}, {"bogus", "", true, true},
         {"ab", "abc", true, false},       {"ab", "192kbps", true, false},    {"b", "", true, false},
         {"fs", "-1", true, false},        {"ar", "0", true, false},          {"ac", "-2", true, false},
+        {"t", "0", true, false},          {"t", "-1", true, false},          {"vol", "-1", true, false},
+        {"t", "0.0005", true, false},     {"vol", "0", false, false},        {"t", "0.5", false, false},
         {"ar", "768001", true, false},    {"ac", "65", true, false},         {"ar", "768000", false, false},
         {"ab", "192000", false, false},   {"ab", "192k", false, false},      {"fs", "0", false, false},
         {"joint_stereo", "1", false, false}, // an option of some encoders only: they decide when they open

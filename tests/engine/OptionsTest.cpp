@@ -66,7 +66,8 @@ TEST_F(OptionsTest, NumberFieldsTakeTheirValueOrRejectItUnchanged)
         {"me_threshold", "8", [](auto &e) { return e.MeThreshold; }, 8},
         {"top", "0", [](auto &e) { return e.TopFieldFirst; }, 0},
         {"dc", "10", [](auto &e) { return e.IntraDcPrecision; }, 10},
-        {"vol", "-50", [](auto &e) { return e.AudioVolume; }, -50},
+        {"vol", "50", [](auto &e) { return e.AudioVolume; }, 50},
+        {"vol", "-50", [](auto &e) { return e.AudioVolume; }, 50}, // left out: it would invert and clip
         {"vc", "2", [](auto &e) { return e.VideoChannel; }, 2},
         {"ar", "48000", [](auto &e) { return e.AudioSampleRate; }, 48000},
         {"ar", "0", [](auto &e) { return e.AudioSampleRate; }, 48000},
@@ -91,7 +92,7 @@ TEST_F(OptionsTest, NumberFieldsTakeTheirValueOrRejectItUnchanged)
         {"vframes", "1.5", [](auto &e) { return e.MaxFrames[mkVideo]; }, 100},
         {"vframes", "2147483648", [](auto &e) { return e.MaxFrames[mkVideo]; }, 100},
         {"vframes", "99999999999999999999", [](auto &e) { return e.MaxFrames[mkVideo]; }, 100},
-        {"vol", "12 ", [](auto &e) { return e.AudioVolume; }, -50},
+        {"vol", "12 ", [](auto &e) { return e.AudioVolume; }, 50},
         {"fs", "-", [](auto &e) { return double(e.LimitFileSize); }, 5e9},
         {"ar", "44.1k", [](auto &e) { return e.AudioSampleRate; }, 48000},
     };

@@ -613,3 +613,18 @@ TEST_F(OutputFilesTest, AWaveOutputSwitchesTo64BitSizesPast4GiB)
     EXPECT_EQ(Little64(sink.head, 20), static_cast<uint64_t>(sink.size - 8)); // the whole file
     EXPECT_EQ(Little64(sink.head, 28), static_cast<uint64_t>(kPackets * kPacketBytes)); // the samples
 }
+
+TEST_F(OutputFilesTest, ACoverPictureIsNoVideoToEncode)
+{
+    MediaRecipe recipe;
+    recipe.seconds = 0.3;
+    recipe.audio = AudioTrack{"libmp3lame", 44100, 2};
+    recipe.video = VideoTrack{"mjpeg", 64, 64, 1, true};
+    WriteMediaFile(dir.File("covered.mp3"), recipe);
+    ASSERT_TRUE(engine.AddInputFile(dir.File("covered.mp3"))) << engine.LastErrorText;
+    ASSERT_EQ(engine.InputFiles[0]->nb_streams, 2u);
+    for (const char *name : {"out.m4a", "out.mkv"}) {
+        ASSERT_TRUE(engine.AddOutputFile(dir.File(name))) << name << ": " << engine.LastErrorText;
+        EXPECT_EQ(Kinds(engine.OutputFileCount - 1), std::vector<AVMediaType>{AVMEDIA_TYPE_AUDIO}) << name;
+    }
+}

@@ -586,6 +586,8 @@ TEST_F(TranscodeTest, ARunThatWritesNoSoundFailsAndSaysWhy)
          "no audio in '" + dir.File("tone.wav") + "' after the start time (5.000 s)"},
         {dir.File("tone.wav"), "", "gated.wav", // a start time given for the output
          "no audio in '" + dir.File("tone.wav") + "' after the start time (2.500 s)", "ss=2.5"},
+        {dir.File("tone.wav"), "", "tiny.wav", // a size limit the header alone passes
+         "no audio of '" + dir.File("tone.wav") + "' fits in the size limit of 40 bytes", "fs=40"},
     };
     for (const Case &c : cases) {
         engine.InitializeJob();

@@ -161,10 +161,12 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
             c->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
             c->gop_size = 12;
         });
-        if (out.encoder->pix_fmt != AV_PIX_FMT_YUV420P)
+        if (out.encoder->pix_fmt != AV_PIX_FMT_YUV420P && out.encoder->pix_fmt != AV_PIX_FMT_YUVJ420P)
             throw std::runtime_error("the fixture writer draws yuv420p pictures only");
-        out.totalUnits = std::lround(recipe.seconds * track.frameRate);
+        out.totalUnits = track.coverArt ? 1 : std::lround(recipe.seconds * track.frameRate);
         AddStream(output.get(), out);
+        if (track.coverArt)
+            out.stream->disposition |= AV_DISPOSITION_ATTACHED_PIC;
     }
     if (recipe.audio) {
         const AudioTrack &track = *recipe.audio;

@@ -25,6 +25,7 @@ struct VideoTrack {
     int width = 160;
     int height = 120;
     int frameRate = 25;
+    bool coverArt = false; // one picture marked as the file's cover (for example "mjpeg" in an MP3)
 };
 
 struct MediaRecipe {
