@@ -256,6 +256,7 @@ void TCustomFFmpeg::ReleaseJob()
 {
     if (!AllLoaded())
         return;
+    ReleasingInputs();
     for (auto &context : CodecDefaults)
         context.reset();
     FormatDefaults.reset();

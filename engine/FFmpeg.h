@@ -290,6 +290,9 @@ public:
     double GetSyncIpts(const TOutputStreamRec &output) const;
 
 protected:
+    // Called by ReleaseJob just before the job's inputs are freed, on the thread that frees them,
+    // so that whatever looks at an input can let go of it first.
+    virtual void ReleasingInputs() {}
     // The run itself: set-up, main loop and end of the job.
     virtual void Transcode();
     // Run stages, in the order the run uses them.
