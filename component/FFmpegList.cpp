@@ -51,6 +51,23 @@ void TFFmpegList::Delete(int i)
         items_[j]->TaskIndex = j;
 }
 
+std::unique_ptr<TFFmpeg> TFFmpegList::Take(int i)
+{
+    CheckIndex(i);
+    std::unique_ptr<TFFmpeg> task = std::move(items_[i]);
+    items_.erase(items_.begin() + i);
+    for (int j = i; j < Count(); ++j)
+        items_[j]->TaskIndex = j;
+    return task;
+}
+
+std::vector<std::unique_ptr<TFFmpeg>> TFFmpegList::TakeAll()
+{
+    std::vector<std::unique_ptr<TFFmpeg>> tasks;
+    tasks.swap(items_);
+    return tasks;
+}
+
 void TFFmpegList::Clear()
 {
     for (auto &task : items_)
@@ -61,7 +78,7 @@ void TFFmpegList::Clear()
 TFFmpeg *TFFmpegList::FindByThread(std::thread::id id) const
 {
     for (const auto &task : items_)
-        if (task && task->ThreadID == id)
+        if (task && task->ThreadID.load() == id)
             return task.get();
     return nullptr;
 }

@@ -5,6 +5,7 @@
 #include "ConverterTypes.h"
 #include "FFmpeg.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <thread>
@@ -18,7 +19,9 @@ public:
     ~TFFmpeg() override;
 
     int32_t TaskIndex = -1;      // position in the owner's list, the AIndex of its events; -1 until added
-    std::thread::id ThreadID;    // thread the task runs on, for routing log lines; no thread until started
+    // Thread the task runs on, for routing library log lines; no thread until started. Written
+    // under the component's lock, read by whichever thread logs.
+    std::atomic<std::thread::id> ThreadID;
     TInputOptions InputOptions;   // copy of the record given to AddInput
     TOutputOptions OutputOptions; // copy of the record given to AddOutput
     TAVProbe Probe;               // attached to the task's input once it is open
@@ -45,6 +48,10 @@ public:
     void Delete(int i);
     // Frees every task, then empties the list.
     void Clear();
+    // Removes task i from the list without freeing it; later tasks move down and take their index.
+    std::unique_ptr<TFFmpeg> Take(int i);
+    // Removes every task without freeing it.
+    std::vector<std::unique_ptr<TFFmpeg>> TakeAll();
     // The first task running on thread id, or nullptr.
     TFFmpeg *FindByThread(std::thread::id id) const;
 

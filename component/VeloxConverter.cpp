@@ -5,8 +5,13 @@
 #include "LibraryLog.h"
 #include "OptionTranslation.h"
 
+#include <QTimer>
+#include <QtGlobal>
+
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -19,11 +24,63 @@ void CheckLibrariesLoaded()
 
 std::string TaskText(int index) { return "task " + std::to_string(index); }
 
+std::string ExceptionText(std::exception_ptr raised)
+{
+    try {
+        std::rethrow_exception(raised);
+    } catch (const std::exception &e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+using LockHold = std::lock_guard<log_routing::TComponentLock>;
+
+constexpr int kStartDelayMs = 100;
+
 } // namespace
 
-TCustomMediavane::TCustomMediavane(QObject *owner) : QObject(owner) {}
+TCustomMediavane::TCustomMediavane(QObject *owner) : QObject(owner) { SetListed(true); }
 
-TCustomMediavane::~TCustomMediavane() = default;
+TCustomMediavane::~TCustomMediavane()
+{
+    SetListed(false);
+    {
+        LockHold hold(Lock);
+        Destroying_ = true;
+        PendingCount_ = 0;
+    }
+    StopAndWaitForTasks();
+    std::vector<std::unique_ptr<TFFmpeg>> tasks;
+    {
+        LockHold hold(Lock);
+        tasks = Tasks_.TakeAll();
+    }
+}
+
+void TCustomMediavane::SetDesigning(bool designing)
+{
+    Designing_ = designing;
+    SetListed(!designing);
+}
+
+void TCustomMediavane::SetListed(bool listed)
+{
+    if (listed == Listed_)
+        return;
+    if (listed)
+        log_routing::AddInstance(this);
+    else
+        log_routing::RemoveInstance(this);
+    Listed_ = listed;
+}
+
+void TCustomMediavane::StopAndWaitForTasks()
+{
+    for (int i = 0; i < Tasks_.Count(); ++i)
+        Tasks_.Items(i).StopAndWait();
+}
 
 void TCustomMediavane::SetLogLevel(TLogLevel level)
 {
@@ -34,7 +91,7 @@ void TCustomMediavane::SetLogLevel(TLogLevel level)
 
 void TCustomMediavane::ApplyLibraryLogLevel()
 {
-    avlib::avutil.av_log_set_level(avlib::LibraryLogLevel(LogLevel_ - 1));
+    avlib::avutil.av_log_set_level(avlib::LibraryLogLevel(LogLevel_.load() - 1));
     avlib::SetLogThreshold(avlib::avutil.av_log_get_level());
 }
 
@@ -51,8 +108,7 @@ bool TCustomMediavane::LoadAVLib(const std::string &APath, bool AVersioned)
         LastErrMsg_ = avlib::LastErrorText();
         return false;
     }
-    // Not built yet: the process-wide library log route (av_log_set_callback) that hands library
-    // lines to the tasks belongs here, before the level.
+    avlib::avutil.av_log_set_callback(log_routing::LibraryLogCallback);
     ApplyLibraryLogLevel();
     return true;
 }
@@ -69,7 +125,7 @@ int TCustomMediavane::AddInput(const std::string &AFileName, PInputOptions AOpti
     try {
         CheckLibrariesLoaded();
         task->InitializeJob();
-        task->SetVerbose(LogLevel_ - 1);
+        task->SetVerbose(LogLevel_.load() - 1);
         if (AOptions) {
             if (AOptions->FileName.empty())
                 AOptions->FileName = AFileName;
@@ -90,7 +146,21 @@ int TCustomMediavane::AddInput(const std::string &AFileName, PInputOptions AOpti
             TriggerProgress(engine, frameNumber, fps, currentDurationMs, quality, bitRate, currentSizeBytes,
                             totalOutputDurationMs);
         };
-        task->TerminateCallback = [this](TCustomFFmpeg *engine) { TriggerTerminate(engine); };
+        task->TerminateCallback = [this](TCustomFFmpeg *engine) {
+            // Taken first: the handler may free the task. What it raises would end a worker
+            // silently or reach the event loop, so it is reported here.
+            int index = -1;
+            {
+                LockHold hold(Lock);
+                index = TaskIndexOf(engine);
+            }
+            try {
+                TriggerTerminate(engine);
+            } catch (...) {
+                ReportHandlerFailure(index, std::current_exception());
+            }
+        };
+        LockHold hold(Lock);
         return Tasks_.Add(std::move(task));
     } catch (const std::exception &e) {
         LastErrMsg_ = e.what();
@@ -148,11 +218,29 @@ bool TCustomMediavane::AddOutput(int AIndex, const std::string &AFileName, POutp
     return false;
 }
 
-void TCustomMediavane::RemoveTask(int AIndex) { Tasks_.Delete(AIndex); }
+void TCustomMediavane::RemoveTask(int AIndex)
+{
+    // The run ends before the task leaves the list, outside Lock, which its terminate event takes.
+    Tasks_.Items(AIndex).StopAndWait();
+    std::unique_ptr<TFFmpeg> task;
+    {
+        LockHold hold(Lock);
+        task = Tasks_.Take(AIndex);
+    }
+}
 
 void TCustomMediavane::ClearTasks()
 {
-    Tasks_.Clear();
+    {
+        LockHold hold(Lock);
+        PendingCount_ = 0; // no task starts while the list goes
+    }
+    StopAndWaitForTasks();
+    std::vector<std::unique_ptr<TFFmpeg>> tasks;
+    {
+        LockHold hold(Lock);
+        tasks = Tasks_.TakeAll();
+    }
     LastErrMsg_.clear();
     ThreadCount_ = 0;
 }
@@ -170,47 +258,207 @@ int TCustomMediavane::TaskIndexOf(const TCustomFFmpeg *engine)
     return engine ? static_cast<const TFFmpeg *>(engine)->TaskIndex : -1;
 }
 
+void TCustomMediavane::Start(int AThreadCount)
+{
+    // Under Lock: a worker that ends at once starts the next task from its own thread, and that
+    // must not meet this loop half-way.
+    LockHold hold(Lock);
+    ClearLogQueue();
+    NextTaskIndex_ = 0;
+    FinishedCount_ = 0;
+    ThreadCount_ = AThreadCount;
+    PendingCount_ = Tasks_.Count();
+    FinalDue_ = PendingCount_ > 0;
+    int n = ThreadCount_;
+    while (PendingCount_ > 0) {
+        StartNextTask();
+        if (--n <= 0)
+            break;
+    }
+}
+
+void TCustomMediavane::StartNextTask()
+{
+    if (PendingCount_ <= 0)
+        return;
+    --PendingCount_;
+    // Counted on before the task runs: one that ends at once starts the next from in here.
+    const int index = NextTaskIndex_++;
+    if (ThreadCount_ <= 0)
+        QTimer::singleShot(kStartDelayMs, this, [this, index] { TaskTimer(index); });
+    else
+        RunTask(index);
+}
+
+void TCustomMediavane::TaskTimer(int index)
+{
+    // Nothing may travel into the event loop.
+    try {
+        RunTask(index);
+    } catch (...) {
+        ReportHandlerFailure(-1, std::current_exception());
+    }
+}
+
+void TCustomMediavane::RunTask(int index)
+{
+    TFFmpeg *task = nullptr;
+    {
+        LockHold hold(Lock);
+        task = &Tasks_.Items(index);
+        task->ProgressInterval = static_cast<int64_t>(ProgressInterval_.load()) * 1000;
+        task->SetVerbose(LogLevel_.load() - 1);
+        if (ThreadCount_ > 0) {
+            TFFmpegThread *worker = task->Start(true, ThreadPriority_.load());
+            if (!worker) {
+                task->ThreadID = std::thread::id();
+                return;
+            }
+            // Both under Lock: the worker's library lines wait until its task can be found by its thread.
+            worker->Resume();
+            task->ThreadID = worker->ThreadID();
+            return;
+        }
+        task->ThreadID = std::this_thread::get_id();
+    }
+    // The whole job runs here, outside Lock, so that lines of other threads and Stop get through.
+    task->Start(false, ThreadPriority_.load());
+}
+
+void TCustomMediavane::Stop()
+{
+    LockHold hold(Lock);
+    PendingCount_ = 0;
+    // A running job stops at its next safe point (a paused one is let through); one that never
+    // started gets its end from a terminate thread, which waits for Lock until this walk is over.
+    for (int i = 0; i < Tasks_.Count(); ++i)
+        Tasks_.Items(i).CancelJob();
+}
+
+void TCustomMediavane::Pause()
+{
+    LockHold hold(Lock);
+    if (ThreadCount_ <= 0)
+        return; // the main thread is never held: it runs the job and the event loop
+    for (int i = 0; i < Tasks_.Count(); ++i)
+        Tasks_.Items(i).Pause();
+}
+
+void TCustomMediavane::Resume()
+{
+    LockHold hold(Lock);
+    if (ThreadCount_ <= 0)
+        return;
+    for (int i = 0; i < Tasks_.Count(); ++i)
+        Tasks_.Items(i).ResumeRun();
+}
+
+void TCustomMediavane::ClearLogQueue() { log_routing::ClearLogQueue(); }
+
+void TCustomMediavane::RouteLibraryLine(std::thread::id thread, int level, const std::string &text)
+{
+    LockHold hold(Lock);
+    TriggerLog(Tasks_.FindByThread(thread), level, text);
+}
+
 void TCustomMediavane::TriggerBeforeHook(TCustomFFmpeg *engine, THookAction &action, int64_t pts)
 {
-    if (OnBeforeHook)
+    if (OnBeforeHook && !Destroying_)
         OnBeforeHook(TaskIndexOf(engine), pts, action);
 }
 
 void TCustomMediavane::TriggerCustomHook(TCustomFFmpeg *engine, TBitmap24 *bitmap, int frameNumber, int64_t pts,
                                          bool &update, bool &stopHook)
 {
-    if (OnCustomHook)
+    if (OnCustomHook && !Destroying_)
         OnCustomHook(TaskIndexOf(engine), bitmap, frameNumber, pts, update, stopHook);
 }
 
 void TCustomMediavane::TriggerLog(TCustomFFmpeg *engine, int level, const std::string &text)
 {
-    if (!OnLog)
+    if (!OnLog || Destroying_)
         return;
+    LockHold hold(Lock);
+    RaiseLog(TaskIndexOf(engine), level, text);
+}
+
+void TCustomMediavane::RaiseLog(int index, int level, const std::string &text)
+{
     // Engine levels -1 (quiet) to 3 (all); anything above counts as all.
     const TLogLevel mapped = level < 0 ? llQuiet : level >= 4 ? llAll : static_cast<TLogLevel>(level + 1);
-    OnLog(TaskIndexOf(engine), mapped, text);
+    OnLog(index, mapped, text);
+}
+
+void TCustomMediavane::ReportHandlerFailure(int index, std::exception_ptr raised)
+{
+    const std::string text = "Event handler failed: " + ExceptionText(raised);
+    try {
+        if (OnLog && !Destroying_) {
+            LockHold hold(Lock);
+            RaiseLog(index, -1, text);
+            return;
+        }
+    } catch (...) {
+        qWarning("%s; then the log event handler failed: %s", text.c_str(),
+                 ExceptionText(std::current_exception()).c_str());
+        return;
+    }
+    qWarning("%s", text.c_str());
 }
 
 void TCustomMediavane::TriggerProgress(TCustomFFmpeg *engine, int frameNumber, int fps, int currentDurationMs,
                                        float quality, float bitRate, int64_t currentSizeBytes,
                                        int totalOutputDurationMs)
 {
-    if (OnProgress)
-        OnProgress(TaskIndexOf(engine), frameNumber, fps, currentDurationMs, quality, bitRate, currentSizeBytes,
-                   totalOutputDurationMs);
+    if (!OnProgress || Destroying_)
+        return;
+    LockHold hold(Lock);
+    OnProgress(TaskIndexOf(engine), frameNumber, fps, currentDurationMs, quality, bitRate, currentSizeBytes,
+               totalOutputDurationMs);
 }
 
 void TCustomMediavane::TriggerTerminate(TCustomFFmpeg *engine)
 {
-    if (!OnTerminate)
-        return;
-    // Copies: the handler may free the task.
-    const int index = TaskIndexOf(engine);
-    const bool finished = engine->Finished != 0;
-    const bool exception = engine->ErrorOccurred != 0;
-    const std::string message = engine->ErrorMessage;
-    OnTerminate(index, finished, exception, message);
+    // A raising handler must not stall the list: the counting and the next start go on, and the
+    // exception travels on afterwards.
+    std::exception_ptr raised, finalRaised;
+    int index = -1;
+    {
+        LockHold hold(Lock);
+        index = TaskIndexOf(engine);
+        if (OnTerminate && !Destroying_) {
+            // Copies: the handler may free the task.
+            const bool finished = engine->Finished != 0;
+            const bool exception = engine->ErrorOccurred != 0;
+            const std::string message = engine->ErrorMessage;
+            try {
+                OnTerminate(index, finished, exception, message);
+            } catch (...) {
+                raised = std::current_exception();
+            }
+        }
+        ++FinishedCount_;
+        if (PendingCount_ > 0) {
+            StartNextTask();
+        } else if (FinalDue_ && FinishedCount_ >= Tasks_.Count()) {
+            FinalDue_ = false;
+            if (OnTerminate && !Destroying_) {
+                try {
+                    OnTerminate(-1, true, false, std::string());
+                } catch (...) {
+                    finalRaised = std::current_exception();
+                }
+            }
+            ClearLogQueue();
+        }
+    }
+    // Only one exception can travel on: a second one is reported here.
+    if (raised && finalRaised)
+        ReportHandlerFailure(index, finalRaised);
+    else if (finalRaised)
+        raised = finalRaised;
+    if (raised)
+        std::rethrow_exception(raised);
 }
 
 TVeloxConverter::TVeloxConverter(QObject *owner) : TCustomMediavane(owner) {}

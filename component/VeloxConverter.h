@@ -11,29 +11,50 @@
 // - a colour (TColor) keeps red in the low byte, then green, then blue;
 // - a task's ThreadID is the std::thread::id of the thread it runs on;
 // - the list's index error is std::out_of_range.
+//
+// Running the list and its events:
+// - Start(0) runs one task after another on the component's thread, each started by a 100 ms
+//   one-shot Qt timer: that thread (the main thread) needs a running Qt event loop.
+//   Start(N > 0) runs up to N tasks at once on worker threads.
+// - Events are raised on the thread that produced them. OnLog, OnProgress and OnTerminate of one
+//   component are raised under its lock and never run at the same time; they should do little and
+//   return fast, and must not wait for other tasks or call into the media libraries (a thread that
+//   logs while it holds the libraries' own lock may be waiting for this one). OnBeforeHook and
+//   OnCustomHook run without the lock, for different tasks possibly at once.
+// - A handler that raises during a task's run makes that job fail with the exception's message.
+//   An exception from OnTerminate is reported through OnLog (llQuiet) or, failing that, qWarning,
+//   and the list goes on; one from OnLog for a library line goes to qWarning.
+// - Pause and Resume hold and release the workers at the engine's next safe point.
+// - A component being destroyed stops its tasks and raises no more events.
 #pragma once
 
 #include "AVProbe.h"
 #include "ConverterTypes.h"
 #include "FFmpegList.h"
+#include "LogRouting.h"
 
 #include <QObject>
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
 #include <string>
+#include <thread>
 
 class TCustomMediavane : public QObject {
     Q_OBJECT
 
 public:
-    // Create: the owner becomes the parent, which deletes the component with itself.
+    // Create: the owner becomes the parent, which deletes the component with itself. The component
+    // joins the process-wide list of components that receive the libraries' log lines.
     explicit TCustomMediavane(QObject *owner = nullptr);
-    // Destroy: frees the tasks (each stops its run first), then the probe.
+    // Destroy: leaves that list, frees the tasks (each stops its run first), then the probe.
     ~TCustomMediavane() override;
 
-    // Design mode: the component is only being laid out, nothing is loaded or run.
+    // Design mode: the component is only being laid out, nothing is loaded or run, and it is not in
+    // the list of components that receive library log lines.
     bool Designing() const { return Designing_; }
-    void SetDesigning(bool designing) { Designing_ = designing; }
+    void SetDesigning(bool designing);
 
     // Free text stored with the component; no effect on behaviour.
     const std::string &About() const { return About_; }
@@ -72,6 +93,16 @@ public:
     static void InitInputOptions(TInputOptions &AOptions);
     static void InitOutputOptions(TOutputOptions &AOptions);
 
+    // Runs the list: AThreadCount <= 0 one task after another on this thread (it needs a running Qt
+    // event loop), N > 0 up to N at once on workers. Each task raises OnTerminate once; when every
+    // task has, OnTerminate(-1, true, false, "") follows once. Tasks that have run do not run again.
+    void Start(int AThreadCount);
+    // Asks every running task to stop; tasks not yet started end at once (AFinished false).
+    void Stop();
+    // Holds every worker at its next safe point; Resume lets them go on. Nothing in main-thread mode.
+    void Pause();
+    void Resume();
+
 protected:
     // Writing stores the level and, while the libraries are loaded, applies it to them.
     TLogLevel LogLevel() const { return LogLevel_; }
@@ -101,24 +132,46 @@ protected:
     // The task's index as its events carry it: -1 for no engine.
     static int TaskIndexOf(const TCustomFFmpeg *engine);
 
-    // Run state of the list, set when the list is started.
-    int32_t NextTaskIndex_ = -1;
-    int32_t ThreadCount_ = 0;
-    int32_t FinishedCount_ = 0; // tasks that reported their end
-    int32_t PendingCount_ = 0;  // tasks not yet started
+    // Run state of the list, set when the list is started; changed under Lock, also by workers.
+    std::atomic<int32_t> NextTaskIndex_{-1};
+    std::atomic<int32_t> ThreadCount_{0};
+    std::atomic<int32_t> FinishedCount_{0}; // tasks that reported their end
+    std::atomic<int32_t> PendingCount_{0};  // tasks not yet started
 
 private:
+    friend class log_routing::TRouter;
+
     // The library log level for LogLevel, and the threshold read back from the libraries.
     void ApplyLibraryLogLevel();
+    void SetListed(bool listed);
 
+    // Scheduling (under Lock, except the timer and a main-thread run).
+    void StartNextTask();
+    void RunTask(int index);
+    void TaskTimer(int index);
+    void ClearLogQueue();
+    // Stops every task's run and waits for it, outside Lock (their terminate events take it).
+    void StopAndWaitForTasks();
+
+    // A library line from thread, for the task that runs on it (or none).
+    void RouteLibraryLine(std::thread::id thread, int level, const std::string &text);
+    // OnLog with the mapped level; the caller holds Lock.
+    void RaiseLog(int index, int level, const std::string &text);
+    // An exception no caller can take: to OnLog as a quiet line, else to qWarning.
+    void ReportHandlerFailure(int index, std::exception_ptr raised);
+
+    log_routing::TComponentLock Lock; // serialises events and the stop, pause and resume walks
     bool Designing_ = false;
+    bool Listed_ = false;            // in the process-wide instance list
+    std::atomic<bool> Destroying_{false};
+    bool FinalDue_ = false;          // a Start's final event has yet to come; tasks run alone raise none
     std::string About_;
     std::string LastErrMsg_;
-    TLogLevel LogLevel_ = llInfo;
-    int32_t ProgressInterval_ = 500; // milliseconds
-    TConvertPriority ThreadPriority_ = tpNormal;
+    std::atomic<TLogLevel> LogLevel_{llInfo};
+    std::atomic<int32_t> ProgressInterval_{500}; // milliseconds
+    std::atomic<TConvertPriority> ThreadPriority_{tpNormal};
     TAVProbe AVProbe_;
-    TFFmpegList Tasks_; // after the probe: freed first
+    TFFmpegList Tasks_; // after the probe: freed first; changed under Lock
 };
 
 // The component as an application uses it: every property and event public.

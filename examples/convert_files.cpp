@@ -3,8 +3,10 @@
 #include "AVLibLoader.h"
 #include "VeloxConverter.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -34,12 +36,23 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // Events come on the worker threads: what they share is guarded, and the end of the whole
+    // list (index -1) wakes the main thread.
+    std::mutex lock;
+    std::condition_variable ended;
+    bool allEnded = false;
     int failures = 0;
     converter.OnLog = [](int, TLogLevel level, const std::string &message) {
         if (level <= llError)
             std::fprintf(stderr, "%s\n", message.c_str());
     };
     converter.OnTerminate = [&](int index, bool finished, bool, const std::string &message) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (index < 0) {
+            allEnded = true;
+            ended.notify_all();
+            return;
+        }
         const TFFmpeg &task = converter.Tasks().Items(index);
         if (finished) {
             std::printf("%s -> %s\n", task.InputOptions.FileName.c_str(), task.OutputOptions.FileName.c_str());
@@ -70,9 +83,11 @@ int main(int argc, char **argv)
         }
     }
 
-    // The component's own Start, which schedules the whole list, is still to come: here each task
-    // runs on the calling thread through its engine, one after another.
-    for (int i = 0; i < converter.Tasks().Count(); ++i)
-        converter.Tasks().Items(i).Start(false, tpNormal);
+    // Two at a time on worker threads: no event loop is needed for that (one-by-one mode, 0, needs one).
+    if (converter.Tasks().Count() > 0) {
+        converter.Start(2);
+        std::unique_lock<std::mutex> guard(lock);
+        ended.wait(guard, [&] { return allEnded; });
+    }
     return failures == 0 ? 0 : 1;
 }
