@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   libavcodec-dev libavformat-dev libavfilter-dev libavutil-dev libswscale-dev libswresample-dev
   qt6-base-dev
+  libtag1-dev
 )
 
 missing=()

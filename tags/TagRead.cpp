@@ -1,0 +1,114 @@
+#include "TagCopy.h"
+
+#include "FieldMap.h"
+#include "FileCheck.h"
+#include "InfoFields.h"
+#include "Pictures.h"
+
+#include <aifffile.h>
+#include <apetag.h>
+#include <fileref.h>
+#include <flacfile.h>
+#include <id3v1tag.h>
+#include <mp4file.h>
+#include <mpegfile.h>
+#include <wavfile.h>
+#include <xiphcomment.h>
+
+#include <new>
+#include <vector>
+
+namespace tagcopy {
+
+namespace {
+
+using namespace detail;
+
+// The file's tags in the order their fields win, and its pictures offered in the same order.
+std::vector<TagLib::PropertyMap> ReadFile(TagLib::File &file, TCoverChoice &cover)
+{
+    std::vector<TagLib::PropertyMap> maps;
+    if (auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(&file)) {
+        if (mpeg->hasID3v2Tag()) {
+            maps.push_back(mpeg->ID3v2Tag()->properties());
+            OfferId3v2Pictures(*mpeg->ID3v2Tag(), cover);
+        }
+        if (mpeg->hasAPETag())
+            maps.push_back(mpeg->APETag()->properties());
+        if (mpeg->hasID3v1Tag())
+            maps.push_back(mpeg->ID3v1Tag()->properties());
+    } else if (auto *flac = dynamic_cast<TagLib::FLAC::File *>(&file)) {
+        OfferFlacPictures(flac->pictureList(), cover);
+        if (flac->hasXiphComment()) {
+            maps.push_back(flac->xiphComment()->properties());
+            OfferFlacPictures(flac->xiphComment()->pictureList(), cover);
+        }
+        if (flac->hasID3v2Tag()) {
+            maps.push_back(flac->ID3v2Tag()->properties());
+            OfferId3v2Pictures(*flac->ID3v2Tag(), cover);
+        }
+        if (flac->hasID3v1Tag())
+            maps.push_back(flac->ID3v1Tag()->properties());
+    } else if (auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(&file)) {
+        if (wav->hasID3v2Tag()) {
+            maps.push_back(wav->ID3v2Tag()->properties());
+            OfferId3v2Pictures(*wav->ID3v2Tag(), cover);
+        }
+        if (wav->hasInfoTag())
+            maps.push_back(InfoProperties(*wav->InfoTag()));
+    } else if (auto *aiff = dynamic_cast<TagLib::RIFF::AIFF::File *>(&file)) {
+        if (aiff->hasID3v2Tag()) {
+            maps.push_back(aiff->tag()->properties());
+            OfferId3v2Pictures(*aiff->tag(), cover);
+        }
+    } else if (auto *mp4 = dynamic_cast<TagLib::MP4::File *>(&file)) {
+        if (TagLib::MP4::Tag *tag = mp4->tag()) {
+            maps.push_back(tag->properties());
+            OfferMp4Covers(*tag, cover);
+        }
+    } else {
+        // Ogg Vorbis, Opus, Speex and Ogg FLAC keep their pictures in the comment; others have none here.
+        maps.push_back(file.properties());
+        if (auto *xiph = dynamic_cast<TagLib::Ogg::XiphComment *>(file.tag()))
+            OfferFlacPictures(xiph->pictureList(), cover);
+    }
+    return maps;
+}
+
+} // namespace
+
+bool ReadTags(const std::string &path, TTagSet &tags, std::string &error)
+{
+    tags = TTagSet();
+    const std::string problem = FileProblem(path, false);
+    if (!problem.empty()) {
+        error = "cannot read the tags of '" + path + "': " + problem;
+        return false;
+    }
+    try {
+        UseInfoTextHandler();
+        const TagLib::FileRef ref(path.c_str(), false);
+        if (ref.isNull()) {
+            error = "cannot read the tags of '" + path + "': not a kind of file TagLib knows, or a damaged one";
+            return false;
+        }
+        if (dynamic_cast<TagLib::RIFF::WAV::File *>(ref.file())) {
+            const std::string wave = WaveProblem(*ref.file());
+            if (!wave.empty()) {
+                error = "cannot read the tags of '" + path + "': " + wave;
+                return false;
+            }
+        }
+        TCoverChoice cover;
+        for (const TagLib::PropertyMap &map : ReadFile(*ref.file(), cover))
+            AddCarried(map, tags.fields);
+        tags.frontCover = cover.Chosen();
+        return true;
+    } catch (const std::bad_alloc &) {
+        tags = TTagSet();
+        error = "cannot read the tags of '" + path + "': out of memory";
+        return false;
+    }
+}
+
+} // namespace tagcopy

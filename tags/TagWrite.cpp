@@ -1,0 +1,105 @@
+#include "TagCopy.h"
+
+#include "FieldMap.h"
+#include "FileCheck.h"
+#include "InfoFields.h"
+#include "Pictures.h"
+
+#include <fileref.h>
+#include <id3v1tag.h>
+#include <mpegfile.h>
+#include <wavfile.h>
+
+#include <algorithm>
+#include <new>
+
+namespace tagcopy {
+
+namespace {
+
+using namespace detail;
+
+// Fields the set does not name keep their frames untouched.
+template <class Tag> void SetFields(const std::map<std::string, std::string> &fields, Tag &tag)
+{
+    TagLib::PropertyMap map = tag.properties();
+    ApplyFields(fields, map);
+    tag.setProperties(map);
+}
+
+void SetId3v2(const TTagSet &tags, TagLib::ID3v2::Tag &tag)
+{
+    SetFields(tags.fields, tag);
+    if (tags.frontCover)
+        PutFrontCover(*tags.frontCover, tag);
+}
+
+// Empty when the picture can be written; the type it is written with goes to mimeType.
+std::string PictureProblem(const TPicture &picture, std::string &mimeType)
+{
+    if (picture.data.empty())
+        return "the picture is empty";
+    if (picture.data.size() > kMaxPictureBytes)
+        return "the picture is larger than " + std::to_string(kMaxPictureBytes >> 20) + " MiB";
+    const TagLib::ByteVector head(reinterpret_cast<const char *>(picture.data.data()),
+                                  static_cast<unsigned int>(std::min<size_t>(picture.data.size(), 16)));
+    mimeType = PictureMimeType(head, picture.mimeType);
+    return mimeType.empty() ? "the picture is of no known type" : "";
+}
+
+} // namespace
+
+bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error, const TWriteOptions &options)
+{
+    const auto fail = [&](const std::string &reason) {
+        error = "cannot write the tags of '" + path + "': " + reason;
+        return false;
+    };
+    if (tags.Empty())
+        return true;
+    if (options.id3v2Version != 3 && options.id3v2Version != 4)
+        return fail("ID3v2 version " + std::to_string(options.id3v2Version) + " cannot be written (3 or 4)");
+    TTagSet written = tags;
+    if (written.frontCover) {
+        const std::string problem = PictureProblem(*tags.frontCover, written.frontCover->mimeType);
+        if (!problem.empty())
+            return fail(problem);
+    }
+    const std::string problem = FileProblem(path, true);
+    if (!problem.empty())
+        return fail(problem);
+    try {
+        UseInfoTextHandler();
+        TagLib::FileRef ref(path.c_str(), false);
+        if (ref.isNull())
+            return fail("not a kind of file TagLib knows, or a damaged one");
+        if (ref.file()->readOnly())
+            return fail("the file cannot be opened for writing");
+        const auto version = options.id3v2Version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
+        bool saved = false;
+        if (auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(ref.file())) {
+            SetId3v2(written, *mpeg->ID3v2Tag(true));
+            int kinds = TagLib::MPEG::File::ID3v2;
+            // An ID3v1 tag is only there when someone asked for it: it stays, with the new text.
+            if (mpeg->hasID3v1Tag()) {
+                SetFields(written.fields, *mpeg->ID3v1Tag());
+                kinds |= TagLib::MPEG::File::ID3v1;
+            }
+            saved = mpeg->save(kinds, TagLib::File::StripNone, version, TagLib::File::DoNotDuplicate);
+        } else if (auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(ref.file())) {
+            const std::string wave = WaveProblem(*wav);
+            if (!wave.empty())
+                return fail(wave);
+            SetId3v2(written, *wav->ID3v2Tag());
+            WriteInfo(written.fields, *wav->InfoTag());
+            saved = wav->save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone, version);
+        } else {
+            return fail("tags are written to MP3 and WAV files only");
+        }
+        return saved ? true : fail("TagLib could not save the file");
+    } catch (const std::bad_alloc &) {
+        return fail("out of memory");
+    }
+}
+
+} // namespace tagcopy

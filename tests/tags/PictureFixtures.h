@@ -1,0 +1,13 @@
+// Small real pictures for the tag tests, encoded at test time through the media libraries.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tagtest {
+
+// A width x height picture encoded by the named encoder ("png", "mjpeg"). Needs the libraries loaded;
+// throws std::runtime_error naming the step that failed.
+std::vector<unsigned char> EncodePicture(const std::string &encoder, int width = 16, int height = 16);
+
+} // namespace tagtest
