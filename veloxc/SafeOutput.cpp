@@ -12,6 +12,7 @@
 #include <mutex>
 #include <random>
 #include <stdexcept>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -165,6 +166,7 @@ SafeOutput::SafeOutput(const std::string &output) : output_(output), engineName_
         // Exclusive creation: never a file or a link someone else put there.
         fd_ = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ >= 0) {
+            flock(fd_, LOCK_EX | LOCK_NB); // held while it lives: one nobody holds is stale
             temporary_ = candidate;
             break;
         }
@@ -259,6 +261,37 @@ std::string SafeOutput::ShowingOutputName(std::string text) const
         for (size_t at = text.find(*name); at != std::string::npos; at = text.find(*name, at + output_.size()))
             text.replace(at, name->size(), output_);
     return text;
+}
+
+int SafeOutput::RemoveStaleTemporaries(const std::string &output)
+{
+    std::string path;
+    bool filePrefix = false;
+    fs::path destination;
+    if (!LocalPath(output, path, filePrefix) || !ResolveDestination(path, destination))
+        return 0;
+    const std::string marker = ".partial-", extension = Extension(path);
+    const size_t fixed = 1 + marker.size() + 6 + extension.size();
+    // The temporary names this output is given: ".NAME.partial-XXXXXX.EXT", NAME cut to fit.
+    const std::string head = "." + CutName(destination.filename().string(), kNameMax > fixed ? kNameMax - fixed : 0) + marker;
+    const fs::path folder = destination.parent_path().empty() ? fs::path(".") : destination.parent_path();
+    int removed = 0;
+    std::error_code ec;
+    for (fs::directory_iterator entry(folder, ec), end; !ec && entry != end; entry.increment(ec)) {
+        const std::string name = entry->path().filename().string();
+        if (name.size() != head.size() + 6 + extension.size() || name.rfind(head, 0) != 0 ||
+            name.compare(head.size() + 6, extension.size(), extension) != 0)
+            continue;
+        const int fd = open(entry->path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat info {};
+        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            unlink(entry->path().c_str()) == 0)
+            ++removed;
+        close(fd);
+    }
+    return removed;
 }
 
 void SafeOutput::DiscardAllBeforeAbruptEnd()

@@ -31,6 +31,10 @@ public:
     // text with the temporary name shown as the output's name.
     std::string ShowingOutputName(std::string text) const;
 
+    // Removes the temporary files of output that no running program holds: left by a run that was
+    // killed. Returns how many were removed.
+    static int RemoveStaleTemporaries(const std::string &output);
+
     // Removes every temporary file not yet committed and refuses their commits from now on:
     // for a program about to end at once. Any thread may call it.
     static void DiscardAllBeforeAbruptEnd();

@@ -1,4 +1,5 @@
 // veloxc: the engine from the command line, for people, scripts and end-to-end tests.
+#include "BatchCommand.h"
 #include "ConvertCommand.h"
 #include "ExitStatus.h"
 #include "InterruptWatcher.h"
@@ -23,6 +24,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"convert", "converts one input into one output", veloxc::ConvertCommand},
+    {"batch", "converts files and folders of recordings to MP3 or WAV, several at once", veloxc::BatchCommand},
 };
 
 void PrintUsage(std::ostream &out)

@@ -1,0 +1,156 @@
+#include "BatchPlan.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sys/stat.h>
+
+using namespace veloxc;
+using testing_support::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+class BatchPlanTest : public ::testing::Test {
+protected:
+    std::string Make(const std::string &relative, const std::string &content = "sound")
+    {
+        const fs::path path = dir.Path() / relative;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << content;
+        return path.string();
+    }
+    std::string At(const std::string &relative) const { return (dir.Path() / relative).string(); }
+
+    // Media by content, as the probe would tell: the files written as "sound".
+    std::vector<PlannedFile> Plan(BatchArguments arguments)
+    {
+        asked.clear();
+        return MakeBatchPlan(arguments, [this](const std::string &path) {
+            asked.push_back(path);
+            std::ifstream in(path);
+            std::string content;
+            in >> content;
+            return content == "sound";
+        });
+    }
+
+    static BatchArguments Arguments(std::vector<std::string> paths, std::string outputDir = {})
+    {
+        BatchArguments arguments;
+        arguments.paths = std::move(paths);
+        arguments.outputDir = std::move(outputDir);
+        return arguments;
+    }
+
+    // input -> output, or input and the action's reason, for a readable comparison.
+    static std::vector<std::string> Lines(const std::vector<PlannedFile> &plan, const fs::path &base)
+    {
+        std::vector<std::string> lines;
+        for (const PlannedFile &p : plan) {
+            const auto shown = [&](const std::string &path) { return fs::path(path).lexically_relative(base).string(); };
+            switch (p.action) {
+            case PlanAction::Convert:
+                lines.push_back(shown(p.input) + " -> " + shown(p.output));
+                break;
+            case PlanAction::Skip:
+                lines.push_back(shown(p.input) + " skip: " + p.reason);
+                break;
+            case PlanAction::NotMedia:
+                lines.push_back(shown(p.input) + " not media");
+                break;
+            case PlanAction::Missing:
+                lines.push_back(p.input + " missing: " + p.reason);
+                break;
+            }
+        }
+        return lines;
+    }
+
+    TempDir dir;
+    std::vector<std::string> asked;
+};
+
+} // namespace
+
+TEST_F(BatchPlanTest, AFolderTreeIsMirroredUnderTheOutputFolder)
+{
+    Make("music/a.wav");
+    Make("music/x/y.flac");
+    Make("music/x/z/deep.ogg");
+    Make("music/notes.txt", "text");
+    Make("music/.hidden.wav");
+    Make("music/.cache/c.wav");
+    Make("single.m4a");
+    mkfifo(At("music/pipe.wav").c_str(), 0600);
+    const auto plan = Plan(Arguments({At("music"), At("single.m4a")}, At("out")));
+    EXPECT_EQ(Lines(plan, dir.Path()), (std::vector<std::string>{
+                                           "music/notes.txt not media",
+                                           "music/pipe.wav not media",
+                                           "music/a.wav -> out/a.mp3",
+                                           "music/x/y.flac -> out/x/y.mp3",
+                                           "music/x/z/deep.ogg -> out/x/z/deep.mp3",
+                                           "single.m4a -> out/single.mp3",
+                                       }));
+    // A pipe is never opened: reading it could wait for ever.
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), At("music/pipe.wav")), 0);
+}
+
+TEST_F(BatchPlanTest, NoOutputIsAnInputAndNoTwoInputsShareOne)
+{
+    Make("a.flac");
+    Make("a.wav");
+    Make("a.mp3");
+    Make("b.mp3");
+    Make("c.WAV");
+    const auto plan = Plan(Arguments({dir.Path().string(), At("a.wav")}));
+    EXPECT_EQ(Lines(plan, dir.Path()), (std::vector<std::string>{
+                                           "a.flac -> a (flac).mp3",
+                                           "a.mp3 skip: is already its own output",
+                                           "a.wav -> a (wav).mp3",
+                                           "b.mp3 skip: is already its own output",
+                                           "c.WAV -> c.mp3",
+                                       }));
+}
+
+TEST_F(BatchPlanTest, AnExistingOutputIsSkippedRenamedOrReplaced)
+{
+    Make("in/song.flac");
+    Make("out/song.mp3", "old");
+    Make("out/song (1).mp3", "old");
+    const struct {
+        OnExists onExists;
+        std::string line;
+    } cases[] = {
+        {OnExists::Skip, "in/song.flac skip: exists"},
+        {OnExists::Rename, "in/song.flac -> out/song (2).mp3"},
+        {OnExists::Overwrite, "in/song.flac -> out/song.mp3"},
+    };
+    for (const auto &c : cases) {
+        BatchArguments arguments = Arguments({At("in")}, At("out"));
+        arguments.onExists = c.onExists;
+        EXPECT_EQ(Lines(Plan(arguments), dir.Path()), std::vector<std::string>{c.line});
+    }
+}
+
+TEST_F(BatchPlanTest, TheOutputFolderIsNeverReadAsInput)
+{
+    Make("music/a.wav");
+    Make("music/converted/a.mp3"); // what an earlier run made
+    EXPECT_EQ(Lines(Plan(Arguments({At("music")}, At("music/converted"))), dir.Path()),
+              std::vector<std::string>{"music/a.wav skip: exists"});
+    const std::string inside = At("music/converted");
+    EXPECT_EQ(Lines(Plan(Arguments({inside}, At("music"))), dir.Path()),
+              std::vector<std::string>{inside + " missing: is inside the output folder"});
+}
+
+TEST_F(BatchPlanTest, MissingPathsFailAndAFileNamedTwiceIsPlannedOnce)
+{
+    Make("a.wav");
+    const auto plan = Plan(Arguments({At("nothing-here"), At("a.wav"), dir.Path().string() + "/./a.wav"}));
+    EXPECT_EQ(Lines(plan, dir.Path()), (std::vector<std::string>{
+                                           At("nothing-here") + " missing: No such file or directory",
+                                           "a.wav -> a.mp3",
+                                       }));
+}

@@ -1,0 +1,196 @@
+#include "BatchArguments.h"
+
+#include <algorithm>
+#include <charconv>
+#include <functional>
+
+namespace veloxc {
+
+const char *const kBatchUsage =
+    "Usage: veloxc batch [OPTIONS] [--] PATH...\n"
+    "\n"
+    "Converts the sound of media files to MP3 or WAV, several at once. Folders are searched\n"
+    "with their subfolders; what is not a media file with sound is left alone and counted.\n"
+    "  -f, --format mp3|wav     output format (default mp3)\n"
+    "  -q, --quality 0..9       MP3 variable bit rate quality, 0 best (default 2)\n"
+    "  -b, --bitrate KBPS       MP3 constant bit rate instead, 8 to 320\n"
+    "  -r, --rate HZ            sample rate (default: the input's, or the nearest MP3 takes)\n"
+    "  -c, --channels 1|2       channels (default: the input's, at most 2 for MP3)\n"
+    "  -o, --output-dir DIR     outputs go there, a folder's tree below it mirrored;\n"
+    "                           without it each output goes beside its input\n"
+    "  -j, --jobs N             conversions at once (default: the number of cores)\n"
+    "      --on-exists skip|rename|overwrite\n"
+    "                           an output that exists already: left alone (default), the new one\n"
+    "                           named \"name (1).mp3\", or replaced\n"
+    "      --no-tags            do not carry tags and cover pictures over\n"
+    "      --dry-run            show what would be done, and do nothing\n"
+    "      --quiet              only errors and the summary\n"
+    "      --help, --version\n"
+    "\n"
+    "An output is written under a hidden temporary name beside it and takes its name only when it\n"
+    "is complete. Ctrl-C stops the running conversions and removes their temporary files.\n"
+    "Exit status: 0 every input converted or skipped, 1 some failed, 2 wrong command line,\n"
+    "130 interrupted.\n";
+
+namespace {
+
+bool ReadNumber(const std::string &text, int &number)
+{
+    const char *end = text.data() + text.size();
+    const auto [stop, fault] = std::from_chars(text.data(), end, number);
+    return !text.empty() && fault == std::errc() && stop == end;
+}
+
+// "-f X", "--format X" and "--format=X" alike.
+struct Option {
+    const char *shortName; // nullptr: long only
+    const char *longName;
+    bool takesValue;
+    std::function<bool(const std::string &value, BatchArguments &arguments, std::string &error)> apply;
+};
+
+std::function<bool(const std::string &, BatchArguments &, std::string &)>
+Bounded(std::optional<int> BatchArguments::*field, const char *name, int lowest, int highest)
+{
+    return [=](const std::string &value, BatchArguments &arguments, std::string &error) {
+        int number = 0;
+        if (!ReadNumber(value, number) || number < lowest || number > highest) {
+            error = std::string(name) + " needs a number from " + std::to_string(lowest) + " to " +
+                    std::to_string(highest) + ", not '" + value + "'";
+            return false;
+        }
+        arguments.*field = number;
+        return true;
+    };
+}
+
+const Option kOptions[] = {
+    {"-f", "--format", true,
+     [](const std::string &value, BatchArguments &arguments, std::string &error) {
+         if (value != "mp3" && value != "wav") {
+             error = "--format is mp3 or wav, not '" + value + "'";
+             return false;
+         }
+         arguments.format = value;
+         return true;
+     }},
+    {"-q", "--quality", true, Bounded(&BatchArguments::quality, "--quality", 0, 9)},
+    {"-b", "--bitrate", true, Bounded(&BatchArguments::bitrateKbps, "--bitrate", 8, 320)},
+    {"-r", "--rate", true, Bounded(&BatchArguments::rate, "--rate", 8000, 768000)},
+    {"-c", "--channels", true, Bounded(&BatchArguments::channels, "--channels", 1, 2)},
+    {"-o", "--output-dir", true,
+     [](const std::string &value, BatchArguments &arguments, std::string &error) {
+         if (value.empty()) {
+             error = "--output-dir needs a folder";
+             return false;
+         }
+         arguments.outputDir = value;
+         return true;
+     }},
+    {"-j", "--jobs", true,
+     [](const std::string &value, BatchArguments &arguments, std::string &error) {
+         int jobs = 0;
+         if (!ReadNumber(value, jobs) || jobs < 1 || jobs > 64) {
+             error = "--jobs needs a number from 1 to 64, not '" + value + "'";
+             return false;
+         }
+         arguments.jobs = jobs;
+         return true;
+     }},
+    {nullptr, "--on-exists", true,
+     [](const std::string &value, BatchArguments &arguments, std::string &error) {
+         if (value == "skip")
+             arguments.onExists = OnExists::Skip;
+         else if (value == "rename")
+             arguments.onExists = OnExists::Rename;
+         else if (value == "overwrite")
+             arguments.onExists = OnExists::Overwrite;
+         else {
+             error = "--on-exists is skip, rename or overwrite, not '" + value + "'";
+             return false;
+         }
+         return true;
+     }},
+    {nullptr, "--no-tags", false, [](const std::string &, BatchArguments &a, std::string &) { return a.noTags = true; }},
+    {nullptr, "--dry-run", false, [](const std::string &, BatchArguments &a, std::string &) { return a.dryRun = true; }},
+    {nullptr, "--quiet", false, [](const std::string &, BatchArguments &a, std::string &) { return a.quiet = true; }},
+    {"-h", "--help", false, [](const std::string &, BatchArguments &a, std::string &) { return a.help = true; }},
+    {nullptr, "--version", false, [](const std::string &, BatchArguments &a, std::string &) { return a.version = true; }},
+};
+
+// The MP3 encoder's rates; another would be refused by it for every file.
+constexpr int kMp3Rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+
+bool CheckTogether(const BatchArguments &arguments, std::string &error)
+{
+    if (arguments.paths.empty()) {
+        error = "batch needs at least one file or folder";
+        return false;
+    }
+    if (arguments.format == "wav" && (arguments.quality || arguments.bitrateKbps)) {
+        error = "--quality and --bitrate are for mp3 only";
+        return false;
+    }
+    if (arguments.quality && arguments.bitrateKbps) {
+        error = "--quality and --bitrate exclude each other";
+        return false;
+    }
+    if (arguments.format == "mp3" && arguments.rate &&
+        std::find(std::begin(kMp3Rates), std::end(kMp3Rates), *arguments.rate) == std::end(kMp3Rates)) {
+        error = "--rate " + std::to_string(*arguments.rate) +
+                " is no MP3 rate (8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000)";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseBatchArguments(const std::vector<std::string> &words, int defaultJobs, BatchArguments &arguments,
+                         std::string &error)
+{
+    arguments.jobs = std::clamp(defaultJobs, 1, 64);
+    bool optionsEnded = false;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string &word = words[i];
+        if (optionsEnded || word.size() < 2 || word[0] != '-') {
+            arguments.paths.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const size_t equals = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
+        const std::string name = word.substr(0, equals);
+        const Option *option = nullptr;
+        for (const Option &candidate : kOptions)
+            if (name == candidate.longName || (candidate.shortName && name == candidate.shortName))
+                option = &candidate;
+        if (!option) {
+            error = "unknown option '" + word + "'";
+            return false;
+        }
+        std::string value;
+        if (equals != std::string::npos) {
+            if (!option->takesValue) {
+                error = name + " takes no value";
+                return false;
+            }
+            value = word.substr(equals + 1);
+        } else if (option->takesValue) {
+            if (i + 1 >= words.size()) {
+                error = name + " needs a value";
+                return false;
+            }
+            value = words[++i];
+        }
+        if (!option->apply(value, arguments, error))
+            return false;
+        if (arguments.help || arguments.version)
+            return true;
+    }
+    return CheckTogether(arguments, error);
+}
+
+} // namespace veloxc

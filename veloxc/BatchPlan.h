@@ -1,0 +1,34 @@
+// What a batch will do with each file it was given or found: which output, or why none.
+#pragma once
+
+#include "BatchArguments.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace veloxc {
+
+enum class PlanAction {
+    Convert,
+    Skip,     // the output exists (and is to be kept), or would be the input itself
+    NotMedia, // no sound to convert, or not a file that can be read as media
+    Missing,  // a path given that does not exist or cannot be read: a failure
+};
+
+struct PlannedFile {
+    std::string input;
+    std::string output; // empty for NotMedia and Missing
+    PlanAction action = PlanAction::Convert;
+    std::string reason; // why it is skipped or missing
+};
+
+// True when the file is media with sound; it is only asked of regular files.
+using MediaTest = std::function<bool(const std::string &path)>;
+
+// The files of the paths (a folder's files sorted, hidden ones and the output folder's tree left
+// out; what is missing or not media first, then what has an output), each with its output: in the output folder (a folder's tree
+// mirrored) or beside the input. No output is ever an input; two inputs never share an output.
+std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const MediaTest &isMedia);
+
+} // namespace veloxc
