@@ -127,3 +127,20 @@ TEST_F(SafeOutputTest, LongNamesAndMissingFolders)
                   "cannot create a temporary file beside '" + dir.File("missing/out.mp3") + "': No such file or directory");
     }
 }
+
+TEST_F(SafeOutputTest, OnlyTemporaryFilesNobodyHoldsAreStale)
+{
+    // What a killed run left, beside files that only look alike and one a live run still holds.
+    Write(dir.File(".song.mp3.partial-AbC123.mp3"), "left by a killed run");
+    Write(dir.File(".song.mp3.partial-AbC123.wav"), "another output's");
+    Write(dir.File(".other.mp3.partial-AbC123.mp3"), "another output's");
+    Write(dir.File(".song.mp3.partial-AbC12.mp3"), "not one of ours");
+    Write(dir.File("song.mp3"), "the finished file");
+    const SafeOutput live(dir.File("song.mp3"));
+    EXPECT_EQ(SafeOutput::RemoveStaleTemporaries(dir.File("song.mp3")), 1);
+    std::vector<std::string> expected = {".other.mp3.partial-AbC123.mp3", ".song.mp3.partial-AbC12.mp3",
+                                         ".song.mp3.partial-AbC123.wav", fs::path(live.TemporaryPath()).filename(),
+                                         "song.mp3"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Entries(dir), expected);
+}
