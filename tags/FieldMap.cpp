@@ -68,6 +68,12 @@ void AddCarried(const TagLib::PropertyMap &map, std::map<std::string, std::strin
         if (!value.empty())
             fields[key] = value;
     }
+    // Vorbis comments often keep the comment as DESCRIPTION (what the media libraries write).
+    if (!fields.count("COMMENT") && map.contains("DESCRIPTION")) {
+        const std::string description = Joined(map["DESCRIPTION"]);
+        if (!description.empty())
+            fields["COMMENT"] = description;
+    }
 }
 
 void ApplyFields(const std::map<std::string, std::string> &fields, TagLib::PropertyMap &map)

@@ -28,7 +28,7 @@ std::string WaveProblem(TagLib::File &file)
     if (head.startsWith("RF64") || head.startsWith("BW64"))
         return "a 64-bit WAV file, which TagLib cannot handle";
     if (!head.startsWith("RIFF") || head.mid(8, 4) != "WAVE")
-        return "not a kind of file TagLib knows, or a damaged one";
+        return "not a kind of file whose tags can be read, or a damaged one";
     return "";
 }
 

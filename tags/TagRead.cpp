@@ -89,7 +89,7 @@ bool ReadTags(const std::string &path, TTagSet &tags, std::string &error)
         UseInfoTextHandler();
         const TagLib::FileRef ref(path.c_str(), false);
         if (ref.isNull()) {
-            error = "cannot read the tags of '" + path + "': not a kind of file TagLib knows, or a damaged one";
+            error = "cannot read the tags of '" + path + "': not a kind of file whose tags can be read, or a damaged one";
             return false;
         }
         if (dynamic_cast<TagLib::RIFF::WAV::File *>(ref.file())) {

@@ -72,7 +72,7 @@ bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error,
         UseInfoTextHandler();
         TagLib::FileRef ref(path.c_str(), false);
         if (ref.isNull())
-            return fail("not a kind of file TagLib knows, or a damaged one");
+            return fail("not a kind of file whose tags can be read, or a damaged one");
         if (ref.file()->readOnly())
             return fail("the file cannot be opened for writing");
         const auto version = options.id3v2Version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;

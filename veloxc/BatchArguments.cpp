@@ -161,8 +161,14 @@ bool ParseBatchArguments(const std::vector<std::string> &words, int defaultJobs,
             optionsEnded = true;
             continue;
         }
-        const size_t equals = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
-        const std::string name = word.substr(0, equals);
+        const bool longForm = word.rfind("--", 0) == 0;
+        const size_t equals = longForm ? word.find('=') : std::string::npos;
+        std::string name = word.substr(0, equals);
+        std::string attached; // "-q2": a short option with its value joined on
+        if (!longForm && word.size() > 2) {
+            name = word.substr(0, 2);
+            attached = word.substr(2);
+        }
         const Option *option = nullptr;
         for (const Option &candidate : kOptions)
             if (name == candidate.longName || (candidate.shortName && name == candidate.shortName))
@@ -172,7 +178,13 @@ bool ParseBatchArguments(const std::vector<std::string> &words, int defaultJobs,
             return false;
         }
         std::string value;
-        if (equals != std::string::npos) {
+        if (!attached.empty()) {
+            if (!option->takesValue) {
+                error = "unknown option '" + word + "'";
+                return false;
+            }
+            value = attached;
+        } else if (equals != std::string::npos) {
             if (!option->takesValue) {
                 error = name + " takes no value";
                 return false;

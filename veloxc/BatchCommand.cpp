@@ -15,6 +15,7 @@
 #include <atomic>
 #include <csignal>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <iostream>
@@ -129,6 +130,22 @@ void RaiseOpenFileLimit()
     }
 }
 
+// A name as it is shown: control characters (a newline in a file name) as escapes, one line a file.
+std::string Shown(const std::string &name)
+{
+    std::string shown;
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
+            shown += escape;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 std::string Summary(const Counts &counts)
 {
     std::string text = "converted " + std::to_string(counts.converted) + ", skipped " +
@@ -148,12 +165,12 @@ int PrintPlan(const std::vector<PlannedFile> &plan, bool quiet)
         case PlanAction::Convert:
             ++counts.converted;
             if (!quiet)
-                std::cout << file.input << " -> " << file.output << "\n";
+                std::cout << Shown(file.input) << " -> " << Shown(file.output) << "\n";
             break;
         case PlanAction::Skip:
             ++counts.skipped;
             if (!quiet)
-                std::cout << "skip " << file.input << " (" << (file.output.empty() ? "" : file.output + " ")
+                std::cout << "skip " << Shown(file.input) << " (" << (file.output.empty() ? "" : Shown(file.output) + " ")
                           << file.reason << ")\n";
             break;
         case PlanAction::NotMedia:
@@ -161,7 +178,7 @@ int PrintPlan(const std::vector<PlannedFile> &plan, bool quiet)
             break;
         case PlanAction::Missing:
             ++counts.failed;
-            std::cout << "FAIL " << file.input << ": " << file.reason << "\n";
+            std::cout << "FAIL " << Shown(file.input) << ": " << file.reason << "\n";
             break;
         }
     }
@@ -237,14 +254,16 @@ private:
         switch (file.action) {
         case PlanAction::Skip:
             ++counts_.skipped;
-            progress_->Finished(-1, "skip", file.input + " (" + file.reason + ")");
+            progress_->Finished(-1, "skip", Shown(file.input) + " (" + file.reason + ")");
+            if (!file.output.empty()) // what a killed run left beside an output kept as it is
+                SafeOutput::RemoveStaleTemporaries(file.output);
             break;
         case PlanAction::NotMedia:
             ++counts_.notMedia;
             break;
         case PlanAction::Missing:
             ++counts_.failed;
-            progress_->Finished(-1, "FAIL", file.input + ": " + file.reason);
+            progress_->Finished(-1, "FAIL", Shown(file.input) + ": " + file.reason);
             break;
         case PlanAction::Convert:
             break;
@@ -255,7 +274,7 @@ private:
     {
         ++counts_.failed;
         done_.insert(job);
-        progress_->Finished(static_cast<int>(job), "FAIL", jobs_[job].file->input + ": " + reason);
+        progress_->Finished(static_cast<int>(job), "FAIL", Shown(jobs_[job].file->input) + ": " + Shown(reason));
         jobs_[job].output.reset();
     }
 
@@ -295,7 +314,7 @@ private:
         if (taskJobs_.empty())
             return last;
         for (const auto &[index, job] : taskJobs_)
-            progress_->Started(static_cast<int>(job), fs::path(jobs_[job].file->input).filename().string(),
+            progress_->Started(static_cast<int>(job), Shown(fs::path(jobs_[job].file->input).filename().string()),
                                jobs_[job].durationMs);
         converter_.Start(arguments_.jobs);
         bool stopAsked = false;
@@ -332,7 +351,7 @@ private:
             } else { // stopped: its temporary file goes with it
                 done_.insert(job);
                 ++counts_.stopped;
-                progress_->Finished(static_cast<int>(job), "stop", input);
+                progress_->Finished(static_cast<int>(job), "stop", Shown(input));
                 entry.output.reset();
             }
             return;
@@ -345,13 +364,13 @@ private:
                 note = " (tags not kept: " + entry.output->ShowingOutputName(error) + ")";
         }
         std::string error;
-        if (!entry.output->Commit(error)) {
+        if (!entry.output->Commit(error, arguments_.onExists == OnExists::Overwrite)) {
             Fail(job, error);
             return;
         }
         done_.insert(job);
         ++counts_.converted;
-        progress_->Finished(static_cast<int>(job), "ok", input + " -> " + entry.file->output + note);
+        progress_->Finished(static_cast<int>(job), "ok", Shown(input) + " -> " + Shown(entry.file->output) + note);
         entry.output.reset();
     }
 

@@ -1,9 +1,12 @@
 #include "BatchPlan.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <system_error>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -36,32 +39,72 @@ bool Inside(const fs::path &path, const fs::path &folder)
     return end == folder.end();
 }
 
-// The regular files below folder, sorted, hidden names and the output folder's tree left out.
-std::vector<fs::path> FilesBelow(const fs::path &folder, const fs::path &outputFolder)
-{
+// What a walk of a folder found: its files, sorted, and what it could not read or left out.
+struct FolderContent {
     std::vector<fs::path> files;
+    std::vector<PlannedFile> notes; // folders that cannot be read; the output folder left out
+};
+
+// The files below folder, hidden names left out; the output folder's tree is not read, so that
+// earlier outputs are never taken for inputs. Symbolic links to folders are not followed (loops).
+void Walk(const fs::path &folder, const fs::path &outputFolder, FolderContent &content)
+{
     std::error_code ec;
-    fs::recursive_directory_iterator walk(folder, fs::directory_options::skip_permission_denied, ec), end;
-    for (; !ec && walk != end; walk.increment(ec)) {
-        const fs::path &path = walk->path();
-        const bool directory = walk->is_directory(ec);
-        if (Hidden(path) || (directory && !outputFolder.empty() && Normal(path) == outputFolder)) {
-            if (directory)
-                walk.disable_recursion_pending();
-            continue;
-        }
-        if (!directory)
-            files.push_back(path);
+    fs::directory_iterator entries(folder, ec);
+    if (ec) {
+        content.notes.push_back({folder.string(), {}, PlanAction::Missing, ec.message()});
+        return;
     }
-    std::sort(files.begin(), files.end());
-    return files;
+    std::vector<fs::directory_entry> sorted;
+    for (fs::directory_iterator end; !ec && entries != end; entries.increment(ec))
+        sorted.push_back(*entries);
+    if (ec)
+        content.notes.push_back({folder.string(), {}, PlanAction::Missing, ec.message()});
+    std::sort(sorted.begin(), sorted.end());
+    for (const fs::directory_entry &entry : sorted) {
+        if (Hidden(entry.path()))
+            continue;
+        std::error_code statusError;
+        const bool link = entry.is_symlink(statusError);
+        if (entry.is_directory(statusError)) {
+            if (link)
+                continue;
+            if (!outputFolder.empty() && Normal(entry.path()) == outputFolder) {
+                content.notes.push_back({entry.path().string(), {}, PlanAction::Skip,
+                                         "is the output folder: the files below it are not read"});
+                continue;
+            }
+            Walk(entry.path(), outputFolder, content);
+        } else {
+            content.files.push_back(entry.path());
+        }
+    }
+}
+
+// Whether a file can be read at all, and why not.
+std::string Unreadable(const fs::path &file)
+{
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec))
+        return ec ? ec.message() : "not a regular file";
+    if (access(file.c_str(), R_OK) != 0)
+        return std::strerror(errno);
+    return {};
 }
 
 class Namer {
 public:
+    // inputs: every input whose output is not itself (those are outputs of an earlier run, as far
+    // as naming goes: an output may take their place).
     Namer(const BatchArguments &arguments, std::set<fs::path> inputs)
         : arguments_(arguments), extension_("." + arguments.format), inputs_(std::move(inputs))
     {
+    }
+
+    // The output an input gets before any clash is settled.
+    fs::path FirstChoice(const Candidate &candidate) const
+    {
+        return candidate.outputFolder / (candidate.input.stem().string() + extension_);
     }
 
     PlannedFile Plan(const Candidate &candidate)
@@ -69,7 +112,7 @@ public:
         PlannedFile planned{candidate.input.string(), {}, PlanAction::Convert, {}};
         const fs::path input = Normal(candidate.input);
         const std::string stem = candidate.input.stem().string();
-        fs::path output = candidate.outputFolder / (stem + extension_);
+        fs::path output = FirstChoice(candidate);
         if (Normal(output) == input) {
             planned.action = PlanAction::Skip;
             planned.reason = "is already its own output";
@@ -128,13 +171,21 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
     std::vector<Candidate> candidates;
     std::set<fs::path> inputs;
     std::set<fs::path> seen; // a file named twice, or found through two paths, is planned once
-    const auto consider = [&](const fs::path &file, const fs::path &mirrorFrom) {
+    // A file named on the command line that cannot be converted is a failure; one found in a
+    // folder is one only when it cannot be read: what is simply no media is counted and left.
+    const auto consider = [&](const fs::path &file, const fs::path &mirrorFrom, bool named) {
         const fs::path normal = Normal(file);
         if (!seen.insert(normal).second)
             return;
-        std::error_code ec;
-        if (!fs::is_regular_file(file, ec) || !isMedia(file.string())) {
-            plan.push_back({file.string(), {}, PlanAction::NotMedia, "not media with sound"});
+        if (const std::string reason = Unreadable(file); !reason.empty()) {
+            plan.push_back({file.string(), {}, named || reason != "not a regular file" ? PlanAction::Missing
+                                                                                    : PlanAction::NotMedia,
+                            reason});
+            return;
+        }
+        if (!isMedia(file.string())) {
+            plan.push_back({file.string(), {}, named ? PlanAction::Missing : PlanAction::NotMedia,
+                            "not media with sound, or damaged"});
             return;
         }
         fs::path folder = file.parent_path();
@@ -142,7 +193,6 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
             folder = mirrorFrom.empty()
                          ? outputFolder
                          : (outputFolder / file.parent_path().lexically_relative(mirrorFrom)).lexically_normal();
-        inputs.insert(normal);
         candidates.push_back({file, folder});
     };
     for (const std::string &path : arguments.paths) {
@@ -158,12 +208,20 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
                 plan.push_back({path, {}, PlanAction::Missing, "is inside the output folder"});
                 continue;
             }
-            for (const fs::path &file : FilesBelow(path, outputFolder))
-                consider(file, path);
+            FolderContent content;
+            Walk(path, outputFolder, content);
+            plan.insert(plan.end(), content.notes.begin(), content.notes.end());
+            for (const fs::path &file : content.files)
+                consider(file, path, false);
         } else {
-            consider(path, {});
+            consider(path, {}, true);
         }
     }
+    // An input that would be its own output is an output of an earlier run as far as naming goes.
+    const std::string extension = "." + arguments.format;
+    for (const Candidate &candidate : candidates)
+        if (Normal(candidate.outputFolder / (candidate.input.stem().string() + extension)) != Normal(candidate.input))
+            inputs.insert(Normal(candidate.input));
     Namer namer(arguments, inputs);
     for (const Candidate &candidate : candidates)
         plan.push_back(namer.Plan(candidate));

@@ -34,8 +34,10 @@ void BatchProgress::Started(int id, const std::string &name, int64_t durationMs)
 void BatchProgress::Advanced(int id, int64_t doneMs)
 {
     const auto found = running_.find(id);
-    if (found != running_.end())
+    if (found != running_.end()) {
         found->second.doneMs = std::clamp<int64_t>(doneMs, 0, std::max<int64_t>(found->second.durationMs, 0));
+        found->second.advanced = true;
+    }
 }
 
 void BatchProgress::Finished(int id, const std::string &word, const std::string &text)
@@ -70,6 +72,8 @@ void BatchProgress::Draw()
         return;
     Clear();
     for (const auto &[id, task] : running_) {
+        if (!task.advanced)
+            continue;
         const int percent = task.durationMs > 0 ? static_cast<int>(task.doneMs * 100 / task.durationMs) : 0;
         std::string name = task.name;
         if (name.size() > 60)

@@ -30,6 +30,7 @@ private:
     struct Running {
         std::string name;
         int64_t durationMs = 0, doneMs = 0;
+        bool advanced = false; // shown once it reports progress: queued ones are not running yet
     };
     void Clear();
 

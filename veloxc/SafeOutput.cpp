@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -217,7 +218,7 @@ void SafeOutput::CloseFile()
     fd_ = -1;
 }
 
-bool SafeOutput::Commit(std::string &error)
+bool SafeOutput::Commit(std::string &error, bool replace)
 {
     if (Direct())
         return true;
@@ -246,8 +247,28 @@ bool SafeOutput::Commit(std::string &error)
     // The data is on disk before the name points at it, so a crash leaves the old file or the new one.
     if (fsync(fd_) != 0)
         return failed("cannot write");
-    if (rename(temporary_.c_str(), destination_.c_str()) != 0)
+    if (!replace) {
+        // Never over a file another run put there since the start: the kernel checks atomically.
+        if (renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, destination_.c_str(), RENAME_NOREPLACE) != 0) {
+            if (errno == EEXIST) {
+                error = "'" + output_ + "' appeared while it was converted; it is left as it is";
+                return false;
+            }
+            if (errno != EINVAL && errno != ENOSYS)
+                return failed("cannot write");
+            // A file system without the flag: a new link fails just the same on an existing name.
+            if (link(temporary_.c_str(), destination_.c_str()) != 0) {
+                if (errno == EEXIST) {
+                    error = "'" + output_ + "' appeared while it was converted; it is left as it is";
+                    return false;
+                }
+                return failed("cannot write");
+            }
+            unlink(temporary_.c_str());
+        }
+    } else if (rename(temporary_.c_str(), destination_.c_str()) != 0) {
         return failed("cannot replace");
+    }
     committed_ = true;
     CloseFile();
     return true;

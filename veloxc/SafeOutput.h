@@ -25,8 +25,9 @@ public:
     const std::string &TemporaryPath() const { return temporary_; }
 
     // Puts the finished file in the output's place, with an older file's permission bits.
+    // replace false: a file that has appeared under the name meanwhile is kept, and that is an error.
     // False with error when that fails; an older file then stays as it was.
-    bool Commit(std::string &error);
+    bool Commit(std::string &error, bool replace = true);
 
     // text with the temporary name shown as the output's name.
     std::string ShowingOutputName(std::string text) const;

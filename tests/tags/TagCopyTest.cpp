@@ -278,3 +278,17 @@ TEST_F(TagWriteTest, InfoTextIsReadAsUtf8OrElseAsLatin1)
 }
 
 } // namespace
+
+TEST_F(TagWriteTest, AVorbisDescriptionIsTheComment)
+{
+    const std::string source = dir.File("described.flac");
+    MakeSource(TSource::Flac, source);
+    TagLib::PropertyMap fields;
+    fields["DESCRIPTION"] = TagLib::StringList(TagLib::String("said in a description", TagLib::String::UTF8));
+    TagSource(TSource::Flac, source, fields, {});
+    const std::string target = dir.File("out.mp3");
+    MakeOutput(TOutput::Mp3, target);
+    std::string error;
+    ASSERT_TRUE(tagcopy::CopyTags(source, target, error)) << error;
+    EXPECT_EQ(Text(ReadOutput(target).id3v2["COMMENT"]), "said in a description");
+}

@@ -119,11 +119,11 @@ TEST_F(TagFailureTest, AnUnreadableSourceIsAnErrorThatNamesIt)
     } cases[] = {
         {"missing – ñ.flac", "", false, false, "No such file or directory"},
         {"folder.flac", "", true, true, "not a regular file"},
-        {"empty – ñ.flac", "", false, true, "not a kind of file TagLib knows"},
-        {"pattern.flac", std::string(4096, 'x'), false, true, "not a kind of file TagLib knows"},
-        {"pattern.m4a", std::string(4096, 'x'), false, true, "not a kind of file TagLib knows"},
-        {"pattern.ogg", std::string(4096, 'x'), false, true, "not a kind of file TagLib knows"},
-        {"pattern.wav", std::string(4096, 'x'), false, true, "not a kind of file TagLib knows"},
+        {"empty – ñ.flac", "", false, true, "not a kind of file whose tags can be read"},
+        {"pattern.flac", std::string(4096, 'x'), false, true, "not a kind of file whose tags can be read"},
+        {"pattern.m4a", std::string(4096, 'x'), false, true, "not a kind of file whose tags can be read"},
+        {"pattern.ogg", std::string(4096, 'x'), false, true, "not a kind of file whose tags can be read"},
+        {"pattern.wav", std::string(4096, 'x'), false, true, "not a kind of file whose tags can be read"},
     };
     const std::string target = Mp3Output();
     const std::string before = FileBytes(target);
@@ -224,7 +224,7 @@ TEST_F(TagFailureTest, AnOutputThatCannotTakeTheTagsIsRefusedAndLeftAlone)
         {"missing – ñ.mp3", false, "No such file or directory"},
         {"folder.mp3", false, "not a regular file"},
         {"out.flac", false, "MP3 and WAV files only"},
-        {"pattern.wav", false, "not a kind of file TagLib knows"},
+        {"pattern.wav", false, "not a kind of file whose tags can be read"},
         {"rf64.wav", false, "a 64-bit WAV file"},
     };
     for (const auto &c : cases) {

@@ -41,6 +41,8 @@ TEST(BatchArgumentsTest, ShortLongAndJoinedFormsMeanTheSame)
     EXPECT_FALSE(defaults.quality || defaults.bitrateKbps);
     EXPECT_EQ(defaults.paths, (std::vector<std::string>{"a.flac", "-", "--odd.wav"}));
     EXPECT_EQ(Parsed({"-q", "0", "x"}).quality, 0);
+    EXPECT_EQ(Parsed({"-q0", "-j3", "-ofolder", "x"}).jobs, 3); // short options with their value joined on
+    EXPECT_EQ(Parsed({"-q7", "x"}).quality, 7);
     EXPECT_EQ(Parsed({"-b", "320", "x"}).bitrateKbps, 320);
     EXPECT_TRUE(Parsed({"--help", "--bogus"}).help); // help ends the reading
 }
@@ -67,6 +69,7 @@ TEST(BatchArgumentsTest, RefusesWhatIsNoCommand)
         {{"--on-exists", "keep", "x"}, "--on-exists is skip, rename or overwrite, not 'keep'"},
         {{"--quiet=yes", "x"}, "--quiet takes no value"},
         {{"-x", "x"}, "unknown option '-x'"},
+        {{"-hx", "x"}, "unknown option '-hx'"},
         {{"-o", "", "x"}, "--output-dir needs a folder"},
     };
     for (const auto &c : cases) {

@@ -106,12 +106,20 @@ TEST_F(BatchPlanTest, NoOutputIsAnInputAndNoTwoInputsShareOne)
     Make("c.WAV");
     const auto plan = Plan(Arguments({dir.Path().string(), At("a.wav")}));
     EXPECT_EQ(Lines(plan, dir.Path()), (std::vector<std::string>{
-                                           "a.flac -> a (flac).mp3",
+                                           "a.flac skip: exists",
                                            "a.mp3 skip: is already its own output",
                                            "a.wav -> a (wav).mp3",
                                            "b.mp3 skip: is already its own output",
                                            "c.WAV -> c.mp3",
                                        }));
+    // What that run makes is no input of the next: it skips everything.
+    Make("a (wav).mp3");
+    Make("c.mp3");
+    EXPECT_EQ(Lines(Plan(Arguments({dir.Path().string()})), dir.Path()),
+              (std::vector<std::string>{"a (wav).mp3 skip: is already its own output", "a.flac skip: exists",
+                                        "a.mp3 skip: is already its own output", "a.wav skip: exists",
+                                        "b.mp3 skip: is already its own output", "c.WAV skip: exists",
+                                        "c.mp3 skip: is already its own output"}));
 }
 
 TEST_F(BatchPlanTest, AnExistingOutputIsSkippedRenamedOrReplaced)
@@ -139,7 +147,8 @@ TEST_F(BatchPlanTest, TheOutputFolderIsNeverReadAsInput)
     Make("music/a.wav");
     Make("music/converted/a.mp3"); // what an earlier run made
     EXPECT_EQ(Lines(Plan(Arguments({At("music")}, At("music/converted"))), dir.Path()),
-              std::vector<std::string>{"music/a.wav skip: exists"});
+              (std::vector<std::string>{"music/converted skip: is the output folder: the files below it are not read",
+                                        "music/a.wav skip: exists"}));
     const std::string inside = At("music/converted");
     EXPECT_EQ(Lines(Plan(Arguments({inside}, At("music"))), dir.Path()),
               std::vector<std::string>{inside + " missing: is inside the output folder"});
@@ -153,4 +162,30 @@ TEST_F(BatchPlanTest, MissingPathsFailAndAFileNamedTwiceIsPlannedOnce)
                                            At("nothing-here") + " missing: No such file or directory",
                                            "a.wav -> a.mp3",
                                        }));
+}
+
+TEST_F(BatchPlanTest, WhatCannotBeReadIsAFailureAndWhatIsLeftOutIsSaid)
+{
+    Make("in/ok.wav");
+    Make("in/locked/l.wav");
+    Make("in/out/old.mp3");
+    Make("named.txt", "text");
+    fs::permissions(At("in/locked"), fs::perms::none);
+    const bool root = geteuid() == 0; // the owner of everything reads a folder without permission
+    const auto plan = Plan(Arguments({At("in"), At("named.txt")}, At("in/out")));
+    fs::permissions(At("in/locked"), fs::perms::owner_all);
+    std::vector<std::string> expected = {
+        "in/out skip: is the output folder: the files below it are not read",
+        At("named.txt") + " missing: not media with sound, or damaged",
+        "in/ok.wav -> in/out/ok.mp3",
+    };
+    if (!root)
+        expected.insert(expected.begin(), At("in/locked") + " missing: Permission denied");
+    else
+        expected.insert(expected.end() - 1, "in/locked/l.wav -> in/out/locked/l.mp3");
+    auto lines = Lines(plan, dir.Path());
+    for (std::string &line : lines) // the failures name the full path
+        if (line.rfind(dir.Path().string(), 0) != 0 && line.find(" missing: ") != std::string::npos)
+            line = At(line.substr(0, line.find(' '))) + line.substr(line.find(' '));
+    EXPECT_EQ(lines, expected);
 }

@@ -144,3 +144,22 @@ TEST_F(SafeOutputTest, OnlyTemporaryFilesNobodyHoldsAreStale)
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Entries(dir), expected);
 }
+
+TEST_F(SafeOutputTest, AFileThatAppearedMeanwhileIsKeptUnlessReplacingWasAsked)
+{
+    std::string error;
+    {
+        SafeOutput output(dir.File("new.mp3"));
+        Write(output.TemporaryPath(), "converted");
+        Write(dir.File("new.mp3"), "another run's"); // made while this one converted
+        EXPECT_FALSE(output.Commit(error, false));
+        EXPECT_EQ(error, "'" + dir.File("new.mp3") + "' appeared while it was converted; it is left as it is");
+    }
+    EXPECT_EQ(ReadFile(dir.File("new.mp3")), "another run's");
+    EXPECT_EQ(Entries(dir), std::vector<std::string>{"new.mp3"});
+
+    SafeOutput fresh(dir.File("fresh.mp3"));
+    Write(fresh.TemporaryPath(), "converted");
+    EXPECT_TRUE(fresh.Commit(error, false)) << error;
+    EXPECT_EQ(ReadFile(dir.File("fresh.mp3")), "converted");
+}
