@@ -1,12 +1,12 @@
 #include "BatchCommand.h"
 
 #include "AVLibLoader.h"
-#include "AVProbe.h"
 #include "BatchArguments.h"
 #include "BatchPlan.h"
 #include "BatchProgress.h"
 #include "ExitStatus.h"
 #include "InterruptWatcher.h"
+#include "MediaCheck.h"
 #include "SafeOutput.h"
 #include "TagCopy.h"
 #include "Version.h"
@@ -35,6 +35,7 @@ namespace veloxc {
 namespace {
 
 struct TaskEnd {
+    int slot;  // which of the alternating converters
     int index; // -1: the whole list ended
     bool finished, failed;
     std::string message;
@@ -51,10 +52,10 @@ public:
         }
         changed_.notify_all();
     }
-    void Advanced(int index, int64_t doneMs)
+    void Advanced(int slot, int index, int64_t doneMs)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        done_[index] = doneMs;
+        done_[{slot, index}] = doneMs;
     }
     void Interrupt()
     {
@@ -74,7 +75,7 @@ public:
         ends_.pop_front();
         return end;
     }
-    std::map<int, int64_t> Progress()
+    std::map<std::pair<int, int>, int64_t> Progress()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         return done_;
@@ -84,7 +85,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<TaskEnd> ends_;
-    std::map<int, int64_t> done_;
+    std::map<std::pair<int, int>, int64_t> done_; // by converter and task
     std::atomic<bool> interrupted_{false};
 };
 
@@ -191,26 +192,37 @@ int PrintPlan(const std::vector<PlannedFile> &plan, bool quiet)
 
 class BatchRun {
 public:
-    BatchRun(const BatchArguments &arguments, TVeloxConverter &converter)
-        : arguments_(arguments), converter_(converter)
+    explicit BatchRun(const BatchArguments &arguments) : arguments_(arguments) {}
+
+    // The converters, with the media libraries; false with the loader's text.
+    bool Load(std::string &error)
     {
+        for (int id = 0; id < 2; ++id) {
+            Slot &slot = slots_[id];
+            slot.converter = std::make_unique<TVeloxConverter>();
+            slot.converter->SetLogLevel(llQuiet); // each failure is told once, with its file, by the batch
+            if (!slot.converter->LoadAVLib(avlib::DefaultLibraryDir(), true)) {
+                error = slot.converter->LastErrMsg();
+                return false;
+            }
+            slot.converter->OnProgress = [this, id](int index, int, int, int currentMs, float, float, int64_t, int) {
+                events_.Advanced(id, index, currentMs);
+            };
+            slot.converter->OnTerminate = [this, id](int index, bool finished, bool failed, const std::string &message) {
+                events_.Ended({id, index, finished, failed, message});
+            };
+        }
+        return true;
     }
 
     int Run()
     {
-        std::map<std::string, int64_t> durations;
         const std::vector<PlannedFile> plan = MakeBatchPlan(arguments_, [&](const std::string &path) {
-            TAVProbe probe;
-            if (!probe.LoadFile(path))
+            SoundFile found;
+            if (!CheckSoundFile(path, found))
                 return false;
-            const AVFormatContext *context = probe.FormatContext();
-            for (unsigned i = 0; i < context->nb_streams; ++i)
-                if (context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
-                    !(context->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
-                    durations[path] = context->duration > 0 ? context->duration / 1000 : 0;
-                    return true;
-                }
-            return false;
+            sounds_[path] = found;
+            return true;
         });
         if (arguments_.dryRun)
             return PrintPlan(plan, arguments_.quiet);
@@ -218,26 +230,42 @@ public:
         int64_t totalMs = 0;
         for (const PlannedFile &file : plan) {
             if (file.action == PlanAction::Convert) {
-                jobs_.push_back({&file, durations[file.input], nullptr});
-                totalMs += durations[file.input];
+                jobs_.push_back({&file, sounds_[file.input].durationMs, nullptr});
+                totalMs += sounds_[file.input].durationMs;
             }
         }
         progress_ = std::make_unique<BatchProgress>(std::cerr, isatty(STDERR_FILENO) == 1, arguments_.quiet,
                                                     static_cast<int>(jobs_.size()), totalMs);
         for (const PlannedFile &file : plan)
             ReportUnconverted(file);
+        // What a killed run left beside the outputs, those to be made and those kept.
+        std::vector<std::string> outputs;
+        for (const PlannedFile &file : plan)
+            if (!file.output.empty())
+                outputs.push_back(file.output);
+        SafeOutput::RemoveStaleTemporaries(outputs);
 
         InterruptWatcher watcher([this] { events_.Interrupt(); }, [] { SafeOutput::DiscardAllBeforeAbruptEnd(); });
-        converter_.OnProgress = [this](int index, int, int, int currentMs, float, float, int64_t, int) {
-            events_.Advanced(index, currentMs);
+        // A part at a time, as each task keeps its input open from the moment it is added; two
+        // converters take turns, so that the next part is set up while the current one runs.
+        const size_t partSize = static_cast<size_t>(std::max(64, arguments_.jobs * 16));
+        size_t next = 0;
+        const auto prepareNext = [&](Slot &slot) {
+            if (next < jobs_.size() && !events_.Interrupted())
+                next = Prepare(slot, next, std::min(jobs_.size(), next + partSize));
         };
-        converter_.OnTerminate = [this](int index, bool finished, bool failed, const std::string &message) {
-            events_.Ended({index, finished, failed, message});
-        };
-        // A part at a time: each task keeps its input open from the moment it is added.
-        const size_t partSize = static_cast<size_t>(std::max(16, arguments_.jobs * 8));
-        for (size_t next = 0; next < jobs_.size() && !events_.Interrupted();)
-            next = RunPart(next, std::min(jobs_.size(), next + partSize));
+        int current = 0;
+        prepareNext(slots_[current]);
+        while (!events_.Interrupted() && (!slots_[current].taskJobs.empty() || next < jobs_.size())) {
+            if (slots_[current].taskJobs.empty()) { // every file of the part failed to be set up
+                prepareNext(slots_[current]);
+                continue;
+            }
+            Start(slots_[current]);
+            prepareNext(slots_[1 - current]);
+            WaitForEnd(current);
+            current = 1 - current;
+        }
         for (size_t i = 0; i < jobs_.size(); ++i)
             if (!done_.count(i))
                 ++counts_.stopped; // never started: the stop came first
@@ -255,8 +283,6 @@ private:
         case PlanAction::Skip:
             ++counts_.skipped;
             progress_->Finished(-1, "skip", Shown(file.input) + " (" + file.reason + ")");
-            if (!file.output.empty()) // what a killed run left beside an output kept as it is
-                SafeOutput::RemoveStaleTemporaries(file.output);
             break;
         case PlanAction::NotMedia:
             ++counts_.notMedia;
@@ -278,11 +304,18 @@ private:
         jobs_[job].output.reset();
     }
 
-    // Sets up jobs [first, last) as tasks, runs them, and takes their ends. Returns last.
-    size_t RunPart(size_t first, size_t last)
+    // A converter with its tasks, and the job each task is.
+    struct Slot {
+        std::unique_ptr<TVeloxConverter> converter;
+        std::map<int, size_t> taskJobs;
+    };
+
+    // Sets up jobs [first, last) as the tasks of the slot's converter. Returns last.
+    size_t Prepare(Slot &slot, size_t first, size_t last)
     {
-        converter_.ClearTasks();
-        taskJobs_.clear();
+        TVeloxConverter &converter = *slot.converter;
+        converter.ClearTasks();
+        slot.taskJobs.clear();
         const TOutputOptions record = OutputRecord(arguments_);
         for (size_t job = first; job < last; ++job) {
             const PlannedFile &file = *jobs_[job].file;
@@ -291,54 +324,70 @@ private:
                 const fs::path folder = fs::path(file.output).parent_path();
                 if (!folder.empty() && !fs::create_directories(folder, ec) && ec)
                     throw std::runtime_error("cannot make the folder '" + folder.string() + "': " + ec.message());
-                SafeOutput::RemoveStaleTemporaries(file.output);
                 jobs_[job].output = std::make_unique<SafeOutput>(file.output);
             } catch (const std::exception &e) {
                 Fail(job, e.what());
                 continue;
             }
+            // The format found when the plan was made: the file is not probed again.
             TInputOptions inputRecord;
-            const int index = converter_.AddInput(file.input, &inputRecord);
+            inputRecord.FileFormat = sounds_[file.input].format;
+            // A WAV header tells all; the library would otherwise read up to megabytes looking for
+            // compressed sound inside the samples, with every format's detector, file after file.
+            if (inputRecord.FileFormat == "wav")
+                inputRecord.ExtOptions = "probesize=16384";
+            const int index = converter.AddInput(file.input, &inputRecord);
             if (index < 0) {
-                Fail(job, converter_.LastErrMsg());
+                Fail(job, converter.LastErrMsg());
                 continue;
             }
             TOutputOptions outputRecord = record;
-            if (!converter_.AddOutput(index, jobs_[job].output->EngineName(), &outputRecord)) {
-                converter_.RemoveTask(index);
-                Fail(job, jobs_[job].output->ShowingOutputName(converter_.LastErrMsg()));
+            if (!converter.AddOutput(index, jobs_[job].output->EngineName(), &outputRecord)) {
+                converter.RemoveTask(index);
+                Fail(job, jobs_[job].output->ShowingOutputName(converter.LastErrMsg()));
                 continue;
             }
-            taskJobs_[index] = job;
+            slot.taskJobs[index] = job;
         }
-        if (taskJobs_.empty())
-            return last;
-        for (const auto &[index, job] : taskJobs_)
+        return last;
+    }
+
+    void Start(Slot &slot)
+    {
+        for (const auto &[index, job] : slot.taskJobs)
             progress_->Started(static_cast<int>(job), Shown(fs::path(jobs_[job].file->input).filename().string()),
                                jobs_[job].durationMs);
-        converter_.Start(arguments_.jobs);
+        slot.converter->Start(arguments_.jobs);
+    }
+
+    // Takes the ends of the running slot's tasks until its whole list has ended.
+    void WaitForEnd(int running)
+    {
+        Slot &slot = slots_[running];
         bool stopAsked = false;
         for (;;) {
             if (events_.Interrupted() && !stopAsked) {
                 stopAsked = true;
-                converter_.Stop();
+                slot.converter->Stop();
             }
             const std::optional<TaskEnd> end = events_.Next(std::chrono::milliseconds(200));
-            for (const auto &[index, doneMs] : events_.Progress())
-                if (taskJobs_.count(index))
-                    progress_->Advanced(static_cast<int>(taskJobs_[index]), doneMs);
+            for (const auto &[task, doneMs] : events_.Progress())
+                if (task.first == running && slot.taskJobs.count(task.second))
+                    progress_->Advanced(static_cast<int>(slot.taskJobs[task.second]), doneMs);
             if (!end) {
                 progress_->Draw();
                 continue;
             }
+            if (end->slot != running)
+                continue; // the other converter is not started: nothing of it can end
             if (end->index < 0)
                 break;
-            const auto found = taskJobs_.find(end->index);
-            if (found != taskJobs_.end())
+            const auto found = slot.taskJobs.find(end->index);
+            if (found != slot.taskJobs.end())
                 Ended(found->second, *end);
         }
-        converter_.ClearTasks();
-        return last;
+        slot.converter->ClearTasks();
+        slot.taskJobs.clear();
     }
 
     void Ended(size_t job, const TaskEnd &end)
@@ -375,13 +424,14 @@ private:
     }
 
     const BatchArguments &arguments_;
-    TVeloxConverter &converter_;
     RunEvents events_;
     std::vector<Job> jobs_;
-    std::map<int, size_t> taskJobs_; // task index -> job, for the part running
+    std::map<std::string, SoundFile> sounds_; // what the plan found of each input with sound
     std::set<size_t> done_;
     Counts counts_;
     std::unique_ptr<BatchProgress> progress_;
+    // Last: the converters go first, before the outputs and events their tasks use.
+    Slot slots_[2];
 };
 
 } // namespace
@@ -405,13 +455,11 @@ int BatchCommand(const std::vector<std::string> &words)
     }
     try {
         RaiseOpenFileLimit();
-        TVeloxConverter converter;
-        converter.SetLogLevel(llQuiet); // each failure is told once, with its file, by the batch
-        if (!converter.LoadAVLib(avlib::DefaultLibraryDir(), true)) {
-            std::cerr << "veloxc: " << converter.LastErrMsg() << "\n";
+        BatchRun run(arguments);
+        if (!run.Load(error)) {
+            std::cerr << "veloxc: " << error << "\n";
             return kExitFailed;
         }
-        BatchRun run(arguments, converter);
         return run.Run();
     } catch (const std::exception &e) {
         std::cerr << "veloxc: " << e.what() << "\n";

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <random>
 #include <stdexcept>
@@ -286,31 +287,52 @@ std::string SafeOutput::ShowingOutputName(std::string text) const
 
 int SafeOutput::RemoveStaleTemporaries(const std::string &output)
 {
-    std::string path;
-    bool filePrefix = false;
-    fs::path destination;
-    if (!LocalPath(output, path, filePrefix) || !ResolveDestination(path, destination))
-        return 0;
-    const std::string marker = ".partial-", extension = Extension(path);
-    const size_t fixed = 1 + marker.size() + 6 + extension.size();
-    // The temporary names this output is given: ".NAME.partial-XXXXXX.EXT", NAME cut to fit.
-    const std::string head = "." + CutName(destination.filename().string(), kNameMax > fixed ? kNameMax - fixed : 0) + marker;
-    const fs::path folder = destination.parent_path().empty() ? fs::path(".") : destination.parent_path();
+    return RemoveStaleTemporaries(std::vector<std::string>{output});
+}
+
+int SafeOutput::RemoveStaleTemporaries(const std::vector<std::string> &outputs)
+{
+    // The temporary names each output is given, ".NAME.partial-XXXXXX.EXT" (NAME cut to fit), by
+    // folder: each folder is read once, however many outputs it holds.
+    struct Pattern {
+        std::string head, extension;
+    };
+    std::map<fs::path, std::vector<Pattern>> folders;
+    const std::string marker = ".partial-";
+    for (const std::string &output : outputs) {
+        std::string path;
+        bool filePrefix = false;
+        fs::path destination;
+        if (!LocalPath(output, path, filePrefix) || !ResolveDestination(path, destination))
+            continue;
+        const std::string extension = Extension(path);
+        const size_t fixed = 1 + marker.size() + 6 + extension.size();
+        const std::string head =
+            "." + CutName(destination.filename().string(), kNameMax > fixed ? kNameMax - fixed : 0) + marker;
+        folders[destination.parent_path().empty() ? fs::path(".") : destination.parent_path()].push_back(
+            {head, extension});
+    }
     int removed = 0;
-    std::error_code ec;
-    for (fs::directory_iterator entry(folder, ec), end; !ec && entry != end; entry.increment(ec)) {
-        const std::string name = entry->path().filename().string();
-        if (name.size() != head.size() + 6 + extension.size() || name.rfind(head, 0) != 0 ||
-            name.compare(head.size() + 6, extension.size(), extension) != 0)
-            continue;
-        const int fd = open(entry->path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0)
-            continue;
-        struct stat info {};
-        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            unlink(entry->path().c_str()) == 0)
-            ++removed;
-        close(fd);
+    for (const auto &[folder, patterns] : folders) {
+        std::error_code ec;
+        for (fs::directory_iterator entry(folder, ec), end; !ec && entry != end; entry.increment(ec)) {
+            const std::string name = entry->path().filename().string();
+            const bool ours = std::any_of(patterns.begin(), patterns.end(), [&](const Pattern &p) {
+                return name.size() == p.head.size() + 6 + p.extension.size() && name.rfind(p.head, 0) == 0 &&
+                       name.compare(p.head.size() + 6, p.extension.size(), p.extension) == 0;
+            });
+            if (!ours)
+                continue;
+            const int fd = open(entry->path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+            if (fd < 0)
+                continue;
+            struct stat info {};
+            // Nobody holds its lock: the run that made it is gone.
+            if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                unlink(entry->path().c_str()) == 0)
+                ++removed;
+            close(fd);
+        }
     }
     return removed;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 namespace veloxc {
@@ -35,6 +36,8 @@ public:
     // Removes the temporary files of output that no running program holds: left by a run that was
     // killed. Returns how many were removed.
     static int RemoveStaleTemporaries(const std::string &output);
+    // The same for many outputs, each folder read once.
+    static int RemoveStaleTemporaries(const std::vector<std::string> &outputs);
 
     // Removes every temporary file not yet committed and refuses their commits from now on:
     // for a program about to end at once. Any thread may call it.
