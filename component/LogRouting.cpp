@@ -105,17 +105,6 @@ struct TThreadState {
 
 thread_local TThreadState threadState;
 
-std::string ExceptionText(std::exception_ptr raised)
-{
-    try {
-        std::rethrow_exception(raised);
-    } catch (const std::exception &e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-
 // Splits the thread's unfinished text plus this message into complete lines; keeps the rest.
 std::vector<TLine> AssembleLines(void *context, int level, const char *format, va_list args)
 {
@@ -194,6 +183,17 @@ private:
         }
     }
 };
+
+std::string ExceptionText(std::exception_ptr raised)
+{
+    try {
+        std::rethrow_exception(raised);
+    } catch (const std::exception &e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
 
 void AddInstance(TCustomMediavane *component)
 {

@@ -7,6 +7,9 @@
 // say) are kept and routed as soon as it holds no component's lock any more.
 #pragma once
 
+#include <exception>
+#include <string>
+
 #include <cstdarg>
 #include <cstddef>
 #include <mutex>
@@ -45,5 +48,8 @@ public:
 private:
     std::recursive_mutex mutex_;
 };
+
+// The text of a caught exception, whatever its type.
+std::string ExceptionText(std::exception_ptr raised);
 
 } // namespace log_routing

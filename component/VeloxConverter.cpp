@@ -24,17 +24,6 @@ void CheckLibrariesLoaded()
 
 std::string TaskText(int index) { return "task " + std::to_string(index); }
 
-std::string ExceptionText(std::exception_ptr raised)
-{
-    try {
-        std::rethrow_exception(raised);
-    } catch (const std::exception &e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-
 using LockHold = std::lock_guard<log_routing::TComponentLock>;
 
 constexpr int kStartDelayMs = 100;
@@ -391,7 +380,7 @@ void TCustomMediavane::RaiseLog(int index, int level, const std::string &text)
 
 void TCustomMediavane::ReportHandlerFailure(int index, std::exception_ptr raised)
 {
-    const std::string text = "Event handler failed: " + ExceptionText(raised);
+    const std::string text = "Event handler failed: " + log_routing::ExceptionText(raised);
     try {
         if (OnLog && !Destroying_) {
             LockHold hold(Lock);
@@ -400,7 +389,7 @@ void TCustomMediavane::ReportHandlerFailure(int index, std::exception_ptr raised
         }
     } catch (...) {
         qWarning("%s; then the log event handler failed: %s", text.c_str(),
-                 ExceptionText(std::current_exception()).c_str());
+                 log_routing::ExceptionText(std::current_exception()).c_str());
         return;
     }
     qWarning("%s", text.c_str());
