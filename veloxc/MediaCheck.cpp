@@ -18,6 +18,26 @@ bool HasSound(const AVFormatContext *context)
     return false;
 }
 
+// The length as the header tells it, for the progress display: the file's, else the sound stream's,
+// else size over bit rate (a PCM file's header gives no more before it is read).
+int64_t DurationMs(AVFormatContext *context)
+{
+    using namespace avlib;
+    if (context->duration > 0)
+        return context->duration / 1000;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream *stream = context->streams[i];
+        if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        if (stream->duration > 0)
+            return avutil.av_rescale_q(stream->duration, stream->time_base, AVRational{1, 1000});
+        const int64_t size = context->pb ? avformat.avio_size(context->pb) : -1;
+        if (stream->codecpar->bit_rate > 0 && size > 0)
+            return size * 8000 / stream->codecpar->bit_rate;
+    }
+    return 0;
+}
+
 } // namespace
 
 bool CheckSoundFile(const std::string &path, SoundFile &found)
@@ -32,7 +52,7 @@ bool CheckSoundFile(const std::string &path, SoundFile &found)
         return false;
     const std::string names = raw->iformat && raw->iformat->name ? raw->iformat->name : "";
     found.format = names.substr(0, names.find(','));
-    found.durationMs = raw->duration > 0 ? raw->duration / 1000 : 0;
+    found.durationMs = DurationMs(raw);
     return true;
 }
 
