@@ -60,22 +60,14 @@ void SetAudioShape(TCustomFFmpeg &e, const std::string &name, const std::string 
     e.*Given = true;
 }
 
-// A negative volume would turn the sound into clipped noise.
-void AudioVolume(TCustomFFmpeg &e, const std::string &name, const std::string &value)
+// A value that may not be negative: a negative volume would turn the sound into clipped noise, a
+// negative size limit would end every output before its first packet.
+template <auto Field, auto Parse>
+void SetNotNegative(TCustomFFmpeg &e, const std::string &name, const std::string &value)
 {
-    const int32_t volume = StrToInt(value);
-    if (volume >= 0)
-        e.AudioVolume = volume;
-    else
-        RejectValue(e, name, value);
-}
-
-// A negative limit would end every output before its first packet.
-void FileSizeLimit(TCustomFFmpeg &e, const std::string &name, const std::string &value)
-{
-    const int64_t limit = StrToInt64(value);
-    if (limit >= 0)
-        e.LimitFileSize = limit;
+    const auto number = Parse(value);
+    if (number >= 0)
+        e.*Field = number;
     else
         RejectValue(e, name, value);
 }
@@ -464,7 +456,7 @@ const Keyword kKeywords[] = {
     {"map", StreamMap},
     {"map_meta_data", MetaDataMap},
     {"t", RecordingTime},
-    {"fs", FileSizeLimit},
+    {"fs", SetNotNegative<&E::LimitFileSize, StrToInt64>},
     {"ss", StartTime},
     {"itsoffset", InputTsOffset},
     {"itsscale", InputTsScale},
@@ -541,7 +533,7 @@ const Keyword kKeywords[] = {
     {"an", SetFlag<&E::AudioDisable>},
     {"acodec", CodecName<&E::AudioCodecName, &E::AudioStreamCopy>},
     {"atag", Tag<&E::AudioCodecTag>},
-    {"vol", AudioVolume},
+    {"vol", SetNotNegative<&E::AudioVolume, StrToInt>},
     {"newaudio", ExtraStream<&E::NewAudioStream>},
     {"alang", SetTextOrClear<&E::AudioLanguage>},
     {"sample_fmt", SampleFormat},

@@ -10,12 +10,12 @@
 #include "SafeOutput.h"
 #include "TagCopy.h"
 #include "Version.h"
+#include "VisibleText.h"
 #include "VeloxConverter.h"
 
 #include <atomic>
 #include <csignal>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <iostream>
@@ -131,22 +131,6 @@ void RaiseOpenFileLimit()
     }
 }
 
-// A name as it is shown: control characters (a newline in a file name) as escapes, one line a file.
-std::string Shown(const std::string &name)
-{
-    std::string shown;
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
-            shown += escape;
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
 std::string Summary(const Counts &counts)
 {
     std::string text = "converted " + std::to_string(counts.converted) + ", skipped " +
@@ -166,12 +150,12 @@ int PrintPlan(const std::vector<PlannedFile> &plan, bool quiet)
         case PlanAction::Convert:
             ++counts.converted;
             if (!quiet)
-                std::cout << Shown(file.input) << " -> " << Shown(file.output) << "\n";
+                std::cout << Visible(file.input) << " -> " << Visible(file.output) << "\n";
             break;
         case PlanAction::Skip:
             ++counts.skipped;
             if (!quiet)
-                std::cout << "skip " << Shown(file.input) << " (" << (file.output.empty() ? "" : Shown(file.output) + " ")
+                std::cout << "skip " << Visible(file.input) << " (" << (file.output.empty() ? "" : Visible(file.output) + " ")
                           << file.reason << ")\n";
             break;
         case PlanAction::NotMedia:
@@ -179,7 +163,7 @@ int PrintPlan(const std::vector<PlannedFile> &plan, bool quiet)
             break;
         case PlanAction::Missing:
             ++counts.failed;
-            std::cout << "FAIL " << Shown(file.input) << ": " << file.reason << "\n";
+            std::cout << "FAIL " << Visible(file.input) << ": " << file.reason << "\n";
             break;
         }
     }
@@ -282,14 +266,14 @@ private:
         switch (file.action) {
         case PlanAction::Skip:
             ++counts_.skipped;
-            progress_->Finished(-1, "skip", Shown(file.input) + " (" + file.reason + ")");
+            progress_->Finished(-1, "skip", Visible(file.input) + " (" + file.reason + ")");
             break;
         case PlanAction::NotMedia:
             ++counts_.notMedia;
             break;
         case PlanAction::Missing:
             ++counts_.failed;
-            progress_->Finished(-1, "FAIL", Shown(file.input) + ": " + file.reason);
+            progress_->Finished(-1, "FAIL", Visible(file.input) + ": " + file.reason);
             break;
         case PlanAction::Convert:
             break;
@@ -300,7 +284,7 @@ private:
     {
         ++counts_.failed;
         done_.insert(job);
-        progress_->Finished(static_cast<int>(job), "FAIL", Shown(jobs_[job].file->input) + ": " + Shown(reason));
+        progress_->Finished(static_cast<int>(job), "FAIL", Visible(jobs_[job].file->input) + ": " + Visible(reason));
         jobs_[job].output.reset();
     }
 
@@ -355,7 +339,7 @@ private:
     void Start(Slot &slot)
     {
         for (const auto &[index, job] : slot.taskJobs)
-            progress_->Started(static_cast<int>(job), Shown(fs::path(jobs_[job].file->input).filename().string()),
+            progress_->Started(static_cast<int>(job), Visible(fs::path(jobs_[job].file->input).filename().string()),
                                jobs_[job].durationMs);
         slot.converter->Start(arguments_.jobs);
     }
@@ -400,7 +384,7 @@ private:
             } else { // stopped: its temporary file goes with it
                 done_.insert(job);
                 ++counts_.stopped;
-                progress_->Finished(static_cast<int>(job), "stop", Shown(input));
+                progress_->Finished(static_cast<int>(job), "stop", Visible(input));
                 entry.output.reset();
             }
             return;
@@ -419,7 +403,7 @@ private:
         }
         done_.insert(job);
         ++counts_.converted;
-        progress_->Finished(static_cast<int>(job), "ok", Shown(input) + " -> " + Shown(entry.file->output) + note);
+        progress_->Finished(static_cast<int>(job), "ok", Visible(input) + " -> " + Visible(entry.file->output) + note);
         entry.output.reset();
     }
 

@@ -92,6 +92,12 @@ std::string Unreadable(const fs::path &file)
     return {};
 }
 
+// The output an input gets before any clash is settled: its name with the output's extension.
+fs::path FirstChoice(const Candidate &candidate, const std::string &extension)
+{
+    return candidate.outputFolder / (candidate.input.stem().string() + extension);
+}
+
 class Namer {
 public:
     // inputs: every input whose output is not itself (those are outputs of an earlier run, as far
@@ -101,18 +107,12 @@ public:
     {
     }
 
-    // The output an input gets before any clash is settled.
-    fs::path FirstChoice(const Candidate &candidate) const
-    {
-        return candidate.outputFolder / (candidate.input.stem().string() + extension_);
-    }
-
     PlannedFile Plan(const Candidate &candidate)
     {
         PlannedFile planned{candidate.input.string(), {}, PlanAction::Convert, {}};
         const fs::path input = Normal(candidate.input);
         const std::string stem = candidate.input.stem().string();
-        fs::path output = FirstChoice(candidate);
+        fs::path output = FirstChoice(candidate, extension_);
         if (Normal(output) == input) {
             planned.action = PlanAction::Skip;
             planned.reason = "is already its own output";
@@ -220,7 +220,7 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
     // An input that would be its own output is an output of an earlier run as far as naming goes.
     const std::string extension = "." + arguments.format;
     for (const Candidate &candidate : candidates)
-        if (Normal(candidate.outputFolder / (candidate.input.stem().string() + extension)) != Normal(candidate.input))
+        if (Normal(FirstChoice(candidate, extension)) != Normal(candidate.input))
             inputs.insert(Normal(candidate.input));
     Namer namer(arguments, inputs);
     for (const Candidate &candidate : candidates)

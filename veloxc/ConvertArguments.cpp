@@ -1,7 +1,8 @@
 #include "ConvertArguments.h"
 
+#include "VisibleText.h"
+
 #include <charconv>
-#include <cstdio>
 
 namespace veloxc {
 
@@ -26,29 +27,6 @@ const char *const kConvertUsage =
     "128 + the signal's number when stopped (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).\n";
 
 namespace {
-
-bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
-
-// Shows control characters as escapes, so that a message cannot move the terminal's cursor.
-std::string Visible(const std::string &text)
-{
-    std::string shown;
-    for (const char c : text) {
-        if (c == '\n')
-            shown += "\\n";
-        else if (c == '\r')
-            shown += "\\r";
-        else if (c == '\t')
-            shown += "\\t";
-        else if (IsControl(c)) {
-            char escape[5];
-            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
-            shown += escape;
-        } else
-            shown += c;
-    }
-    return shown;
-}
 
 bool HasControl(const std::string &text)
 {

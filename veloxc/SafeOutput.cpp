@@ -111,6 +111,18 @@ std::string CutName(const std::string &base, size_t size)
     return base.substr(0, size);
 }
 
+constexpr const char *kMarker = ".partial-";
+constexpr size_t kRandomLetters = 6;
+
+// What every temporary name of an output starts with: ".NAME.partial-", NAME cut so that the whole
+// name, random letters and extension included, fits the file system.
+std::string TemporaryHead(const fs::path &destination, const std::string &extension)
+{
+    const std::string marker = kMarker;
+    const size_t fixed = 1 + marker.size() + kRandomLetters + extension.size();
+    return "." + CutName(destination.filename().string(), kNameMax > fixed ? kNameMax - fixed : 0) + marker;
+}
+
 std::string RandomLetters(size_t count)
 {
     static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -153,9 +165,7 @@ SafeOutput::SafeOutput(const std::string &output) : output_(output), engineName_
         throw std::runtime_error("Could not open '" + output + "': " + ErrnoText(errno));
 
     const std::string extension = Extension(path); // the user's name decides the muxer, as it would have
-    const std::string marker = ".partial-";
-    const size_t fixed = 1 + marker.size() + 6 + extension.size();
-    const std::string base = CutName(destination.filename().string(), kNameMax > fixed ? kNameMax - fixed : 0);
+    const std::string head = TemporaryHead(destination, extension);
     // Made under the registry's lock, so that an abrupt end cannot come between making and registering.
     Registry &registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.lock);
@@ -164,7 +174,7 @@ SafeOutput::SafeOutput(const std::string &output) : output_(output), engineName_
     int error = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string candidate =
-            (destination.parent_path() / ("." + base + marker + RandomLetters(6) + extension)).string();
+            (destination.parent_path() / (head + RandomLetters(kRandomLetters) + extension)).string();
         // Exclusive creation: never a file or a link someone else put there.
         fd_ = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ >= 0) {
@@ -298,7 +308,6 @@ int SafeOutput::RemoveStaleTemporaries(const std::vector<std::string> &outputs)
         std::string head, extension;
     };
     std::map<fs::path, std::vector<Pattern>> folders;
-    const std::string marker = ".partial-";
     for (const std::string &output : outputs) {
         std::string path;
         bool filePrefix = false;
@@ -306,11 +315,8 @@ int SafeOutput::RemoveStaleTemporaries(const std::vector<std::string> &outputs)
         if (!LocalPath(output, path, filePrefix) || !ResolveDestination(path, destination))
             continue;
         const std::string extension = Extension(path);
-        const size_t fixed = 1 + marker.size() + 6 + extension.size();
-        const std::string head =
-            "." + CutName(destination.filename().string(), kNameMax > fixed ? kNameMax - fixed : 0) + marker;
         folders[destination.parent_path().empty() ? fs::path(".") : destination.parent_path()].push_back(
-            {head, extension});
+            {TemporaryHead(destination, extension), extension});
     }
     int removed = 0;
     for (const auto &[folder, patterns] : folders) {
@@ -318,8 +324,9 @@ int SafeOutput::RemoveStaleTemporaries(const std::vector<std::string> &outputs)
         for (fs::directory_iterator entry(folder, ec), end; !ec && entry != end; entry.increment(ec)) {
             const std::string name = entry->path().filename().string();
             const bool ours = std::any_of(patterns.begin(), patterns.end(), [&](const Pattern &p) {
-                return name.size() == p.head.size() + 6 + p.extension.size() && name.rfind(p.head, 0) == 0 &&
-                       name.compare(p.head.size() + 6, p.extension.size(), p.extension) == 0;
+                return name.size() == p.head.size() + kRandomLetters + p.extension.size() &&
+                       name.rfind(p.head, 0) == 0 &&
+                       name.compare(p.head.size() + kRandomLetters, p.extension.size(), p.extension) == 0;
             });
             if (!ours)
                 continue;
