@@ -136,11 +136,20 @@
     X(av_audio_fifo_read)            \
     X(av_audio_fifo_size)            \
     X(av_strerror)                   \
-    X(av_get_token)
+    X(av_get_token)                  \
+    X(av_image_get_buffer_size)      \
+    X(av_image_fill_arrays)          \
+    X(av_image_copy)                 \
+    X(av_frame_make_writable)        \
+    X(av_frame_ref)                  \
+    X(av_frame_copy)                 \
+    X(av_frame_copy_props)
 
 #define VELOX_SWSCALE_ENTRY_POINTS(X) \
     X(swscale_version)                \
     X(sws_getContext)                 \
+    X(sws_getCachedContext)           \
+    X(sws_scale)                      \
     X(sws_freeContext)
 
 #define VELOX_SWRESAMPLE_ENTRY_POINTS(X) \

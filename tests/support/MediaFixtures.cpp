@@ -101,7 +101,37 @@ void FillAudio(OutputStream &out, const AudioTrack &track, int samples)
     out.nextPts += samples;
 }
 
-void FillVideo(OutputStream &out)
+// Paints the pattern as packed RGB and converts it to the encoder's format.
+void PaintVideo(OutputStream &out, const VideoTrack &track, SwsContextPtr &convert)
+{
+    AVFrame *frame = out.frame.get();
+    AVCodecContext *encoder = out.encoder.get();
+    const int width = encoder->width, height = encoder->height;
+    const int n = static_cast<int>(out.nextPts);
+    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint8_t *pixel = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+            if (track.pattern == VideoPattern::Bands) {
+                const unsigned char *colour = kBandColours[x * kBandCount / width];
+                std::copy_n(colour, 3, pixel);
+            } else {
+                const int bit = kCounterBits - 1 - x * kCounterBits / width;
+                std::fill_n(pixel, 3, ((n >> bit) & 1) ? 255 : 0);
+            }
+        }
+    SwsContext *context = swscale.sws_getCachedContext(convert.release(), width, height, AV_PIX_FMT_RGB24, width,
+                                                        height, encoder->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND,
+                                                        nullptr, nullptr, nullptr);
+    convert.reset(context);
+    if (!context)
+        throw std::runtime_error("no converter from RGB to the encoder's format");
+    const uint8_t *planes[4] = {rgb.data()};
+    const int strides[4] = {width * 3};
+    swscale.sws_scale(context, planes, strides, 0, height, frame->data, frame->linesize);
+}
+
+void FillVideo(OutputStream &out, const VideoTrack &track, SwsContextPtr &convert)
 {
     AVFrame *frame = out.frame.get();
     AVCodecContext *encoder = out.encoder.get();
@@ -110,6 +140,11 @@ void FillVideo(OutputStream &out)
     frame->width = encoder->width;
     frame->height = encoder->height;
     Check(avutil.av_frame_get_buffer(frame, 0), "allocating picture");
+    if (track.pattern != VideoPattern::Gradient) {
+        PaintVideo(out, track, convert);
+        frame->pts = out.nextPts++;
+        return;
+    }
     const int n = static_cast<int>(out.nextPts);
     // A gradient that moves with the frame number, and flat chroma.
     for (int y = 0; y < encoder->height; ++y)
@@ -158,11 +193,14 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
             c->height = track.height;
             c->time_base = AVRational{1, track.frameRate};
             c->framerate = AVRational{track.frameRate, 1};
-            c->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
+            c->pix_fmt = !track.pixelFormat.empty() ? avutil.av_get_pix_fmt(track.pixelFormat.c_str())
+                         : codec->pix_fmts             ? codec->pix_fmts[0]
+                                                       : AV_PIX_FMT_YUV420P;
             c->gop_size = 12;
         });
-        if (out.encoder->pix_fmt != AV_PIX_FMT_YUV420P && out.encoder->pix_fmt != AV_PIX_FMT_YUVJ420P)
-            throw std::runtime_error("the fixture writer draws yuv420p pictures only");
+        if (track.pattern == VideoPattern::Gradient && out.encoder->pix_fmt != AV_PIX_FMT_YUV420P &&
+            out.encoder->pix_fmt != AV_PIX_FMT_YUVJ420P)
+            throw std::runtime_error("the fixture writer draws its gradient in yuv420p only");
         out.totalUnits = track.coverArt ? 1 : std::lround(recipe.seconds * track.frameRate);
         AddStream(output.get(), out);
         if (track.coverArt)
@@ -193,6 +231,7 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
     Check(written, "writing the header");
 
     AVPacketPtr packet(avcodec.av_packet_alloc());
+    SwsContextPtr convert;
     for (;;) {
         // The stream that is furthest behind in time goes next.
         OutputStream *next = nullptr;
@@ -219,7 +258,7 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
                 next->nextPts >= std::lround(track.gapAt * track.sampleRate))
                 next->gap = track.gapSamples;
         } else {
-            FillVideo(*next);
+            FillVideo(*next, *recipe.video, convert);
         }
         Check(avcodec.avcodec_send_frame(next->encoder.get(), next->frame.get()), "sending a frame");
         WritePackets(output.get(), *next, packet.get());
@@ -278,6 +317,71 @@ DecodedAudio DecodeAudio(const std::string &path)
     avcodec.avcodec_send_packet(decoder.get(), nullptr);
     receive();
     return result;
+}
+
+DecodedVideo DecodeVideo(const std::string &path)
+{
+    DecodedVideo result;
+    AVFormatContext *raw = nullptr;
+    Check(avformat.avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "opening " + path);
+    InputFormatContextPtr input(raw);
+    Check(avformat.avformat_find_stream_info(raw, nullptr), "reading " + path);
+    int index = -1;
+    for (unsigned i = 0; i < raw->nb_streams && index < 0; ++i)
+        if (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            index = static_cast<int>(i);
+    if (index < 0)
+        throw std::runtime_error(path + " has no video");
+    const AVStream *stream = raw->streams[index];
+    const AVCodec *codec = avcodec.avcodec_find_decoder(stream->codecpar->codec_id);
+    AVCodecContextPtr decoder(avcodec.avcodec_alloc_context3(codec));
+    Check(avcodec.avcodec_parameters_to_context(decoder.get(), stream->codecpar), "decoder parameters");
+    decoder->pkt_timebase = stream->time_base;
+    Check(avcodec.avcodec_open2(decoder.get(), codec, nullptr), "opening the decoder");
+    result.width = decoder->width;
+    result.height = decoder->height;
+    if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
+        result.frameRate = static_cast<double>(stream->avg_frame_rate.num) / stream->avg_frame_rate.den;
+    SwsContextPtr convert;
+    AVPacketPtr packet(avcodec.av_packet_alloc());
+    AVFramePtr frame(avutil.av_frame_alloc());
+    const auto receive = [&] {
+        while (avcodec.avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+            convert.reset(swscale.sws_getCachedContext(convert.release(), frame->width, frame->height,
+                                                       static_cast<AVPixelFormat>(frame->format), result.width,
+                                                       result.height, AV_PIX_FMT_RGB24, SWS_BICUBIC | SWS_ACCURATE_RND,
+                                                       nullptr, nullptr, nullptr));
+            if (!convert)
+                throw std::runtime_error("no converter to RGB for " + path);
+            auto &rgb = result.frames.emplace_back(static_cast<size_t>(result.width) * result.height * 3);
+            uint8_t *planes[4] = {rgb.data()};
+            const int strides[4] = {result.width * 3};
+            swscale.sws_scale(convert.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+            const int64_t pts = frame->best_effort_timestamp;
+            result.seconds.push_back(pts == AV_NOPTS_VALUE ? -1.0
+                                                           : static_cast<double>(pts) * stream->time_base.num /
+                                                                 stream->time_base.den);
+            avutil.av_frame_unref(frame.get());
+        }
+    };
+    while (avformat.av_read_frame(raw, packet.get()) >= 0) {
+        if (packet->stream_index == index && avcodec.avcodec_send_packet(decoder.get(), packet.get()) >= 0)
+            receive();
+        avcodec.av_packet_unref(packet.get());
+    }
+    avcodec.avcodec_send_packet(decoder.get(), nullptr);
+    receive();
+    return result;
+}
+
+int ReadCounter(const unsigned char *row, int width)
+{
+    int value = 0;
+    for (int bit = 0; bit < kCounterBits; ++bit) {
+        const int x = (2 * bit + 1) * width / (2 * kCounterBits);
+        value = value << 1 | (row[x * 3 + 1] > 128 ? 1 : 0);
+    }
+    return value;
 }
 
 void PatchBytes(const std::string &path, const std::string &from, const std::string &to)

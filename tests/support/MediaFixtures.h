@@ -20,12 +20,27 @@ struct AudioTrack {
     int64_t gapSamples = 0;   // by this many samples, with no data for them
 };
 
+// What the pictures show.
+enum class VideoPattern {
+    Gradient, // a gradient that moves with the frame number
+    Bands,    // vertical bands of the colours in kBandColours, left to right, on every frame
+    Counter,  // the frame number in binary: kCounterBits blocks across the width, white = 1, first = highest
+};
+
+inline constexpr int kBandCount = 8;
+// Red, green, blue of each band.
+inline constexpr unsigned char kBandColours[kBandCount][3] = {
+    {255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0}, {255, 0, 255}, {255, 0, 0}, {0, 0, 255}, {0, 0, 0}};
+inline constexpr int kCounterBits = 8;
+
 struct VideoTrack {
     std::string codec = "mpeg4";
     int width = 160;
     int height = 120;
     int frameRate = 25;
     bool coverArt = false; // one picture marked as the file's cover (for example "mjpeg" in an MP3)
+    VideoPattern pattern = VideoPattern::Gradient;
+    std::string pixelFormat; // empty: the encoder's first
 };
 
 struct MediaRecipe {
@@ -48,6 +63,21 @@ struct DecodedAudio {
     size_t Frames() const { return channels ? samples.size() / channels : 0; }
 };
 DecodedAudio DecodeAudio(const std::string &path);
+
+// The first video stream of a file, decoded to packed RGB24 pictures (rows of width * 3 bytes).
+struct DecodedVideo {
+    int width = 0;
+    int height = 0;
+    double frameRate = 0;         // the stream's average rate
+    std::vector<std::vector<unsigned char>> frames;
+    std::vector<double> seconds;  // presentation time of each frame
+    // Red, green, blue of the pixel at (x, y) of a frame.
+    const unsigned char *Pixel(size_t frame, int x, int y) const { return &frames[frame][(y * width + x) * 3]; }
+};
+DecodedVideo DecodeVideo(const std::string &path);
+
+// The number a Counter picture shows, read from row y of packed 24-bit pixels (RGB or BGR alike).
+int ReadCounter(const unsigned char *row, int width);
 
 // Replaces every occurrence of from by to (same length) in the file's bytes.
 void PatchBytes(const std::string &path, const std::string &from, const std::string &to);
