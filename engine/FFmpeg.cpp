@@ -204,6 +204,7 @@ void TCustomFFmpeg::ResetOptions()
     HookRanges.clear();
     HookRangeIndex = 0;
     HookRangeCount = 0;
+    HookFrameCount = 0;
     VhookList.ReleaseHooks();
 
     GenericOptionNames.clear();

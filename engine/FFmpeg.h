@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AVDeleters.h"
+#include "Bitmap24.h"
 #include "FFMpegException.h"
 #include "FFmpegThread.h"
 #include "FFmpegTypes.h"
@@ -254,7 +255,17 @@ public:
     std::vector<THookRange> HookRanges; // sorted by End
     int32_t HookRangeIndex = 0;
     int32_t HookRangeCount = 0;
+    int32_t HookFrameCount = 0; // pictures pre-processed in the run
     avlib::THookList VhookList;
+    // Working copy of the picture while it is deinterlaced or hooked; grown, never shrunk.
+    avlib::AVFramePtr HookBuffer;
+    std::unique_ptr<TBitmap24> HookBitmap;
+    int32_t HookBitmapPixelFormat = 24; // bits per pixel
+    AVPixelFormat HookRgbPixFmt = AV_PIX_FMT_BGR24;
+    avlib::AVFramePtr RgbBuffer; // the picture in HookRgbPixFmt
+    avlib::SwsContextPtr ToRgbContext, FromRgbContext;
+    std::vector<uint8_t> SubtitleBuffer; // 65536 bytes once a subtitle is encoded
+    avlib::AVFramePtr EncodeFrame;       // the reference handed to a video encoder, reused
 
     // Options left out since InitializeJob, in the order given; the run goes on without them,
     // and a caller that must not may refuse the job instead.
@@ -316,8 +327,8 @@ protected:
                      AVFrame *picture);
     void CopyPacket(TInputStreamRec &input, TOutputStreamRec &output, const AVPacket *packet);
     void FlushEncoder(TOutputStreamRec &output);
-    // Takes every packet the encoder has ready and writes it; false when it had none.
-    bool DrainEncoder(TOutputStreamRec &output);
+    // Takes every packet the encoder has ready and writes it; returns the size of the last, or 0.
+    int DrainEncoder(TOutputStreamRec &output);
     void WriteFrame(TOutputStreamRec &output, AVPacket *packet);
     // Passes a packet (nullptr: the end) through filters from index first on, then to the muxer.
     void FilterAndWrite(TOutputStreamRec &output, size_t first, AVPacket *packet, int streamIndex);
@@ -333,14 +344,24 @@ protected:
     void EncodeAudioFrame(TOutputStreamRec &output, const uint8_t *samples, int count);
     void QueueAudio(TOutputStreamRec &output, const uint8_t *samples, int count);
     void DrainResampler(TOutputStreamRec &output);
+    // Deinterlaces and hooks one decoded picture; returns the picture the outputs get.
+    AVFrame *PreProcessVideoFrame(TInputStreamRec &input, AVFrame *picture);
+    std::unique_ptr<TBitmap24> CreateHookBitmap(int width, int height, int pixelFormat);
+    // Bytes of the last packet written, or 0.
     int DoVideoOut(TOutputStreamRec &output, TInputStreamRec &input, AVFrame *picture);
-    void DoSubtitleOut(TOutputStreamRec &output, TInputStreamRec &input, int64_t pts);
+    void DoSubtitleOut(TOutputStreamRec &output, TInputStreamRec &input, AVSubtitle *subtitle, int64_t pts);
     void CloseOpenEncoders() { OpenEncoders.CloseAll(); }
     void CloseOpenDecoders() { OpenDecoders.CloseAll(); }
     // Makes the library give up a read or write that blocks once a stop is requested.
     AVIOInterruptCB StopInterrupt();
 
 private:
+    // Whether the plug-in hooks act on this picture: before-hook or time ranges.
+    void GateHooks(int64_t pts);
+    // The custom hook on the working picture; false when it must be removed.
+    bool RunCustomHook(AVFrame *picture, int64_t pts);
+    // The picture as the outputs see it: through the filter chain when the run has one.
+    void FeedVideo(TInputStreamRec &input, int inputIndex, const AVPacket *packet, AVFrame *picture);
     void ReapThreads();
     void CloseVstatsFile();
     void CreateDefaultContexts();

@@ -231,9 +231,11 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
         if (avcodec.avcodec_decode_subtitle2(decoder, &subtitle, &got, const_cast<AVPacket *>(packet)) < 0)
             return -1;
         if (got) {
+            ScopeExit release([&subtitle] { avcodec.avsubtitle_free(&subtitle); });
             input.Pts = input.NextPts;
+            input.DecodedSubtitle = &subtitle;
+            ScopeExit forget([&input] { input.DecodedSubtitle = nullptr; });
             FeedOutputs(input, inputIndex, packet, nullptr, 0, nullptr);
-            avcodec.avsubtitle_free(&subtitle);
         }
         return 0;
     }
@@ -310,16 +312,22 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
             }
             FeedOutputs(input, inputIndex, packet, DecodedAudio.data(), size, nullptr);
         } else {
+            // The picture's own time: behind a decoder's delay the packet times run ahead of it.
+            if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
+                input.Pts = input.NextPts = avutil.av_rescale_q(frame->best_effort_timestamp, timeBase, kMicroseconds);
             const AVRational rate = decoder->framerate.num > 0 ? decoder->framerate : input.Stream->avg_frame_rate;
             if (frame->pkt_duration > 0)
                 input.NextPts += avutil.av_rescale_q(frame->pkt_duration, timeBase, kMicroseconds);
             else if (rate.num > 0)
                 input.NextPts += static_cast<int64_t>(rate.den) * 1000000 / rate.num;
-            FeedOutputs(input, inputIndex, packet, nullptr, 0, frame);
+            input.Quality = static_cast<float>(frame->quality);
+            FeedVideo(input, inputIndex, packet, PreProcessVideoFrame(input, frame));
         }
     }
 
-    // At the end of input, what the encoders fed by this stream still hold.
+    // At the end of input, what the filter chain and the encoders fed by this stream still hold.
+    if (!packet && decoder->codec_type == AVMEDIA_TYPE_VIDEO && input.FilterGraph)
+        FeedVideo(input, inputIndex, nullptr, nullptr);
     if (!packet)
         for (auto &output : Run->OutputStreams)
             if (output->SourceIndex == inputIndex && output->EncodingNeeded)
@@ -360,7 +368,8 @@ void TCustomFFmpeg::FeedOutputs(TInputStreamRec &input, int inputIndex, const AV
                 break;
             }
             case AVMEDIA_TYPE_SUBTITLE:
-                DoSubtitleOut(*output, input, packet ? packet->pts : AV_NOPTS_VALUE);
+                if (input.DecodedSubtitle)
+                    DoSubtitleOut(*output, input, input.DecodedSubtitle, packet ? packet->pts : AV_NOPTS_VALUE);
                 break;
             default:
                 throw FFMpegException("invalid codec_type");
@@ -398,20 +407,20 @@ void TCustomFFmpeg::CopyPacket(TInputStreamRec &input, TOutputStreamRec &output,
     ++output.FrameNumber;
 }
 
-bool TCustomFFmpeg::DrainEncoder(TOutputStreamRec &output)
+int TCustomFFmpeg::DrainEncoder(TOutputStreamRec &output)
 {
     AVPacketPtr packet(avcodec.av_packet_alloc());
     if (!packet)
         throw FFMpegException("av_mallocz fail");
-    bool any = false;
+    int lastSize = 0;
     for (;;) {
         const int result = avcodec.avcodec_receive_packet(output.Encoder, packet.get());
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
-            return any;
+            return lastSize;
         if (result < 0)
             throw FFMpegException(output.Encoder->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
                                                                                     : "Audio encoding failed");
-        any = true;
+        lastSize = packet->size;
         // What the encoder says of the picture it coded.
         size_t size = 0;
         if (const uint8_t *stats = avcodec.av_packet_get_side_data(packet.get(), AV_PKT_DATA_QUALITY_STATS, &size);

@@ -170,8 +170,19 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
     }
 
     const AVRational fps = FrameRate.num != 0 ? FrameRate : AVRational{25, 1};
-    codec->codec_id = codecId;
     const AVCodec *encoder = avcodec.avcodec_find_encoder(codecId);
+    if (encoder) {
+        // The encoder's own defaults: some encoders refuse the generic ones outright.
+        AVCodecContextPtr own(avcodec.avcodec_alloc_context3(encoder));
+        if (!own)
+            throw FFMpegException("Could not alloc stream");
+        own->codec_tag = codec->codec_tag;
+        own->flags = codec->flags;
+        own->flags2 = codec->flags2;
+        out.Context = std::move(own);
+        codec = out.Context.get();
+    }
+    codec->codec_id = codecId;
     ApplyGenericOptions(codec, defaults, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
 
     codec->time_base = AVRational{fps.den, fps.num};

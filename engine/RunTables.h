@@ -31,6 +31,8 @@ struct TInputStreamRec {
     int64_t PacketsRead = 0;
     int64_t FramesDecoded = 0;
     int64_t BeforeStartTime = 0; // blocks dropped for coming before the start time
+    float Quality = 0.0f;        // of the last decoded picture, lambda units
+    AVSubtitle *DecodedSubtitle = nullptr; // while it is handed to the outputs
     // Video filter chain.
     avlib::AVFilterGraphPtr FilterGraph;
     AVFilterContext *InputVideoFilter = nullptr;
@@ -67,6 +69,8 @@ struct TOutputStreamRec {
     avlib::SwsContextPtr ImgResampleCtx;
     int32_t ResampleHeight = 0;
     int32_t VideoCrop = 0, TopBand = 0, LeftBand = 0;
+    int32_t CropWidth = 0, CropHeight = 0; // of the picture left after cropping
+    int64_t LastVideoPts = INT64_MIN;      // encoder time base: the last picture sent
     int32_t VideoPad = 0, PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
     // Audio.
     int32_t AudioResample = 0;

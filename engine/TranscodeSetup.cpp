@@ -223,6 +223,8 @@ void TCustomFFmpeg::SetUpRun()
                 if (output.VideoCrop) {
                     output.TopBand = CropTop;
                     output.LeftBand = CropLeft;
+                    output.CropWidth = in->width - CropLeft - CropRight;
+                    output.CropHeight = in->height - CropTop - CropBottom;
                 }
                 const auto allocatePicture = [&](const char *message) {
                     output.PictTmp.reset(avutil.av_frame_alloc());

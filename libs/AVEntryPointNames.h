@@ -33,9 +33,12 @@
     X(avcodec_parameters_copy)        \
     X(av_packet_get_side_data)        \
     X(av_packet_ref)                  \
+    X(av_new_packet)                  \
     X(avcodec_get_class)              \
     X(avcodec_decode_subtitle2)       \
-    X(avsubtitle_free)
+    X(avsubtitle_free)                \
+    X(avcodec_encode_subtitle)        \
+    X(avcodec_flush_buffers)
 
 #define VELOX_AVFILTER_ENTRY_POINTS(X) \
     X(avfilter_version)                \
@@ -49,7 +52,10 @@
     X(avfilter_inout_free)             \
     X(avfilter_link)                   \
     X(av_buffersink_get_w)             \
-    X(av_buffersink_get_h)
+    X(av_buffersink_get_h)             \
+    X(av_buffersink_get_time_base)     \
+    X(av_buffersink_get_frame)         \
+    X(av_buffersrc_add_frame_flags)
 
 #define VELOX_AVFORMAT_ENTRY_POINTS(X) \
     X(avformat_version)                \
@@ -143,7 +149,10 @@
     X(av_frame_make_writable)        \
     X(av_frame_ref)                  \
     X(av_frame_copy)                 \
-    X(av_frame_copy_props)
+    X(av_frame_copy_props)           \
+    X(av_image_fill_max_pixsteps)    \
+    X(av_frame_move_ref)             \
+    X(av_rescale_q_rnd)
 
 #define VELOX_SWSCALE_ENTRY_POINTS(X) \
     X(swscale_version)                \

@@ -115,6 +115,10 @@ void PaintVideo(OutputStream &out, const VideoTrack &track, SwsContextPtr &conve
             if (track.pattern == VideoPattern::Bands) {
                 const unsigned char *colour = kBandColours[x * kBandCount / width];
                 std::copy_n(colour, 3, pixel);
+            } else if (track.pattern == VideoPattern::Gradient) {
+                pixel[0] = static_cast<uint8_t>(x + n * 3);
+                pixel[1] = static_cast<uint8_t>(y * 2);
+                pixel[2] = static_cast<uint8_t>(x + y);
             } else {
                 const int bit = kCounterBits - 1 - x * kCounterBits / width;
                 std::fill_n(pixel, 3, ((n >> bit) & 1) ? 255 : 0);
@@ -140,7 +144,8 @@ void FillVideo(OutputStream &out, const VideoTrack &track, SwsContextPtr &conver
     frame->width = encoder->width;
     frame->height = encoder->height;
     Check(avutil.av_frame_get_buffer(frame, 0), "allocating picture");
-    if (track.pattern != VideoPattern::Gradient) {
+    if (track.pattern != VideoPattern::Gradient ||
+        (encoder->pix_fmt != AV_PIX_FMT_YUV420P && encoder->pix_fmt != AV_PIX_FMT_YUVJ420P)) {
         PaintVideo(out, track, convert);
         frame->pts = out.nextPts++;
         return;
@@ -165,6 +170,10 @@ void WritePackets(AVFormatContext *output, OutputStream &out, AVPacket *packet)
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
             return;
         Check(result, "encoding");
+        // Without a duration an MP4 ends its track at the last picture's start, losing that picture.
+        if (packet->duration == 0 && out.encoder->codec_type == AVMEDIA_TYPE_VIDEO && out.encoder->framerate.num > 0)
+            packet->duration = avutil.av_rescale_q(1, AVRational{out.encoder->framerate.den, out.encoder->framerate.num},
+                                                   out.encoder->time_base);
         avcodec.av_packet_rescale_ts(packet, out.encoder->time_base, out.stream->time_base);
         packet->stream_index = out.stream->index;
         Check(avformat.av_interleaved_write_frame(output, packet), "writing a packet");
@@ -196,11 +205,8 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
             c->pix_fmt = !track.pixelFormat.empty() ? avutil.av_get_pix_fmt(track.pixelFormat.c_str())
                          : codec->pix_fmts             ? codec->pix_fmts[0]
                                                        : AV_PIX_FMT_YUV420P;
-            c->gop_size = 12;
+            c->gop_size = track.gopSize;
         });
-        if (track.pattern == VideoPattern::Gradient && out.encoder->pix_fmt != AV_PIX_FMT_YUV420P &&
-            out.encoder->pix_fmt != AV_PIX_FMT_YUVJ420P)
-            throw std::runtime_error("the fixture writer draws its gradient in yuv420p only");
         out.totalUnits = track.coverArt ? 1 : std::lround(recipe.seconds * track.frameRate);
         AddStream(output.get(), out);
         if (track.coverArt)

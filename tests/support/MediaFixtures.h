@@ -22,7 +22,7 @@ struct AudioTrack {
 
 // What the pictures show.
 enum class VideoPattern {
-    Gradient, // a gradient that moves with the frame number
+    Gradient, // a gradient that moves with the frame number; outside yuv420p red x + 3n, green 2y, blue x + y
     Bands,    // vertical bands of the colours in kBandColours, left to right, on every frame
     Counter,  // the frame number in binary: kCounterBits blocks across the width, white = 1, first = highest
 };
@@ -41,6 +41,7 @@ struct VideoTrack {
     bool coverArt = false; // one picture marked as the file's cover (for example "mjpeg" in an MP3)
     VideoPattern pattern = VideoPattern::Gradient;
     std::string pixelFormat; // empty: the encoder's first
+    int gopSize = 12;        // pictures from one key picture to the next
 };
 
 struct MediaRecipe {
