@@ -318,6 +318,8 @@ protected:
     void FlushBitstreamFilters(TOutputStreamRec &output);
     void ReleaseRunTables() { Run.reset(); }
     int ConfigureFilters(TInputStreamRec &input, TOutputStreamRec &output);
+    // Time base and text styles of a subtitle encoder, from the stream it re-encodes.
+    void PrepareSubtitleEncoder(AVCodecContext &encoder, const TInputStreamRec &input);
     // The audio FIFO and resampling choice, sized from the opened encoder.
     void PrepareAudioOutput(TOutputStreamRec &output, const TInputStreamRec &input);
     int FindProgramStream(AVMediaType type) const;
@@ -350,6 +352,8 @@ protected:
     // Bytes of the last packet written, or 0.
     int DoVideoOut(TOutputStreamRec &output, TInputStreamRec &input, AVFrame *picture);
     void DoSubtitleOut(TOutputStreamRec &output, TInputStreamRec &input, AVSubtitle *subtitle, int64_t pts);
+    // Writes what the subtitle outputs fed by the input stream still hold back.
+    void FlushSubtitles(int inputIndex);
     void CloseOpenEncoders() { OpenEncoders.CloseAll(); }
     void CloseOpenDecoders() { OpenDecoders.CloseAll(); }
     // Makes the library give up a read or write that blocks once a stop is requested.

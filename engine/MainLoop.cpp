@@ -224,8 +224,10 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
 
     AVCodecContext *decoder = input.Decoder;
     if (decoder->codec_type == AVMEDIA_TYPE_SUBTITLE) {
-        if (!packet)
+        if (!packet) {
+            FlushSubtitles(inputIndex);
             return 0;
+        }
         AVSubtitle subtitle{};
         int got = 0;
         if (avcodec.avcodec_decode_subtitle2(decoder, &subtitle, &got, const_cast<AVPacket *>(packet)) < 0)

@@ -89,6 +89,8 @@ struct TOutputStreamRec {
     float CodedQuality = -1.0f; // quantiser of the last coded picture, lambda units
     char CodedPictType = '?';
     uint64_t CodedErrors[4] = {};
+    // The packet that clears the last DVB subtitle, held until the next one is shown.
+    avlib::AVPacketPtr PendingClear;
     // Bitstream filters of the stream, in order.
     std::vector<avlib::AVBSFContextPtr> BitstreamFilters;
 

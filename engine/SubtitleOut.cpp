@@ -46,6 +46,23 @@ void TCustomFFmpeg::DoSubtitleOut(TOutputStreamRec &output, TInputStreamRec &inp
             packet->duration = avutil.av_rescale_q(hidden - shown, kMilliseconds, to);
         }
         packet->dts = packet->pts;
+        if (i == 1) {
+            // Written when the next subtitle comes, unless that one is shown first and replaces it.
+            output.PendingClear = std::move(packet);
+            break;
+        }
+        if (output.PendingClear && output.PendingClear->pts <= packet->pts)
+            WriteFrame(output, output.PendingClear.get());
+        output.PendingClear.reset();
         WriteFrame(output, packet.get());
     }
+}
+
+void TCustomFFmpeg::FlushSubtitles(int inputIndex)
+{
+    for (auto &output : Run->OutputStreams)
+        if (output->SourceIndex == inputIndex && output->PendingClear) {
+            WriteFrame(*output, output->PendingClear.get());
+            output->PendingClear.reset();
+        }
 }

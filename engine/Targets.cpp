@@ -97,9 +97,7 @@ void TCustomFFmpeg::SetTarget(const std::string &type, const std::string &norm, 
         SetCodecOption("maxrate", "2516000");
         SetCodecOption("minrate", "0");
         SetCodecOption("bufsize", "1835008");
-        // The scan offset became a private option of the MPEG-2 encoder.
-        if (!SetCodecOption("flags", "+scan_offset"))
-            SetCodecOption("scan_offset", "1");
+        SetCodecOption("scan_offset", "1"); // an option of the MPEG-2 encoder of its own
         SetCodecOption("ab", "224000");
         AudioSampleRate = 44100;
         AudioSampleRateGiven = true;

@@ -268,6 +268,7 @@ void TCustomFFmpeg::SetUpRun()
             case AVMEDIA_TYPE_SUBTITLE:
                 output.EncodingNeeded = 1;
                 input.DecodingNeeded = 1;
+                PrepareSubtitleEncoder(*encoder, input);
                 break;
             default:
                 throw FFMpegException("invalid codec_type of output stream");
@@ -463,6 +464,33 @@ void TCustomFFmpeg::PrepareAudioOutput(TOutputStreamRec &output, const TInputStr
                             channels != source->ch_layout.nb_channels || AudioSyncMethod > 1)
                                ? 1
                                : 0;
+}
+
+void TCustomFFmpeg::PrepareSubtitleEncoder(AVCodecContext &encoder, const TInputStreamRec &input)
+{
+    // Decoded subtitles carry their times in microseconds.
+    encoder.time_base = AVRational{1, AV_TIME_BASE};
+    if (encoder.subtitle_header)
+        return;
+    // Text encoders write the styles of the text they are given; a decoder that gave none
+    // leaves the plain default style.
+    static const char kDefaultStyles[] =
+        "[Script Info]\r\nScriptType: v4.00+\r\nPlayResX: 384\r\nPlayResY: 288\r\n\r\n"
+        "[V4+ Styles]\r\nFormat: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, "
+        "BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, "
+        "Shadow, Alignment, MarginL, MarginR, MarginV, Encoding\r\n"
+        "Style: Default,Arial,16,&Hffffff,&Hffffff,&H0,&H0,0,0,0,0,100,100,0,0,1,1,0,2,10,10,10,0\r\n\r\n"
+        "[Events]\r\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\n";
+    const AVCodecContext *decoder = input.Decoder;
+    const uint8_t *header = decoder && decoder->subtitle_header ? decoder->subtitle_header
+                                                                : reinterpret_cast<const uint8_t *>(kDefaultStyles);
+    const int size = decoder && decoder->subtitle_header ? decoder->subtitle_header_size
+                                                         : static_cast<int>(sizeof kDefaultStyles - 1);
+    encoder.subtitle_header = static_cast<uint8_t *>(avutil.av_mallocz(static_cast<size_t>(size) + 1));
+    if (!encoder.subtitle_header)
+        throw FFMpegException("av_mallocz fail");
+    std::copy_n(header, size, encoder.subtitle_header);
+    encoder.subtitle_header_size = size;
 }
 
 int TCustomFFmpeg::ConfigureFilters(TInputStreamRec &input, TOutputStreamRec &output)

@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <stdexcept>
 
 using avlib::FormatText;
 
+using namespace avlib;
 using namespace testing_support;
 
 namespace {
@@ -334,6 +336,125 @@ TEST_F(VideoOutTest, TheCustomHookPaintsKeepsOrStopsByItsAnswers)
         EXPECT_EQ(raisedLines, mode == Raise ? 25u : 0u);
         EXPECT_EQ(static_cast<bool>(engine.CustomHookCallback), mode != StopAt5);
     }
+}
+
+// The subtitle packets of a file: presentation times and durations in seconds.
+struct SubtitlePackets {
+    std::vector<double> starts, durations;
+};
+SubtitlePackets ReadSubtitlePackets(const std::string &path)
+{
+    SubtitlePackets result;
+    AVFormatContext *opened = nullptr;
+    if (avformat.avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) {
+        ADD_FAILURE() << "cannot open " << path;
+        return result;
+    }
+    InputFormatContextPtr file(opened);
+    avformat.avformat_find_stream_info(opened, nullptr);
+    AVPacketPtr packet(avcodec.av_packet_alloc());
+    while (avformat.av_read_frame(opened, packet.get()) >= 0) {
+        const AVStream *stream = opened->streams[packet->stream_index];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+            const double base = static_cast<double>(stream->time_base.num) / stream->time_base.den;
+            result.starts.push_back(static_cast<double>(packet->pts) * base);
+            result.durations.push_back(static_cast<double>(packet->duration) * base);
+        }
+        avcodec.av_packet_unref(packet.get());
+    }
+    return result;
+}
+
+TEST_F(VideoOutTest, TextSubtitlesAreReencodedOnePacketEachWithTheirTimes)
+{
+    const std::string input = dir.File("in.srt");
+    std::ofstream(input) << "1\n00:00:01,000 --> 00:00:02,500\nfirst line\n\n"
+                         << "2\n00:00:03,000 --> 00:00:04,000\nsecond line\n\n"
+                         << "3\n00:00:05,250 --> 00:00:06,000\nthird line\n";
+    ASSERT_TRUE(Convert(input, dir.File("out.ass"), "", "scodec=ass")) << engine.ErrorMessage;
+    const SubtitlePackets out = ReadSubtitlePackets(dir.File("out.ass"));
+    ASSERT_EQ(out.starts.size(), 3u);
+    const double starts[] = {1.0, 3.0, 5.25}, durations[] = {1.5, 1.0, 0.75};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_NEAR(out.starts[i], starts[i], 0.011) << i;
+        EXPECT_NEAR(out.durations[i], durations[i], 0.011) << i;
+    }
+}
+
+TEST_F(VideoOutTest, DvbSubtitlesGetAPacketToShowAndOneToClear)
+{
+    // Three bitmap subtitles one second apart, shown for 800 ms, written with the DVB encoder.
+    const std::string input = dir.File("in.ts");
+    {
+        AVFormatContext *raw = nullptr;
+        ASSERT_GE(avformat.avformat_alloc_output_context2(&raw, nullptr, "mpegts", input.c_str()), 0);
+        OutputFormatContextPtr output(raw);
+        const AVCodec *codec = avcodec.avcodec_find_encoder(AV_CODEC_ID_DVB_SUBTITLE);
+        ASSERT_NE(codec, nullptr);
+        AVCodecContextPtr encoder(avcodec.avcodec_alloc_context3(codec));
+        encoder->time_base = AVRational{1, 90000};
+        encoder->width = 720;
+        encoder->height = 576;
+        ASSERT_GE(avcodec.avcodec_open2(encoder.get(), codec, nullptr), 0);
+        AVStream *stream = avformat.avformat_new_stream(raw, nullptr);
+        ASSERT_GE(avcodec.avcodec_parameters_from_context(stream->codecpar, encoder.get()), 0);
+        stream->time_base = AVRational{1, 90000};
+        ASSERT_GE(avformat.avio_open2(&raw->pb, input.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr), 0);
+        ASSERT_GE(avformat.avformat_write_header(raw, nullptr), 0);
+        uint8_t pixels[16 * 8];
+        for (size_t i = 0; i < sizeof pixels; ++i)
+            pixels[i] = static_cast<uint8_t>(i % 4);
+        uint32_t palette[4] = {0x00000000, 0xFFFFFFFF, 0xFF000000, 0xFFFF0000};
+        for (int k = 0; k < 3; ++k) {
+            AVSubtitleRect rect{};
+            rect.x = 100, rect.y = 400, rect.w = 16, rect.h = 8, rect.nb_colors = 4;
+            rect.type = SUBTITLE_BITMAP;
+            rect.data[0] = pixels;
+            rect.linesize[0] = 16;
+            rect.data[1] = reinterpret_cast<uint8_t *>(palette);
+            rect.linesize[1] = 16;
+            AVSubtitleRect *rects[1] = {&rect};
+            AVSubtitle subtitle{};
+            subtitle.start_display_time = 0;
+            subtitle.end_display_time = 800;
+            subtitle.num_rects = 1;
+            subtitle.rects = rects;
+            subtitle.pts = (k + 1) * int64_t{AV_TIME_BASE};
+            uint8_t buffer[65536];
+            const int size = avcodec.avcodec_encode_subtitle(encoder.get(), buffer, sizeof buffer, &subtitle);
+            ASSERT_GT(size, 0);
+            AVPacketPtr packet(avcodec.av_packet_alloc());
+            ASSERT_GE(avcodec.av_new_packet(packet.get(), size), 0);
+            std::copy_n(buffer, size, packet->data);
+            packet->pts = packet->dts = (k + 1) * int64_t{90000};
+            packet->stream_index = 0;
+            ASSERT_GE(avformat.av_interleaved_write_frame(raw, packet.get()), 0);
+        }
+        ASSERT_GE(avformat.av_write_trailer(raw), 0);
+    }
+    ASSERT_TRUE(Convert(input, dir.File("out.ts"), "", "scodec=dvbsub")) << engine.ErrorMessage;
+    const SubtitlePackets in = ReadSubtitlePackets(input), out = ReadSubtitlePackets(dir.File("out.ts"));
+    ASSERT_EQ(in.starts.size(), 3u);
+    // Each page stays up until its time-out (30 s here), so the next page replaces it before its
+    // clearing packet would be due: shown three times, cleared once after the last.
+    ASSERT_EQ(out.starts.size(), 4u);
+    // (The muxer may move the whole stream by a constant.)
+    for (size_t k = 1; k < 3; ++k)
+        EXPECT_NEAR(out.starts[k] - out.starts[0], in.starts[k] - in.starts[0], 1e-3) << k;
+    EXPECT_NEAR(out.starts[3], out.starts[2] + 30.0, 1e-3);}
+
+TEST_F(VideoOutTest, AFilterChainChangesThePicturesOnTheirWayToTheEncoder)
+{
+    VideoTrack track;
+    track.pattern = VideoPattern::Bands;
+    const std::string input = MakeVideo("bands.mkv", track, 0.4, "matroska");
+    ASSERT_TRUE(Convert(input, dir.File("flipped.mkv"), "", "vfilters=hflip\nvcodec=ffv1")) << engine.ErrorMessage;
+    const DecodedVideo flipped = DecodeVideo(dir.File("flipped.mkv"));
+    ASSERT_EQ(flipped.frames.size(), 10u);
+    for (size_t f : {size_t{0}, flipped.frames.size() - 1})
+        for (int k = 0; k < kBandCount; ++k)
+            EXPECT_TRUE(Near(flipped.Pixel(f, flipped.width - 1 - (20 * k + 10), 60), kBandColours[k], 24))
+                << "frame " << f << " band " << k;
 }
 
 } // namespace

@@ -351,3 +351,53 @@ TEST_F(VeloxcTest, AnOutputTheUserCouldNotOpenIsRefusedBeforeAnyWork)
     EXPECT_EQ(longName.errors.find("Output #0"), std::string::npos) << "the conversion was set up";
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"in.wav", "theirs.mp3"}));
 }
+
+TEST_F(VeloxcTest, AVideoWithSoundConvertsToVideoSoundOnlyAndDiscFormats)
+{
+    MediaRecipe recipe;
+    recipe.seconds = 2.0;
+    recipe.video = VideoTrack{};
+    recipe.video->width = 320;
+    recipe.video->height = 240;
+    recipe.audio = AudioTrack{"aac", 48000, 2};
+    const std::string input = dir.File("clip with sound.mp4");
+    WriteMediaFile(input, recipe);
+    struct Case {
+        const char *output;
+        std::vector<std::string> options;
+        int width, height; // 0: no picture expected
+        const char *format;
+    };
+    const Case cases[] = {
+        {"clip.avi", {"--out", "vcodec=mpeg4"}, 320, 240, "avi"},
+        {"clip.mp3", {}, 0, 0, "mp3"},
+        {"clip.mpg", {"--out", "target=pal-vcd"}, 352, 288, "mpeg"},
+        {"clip-svcd.mpg", {"--out", "target=pal-svcd"}, 480, 576, "mpeg"},
+        {"clip.vob", {"--out", "target=ntsc-dvd"}, 720, 480, "mpeg"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.output);
+        std::vector<std::string> arguments{"convert", input, dir.File(c.output)};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const Result result = Run(arguments);
+        ASSERT_EQ(result.status, 0) << result.errors;
+        AVFormatContext *opened = nullptr;
+        ASSERT_GE(avlib::avformat.avformat_open_input(&opened, dir.File(c.output).c_str(), nullptr, nullptr), 0);
+        const avlib::InputFormatContextPtr file(opened);
+        ASSERT_GE(avlib::avformat.avformat_find_stream_info(opened, nullptr), 0);
+        EXPECT_STREQ(opened->iformat->name, c.format);
+        bool sound = false, picture = false;
+        for (unsigned i = 0; i < opened->nb_streams; ++i) {
+            const AVCodecParameters *stream = opened->streams[i]->codecpar;
+            sound = sound || stream->codec_type == AVMEDIA_TYPE_AUDIO;
+            if (stream->codec_type == AVMEDIA_TYPE_VIDEO) {
+                picture = true;
+                EXPECT_EQ(stream->width, c.width);
+                EXPECT_EQ(stream->height, c.height);
+            }
+        }
+        EXPECT_TRUE(sound);
+        EXPECT_EQ(picture, c.width > 0);
+        EXPECT_NEAR(static_cast<double>(opened->duration) / AV_TIME_BASE, 2.0, 0.2);
+    }
+}
