@@ -37,6 +37,7 @@ struct TInputStreamRec {
     avlib::AVFilterGraphPtr FilterGraph;
     AVFilterContext *InputVideoFilter = nullptr;
     AVFilterContext *OutVideoFilter = nullptr;
+    int32_t FilterSourceWidth = 0, FilterSourceHeight = 0, FilterSourceFormat = -1; // what the chain takes
     avlib::AVFramePtr FilterFrame;
     int32_t HasFilterFrame = 0;
     avlib::AVFramePtr PicRef;

@@ -506,6 +506,9 @@ int TCustomFFmpeg::ConfigureFilters(TInputStreamRec &input, TOutputStreamRec &ou
     const AVCodecParameters *in = input.Stream->codecpar;
     const AVRational timeBase = input.Stream->time_base;
     const AVRational aspect = in->sample_aspect_ratio.num ? in->sample_aspect_ratio : AVRational{1, 1};
+    input.FilterSourceWidth = in->width;
+    input.FilterSourceHeight = in->height;
+    input.FilterSourceFormat = in->format;
     const std::string sourceArguments =
         FormatText("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", in->width, in->height, in->format,
                    timeBase.num, timeBase.den, aspect.num, aspect.den);

@@ -35,8 +35,16 @@ void TCustomFFmpeg::FeedVideo(TInputStreamRec &input, int inputIndex, const AVPa
         return;
     }
     // No picture: the end of the stream, and the chain gives up what it still holds.
-    if (picture)
+    if (picture) {
+        // Not every filter follows a change of picture size in mid-stream; such pictures stay out.
+        if (picture->width != input.FilterSourceWidth || picture->height != input.FilterSourceHeight ||
+            picture->format != input.FilterSourceFormat) {
+            Log(0, FormatText("picture of %dx%d in a stream of %dx%d left out: the filter chain takes one size",
+                              picture->width, picture->height, input.FilterSourceWidth, input.FilterSourceHeight));
+            return;
+        }
         picture->pts = picture->best_effort_timestamp;
+    }
     if (avfilter.av_buffersrc_add_frame_flags(input.InputVideoFilter, picture,
                                               picture ? AV_BUFFERSRC_FLAG_KEEP_REF : 0) < 0) {
         if (ExitOnError)

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 using avlib::FormatText;
@@ -455,6 +456,68 @@ TEST_F(VideoOutTest, AFilterChainChangesThePicturesOnTheirWayToTheEncoder)
         for (int k = 0; k < kBandCount; ++k)
             EXPECT_TRUE(Near(flipped.Pixel(f, flipped.width - 1 - (20 * k + 10), 60), kBandColours[k], 24))
                 << "frame " << f << " band " << k;
+}
+
+TEST_F(VideoOutTest, APictureSizeChangeInMidStreamIsScaledOrLeftOutButNeverOverruns)
+{
+    // Two H.264 streams of different sizes, one after the other in one elementary stream file.
+    VideoTrack small, large;
+    small.codec = large.codec = "libx264";
+    small.width = 160, small.height = 120;
+    large.width = 320, large.height = 240;
+    const std::string first = MakeVideo("small.h264", small, 1.0, "h264");
+    const std::string second = MakeVideo("large.h264", large, 1.0, "h264");
+    const std::string joined = dir.File("joined.h264");
+    {
+        std::ofstream out(joined, std::ios::binary);
+        out << std::ifstream(first, std::ios::binary).rdbuf() << std::ifstream(second, std::ios::binary).rdbuf();
+    }
+    ASSERT_TRUE(Convert(joined, dir.File("scaled.mkv"), "", "vcodec=ffv1")) << engine.ErrorMessage;
+    const DecodedVideo scaled = DecodeVideo(dir.File("scaled.mkv"));
+    EXPECT_EQ(scaled.width, 160);
+    EXPECT_EQ(scaled.height, 120);
+    EXPECT_NEAR(static_cast<double>(scaled.frames.size()), 50.0, 2.0);
+
+    SetUp();
+    ASSERT_TRUE(Convert(joined, dir.File("filtered.mkv"), "", "vfilters=hflip\nvcodec=ffv1")) << engine.ErrorMessage;
+    EXPECT_NEAR(static_cast<double>(DecodeVideo(dir.File("filtered.mkv")).frames.size()), 25.0, 2.0);
+    EXPECT_TRUE(recorder.HasLine("picture of 320x240 in a stream of 160x120 left out: the filter chain takes one size"));
+}
+
+TEST_F(VideoOutTest, DamagedVideoConvertsAsFarAsItGoesWithoutHarm)
+{
+    VideoTrack track;
+    track.codec = "libx264";
+    const std::string clean = MakeVideo("clean.mp4", track, 1.0, "mp4");
+    std::ifstream in(clean, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 4096u);
+    // Runs of overwritten bytes at spread positions, the header left intact so the file still opens.
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        SCOPED_TRACE(seed);
+        SetUp();
+        std::string damaged = bytes;
+        unsigned state = seed * 2654435761u;
+        for (int run = 0; run < 8; ++run) {
+            state = state * 1103515245u + 12345u;
+            const size_t at = 1024 + state % (damaged.size() - 1100);
+            for (size_t i = 0; i < 24; ++i)
+                damaged[at + i] = static_cast<char>((state >> (i % 24)) & 0xFF);
+        }
+        const std::string path = dir.File("damaged.mp4");
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << damaged;
+        // Refused, finished or a stated failure; the sanitizers judge the rest.
+        if (!engine.AddInputFile(path)) {
+            EXPECT_FALSE(engine.LastErrorText.empty());
+            continue;
+        }
+        engine.ParseOptionLines("vcodec=mpeg4\nvfilters=hflip");
+        ASSERT_TRUE(engine.AddOutputFile(dir.File("out.mkv"))) << engine.LastErrorText;
+        engine.Start(false, tpNormal);
+        if (!engine.Finished)
+            EXPECT_FALSE(engine.ErrorMessage.empty());
+        engine.ReleaseJob();
+    }
 }
 
 } // namespace
