@@ -3,9 +3,12 @@
 
 #include "AVEntryPoints.h"
 #include "AVLibLoader.h"
+#include "LibraryLock.h"
 #include "MediaUrl.h"
 #include "OpenError.h"
 #include "TextFormat.h"
+
+#include <mutex>
 
 using namespace avlib;
 
@@ -40,7 +43,13 @@ bool TAVProbe::LoadFile(const std::string &fileName, const std::string &format)
     OwnedContext.reset(context);
     FormatContext_ = context;
     OwnsContext_ = true;
-    if (avformat.avformat_find_stream_info(context, nullptr) < 0) {
+    int found;
+    {
+        // Reading stream information opens and closes decoders: serialised with the engines'.
+        std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+        found = avformat.avformat_find_stream_info(context, nullptr);
+    }
+    if (found < 0) {
         LastErrMsg = FormatText("%s: could not find codec parameters", fileName.c_str());
         Close();
         return false;
@@ -54,14 +63,17 @@ void TAVProbe::Close()
 {
     ForcedFormat.clear();
     LastWasImage2 = false;
+    if (FrameBitmap)
+        FrameBitmap->SetSize(0, 0);
     ScalerContext.reset();
-    DecoderContext.reset();
+    CloseDecoder();
+    SeekPending = KeyPending = FirstPacketPending = false;
     // Only what the probe opened is closed; an attached input belongs to its engine.
     OwnedContext.reset();
     FormatContext_ = nullptr;
     OwnsContext_ = false;
-    PictureBuffer.clear();
-    PictureBuffer.shrink_to_fit();
+    PictureBuffer.reset();
+    PictureBufferSize_ = 0;
     UpdateStreamCounts();
 }
 

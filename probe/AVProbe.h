@@ -2,10 +2,12 @@
 #pragma once
 
 #include "AVDeleters.h"
+#include "Bitmap24.h"
 
 #include <cstdint>
+#include <memory>
+#include <stdexcept>
 #include <string>
-#include <vector>
 
 // Container values. Start and duration keep AV_NOPTS_VALUE when unknown.
 struct TAVFormatInfo {
@@ -31,6 +33,12 @@ struct TAVStreamInfo {
     int32_t FrameRateNum = -1, FrameRateDen = -1;
 };
 
+// Raised by the picture operations: a read-only probe, a decoder that cannot be found or opened.
+class EAVProbeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 class TAVProbe {
 public:
     TAVProbe();
@@ -53,6 +61,21 @@ public:
     int64_t FileSize() const; // bytes, -1 when nothing is open
     std::string FormatName() const;
 
+    // Positions an owned file so that the next DecodeFrame gives the picture at or just before
+    // pts (microseconds). streamIndex -1: the first video, else audio, else subtitle stream.
+    // False when nothing is open or the index is invalid; a failed seek is logged only.
+    // Raises EAVProbeError on an attached (read-only) probe.
+    bool Seek(int streamIndex, int64_t pts);
+    // Decodes the next picture of a video stream (-1: the first) into the frame bitmap, as
+    // 24-bit BGR rows top-first. Empty when there is no such picture to have, black at the end
+    // of the file. The probe owns the bitmap. Raises EAVProbeError on an attached probe and
+    // when the stream's decoder cannot be found or opened.
+    TBitmap24 &DecodeFrame(int streamIndex = -1);
+    // A copy of the last picture DecodeFrame gave.
+    TBitmap24 &LastFrame();
+    // Bytes of the cached BGR conversion buffer; 0 while no picture needed converting.
+    size_t PictureBufferSize() const { return PictureBufferSize_; }
+
     AVFormatContext *FormatContext() const { return FormatContext_; }
     bool OwnsContext() const { return OwnsContext_; }
 
@@ -73,11 +96,46 @@ private:
     bool OwnsContext_ = false;
     avlib::InputFormatContextPtr OwnedContext;
 
+    bool IsImage2() const;
+    [[noreturn]] void RaiseReadOnly(const char *text);
+    // Seeks to SeekPosition of SeekStream; the library's result.
+    int SeekTo();
+    bool RetreatSeek();
+    void OpenDecoder(int index);
+    void CloseDecoder();
+    // The next decoded picture of the open decoder's stream, or nullptr at the end.
+    AVFrame *NextPicture();
+    bool BeforeSeekTarget(int64_t pts, int64_t duration) const;
+    bool BeforeSeekTarget(const AVFrame *picture) const;
+    bool PacketBeforeSeekTarget(const AVPacket *packet) const;
+    bool CopyPicture(const AVFrame *picture);
+
+    struct BufferDeleter {
+        void operator()(uint8_t *buffer) const;
+    };
+
     // Picture capture state.
     avlib::AVCodecContextPtr DecoderContext;
+    int DecoderStream = -1; // the stream DecoderContext decodes
+    bool DecoderDrained = false; // the end of input was sent
     avlib::SwsContextPtr ScalerContext;
+    std::unique_ptr<TBitmap24> FrameBitmap, LastFrameBitmap;
     bool LastWasImage2 = false;
-    std::vector<uint8_t> PictureBuffer;
+    std::unique_ptr<uint8_t, BufferDeleter> PictureBuffer; // av_malloc'd BGR picture
+    size_t PictureBufferSize_ = 0;
+    avlib::AVPacketPtr Packet;
+    avlib::AVFramePtr Picture;
+    avlib::AVFramePtr Passed; // the last picture before the seek target, shown if none follows
+    // The last seek, moved further back when it did not land on a key picture.
+    int SeekStream = -1;
+    int64_t SeekPosition = 0, SeekFloor = 0;
+    int SeekRetreats = 0;
+    bool FirstPacketPending = false;
+    // Where the last seek aimed: pictures that end at or before it are passed over.
+    bool SeekPending = false;
+    bool KeyPending = false; // and those before the first key picture, when the seek landed elsewhere
+    int64_t SeekTarget = 0;
+    AVRational SeekTargetBase{1, 1};
 };
 
 // "%.2d:%.2d:%.2d.%.3d": hours, minutes, seconds and milliseconds of a duration in microseconds.

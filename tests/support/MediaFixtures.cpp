@@ -171,9 +171,9 @@ void WritePackets(AVFormatContext *output, OutputStream &out, AVPacket *packet)
             return;
         Check(result, "encoding");
         // Without a duration an MP4 ends its track at the last picture's start, losing that picture.
-        if (packet->duration == 0 && out.encoder->codec_type == AVMEDIA_TYPE_VIDEO && out.encoder->framerate.num > 0)
-            packet->duration = avutil.av_rescale_q(1, AVRational{out.encoder->framerate.den, out.encoder->framerate.num},
-                                                   out.encoder->time_base);
+        const AVRational rate = out.encoder->framerate;
+        if (packet->duration == 0 && out.encoder->codec_type == AVMEDIA_TYPE_VIDEO && rate.num > 0)
+            packet->duration = avutil.av_rescale_q(1, AVRational{rate.den, rate.num}, out.encoder->time_base);
         avcodec.av_packet_rescale_ts(packet, out.encoder->time_base, out.stream->time_base);
         packet->stream_index = out.stream->index;
         Check(avformat.av_interleaved_write_frame(output, packet), "writing a packet");
