@@ -12,6 +12,7 @@
 #include <id3v1tag.h>
 #include <mp4file.h>
 #include <mpegfile.h>
+#include <tfilestream.h>
 #include <wavfile.h>
 #include <xiphcomment.h>
 
@@ -87,8 +88,10 @@ bool ReadTags(const std::string &path, TTagSet &tags, std::string &error)
     }
     try {
         UseInfoTextHandler();
-        const TagLib::FileRef ref(path.c_str(), false);
-        if (ref.isNull()) {
+        // Read-only: a source is never opened for writing, not even by the tag library.
+        TagLib::FileStream stream(path.c_str(), true);
+        const TagLib::FileRef ref(&stream, false);
+        if (!stream.isOpen() || ref.isNull()) {
             error = "cannot read the tags of '" + path + "': not a kind of file whose tags can be read, or a damaged one";
             return false;
         }

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 using namespace tagtest;
@@ -105,6 +106,32 @@ TEST_F(TagFailureTest, AnUntaggedSourceLeavesTheOutputAlone)
         EXPECT_TRUE(tags.Empty());
         EXPECT_TRUE(tagcopy::CopyTags(source, target, error)) << error;
         EXPECT_TRUE(FileBytes(target) == before);
+    }
+}
+
+TEST_F(TagFailureTest, SourcesAreOpenedForReadingOnly)
+{
+    const std::string target = Mp3Output();
+    for (const TKindCase &c : kKinds) {
+        SCOPED_TRACE(c.fileName);
+        const std::string source = TaggedSource(c.kind, c.fileName);
+        // A file opened for writing reports IN_CLOSE_WRITE when closed, written to or not.
+        const int watch = inotify_init1(IN_NONBLOCK);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(inotify_add_watch(watch, source.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE), 0);
+        std::string error;
+        EXPECT_TRUE(tagcopy::CopyTags(source, target, error)) << error;
+        uint32_t seen = 0;
+        alignas(inotify_event) char events[4096];
+        for (ssize_t got; (got = read(watch, events, sizeof events)) > 0;)
+            for (ssize_t at = 0; at < got;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+                seen |= event->mask;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        close(watch);
+        EXPECT_TRUE(seen & IN_CLOSE_NOWRITE);
+        EXPECT_FALSE(seen & IN_CLOSE_WRITE);
     }
 }
 
