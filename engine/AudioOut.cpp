@@ -71,6 +71,9 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
         output.Resample.reset();
     }
     if (output.AudioResample && !output.Resample) {
+        if (decRate > audio_shape::kLargestSampleRate || encRate > audio_shape::kLargestSampleRate)
+            throw FFMpegException(ResampleError(decChannels, decRate, encChannels, encRate) +
+                                  FormatText(": rates above %d Hz are not supported", audio_shape::kLargestSampleRate));
         AVChannelLayout out = audio_shape::Usable(encoder->ch_layout, encChannels);
         AVChannelLayout in = audio_shape::Usable(audio_shape::FromMask(decMask), decChannels);
         SwrContext *raw = nullptr;

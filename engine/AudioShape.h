@@ -7,6 +7,10 @@
 
 namespace audio_shape {
 
+// The highest sample rate any interface records. Beyond it a rate can only come from a damaged or
+// hostile header, and a resampler for it would take seconds and hundreds of megabytes to build.
+inline constexpr int kLargestSampleRate = 768000;
+
 // The layout as the converters should see it: a native layout as it is, anything else (unknown
 // order, a count that disagrees) as the default layout of its channel count.
 AVChannelLayout Usable(const AVChannelLayout &layout, int channels);

@@ -266,6 +266,12 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
         ++input.FramesDecoded;
         if (decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
             const int channels = frame->ch_layout.nb_channels;
+            // A damaged header can give frames without a rate or channels: nothing to time or convert.
+            if (frame->sample_rate <= 0 || channels <= 0) {
+                if (packet)
+                    return -1;
+                continue;
+            }
             // Decoded audio goes on as interleaved signed 16-bit samples; a change of shape
             // in mid-stream gets a converter of its own.
             if (frame->format != input.ConvertedFormat || channels != input.ConvertedChannels ||

@@ -2,6 +2,7 @@
 #include "FFmpeg.h"
 
 #include "AVEntryPoints.h"
+#include "AudioShape.h"
 #include "NumberText.h"
 #include "OptionValues.h"
 #include "Saturating.h"
@@ -528,7 +529,7 @@ const Keyword kKeywords[] = {
     {"ab", BitRate},
     {"aframes", SetMaxFrames<mkAudio>},
     {"aq", SetFloat<&E::AudioQScale>},
-    {"ar", SetAudioShape<&E::AudioSampleRate, &E::AudioSampleRateGiven, 768000>},
+    {"ar", SetAudioShape<&E::AudioSampleRate, &E::AudioSampleRateGiven, audio_shape::kLargestSampleRate>},
     {"ac", SetAudioShape<&E::AudioChannels, &E::AudioChannelsGiven, 64>},
     {"an", SetFlag<&E::AudioDisable>},
     {"acodec", CodecName<&E::AudioCodecName, &E::AudioStreamCopy>},

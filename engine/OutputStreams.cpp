@@ -8,6 +8,7 @@
 #include "ScopeExit.h"
 #include "TextFormat.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -20,6 +21,13 @@ using namespace avlib;
 namespace {
 
 constexpr float kQualityPerQuantiser = FF_QP2LAMBDA; // 118
+
+// A table that a refused matrix option left partly read holds zeros, which the encoder divides by:
+// the encoder keeps its own table instead.
+bool UsableMatrix(const std::optional<std::array<uint16_t, 64>> &matrix)
+{
+    return matrix && std::all_of(matrix->begin(), matrix->end(), [](uint16_t c) { return c >= 1 && c <= 255; });
+}
 
 // Entries "start,end,q" separated by "/". q > 0 is a quantiser, q <= 0 a quality factor of -q/100.
 std::vector<RcOverride> ParseRateControlOverrides(const std::string &text)
@@ -221,9 +229,9 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
         out.Quality = kQualityPerQuantiser * VideoQScale;
         codec->global_quality = SaturatingCast<int>(static_cast<double>(out.Quality));
     }
-    if (IntraMatrix)
+    if (UsableMatrix(IntraMatrix))
         codec->intra_matrix = LibraryCopy(IntraMatrix->data(), IntraMatrix->size());
-    if (InterMatrix)
+    if (UsableMatrix(InterMatrix))
         codec->inter_matrix = LibraryCopy(InterMatrix->data(), InterMatrix->size());
     codec->thread_count = ThreadCount;
 

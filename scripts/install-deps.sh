@@ -7,7 +7,13 @@ packages=(
   libgtest-dev libbenchmark-dev
   libavcodec-dev libavformat-dev libavfilter-dev libavutil-dev libswscale-dev libswresample-dev
   qt6-base-dev
+  # A virtual X display for looking at the windows (scripts/options-screenshot.sh).
+  xvfb xauth
   libtag1-dev
+  # The desktop program: its tool bar images, and a font for its full-width colons and Chinese texts.
+  adwaita-icon-theme fonts-wqy-microhei
+  # The fuzz build: clang, its libFuzzer and sanitizer run times, llvm-symbolizer for the reports.
+  clang libclang-rt-dev llvm
 )
 
 missing=()

@@ -1,0 +1,647 @@
+// The window itself: its controls, their initial values and enabling rules, the output folder
+// and the closing rules.
+#include "OptionFrm.h"
+
+#include "BrowseForFolder.h"
+#include "CdRomFolder.h"
+#include "PreviewImage.h"
+#include "RadioGroup.h"
+#include "TrackBar.h"
+
+#include "AVProbe.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QStyle>
+#include <QVariant>
+#include <QVBoxLayout>
+
+#include <filesystem>
+
+namespace {
+
+const QStringList kFormats = {"VCD", "SVCD", "DVD", "3GP", "AVI", "FLV", "iPod", "MKV",
+                              "MOV", "MP4", "OGG", "PSP", "RM10", "RM20", "SWF", "WMV",
+                              "M1V", "M2V", "AAC", "AC3", "MP2", "MP3", "WAV", "WMA"};
+
+const QStringList kFrameSizes = {
+    "Auto - Original",   "128x96 - sqcif",    "176x144 - qcif",    "352x288 - cif",     "704x576 - 4cif",
+    "160x120 - qqvga",   "320x240 - qvga",    "640x480 - vga",     "800x600 - svga",    "1024x768 - xga",
+    "1600x1200 - uxga",  "2048x1536 - qxga",  "1280x1024 - sxga",  "2560x2048 - qsxga", "5120x4096 - hsxga",
+    "852x480 - wvga",    "1366x768 - wxga",   "1600x1024 - wsxga", "1920x1200 - wuxga", "2560x1600 - woxga",
+    "3200x2048 - wqsxga", "3840x2400 - wquxga", "6400x4096 - whsxga", "7680x4800 - whuxga", "320x200 - cga",
+    "640x350 - ega",     "852x480 - hd480",   "1280x720 - hd720",  "1920x1080 - hd1080"};
+
+template <class T> T *Named(T *control, const char *name)
+{
+    control->setObjectName(QString::fromLatin1(name));
+    return control;
+}
+
+QCheckBox *CheckBox(const char *name, const QString &caption, QWidget *parent)
+{
+    return Named(new QCheckBox(caption, parent), name);
+}
+
+QLineEdit *Edit(const char *name, const QString &text, QWidget *parent, bool enabled = true)
+{
+    auto *edit = Named(new QLineEdit(text, parent), name);
+    edit->setEnabled(enabled);
+    return edit;
+}
+
+// Wide enough for about chars characters of its font; kept so when the font changes.
+void SetWidthInCharacters(QLineEdit *edit, int chars)
+{
+    edit->setProperty("widthInCharacters", chars);
+    const int width = edit->fontMetrics().horizontalAdvance(QString(chars, QLatin1Char('0'))) +
+                      2 * edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit) + 8;
+    edit->setMinimumWidth(width);
+    edit->setMaximumWidth(width);
+}
+
+QGroupBox *Group(const char *name, const QString &caption, QWidget *parent)
+{
+    return Named(new QGroupBox(caption, parent), name);
+}
+
+bool FileExists(const std::string &path)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
+std::string ProgramFolder()
+{
+    std::string folder = QCoreApplication::applicationDirPath().toStdString();
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+} // namespace
+
+TfrmOption::TfrmOption(QWidget *owner) : QDialog(owner)
+{
+    setObjectName("frmOption");
+    setWindowTitle("Output Options");
+    // Title bar with the system menu and close button only.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    ChooseFolder = [this](const QString &title, const QString &root, QString &folder) {
+        return ::BrowseForFolder(this, title, root, folder);
+    };
+    IsCdRomFolder = [](const std::string &folder) { return IsOnCdRom(folder); };
+    VhookFolder_ = ProgramFolder() + "vhook/";
+
+    auto *body = new QWidget;
+    auto *columns = new QHBoxLayout(body);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->addWidget(CreateLeftColumn(), 1);
+    columns->addWidget(CreateRightColumn(), 1);
+
+    // The columns scroll when the screen is too small for them at the chosen font size.
+    auto *scroller = new QScrollArea(this);
+    scroller->setObjectName("sbxOptions");
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(body);
+
+    btnOk = Named(new QPushButton("OK", this), "btnOk");
+    btnOk->setDefault(true);
+    btnCancel = Named(new QPushButton("Cancel", this), "btnCancel");
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(btnOk);
+    buttons->addWidget(btnCancel);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(scroller, 1);
+    layout->addLayout(buttons);
+
+    connect(btnOk, &QPushButton::clicked, this, &TfrmOption::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmOption::reject);
+
+    FormCreate();
+
+    // As large as the content wants, within the screen.
+    const QSize content = body->sizeHint();
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    QSize wanted(content.width() + scrollBar + layout->contentsMargins().left() + layout->contentsMargins().right(),
+                 content.height() + btnOk->sizeHint().height() + layout->spacing() +
+                     layout->contentsMargins().top() + layout->contentsMargins().bottom());
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        wanted = wanted.boundedTo(screen->availableGeometry().size() * 0.95);
+    resize(wanted);
+    layout->activate();
+}
+
+TfrmOption::~TfrmOption() = default;
+
+QWidget *TfrmOption::CreateLeftColumn()
+{
+    auto *column = new QWidget;
+    auto *layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+
+    grpAVFileInfo = Group("grpAVFileInfo", "Source Media File Info", column);
+    mmoAVFileInfo = Named(new QPlainTextEdit(grpAVFileInfo), "mmoAVFileInfo");
+    mmoAVFileInfo->setReadOnly(true);
+    mmoAVFileInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    mmoAVFileInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmoAVFileInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmoAVFileInfo->setMinimumHeight(mmoAVFileInfo->fontMetrics().lineSpacing() * 6);
+    (new QVBoxLayout(grpAVFileInfo))->addWidget(mmoAVFileInfo);
+    layout->addWidget(grpAVFileInfo, 1);
+
+    grpFormats = new TRadioGroup("grpFormats", "Output Formats", kFormats, 6, column);
+    grpFormats->SetItemIndex(21);
+    layout->addWidget(grpFormats);
+
+    grpNorm = new TRadioGroup("grpNorm", "Norm(VCD/SVCD/DVD)", {"Auto", "PAL", "NTSC"}, 3, column);
+    grpNorm->SetItemIndex(0);
+    grpAudioChannels = new TRadioGroup("grpAudioChannels", "Audio Channel", {"Auto", "Mono", "Stereo"}, 3, column);
+    grpAudioChannels->SetItemIndex(0);
+    auto *normAndChannels = new QHBoxLayout;
+    normAndChannels->addWidget(grpNorm);
+    normAndChannels->addWidget(grpAudioChannels);
+    layout->addLayout(normAndChannels);
+
+    grpAudioSampleRate = new TRadioGroup("grpAudioSampleRate", "Audio Sample Rate (Hz)",
+                                         {"Auto", "8000", "11025", "22050", "44100"}, 5, column);
+    grpAudioSampleRate->SetItemIndex(0);
+    layout->addWidget(grpAudioSampleRate);
+
+    grpAudioVolume = Group("grpAudioVolume", "Audio Volume", column);
+    chkAudioVolume = CheckBox("chkAudioVolume", "Adjust Volume", grpAudioVolume);
+    edtAudioVolume = Edit("edtAudioVolume", "256", grpAudioVolume, false);
+    edtAudioVolume->setToolTip("256=normal");
+    SetWidthInCharacters(edtAudioVolume, 6);
+    auto *volume = new QHBoxLayout(grpAudioVolume);
+    volume->addWidget(chkAudioVolume);
+    volume->addWidget(edtAudioVolume);
+    volume->addStretch(1);
+
+    grpFrameSize = Group("grpFrameSize", "Video Frame Size", column);
+    cboFrameSize = Named(new QComboBox(grpFrameSize), "cboFrameSize");
+    cboFrameSize->addItems(kFrameSizes);
+    cboFrameSize->setCurrentIndex(0);
+    (new QHBoxLayout(grpFrameSize))->addWidget(cboFrameSize, 1);
+    auto *volumeAndSize = new QHBoxLayout;
+    volumeAndSize->addWidget(grpAudioVolume);
+    volumeAndSize->addWidget(grpFrameSize, 1);
+    layout->addLayout(volumeAndSize);
+
+    grpFrameRate =
+        new TRadioGroup("grpFrameRate", "Video Frame Rate (FPS)", {"Auto", "10", "15", "25", "30"}, 5, column);
+    grpFrameRate->SetItemIndex(0);
+    layout->addWidget(grpFrameRate);
+    grpAspectRatio =
+        new TRadioGroup("grpAspectRatio", "Aspect Ratio", {"Auto", "4:3", "16:9", "37:20", "47:20"}, 5, column);
+    grpAspectRatio->SetItemIndex(0);
+    layout->addWidget(grpAspectRatio);
+
+    grpBitRate = Group("grpBitRate", "Bit Rate (Kbps)", column);
+    chkVideoBitRate = CheckBox("chkVideoBitRate", "Video Bit Rate", grpBitRate);
+    edtVideoBitRate = Edit("edtVideoBitRate", "200", grpBitRate, false);
+    chkAudioBitRate = CheckBox("chkAudioBitRate", "Audio Bit Rate", grpBitRate);
+    edtAudioBitRate = Edit("edtAudioBitRate", "64", grpBitRate, false);
+    SetWidthInCharacters(edtVideoBitRate, 6);
+    SetWidthInCharacters(edtAudioBitRate, 6);
+    auto *bitRates = new QHBoxLayout(grpBitRate);
+    bitRates->addWidget(chkVideoBitRate);
+    bitRates->addWidget(edtVideoBitRate);
+    bitRates->addSpacing(12);
+    bitRates->addWidget(chkAudioBitRate);
+    bitRates->addWidget(edtAudioBitRate);
+    bitRates->addStretch(1);
+    layout->addWidget(grpBitRate);
+
+    grpAudioCodec =
+        new TRadioGroup("grpAudioCodec", "Audio Encoder", {"Auto", "AAC", "AC3", "FLAC", "MP3"}, 5, column);
+    grpAudioCodec->SetItemIndex(0);
+    layout->addWidget(grpAudioCodec);
+    grpVideoCodec = new TRadioGroup("grpVideoCodec", "Video Encoder", {"Auto", "DivX", "XviD", "X264"}, 4, column);
+    grpVideoCodec->SetItemIndex(0);
+    layout->addWidget(grpVideoCodec);
+
+    grpPadCrop = Group("grpPadCrop", "Crop and Pad", column);
+    auto *grid = new QGridLayout(grpPadCrop);
+    grid->setVerticalSpacing(2);
+    const char *headings[] = {"Top", "Bottom", "Left", "Right"};
+    for (int i = 0; i < 4; ++i)
+        grid->addWidget(new QLabel(headings[i], grpPadCrop), 0, i + 1, Qt::AlignHCenter);
+    chkCrop = CheckBox("chkCrop", "Crop", grpPadCrop);
+    edtCropTop = Edit("edtCropTop", "0", grpPadCrop, false);
+    edtCropBottom = Edit("edtCropBottom", "0", grpPadCrop, false);
+    edtCropLeft = Edit("edtCropLeft", "0", grpPadCrop, false);
+    edtCropRight = Edit("edtCropRight", "0", grpPadCrop, false);
+    chkPad = CheckBox("chkPad", "Pad", grpPadCrop);
+    edtPadTop = Edit("edtPadTop", "0", grpPadCrop, false);
+    edtPadBottom = Edit("edtPadBottom", "0", grpPadCrop, false);
+    edtPadLeft = Edit("edtPadLeft", "0", grpPadCrop, false);
+    edtPadRight = Edit("edtPadRight", "0", grpPadCrop, false);
+    QLineEdit *crops[] = {edtCropTop, edtCropBottom, edtCropLeft, edtCropRight};
+    QLineEdit *pads[] = {edtPadTop, edtPadBottom, edtPadLeft, edtPadRight};
+    grid->addWidget(chkCrop, 1, 0);
+    grid->addWidget(chkPad, 2, 0);
+    for (int i = 0; i < 4; ++i) {
+        SetWidthInCharacters(crops[i], 5);
+        SetWidthInCharacters(pads[i], 5);
+        grid->addWidget(crops[i], 1, i + 1);
+        grid->addWidget(pads[i], 2, i + 1);
+    }
+    grid->setColumnStretch(5, 1);
+    layout->addWidget(grpPadCrop);
+    return column;
+}
+
+QWidget *TfrmOption::CreateRightColumn()
+{
+    auto *column = new QWidget;
+    auto *layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    layout->addWidget(CreateCutClip());
+    layout->addWidget(CreateVideoHook());
+    layout->addWidget(CreateVideoFilter());
+
+    chkCopyTimestamp = CheckBox("chkCopyTimestamp", "Copy Timestamp (decoding rm/rmvb maybe need this)", column);
+    chkOverwrite = CheckBox("chkOverwrite", "Overwrite Existing File", column);
+    layout->addWidget(chkCopyTimestamp);
+    layout->addWidget(chkOverwrite);
+
+    lblOutPath = Named(new QLabel("Output Folder", column), "lblOutPath");
+    edtOutPath = Edit("edtOutPath", QString(), column);
+    edtOutPath->setReadOnly(true);
+    btnOutPath = Named(new QPushButton("...", column), "btnOutPath");
+    btnOutPath->setMaximumWidth(btnOutPath->fontMetrics().horizontalAdvance("....") + 16);
+    lblOutPath->setBuddy(edtOutPath);
+    auto *outPath = new QHBoxLayout;
+    outPath->addWidget(lblOutPath);
+    outPath->addWidget(edtOutPath, 1);
+    outPath->addWidget(btnOutPath);
+    layout->addLayout(outPath);
+    layout->addStretch(1);
+
+    connect(btnOutPath, &QPushButton::clicked, this, &TfrmOption::btnOutPathClick);
+    return column;
+}
+
+QWidget *TfrmOption::CreateCutClip()
+{
+    grpCutClip = Group("grpCutClip", "Cut a piece clip (seconds)", nullptr);
+    imgPreview = Named(new TPreviewImage(grpCutClip), "imgPreview");
+    imgPreview->setFixedSize(220, 145);
+    imgPreview->setCursor(Qt::PointingHandCursor);
+    trcPreview = Named(new TTrackBar(grpCutClip), "trcPreview");
+    trcPreview->setFixedWidth(220);
+    trcPreview->setTickPosition(QSlider::TicksAbove);
+    trcPreview->setRange(0, 0);
+    // A hidden slider keeps its place, so nothing below it moves for a still picture.
+    QSizePolicy keep = trcPreview->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    trcPreview->setSizePolicy(keep);
+    lblPTS = Named(new QLabel("PTS: 0.000", grpCutClip), "lblPTS");
+
+    btnStartTime = Named(new QPushButton("Set Start", grpCutClip), "btnStartTime");
+    edtStartTime = Edit("edtStartTime", "0", grpCutClip);
+    edtStartTime->setReadOnly(true);
+    btnEndTime = Named(new QPushButton("Set End", grpCutClip), "btnEndTime");
+    edtEndTime = Edit("edtEndTime", "0", grpCutClip);
+    edtEndTime->setReadOnly(true);
+    SetWidthInCharacters(edtStartTime, 10);
+    SetWidthInCharacters(edtEndTime, 10);
+    chkCutClip = CheckBox("chkCutClip", "Cut Clip", grpCutClip);
+
+    auto *picture = new QVBoxLayout;
+    picture->setSpacing(2);
+    picture->addWidget(imgPreview);
+    picture->addWidget(trcPreview);
+    picture->addWidget(lblPTS);
+    picture->addStretch(1);
+    auto *times = new QVBoxLayout;
+    times->setSpacing(2);
+    times->addWidget(btnStartTime);
+    times->addWidget(edtStartTime);
+    times->addSpacing(6);
+    times->addWidget(btnEndTime);
+    times->addWidget(edtEndTime);
+    times->addSpacing(6);
+    times->addWidget(chkCutClip);
+    times->addStretch(1);
+    auto *layout = new QHBoxLayout(grpCutClip);
+    layout->addLayout(picture);
+    layout->addLayout(times);
+    layout->addStretch(1);
+
+    connect(trcPreview, &QSlider::valueChanged, this, &TfrmOption::trcPreviewChange);
+    connect(imgPreview, &TPreviewImage::Clicked, this, &TfrmOption::imgPreviewClick);
+    connect(btnStartTime, &QPushButton::clicked, this, &TfrmOption::btnStartTimeClick);
+    connect(btnEndTime, &QPushButton::clicked, this, &TfrmOption::btnEndTimeClick);
+    return grpCutClip;
+}
+
+QWidget *TfrmOption::CreateVideoHook()
+{
+    grpVideoHook = Group("grpVideoHook", "Video Hook", nullptr);
+    rdoExternalHook =
+        Named(new QRadioButton("External Standard Hook (please read code of option unit)", grpVideoHook),
+              "rdoExternalHook");
+    rdoCustomHook =
+        Named(new QRadioButton("Internal Custom Hook (please read code of main unit)", grpVideoHook), "rdoCustomHook");
+    HookKinds = new QButtonGroup(this);
+    HookKinds->addButton(rdoExternalHook);
+    HookKinds->addButton(rdoCustomHook);
+    rdoExternalHook->setChecked(true);
+
+    pnlHook = Named(new QWidget(grpVideoHook), "pnlHook");
+    chkImlib2Img = CheckBox("chkImlib2Img", "Imlib2 - Image", pnlHook);
+    chkImgDancing = CheckBox("chkImgDancing", "Dancing", pnlHook);
+    chkImgDancing->setEnabled(false);
+    chkImlib2Txt = CheckBox("chkImlib2Txt", "Imlib2 - Text", pnlHook);
+    edtImlib2Txt = Edit("edtImlib2Txt", QString(), pnlHook, false);
+    chkTxtScrolling = CheckBox("chkTxtScrolling", "Scrolling", pnlHook);
+    chkTxtScrolling->setEnabled(false);
+    chkWaterMark = CheckBox("chkWaterMark", "WaterMark", pnlHook);
+    chkWaterMarkMode = CheckBox("chkWaterMarkMode", "Mode 0/1", pnlHook);
+    chkWaterMarkMode->setEnabled(false);
+    chkQuillHookImg = CheckBox("chkQuillHookImg", "DemoHook - Image", pnlHook);
+    chkQuillHookTxt = CheckBox("chkQuillHookTxt", "DemoHook - Text", pnlHook);
+    edtQuillHookTxt = Edit("edtQuillHookTxt", QString(), pnlHook, false);
+    rdoStandardHook = Named(new QRadioButton("Standard Hook Behavior", pnlHook), "rdoStandardHook");
+    rdoBeforeHook = Named(new QRadioButton("Enable BeforeHook Event", pnlHook), "rdoBeforeHook");
+    rdoPTSs = Named(new QRadioButton("PTS Periods", pnlHook), "rdoPTSs");
+    HookModes = new QButtonGroup(this);
+    HookModes->addButton(rdoStandardHook);
+    HookModes->addButton(rdoBeforeHook);
+    HookModes->addButton(rdoPTSs);
+    rdoStandardHook->setChecked(true);
+    edtPTSs = Edit("edtPTSs", "0-5000,10000-15000", pnlHook, false);
+    btnPTSs = Named(new QPushButton("?", pnlHook), "btnPTSs");
+    btnPTSs->setMaximumWidth(btnPTSs->fontMetrics().horizontalAdvance("??") + 16);
+
+    auto *grid = new QGridLayout(pnlHook);
+    grid->setContentsMargins(20, 0, 0, 0);
+    grid->setVerticalSpacing(2);
+    grid->addWidget(chkImlib2Img, 0, 0);
+    grid->addWidget(chkImgDancing, 0, 1);
+    grid->addWidget(chkImlib2Txt, 1, 0);
+    grid->addWidget(edtImlib2Txt, 1, 1);
+    grid->addWidget(chkTxtScrolling, 1, 2);
+    grid->addWidget(chkWaterMark, 2, 0);
+    grid->addWidget(chkWaterMarkMode, 2, 1);
+    grid->addWidget(chkQuillHookImg, 3, 0);
+    grid->addWidget(chkQuillHookTxt, 4, 0);
+    grid->addWidget(edtQuillHookTxt, 4, 1);
+    grid->addWidget(rdoStandardHook, 5, 0);
+    grid->addWidget(rdoBeforeHook, 5, 1, 1, 2);
+    auto *periods = new QHBoxLayout;
+    periods->addWidget(edtPTSs, 1);
+    periods->addWidget(btnPTSs);
+    grid->addWidget(rdoPTSs, 6, 0);
+    grid->addLayout(periods, 6, 1, 1, 2);
+    grid->setColumnStretch(1, 1);
+
+    auto *layout = new QVBoxLayout(grpVideoHook);
+    layout->setSpacing(2);
+    layout->addWidget(rdoExternalHook);
+    layout->addWidget(pnlHook);
+    layout->addWidget(rdoCustomHook);
+
+    for (QAbstractButton *control : std::initializer_list<QAbstractButton *>{
+             rdoExternalHook, rdoCustomHook, rdoStandardHook, rdoBeforeHook, rdoPTSs, chkImlib2Img, chkImlib2Txt,
+             chkWaterMark, chkQuillHookImg, chkQuillHookTxt})
+        connect(control, &QAbstractButton::toggled, this, &TfrmOption::DoUpdateHook);
+    connect(btnPTSs, &QPushButton::clicked, this, &TfrmOption::btnPTSsClick);
+    return grpVideoHook;
+}
+
+QWidget *TfrmOption::CreateVideoFilter()
+{
+    grpVideoFilter = Group("grpVideoFilter", "Video Filter", nullptr);
+    chkVertFlip = CheckBox("chkVertFlip", "Vertically Flip", grpVideoFilter);
+    chkHoriFlip = CheckBox("chkHoriFlip", "Horizontally Flip", grpVideoFilter);
+    chkNegate = CheckBox("chkNegate", "Negate", grpVideoFilter);
+    chkScale = CheckBox("chkScale", "Scale", grpVideoFilter);
+    edtScale = Edit("edtScale", "320:240", grpVideoFilter, false);
+    chkRotate = CheckBox("chkRotate", "Rotate", grpVideoFilter);
+    edtRotate = Edit("edtRotate", "45", grpVideoFilter, false);
+    chkSetPTS = CheckBox("chkSetPTS", "SetPTS", grpVideoFilter);
+    edtSetPTS = Edit("edtSetPTS", "0.5*PTS", grpVideoFilter, false);
+    SetWidthInCharacters(edtScale, 8);
+    SetWidthInCharacters(edtRotate, 5);
+    SetWidthInCharacters(edtSetPTS, 8);
+
+    auto *grid = new QGridLayout(grpVideoFilter);
+    grid->setVerticalSpacing(2);
+    grid->addWidget(chkVertFlip, 0, 0, 1, 2);
+    grid->addWidget(chkHoriFlip, 0, 2, 1, 2);
+    grid->addWidget(chkNegate, 0, 4, 1, 2);
+    grid->addWidget(chkScale, 1, 0);
+    grid->addWidget(edtScale, 1, 1);
+    grid->addWidget(chkRotate, 1, 2);
+    grid->addWidget(edtRotate, 1, 3);
+    grid->addWidget(chkSetPTS, 1, 4);
+    grid->addWidget(edtSetPTS, 1, 5);
+    grid->setColumnStretch(6, 1);
+
+    connect(chkScale, &QCheckBox::toggled, this, &TfrmOption::chkScaleClick);
+    connect(chkRotate, &QCheckBox::toggled, this, &TfrmOption::chkRotateClick);
+    connect(chkSetPTS, &QCheckBox::toggled, this, &TfrmOption::chkSetPTSClick);
+    return grpVideoFilter;
+}
+
+void TfrmOption::FormCreate()
+{
+    imgPreview->setToolTip("Click to view current picture in actual size");
+    edtImlib2Txt->setText("VeloxC");
+    edtQuillHookTxt->setText("VeloxC");
+    edtOutPath->setText(kSameAsInput);
+    PreviewBitmap.SetSize(0, 0);
+
+    connect(chkAudioVolume, &QCheckBox::toggled, this, &TfrmOption::chkAudioVolumeClick);
+    connect(chkVideoBitRate, &QCheckBox::toggled, this, &TfrmOption::chkVideoBitRateClick);
+    connect(chkAudioBitRate, &QCheckBox::toggled, this, &TfrmOption::chkAudioBitRateClick);
+    connect(chkCrop, &QCheckBox::toggled, this, &TfrmOption::chkCropClick);
+    connect(chkPad, &QCheckBox::toggled, this, &TfrmOption::chkPadClick);
+    // The hook boxes follow the plug-in files from the start, not only once the window is shown:
+    // the builder runs on a window that is never shown.
+    UpdateHookControls();
+}
+
+void TfrmOption::SetVhookFolder(const std::string &folder)
+{
+    // Hook lines carry absolute paths: the engine loads them from another current folder.
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+    VhookFolder_ = ec || folder.empty() ? folder : absolute.string();
+    if (!VhookFolder_.empty() && VhookFolder_.back() != '/')
+        VhookFolder_ += '/';
+    UpdateHookControls();
+}
+
+bool TfrmOption::Enabled(const QWidget *control) const { return control->isEnabledTo(this); }
+
+void TfrmOption::UpdateHookControls()
+{
+    const bool external = rdoExternalHook->isChecked();
+    auto present = [this](const char *file) { return FileExists(VhookFolder_ + file); };
+    // Imlib2's own libraries come from the system's search path here, not from the folder.
+    const bool imlib2 = external && present("imlib2.so");
+    chkImlib2Img->setEnabled(imlib2);
+    chkImlib2Txt->setEnabled(imlib2);
+    chkWaterMark->setEnabled(external && present("watermark.so"));
+    const bool quill = external && present("QuillHook.so");
+    chkQuillHookImg->setEnabled(quill);
+    chkQuillHookTxt->setEnabled(quill);
+
+    auto on = [this](const QCheckBox *box) { return Enabled(box) && box->isChecked(); };
+    chkImgDancing->setEnabled(on(chkImlib2Img));
+    edtImlib2Txt->setEnabled(on(chkImlib2Txt));
+    chkTxtScrolling->setEnabled(on(chkImlib2Txt));
+    chkWaterMarkMode->setEnabled(on(chkWaterMark));
+    edtQuillHookTxt->setEnabled(on(chkQuillHookTxt));
+
+    const bool anyHook =
+        on(chkImlib2Img) || on(chkImlib2Txt) || on(chkWaterMark) || on(chkQuillHookImg) || on(chkQuillHookTxt);
+    rdoStandardHook->setEnabled(anyHook);
+    rdoBeforeHook->setEnabled(anyHook);
+    rdoPTSs->setEnabled(anyHook);
+    edtPTSs->setEnabled(Enabled(rdoPTSs) && rdoPTSs->isChecked());
+}
+
+void TfrmOption::DoUpdateHook() { UpdateHookControls(); }
+
+void TfrmOption::chkAudioVolumeClick() { edtAudioVolume->setEnabled(chkAudioVolume->isChecked()); }
+void TfrmOption::chkVideoBitRateClick() { edtVideoBitRate->setEnabled(chkVideoBitRate->isChecked()); }
+void TfrmOption::chkAudioBitRateClick() { edtAudioBitRate->setEnabled(chkAudioBitRate->isChecked()); }
+void TfrmOption::chkScaleClick() { edtScale->setEnabled(chkScale->isChecked()); }
+void TfrmOption::chkRotateClick() { edtRotate->setEnabled(chkRotate->isChecked()); }
+void TfrmOption::chkSetPTSClick() { edtSetPTS->setEnabled(chkSetPTS->isChecked()); }
+
+void TfrmOption::chkCropClick()
+{
+    for (QLineEdit *edit : {edtCropTop, edtCropBottom, edtCropLeft, edtCropRight})
+        edit->setEnabled(chkCrop->isChecked());
+}
+
+void TfrmOption::chkPadClick()
+{
+    for (QLineEdit *edit : {edtPadTop, edtPadBottom, edtPadLeft, edtPadRight})
+        edit->setEnabled(chkPad->isChecked());
+}
+
+void TfrmOption::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::FontChange)
+        return;
+    for (QLineEdit *edit : findChildren<QLineEdit *>())
+        if (const QVariant chars = edit->property("widthInCharacters"); chars.isValid())
+            SetWidthInCharacters(edit, chars.toInt());
+}
+
+void TfrmOption::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TfrmOption::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    if (!event->spontaneous())
+        FormHide();
+}
+
+void TfrmOption::FormShow()
+{
+    if (const QScreen *screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    UpdateHookControls();
+    if (QRadioButton *chosen = grpFormats->Button(grpFormats->ItemIndex()); chosen && chosen->isEnabled())
+        chosen->setFocus();
+}
+
+void TfrmOption::FormHide()
+{
+    Updating = true;
+    trcPreview->setMaximum(0);
+    Updating = false;
+}
+
+QString TfrmOption::ApplicationTitle() const { return QGuiApplication::applicationDisplayName(); }
+
+bool TfrmOption::BrowseForFolder(const QString &title, const QString &root, QString &folder)
+{
+    return ::BrowseForFolder(this, title, root, folder);
+}
+
+void TfrmOption::btnOutPathClick()
+{
+    QString folder = edtOutPath->text();
+    if (folder == kSameAsInput)
+        folder = QFileInfo(QString::fromStdString(InputFileName())).absolutePath();
+    if (!ChooseFolder || !ChooseFolder("Select Output Folder", QString(), folder))
+        return;
+    if (IsCdRomFolder && IsCdRomFolder(folder.toStdString())) {
+        QMessageBox::information(this, ApplicationTitle(), "Output folder cannot be located in CD-ROM.");
+        return;
+    }
+    edtOutPath->setText(folder);
+}
+
+bool TfrmOption::FormCloseQuery()
+{
+    std::string folder;
+    if (edtOutPath->text() == kSameAsInput) {
+        const std::string input = InputFileName();
+        if (input.empty())
+            return true; // no input yet, nothing lies anywhere
+        folder = std::filesystem::path(input).parent_path().string();
+    } else {
+        folder = edtOutPath->text().toStdString();
+    }
+    if (IsCdRomFolder && IsCdRomFolder(folder)) {
+        QMessageBox::information(this, ApplicationTitle(), "Input folder is located in CD-ROM, please select output folder.");
+        btnOutPath->setFocus();
+        return false;
+    }
+    return true;
+}
+
+void TfrmOption::accept()
+{
+    if (FormCloseQuery())
+        QDialog::accept();
+}
+
+void TfrmOption::btnPTSsClick()
+{
+    QMessageBox::information(this, "Video Hook PTS Periods",
+                             "Enable Video Hook only in special periods, empty means whole duration enabled.\n"
+                             "format: [<pts1>-<pts2>[,pts3-pts4[,...]]]\n"
+                             "example: to process video hook only in pts periods 0-5,10-15 (seconds)\n"
+                             "         PTS Periosd(millisecond!!!) -> \"0-5000,10000-15000\"");
+}

@@ -1,0 +1,173 @@
+// The program velox: the main window with its batch list.
+//
+//   velox [FILE...] [--convert] [--screenshot PNG] [--screenshot-during PNG]
+//   velox --options [FILE] [--screenshot PNG]
+#include "MainFrm.h"
+#include "OptionFrm.h"
+#include "VeloxConverter.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cstdio>
+#include <exception>
+#include <functional>
+
+namespace {
+
+// What an event handler raises goes to the main window's error box instead of ending the program.
+class TApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    std::function<void(std::exception_ptr)> OnException;
+
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (...) {
+            if (!OnException)
+                throw;
+            OnException(std::current_exception());
+            return false;
+        }
+    }
+};
+
+// Saves what widget shows; false (with a message) when the file cannot be written.
+bool SaveScreenshot(QWidget &widget, const QString &path)
+{
+    if (widget.grab().save(path, "PNG"))
+        return true;
+    std::fprintf(stderr, "velox: cannot write %s\n", path.toLocal8Bit().constData());
+    return false;
+}
+
+// The output options window alone, with FILE taken over from the converter's probe.
+int ShowOptions(const QStringList &files, const QString &screenshot)
+{
+    TVeloxConverter converter;
+    TfrmOption window;
+    if (!files.isEmpty()) {
+        const std::string folder = (QApplication::applicationDirPath() + "/LibAV").toStdString();
+        if (!converter.LoadAVLib(folder, true)) {
+            std::fprintf(stderr, "velox: %s\n", converter.LastErrMsg().c_str());
+            return 1;
+        }
+        if (!converter.AVProbe().LoadFile(files.first().toStdString())) {
+            std::fprintf(stderr, "velox: %s\n", converter.AVProbe().LastErrMsg.c_str());
+            return 1;
+        }
+        window.LoadProbeInfo(&converter.AVProbe());
+    }
+    if (screenshot.isEmpty())
+        return window.exec() == QDialog::Accepted ? 0 : 1;
+    window.show();
+    // After the first paint, with every layout settled.
+    QTimer::singleShot(200, &window, [&] { QApplication::exit(SaveScreenshot(window, screenshot) ? 0 : 1); });
+    return QApplication::exec();
+}
+
+// Whether every row shows some progress.
+bool EveryRowUnderWay(const TfrmMain &window)
+{
+    const QTableWidget *list = window.lvFiles;
+    for (int row = 0; row < list->rowCount(); ++row) {
+        const QTableWidgetItem *item = list->item(row, 4);
+        if (!item || item->text().isEmpty())
+            return false;
+    }
+    return list->rowCount() > 0;
+}
+
+// Why the last file could not be added: the last line of the log that says something.
+QString LastLogLine(const TfrmMain &window)
+{
+    for (auto line = window.mmoLog.crbegin(); line != window.mmoLog.crend(); ++line)
+        if (!line->trimmed().isEmpty())
+            return line->trimmed();
+    return QString();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    TApplication application(argc, argv);
+    QApplication::setApplicationName("velox");
+    QApplication::setApplicationVersion(QString::fromStdString(TVeloxConverter::Version()));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Batch converter of the sound of media files to MP3 or WAV.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption convert("convert", "Starts converting the files given once the window is up.");
+    const QCommandLineOption screenshot(
+        "screenshot", "Saves the window as a PNG picture and quits; with --convert when the run has ended.", "PNG");
+    const QCommandLineOption during("screenshot-during",
+                                    "With --convert: saves the window as a PNG picture while every file converts.",
+                                    "PNG");
+    const QCommandLineOption options("options", "Shows the output options window alone.");
+    parser.addOptions({convert, screenshot, during, options});
+    parser.addPositionalArgument("FILE", "Media files to add to the list.", "[FILE...]");
+    parser.process(application);
+
+    const QStringList files = parser.positionalArguments();
+    if (parser.isSet(options))
+        return ShowOptions(files, parser.value(screenshot));
+
+    TfrmMain window;
+    application.OnException = [&window](std::exception_ptr raised) { window.AppException(raised); };
+    struct TForget {
+        TApplication &application;
+        ~TForget() { application.OnException = nullptr; } // before the window goes
+    } forget{application};
+    window.show();
+    for (const QString &file : files) {
+        try {
+            if (!window.AddFile(file))
+                std::fprintf(stderr, "velox: cannot add %s: %s\n", file.toLocal8Bit().constData(),
+                             LastLogLine(window).toLocal8Bit().constData());
+        } catch (...) {
+            window.AppException(std::current_exception());
+        }
+    }
+
+    const bool converting = parser.isSet(convert) && window.lvFiles->rowCount() > 0;
+    if (converting)
+        QTimer::singleShot(200, &window, [&] { window.ToolButton7->click(); });
+
+    const QString after = parser.value(screenshot), whileRunning = parser.value(during);
+    if (after.isEmpty() && whileRunning.isEmpty())
+        return QApplication::exec();
+
+    // Watches the run and saves the pictures at their moments.
+    bool started = false, savedDuring = whileRunning.isEmpty() || !converting, failed = false;
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, &window, [&] {
+        started = started || window.RunActive();
+        if (!savedDuring && window.RunActive() && EveryRowUnderWay(window)) {
+            savedDuring = true;
+            failed = !SaveScreenshot(window, whileRunning) || failed;
+        }
+        const bool ended = !converting || (started && !window.RunActive());
+        if (!ended)
+            return;
+        watch.stop();
+        // After the last updates are painted.
+        QTimer::singleShot(300, &window, [&] {
+            if (!savedDuring)
+                failed = !SaveScreenshot(window, whileRunning) || failed;
+            if (!after.isEmpty())
+                failed = !SaveScreenshot(window, after) || failed;
+            window.close();
+            QApplication::exit(failed ? 1 : 0);
+        });
+    });
+    watch.start();
+    return QApplication::exec();
+}

@@ -1,0 +1,70 @@
+#include "BatchTexts.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+
+namespace {
+
+struct ProgressCase {
+    int currentMs, totalMs;
+    const char *progress, *currentTime;
+};
+
+TEST(BatchTexts, ProgressAndCurrentTimeTruncate)
+{
+    const ProgressCase cases[] = {
+        {1999, 4000, "49%", "1"},
+        {0, 4000, "0%", "0"},
+        {4000, 4000, "100%", "4"},
+        {999, 1000, "99%", "0"},
+        // An input of unknown length: no share can be given.
+        {1500, 0, "-", "1"},
+        {1500, -1, "-", "1"},
+        {1500, INT_MIN, "-", "1"},
+        // Past 21 474 836 ms (about six hours) a 32-bit product would overflow.
+        {30000000, 40000000, "75%", "30000"},
+        {INT_MAX, INT_MAX, "100%", "2147483"},
+    };
+    for (const ProgressCase &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.currentMs << " of " << c.totalMs);
+        EXPECT_EQ(ProgressText(c.currentMs, c.totalMs).toStdString(), c.progress);
+        EXPECT_EQ(CurrentTimeText(c.currentMs).toStdString(), c.currentTime);
+    }
+}
+
+TEST(BatchTexts, TotalTimeIsWholeSecondsAndUnknownLengthShowsADash)
+{
+    EXPECT_EQ(TotalTimeText(59900000).toStdString(), "59");
+    EXPECT_EQ(TotalTimeText(60000000).toStdString(), "60");
+    EXPECT_EQ(TotalTimeText(999999).toStdString(), "0");
+    EXPECT_EQ(TotalTimeText(0).toStdString(), "0");
+    EXPECT_EQ(TotalTimeText(INT64_MIN).toStdString(), "-"); // the libraries' "no time"
+    EXPECT_EQ(TotalTimeText(INT64_C(36000000000000)).toStdString(), "36000000");
+}
+
+TEST(BatchTexts, LogLinesCarryTheTaskAndTheLevelOrdinal)
+{
+    EXPECT_EQ(LogLineText(0, llInfo, "opened").toStdString(), "#0.2: opened");
+    EXPECT_EQ(LogLineText(-1, llQuiet, "no task").toStdString(), "#-1.0: no task");
+    EXPECT_EQ(LogLineText(12, llAll, "").toStdString(), "#12.4: ");
+    // Placeholders in the text stay as they are.
+    EXPECT_EQ(LogLineText(3, llError, "50% %1 %2").toStdString(), "#3.1: 50% %1 %2");
+}
+
+TEST(BatchTexts, ErrorTextsEndInAFullStopUnlessTheyEndInPunctuationBelowIt)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"Cannot open", "Cannot open."},
+        {"Cannot open.", "Cannot open."},
+        {"Cannot open!", "Cannot open!"}, // '!' sorts before '.'
+        {"value 5", "value 5."},          // digits sort after '.'
+        {"a-", "a-"},
+        {"", ""},
+    };
+    for (const auto &[message, shown] : cases)
+        EXPECT_EQ(AppExceptionText(QString::fromUtf8(message)).toStdString(), shown) << message;
+}
+
+} // namespace

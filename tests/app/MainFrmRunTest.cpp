@@ -1,0 +1,444 @@
+// Real runs through the main window: files made at test time converted on worker threads and on
+// the main thread, paused, resumed, stopped, converted again, and the window closed mid-run.
+#include "MainWindowTestSupport.h"
+
+#include "OptionFrm.h"
+#include "RadioGroup.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace main_window_testing;
+
+namespace {
+
+// Seconds of sound in a file, through the libraries.
+double Seconds(const std::string &file)
+{
+    const DecodedAudio audio = DecodeAudio(file);
+    return audio.sampleRate ? audio.Frames() / double(audio.sampleRate) : 0.0;
+}
+
+int ThreadsOfThisProcess()
+{
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
+}
+
+std::string ThreadNames()
+{
+    std::string names;
+    for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        names += name + ";";
+    }
+    return names;
+}
+
+class MainFrmRunTest : public MainWindowTest {
+protected:
+    // The outputs of the rows as the list names them, full paths.
+    std::vector<std::string> Outputs() const
+    {
+        std::vector<std::string> files;
+        for (const TOutputFile &output : window->OutputFileList)
+            files.push_back(output.FileName.toStdString());
+        return files;
+    }
+    // Progress of row, as shown.
+    std::string Progress(int row) const { return Cell(row, 4).toStdString(); }
+    int64_t Written(int row) const { return Cell(row, 6).toLongLong(); }
+    bool EveryRowUnderWay(int rows) const
+    {
+        for (int row = 0; row < rows; ++row)
+            if (Written(row) <= 0)
+                return false;
+        return true;
+    }
+};
+
+// One batch of three inputs, converted in the mode given: to MP3 from the tool bar, to WAV from
+// the main menu, then to MP3 again under new names.
+class RealBatchTest : public MainFrmRunTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RealBatchTest, ThreeInputsConvertToMp3ThenToWavThenAgainUnderNewNames)
+{
+    const bool threadMode = GetParam();
+    window->chkThreadMode->setChecked(threadMode);
+    const std::vector<std::string> inputs = {Wav("a.wav", 1.5), Mp3("b.mp3", 1.5), Wav("c.wav", 1.5)};
+    for (const std::string &input : inputs)
+        AddByToolBar(input);
+    ASSERT_EQ(Rows(), 3);
+
+    // To MP3 from the tool bar.
+    window->CobType->setCurrentIndex(0);
+    window->ToolButton7->click();
+    EXPECT_TRUE(window->RunActive());
+    EXPECT_EQ(ToolBar(), threadMode ? "----+-+" : "-------");
+    EXPECT_EQ(Hidden(), "+-----+");
+    EXPECT_EQ(window->VeloxC->ThreadCount(), threadMode ? 1 : 0);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(ToolBar(), "-+-----");
+    EXPECT_EQ(Hidden(), "-+-----");
+    EXPECT_EQ(window->VeloxC->Tasks().Count(), 0);
+    const std::vector<std::string> mp3s = {dir.File("a_(new).mp3"), dir.File("b_(new).mp3"), dir.File("c_(new).mp3")};
+    EXPECT_EQ(Outputs(), mp3s);
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(Progress(row), "100%");
+        EXPECT_TRUE(window->OutputFileList[row].Converted);
+        EXPECT_NEAR(Seconds(mp3s[row]), 1.5, 0.1);
+        EXPECT_EQ(Cell(row, 3).toStdString(), std::filesystem::path(mp3s[row]).filename().string());
+    }
+    EXPECT_TRUE(shown.empty());
+
+    // To WAV, mono, from Action > Converter: the hidden set moves, the rows switch the tool bar on.
+    window->CobType->setCurrentIndex(1);
+    window->Cob_SD->setCurrentIndex(1);
+    window->N13->trigger();
+    EXPECT_EQ(Hidden(), threadMode ? "----+-+" : "-------");
+    EXPECT_EQ(ToolBar(), "-+++---");
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(ToolBar(), "-+-----");
+    EXPECT_EQ(Hidden(), "-+-----");
+    const std::vector<std::string> wavs = {dir.File("a_(new).wav"), dir.File("b_(new).wav"), dir.File("c_(new).wav")};
+    EXPECT_EQ(Outputs(), wavs);
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(Progress(row), "100%");
+        const DecodedAudio audio = DecodeAudio(wavs[row]);
+        EXPECT_EQ(audio.channels, 1);
+        EXPECT_NEAR(audio.Frames() / double(audio.sampleRate), 1.5, 0.1);
+    }
+
+    // A second start of the same inputs: the earlier outputs stay, the new ones get new names.
+    window->CobType->setCurrentIndex(0);
+    window->ToolButton7Click(); // disabled on screen; the command itself still runs
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(Outputs(), (std::vector<std::string>{dir.File("a_(new_1).mp3"), dir.File("b_(new_1).mp3"),
+                                                   dir.File("c_(new_1).mp3")}));
+    for (const std::string &file : Outputs())
+        EXPECT_NEAR(Seconds(file), 1.5, 0.1) << file;
+    for (const std::string &file : mp3s)
+        EXPECT_NEAR(Seconds(file), 1.5, 0.1) << file;
+    EXPECT_EQ(window->InputFileList.size(), 3);
+    EXPECT_TRUE(shown.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, RealBatchTest, ::testing::Values(true, false),
+                         [](const auto &info) { return info.param ? "ThreadMode" : "MainThreadMode"; });
+
+TEST_F(MainFrmRunTest, ThreadModeWithFiveRowsStartsAllFiveAtOnce)
+{
+    const std::string wav = Wav("a.wav", 0.3);
+    for (int i = 0; i < 5; ++i)
+        AddByToolBar(wav);
+    window->CheckBox1->setChecked(true);
+    window->ToolButton7Click();
+    EXPECT_EQ(window->edtThreadCount->text(), "5");
+    EXPECT_EQ(window->VeloxC->ThreadCount(), 5);
+    ASSERT_TRUE(WaitForRunEnd());
+    // Five tasks of one input: the namer saw the same free name for all five before any ran.
+    for (int row = 0; row < 5; ++row)
+        EXPECT_EQ(Progress(row), "100%") << row;
+    EXPECT_EQ(window->edtThreadCount->text(), "5"); // kept for the next run
+}
+
+TEST_F(MainFrmRunTest, ToolBarPauseResumeAndStopInTheMiddleOfAThreadModeRun)
+{
+    // Long enough not to end on their own while the test pauses, resumes and stops them.
+    const std::string a = Wav("a.wav", 300), b = Wav("b.wav", 300);
+    AddByToolBar(a);
+    AddByToolBar(b);
+    window->CheckBox1->setChecked(true); // both at once
+    window->ToolButton7Click();
+    EXPECT_EQ(window->VeloxC->ThreadCount(), 2);
+    ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(2); }));
+
+    window->ToolButton5->click();
+    EXPECT_EQ(ToolBar(), "-----++");
+    Spin(400); // what was under way before the pause arrives
+    const int64_t paused0 = Written(0), paused1 = Written(1);
+    Spin(700);
+    EXPECT_EQ(Written(0), paused0) << "a paused task went on";
+    EXPECT_EQ(Written(1), paused1);
+    EXPECT_TRUE(window->RunActive());
+
+    window->ToolButton6->click();
+    EXPECT_EQ(ToolBar(), "----+-+");
+    ASSERT_TRUE(WaitUntil([&] { return Written(0) > paused0 && Written(1) > paused1; }));
+
+    window->ToolButton4->click();
+    EXPECT_EQ(ToolBar(), "-+-----");
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(ToolBar(), "-+-----");
+    EXPECT_EQ(Hidden(), "-+-----");
+    for (int row = 0; row < 2; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_NE(Progress(row), "100%");
+        EXPECT_TRUE(window->OutputFileList[row].Converted) << "a stopped task is flagged";
+        // The part converted before the stop is a whole, readable file.
+        const double seconds = Seconds(Outputs()[row]);
+        EXPECT_GT(seconds, 0.5);
+        EXPECT_LT(seconds, 299.0);
+    }
+    EXPECT_TRUE(shown.empty());
+    // Its partial output can be played.
+    Select(1);
+    window->PopupMenu1Popup();
+    EXPECT_TRUE(window->mnuPlay->isEnabled());
+    window->mnuPlay->trigger();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(Outputs()[1])));
+}
+
+TEST_F(MainFrmRunTest, MenuPauseResumeAndStopMoveTheHiddenSetOnly)
+{
+    AddByToolBar(Wav("a.wav", 120));
+    window->N13->trigger();
+    EXPECT_EQ(Hidden(), "----+-+");
+    ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(1); }));
+    window->N14->trigger();
+    EXPECT_EQ(Hidden(), "-----++");
+    window->N15->trigger();
+    EXPECT_EQ(Hidden(), "----+-+");
+    const std::string toolBar = ToolBar();
+    window->N16->trigger();
+    EXPECT_EQ(Hidden(), "----+--"); // Action > Stop switches off only Stop
+    EXPECT_EQ(ToolBar(), toolBar);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(Hidden(), "-+-----");
+    EXPECT_EQ(ToolBar(), "-+-----");
+    EXPECT_TRUE(window->OutputFileList[0].Converted);
+}
+
+TEST_F(MainFrmRunTest, MainThreadModePauseAndResumeDoNothingAndStopBetweenTasksEndsTheRest)
+{
+    window->chkThreadMode->setChecked(false);
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        AddByToolBar(Wav(name, 1.0));
+    window->N13->trigger();
+    EXPECT_EQ(Hidden(), "-------");
+    EXPECT_EQ(window->VeloxC->ThreadCount(), 0);
+    // The first task runs on this thread from the start timer; its row is painted meanwhile.
+    ASSERT_TRUE(WaitUntil([&] { return Progress(0) == "100%"; }));
+    EXPECT_EQ(Progress(1), "");
+    window->N14->trigger();
+    EXPECT_EQ(Hidden(), "-----+-");
+    window->N15->trigger();
+    EXPECT_EQ(Hidden(), "----+--");
+    window->N16->trigger();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(Hidden(), "-+-----");
+    EXPECT_EQ(ToolBar(), "-+-----");
+    EXPECT_NEAR(Seconds(Outputs()[0]), 1.0, 0.1);
+    // The two that never started end flagged, as every stopped task does, but made nothing.
+    for (int row = 1; row < 3; ++row) {
+        EXPECT_NE(Progress(row), "100%") << row;
+        EXPECT_TRUE(window->OutputFileList[row].Converted) << row;
+    }
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(MainFrmRunTest, AFileGoneBeforeTheStartIsLeftOutAndRemovingALaterRowKeepsTheRightInputs)
+{
+    const std::string a = Wav("a.wav", 0.3), b = Wav("b.wav", 0.3), c = Wav("c.wav", 0.3);
+    for (const std::string &file : {a, b, c})
+        AddByToolBar(file);
+    std::filesystem::remove(b);
+    const QStringList logBefore = window->mmoLog;
+    window->ToolButton7Click();
+    ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(Cell(0, 0), "a.wav");
+    EXPECT_EQ(Cell(1, 0), "c.wav");
+    EXPECT_EQ(window->InputFileList.size(), 3); // b may come back for the next start
+    // Remove "c.wav" after the run: its own input goes, not b's.
+    Select(1);
+    window->N4->trigger();
+    EXPECT_EQ(window->InputFileList, QStringList({QString::fromStdString(a), QString::fromStdString(b)}));
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(MainFrmRunTest, OutputsGoToTheChosenFolderOrBesideTheirInputs)
+{
+    std::filesystem::create_directories(dir.Path() / "out");
+    window->Edit1->setText(QString::fromStdString((dir.Path() / "out").string()) + "/");
+    AddByToolBar(Wav("a.wav", 0.3));
+    window->CobType->setCurrentIndex(1);
+    window->ToolButton7Click();
+    ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_TRUE(window->OutputFileList[0].Converted);
+    EXPECT_EQ(window->OutputFileList[0].FileName.toStdString(), (dir.Path() / "out" / "a_(new).wav").string());
+    EXPECT_NEAR(Seconds(Outputs()[0]), 0.3, 0.1);
+
+    // Without a chosen folder the outputs go beside their inputs, not into the current folder.
+    window->Edit1->clear();
+    window->N13->trigger();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(Outputs()[0], dir.File("a_(new).wav"));
+    EXPECT_NEAR(Seconds(Outputs()[0]), 0.3, 0.1);
+}
+
+TEST_F(MainFrmRunTest, AStartWhoseFilesAreAllGoneRunsNothingAndLeavesTheListUsable)
+{
+    const std::string a = Wav("a.wav", 0.3);
+    AddByToolBar(a);
+    std::filesystem::remove(a);
+    window->ToolButton7Click();
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_FALSE(window->RunActive()) << "a run with no task would never end";
+    EXPECT_EQ(ToolBar(), "+------");
+    AddByToolBar(Wav("b.wav", 0.3));
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_EQ(ToolBar(), "++++---");
+}
+
+TEST_F(MainFrmRunTest, AddAndRemoveFromTheMenusWaitUntilTheRunHasEnded)
+{
+    AddByToolBar(Wav("a.wav", 120));
+    AddByToolBar(Wav("b.wav", 120));
+    window->N13->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(1); }));
+    next = QString::fromStdString(Wav("c.wav", 0.3));
+    window->N3->trigger();
+    Select(1);
+    window->N4->trigger();
+    EXPECT_EQ(Rows(), 2);
+    EXPECT_EQ(window->InputFileList.size(), 2);
+    EXPECT_EQ(window->VeloxC->Tasks().Count(), 2);
+    window->N16->trigger();
+    ASSERT_TRUE(WaitForRunEnd());
+    // Afterwards both work again.
+    Select(1);
+    window->N4->trigger();
+    EXPECT_EQ(Rows(), 1);
+    window->N3->trigger();
+    EXPECT_EQ(Rows(), 2);
+    EXPECT_EQ(Cell(1, 0), "c.wav");
+}
+
+TEST_F(MainFrmRunTest, ClearOrANewStartDuringARunStopItAndItsLateEventsChangeNothing)
+{
+    AddByToolBar(Wav("a.wav", 120));
+    AddByToolBar(Wav("b.wav", 0.5));
+    window->CheckBox1->setChecked(true);
+    window->ToolButton7Click();
+    ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(1); }));
+    const std::string firstOutput = Outputs()[0];
+
+    // Action > Converter again: the running tasks stop and the list is built anew.
+    window->N13->trigger();
+    EXPECT_TRUE(window->RunActive());
+    EXPECT_EQ(Cell(0, 4), "") << "a late event of the stopped run reached the new row";
+    EXPECT_NE(Outputs()[0], firstOutput);
+    ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(1); }));
+
+    // File > Clear: the run stops with it; nothing of it comes back.
+    window->N5->trigger();
+    EXPECT_FALSE(window->RunActive());
+    Spin(300);
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(Hidden(), "+---+-+"); // Clear leaves Pause and Stop as they were
+    EXPECT_EQ(window->VeloxC->Tasks().Count(), 0);
+    EXPECT_GT(Seconds(firstOutput), 0.1); // stopped, but whole
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(MainFrmRunTest, ClosingWhileTasksRunStopsThemAndWaitsForEveryOutput)
+{
+    AddByToolBar(Wav("a.wav", 120));
+    AddByToolBar(Wav("b.wav", 120));
+    AddByToolBar(Wav("c.wav", 120));
+    window->CheckBox1->setChecked(true);
+    window->show();
+    Spin(100);
+    const int threadsBefore = ThreadsOfThisProcess(); // the toolkit's own ones included
+    window->ToolButton7Click();
+    ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(3); }));
+    window->ToolButton5Click(); // one of them paused, too
+    const std::vector<std::string> outputs = Outputs();
+    window->close();
+    // Back from close, every output is finished and no worker is left.
+    EXPECT_LE(ThreadsOfThisProcess(), threadsBefore) << ThreadNames();
+    EXPECT_EQ(window->VeloxC->Tasks().Count(), 0);
+    for (const std::string &file : outputs) {
+        const double seconds = Seconds(file);
+        EXPECT_GT(seconds, 0.1) << file;
+        EXPECT_LT(seconds, 119.0) << file;
+    }
+    EXPECT_TRUE(std::filesystem::exists(program / "Config.ini"));
+    // Whatever was still on its way to the window stays away.
+    const QStringList log = window->mmoLog;
+    Spin(200);
+    EXPECT_EQ(window->mmoLog, log);
+    window.reset();
+}
+
+TEST_F(MainFrmRunTest, DestroyingTheWindowMidRunAlsoWaitsForItsTasks)
+{
+    AddByToolBar(Wav("a.wav", 120));
+    window->ToolButton7Click();
+    ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(1); }));
+    const std::string output = Outputs()[0];
+    window.reset();
+    EXPECT_GT(Seconds(output), 0.1);
+}
+
+TEST_F(MainFrmRunTest, TheCustomHookDrawsOnTheFramesOfAVideoRunOnAWorkerThread)
+{
+    // 17 seconds at 25 pictures a second: frames 1 to 425.
+    const std::string clip = dir.File("clip.mp4");
+    MediaRecipe recipe;
+    recipe.seconds = 17.0;
+    VideoTrack video;
+    video.width = 128;
+    video.height = 96;
+    video.pattern = VideoPattern::Bands;
+    recipe.video = video;
+    WriteMediaFile(clip, recipe);
+
+    AddByToolBar(clip);
+    ASSERT_NE(window->frmOption, nullptr);
+    window->frmOption->grpFormats->SetItemIndex(4); // "AVI"; the main window's format is left unchosen
+    window->frmOption->rdoCustomHook->setChecked(true);
+    window->ToolButton7Click();
+    ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_TRUE(shown.empty()) << shown[0].text.toStdString();
+    EXPECT_EQ(Progress(0), "100%");
+    const std::string output = Outputs()[0];
+    EXPECT_EQ(std::filesystem::path(output).filename(), "clip_(new).avi");
+    const DecodedVideo frames = DecodeVideo(output);
+    ASSERT_GE(frames.frames.size(), 420u);
+
+    // Near-white pixels right of the white band, in rows y0..y1 of frame i (frame number i + 1).
+    auto whiteText = [&](size_t i, int y0, int y1) {
+        int count = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = 20; x < frames.width - 2; ++x) {
+                const unsigned char *p = frames.Pixel(i, x, y);
+                count += p[0] > 200 && p[1] > 200 && p[2] > 200;
+            }
+        return count;
+    };
+    const int top0 = 10, top1 = 30, bottom0 = frames.height - 30, bottom1 = frames.height - 10;
+    // Frame 51: "VeloxC - Frame Number: 51" at 10,10.
+    EXPECT_GT(whiteText(50, top0, top1), 40);
+    EXPECT_LT(whiteText(50, bottom0, bottom1), 5);
+    // Frame 121: left as it came.
+    EXPECT_LT(whiteText(120, top0, top1), 5);
+    // Frame 401: written, then turned upside down.
+    EXPECT_GT(whiteText(400, bottom0, bottom1), 40);
+    EXPECT_LT(whiteText(400, top0, top1), 5);
+}
+
+} // namespace

@@ -1,0 +1,639 @@
+// The main window without long runs: layout, adding, removing and clearing, the shell commands,
+// the settings file, the event handlers fed by hand, errors and the about box.
+#include "MainWindowTestSupport.h"
+
+#include "FFMpegException.h"
+#include "OptionFrm.h"
+#include "RadioGroup.h"
+#include "ToolImages.h"
+#include "U_About.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+
+#include <fstream>
+#include <stdexcept>
+
+using namespace main_window_testing;
+
+namespace {
+
+const QString kColon = QString(QChar(0xFF1A));
+
+class MainFrmTest : public MainWindowTest {};
+
+TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
+{
+    EXPECT_EQ(window->windowTitle(), "Marvento Wav Mp3 Converter");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Marvento Wav Mp3 Converter");
+
+    struct Button {
+        QToolButton *button;
+        const char *name, *caption;
+        int image;
+    };
+    const Button buttons[] = {{window->ToolButton1, "ToolButton1", "Add file", 4},
+                              {window->ToolButton2, "ToolButton2", "Clear", 8},
+                              {window->ToolButton3, "ToolButton3", "Remove", 1},
+                              {window->ToolButton7, "ToolButton7", "Converter", 6},
+                              {window->ToolButton5, "ToolButton5", "Pause", 5},
+                              {window->ToolButton6, "ToolButton6", "Resume", 0},
+                              {window->ToolButton4, "ToolButton4", "Stop", 3}};
+    for (const Button &b : buttons) {
+        EXPECT_EQ(b.button->objectName(), b.name);
+        EXPECT_EQ(b.button->text(), b.caption);
+        EXPECT_EQ(b.button->property("imageIndex").toInt(), b.image) << b.name;
+        EXPECT_FALSE(b.button->icon().pixmap(24, 24).isNull()) << b.name;
+    }
+    EXPECT_EQ(ToolBar(), "+------");
+    EXPECT_EQ(Hidden(), "+-----+");
+
+    const QStringList columns = {"File Title", "Total Time", "File Size", "Output", "Progress", "Current Time",
+                                 "File Size"};
+    ASSERT_EQ(window->lvFiles->columnCount(), columns.size());
+    for (int i = 0; i < columns.size(); ++i)
+        EXPECT_EQ(window->lvFiles->horizontalHeaderItem(i)->text(), columns[i]);
+    EXPECT_EQ(window->lvFiles->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(window->lvFiles->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(window->lvFiles->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_TRUE(window->lvFiles->showGrid());
+
+    EXPECT_EQ(window->CobType->currentIndex(), -1);
+    EXPECT_EQ(window->CobType->currentText(), "Mp3 Encoder (*.MP3)");
+    EXPECT_EQ(window->CobType->itemText(0), "Mp3 Encoder (*.MP3)");
+    EXPECT_EQ(window->CobType->itemText(1), "WAV(*.WAV)");
+    EXPECT_TRUE(window->CobType->isEditable());
+    EXPECT_EQ(window->Cob_SD->currentIndex(), 0);
+    EXPECT_EQ(window->Cob_SD->count(), 3);
+    EXPECT_EQ(window->CheckBox1->text(), "Thread Mode");
+    EXPECT_FALSE(window->CheckBox1->isChecked());
+    EXPECT_TRUE(window->Edit1->isReadOnly());
+    EXPECT_EQ(window->btnOutPath->text(), "...");
+    EXPECT_EQ(window->Button2->text(), "Open");
+    QStringList labels;
+    for (const QLabel *label : window->Panel1->findChildren<QLabel *>())
+        labels << label->text();
+    for (const char *caption : {"Output Format", "Audio Channel", "Output Folder"})
+        EXPECT_TRUE(labels.contains(QString::fromLatin1(caption) + kColon)) << caption;
+
+    // The hidden settings.
+    EXPECT_FALSE(window->HiddenControls->isVisibleTo(window.get()));
+    EXPECT_TRUE(window->chkThreadMode->isChecked());
+    EXPECT_EQ(window->edtThreadCount->text(), "1");
+    EXPECT_TRUE(window->chkVerNum->isChecked());
+    EXPECT_EQ(window->grpLogLevel->ItemIndex(), 2);
+    EXPECT_EQ(window->grpLogLevel->Items(), QStringList({"None", "Error", "Info", "Debug", "All"}));
+    EXPECT_EQ(window->grpPriority->ItemIndex(), 2);
+    EXPECT_EQ(window->grpPriority->Items(), QStringList({"Idle", "Lowest", "Lower", "Normal"}));
+    EXPECT_EQ(window->cobrate->currentIndex(), 0);
+    EXPECT_EQ(window->cobrate->count(), 5);
+    EXPECT_TRUE(window->mmoLog.isEmpty());
+    EXPECT_EQ(window->frmOption, nullptr);
+}
+
+TEST(ToolImages, EveryButtonHasAnImageEvenWithoutAnIconTheme)
+{
+    for (int index : {0, 1, 3, 4, 5, 6, 8}) {
+        SCOPED_TRACE(index);
+        EXPECT_FALSE(ToolImageName(index).isEmpty());
+        EXPECT_FALSE(ToolImage(index).pixmap(24, 24).isNull());
+        // The drawn stand-in is no empty square.
+        const QImage drawn = DrawnToolImage(index).pixmap(24, 24).toImage();
+        ASSERT_EQ(drawn.size(), QSize(24, 24));
+        int opaque = 0;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 24; ++x)
+                opaque += qAlpha(drawn.pixel(x, y)) > 128;
+        EXPECT_GT(opaque, 20);
+    }
+    EXPECT_TRUE(ToolImageName(2).isEmpty());
+}
+
+TEST_F(MainFrmTest, MenusCarryTheirItemsAlwaysEnabled)
+{
+    QStringList menus;
+    for (QAction *menu : window->menuBar()->actions())
+        menus << menu->text();
+    EXPECT_EQ(menus, QStringList({"File", "Action", "Help"}));
+    const std::pair<QAction *, const char *> items[] = {
+        {window->N3, "Add file"},   {window->N4, "Remove"}, {window->N5, "Clear"},   {window->N8, "Exit"},
+        {window->N13, "Converter"}, {window->N14, "Pause"}, {window->N15, "Resume"}, {window->N16, "Stop"},
+        {window->A1, "About"}};
+    for (const auto &[action, text] : items) {
+        EXPECT_EQ(action->text(), text);
+        EXPECT_TRUE(action->isEnabled()) << text;
+    }
+    QStringList popup;
+    for (QAction *action : window->PopupMenu1->actions())
+        popup << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    EXPECT_EQ(popup, QStringList({"Add", "Remove", "Clear", "-", "Play Output", "Open Folder"}));
+}
+
+TEST_F(MainFrmTest, TheOpenDialogOffersMp3AndWavFilesOneAtATime)
+{
+    EXPECT_EQ(window->OpenDialog1->nameFilters(), QStringList({"Mp3文件 (*.mp3)", "Wav文件 (*.wav)"}));
+    EXPECT_EQ(window->OpenDialog1->fileMode(), QFileDialog::ExistingFile);
+
+    // The real dialog, answered while it runs.
+    const std::string wav = Wav("dialog.wav", 0.5);
+    TfrmMain plain(nullptr, QString::fromStdString(program.string()), QString::fromStdString(user.string()));
+    plain.OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
+    bool answered = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (plain.OpenDialog1->isVisible()) {
+            poll.stop();
+            answered = true;
+            plain.OpenDialog1->selectFile(QString::fromStdString(wav));
+            static_cast<QDialog *>(plain.OpenDialog1)->accept();
+        }
+    });
+    poll.start(10);
+    plain.ToolButton1Click();
+    EXPECT_TRUE(answered);
+    ASSERT_EQ(plain.lvFiles->rowCount(), 1);
+    EXPECT_EQ(plain.lvFiles->item(0, 0)->text(), "dialog.wav");
+}
+
+TEST_F(MainFrmTest, AnAddedFileGetsItsRowWithTruncatedTimeAndAnMp3BesideItsInput)
+{
+    const std::string wav = Wav("tone.wav", 59.9);
+    window->CobType->setCurrentIndex(1); // WAV: only a start applies it
+    window->Cob_SD->setCurrentIndex(2);
+    AddByToolBar(wav);
+    EXPECT_EQ(dialogs, 1);
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Cell(0, 0), "tone.wav");
+    EXPECT_EQ(Cell(0, 1), "59");
+    EXPECT_EQ(Cell(0, 2), QString::number(std::filesystem::file_size(wav)));
+    EXPECT_EQ(Cell(0, 3), "tone_(new).mp3");
+    EXPECT_EQ(Cell(0, 4), "");
+    EXPECT_EQ(Cell(0, 5), "");
+    EXPECT_EQ(Cell(0, 6), "");
+    EXPECT_EQ(window->InputFileList, QStringList({QString::fromStdString(wav)}));
+    EXPECT_EQ(window->OutputFolderList, QStringList({QString::fromStdString(dir.Path().string()) + "/"}));
+    ASSERT_EQ(window->OutputFileList.size(), 1);
+    EXPECT_EQ(window->OutputFileList[0].FileName, QString::fromStdString(dir.File("tone_(new).mp3")));
+    EXPECT_FALSE(window->OutputFileList[0].Converted);
+    EXPECT_EQ(window->VeloxC->Tasks().Count(), 1);
+    ASSERT_NE(window->frmOption, nullptr);
+    EXPECT_FALSE(window->frmOption->isVisible());
+    EXPECT_EQ(window->mmoLog.mid(window->mmoLog.size() - 3),
+              QStringList({"", "***File has been added to convert list.", ""}));
+    EXPECT_EQ(ToolBar(), "++++---");
+    EXPECT_EQ(Hidden(), "+-----+"); // a row addition leaves the hidden set alone
+}
+
+TEST_F(MainFrmTest, EveryAddEntryPointAddsTheSameWay)
+{
+    const std::string wav = Wav("tone.wav", 0.5);
+    next = QString::fromStdString(wav);
+    window->N3->trigger();
+    window->mnuAdd->trigger();
+    window->btnAdd->click();
+    window->ToolButton1->click();
+    EXPECT_EQ(dialogs, 4);
+    ASSERT_EQ(Rows(), 4);
+    // Each task's output exists once it is added, so the next one gets the next free name.
+    const char *names[] = {"tone_(new).mp3", "tone_(new_1).mp3", "tone_(new_2).mp3", "tone_(new_3).mp3"};
+    for (int row = 0; row < 4; ++row)
+        EXPECT_EQ(Cell(row, 3), names[row]);
+    EXPECT_EQ(window->InputFileList.size(), 4);
+}
+
+TEST_F(MainFrmTest, ACancelledDialogOrAFileThatIsNoMediaAddsNothing)
+{
+    next.clear();
+    window->ToolButton1Click();
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_TRUE(window->mmoLog.isEmpty());
+
+    const std::string text = dir.File("notes.wav");
+    std::ofstream(text) << "this is no sound at all";
+    AddByToolBar(text);
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_TRUE(window->InputFileList.isEmpty());
+    ASSERT_EQ(window->mmoLog.size(), 3);
+    EXPECT_EQ(window->mmoLog[0], "");
+    EXPECT_TRUE(window->mmoLog[1].startsWith("***File load error: ")) << window->mmoLog[1].toStdString();
+    EXPECT_GT(window->mmoLog[1].size(), QString("***File load error: ").size());
+    EXPECT_EQ(window->mmoLog[2], "");
+    EXPECT_EQ(ToolBar(), "+------");
+}
+
+TEST_F(MainFrmTest, TaskCreationFailuresAreLoggedAndLeaveNoTaskOrRow)
+{
+    TInputOptions input;
+    TOutputOptions output;
+    TVeloxConverter::InitInputOptions(input);
+    TVeloxConverter::InitOutputOptions(output);
+    input.FileName = dir.File("missing.wav");
+    output.FileName = dir.File("out.mp3");
+    EXPECT_FALSE(window->AddConvertTask(input, output));
+    ASSERT_GE(window->mmoLog.size(), 3);
+    EXPECT_TRUE(window->mmoLog[window->mmoLog.size() - 2].startsWith("***File open error: "));
+
+    input.FileName = Wav("tone.wav", 0.5);
+    output.AudioCodec = "no_such_encoder";
+    window->mmoLog.clear();
+    EXPECT_FALSE(window->AddConvertTask(input, output));
+    ASSERT_GE(window->mmoLog.size(), 3);
+    EXPECT_TRUE(window->mmoLog[window->mmoLog.size() - 2].startsWith("***Cannot do convert, error: "))
+        << window->mmoLog.join('|').toStdString();
+    EXPECT_EQ(window->VeloxC->Tasks().Count(), 0); // the half-made task went again
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(ToolBar(), "+------");
+}
+
+TEST_F(MainFrmTest, RemoveWithoutASelectedRowDoesNothing)
+{
+    AddByToolBar(Wav("a.wav", 0.5));
+    SelectNone();
+    for (auto remove : {&TfrmMain::ToolButton3Click, &TfrmMain::btnRemoveClick}) {
+        (window.get()->*remove)();
+        EXPECT_EQ(Rows(), 1);
+        EXPECT_EQ(window->VeloxC->Tasks().Count(), 1);
+        EXPECT_EQ(window->InputFileList.size(), 1);
+    }
+    EXPECT_EQ(ToolBar(), "++++---");
+    EXPECT_EQ(Hidden(), "+-----+");
+}
+
+TEST_F(MainFrmTest, RemoveTakesTheSelectedRowAndItsEntriesAndSetsTheStatesOfItsPlace)
+{
+    const std::string a = Wav("a.wav", 0.5), b = Wav("b.wav", 0.5), c = Wav("c.wav", 0.5);
+    for (const std::string &file : {a, b, c})
+        AddByToolBar(file);
+    Select(1);
+    window->N4->trigger(); // File > Remove: the hidden set
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(Cell(0, 0), "a.wav");
+    EXPECT_EQ(Cell(1, 0), "c.wav");
+    EXPECT_EQ(window->InputFileList, QStringList({QString::fromStdString(a), QString::fromStdString(c)}));
+    EXPECT_EQ(window->OutputFileList[1].FileName, QString::fromStdString(dir.File("c_(new).mp3")));
+    EXPECT_EQ(window->OutputFolderList.size(), 2);
+    ASSERT_EQ(window->VeloxC->Tasks().Count(), 2);
+    EXPECT_EQ(window->VeloxC->Tasks().Items(1).InputOptions.FileName, c);
+    EXPECT_EQ(Hidden(), "++++--+"); // rows remain: Clear, Remove, Start on
+    EXPECT_EQ(ToolBar(), "++++---");
+
+    Select(0);
+    window->ToolButton3Click();
+    Select(0);
+    window->ToolButton3Click();
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_TRUE(window->InputFileList.isEmpty());
+    EXPECT_EQ(ToolBar(), "+------"); // none remain
+    EXPECT_EQ(Hidden(), "++++--+");
+}
+
+TEST_F(MainFrmTest, ClearFromEachOfItsPlacesEmptiesTheListsAndALaterStartConvertsNothing)
+{
+    struct Place {
+        const char *name;
+        std::function<void()> clear;
+        std::string toolBar, hidden;
+    };
+    const std::vector<Place> places = {
+        {"tool bar", [&] { window->ToolButton2->click(); }, "+------", "+-----+"},
+        {"main menu", [&] { window->N5->trigger(); }, "++++---", "+-----+"},
+        {"context menu", [&] { window->mnuClear->trigger(); }, "++++---", "+-----+"},
+    };
+    const std::string wav = Wav("a.wav", 0.5);
+    for (const Place &place : places) {
+        SCOPED_TRACE(place.name);
+        window = std::make_unique<TfrmMain>(nullptr, QString::fromStdString(program.string()),
+                                            QString::fromStdString(user.string()));
+        window->ChooseFile = [&] { return QString::fromStdString(wav); };
+        window->ToolButton1Click();
+        window->ToolButton1Click();
+        place.clear();
+        EXPECT_EQ(Rows(), 0);
+        EXPECT_TRUE(window->InputFileList.isEmpty());
+        EXPECT_TRUE(window->OutputFileList.isEmpty());
+        EXPECT_TRUE(window->OutputFolderList.isEmpty());
+        EXPECT_EQ(window->VeloxC->Tasks().Count(), 0);
+        EXPECT_EQ(ToolBar(), place.toolBar);
+        EXPECT_EQ(Hidden(), place.hidden);
+        window->ToolButton7Click();
+        window->btnStartClick();
+        EXPECT_EQ(Rows(), 0);
+        EXPECT_EQ(window->VeloxC->Tasks().Count(), 0);
+        EXPECT_FALSE(window->RunActive());
+    }
+}
+
+TEST_F(MainFrmTest, StartWithAnEmptyListDoesNothingNotEvenClearingTheTasks)
+{
+    TInputOptions input;
+    TOutputOptions output;
+    TVeloxConverter::InitInputOptions(input);
+    TVeloxConverter::InitOutputOptions(output);
+    input.FileName = dir.File("missing.wav");
+    window->AddConvertTask(input, output);
+    const std::string error = window->VeloxC->LastErrMsg();
+    ASSERT_FALSE(error.empty());
+    window->ToolButton7Click();
+    window->N13->trigger();
+    EXPECT_EQ(window->VeloxC->LastErrMsg(), error); // ClearTasks would have emptied it
+    EXPECT_EQ(ToolBar(), "+------");
+    EXPECT_EQ(Hidden(), "+-----+");
+    EXPECT_FALSE(window->RunActive());
+}
+
+TEST_F(MainFrmTest, PauseResumeAndStopSetTheStatesOfTheirPlace)
+{
+    struct Step {
+        const char *name;
+        std::function<void()> run;
+        std::string toolBar, hidden;
+    };
+    const std::vector<Step> steps = {
+        {"tool bar Pause", [&] { window->ToolButton5Click(); }, "+----+-", "+-----+"},
+        {"tool bar Resume", [&] { window->ToolButton6Click(); }, "+---+--", "+-----+"},
+        {"tool bar Stop", [&] { window->ToolButton4Click(); }, "++-----", "+-----+"},
+        {"Action > Pause", [&] { window->N14->trigger(); }, "++-----", "+----++"},
+        {"Action > Resume", [&] { window->N15->trigger(); }, "++-----", "+---+-+"},
+        {"Action > Stop", [&] { window->N16->trigger(); }, "++-----", "+---+--"},
+    };
+    for (const Step &step : steps) {
+        step.run();
+        EXPECT_EQ(ToolBar(), step.toolBar) << step.name;
+        EXPECT_EQ(Hidden(), step.hidden) << step.name;
+    }
+}
+
+TEST_F(MainFrmTest, ProgressFillsTheRowsColumnsAndAnUnknownTotalShowsADash)
+{
+    AddByToolBar(Wav("a.wav", 0.5));
+    AddByToolBar(Wav("b.wav", 0.5));
+    window->VeloxCProgress(1, 10, 25, 1999, 2.0f, 128.0f, 12345, 4000);
+    EXPECT_EQ(Cell(1, 4), "49%");
+    EXPECT_EQ(Cell(1, 5), "1");
+    EXPECT_EQ(Cell(1, 6), "12345");
+    EXPECT_EQ(Cell(0, 4), "");
+    window->VeloxCProgress(0, 0, 0, 2500, 0, 0, INT64_C(5000000000), 0);
+    EXPECT_EQ(Cell(0, 4), "-");
+    EXPECT_EQ(Cell(0, 5), "2");
+    EXPECT_EQ(Cell(0, 6), "5000000000");
+    window->VeloxCProgress(0, 0, 0, 100, 0, 0, 1, -40);
+    EXPECT_EQ(Cell(0, 4), "-");
+    // Rows that are not there change nothing.
+    window->VeloxCProgress(2, 0, 0, 100, 0, 0, 1, 200);
+    window->VeloxCProgress(-1, 0, 0, 100, 0, 0, 1, 200);
+    EXPECT_EQ(Rows(), 2);
+}
+
+TEST_F(MainFrmTest, EventsFromAWorkerThreadReachTheRowsInTheOrderTheyWereRaised)
+{
+    AddByToolBar(Wav("a.wav", 0.5));
+    std::thread worker([&] {
+        for (int ms = 0; ms <= 4000; ms += 10)
+            window->VeloxCProgress(0, 0, 0, ms, 0, 0, ms, 4000);
+        for (int i = 0; i < 100; ++i)
+            window->VeloxCLog(0, llInfo, std::to_string(i));
+        window->VeloxCTerminate(0, true, false, "");
+    });
+    worker.join();
+    EXPECT_EQ(Cell(0, 4), ""); // nothing is touched off the window's thread
+    ASSERT_TRUE(WaitUntil([&] { return window->OutputFileList[0].Converted; }));
+    EXPECT_EQ(Cell(0, 4), "100%");
+    EXPECT_EQ(Cell(0, 5), "4");
+    EXPECT_EQ(Cell(0, 6), "4000");
+    const QStringList lines = window->mmoLog.mid(window->mmoLog.size() - 100);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(lines[i], QStringLiteral("#0.2: %1").arg(i));
+}
+
+TEST_F(MainFrmTest, LogLinesNameTheTaskAndTheLevel)
+{
+    window->VeloxCLog(0, llInfo, "Input #0, wav");
+    window->VeloxCLog(-1, llQuiet, "no task");
+    window->VeloxCLog(3, llAll, "Ünïcödé");
+    EXPECT_EQ(window->mmoLog, QStringList({"#0.2: Input #0, wav", "#-1.0: no task", "#3.4: Ünïcödé"}));
+}
+
+TEST_F(MainFrmTest, TerminateMarksRowsAndTheRunEndSetsBothSetsAndLetsTheTasksGo)
+{
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        AddByToolBar(Wav(name, 0.5));
+    window->VeloxCTerminate(0, true, false, "");
+    EXPECT_EQ(Cell(0, 4), "100%");
+    EXPECT_TRUE(window->OutputFileList[0].Converted);
+    // Stopped by the user: no 100%, but flagged, so its partial output can be played.
+    window->VeloxCProgress(1, 0, 0, 1000, 0, 0, 10, 4000);
+    window->VeloxCTerminate(1, false, false, "");
+    EXPECT_EQ(Cell(1, 4), "25%");
+    EXPECT_TRUE(window->OutputFileList[1].Converted);
+    // A failed task: its message in a box, not flagged.
+    window->VeloxCTerminate(2, false, true, "Error while opening encoder");
+    EXPECT_FALSE(window->OutputFileList[2].Converted);
+    EXPECT_TRUE(shown.empty()) << "the box waits for the event loop";
+    ASSERT_TRUE(WaitUntil([&] { return !shown.empty(); }));
+    EXPECT_EQ(shown[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(shown[0].text, "Error while opening encoder");
+
+    window->VeloxCTerminate(-1, true, false, "");
+    ASSERT_TRUE(WaitUntil([&] { return window->VeloxC->Tasks().Count() == 0; }));
+    EXPECT_EQ(ToolBar(), "-+-----");
+    EXPECT_EQ(Hidden(), "-+-----");
+    EXPECT_EQ(Rows(), 3);
+    EXPECT_EQ(window->OutputFileList.size(), 3);
+    EXPECT_EQ(window->OutputFolderList.size(), 3);
+}
+
+TEST_F(MainFrmTest, PlayOutputAndOpenFolderFollowTheSelectedOrTheLastRow)
+{
+    window->PopupMenu1Popup();
+    EXPECT_FALSE(window->mnuPlay->isEnabled());
+    EXPECT_FALSE(window->mnuOpenFolder->isEnabled());
+    window->mnuPlayClick();
+    window->mnuOpenFolderClick();
+    EXPECT_TRUE(opened.empty());
+
+    std::filesystem::create_directories(dir.Path() / "second");
+    const std::string a = Wav("a.wav", 0.5), b = (dir.Path() / "second" / "b.wav").string();
+    WriteSineWav(b, 0.5);
+    AddByToolBar(a);
+    AddByToolBar(b);
+    SelectNone();
+    window->PopupMenu1Popup();
+    EXPECT_FALSE(window->mnuPlay->isEnabled()) << "not converted yet";
+    EXPECT_TRUE(window->mnuOpenFolder->isEnabled());
+    window->mnuOpenFolderClick(); // the last row's folder
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile((dir.Path() / "second").string().c_str() + QString("/")));
+
+    // Row 0 ends; with it selected it can be played.
+    window->VeloxCTerminate(0, true, false, "");
+    Select(0);
+    window->PopupMenu1Popup();
+    EXPECT_TRUE(window->mnuPlay->isEnabled());
+    window->mnuPlayClick();
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[1], QUrl::fromLocalFile(QString::fromStdString(dir.File("a_(new).mp3"))));
+    window->mnuOpenFolderClick();
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[2], QUrl::fromLocalFile(QString::fromStdString(dir.Path().string()) + "/"));
+
+    // No selection: the last row, which has not ended.
+    SelectNone();
+    window->PopupMenu1Popup();
+    EXPECT_FALSE(window->mnuPlay->isEnabled());
+    // A failed row stays unplayable.
+    window->VeloxCTerminate(1, false, true, "failed");
+    window->PopupMenu1Popup();
+    EXPECT_FALSE(window->mnuPlay->isEnabled());
+
+    // The output deleted meanwhile: nothing happens.
+    Select(0);
+    std::filesystem::remove(dir.File("a_(new).mp3"));
+    window->mnuPlayClick();
+    EXPECT_EQ(opened.size(), 3u);
+    // A folder that went away is not opened either.
+    SelectNone();
+    std::filesystem::remove_all(dir.Path() / "second");
+    window->mnuOpenFolderClick();
+    EXPECT_EQ(opened.size(), 3u);
+}
+
+TEST_F(MainFrmTest, TheContextMenuFollowsTheHiddenCommandStates)
+{
+    AddByToolBar(Wav("a.wav", 0.5));
+    window->PopupMenu1Popup();
+    EXPECT_TRUE(window->mnuAdd->isEnabled());
+    EXPECT_FALSE(window->mnuRemove->isEnabled());
+    EXPECT_FALSE(window->mnuClear->isEnabled());
+    window->btnRemove->setEnabled(true);
+    window->btnClear->setEnabled(true);
+    window->btnAdd->setEnabled(false);
+    window->PopupMenu1Popup();
+    EXPECT_FALSE(window->mnuAdd->isEnabled());
+    EXPECT_TRUE(window->mnuRemove->isEnabled());
+    EXPECT_TRUE(window->mnuClear->isEnabled());
+}
+
+TEST_F(MainFrmTest, TheFirstRunHasNoSettingsFileAndClosingCreatesItWithAnEmptyFolder)
+{
+    const std::filesystem::path ini = program / "Config.ini";
+    ASSERT_FALSE(std::filesystem::exists(ini));
+    window->show();
+    EXPECT_EQ(window->Edit1->text(), "");
+    window->close();
+    ASSERT_TRUE(std::filesystem::exists(ini));
+    std::ifstream in(ini);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("[FormConfig]"), std::string::npos) << text;
+    EXPECT_NE(text.find("dir="), std::string::npos) << text;
+    EXPECT_FALSE(std::filesystem::exists(user));
+}
+
+TEST_F(MainFrmTest, TheChosenOutputFolderIsKeptBetweenRuns)
+{
+    QString asked;
+    window->ChooseFolder = [&](const QString &title, QString &folder) {
+        asked = title;
+        folder = "/srv/converted";
+        return true;
+    };
+    window->show();
+    window->btnOutPathClick();
+    EXPECT_EQ(asked, "Select Output Folder");
+    EXPECT_EQ(window->Edit1->text(), "/srv/converted/");
+    window->Button2Click();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile("/srv/converted/"));
+    window->close();
+
+    TfrmMain again(nullptr, QString::fromStdString(program.string()), QString::fromStdString(user.string()));
+    again.show();
+    EXPECT_EQ(again.Edit1->text(), "/srv/converted/");
+    // A cancelled choice keeps the folder.
+    again.ChooseFolder = [](const QString &, QString &) { return false; };
+    again.btnOutPathClick();
+    EXPECT_EQ(again.Edit1->text(), "/srv/converted/");
+}
+
+TEST_F(MainFrmTest, OpenWithoutAFolderOpensNothing)
+{
+    window->Button2Click();
+    EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(MainFrmTest, AProgramFolderThatCannotBeWrittenKeepsTheSettingsInTheUsersFolder)
+{
+    TfrmMain installed(nullptr, "/proc/self", QString::fromStdString(user.string()));
+    installed.ChooseFolder = [](const QString &, QString &folder) {
+        folder = "/home/me/music/";
+        return true;
+    };
+    installed.show();
+    installed.btnOutPathClick();
+    installed.close();
+    EXPECT_TRUE(std::filesystem::exists(user / "Config.ini"));
+    TfrmMain again(nullptr, "/proc/self", QString::fromStdString(user.string()));
+    again.show();
+    EXPECT_EQ(again.Edit1->text(), "/home/me/music/");
+}
+
+TEST_F(MainFrmTest, ErrorsReachingTheProgramAreShownWithTheApplicationTitlesBox)
+{
+    window->AppException(std::make_exception_ptr(FFMpegException("Unknown encoder x")));
+    window->AppException(std::make_exception_ptr(std::runtime_error("Disk full!")));
+    window->AppException(std::make_exception_ptr(std::out_of_range("List index out of bounds (3)")));
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(shown[0].text.toStdString(), "Unknown encoder x.");
+    EXPECT_EQ(shown[1].icon, QMessageBox::Critical);
+    EXPECT_EQ(shown[1].text.toStdString(), "Disk full!"); // '!' sorts before '.'
+    EXPECT_EQ(shown[2].icon, QMessageBox::Critical);
+    EXPECT_EQ(shown[2].text.toStdString(), "List index out of bounds (3)"); // so does ')'
+
+    // A command that raises goes to the same box instead of into the event loop.
+    window->ChooseFile = []() -> QString { throw std::runtime_error("no dialog today"); };
+    window->N3->trigger();
+    ASSERT_EQ(shown.size(), 4u);
+    EXPECT_EQ(shown[3].text.toStdString(), "no dialog today.");
+}
+
+TEST_F(MainFrmTest, TheAboutBoxShowsTheNameAndOpensTheAddresses)
+{
+    QString title, name, email;
+    bool bold = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *about = qobject_cast<TFrm_About *>(QApplication::activeModalWidget());
+        if (!about)
+            return;
+        poll.stop();
+        title = about->windowTitle();
+        name = about->lblTitle->text();
+        bold = about->lblTitle->font().bold();
+        email = about->lblEMail->text();
+        about->lblEMailClick();
+        about->lblHomepageClick();
+        about->accept();
+    });
+    poll.start(10);
+    window->A1->trigger();
+    EXPECT_EQ(title, "About");
+    EXPECT_EQ(name, "Marvento Wav Mp3 Converter");
+    EXPECT_TRUE(bold);
+    EXPECT_EQ(email, TFrm_About::EMailAddress());
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[0].scheme(), "mailto");
+    EXPECT_EQ(opened[0].path(), TFrm_About::EMailAddress());
+    EXPECT_EQ(opened[1], QUrl(TFrm_About::HomepageAddress()));
+    EXPECT_EQ(window->findChildren<TFrm_About *>().size(), 0) << "the box is freed when it closes";
+}
+
+} // namespace

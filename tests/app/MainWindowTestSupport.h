@@ -1,0 +1,146 @@
+// Shared by the main window tests: a window whose shell services are recorded instead of used,
+// media made at test time, the two sets of command states as text, and waiting for runs.
+#pragma once
+
+#include "MainFrm.h"
+#include "MediaFixtures.h"
+#include "TestSupport.h"
+
+#include "VeloxConverter.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace main_window_testing {
+
+using namespace testing_support;
+
+// Runs the event loop until done(); false when that takes unreasonably long (a hang).
+inline bool WaitUntil(const std::function<bool()> &done, int seconds = 120)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > giveUp)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Runs the event loop for a while.
+inline void Spin(int milliseconds)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (std::chrono::steady_clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+struct Shown {
+    QMessageBox::Icon icon;
+    QString text;
+};
+
+// The seven states of one set, in the order Add, Clear, Remove, Start, Pause, Resume, Stop,
+// as "+" (enabled) and "-" (disabled).
+inline std::string StatesOf(const std::vector<const QWidget *> &commands)
+{
+    std::string states;
+    for (const QWidget *command : commands)
+        states += command->isEnabled() ? '+' : '-';
+    return states;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        EnsureLibrariesLoaded();
+        std::filesystem::create_directories(program);
+        window = std::make_unique<TfrmMain>(nullptr, QString::fromStdString(program.string()),
+                                            QString::fromStdString(user.string()));
+        window->ChooseFile = [this] {
+            ++dialogs;
+            return next;
+        };
+        window->OpenUrl = [this](const QUrl &url) {
+            opened.push_back(url);
+            return true;
+        };
+        window->ShowMessage = [this](QMessageBox::Icon icon, const QString &text) { shown.push_back({icon, text}); };
+    }
+
+    void TearDown() override { window.reset(); }
+
+    std::string ToolBar() const
+    {
+        return StatesOf({window->ToolButton1, window->ToolButton2, window->ToolButton3, window->ToolButton7,
+                         window->ToolButton5, window->ToolButton6, window->ToolButton4});
+    }
+    std::string Hidden() const
+    {
+        return StatesOf({window->btnAdd, window->btnClear, window->btnRemove, window->btnStart, window->btnPause,
+                         window->btnResume, window->btnStop});
+    }
+
+    std::string Wav(const std::string &name, double seconds)
+    {
+        const std::string path = dir.File(name);
+        WriteSineWav(path, seconds);
+        return path;
+    }
+    std::string Mp3(const std::string &name, double seconds)
+    {
+        const std::string path = dir.File(name);
+        WriteSineMp3(path, seconds);
+        return path;
+    }
+
+    // Adds file through the tool bar's "Add file" and its dialog.
+    void AddByToolBar(const std::string &file)
+    {
+        next = QString::fromStdString(file);
+        window->ToolButton1Click();
+    }
+
+    QString Cell(int row, int column) const
+    {
+        const QTableWidgetItem *item = window->lvFiles->item(row, column);
+        return item ? item->text() : QStringLiteral("<none>");
+    }
+    int Rows() const { return window->lvFiles->rowCount(); }
+    void Select(int row) { window->lvFiles->selectRow(row); }
+    void SelectNone() { window->lvFiles->clearSelection(); }
+
+    // Runs the event loop until the run has ended and its last updates are in.
+    bool WaitForRunEnd(int seconds = 120)
+    {
+        return WaitUntil([this] { return !window->RunActive(); }, seconds);
+    }
+
+    TempDir dir;
+    std::filesystem::path program = dir.Path() / "program";
+    std::filesystem::path user = dir.Path() / "user";
+    std::unique_ptr<TfrmMain> window;
+    QString next;   // what the open dialog answers
+    int dialogs = 0;
+    std::vector<QUrl> opened;
+    std::vector<Shown> shown;
+};
+
+} // namespace main_window_testing
