@@ -272,24 +272,45 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
     Check(avformat.av_write_trailer(output.get()), "writing the trailer");
 }
 
+namespace {
+
+// A file opened with the decoder of its first stream of the given type.
+struct OpenedStream {
+    InputFormatContextPtr input;
+    int index = -1;
+    AVCodecContextPtr decoder;
+};
+
+OpenedStream OpenFirstStream(const std::string &path, AVMediaType type)
+{
+    OpenedStream opened;
+    AVFormatContext *raw = nullptr;
+    Check(avformat.avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "opening " + path);
+    opened.input.reset(raw);
+    Check(avformat.avformat_find_stream_info(raw, nullptr), "reading " + path);
+    for (unsigned i = 0; i < raw->nb_streams && opened.index < 0; ++i)
+        if (raw->streams[i]->codecpar->codec_type == type)
+            opened.index = static_cast<int>(i);
+    if (opened.index < 0)
+        throw std::runtime_error(path + (type == AVMEDIA_TYPE_AUDIO ? " has no audio" : " has no video"));
+    const AVStream *stream = raw->streams[opened.index];
+    const AVCodec *codec = avcodec.avcodec_find_decoder(stream->codecpar->codec_id);
+    opened.decoder.reset(avcodec.avcodec_alloc_context3(codec));
+    Check(avcodec.avcodec_parameters_to_context(opened.decoder.get(), stream->codecpar), "decoder parameters");
+    opened.decoder->pkt_timebase = stream->time_base;
+    Check(avcodec.avcodec_open2(opened.decoder.get(), codec, nullptr), "opening the decoder");
+    return opened;
+}
+
+} // namespace
+
 DecodedAudio DecodeAudio(const std::string &path)
 {
     DecodedAudio result;
-    AVFormatContext *raw = nullptr;
-    Check(avformat.avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "opening " + path);
-    InputFormatContextPtr input(raw);
-    Check(avformat.avformat_find_stream_info(raw, nullptr), "reading " + path);
-    int index = -1;
-    for (unsigned i = 0; i < raw->nb_streams && index < 0; ++i)
-        if (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            index = static_cast<int>(i);
-    if (index < 0)
-        throw std::runtime_error(path + " has no audio");
-    const AVCodecParameters *parameters = raw->streams[index]->codecpar;
-    const AVCodec *codec = avcodec.avcodec_find_decoder(parameters->codec_id);
-    AVCodecContextPtr decoder(avcodec.avcodec_alloc_context3(codec));
-    Check(avcodec.avcodec_parameters_to_context(decoder.get(), parameters), "decoder parameters");
-    Check(avcodec.avcodec_open2(decoder.get(), codec, nullptr), "opening the decoder");
+    OpenedStream opened = OpenFirstStream(path, AVMEDIA_TYPE_AUDIO);
+    AVFormatContext *raw = opened.input.get();
+    const int index = opened.index;
+    AVCodecContextPtr &decoder = opened.decoder;
     result.sampleRate = decoder->sample_rate;
     result.channels = decoder->ch_layout.nb_channels;
     SwrContextPtr convert;
@@ -328,22 +349,11 @@ DecodedAudio DecodeAudio(const std::string &path)
 DecodedVideo DecodeVideo(const std::string &path)
 {
     DecodedVideo result;
-    AVFormatContext *raw = nullptr;
-    Check(avformat.avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "opening " + path);
-    InputFormatContextPtr input(raw);
-    Check(avformat.avformat_find_stream_info(raw, nullptr), "reading " + path);
-    int index = -1;
-    for (unsigned i = 0; i < raw->nb_streams && index < 0; ++i)
-        if (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
-            index = static_cast<int>(i);
-    if (index < 0)
-        throw std::runtime_error(path + " has no video");
+    OpenedStream opened = OpenFirstStream(path, AVMEDIA_TYPE_VIDEO);
+    AVFormatContext *raw = opened.input.get();
+    const int index = opened.index;
     const AVStream *stream = raw->streams[index];
-    const AVCodec *codec = avcodec.avcodec_find_decoder(stream->codecpar->codec_id);
-    AVCodecContextPtr decoder(avcodec.avcodec_alloc_context3(codec));
-    Check(avcodec.avcodec_parameters_to_context(decoder.get(), stream->codecpar), "decoder parameters");
-    decoder->pkt_timebase = stream->time_base;
-    Check(avcodec.avcodec_open2(decoder.get(), codec, nullptr), "opening the decoder");
+    AVCodecContextPtr &decoder = opened.decoder;
     result.width = decoder->width;
     result.height = decoder->height;
     if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
