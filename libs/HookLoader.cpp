@@ -10,6 +10,8 @@
 #include <deque>
 #include <dlfcn.h>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,10 +24,15 @@ namespace {
 
 // Process-wide cache of plug-in libraries, keyed by file name without regard to letter case.
 // The libraries are never unloaded: running jobs and later jobs keep using their code.
+struct HeldCommandLine {
+    std::unique_ptr<char[]> text;
+    size_t size = 0; // bytes of text, its terminating NUL included
+};
+
 struct HookLibraryCache {
     std::mutex mutex;
     std::map<std::string, void *> handles;
-    std::deque<std::unique_ptr<char[]>> commandLines; // the words handed to plug-ins
+    std::deque<HeldCommandLine> commandLines; // the words handed to plug-ins
 };
 
 HookLibraryCache &Cache()
@@ -82,6 +89,22 @@ void *LoadHookLibrary(const std::string &fileName)
     return handle;
 }
 
+// Lets go of the copy that word points into: no plug-in has seen its words.
+void ForgetCommandLine(const char *word)
+{
+    HookLibraryCache &cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    const std::less<const char *> before;
+    // The newest copies are the likeliest.
+    for (auto it = cache.commandLines.rbegin(); it != cache.commandLines.rend(); ++it) {
+        const char *text = it->text.get();
+        if (!before(word, text) && before(word, text + it->size)) {
+            cache.commandLines.erase(std::next(it).base());
+            return;
+        }
+    }
+}
+
 } // namespace
 
 std::vector<char *> SplitHookCommandLine(const std::string &commandLine)
@@ -90,8 +113,8 @@ std::vector<char *> SplitHookCommandLine(const std::string &commandLine)
     char *copy;
     {
         std::lock_guard<std::mutex> lock(cache.mutex);
-        cache.commandLines.push_back(std::make_unique<char[]>(commandLine.size() + 1));
-        copy = cache.commandLines.back().get();
+        cache.commandLines.push_back({std::make_unique<char[]>(commandLine.size() + 1), commandLine.size() + 1});
+        copy = cache.commandLines.back().text.get();
     }
     std::memcpy(copy, commandLine.c_str(), commandLine.size() + 1);
 
@@ -109,6 +132,8 @@ std::vector<char *> SplitHookCommandLine(const std::string &commandLine)
         if (*p)
             *p++ = '\0';
     }
+    if (words.empty())
+        ForgetCommandLine(copy);
     return words;
 }
 
@@ -116,9 +141,12 @@ int THookList::AddHook(int argc, char *argv[])
 {
     if (argc <= 0)
         return -2;
+    // Until Configure has seen the words, a failure lets go of them; after it they stay.
     void *library = LoadHookLibrary(argv[0]);
-    if (!library)
+    if (!library) {
+        ForgetCommandLine(argv[0]);
         return -1;
+    }
 
     THookEntry entry;
     entry.Configure = reinterpret_cast<THookConfigure>(dlsym(library, "Configure"));
@@ -126,10 +154,12 @@ int THookList::AddHook(int argc, char *argv[])
     entry.Release = reinterpret_cast<THookRelease>(dlsym(library, "Release"));
     if (!entry.Process) {
         LogHookError("Failed to find Process entrypoint in %s\n", argv[0]);
+        ForgetCommandLine(argv[0]);
         return -2;
     }
     if (!entry.Configure && argc > 1) {
         LogHookError("Failed to find Configure entrypoint in %s\n", argv[0]);
+        ForgetCommandLine(argv[0]);
         return -2;
     }
     if (entry.Configure && entry.Configure(&entry.Ctx, argc, argv) != 0) {
@@ -158,6 +188,13 @@ void THookList::ReleaseHooks()
         if (entry.Release)
             entry.Release(entry.Ctx);
     entries_.clear();
+}
+
+size_t HeldHookCommandLineCount()
+{
+    HookLibraryCache &cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    return cache.commandLines.size();
 }
 
 size_t LoadedHookLibraryCount()
