@@ -117,10 +117,18 @@ void CheckMetaData(const char *name, const std::string &given, const std::string
     const std::string whole = given.substr(0, given.find('\0'));
     if (whole.empty())
         return; // the engine keeps what it had
+    if (whole.size() > limit) {
+        bool boundary = false;
+        for (size_t i = 1; i <= limit && !boundary; ++i)
+            boundary = (static_cast<unsigned char>(whole[i]) & 0xC0) != 0x80;
+        if (!boundary)
+            return; // no character starts within the limit: nothing goes on, the engine keeps what it had
+    }
     if (held.size() > limit || whole.compare(0, held.size(), held) != 0)
         Finding(std::string(name) + ": the engine holds no leading part of the record's text within the limit");
     if (held.size() < whole.size() && (static_cast<unsigned char>(whole[held.size()]) & 0xC0) == 0x80)
-        Finding(std::string(name) + ": the text was cut inside a UTF-8 character");
+        Finding(std::string(name) + ": the text was cut inside a UTF-8 character (after " +
+                std::to_string(held.size()) + " of " + std::to_string(whole.size()) + " bytes)");
     if (held.size() < whole.size() && whole.size() <= limit)
         Finding(std::string(name) + ": a text within the limit was cut");
 }

@@ -331,6 +331,8 @@ TEST_F(OptionTranslationTest, MetaDataTextsEndAtTheirFirstNulOrTheirFieldSize)
          std::string(511, 't'), std::string(31, 'g')},
         {"character at the end", std::string(510, 't') + accent, std::string(30, 'g') + accent,
          std::string(510, 't') + accent, std::string(30, 'g') + accent},
+        // Broken text whose field size holds no character start keeps nothing rather than a fragment.
+        {"no character starts", "ok", std::string(40, '\x80'), "ok", ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
