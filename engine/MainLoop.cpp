@@ -294,8 +294,10 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
             }
             int samples = frame->nb_samples;
             const size_t bytes = static_cast<size_t>(samples) * channels * 2;
-            if (DecodedAudio.size() < std::max<size_t>(bytes, 192000))
-                DecodedAudio.resize(std::max<size_t>(bytes * 2, 192000));
+            // Grown to the largest frame seen: a fixed large start would be cleared again for
+            // every short file of a batch.
+            if (DecodedAudio.size() < bytes)
+                DecodedAudio.resize(bytes);
             if (input.ToInterleavedS16) {
                 uint8_t *out = DecodedAudio.data();
                 samples = swresample.swr_convert(input.ToInterleavedS16.get(), &out, frame->nb_samples,

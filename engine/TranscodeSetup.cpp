@@ -297,6 +297,12 @@ void TCustomFFmpeg::SetUpRun()
                 }
                 const size_t read = myutil.my_fread(statistics, 1, static_cast<size_t>(size), file);
                 myutil.my_fclose(file);
+                // The encoders' statistics readers step past the first character before they look:
+                // an empty text would send them beyond the buffer.
+                if (read == 0) {
+                    avutil.av_free(statistics);
+                    throw FFMpegException("empty pass-1 log file: " + name);
+                }
                 statistics[read] = '\0';
                 avutil.av_freep(&encoder->stats_in);
                 encoder->stats_in = statistics;

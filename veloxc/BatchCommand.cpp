@@ -318,8 +318,10 @@ private:
             inputRecord.FileFormat = sounds_[file.input].format;
             // A WAV header tells all; the library would otherwise read up to megabytes looking for
             // compressed sound inside the samples, with every format's detector, file after file.
+            // For plain samples the first packet is looked at once, which costs as much as
+            // encoding a short file otherwise.
             if (inputRecord.FileFormat == "wav")
-                inputRecord.ExtOptions = "probesize=16384";
+                inputRecord.ExtOptions = sounds_[file.input].plainPcm ? "probesize=4096" : "probesize=16384";
             const int index = converter.AddInput(file.input, &inputRecord);
             if (index < 0) {
                 Fail(job, converter.LastErrMsg());

@@ -8,14 +8,19 @@ namespace veloxc {
 
 namespace {
 
-bool HasSound(const AVFormatContext *context)
+const AVStream *FirstSound(const AVFormatContext *context)
 {
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         const AVStream *stream = context->streams[i];
         if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            return true;
+            return stream;
     }
-    return false;
+    return nullptr;
+}
+
+bool IsPcm(AVCodecID codec)
+{
+    return codec >= AV_CODEC_ID_FIRST_AUDIO && codec < AV_CODEC_ID_ADPCM_IMA_QT;
 }
 
 // The length as the header tells it, for the progress display: the file's, else the sound stream's,
@@ -48,11 +53,12 @@ bool CheckSoundFile(const std::string &path, SoundFile &found)
         return false;
     const InputFormatContextPtr context(raw);
     // Most sound formats name their streams in the header; others only once packets are read.
-    if (!HasSound(raw) && (avformat.avformat_find_stream_info(raw, nullptr) < 0 || !HasSound(raw)))
+    if (!FirstSound(raw) && (avformat.avformat_find_stream_info(raw, nullptr) < 0 || !FirstSound(raw)))
         return false;
     const std::string names = raw->iformat && raw->iformat->name ? raw->iformat->name : "";
     found.format = names.substr(0, names.find(','));
     found.durationMs = DurationMs(raw);
+    found.plainPcm = IsPcm(FirstSound(raw)->codecpar->codec_id);
     return true;
 }
 

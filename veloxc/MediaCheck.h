@@ -9,6 +9,7 @@ namespace veloxc {
 struct SoundFile {
     std::string format;     // the demuxer that recognised it, to open it again without probing
     int64_t durationMs = 0; // 0 when the file does not say
+    bool plainPcm = false;  // the sound is uncompressed samples, described whole by the header
 };
 
 // True with what was found when the file holds a sound stream (a cover picture is no sound).

@@ -123,3 +123,23 @@ TEST_F(FuzzFindingsTest, FramesWithoutASampleRateAreDecodeErrors)
     EXPECT_EQ(engine.Finished, 0);
     EXPECT_EQ(engine.ErrorMessage, "no audio could be converted from '" + input + "'");
 }
+
+// Pass 2 from an empty log: the MPEG video rate control counts its entries from the second byte
+// on, one past the end of an empty text.
+TEST_F(FuzzFindingsTest, AnEmptyPassOneLogIsRefused)
+{
+    MediaRecipe recipe;
+    recipe.seconds = 0.2;
+    recipe.video.emplace();
+    const std::string input = dir.File("clip.avi");
+    WriteMediaFile(input, recipe);
+    std::ofstream(dir.File("stats-0.log")).flush();
+
+    ASSERT_TRUE(engine.AddInputFile(input)) << engine.LastErrorText;
+    engine.ParseOptionLines("passlogfile=" + dir.File("stats") + "\npass=2\nvcodec=mpeg1video\nan");
+    ASSERT_TRUE(engine.AddOutputFile(dir.File("out.mpg"))) << engine.LastErrorText;
+    engine.Start(false, tpNormal);
+    EXPECT_EQ(engine.Finished, 0);
+    EXPECT_EQ(engine.ErrorMessage, "empty pass-1 log file: " + dir.File("stats") + "-0.log");
+    EXPECT_TRUE(engine.OpenEncoders.Empty());
+}
