@@ -22,17 +22,18 @@ for i in $(seq -w 1 1000); do cp "$work/one.wav" "$work/short/tone$i.wav"; done
 "$build/bin/make_tone" "$work/three.wav" 180 44100 2
 for i in $(seq 1 8); do cp "$work/three.wav" "$work/long/tone$i.wav"; done
 
-seconds() { # command...: prints the wall time in seconds
-  local start end
+seconds() { # command...: prints the wall time and the processor time (user + system) in seconds
+  local TIMEFORMAT='%R %U %S' times
   # Each run starts with nothing left to write: a sync in one run would otherwise also pay for
   # the files the run before it left in the page cache.
   sync
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f\n", e - s }'
+  times=$({ time "$@" >/dev/null 2>&1; } 2>&1)
+  awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' <<< "$times"
 }
-median() { sort -n | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+median() { # column 1 (wall) or 2 (processor) of the lines read
+  awk -v c="${1:-1}" '{ print $c }' | sort -n |
+    awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'
+}
 lame_all() { find "$work/short" -name '*.wav' -print0 | xargs -0 -P 2 -I{} lame --quiet -b 128 {} "$work/lame/"'{}'.mp3; }
 
 : > "$work/v.times"; : > "$work/l.times"; : > "$work/j2.times"; : > "$work/j1.times"
@@ -46,5 +47,7 @@ v=$(median < "$work/v.times"); l=$(median < "$work/l.times")
 j2=$(median < "$work/j2.times"); j1=$(median < "$work/j1.times")
 echo "1000 one-second WAVs: veloxc batch -j 2 ${v}s, lame with xargs -P 2 ${l}s"
 awk -v v="$v" -v l="$l" 'BEGIN { printf "  ratio veloxc/lame: %.3f (target at most 0.6)\n", v / l }'
+awk -v v="$(median 2 < "$work/v.times")" -v l="$(median 2 < "$work/l.times")" \
+  'BEGIN { printf "  processor time per file: veloxc %.2f ms, lame %.2f ms\n", v, l }'
 echo "8 three-minute WAVs: -j 2 ${j2}s, -j 1 ${j1}s"
 awk -v a="$j2" -v b="$j1" 'BEGIN { printf "  speed-up: %.2f (target at least 1.9)\n", b / a }'

@@ -246,10 +246,12 @@ public:
                 continue;
             }
             Start(slots_[current]);
+            CommitEnded(); // the part before: its files are kept while this one runs
             prepareNext(slots_[1 - current]);
             WaitForEnd(current);
             current = 1 - current;
         }
+        CommitEnded();
         for (size_t i = 0; i < jobs_.size(); ++i)
             if (!done_.count(i))
                 ++counts_.stopped; // never started: the stop came first
@@ -346,7 +348,9 @@ private:
         slot.converter->Start(arguments_.jobs);
     }
 
-    // Takes the ends of the running slot's tasks until its whole list has ended.
+    // Takes the ends of the running slot's tasks until its whole list has ended. Their files are
+    // kept (tags, sync, rename) while no other end is waiting, so the list's own end is seen as
+    // soon as it comes and the next part starts without waiting for them.
     void WaitForEnd(int running)
     {
         Slot &slot = slots_[running];
@@ -356,12 +360,16 @@ private:
                 stopAsked = true;
                 slot.converter->Stop();
             }
-            const std::optional<TaskEnd> end = events_.Next(std::chrono::milliseconds(200));
+            const auto wait = ended_.empty() ? std::chrono::milliseconds(200) : std::chrono::milliseconds(0);
+            const std::optional<TaskEnd> end = events_.Next(wait);
             for (const auto &[task, doneMs] : events_.Progress())
                 if (task.first == running && slot.taskJobs.count(task.second))
                     progress_->Advanced(static_cast<int>(slot.taskJobs[task.second]), doneMs);
             if (!end) {
-                progress_->Draw();
+                if (ended_.empty())
+                    progress_->Draw();
+                else
+                    CommitOne();
                 continue;
             }
             if (end->slot != running)
@@ -370,10 +378,23 @@ private:
                 break;
             const auto found = slot.taskJobs.find(end->index);
             if (found != slot.taskJobs.end())
-                Ended(found->second, *end);
+                ended_.push_back({found->second, *end});
         }
         slot.converter->ClearTasks();
         slot.taskJobs.clear();
+    }
+
+    void CommitOne()
+    {
+        const auto [job, end] = std::move(ended_.front());
+        ended_.pop_front();
+        Ended(job, end);
+    }
+
+    void CommitEnded()
+    {
+        while (!ended_.empty())
+            CommitOne();
     }
 
     void Ended(size_t job, const TaskEnd &end)
@@ -414,6 +435,7 @@ private:
     std::vector<Job> jobs_;
     std::map<std::string, SoundFile> sounds_; // what the plan found of each input with sound
     std::set<size_t> done_;
+    std::deque<std::pair<size_t, TaskEnd>> ended_; // tasks that ended, by job, not yet reported
     Counts counts_;
     std::unique_ptr<BatchProgress> progress_;
     // Last: the converters go first, before the outputs and events their tasks use.

@@ -126,7 +126,8 @@ std::string TemporaryHead(const fs::path &destination, const std::string &extens
 std::string RandomLetters(size_t count)
 {
     static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device random;
+    // Seeded once per thread: the exclusive creation, not the letters, is what keeps names apart.
+    thread_local std::mt19937_64 random{std::random_device{}()};
     std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
     std::string letters;
     for (size_t i = 0; i < count; ++i)
