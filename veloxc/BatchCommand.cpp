@@ -201,13 +201,16 @@ public:
 
     int Run()
     {
-        const std::vector<PlannedFile> plan = MakeBatchPlan(arguments_, [&](const std::string &path) {
+        std::mutex soundsLock;
+        const auto isSound = [&](const std::string &path) {
             SoundFile found;
             if (!CheckSoundFile(path, found))
                 return false;
+            std::lock_guard<std::mutex> lock(soundsLock);
             sounds_[path] = found;
             return true;
-        });
+        };
+        const std::vector<PlannedFile> plan = MakeBatchPlan(arguments_, isSound, arguments_.jobs);
         if (arguments_.dryRun)
             return PrintPlan(plan, arguments_.quiet);
 

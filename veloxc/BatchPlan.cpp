@@ -1,11 +1,15 @@
 #include "BatchPlan.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -162,15 +166,53 @@ private:
     std::set<fs::path> planned_;
 };
 
+// The media test of each file, on up to threads threads: reading the start of every file of a
+// large folder one after another would keep the other cores idle before the first conversion.
+std::vector<char> TestFiles(const std::vector<fs::path> &files, const MediaTest &isMedia, int threads)
+{
+    std::vector<char> media(files.size(), 0);
+    std::atomic<size_t> next{0};
+    std::mutex failureLock;
+    std::exception_ptr failure; // the first a test raised, raised again here once all have stopped
+    const auto work = [&] {
+        try {
+            for (size_t i = next++; i < files.size(); i = next++)
+                media[i] = isMedia(files[i].string()) ? 1 : 0;
+        } catch (...) {
+            next = files.size();
+            std::lock_guard<std::mutex> lock(failureLock);
+            if (!failure)
+                failure = std::current_exception();
+        }
+    };
+    {
+        std::vector<std::jthread> helpers;
+        const size_t extra = std::min(files.size() / 2, static_cast<size_t>(std::max(threads, 1) - 1));
+        for (size_t i = 0; i < extra; ++i)
+            helpers.emplace_back(work);
+        work();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+    return media;
+}
+
 } // namespace
 
-std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const MediaTest &isMedia)
+std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const MediaTest &isMedia, int threads)
 {
     const fs::path outputFolder = arguments.outputDir.empty() ? fs::path() : Normal(arguments.outputDir);
     std::vector<PlannedFile> plan;
     std::vector<Candidate> candidates;
     std::set<fs::path> inputs;
     std::set<fs::path> seen; // a file named twice, or found through two paths, is planned once
+    // Files to test, each holding its place in the plan should it turn out not to be media.
+    struct Readable {
+        fs::path file, mirrorFrom;
+        bool named;
+        size_t place;
+    };
+    std::vector<Readable> readable;
     // A file named on the command line that cannot be converted is a failure; one found in a
     // folder is one only when it cannot be read: what is simply no media is counted and left.
     const auto consider = [&](const fs::path &file, const fs::path &mirrorFrom, bool named) {
@@ -183,17 +225,8 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
                             reason});
             return;
         }
-        if (!isMedia(file.string())) {
-            plan.push_back({file.string(), {}, named ? PlanAction::Missing : PlanAction::NotMedia,
-                            "not media with sound, or damaged"});
-            return;
-        }
-        fs::path folder = file.parent_path();
-        if (!outputFolder.empty())
-            folder = mirrorFrom.empty()
-                         ? outputFolder
-                         : (outputFolder / file.parent_path().lexically_relative(mirrorFrom)).lexically_normal();
-        candidates.push_back({file, folder});
+        readable.push_back({file, mirrorFrom, named, plan.size()});
+        plan.emplace_back();
     };
     for (const std::string &path : arguments.paths) {
         std::error_code ec;
@@ -217,6 +250,35 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
             consider(path, {}, true);
         }
     }
+    std::vector<fs::path> files;
+    for (const Readable &r : readable)
+        files.push_back(r.file);
+    const std::vector<char> media = TestFiles(files, isMedia, threads);
+    std::vector<char> taken(plan.size(), 0); // places of media files, which get their entry below
+    for (size_t i = 0; i < readable.size(); ++i) {
+        const auto &[file, mirrorFrom, named, place] = readable[i];
+        if (!media[i]) {
+            plan[place] = {file.string(), {}, named ? PlanAction::Missing : PlanAction::NotMedia,
+                           "not media with sound, or damaged"};
+            continue;
+        }
+        taken[place] = 1;
+        fs::path folder = file.parent_path();
+        if (!outputFolder.empty())
+            folder = mirrorFrom.empty()
+                         ? outputFolder
+                         : (outputFolder / file.parent_path().lexically_relative(mirrorFrom)).lexically_normal();
+        candidates.push_back({file, folder});
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < plan.size(); ++i) {
+        if (taken[i])
+            continue;
+        if (kept != i)
+            plan[kept] = std::move(plan[i]);
+        ++kept;
+    }
+    plan.resize(kept);
     // An input that would be its own output is an output of an earlier run as far as naming goes.
     const std::string extension = "." + arguments.format;
     for (const Candidate &candidate : candidates)

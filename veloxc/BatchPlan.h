@@ -23,12 +23,13 @@ struct PlannedFile {
     std::string reason; // why it is skipped or missing
 };
 
-// True when the file is media with sound; it is only asked of regular files.
+// True when the file is media with sound; it is only asked of regular files, from several threads
+// at once when the plan is made with more than one.
 using MediaTest = std::function<bool(const std::string &path)>;
 
 // The files of the paths (a folder's files sorted, hidden ones and the output folder's tree left
 // out; what is missing or not media first, then what has an output), each with its output: in the output folder (a folder's tree
 // mirrored) or beside the input. No output is ever an input; two inputs never share an output.
-std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const MediaTest &isMedia);
+std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const MediaTest &isMedia, int threads = 1);
 
 } // namespace veloxc

@@ -2,7 +2,10 @@
 
 #include "AVDeleters.h"
 #include "AVEntryPoints.h"
+#include "LibraryLock.h"
 #include "MediaUrl.h"
+
+#include <mutex>
 
 namespace veloxc {
 
@@ -53,8 +56,15 @@ bool CheckSoundFile(const std::string &path, SoundFile &found)
         return false;
     const InputFormatContextPtr context(raw);
     // Most sound formats name their streams in the header; others only once packets are read.
-    if (!FirstSound(raw) && (avformat.avformat_find_stream_info(raw, nullptr) < 0 || !FirstSound(raw)))
-        return false;
+    if (!FirstSound(raw)) {
+        int found;
+        {
+            std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+            found = avformat.avformat_find_stream_info(raw, nullptr);
+        }
+        if (found < 0 || !FirstSound(raw))
+            return false;
+    }
     const std::string names = raw->iformat && raw->iformat->name ? raw->iformat->name : "";
     found.format = names.substr(0, names.find(','));
     found.durationMs = DurationMs(raw);

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <stdexcept>
+#include <thread>
 #include <sys/stat.h>
 
 using namespace veloxc;
@@ -188,4 +192,36 @@ TEST_F(BatchPlanTest, WhatCannotBeReadIsAFailureAndWhatIsLeftOutIsSaid)
         if (line.rfind(dir.Path().string(), 0) != 0 && line.find(" missing: ") != std::string::npos)
             line = At(line.substr(0, line.find(' '))) + line.substr(line.find(' '));
     EXPECT_EQ(lines, expected);
+}
+
+// Files are tested on several threads; the plan is the one a single thread makes, whatever order
+// the answers come in, and a test that raises still stops the plan.
+TEST_F(BatchPlanTest, TestingOnSeveralThreadsGivesTheSamePlan)
+{
+    for (int i = 0; i < 40; ++i)
+        Make("music/" + std::to_string(i) + (i % 7 == 3 ? ".txt" : ".wav"), i % 7 == 3 ? "text" : "sound");
+    Make("music/a.wav");
+    Make("music/a.flac"); // the same output name: the planner keeps them apart
+    const auto slowTest = [](const std::string &path) {
+        std::ifstream in(path);
+        std::string content;
+        in >> content;
+        // Unequal answering times, so the threads finish out of order.
+        std::this_thread::sleep_for(std::chrono::microseconds(path.size() % 5 * 200));
+        return content == "sound";
+    };
+    const BatchArguments arguments = Arguments({At("music")}, At("out"));
+    const std::vector<std::string> single = Lines(MakeBatchPlan(arguments, slowTest, 1), dir.Path());
+    EXPECT_EQ(Lines(MakeBatchPlan(arguments, slowTest, 4), dir.Path()), single);
+    ASSERT_EQ(single.size(), 42u);
+    EXPECT_EQ(std::count_if(single.begin(), single.end(),
+                            [](const std::string &line) { return line.ends_with(" not media"); }),
+              6);
+
+    const auto failing = [](const std::string &path) -> bool {
+        if (path.ends_with("18.wav"))
+            throw std::runtime_error("cannot read " + path);
+        return true;
+    };
+    EXPECT_THROW(MakeBatchPlan(arguments, failing, 4), std::runtime_error);
 }
