@@ -107,10 +107,13 @@ TOutputOptions OutputRecord(const BatchArguments &arguments)
     record.DisableSubtitle = true;
     if (arguments.format == "mp3") {
         record.AudioCodec = "libmp3lame";
+        // The engine hands on 16-bit samples: the encoder takes them as they are instead of
+        // widened to 32 bits, for the same MP3 at less work.
+        record.ExtOptions = "sample_fmt=s16p";
         if (arguments.bitrateKbps)
             record.AudioBitrate = *arguments.bitrateKbps * 1000;
         else // the encoder's variable bit rate scale, 0 best
-            record.ExtOptions = "aq=" + std::to_string(arguments.quality.value_or(BatchArguments::kDefaultQuality));
+            record.ExtOptions += "\naq=" + std::to_string(arguments.quality.value_or(BatchArguments::kDefaultQuality));
     } else {
         record.AudioCodec = "pcm_s16le";
     }

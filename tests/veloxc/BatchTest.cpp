@@ -217,3 +217,25 @@ TEST_F(BatchTest, ADryRunShowsThePlanAndWavKeepsTheInputsShape)
     EXPECT_EQ(surround.sampleRate, 48000);
     EXPECT_EQ(DecodeAudio(dir.File("out/hi.wav")).sampleRate, 96000);
 }
+
+// The rate choices reach the encoder: a constant rate gives its size, and the variable scale's
+// best end spends more than its worst.
+TEST_F(BatchTest, BitrateAndQualityReachTheEncoder)
+{
+    const double seconds = 3.0;
+    Media("tone/a.wav", Sound("pcm_s16le", 44100, 2, seconds));
+    const struct {
+        const char *option, *value, *folder;
+    } runs[] = {{"-b", "64", "b64"}, {"-q", "0", "q0"}, {"-q", "9", "q9"}};
+    std::map<std::string, double> kbits;
+    for (const auto &run : runs) {
+        const std::string out = dir.File(run.folder);
+        const Result result = Batch({run.option, run.value, "-o", out, dir.File("tone")});
+        ASSERT_EQ(result.status, 0) << result.errors;
+        const std::string mp3 = out + "/a.mp3";
+        EXPECT_NEAR(static_cast<double>(DecodeAudio(mp3).Frames()), seconds * 44100, 2000) << run.folder;
+        kbits[run.folder] = static_cast<double>(fs::file_size(mp3)) * 8 / 1000 / seconds;
+    }
+    EXPECT_NEAR(kbits["b64"], 64, 8);
+    EXPECT_GT(kbits["q0"], kbits["q9"] * 1.3) << kbits["q0"] << " against " << kbits["q9"];
+}
