@@ -48,6 +48,17 @@ protected:
         return Convert(input, dir.File("out.mp3"));
     }
 
+    // A fifth of a second of video without sound.
+    std::string Clip()
+    {
+        MediaRecipe recipe;
+        recipe.seconds = 0.2;
+        recipe.video.emplace();
+        const std::string path = dir.File("clip.avi");
+        WriteMediaFile(path, recipe);
+        return path;
+    }
+
     TempDir dir;
 };
 
@@ -84,11 +95,7 @@ TEST_F(FuzzFindingsTest, OneHertzPastTheLargestRateIsRefused)
 // killed the process.
 TEST_F(FuzzFindingsTest, APartlyReadMatrixIsNotHandedToTheEncoder)
 {
-    MediaRecipe recipe;
-    recipe.seconds = 0.2;
-    recipe.video.emplace();
-    const std::string input = dir.File("clip.avi");
-    WriteMediaFile(input, recipe);
+    const std::string input = Clip();
 
     std::string full = "8";
     for (int i = 1; i < 64; ++i)
@@ -128,11 +135,7 @@ TEST_F(FuzzFindingsTest, FramesWithoutASampleRateAreDecodeErrors)
 // on, one past the end of an empty text.
 TEST_F(FuzzFindingsTest, AnEmptyPassOneLogIsRefused)
 {
-    MediaRecipe recipe;
-    recipe.seconds = 0.2;
-    recipe.video.emplace();
-    const std::string input = dir.File("clip.avi");
-    WriteMediaFile(input, recipe);
+    const std::string input = Clip();
     std::ofstream(dir.File("stats-0.log")).flush();
 
     ASSERT_TRUE(engine.AddInputFile(input)) << engine.LastErrorText;
