@@ -4,6 +4,7 @@
 #include "BatchArguments.h"
 #include "BatchPlan.h"
 #include "BatchProgress.h"
+#include "BookkeepingThread.h"
 #include "ExitStatus.h"
 #include "InterruptWatcher.h"
 #include "MediaCheck.h"
@@ -236,6 +237,7 @@ public:
         SafeOutput::RemoveStaleTemporaries(outputs);
 
         InterruptWatcher watcher([this] { events_.Interrupt(); }, [] { SafeOutput::DiscardAllBeforeAbruptEnd(); });
+        BookkeepingThread bookkeeping;
         // A part at a time, as each task keeps its input open from the moment it is added; two
         // converters take turns, so that the next part is set up while the current one runs.
         const size_t partSize = static_cast<size_t>(std::max(64, arguments_.jobs * 16));
@@ -251,7 +253,7 @@ public:
                 prepareNext(slots_[current]);
                 continue;
             }
-            Start(slots_[current]);
+            bookkeeping.AsOrdinary([&] { Start(slots_[current]); });
             CommitEnded(); // the part before: its files are kept while this one runs
             prepareNext(slots_[1 - current]);
             WaitForEnd(current);
