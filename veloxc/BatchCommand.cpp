@@ -27,6 +27,7 @@
 #include <set>
 #include <sys/resource.h>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -76,10 +77,12 @@ public:
         ends_.pop_front();
         return end;
     }
-    std::map<std::pair<int, int>, int64_t> Progress()
+    // The progress told since the last call: taken, so that what is handed on stays as small as
+    // the tasks that moved, not as large as the batch.
+    std::map<std::pair<int, int>, int64_t> TakeProgress()
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        return done_;
+        return std::exchange(done_, {});
     }
 
 private:
@@ -370,7 +373,7 @@ private:
             }
             const auto wait = ended_.empty() ? std::chrono::milliseconds(200) : std::chrono::milliseconds(0);
             const std::optional<TaskEnd> end = events_.Next(wait);
-            for (const auto &[task, doneMs] : events_.Progress())
+            for (const auto &[task, doneMs] : events_.TakeProgress())
                 if (task.first == running && slot.taskJobs.count(task.second))
                     progress_->Advanced(static_cast<int>(slot.taskJobs[task.second]), doneMs);
             if (!end) {
