@@ -696,9 +696,7 @@ void TfrmMain::RemoveCommand(TPlace place)
     RemoveRow(row);
     const bool rows = lvFiles->rowCount() > 0;
     const TCommands commands = Commands(place);
-    commands.Remove->setEnabled(rows);
-    commands.Clear->setEnabled(rows);
-    commands.Start->setEnabled(rows);
+    commands.EnableForRows(rows);
 }
 
 void TfrmMain::ToolButton3Click() { RemoveCommand(plToolBar); }
@@ -721,9 +719,7 @@ void TfrmMain::ClearCommand(TPlace place)
     ClearRows();
     const TCommands commands = Commands(place);
     commands.Add->setEnabled(true);
-    commands.Remove->setEnabled(false);
-    commands.Clear->setEnabled(false);
-    commands.Start->setEnabled(false);
+    commands.EnableForRows(false);
 }
 
 void TfrmMain::ToolButton2Click() { ClearCommand(plToolBar); }
@@ -812,9 +808,7 @@ void TfrmMain::StartCommand(TPlace place)
     ClearRows();
     const TCommands commands = Commands(place);
     commands.Add->setEnabled(true);
-    commands.Remove->setEnabled(false);
-    commands.Clear->setEnabled(false);
-    commands.Start->setEnabled(false);
+    commands.EnableForRows(false);
 
     for (int i = 0; i < InputFileList.size(); ++i) {
         if (!LoadLibraries())
@@ -835,9 +829,7 @@ void TfrmMain::StartCommand(TPlace place)
     VeloxC->SetThreadPriority(static_cast<TConvertPriority>(priority));
 
     commands.Add->setEnabled(false);
-    commands.Remove->setEnabled(false);
-    commands.Clear->setEnabled(false);
-    commands.Start->setEnabled(false);
+    commands.EnableForRows(false);
     commands.Stop->setEnabled(chkThreadMode->isChecked());
     commands.Pause->setEnabled(chkThreadMode->isChecked());
     commands.Resume->setEnabled(false);
@@ -858,27 +850,21 @@ void TfrmMain::StartCommand(TPlace place)
 void TfrmMain::ToolButton7Click() { StartCommand(plToolBar); }
 void TfrmMain::btnStartClick() { StartCommand(plHidden); }
 
-void TfrmMain::PauseCommand(TPlace place)
+void TfrmMain::PauseCommand(TPlace place, bool pause)
 {
     const TCommands commands = Commands(place);
-    commands.Pause->setEnabled(false);
-    commands.Resume->setEnabled(true);
-    VeloxC->Pause();
+    commands.Pause->setEnabled(!pause);
+    commands.Resume->setEnabled(pause);
+    if (pause)
+        VeloxC->Pause();
+    else
+        VeloxC->Resume();
 }
 
-void TfrmMain::ToolButton5Click() { PauseCommand(plToolBar); }
-void TfrmMain::btnPauseClick() { PauseCommand(plHidden); }
-
-void TfrmMain::ResumeCommand(TPlace place)
-{
-    const TCommands commands = Commands(place);
-    commands.Pause->setEnabled(true);
-    commands.Resume->setEnabled(false);
-    VeloxC->Resume();
-}
-
-void TfrmMain::ToolButton6Click() { ResumeCommand(plToolBar); }
-void TfrmMain::btnResumeClick() { ResumeCommand(plHidden); }
+void TfrmMain::ToolButton5Click() { PauseCommand(plToolBar, true); }
+void TfrmMain::btnPauseClick() { PauseCommand(plHidden, true); }
+void TfrmMain::ToolButton6Click() { PauseCommand(plToolBar, false); }
+void TfrmMain::btnResumeClick() { PauseCommand(plHidden, false); }
 
 void TfrmMain::ToolButton4Click()
 {

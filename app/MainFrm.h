@@ -75,8 +75,8 @@ public:
     void RemoveCommand(TPlace place);
     void ClearCommand(TPlace place);
     void StartCommand(TPlace place);
-    void PauseCommand(TPlace place);
-    void ResumeCommand(TPlace place);
+    // Pause (true) or resume the list, with the commands of the place that asked.
+    void PauseCommand(TPlace place, bool pause);
 
     // Handlers.
     void ToolButton1Click(); // Add file
@@ -170,6 +170,13 @@ protected:
 private:
     struct TCommands {
         QWidget *Add, *Clear, *Remove, *Start, *Pause, *Resume, *Stop;
+        // Remove, Clear and Start, which need rows in the list.
+        void EnableForRows(bool rows) const
+        {
+            Remove->setEnabled(rows);
+            Clear->setEnabled(rows);
+            Start->setEnabled(rows);
+        }
     };
     TCommands Commands(TPlace place) const;
 

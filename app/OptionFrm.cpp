@@ -75,6 +75,14 @@ void SetWidthInCharacters(QLineEdit *edit, int chars)
     edit->setMaximumWidth(width);
 }
 
+// A choice of the window, "Auto" (its first item) chosen.
+TRadioGroup *AutoChoice(const char *name, const QString &caption, const QStringList &items, QWidget *parent)
+{
+    auto *group = new TRadioGroup(name, caption, items, static_cast<int>(items.size()), parent);
+    group->SetItemIndex(0);
+    return group;
+}
+
 QGroupBox *Group(const char *name, const QString &caption, QWidget *parent)
 {
     return Named(new QGroupBox(caption, parent), name);
@@ -174,18 +182,15 @@ QWidget *TfrmOption::CreateLeftColumn()
     grpFormats->SetItemIndex(21);
     layout->addWidget(grpFormats);
 
-    grpNorm = new TRadioGroup("grpNorm", "Norm(VCD/SVCD/DVD)", {"Auto", "PAL", "NTSC"}, 3, column);
-    grpNorm->SetItemIndex(0);
-    grpAudioChannels = new TRadioGroup("grpAudioChannels", "Audio Channel", {"Auto", "Mono", "Stereo"}, 3, column);
-    grpAudioChannels->SetItemIndex(0);
+    grpNorm = AutoChoice("grpNorm", "Norm(VCD/SVCD/DVD)", {"Auto", "PAL", "NTSC"}, column);
+    grpAudioChannels = AutoChoice("grpAudioChannels", "Audio Channel", {"Auto", "Mono", "Stereo"}, column);
     auto *normAndChannels = new QHBoxLayout;
     normAndChannels->addWidget(grpNorm);
     normAndChannels->addWidget(grpAudioChannels);
     layout->addLayout(normAndChannels);
 
-    grpAudioSampleRate = new TRadioGroup("grpAudioSampleRate", "Audio Sample Rate (Hz)",
-                                         {"Auto", "8000", "11025", "22050", "44100"}, 5, column);
-    grpAudioSampleRate->SetItemIndex(0);
+    grpAudioSampleRate =
+        AutoChoice("grpAudioSampleRate", "Audio Sample Rate (Hz)", {"Auto", "8000", "11025", "22050", "44100"}, column);
     layout->addWidget(grpAudioSampleRate);
 
     grpAudioVolume = Group("grpAudioVolume", "Audio Volume", column);
@@ -208,13 +213,9 @@ QWidget *TfrmOption::CreateLeftColumn()
     volumeAndSize->addWidget(grpFrameSize, 1);
     layout->addLayout(volumeAndSize);
 
-    grpFrameRate =
-        new TRadioGroup("grpFrameRate", "Video Frame Rate (FPS)", {"Auto", "10", "15", "25", "30"}, 5, column);
-    grpFrameRate->SetItemIndex(0);
+    grpFrameRate = AutoChoice("grpFrameRate", "Video Frame Rate (FPS)", {"Auto", "10", "15", "25", "30"}, column);
     layout->addWidget(grpFrameRate);
-    grpAspectRatio =
-        new TRadioGroup("grpAspectRatio", "Aspect Ratio", {"Auto", "4:3", "16:9", "37:20", "47:20"}, 5, column);
-    grpAspectRatio->SetItemIndex(0);
+    grpAspectRatio = AutoChoice("grpAspectRatio", "Aspect Ratio", {"Auto", "4:3", "16:9", "37:20", "47:20"}, column);
     layout->addWidget(grpAspectRatio);
 
     grpBitRate = Group("grpBitRate", "Bit Rate (Kbps)", column);
@@ -233,12 +234,9 @@ QWidget *TfrmOption::CreateLeftColumn()
     bitRates->addStretch(1);
     layout->addWidget(grpBitRate);
 
-    grpAudioCodec =
-        new TRadioGroup("grpAudioCodec", "Audio Encoder", {"Auto", "AAC", "AC3", "FLAC", "MP3"}, 5, column);
-    grpAudioCodec->SetItemIndex(0);
+    grpAudioCodec = AutoChoice("grpAudioCodec", "Audio Encoder", {"Auto", "AAC", "AC3", "FLAC", "MP3"}, column);
     layout->addWidget(grpAudioCodec);
-    grpVideoCodec = new TRadioGroup("grpVideoCodec", "Video Encoder", {"Auto", "DivX", "XviD", "X264"}, 4, column);
-    grpVideoCodec->SetItemIndex(0);
+    grpVideoCodec = AutoChoice("grpVideoCodec", "Video Encoder", {"Auto", "DivX", "XviD", "X264"}, column);
     layout->addWidget(grpVideoCodec);
 
     grpPadCrop = Group("grpPadCrop", "Crop and Pad", column);

@@ -9,9 +9,9 @@
 //   0x03  run the job (at most 2 s), then stop reading
 // The end of the input adds an output. Outputs go to the "null" muxer unless the option lines name
 // another format; their files are in the process's work folder.
+#include "EngineInputs.h"
 #include "EngineRules.h"
 #include "FuzzSupport.h"
-#include "MediaFixtures.h"
 
 #include <chrono>
 #include <cstdint>
@@ -24,7 +24,7 @@ using namespace fuzz_support;
 
 namespace {
 
-std::string tone, clip;
+EngineInputs inputs;
 
 // Each line on its own, so that a refused line does not hide the ones after it.
 void ApplyLines(TCustomFFmpeg &engine, const std::string &text)
@@ -54,16 +54,7 @@ void AddOutput(TCustomFFmpeg &engine, int &outputs, const std::string &pending)
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     LoadLibraries();
-    tone = WorkFile("tone.wav");
-    clip = WorkFile("clip.avi");
-    testing_support::WriteSineWav(tone, 0.1);
-    testing_support::MediaRecipe recipe;
-    recipe.seconds = 0.2;
-    recipe.video.emplace();
-    recipe.video->width = 64;
-    recipe.video->height = 48;
-    recipe.audio = testing_support::AudioTrack{"mp2", 44100, 2};
-    testing_support::WriteMediaFile(clip, recipe);
+    inputs = WriteEngineInputs();
     return 0;
 }
 
@@ -82,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             case '\x00':
             case '\x01':
                 ApplyLines(engine, pending);
-                RequireErrorText("AddInputFile", engine.AddInputFile(c == '\x00' ? tone : clip), engine);
+                RequireErrorText("AddInputFile", engine.AddInputFile(c == '\x00' ? inputs.tone : inputs.clip), engine);
                 break;
             case '\x02':
                 AddOutput(engine, outputs, pending);
@@ -109,6 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!ran)
             AddOutput(engine, outputs, pending);
     }
-    ClearWorkDir({"tone.wav", "clip.avi"});
+    ClearWorkDir(kEngineInputNames);
     return 0;
 }

@@ -1,8 +1,8 @@
 // The component's option records from outside values: every field of TInputOptions and
 // TOutputOptions decoded from the input, translated onto an engine, then an output added.
+#include "EngineInputs.h"
 #include "EngineRules.h"
 #include "FuzzSupport.h"
-#include "MediaFixtures.h"
 #include "OptionTranslation.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -19,7 +19,7 @@ using namespace option_translation;
 
 namespace {
 
-std::string tone, clip;
+EngineInputs inputs;
 
 template <typename T> T PickOne(FuzzedDataProvider &p, std::initializer_list<T> list)
 {
@@ -138,16 +138,7 @@ void CheckMetaData(const char *name, const std::string &given, const std::string
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     LoadLibraries();
-    tone = WorkFile("tone.wav");
-    clip = WorkFile("clip.avi");
-    testing_support::WriteSineWav(tone, 0.1);
-    testing_support::MediaRecipe recipe;
-    recipe.seconds = 0.2;
-    recipe.video.emplace();
-    recipe.video->width = 64;
-    recipe.video->height = 48;
-    recipe.audio = testing_support::AudioTrack{"mp2", 44100, 2};
-    testing_support::WriteMediaFile(clip, recipe);
+    inputs = WriteEngineInputs();
     return 0;
 }
 
@@ -167,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             in.ProgramID = PickInt(p);
             in.ExtOptions = p.ConsumeRandomLengthString(128);
             Accepted("ApplyInputOptions", [&] { ApplyInputOptions(engine, in); });
-            RequireErrorText("AddInputFile", engine.AddInputFile(input == 1 ? tone : clip), engine);
+            RequireErrorText("AddInputFile", engine.AddInputFile(input == 1 ? inputs.tone : inputs.clip), engine);
         }
 
         const std::string extension = PickText(p, {"wav", "mp3", "avi", "mkv", "ogg", "flac", "mpg", ""}, 8);
@@ -190,6 +181,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 Finding("ParseHookRanges kept a pair that is no range");
         UnixSecondsFromDateTime(o.Timestamp, PickInt(p));
     }
-    ClearWorkDir({"tone.wav", "clip.avi"});
+    ClearWorkDir(kEngineInputNames);
     return 0;
 }

@@ -40,6 +40,20 @@ inline void WriteClip(const std::string &path, double seconds = 3.0, int width =
     WriteMediaFile(path, recipe);
 }
 
+// One PNG picture of vertical colour bands, as the image2 muxer writes it.
+inline void WriteStill(const std::string &path)
+{
+    MediaRecipe recipe;
+    recipe.format = "image2";
+    recipe.seconds = 0.04;
+    VideoTrack video;
+    video.codec = "png";
+    video.pixelFormat = "rgb24";
+    video.pattern = VideoPattern::Bands;
+    recipe.video = video;
+    WriteMediaFile(path, recipe);
+}
+
 inline void Touch(const std::string &path) { std::ofstream(path) << "x"; }
 
 // Runs handle on the next modal window as soon as it is up; handle must close it.

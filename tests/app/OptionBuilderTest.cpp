@@ -715,14 +715,7 @@ TEST_F(OptionBuilderTest, ACutClipSetsLengthAndStartOnlyForARealSelection)
 TEST_F(OptionBuilderTest, TheInputRecordCarriesTheForcedFormat)
 {
     const std::string still = dir.File("still.png");
-    MediaRecipe recipe;
-    recipe.format = "image2";
-    recipe.seconds = 0.04;
-    VideoTrack video;
-    video.codec = "png";
-    video.pixelFormat = "rgb24";
-    recipe.video = video;
-    WriteMediaFile(still, recipe);
+    WriteStill(still);
     Load(still, "image2");
     Format("AVI");
     const TInputOptions in = Input();

@@ -447,15 +447,7 @@ TEST_F(OptionFrmTest, WhileUpdatingTheBarDoesNotRedraw)
 TEST_F(OptionFrmTest, AStillPictureHidesTheBarAndShowsThePicture)
 {
     const std::string still = dir.File("still.png");
-    MediaRecipe recipe;
-    recipe.format = "image2";
-    recipe.seconds = 0.04;
-    VideoTrack video;
-    video.codec = "png";
-    video.pixelFormat = "rgb24";
-    video.pattern = VideoPattern::Bands;
-    recipe.video = video;
-    WriteMediaFile(still, recipe);
+    WriteStill(still);
     Load(still, "image2");
     EXPECT_TRUE(window->trcPreview->isHidden());
     EXPECT_EQ(window->trcPreview->maximum(), 0);
