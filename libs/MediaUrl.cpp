@@ -12,3 +12,12 @@ std::string MediaUrl(const std::string &fileName)
     const std::filesystem::path absolute = std::filesystem::absolute(fileName, ec);
     return ec ? fileName : absolute.string();
 }
+
+std::string FileUrl(const std::string &path)
+{
+    // A name is read as an address only when a colon comes before any slash.
+    const size_t colon = path.find(':');
+    if (colon == std::string::npos || path.find('/') < colon)
+        return path;
+    return "./" + path;
+}

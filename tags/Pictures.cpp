@@ -61,11 +61,15 @@ void TCoverChoice::Offer(const TagLib::ByteVector &data, const TagLib::String &m
         return;
     const std::string label = ToUtf8(mimeType);
     // "-->" marks a link to a picture elsewhere, not a picture.
-    if (data.isEmpty() || data.size() > kMaxPictureBytes || label == "-->")
+    if (data.isEmpty() || label == "-->")
         return;
     const std::string type = PictureMimeType(data, label);
     if (type.empty())
         return;
+    if (data.size() > kMaxPictureBytes) {
+        oversized_ = true;
+        return;
+    }
     found_ = true;
     front_ = frontCover;
     data_ = data;

@@ -21,10 +21,13 @@ public:
     void Offer(const TagLib::ByteVector &data, const TagLib::String &mimeType, const TagLib::String &description,
                bool frontCover);
     std::optional<TPicture> Chosen() const;
+    // Whether a picture still in the running was passed over for its size alone.
+    bool PassedOverForSize() const { return oversized_; }
 
 private:
     bool found_ = false;
     bool front_ = false;
+    bool oversized_ = false;
     TagLib::ByteVector data_;
     std::string mimeType_;
     TagLib::String description_;

@@ -14,16 +14,25 @@ struct TWriteOptions {
 };
 
 // The carried fields and the front cover (else the first picture) of a file. A file without tags
-// gives an empty set and true; a file TagLib cannot read gives false.
+// gives an empty set and true; a file TagLib cannot read gives false. A cover left behind for its
+// size is told in leftOut.
 bool ReadTags(const std::string &path, TTagSet &tags, std::string &error);
 
 // Sets the given fields in the file and makes the picture its front cover; other tags of the file
 // stay. A field with an empty value is removed. MP3: ID3v2 (an ID3v1 tag the file already has is
 // kept in step; none is added). WAV: an ID3v2 chunk and the RIFF INFO list. An empty set writes
-// nothing.
-bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error, const TWriteOptions &options = {});
+// nothing. The source name is recorded in the ID3v2 tag (or chunk), replacing an earlier record.
+// damaged, when given, tells whether a failure came once writing had begun: the file can then no
+// longer be trusted. Failures found before (the picture, the kind of file) leave the file as it was.
+bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error, const TWriteOptions &options = {},
+               bool *damaged = nullptr);
 
 // ReadTags(from) then WriteTags(to). A source without tags leaves the output untouched and is no error.
-bool CopyTags(const std::string &from, const std::string &to, std::string &error, const TWriteOptions &options = {});
+bool CopyTags(const std::string &from, const std::string &to, std::string &error, const TWriteOptions &options = {},
+              bool *damaged = nullptr);
+
+// The source name WriteTags recorded in an MP3 or WAV file; empty (and true) when there is none. False
+// when the file cannot be read as an MP3 or WAV file.
+bool ReadSourceName(const std::string &path, std::string &name, std::string &error);
 
 } // namespace tagcopy

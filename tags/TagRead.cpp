@@ -4,6 +4,7 @@
 #include "FileCheck.h"
 #include "InfoFields.h"
 #include "Pictures.h"
+#include "SourceRecord.h"
 
 #include <aifffile.h>
 #include <apetag.h>
@@ -17,6 +18,7 @@
 #include <xiphcomment.h>
 
 #include <new>
+#include <string>
 #include <vector>
 
 namespace tagcopy {
@@ -76,42 +78,68 @@ std::vector<TagLib::PropertyMap> ReadFile(TagLib::File &file, TCoverChoice &cove
     return maps;
 }
 
-} // namespace
-
-bool ReadTags(const std::string &path, TTagSet &tags, std::string &error)
+// Opens path for reading only and hands the file to read, which gives "" or why it cannot go on.
+template <class Read> bool OpenAndRead(const std::string &path, std::string &error, Read read)
 {
-    tags = TTagSet();
-    const std::string problem = FileProblem(path, false);
-    if (!problem.empty()) {
-        error = "cannot read the tags of '" + path + "': " + problem;
+    const auto fail = [&](const std::string &reason) {
+        error = "cannot read the tags of '" + path + "': " + reason;
         return false;
-    }
+    };
+    const std::string problem = FileProblem(path, false);
+    if (!problem.empty())
+        return fail(problem);
     try {
         UseInfoTextHandler();
         // Read-only: a source is never opened for writing, not even by the tag library.
         TagLib::FileStream stream(path.c_str(), true);
         const TagLib::FileRef ref(&stream, false);
-        if (!stream.isOpen() || ref.isNull()) {
-            error = "cannot read the tags of '" + path + "': not a kind of file whose tags can be read, or a damaged one";
-            return false;
-        }
-        if (dynamic_cast<TagLib::RIFF::WAV::File *>(ref.file())) {
-            const std::string wave = WaveProblem(*ref.file());
-            if (!wave.empty()) {
-                error = "cannot read the tags of '" + path + "': " + wave;
-                return false;
-            }
-        }
+        if (!stream.isOpen() || ref.isNull())
+            return fail("not a kind of file whose tags can be read, or a damaged one");
+        std::string reason;
+        if (dynamic_cast<TagLib::RIFF::WAV::File *>(ref.file()))
+            reason = WaveProblem(*ref.file());
+        if (reason.empty())
+            reason = read(*ref.file());
+        return reason.empty() || fail(reason);
+    } catch (const std::bad_alloc &) {
+        return fail("out of memory");
+    }
+}
+
+} // namespace
+
+bool ReadTags(const std::string &path, TTagSet &tags, std::string &error)
+{
+    tags = TTagSet();
+    const bool read = OpenAndRead(path, error, [&](TagLib::File &file) {
         TCoverChoice cover;
-        for (const TagLib::PropertyMap &map : ReadFile(*ref.file(), cover))
+        for (const TagLib::PropertyMap &map : ReadFile(file, cover))
             AddCarried(map, tags.fields);
         tags.frontCover = cover.Chosen();
-        return true;
-    } catch (const std::bad_alloc &) {
-        tags = TTagSet();
-        error = "cannot read the tags of '" + path + "': out of memory";
-        return false;
-    }
+        if (cover.PassedOverForSize())
+            tags.leftOut.push_back("a picture larger than " + std::to_string(kMaxPictureBytes >> 20) + " MiB");
+        return std::string();
+    });
+    if (!read)
+        tags = TTagSet(); // nothing of a read that ran out of memory half way
+    return read;
+}
+
+bool ReadSourceName(const std::string &path, std::string &name, std::string &error)
+{
+    name.clear();
+    return OpenAndRead(path, error, [&](TagLib::File &file) {
+        const TagLib::ID3v2::Tag *tag = nullptr;
+        if (auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(&file))
+            tag = mpeg->hasID3v2Tag() ? mpeg->ID3v2Tag() : nullptr;
+        else if (auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(&file))
+            tag = wav->hasID3v2Tag() ? wav->ID3v2Tag() : nullptr;
+        else
+            return std::string("a source name is recorded in MP3 and WAV files only");
+        if (tag)
+            name = SourceName(*tag);
+        return std::string();
+    });
 }
 
 } // namespace tagcopy

@@ -23,8 +23,14 @@ struct TTagSet {
     // with "; ". TRACKNUMBER and DISCNUMBER are "n" or "n/total".
     std::map<std::string, std::string> fields;
     std::optional<TPicture> frontCover;
+    // The file name of the input an output was converted from; empty: none. Written by WriteTags,
+    // never filled by ReadTags: a converted file given as a source does not pass its record on.
+    std::string sourceName;
+    // What ReadTags found but could not carry, as short reasons for the user.
+    std::vector<std::string> leftOut;
 
-    bool Empty() const { return fields.empty() && !frontCover; }
+    // What there is to write: leftOut is not.
+    bool Empty() const { return fields.empty() && !frontCover && sourceName.empty(); }
 };
 
 // The keys ReadTags carries: title, artist, album, album artist, track, disc, date, genre, comment.

@@ -1,9 +1,11 @@
 #include "TagCopy.h"
 
+#include "CheckedFileStream.h"
 #include "FieldMap.h"
 #include "FileCheck.h"
 #include "InfoFields.h"
 #include "Pictures.h"
+#include "SourceRecord.h"
 
 #include <fileref.h>
 #include <id3v1tag.h>
@@ -11,6 +13,7 @@
 #include <wavfile.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace tagcopy {
@@ -32,6 +35,8 @@ void SetId3v2(const TTagSet &tags, TagLib::ID3v2::Tag &tag)
     SetFields(tags.fields, tag);
     if (tags.frontCover)
         PutFrontCover(*tags.frontCover, tag);
+    if (!tags.sourceName.empty())
+        PutSourceName(tags.sourceName, tag);
 }
 
 // Empty when the picture can be written; the type it is written with goes to mimeType.
@@ -49,12 +54,18 @@ std::string PictureProblem(const TPicture &picture, std::string &mimeType)
 
 } // namespace
 
-bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error, const TWriteOptions &options)
+bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error, const TWriteOptions &options,
+               bool *damaged)
 {
+    bool writing = false; // from save() on, a failure may have left the file half written
     const auto fail = [&](const std::string &reason) {
         error = "cannot write the tags of '" + path + "': " + reason;
+        if (damaged)
+            *damaged = writing;
         return false;
     };
+    if (damaged)
+        *damaged = false;
     if (tags.Empty())
         return true;
     if (options.id3v2Version != 3 && options.id3v2Version != 4)
@@ -70,11 +81,14 @@ bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error,
         return fail(problem);
     try {
         UseInfoTextHandler();
-        TagLib::FileRef ref(path.c_str(), false);
+        TCheckedFileStream stream(path);
+        if (!stream.isOpen())
+            return fail(std::strerror(stream.Error()));
+        TagLib::FileRef ref(&stream, false);
+        if (stream.Error() != 0)
+            return fail(std::strerror(stream.Error()));
         if (ref.isNull())
             return fail("not a kind of file whose tags can be read, or a damaged one");
-        if (ref.file()->readOnly())
-            return fail("the file cannot be opened for writing");
         const auto version = options.id3v2Version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
         bool saved = false;
         if (auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(ref.file())) {
@@ -85,6 +99,7 @@ bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error,
                 SetFields(written.fields, *mpeg->ID3v1Tag());
                 kinds |= TagLib::MPEG::File::ID3v1;
             }
+            writing = true;
             saved = mpeg->save(kinds, TagLib::File::StripNone, version, TagLib::File::DoNotDuplicate);
         } else if (auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(ref.file())) {
             const std::string wave = WaveProblem(*wav);
@@ -92,10 +107,14 @@ bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error,
                 return fail(wave);
             SetId3v2(written, *wav->ID3v2Tag());
             WriteInfo(written.fields, *wav->InfoTag());
+            writing = true;
             saved = wav->save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone, version);
         } else {
             return fail("tags are written to MP3 and WAV files only");
         }
+        stream.Close();
+        if (stream.Error() != 0)
+            return fail(std::strerror(stream.Error()));
         return saved ? true : fail("TagLib could not save the file");
     } catch (const std::bad_alloc &) {
         return fail("out of memory");

@@ -28,9 +28,10 @@ const char *const kBatchUsage =
     "      --help, --version\n"
     "\n"
     "An output is written under a hidden temporary name beside it and takes its name only when it\n"
-    "is complete. Ctrl-C stops the running conversions and removes their temporary files.\n"
+    "is complete. Ctrl-C, SIGTERM or SIGHUP stops the running conversions and removes their\n"
+    "temporary files; a second one ends veloxc at once.\n"
     "Exit status: 0 every input converted or skipped, 1 some failed, 2 wrong command line,\n"
-    "130 interrupted.\n";
+    "128 + the signal's number when stopped (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).\n";
 
 namespace {
 

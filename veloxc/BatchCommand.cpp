@@ -8,6 +8,7 @@
 #include "ExitStatus.h"
 #include "InterruptWatcher.h"
 #include "MediaCheck.h"
+#include "MediaUrl.h"
 #include "SafeOutput.h"
 #include "TagCopy.h"
 #include "Version.h"
@@ -128,14 +129,40 @@ TOutputOptions OutputRecord(const BatchArguments &arguments)
     return record;
 }
 
-// Many inputs are open at once while a part of the batch is set up: as many descriptors as allowed.
-void RaiseOpenFileLimit()
+// Many inputs are open at once while a part of the batch is set up: as many descriptors as
+// allowed. Returns the limit now in force.
+rlim_t RaiseOpenFileLimit()
 {
     rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        const rlim_t before = limit.rlim_cur;
         limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            limit.rlim_cur = before;
     }
+    return limit.rlim_cur;
+}
+
+// Files set up at once in each of the two parts: each holds its input, its output's folder, its
+// temporary file and the engine's own opening of it; what is left over serves the libraries, the
+// tags and the standard files. Never more than the open-file limit takes, never less than one.
+constexpr rlim_t kReservedFiles = 48;
+
+size_t PartSize(rlim_t openFileLimit, int jobs)
+{
+    constexpr rlim_t kPerFile = 4;
+    const rlim_t fitting = openFileLimit > kReservedFiles ? (openFileLimit - kReservedFiles) / (2 * kPerFile) : 1;
+    const size_t wanted = static_cast<size_t>(std::max(64, jobs * 16));
+    return std::clamp<size_t>(static_cast<size_t>(std::min<rlim_t>(fitting, wanted)), 1, wanted);
+}
+
+// Threads telling media from other files, each with a file or two open at once.
+int CheckThreads(rlim_t openFileLimit, int jobs)
+{
+    const rlim_t fitting = openFileLimit > kReservedFiles ? (openFileLimit - kReservedFiles) / 2 : 1;
+    return static_cast<int>(std::clamp<rlim_t>(fitting, 1, static_cast<rlim_t>(jobs)));
 }
 
 std::string Summary(const Counts &counts)
@@ -183,7 +210,11 @@ int PrintPlan(const std::vector<PlannedFile> &plan, bool quiet)
 
 class BatchRun {
 public:
-    explicit BatchRun(const BatchArguments &arguments) : arguments_(arguments) {}
+    BatchRun(const BatchArguments &arguments, rlim_t openFileLimit)
+        : arguments_(arguments), partSize_(PartSize(openFileLimit, arguments.jobs)),
+          checkThreads_(CheckThreads(openFileLimit, arguments.jobs))
+    {
+    }
 
     // The converters, with the media libraries; false with the loader's text.
     bool Load(std::string &error)
@@ -217,7 +248,11 @@ public:
             sounds_[path] = found;
             return true;
         };
-        const std::vector<PlannedFile> plan = MakeBatchPlan(arguments_, isSound, arguments_.jobs);
+        const auto recordedSource = [](const std::string &output) {
+            std::string name, error;
+            return tagcopy::ReadSourceName(output, name, error) ? name : std::string();
+        };
+        const std::vector<PlannedFile> plan = MakeBatchPlan(arguments_, isSound, checkThreads_, recordedSource);
         if (arguments_.dryRun)
             return PrintPlan(plan, arguments_.quiet);
 
@@ -232,22 +267,21 @@ public:
                                                     static_cast<int>(jobs_.size()), totalMs);
         for (const PlannedFile &file : plan)
             ReportUnconverted(file);
-        // What a killed run left beside the outputs, those to be made and those kept.
-        std::vector<std::string> outputs;
+        // What a killed run left in the folders of the outputs, those to be made and those kept.
+        std::vector<std::string> folders;
         for (const PlannedFile &file : plan)
             if (!file.output.empty())
-                outputs.push_back(file.output);
-        SafeOutput::RemoveStaleTemporaries(outputs);
+                folders.push_back(fs::path(file.output).parent_path().string());
+        SafeOutput::RemoveStaleTemporaries(folders);
 
         InterruptWatcher watcher([this] { events_.Interrupt(); }, [] { SafeOutput::DiscardAllBeforeAbruptEnd(); });
         BookkeepingThread bookkeeping;
         // A part at a time, as each task keeps its input open from the moment it is added; two
         // converters take turns, so that the next part is set up while the current one runs.
-        const size_t partSize = static_cast<size_t>(std::max(64, arguments_.jobs * 16));
         size_t next = 0;
         const auto prepareNext = [&](Slot &slot) {
             if (next < jobs_.size() && !events_.Interrupted())
-                next = Prepare(slot, next, std::min(jobs_.size(), next + partSize));
+                next = Prepare(slot, next, std::min(jobs_.size(), next + partSize_));
         };
         int current = 0;
         prepareNext(slots_[current]);
@@ -317,11 +351,7 @@ private:
         for (size_t job = first; job < last; ++job) {
             const PlannedFile &file = *jobs_[job].file;
             try {
-                std::error_code ec;
-                const fs::path folder = fs::path(file.output).parent_path();
-                if (!folder.empty() && !fs::create_directories(folder, ec) && ec)
-                    throw std::runtime_error("cannot make the folder '" + folder.string() + "': " + ec.message());
-                jobs_[job].output = std::make_unique<SafeOutput>(file.output);
+                jobs_[job].output = std::make_unique<SafeOutput>(SafeOutput::PlainFile{}, file.output);
             } catch (const std::exception &e) {
                 Fail(job, e.what());
                 continue;
@@ -335,7 +365,7 @@ private:
             // encoding a short file otherwise.
             if (inputRecord.FileFormat == "wav")
                 inputRecord.ExtOptions = sounds_[file.input].plainPcm ? "probesize=4096" : "probesize=16384";
-            const int index = converter.AddInput(file.input, &inputRecord);
+            const int index = converter.AddInput(FileUrl(file.input), &inputRecord);
             if (index < 0) {
                 Fail(job, converter.LastErrMsg());
                 continue;
@@ -424,13 +454,24 @@ private:
             return;
         }
         std::string note;
-        if (!arguments_.noTags) {
-            const std::string written = entry.output->Direct() ? entry.file->output : entry.output->TemporaryPath();
-            std::string error;
-            if (!tagcopy::CopyTags(input, written, error))
-                note = " (tags not kept: " + entry.output->ShowingOutputName(error) + ")";
-        }
+        tagcopy::TTagSet tags;
         std::string error;
+        if (!arguments_.noTags) {
+            if (!tagcopy::ReadTags(input, tags, error))
+                note = " (tags not kept: " + error + ")";
+            for (const std::string &reason : tags.leftOut)
+                note += " (not kept: " + reason + ")";
+        }
+        // The output records its input, so that the input keeps this name in later runs.
+        tags.sourceName = fs::path(input).filename().string();
+        bool damaged = false;
+        if (!tagcopy::WriteTags(entry.output->TemporaryPath(), tags, error, {}, &damaged)) {
+            if (damaged) { // a full disk, say: what is there can no longer be trusted
+                Fail(job, entry.output->ShowingOutputName(error));
+                return;
+            }
+            note += " (tags not kept: " + entry.output->ShowingOutputName(error) + ")";
+        }
         if (!entry.output->Commit(error, arguments_.onExists == OnExists::Overwrite)) {
             Fail(job, error);
             return;
@@ -442,6 +483,8 @@ private:
     }
 
     const BatchArguments &arguments_;
+    const size_t partSize_;
+    const int checkThreads_;
     RunEvents events_;
     std::vector<Job> jobs_;
     std::map<std::string, SoundFile> sounds_; // what the plan found of each input with sound
@@ -473,8 +516,7 @@ int BatchCommand(const std::vector<std::string> &words)
         return kExitFinished;
     }
     try {
-        RaiseOpenFileLimit();
-        BatchRun run(arguments);
+        BatchRun run(arguments, RaiseOpenFileLimit());
         if (!run.Load(error)) {
             std::cerr << "veloxc: " << error << "\n";
             return kExitFailed;

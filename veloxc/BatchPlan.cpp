@@ -1,5 +1,7 @@
 #include "BatchPlan.h"
 
+#include "FolderAt.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -102,12 +104,21 @@ fs::path FirstChoice(const Candidate &candidate, const std::string &extension)
     return candidate.outputFolder / (candidate.input.stem().string() + extension);
 }
 
+// Whether anything is there under the name, a link to nothing included.
+bool Exists(const fs::path &path)
+{
+    struct stat info {};
+    return StatAt(path, info, false);
+}
+
 class Namer {
 public:
-    // inputs: every input whose output is not itself (those are outputs of an earlier run, as far
-    // as naming goes: an output may take their place).
-    Namer(const BatchArguments &arguments, std::set<fs::path> inputs)
-        : arguments_(arguments), extension_("." + arguments.format), inputs_(std::move(inputs))
+    // inputs: every input of the run; ownOutputs: those whose output is themselves (as far as
+    // naming goes, outputs of an earlier run).
+    Namer(const BatchArguments &arguments, std::set<fs::path> inputs, std::set<fs::path> ownOutputs,
+          const SourceRecord &recordedSource)
+        : arguments_(arguments), extension_("." + arguments.format), inputs_(std::move(inputs)),
+          ownOutputs_(std::move(ownOutputs)), recordedSource_(recordedSource)
     {
     }
 
@@ -116,20 +127,21 @@ public:
         PlannedFile planned{candidate.input.string(), {}, PlanAction::Convert, {}};
         const fs::path input = Normal(candidate.input);
         const std::string stem = candidate.input.stem().string();
+        const std::string name = candidate.input.filename().string();
         fs::path output = FirstChoice(candidate, extension_);
         if (Normal(output) == input) {
             planned.action = PlanAction::Skip;
             planned.reason = "is already its own output";
             return planned;
         }
-        // Another input, or an output planned for another input: the input's own kind tells them apart.
+        // Another input, an output planned for another input, or one made from another input in
+        // an earlier run: the input's own kind tells them apart.
         const std::string kind = candidate.input.extension().string().substr(std::min<size_t>(
             1, candidate.input.extension().string().size()));
-        for (int n = 1; Taken(output); ++n)
+        for (int n = 1; Unavailable(output, name); ++n)
             output = candidate.outputFolder /
                      (stem + " (" + kind + (n > 1 ? " " + std::to_string(n) : "") + ")" + extension_);
-        std::error_code ec;
-        if (fs::exists(output, ec)) {
+        if (Exists(output)) {
             if (arguments_.onExists == OnExists::Skip) {
                 planned.output = output.string();
                 planned.action = PlanAction::Skip;
@@ -142,7 +154,7 @@ public:
                 fs::path renamed;
                 for (int n = 1;; ++n) {
                     renamed = candidate.outputFolder / (base + " (" + std::to_string(n) + ")" + extension_);
-                    if (!fs::exists(renamed, ec) && !Taken(renamed))
+                    if (!Exists(renamed) && !Taken(renamed))
                         break;
                 }
                 output = renamed;
@@ -157,12 +169,28 @@ private:
     bool Taken(const fs::path &output) const
     {
         const fs::path normal = Normal(output);
-        return inputs_.count(normal) > 0 || planned_.count(normal) > 0;
+        return planned_.count(normal) > 0 || (inputs_.count(normal) > 0 && ownOutputs_.count(normal) == 0);
+    }
+
+    // Not this input's to take: planned for another input, an input of the run, or the output of
+    // another input by its record. An earlier output among the inputs is replaced only when it
+    // records this input: one without a record may be the user's own file.
+    bool Unavailable(const fs::path &output, const std::string &inputName) const
+    {
+        if (Taken(output))
+            return true;
+        const bool replacingAnInput = arguments_.onExists == OnExists::Overwrite && ownOutputs_.count(Normal(output)) > 0;
+        if (!recordedSource_ || !Exists(output))
+            return replacingAnInput;
+        const std::string source = recordedSource_(output.string());
+        return source.empty() ? replacingAnInput : source != inputName;
     }
 
     const BatchArguments &arguments_;
     const std::string extension_;
     const std::set<fs::path> inputs_;
+    const std::set<fs::path> ownOutputs_;
+    const SourceRecord &recordedSource_;
     std::set<fs::path> planned_;
 };
 
@@ -199,9 +227,12 @@ std::vector<char> TestFiles(const std::vector<fs::path> &files, const MediaTest 
 
 } // namespace
 
-std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const MediaTest &isMedia, int threads)
+std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const MediaTest &isMedia, int threads,
+                                       const SourceRecord &recordedSource)
 {
+    // Compared in one spelling, shown as the user wrote it, on every run alike.
     const fs::path outputFolder = arguments.outputDir.empty() ? fs::path() : Normal(arguments.outputDir);
+    const fs::path outputShown = arguments.outputDir;
     std::vector<PlannedFile> plan;
     std::vector<Candidate> candidates;
     std::set<fs::path> inputs;
@@ -264,10 +295,10 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
         }
         taken[place] = 1;
         fs::path folder = file.parent_path();
-        if (!outputFolder.empty())
-            folder = mirrorFrom.empty()
-                         ? outputFolder
-                         : (outputFolder / file.parent_path().lexically_relative(mirrorFrom)).lexically_normal();
+        if (!outputFolder.empty()) {
+            const fs::path below = mirrorFrom.empty() ? fs::path(".") : file.parent_path().lexically_relative(mirrorFrom);
+            folder = below == "." ? outputShown : outputShown / below;
+        }
         candidates.push_back({file, folder});
     }
     size_t kept = 0;
@@ -281,10 +312,13 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
     plan.resize(kept);
     // An input that would be its own output is an output of an earlier run as far as naming goes.
     const std::string extension = "." + arguments.format;
-    for (const Candidate &candidate : candidates)
-        if (Normal(FirstChoice(candidate, extension)) != Normal(candidate.input))
-            inputs.insert(Normal(candidate.input));
-    Namer namer(arguments, inputs);
+    std::set<fs::path> ownOutputs;
+    for (const Candidate &candidate : candidates) {
+        inputs.insert(Normal(candidate.input));
+        if (Normal(FirstChoice(candidate, extension)) == Normal(candidate.input))
+            ownOutputs.insert(Normal(candidate.input));
+    }
+    Namer namer(arguments, inputs, ownOutputs, recordedSource);
     for (const Candidate &candidate : candidates)
         plan.push_back(namer.Plan(candidate));
     return plan;

@@ -27,9 +27,16 @@ struct PlannedFile {
 // at once when the plan is made with more than one.
 using MediaTest = std::function<bool(const std::string &path)>;
 
+// The file name of the input an existing output records it was made from; empty when it records
+// none or cannot be read.
+using SourceRecord = std::function<std::string(const std::string &output)>;
+
 // The files of the paths (a folder's files sorted, hidden ones and the output folder's tree left
 // out; what is missing or not media first, then what has an output), each with its output: in the output folder (a folder's tree
-// mirrored) or beside the input. No output is ever an input; two inputs never share an output.
-std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const MediaTest &isMedia, int threads = 1);
+// mirrored) or beside the input. No output is ever an input; two inputs never share an output; an
+// input of the run is never replaced; an existing output that records another input as its source
+// is that input's, so that each input keeps its name from run to run.
+std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const MediaTest &isMedia, int threads = 1,
+                                       const SourceRecord &recordedSource = {});
 
 } // namespace veloxc

@@ -7,9 +7,13 @@
 #include "InterruptWatcher.h"
 #include "LocalFile.h"
 #include "SafeOutput.h"
+#include "TextFormat.h"
+#include "LibraryLog.h"
 #include "Version.h"
 
+#include <atomic>
 #include <cstring>
+#include <optional>
 #include <iostream>
 
 namespace veloxc {
@@ -18,12 +22,49 @@ namespace {
 
 void PrintError(const std::string &message) { std::cerr << "veloxc: " << message << "\n"; }
 
+// The output whose temporary name the libraries' own lines show (the format dumps among them).
+std::atomic<const SafeOutput *> shownOutput{nullptr};
+
+// The libraries' lines as their own printer gives them, with the output's real name.
+void LibraryLine(void *context, int level, const char *format, va_list args)
+{
+    if (level > avlib::LogThreshold())
+        return;
+    thread_local bool lineStart = true;
+    std::string line;
+    const AVClass *avc = context ? *static_cast<const AVClass *const *>(context) : nullptr;
+    if (lineStart && avc)
+        line = avlib::FormatText("[%s @ %p] ", avc->item_name ? avc->item_name(context) : avc->class_name, context);
+    line += avlib::FormatTextV(format, args);
+    lineStart = !line.empty() && line.back() == '\n';
+    if (const SafeOutput *output = shownOutput.load())
+        line = output->ShowingOutputName(line);
+    std::cerr << line;
+}
+
+// Shows the output's real name in the libraries' lines while it lives.
+class ShownOutputName {
+public:
+    explicit ShownOutputName(const SafeOutput &output)
+    {
+        shownOutput = &output;
+        avlib::avutil.av_log_set_callback(LibraryLine);
+    }
+    ~ShownOutputName()
+    {
+        avlib::avutil.av_log_set_callback(avlib::avutil.av_log_default_callback);
+        shownOutput = nullptr;
+    }
+    ShownOutputName(const ShownOutputName &) = delete;
+    ShownOutputName &operator=(const ShownOutputName &) = delete;
+};
+
 // The last line of a stopped run says so: the summary before it is no sign of success.
-int Stopped(int signal, const SafeOutput &output, const std::string &outputName)
+int Stopped(int signal, bool direct, const std::string &outputName)
 {
     const char *name = sigabbrev_np(signal);
     const std::string stopped = std::string("stopped by ") + (name ? std::string("SIG") + name : std::to_string(signal));
-    PrintError(output.Direct() ? stopped : stopped + "; '" + outputName + "' is left as it was");
+    PrintError(direct ? stopped : stopped + "; '" + outputName + "' is left as it was");
     return StoppedBySignal(signal);
 }
 
@@ -65,13 +106,12 @@ int Convert(const ConvertArguments &arguments)
         PrintError("Output file '" + arguments.output + "' would overwrite input file '" + arguments.input + "'");
         return kExitFailed;
     }
-    SafeOutput output(arguments.output);
-
+    std::optional<SafeOutput> output; // made once the options tell which muxer writes it
     TCustomFFmpeg engine;
     engine.LogCallback = [&output](TCustomFFmpeg *, int level, const std::string &text) {
         if (level < 0) // the failure the engine records: told once, as veloxc's last line
             return;
-        std::string line = output.ShowingOutputName(text);
+        std::string line = output ? output->ShowingOutputName(text) : text;
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
             line.pop_back();
         std::cerr << line << "\n";
@@ -81,8 +121,8 @@ int Convert(const ConvertArguments &arguments)
     InterruptWatcher watcher([&engine] { engine.RequestStop(); }, [] { SafeOutput::DiscardAllBeforeAbruptEnd(); });
     const auto failed = [&](const std::string &message) {
         if (watcher.Interrupted()) // the interrupt made the set-up give up
-            return Stopped(watcher.Signal(), output, arguments.output);
-        PrintError(output.ShowingOutputName(message));
+            return Stopped(watcher.Signal(), output ? output->Direct() : true, arguments.output);
+        PrintError(output ? output->ShowingOutputName(message) : message);
         return kExitFailed;
     };
 
@@ -95,7 +135,15 @@ int Convert(const ConvertArguments &arguments)
             return failed(engine.LastErrorText);
         if (!ApplyOptions(engine, arguments.outputOptions, toldRejected))
             return kExitUsage;
-        if (!engine.AddOutputFile(output.EngineName()))
+        output.emplace(arguments.output, engine.OutputFormat);
+        // What a killed run left beside it goes now that this output is written.
+        output->RemoveStaleTemporaries();
+    } catch (const std::exception &e) {
+        return failed(e.what());
+    }
+    const ShownOutputName shown(*output);
+    try {
+        if (!engine.AddOutputFile(output->EngineName()))
             return failed(engine.LastErrorText);
     } catch (const std::exception &e) {
         return failed(e.what());
@@ -103,12 +151,12 @@ int Convert(const ConvertArguments &arguments)
     if (ReportRejectedOptions(engine, toldRejected)) // refused as the output was made
         return kExitUsage;
     if (watcher.Interrupted())
-        return Stopped(watcher.Signal(), output, arguments.output);
+        return Stopped(watcher.Signal(), output->Direct(), arguments.output);
 
     // The start clears any stop request, so one that came before it is made again before the worker runs.
     TFFmpegThread *worker = engine.Start(true, tpNormal);
     if (!worker) {
-        PrintError(output.ShowingOutputName(engine.ErrorMessage));
+        PrintError(output->ShowingOutputName(engine.ErrorMessage));
         return kExitFailed;
     }
     if (watcher.Interrupted())
@@ -118,16 +166,16 @@ int Convert(const ConvertArguments &arguments)
 
     if (engine.Finished) {
         std::string error;
-        if (output.Commit(error))
+        if (output->Commit(error))
             return kExitFinished;
         PrintError(error);
         return kExitFailed;
     }
     if (engine.ErrorOccurred) { // also after a stop: the output may not be finalised
-        PrintError(output.ShowingOutputName(engine.ErrorMessage));
+        PrintError(output->ShowingOutputName(engine.ErrorMessage));
         return kExitFailed;
     }
-    return watcher.Interrupted() ? Stopped(watcher.Signal(), output, arguments.output) : kExitFailed;
+    return watcher.Interrupted() ? Stopped(watcher.Signal(), output->Direct(), arguments.output) : kExitFailed;
 }
 
 } // namespace

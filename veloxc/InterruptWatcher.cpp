@@ -1,20 +1,22 @@
 #include "InterruptWatcher.h"
 
+#include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <pthread.h>
+#include <system_error>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace veloxc {
 
 namespace {
 
-sigset_t InterruptSignals()
+// The stop signals veloxc takes: those not ignored when it started.
+sigset_t &Watched()
 {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
+    static sigset_t signals;
     return signals;
 }
 
@@ -30,33 +32,61 @@ sigset_t InterruptSignals()
     _exit(128 + signal); // only if the signal did not end the process
 }
 
+int MakeEvent()
+{
+    const int event = eventfd(0, EFD_CLOEXEC);
+    if (event < 0)
+        throw std::system_error(errno, std::generic_category(), "cannot watch for signals");
+    return event;
+}
+
 } // namespace
 
 void InterruptWatcher::BlockSignals()
 {
-    const sigset_t signals = InterruptSignals();
+    sigset_t &signals = Watched();
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // One the parent set to be ignored (nohup, a background job) stays ignored: a blocked
+        // signal would be taken however it was set.
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
+        sigaddset(&signals, signal);
+    }
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
 InterruptWatcher::InterruptWatcher(std::function<void()> stop, std::function<void()> beforeAbruptEnd)
-    : stop_(std::move(stop)), beforeAbruptEnd_(std::move(beforeAbruptEnd)), thread_([this] { Watch(); })
+    : stop_(std::move(stop)), beforeAbruptEnd_(std::move(beforeAbruptEnd)), wake_(MakeEvent()),
+      thread_([this] { Watch(); })
 {
 }
 
 InterruptWatcher::~InterruptWatcher()
 {
     done_ = true;
-    pthread_kill(thread_.native_handle(), SIGTERM); // wakes the wait; the flag tells it apart
+    const uint64_t one = 1;
+    while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
     thread_.join();
+    close(wake_);
 }
 
 void InterruptWatcher::Watch()
 {
-    const sigset_t signals = InterruptSignals();
-    for (;;) {
-        int signal = 0;
-        if (sigwait(&signals, &signal) != 0 || done_)
-            return;
+    const int signals = signalfd(-1, &Watched(), SFD_CLOEXEC);
+    pollfd waits[2] = {{signals, POLLIN, 0}, {wake_, POLLIN, 0}};
+    while (!done_) {
+        if (poll(waits, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        signalfd_siginfo taken {};
+        if (done_ || !(waits[0].revents & POLLIN) || read(signals, &taken, sizeof taken) != sizeof taken)
+            continue;
+        const int signal = static_cast<int>(taken.ssi_signo);
         if (signal_ != 0) {
             if (beforeAbruptEnd_)
                 beforeAbruptEnd_();
@@ -66,6 +96,8 @@ void InterruptWatcher::Watch()
         if (stop_)
             stop_();
     }
+    if (signals >= 0)
+        close(signals);
 }
 
 } // namespace veloxc

@@ -10,8 +10,9 @@ namespace veloxc {
 
 class InterruptWatcher {
 public:
-    // Blocks the signals in the calling thread. Call it in main before any thread starts, so that
-    // every thread inherits the mask and a signal that comes early waits for the watcher.
+    // Blocks the signals in the calling thread, but for those ignored when the program started,
+    // which stay ignored. Call it in main before any thread starts, so that every thread inherits
+    // the mask and a signal that comes early waits for the watcher.
     static void BlockSignals();
 
     // The first signal calls stop; a second calls beforeAbruptEnd and ends the program at once
@@ -32,6 +33,7 @@ private:
     std::function<void()> beforeAbruptEnd_;
     std::atomic<int> signal_{0};
     std::atomic<bool> done_{false};
+    int wake_; // an event that ends the watch
     std::thread thread_; // last: starts once the rest exists
 };
 

@@ -52,7 +52,7 @@ bool CheckSoundFile(const std::string &path, SoundFile &found)
 {
     using namespace avlib;
     AVFormatContext *raw = nullptr;
-    if (avformat.avformat_open_input(&raw, MediaUrl(path).c_str(), nullptr, nullptr) < 0)
+    if (avformat.avformat_open_input(&raw, FileUrl(path).c_str(), nullptr, nullptr) < 0)
         return false;
     const InputFormatContextPtr context(raw);
     // Most sound formats name their streams in the header; others only once packets are read.

@@ -13,7 +13,8 @@ struct SoundFile {
 };
 
 // True with what was found when the file holds a sound stream (a cover picture is no sound).
-// Formats that name their streams in the header are not read further. Needs the libraries loaded.
+// Formats that name their streams in the header are not read further. The path is a file, whatever
+// it looks like. Needs the libraries loaded.
 bool CheckSoundFile(const std::string &path, SoundFile &found);
 
 } // namespace veloxc

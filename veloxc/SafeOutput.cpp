@@ -3,16 +3,18 @@
 #include "AVEntryPoints.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -56,41 +58,75 @@ bool InSystemFolder(const fs::path &path)
     return *top == "dev" || *top == "proc" || *top == "sys";
 }
 
-// The path the output's bytes end up in: symbolic links are followed so that a link stays a link.
-// False when the output is to be written directly.
-bool ResolveDestination(const std::string &path, fs::path &destination)
+// Where the bytes of a name end up: links are followed so that a link stays a link, and a link
+// that leads nowhere is itself the place, to be replaced.
+struct Destination {
+    UniqueFd folder;
+    fs::path folderPath;
+    std::string name;
+    bool regular = true; // a regular file, or nothing yet
+};
+
+// 0, or the errno of what failed; destination.folderPath tells where when its folder failed.
+int Resolve(const fs::path &path, bool makeFolders, Destination &destination)
 {
-    destination = path;
-    for (int hop = 0;; ++hop) {
-        if (InSystemFolder(destination))
-            return false;
-        struct stat link {};
-        if (lstat(destination.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
-            break;
-        std::error_code ec;
-        const fs::path target = fs::read_symlink(destination, ec);
-        if (ec || hop == kSymlinkHops)
-            return false; // a loop or an unreadable link: the engine reports what opening it gives
-        destination = target.is_absolute() ? target : destination.parent_path() / target;
+    fs::path at = path;
+    for (int hop = 0; hop <= kSymlinkHops; ++hop) {
+        destination.folderPath = at.parent_path();
+        destination.name = at.filename().string();
+        destination.folder = OpenFolder(destination.folderPath, makeFolders);
+        if (!destination.folder)
+            return errno;
+        if (destination.name.empty() || destination.name == "." || destination.name == "..") {
+            destination.regular = false; // a folder
+            return 0;
+        }
+        const int folder = destination.folder.Get();
+        struct stat info {};
+        if (fstatat(folder, destination.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT ? 0 : errno;
+        if (!S_ISLNK(info.st_mode)) {
+            destination.regular = S_ISREG(info.st_mode);
+            return 0;
+        }
+        if (fstatat(folder, destination.name.c_str(), &info, 0) != 0)
+            return errno == ENOENT ? 0 : errno;
+        if (!S_ISREG(info.st_mode)) {
+            destination.regular = false;
+            return 0;
+        }
+        std::string target(PATH_MAX, '\0');
+        const ssize_t size = readlinkat(folder, destination.name.c_str(), target.data(), target.size());
+        if (size < 0)
+            return errno;
+        target.resize(static_cast<size_t>(size));
+        at = fs::path(target).is_absolute() ? fs::path(target) : destination.folderPath / target;
+        makeFolders = false;
     }
-    struct stat existing {};
-    return stat(destination.c_str(), &existing) != 0 || S_ISREG(existing.st_mode);
+    return ELOOP;
 }
 
-// The local path a plain or "file:" output names; false for what the engine writes directly.
-bool LocalPath(const std::string &output, std::string &path, bool &filePrefix)
+// The local path an engine name stands for; false for what the engine writes directly.
+bool LocalPath(const std::string &output, const AVOutputFormat *format, std::string &path, bool &filePrefix)
 {
     filePrefix = output.rfind("file:", 0) == 0;
     if (filePrefix) {
         path = output.substr(5);
     } else {
         const char *protocol = avlib::avformat.avio_find_protocol_name(output.c_str());
-        if (output == "-" || (protocol && std::strcmp(protocol, "file") != 0))
+        if (protocol && std::strcmp(protocol, "file") != 0)
             return false;
         path = output;
     }
-    // A numbered image name stands for many files, made by the image muxer itself.
-    return !path.empty() && !avlib::avformat.av_filename_number_test(path.c_str());
+    if (path.empty() || InSystemFolder(path))
+        return false;
+    // A numbered name is a series of files only for a muxer that makes its files itself.
+    if (avlib::avformat.av_filename_number_test(path.c_str())) {
+        const AVOutputFormat *muxer = format ? format : avlib::avformat.av_guess_format(nullptr, path.c_str(), nullptr);
+        if (muxer && (muxer->flags & AVFMT_NOFILE))
+            return false;
+    }
+    return true;
 }
 
 // What the engine guesses the muxer from: the name's last dot on.
@@ -116,11 +152,27 @@ constexpr size_t kRandomLetters = 6;
 
 // What every temporary name of an output starts with: ".NAME.partial-", NAME cut so that the whole
 // name, random letters and extension included, fits the file system.
-std::string TemporaryHead(const fs::path &destination, const std::string &extension)
+std::string TemporaryHead(const std::string &name, const std::string &extension)
 {
     const std::string marker = kMarker;
     const size_t fixed = 1 + marker.size() + kRandomLetters + extension.size();
-    return "." + CutName(destination.filename().string(), kNameMax > fixed ? kNameMax - fixed : 0) + marker;
+    return "." + CutName(name, kNameMax > fixed ? kNameMax - fixed : 0) + marker;
+}
+
+// ".NAME.partial-XXXXXX" and an extension or none: a temporary name of any output.
+bool IsTemporaryName(const std::string &name)
+{
+    const size_t marker = name.rfind(kMarker);
+    if (name.empty() || name[0] != '.' || marker == std::string::npos || marker == 0)
+        return false;
+    const size_t letters = marker + std::strlen(kMarker);
+    if (name.size() < letters + kRandomLetters)
+        return false;
+    for (size_t i = letters; i < letters + kRandomLetters; ++i)
+        if (!std::isalnum(static_cast<unsigned char>(name[i])))
+            return false;
+    const std::string rest = name.substr(letters + kRandomLetters);
+    return rest.empty() || (rest[0] == '.' && rest.find('.', 1) == std::string::npos);
 }
 
 std::string RandomLetters(size_t count)
@@ -146,58 +198,113 @@ mode_t NewFileMode()
     return 0644;
 }
 
+// The temporary files in the folder that nobody holds the lock of: the run that made them is gone.
+int RemoveStaleIn(int folder)
+{
+    DIR *listing = fdopendir(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!listing)
+        return 0;
+    std::vector<std::string> candidates;
+    while (const dirent *entry = readdir(listing))
+        if (IsTemporaryName(entry->d_name))
+            candidates.emplace_back(entry->d_name);
+    closedir(listing);
+    int removed = 0;
+    for (const std::string &name : candidates) {
+        const UniqueFd file(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+        struct stat info {};
+        if (file && fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) && flock(file.Get(), LOCK_EX | LOCK_NB) == 0 &&
+            unlinkat(folder, name.c_str(), 0) == 0)
+            ++removed;
+    }
+    return removed;
+}
+
 } // namespace
 
-SafeOutput::SafeOutput(const std::string &output) : output_(output), engineName_(output)
+SafeOutput::SafeOutput(const std::string &output, const AVOutputFormat *format) : output_(output), engineName_(output)
 {
+    if (output == "-") {
+        if (isatty(STDOUT_FILENO))
+            throw std::runtime_error("standard output is a terminal: name an output file, or send the output elsewhere");
+        engineName_ = "pipe:1";
+        return;
+    }
     std::string path;
     bool filePrefix = false;
-    fs::path destination;
-    if (!LocalPath(output, path, filePrefix) || !ResolveDestination(path, destination))
+    if (!LocalPath(output, format, path, filePrefix))
         return;
-    destination_ = destination.string();
-    // What opening the output itself would refuse is refused before any work: a rename would not.
-    const fs::path folder = destination.parent_path().empty() ? fs::path(".") : destination.parent_path();
-    const long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
-    if (destination.filename().string().size() > static_cast<size_t>(nameMax > 0 ? nameMax : kNameMax))
-        throw std::runtime_error("Could not open '" + output + "': " + ErrnoText(ENAMETOOLONG));
-    struct stat existing {};
-    if (stat(destination_.c_str(), &existing) == 0 && access(destination_.c_str(), W_OK) != 0)
-        throw std::runtime_error("Could not open '" + output + "': " + ErrnoText(errno));
+    Destination destination;
+    const int error = Resolve(path, false, destination);
+    if (error == ELOOP || (error == 0 && !destination.regular))
+        return; // devices, FIFOs, folders, link loops: the engine reports what opening them gives
+    if (error != 0)
+        throw std::runtime_error("cannot create a temporary file beside '" + output + "': " + ErrnoText(error));
+    folder_ = std::move(destination.folder);
+    name_ = destination.name;
+    MakeTemporary(destination.folderPath, Extension(path), filePrefix);
+}
 
-    const std::string extension = Extension(path); // the user's name decides the muxer, as it would have
-    const std::string head = TemporaryHead(destination, extension);
+SafeOutput::SafeOutput(PlainFile, const std::string &path) : output_(path), engineName_(path)
+{
+    Destination destination;
+    const int error = Resolve(path, true, destination);
+    if (error != 0 && !destination.folder)
+        throw std::runtime_error("cannot make the folder '" + destination.folderPath.string() + "': " + ErrnoText(error));
+    if (error != 0)
+        throw std::runtime_error("cannot write '" + path + "': " + ErrnoText(error));
+    if (!destination.regular)
+        throw std::runtime_error("'" + path + "' is not a regular file; it is left as it was");
+    folder_ = std::move(destination.folder);
+    name_ = destination.name;
+    MakeTemporary(destination.folderPath, Extension(path), false);
+}
+
+void SafeOutput::MakeTemporary(const fs::path &folderPath, const std::string &extension, bool filePrefix)
+{
+    // What opening the output itself would refuse is refused before any work: a rename would not.
+    const long nameMax = fpathconf(folder_.Get(), _PC_NAME_MAX);
+    if (name_.size() > static_cast<size_t>(nameMax > 0 ? nameMax : kNameMax))
+        throw std::runtime_error("Could not open '" + output_ + "': " + ErrnoText(ENAMETOOLONG));
+    struct stat existing {};
+    if (fstatat(folder_.Get(), name_.c_str(), &existing, 0) == 0 && faccessat(folder_.Get(), name_.c_str(), W_OK, 0) != 0)
+        throw std::runtime_error("Could not open '" + output_ + "': " + ErrnoText(errno));
+
+    const std::string head = TemporaryHead(name_, extension);
     // Made under the registry's lock, so that an abrupt end cannot come between making and registering.
     Registry &registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.lock);
     if (registry.abandoned)
-        throw std::runtime_error("'" + output + "' is left as it was: veloxc is ending");
+        throw std::runtime_error("'" + output_ + "' is left as it was: veloxc is ending");
     int error = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate =
-            (destination.parent_path() / (head + RandomLetters(kRandomLetters) + extension)).string();
+    for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
+        const std::string candidate = head + RandomLetters(kRandomLetters) + extension;
         // Exclusive creation: never a file or a link someone else put there.
-        fd_ = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            flock(fd_, LOCK_EX | LOCK_NB); // held while it lives: one nobody holds is stale
-            temporary_ = candidate;
+        file_ = UniqueFd(openat(folder_.Get(), candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (file_) {
+            flock(file_.Get(), LOCK_EX | LOCK_NB); // held while it lives: one nobody holds is stale
+            temporaryName_ = candidate;
             break;
         }
         error = errno;
         if (error != EEXIST)
             break;
     }
-    if (fd_ < 0)
-        throw std::runtime_error("cannot create a temporary file beside '" + output + "': " + ErrnoText(error));
+    if (!file_)
+        throw std::runtime_error("cannot create a temporary file beside '" + output_ + "': " + ErrnoText(error));
     struct stat created {};
-    if (fstat(fd_, &created) != 0) {
+    if (fstat(file_.Get(), &created) != 0) {
         error = errno;
-        unlink(temporary_.c_str());
-        CloseFile();
-        throw std::runtime_error("cannot create a temporary file beside '" + output + "': " + ErrnoText(error));
+        unlinkat(folder_.Get(), temporaryName_.c_str(), 0);
+        throw std::runtime_error("cannot create a temporary file beside '" + output_ + "': " + ErrnoText(error));
     }
     device_ = created.st_dev;
     inode_ = created.st_ino;
+    temporary_ = (folderPath / temporaryName_).string();
+    // Too long a path for the kernel in one piece: reached through the folder's descriptor instead,
+    // its name kept for the muxer to be told from.
+    if (temporary_.size() >= PATH_MAX)
+        temporary_ = "/proc/self/fd/" + std::to_string(folder_.Get()) + "/" + temporaryName_;
     // A name the libraries could read as a protocol keeps the "file:" that makes it a path.
     engineName_ = filePrefix || temporary_.find(':') != std::string::npos ? "file:" + temporary_ : temporary_;
     registry.live.push_back(this);
@@ -212,22 +319,15 @@ SafeOutput::~SafeOutput()
     if (!committed_)
         RemoveTemporary();
     registry.live.erase(std::remove(registry.live.begin(), registry.live.end(), this), registry.live.end());
-    CloseFile();
 }
 
 void SafeOutput::RemoveTemporary() const
 {
     // Only the file made here: the engine may have removed it, and another may carry the name now.
     struct stat now {};
-    if (lstat(temporary_.c_str(), &now) == 0 && now.st_dev == device_ && now.st_ino == inode_)
-        unlink(temporary_.c_str());
-}
-
-void SafeOutput::CloseFile()
-{
-    if (fd_ >= 0)
-        close(fd_);
-    fd_ = -1;
+    if (fstatat(folder_.Get(), temporaryName_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == device_ &&
+        now.st_ino == inode_)
+        unlinkat(folder_.Get(), temporaryName_.c_str(), 0);
 }
 
 bool SafeOutput::Commit(std::string &error, bool replace)
@@ -242,26 +342,28 @@ bool SafeOutput::Commit(std::string &error, bool replace)
         error = "'" + output_ + "' is left as it was: veloxc is ending";
         return false;
     }
+    const int folder = folder_.Get();
+    const char *temporary = temporaryName_.c_str(), *name = name_.c_str();
     struct stat now {};
-    if (lstat(temporary_.c_str(), &now) != 0 || now.st_dev != device_ || now.st_ino != inode_) {
+    if (fstatat(folder, temporary, &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != device_ || now.st_ino != inode_) {
         error = "nothing was written to '" + output_ + "'; it is left as it was";
         return false;
     }
     struct stat older {};
-    const mode_t mode = stat(destination_.c_str(), &older) == 0 ? older.st_mode & 0777 : NewFileMode();
+    const mode_t mode = fstatat(folder, name, &older, 0) == 0 ? older.st_mode & 0777 : NewFileMode();
     const auto failed = [&](const char *what) {
         const int code = errno;
         error = std::string(what) + " '" + output_ + "': " + ErrnoText(code);
         return false;
     };
-    if (fchmod(fd_, mode) != 0)
+    if (fchmod(file_.Get(), mode) != 0)
         return failed("cannot set the permissions of");
     // The data is on disk before the name points at it, so a crash leaves the old file or the new one.
-    if (fsync(fd_) != 0)
+    if (fsync(file_.Get()) != 0)
         return failed("cannot write");
     if (!replace) {
         // Never over a file another run put there since the start: the kernel checks atomically.
-        if (renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, destination_.c_str(), RENAME_NOREPLACE) != 0) {
+        if (renameat2(folder, temporary, folder, name, RENAME_NOREPLACE) != 0) {
             if (errno == EEXIST) {
                 error = "'" + output_ + "' appeared while it was converted; it is left as it is";
                 return false;
@@ -269,20 +371,20 @@ bool SafeOutput::Commit(std::string &error, bool replace)
             if (errno != EINVAL && errno != ENOSYS)
                 return failed("cannot write");
             // A file system without the flag: a new link fails just the same on an existing name.
-            if (link(temporary_.c_str(), destination_.c_str()) != 0) {
+            if (linkat(folder, temporary, folder, name, 0) != 0) {
                 if (errno == EEXIST) {
                     error = "'" + output_ + "' appeared while it was converted; it is left as it is";
                     return false;
                 }
                 return failed("cannot write");
             }
-            unlink(temporary_.c_str());
+            unlinkat(folder, temporary, 0);
         }
-    } else if (rename(temporary_.c_str(), destination_.c_str()) != 0) {
+    } else if (renameat(folder, temporary, folder, name) != 0) {
         return failed("cannot replace");
     }
     committed_ = true;
-    CloseFile();
+    file_.Reset();
     return true;
 }
 
@@ -296,52 +398,14 @@ std::string SafeOutput::ShowingOutputName(std::string text) const
     return text;
 }
 
-int SafeOutput::RemoveStaleTemporaries(const std::string &output)
-{
-    return RemoveStaleTemporaries(std::vector<std::string>{output});
-}
+int SafeOutput::RemoveStaleTemporaries() const { return Direct() ? 0 : RemoveStaleIn(folder_.Get()); }
 
-int SafeOutput::RemoveStaleTemporaries(const std::vector<std::string> &outputs)
+int SafeOutput::RemoveStaleTemporaries(const std::vector<std::string> &folders)
 {
-    // The temporary names each output is given, ".NAME.partial-XXXXXX.EXT" (NAME cut to fit), by
-    // folder: each folder is read once, however many outputs it holds.
-    struct Pattern {
-        std::string head, extension;
-    };
-    std::map<fs::path, std::vector<Pattern>> folders;
-    for (const std::string &output : outputs) {
-        std::string path;
-        bool filePrefix = false;
-        fs::path destination;
-        if (!LocalPath(output, path, filePrefix) || !ResolveDestination(path, destination))
-            continue;
-        const std::string extension = Extension(path);
-        folders[destination.parent_path().empty() ? fs::path(".") : destination.parent_path()].push_back(
-            {TemporaryHead(destination, extension), extension});
-    }
     int removed = 0;
-    for (const auto &[folder, patterns] : folders) {
-        std::error_code ec;
-        for (fs::directory_iterator entry(folder, ec), end; !ec && entry != end; entry.increment(ec)) {
-            const std::string name = entry->path().filename().string();
-            const bool ours = std::any_of(patterns.begin(), patterns.end(), [&](const Pattern &p) {
-                return name.size() == p.head.size() + kRandomLetters + p.extension.size() &&
-                       name.rfind(p.head, 0) == 0 &&
-                       name.compare(p.head.size() + kRandomLetters, p.extension.size(), p.extension) == 0;
-            });
-            if (!ours)
-                continue;
-            const int fd = open(entry->path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-            if (fd < 0)
-                continue;
-            struct stat info {};
-            // Nobody holds its lock: the run that made it is gone.
-            if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-                unlink(entry->path().c_str()) == 0)
-                ++removed;
-            close(fd);
-        }
-    }
+    for (const std::string &folder : std::set<std::string>(folders.begin(), folders.end()))
+        if (const UniqueFd opened = OpenFolder(folder, false))
+            removed += RemoveStaleIn(opened.Get());
     return removed;
 }
 

@@ -58,6 +58,8 @@ int main(int argc, char **argv)
     veloxc::InterruptWatcher::BlockSignals();
     // A reader of standard error that went away makes writes fail, not the conversion.
     std::signal(SIGPIPE, SIG_IGN);
+    // A file grown past the size limit fails its write, and that file, not the whole run.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     const std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (words.empty()) {

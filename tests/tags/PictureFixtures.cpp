@@ -46,4 +46,11 @@ std::vector<unsigned char> EncodePicture(const std::string &encoder, int width, 
     return bytes;
 }
 
+std::vector<unsigned char> PaddedPng(size_t size)
+{
+    std::vector<unsigned char> bytes = EncodePicture("png");
+    bytes.resize(size, 0);
+    return bytes;
+}
+
 } // namespace tagtest

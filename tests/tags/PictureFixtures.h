@@ -10,4 +10,7 @@ namespace tagtest {
 // throws std::runtime_error naming the step that failed.
 std::vector<unsigned char> EncodePicture(const std::string &encoder, int width = 16, int height = 16);
 
+// A small PNG followed by zero bytes up to size: still a PNG by its first bytes.
+std::vector<unsigned char> PaddedPng(size_t size);
+
 } // namespace tagtest

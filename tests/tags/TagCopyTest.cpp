@@ -248,6 +248,60 @@ TEST_F(TagWriteTest, AnEmptyValueRemovesTheFieldAndOthersStay)
     EXPECT_EQ(Text(read.id3v2["ALBUM"]), kFullFields.at("ALBUM"));
 }
 
+// Each cover moves the sound up, down, up, by less than its length: in the wrong order it would be lost.
+TEST_F(TagWriteTest, TagsThatGrowAndShrinkMoveTheSoundWhole)
+{
+    const std::string target = dir.File("out.mp3");
+    testing_support::WriteSineMp3(target, 10.0);
+    const std::vector<int16_t> sound = testing_support::DecodeAudio(target).samples;
+    tagcopy::TTagSet tags;
+    tags.fields = {{"TITLE", "Moved"}};
+    const std::pair<size_t, bool> coversAndGrowth[] = {{100000, true}, {4096, false}, {30000, true}};
+    for (const auto &[cover, grows] : coversAndGrowth) {
+        SCOPED_TRACE(cover);
+        const uintmax_t before = std::filesystem::file_size(target);
+        tags.frontCover = tagcopy::TPicture{"image/png", "", PaddedPng(cover)};
+        std::string error;
+        ASSERT_TRUE(tagcopy::WriteTags(target, tags, error)) << error;
+        EXPECT_EQ(std::filesystem::file_size(target) > before, grows);
+        tagcopy::TTagSet read;
+        ASSERT_TRUE(tagcopy::ReadTags(target, read, error)) << error;
+        EXPECT_EQ(read.fields, tags.fields);
+        EXPECT_TRUE(read.frontCover && read.frontCover->data == tags.frontCover->data);
+        EXPECT_TRUE(testing_support::DecodeAudio(target).samples == sound);
+    }
+}
+
+TEST_F(TagWriteTest, TheSourceNameIsRecordedOnceAndNotPassedOn)
+{
+    std::string name = "unread", error;
+    for (const TOutput output : {TOutput::Mp3, TOutput::Wav}) {
+        SCOPED_TRACE(::testing::PrintToString(output));
+        const std::string target = dir.File(output == TOutput::Mp3 ? "out.mp3" : "out.wav");
+        MakeOutput(output, target);
+        ASSERT_TRUE(tagcopy::ReadSourceName(target, name, error)) << error;
+        EXPECT_EQ(name, "");
+        tagcopy::TTagSet tags;
+        tags.fields = {{"TITLE", "Recorded"}};
+        for (const std::string source : {"Quelle – ñame.flac", "second.ogg"}) {
+            tags.sourceName = source;
+            ASSERT_TRUE(tagcopy::WriteTags(target, tags, error)) << error;
+            ASSERT_TRUE(tagcopy::ReadSourceName(target, name, error)) << error;
+            EXPECT_EQ(name, source);
+            const std::string bytes = FileBytes(target);
+            EXPECT_EQ(bytes.find("velox:source"), bytes.rfind("velox:source")) << "one record only";
+        }
+        tagcopy::TTagSet read;
+        ASSERT_TRUE(tagcopy::ReadTags(target, read, error)) << error;
+        EXPECT_EQ(read.fields.at("TITLE"), "Recorded");
+        EXPECT_EQ(read.sourceName, "");
+    }
+    const std::string flac = dir.File("in.flac");
+    MakeSource(TSource::Flac, flac);
+    EXPECT_FALSE(tagcopy::ReadSourceName(flac, name, error));
+    EXPECT_NE(error.find("'" + flac + "'"), std::string::npos) << error;
+}
+
 TEST_F(TagWriteTest, SeveralValuesOfAFieldAreJoined)
 {
     const std::string source = dir.File("in.flac");

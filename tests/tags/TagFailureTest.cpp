@@ -10,9 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace tagtest;
@@ -37,6 +41,30 @@ public:
 
 private:
     bool switched_;
+};
+
+// Files of this process cannot grow past limit bytes, and a write past it fails with EFBIG instead of
+// ending the process; both as before at the end.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t limit) : handler_(signal(SIGXFSZ, SIG_IGN))
+    {
+        const rlimit lower{limit, getrlimit(RLIMIT_FSIZE, &old_) == 0 ? old_.rlim_max : 0}; // 0: refused
+        set_ = setrlimit(RLIMIT_FSIZE, &lower) == 0;
+    }
+    ~TFileSizeLimit()
+    {
+        if (set_)
+            setrlimit(RLIMIT_FSIZE, &old_);
+        signal(SIGXFSZ, handler_);
+    }
+    TFileSizeLimit(const TFileSizeLimit &) = delete;
+    TFileSizeLimit &operator=(const TFileSizeLimit &) = delete;
+
+private:
+    rlimit old_{};
+    sighandler_t handler_;
+    bool set_;
 };
 
 void WriteBytes(const std::string &path, const std::string &bytes)
@@ -240,6 +268,36 @@ TEST_F(TagFailureTest, AnOversizedPictureIsLeftBehind)
     EXPECT_TRUE(FileBytes(target) == before);
 }
 
+TEST_F(TagFailureTest, AnOnlyCoverLeftBehindForItsSizeIsTold)
+{
+    const std::string source = dir.File("big cover.mp3");
+    MakeSource(TSource::Mp3Id3v2, source);
+    TagSource(TSource::Mp3Id3v2, source, {}, {{3, "image/png", PaddedPng(17u << 20)}});
+    tagcopy::TTagSet tags;
+    std::string error;
+    ASSERT_TRUE(tagcopy::ReadTags(source, tags, error)) << error;
+    EXPECT_FALSE(tags.frontCover);
+    EXPECT_TRUE(tags.Empty()) << "what was left out is nothing to write";
+    EXPECT_EQ(tags.leftOut, std::vector<std::string>{"a picture larger than 16 MiB"});
+}
+
+// The cover does not fit under the limit: TagLib's own stream would report the file saved.
+TEST_F(TagFailureTest, AFailureWhileWritingIsReportedAsDamage)
+{
+    const std::string target = Mp3Output();
+    tagcopy::TTagSet tags = SomeTags();
+    tags.frontCover = tagcopy::TPicture{"image/png", "", PaddedPng(1u << 20)};
+    std::string error;
+    bool damaged = false;
+    const bool written = [&] {
+        const TFileSizeLimit limit(fs::file_size(target) + (64u << 10));
+        return tagcopy::WriteTags(target, tags, error, {}, &damaged);
+    }();
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(damaged);
+    EXPECT_TRUE(error.ends_with(std::strerror(EFBIG))) << error;
+}
+
 TEST_F(TagFailureTest, AnOutputThatCannotTakeTheTagsIsRefusedAndLeftAlone)
 {
     const struct {
@@ -273,15 +331,17 @@ TEST_F(TagFailureTest, AnOutputThatCannotTakeTheTagsIsRefusedAndLeftAlone)
         }
         const std::string before = fs::is_regular_file(target) ? FileBytes(target) : "";
         std::string error;
+        bool damaged = true;
         if (c.readOnly) {
             TUnprivileged user;
             ASSERT_TRUE(user.Unprivileged());
-            EXPECT_FALSE(tagcopy::WriteTags(target, SomeTags(), error));
+            EXPECT_FALSE(tagcopy::WriteTags(target, SomeTags(), error, {}, &damaged));
         } else {
-            EXPECT_FALSE(tagcopy::WriteTags(target, SomeTags(), error));
+            EXPECT_FALSE(tagcopy::WriteTags(target, SomeTags(), error, {}, &damaged));
         }
         EXPECT_NE(error.find("'" + target + "'"), std::string::npos) << error;
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        EXPECT_FALSE(damaged) << "found before anything was written";
         if (fs::is_regular_file(target)) {
             EXPECT_TRUE(FileBytes(target) == before);
         }
@@ -309,8 +369,10 @@ TEST_F(TagFailureTest, PicturesAndVersionsThatCannotBeWrittenAreRefused)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         std::string error;
-        EXPECT_FALSE(tagcopy::WriteTags(target, c.tags, error, {c.version}));
+        bool damaged = true;
+        EXPECT_FALSE(tagcopy::WriteTags(target, c.tags, error, {c.version}, &damaged));
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        EXPECT_FALSE(damaged);
         EXPECT_TRUE(FileBytes(target) == before);
     }
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <chrono>
 #include <fstream>
 #include <stdexcept>
@@ -15,6 +16,16 @@ using testing_support::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
+
+// Changed into for a test's length.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const fs::path &folder) : before_(fs::current_path()) { fs::current_path(folder); }
+    ~CurrentFolder() { fs::current_path(before_); }
+
+private:
+    fs::path before_;
+};
 
 class BatchPlanTest : public ::testing::Test {
 protected:
@@ -53,7 +64,9 @@ protected:
     {
         std::vector<std::string> lines;
         for (const PlannedFile &p : plan) {
-            const auto shown = [&](const std::string &path) { return fs::path(path).lexically_relative(base).string(); };
+            const auto shown = [&](const std::string &path) {
+                return base.empty() ? path : fs::path(path).lexically_relative(base).string();
+            };
             switch (p.action) {
             case PlanAction::Convert:
                 lines.push_back(shown(p.input) + " -> " + shown(p.output));
@@ -224,4 +237,50 @@ TEST_F(BatchPlanTest, TestingOnSeveralThreadsGivesTheSamePlan)
         return true;
     };
     EXPECT_THROW(MakeBatchPlan(arguments, failing, 4), std::runtime_error);
+}
+
+// An input is never replaced, an existing output recording its input stays that input's, a link to
+// nothing is an existing output, and outputs are shown as the output folder was written.
+TEST_F(BatchPlanTest, NamesStayWithTheirInputsAndInputsAreNeverReplaced)
+{
+    const struct {
+        std::vector<std::string> files; // "name" is media, "name -> target" a link
+        std::string path, outputDir;
+        OnExists onExists;
+        std::map<std::string, std::string> records; // output -> the input it records
+        std::vector<std::string> lines;
+    } cases[] = {
+        {{"a/song.flac", "a/song.mp3"}, "a", "", OnExists::Overwrite, {},
+         {"a/song.flac -> a/song (flac).mp3", "a/song.mp3 skip: is already its own output"}},
+        {{"a2/song.flac", "a2/song.mp3"}, "a2", "", OnExists::Overwrite, {{"a2/song.mp3", "song.flac"}},
+         {"a2/song.flac -> a2/song.mp3", "a2/song.mp3 skip: is already its own output"}},
+        {{"b/in/song.flac", "b/in/song.mp3", "b/out/song.mp3 -> ../in/song.mp3"}, "b/in", "b/out", OnExists::Overwrite,
+         {}, {"b/in/song.flac -> b/out/song (flac).mp3", "b/in/song.mp3 skip: is already its own output"}},
+        {{"c/in/song.aiff", "c/in/song.flac", "c/out/song.mp3"}, "c/in", "c/out", OnExists::Skip,
+         {{"c/out/song.mp3", "song.flac"}}, {"c/in/song.aiff -> c/out/song (aiff).mp3", "c/in/song.flac skip: exists"}},
+        {{"d/in/x.wav", "d/out/x.mp3 -> gone.mp3"}, "d/in", "d/out", OnExists::Skip, {}, {"d/in/x.wav skip: exists"}},
+        {{"e/in/x.wav", "e/made/"}, "e/in", "e/made/../out", OnExists::Skip, {}, {"e/in/x.wav -> e/made/../out/x.mp3"}},
+    };
+    const CurrentFolder inDir(dir.Path()); // relative names, shown as given
+    for (const auto &c : cases) {
+        for (const std::string &file : c.files) {
+            const size_t arrow = file.find(" -> ");
+            if (arrow != std::string::npos) {
+                fs::create_directories(fs::path(file.substr(0, arrow)).parent_path());
+                fs::create_symlink(file.substr(arrow + 4), file.substr(0, arrow));
+            } else if (file.ends_with("/")) {
+                fs::create_directories(file);
+            } else {
+                Make(file);
+            }
+        }
+        BatchArguments arguments = Arguments({c.path}, c.outputDir);
+        arguments.onExists = c.onExists;
+        const auto recorded = [&](const std::string &output) {
+            const auto found = c.records.find(output);
+            return found == c.records.end() ? std::string() : found->second;
+        };
+        const auto plan = MakeBatchPlan(arguments, [](const std::string &) { return true; }, 1, recorded);
+        EXPECT_EQ(Lines(plan, ""), c.lines) << c.path;
+    }
 }

@@ -239,3 +239,100 @@ TEST_F(BatchTest, BitrateAndQualityReachTheEncoder)
     EXPECT_NEAR(kbits["b64"], 64, 8);
     EXPECT_GT(kbits["q0"], kbits["q9"] * 1.3) << kbits["q0"] << " against " << kbits["q9"];
 }
+
+// Bare names are files, however much they look like addresses: each converts to its own output and
+// nothing reads standard input or writes standard output.
+TEST_F(BatchTest, NamesThatLookLikeAddressesAreFiles)
+{
+    const std::vector<std::string> names = {"pipe:0.wav", "file:y.wav", "concat:a.wav", "http:x.wav"};
+    for (const std::string &name : names)
+        WriteSineWav(dir.File(name), 0.2, 8000, 1);
+    RunOptions inDir;
+    inDir.workingDir = dir.Path();
+    std::vector<std::string> arguments = {"-j", "2"};
+    arguments.insert(arguments.end(), names.begin(), names.end());
+    const Result result = Batch(arguments, inDir);
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(LastLine(result.errors), "converted 4, skipped 0, failed 0") << result.errors;
+    EXPECT_EQ(result.output, "");
+    for (const std::string &name : names)
+        EXPECT_NEAR(DecodeAudio(dir.File(fs::path(name).replace_extension(".mp3"))).Frames(), 0.2 * 8000, 1200) << name;
+    EXPECT_FALSE(fs::exists(dir.File("y.mp3")));
+}
+
+// What cannot be written fails that file, names it, and leaves nothing under its name or beside it.
+TEST_F(BatchTest, AnOutputThatCannotBeWrittenWholeFailsAndLeavesNothing)
+{
+    const std::string song = Media("in/song.mp3", Sound("libmp3lame", 44100, 2));
+    std::vector<unsigned char> cover = tagtest::EncodePicture("png");
+    cover.resize(1 << 20); // a large picture: the tags need more room than the limit leaves
+    Tag(tagtest::TSource::Mp3Id3v2, song, "A Song", {{3, "image/png", cover}});
+    fs::create_directories(dir.File("fifo"));
+    ASSERT_EQ(mkfifo(dir.File("fifo/song.mp3").c_str(), 0600), 0);
+    RunOptions smallFiles;
+    smallFiles.limits = {"--fsize=" + std::to_string(256 << 10)}; // the sound fits, the cover does not
+    const struct {
+        std::vector<std::string> arguments;
+        RunOptions options;
+        std::string failure;
+    } cases[] = {
+        {{"-o", dir.File("full"), dir.File("in")}, smallFiles,
+         "cannot write the tags of '" + dir.File("full/song.mp3") + "': File too large"},
+        {{"-o", dir.File("fifo"), "--on-exists", "overwrite", dir.File("in")}, {},
+         "'" + dir.File("fifo/song.mp3") + "' is not a regular file; it is left as it was"},
+    };
+    for (const auto &c : cases) {
+        const Result result = Batch(c.arguments, c.options);
+        EXPECT_EQ(result.status, 1) << result.errors;
+        EXPECT_NE(result.errors.find("FAIL " + song + ": " + c.failure), std::string::npos) << result.errors;
+        EXPECT_EQ(LastLine(result.errors), "converted 0, skipped 0, failed 1");
+    }
+    EXPECT_EQ(Tree(dir.File("full")), std::vector<std::string>{});
+    EXPECT_TRUE(fs::is_fifo(dir.File("fifo/song.mp3")));
+}
+
+// Low open-file limits at any number of jobs, and a hang-up that nohup asked to ignore: every file
+// converts.
+TEST_F(BatchTest, LowOpenFileLimitsAndAnIgnoredHangUpLoseNoFile)
+{
+    fs::create_directories(dir.File("many"));
+    for (int i = 0; i < 120; ++i)
+        WriteSineWav(dir.File("many/" + std::to_string(i) + ".wav"), 0.05, 8000, 1);
+    RunOptions limited = During([](pid_t pid) { kill(pid, SIGHUP); });
+    limited.limits = {"--nofile=64"};
+    limited.hangupIgnored = true;
+    for (const char *jobs : {"2", "64"}) {
+        const Result result = Batch({"-j", jobs, "--quiet", "-o", dir.File(std::string("out") + jobs), dir.File("many")},
+                                    limited);
+        EXPECT_EQ(result.status, 0) << result.errors;
+        EXPECT_EQ(LastLine(result.errors), "converted 120, skipped 0, failed 0") << jobs;
+    }
+}
+
+// Each input keeps its output's name from run to run, and only outputs that record their input are
+// replaced: a file of the user's under an output's name never is.
+TEST_F(BatchTest, NamesStayWithTheirInputsFromRunToRun)
+{
+    Media("music/song.flac", Sound("flac", 44100, 2));
+    WriteSineMp3(dir.File("music/user.mp3"));
+    Media("music/user.flac", Sound("flac", 44100, 2));
+    const std::string users = ReadFile(dir.File("music/user.mp3"));
+    const struct {
+        const char *add, *onExists, *summary;
+        std::vector<std::string> tree;
+    } runs[] = {
+        {nullptr, "skip", "converted 1, skipped 2, failed 0", {"song.flac", "song.mp3", "user.flac", "user.mp3"}},
+        {"music/song.wav", "skip", "converted 1, skipped 4, failed 0",
+         {"song (wav).mp3", "song.flac", "song.mp3", "song.wav", "user.flac", "user.mp3"}},
+        {nullptr, "overwrite", "converted 3, skipped 3, failed 0",
+         {"song (wav).mp3", "song.flac", "song.mp3", "song.wav", "user (flac).mp3", "user.flac", "user.mp3"}},
+    };
+    for (const auto &run : runs) {
+        if (run.add)
+            Media(run.add, Sound("pcm_s16le", 44100, 2));
+        const Result result = Batch({"--on-exists", run.onExists, dir.File("music")});
+        EXPECT_EQ(LastLine(result.errors), run.summary) << result.errors;
+        EXPECT_EQ(Tree(dir.File("music")), run.tree);
+    }
+    EXPECT_TRUE(ReadFile(dir.File("music/user.mp3")) == users); // the user's file, untouched
+}

@@ -1,5 +1,6 @@
 #include "SafeOutput.h"
 
+#include "AVEntryPoints.h"
 #include "FolderContent.h"
 #include "TestSupport.h"
 
@@ -38,11 +39,46 @@ TEST_F(SafeOutputTest, WritesProtocolsDevicesAndImageSeriesDirectly)
                                     dir.File("folder.wav"), dir.File("frame%03d.png")}) {
         SafeOutput output(name);
         EXPECT_TRUE(output.Direct()) << name;
-        EXPECT_EQ(output.EngineName(), name);
+        EXPECT_EQ(output.EngineName(), name == "-" ? "pipe:1" : name); // "-" is standard output, not a file
         std::string error;
         EXPECT_TRUE(output.Commit(error)) << error;
     }
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"fifo.wav", "folder.wav"}));
+    // A number in a name whose muxer writes one file is just a name: it goes through a temporary file.
+    EXPECT_FALSE(SafeOutput(dir.File("keep%d.mp3")).Direct());
+}
+
+// A batch's outputs are files whatever their names look like: only a regular file is replaced, a
+// link to nothing is replaced itself, and a path longer than the kernel takes is made a folder at a time.
+TEST_F(SafeOutputTest, PlainFilesAreRegularFilesAnyLinkOrLength)
+{
+    ASSERT_EQ(mkfifo(dir.File("fifo.mp3").c_str(), 0600), 0);
+    fs::create_symlink("gone/nowhere.mp3", dir.File("dangling.mp3"));
+    std::string deep = dir.File("deep");
+    while (deep.size() < 5000)
+        deep += "/" + std::string(200, 'd');
+    const struct {
+        std::string path, refused;
+    } cases[] = {{dir.File("fifo.mp3"), "'" + dir.File("fifo.mp3") + "' is not a regular file; it is left as it was"},
+                 {dir.File("pipe:0.mp3"), ""},
+                 {dir.File("dangling.mp3"), ""},
+                 {deep + "/song.mp3", ""}};
+    for (const auto &c : cases) {
+        try {
+            SafeOutput output(SafeOutput::PlainFile{}, c.path);
+            EXPECT_EQ(c.refused, "") << c.path;
+            // Never read as an address, whatever the name.
+            EXPECT_STREQ(avlib::avformat.avio_find_protocol_name(output.EngineName().c_str()), "file") << c.path;
+            Write(output.TemporaryPath(), "new");
+            std::string error;
+            EXPECT_TRUE(output.Commit(error)) << error;
+        } catch (const std::runtime_error &e) {
+            EXPECT_EQ(e.what(), c.refused) << c.path;
+        }
+        struct stat info {};
+        EXPECT_TRUE(veloxc::StatAt(c.path, info, false)) << c.path;
+        EXPECT_EQ(S_ISREG(info.st_mode), c.refused.empty()) << c.path;
+    }
 }
 
 TEST_F(SafeOutputTest, MakesAHiddenFileBesideTheOutputAndRemovesIt)
@@ -130,17 +166,18 @@ TEST_F(SafeOutputTest, LongNamesAndMissingFolders)
 
 TEST_F(SafeOutputTest, OnlyTemporaryFilesNobodyHoldsAreStale)
 {
-    // What a killed run left, beside files that only look alike and one a live run still holds.
+    // What killed runs left, whatever they wrote, beside files that only look alike and one a live
+    // run still holds.
     Write(dir.File(".song.mp3.partial-AbC123.mp3"), "left by a killed run");
     Write(dir.File(".song.mp3.partial-AbC123.wav"), "another output's");
-    Write(dir.File(".other.mp3.partial-AbC123.mp3"), "another output's");
+    Write(dir.File(".other.partial-AbC123"), "another output's");
     Write(dir.File(".song.mp3.partial-AbC12.mp3"), "not one of ours");
+    Write(dir.File(".song.mp3.partial-AbC12!.mp3"), "not one of ours");
     Write(dir.File("song.mp3"), "the finished file");
     const SafeOutput live(dir.File("song.mp3"));
-    EXPECT_EQ(SafeOutput::RemoveStaleTemporaries(dir.File("song.mp3")), 1);
-    std::vector<std::string> expected = {".other.mp3.partial-AbC123.mp3", ".song.mp3.partial-AbC12.mp3",
-                                         ".song.mp3.partial-AbC123.wav", fs::path(live.TemporaryPath()).filename(),
-                                         "song.mp3"};
+    EXPECT_EQ(live.RemoveStaleTemporaries(), 3);
+    std::vector<std::string> expected = {".song.mp3.partial-AbC12!.mp3", ".song.mp3.partial-AbC12.mp3",
+                                         fs::path(live.TemporaryPath()).filename(), "song.mp3"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Entries(dir), expected);
 }

@@ -36,6 +36,8 @@ struct RunOptions {
     bool brokenErrors = false;         // standard error a pipe nobody reads
     bool closedStandardFiles = false;  // started with descriptors 0, 1 and 2 closed
     bool asUnprivilegedUser = false;   // as "nobody" when the test runs as root
+    std::vector<std::string> limits;   // prlimit's options, such as "--nofile=64"
+    bool hangupIgnored = false;        // started with SIGHUP ignored, as nohup does
 };
 
 // True once no stop signal sent to the process waits for it any more.
@@ -81,6 +83,11 @@ inline Result RunVeloxc(const std::vector<std::string> &arguments, const TempDir
     std::vector<std::string> words = {VELOXC};
     if (options.asUnprivilegedUser && geteuid() == 0)
         words.insert(words.begin(), {kSetpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
+    if (!options.limits.empty()) {
+        words.insert(words.begin(), "--");
+        words.insert(words.begin(), options.limits.begin(), options.limits.end());
+        words.insert(words.begin(), "/usr/bin/prlimit");
+    }
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char *> argv;
     for (std::string &word : words)
@@ -106,7 +113,10 @@ inline Result RunVeloxc(const std::vector<std::string> &arguments, const TempDir
         posix_spawn_file_actions_addchdir_np(&actions, options.workingDir.c_str());
     pid_t pid = 0;
     Result result;
+    // An ignored signal stays ignored across the start of a program.
+    const auto hangup = std::signal(SIGHUP, options.hangupIgnored ? SIG_IGN : SIG_DFL);
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    std::signal(SIGHUP, hangup);
     posix_spawn_file_actions_destroy(&actions);
     if (brokenPipe[1] >= 0)
         close(brokenPipe[1]);

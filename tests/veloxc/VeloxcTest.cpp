@@ -105,6 +105,7 @@ TEST_F(VeloxcTest, AFinishedRunReplacesTheOlderOutputKeepingItsMode)
 {
     WriteSineMp3(dir.File("in.mp3"), 2.0);
     const std::string old = OlderOutput("out.mp3");
+    std::ofstream(dir.File(".song.wav.partial-AbC123.wav")) << "left by a killed run of another output";
     const Result result = Run({"convert", dir.File("in.mp3"), old, "--out", "acodec=copy"});
     EXPECT_EQ(result.status, 0) << result.errors;
     EXPECT_GT(fs::file_size(old), 20000u);
@@ -112,6 +113,17 @@ TEST_F(VeloxcTest, AFinishedRunReplacesTheOlderOutputKeepingItsMode)
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"in.mp3", "out.mp3"}));
     EXPECT_NE(result.errors.find("Stream mapping:"), std::string::npos) << result.errors;
     EXPECT_NE(result.errors.find("muxing overhead"), std::string::npos) << result.errors;
+    // The libraries' own lines name the output, not its temporary file.
+    EXPECT_NE(result.errors.find("Output #0, mp3, to '" + old + "'"), std::string::npos) << result.errors;
+    EXPECT_EQ(result.errors.find(".partial-"), std::string::npos) << result.errors;
+
+    // "-" is standard output, never a file of that name.
+    RunOptions inDir;
+    inDir.workingDir = dir.Path();
+    const Result piped = Run({"convert", dir.File("in.mp3"), "-", "--out", "f=mp3", "--out", "acodec=copy"}, inDir);
+    EXPECT_EQ(piped.status, 0) << piped.errors;
+    EXPECT_EQ(piped.output.substr(0, 3), "ID3");
+    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"in.mp3", "out.mp3"}));
 }
 
 TEST_F(VeloxcTest, NamesAfterDoubleDashAndValuesWithEqualSigns)
@@ -169,13 +181,16 @@ TEST_F(VeloxcTest, SetUpFailuresExitWithTheirMessage)
 TEST_F(VeloxcTest, AFailedRunLeavesTheOlderOutputAndTellsTheFailureOnce)
 {
     WriteSineWav(dir.File("in.wav"), 1.0, 8000, 1);
-    const std::string old = OlderOutput("keep.mp3");
+    // A number in a name is no reason to write it in place: one MP3 is one file.
+    for (const char *name : {"keep.mp3", "keep%d.mp3"})
     // The first fails as the output is set up; the second once its file is open (no MP3 in MP3).
     for (const char *option : {"ac=6", "acodec=pcm_s16le"}) {
+        const std::string old = OlderOutput(name);
         const Result result = Run({"convert", dir.File("in.wav"), old, "--out", option});
         EXPECT_EQ(result.status, 1) << option << "\n" << result.errors;
         EXPECT_EQ(ReadFile(old), "keep\n") << option;
-        EXPECT_EQ(Entries(dir), (std::vector<std::string>{"in.wav", "keep.mp3"}));
+        EXPECT_EQ(Entries(dir), (std::vector<std::string>{"in.wav", name}));
+        fs::remove(old);
         // The last line is veloxc's, and what it tells is told nowhere else.
         const size_t lastLine = result.errors.rfind('\n', result.errors.size() - 2) + 1;
         ASSERT_EQ(result.errors.compare(lastLine, 8, "veloxc: "), 0) << result.errors;
