@@ -145,11 +145,12 @@ rlim_t RaiseOpenFileLimit()
     return limit.rlim_cur;
 }
 
-// Files set up at once in each of the two parts: each holds its input, its output's folder, its
-// temporary file and the engine's own opening of it; what is left over serves the libraries, the
-// tags and the standard files. Never more than the open-file limit takes, never less than one.
+// Descriptors kept for the standard files, the signal watch, the tags and the libraries.
 constexpr rlim_t kReservedFiles = 48;
 
+// Files set up at once in each of the two parts: each holds its input, its output's folder, its
+// temporary file and the engine's own opening of it. Never more than the open-file limit takes,
+// never less than one.
 size_t PartSize(rlim_t openFileLimit, int jobs)
 {
     constexpr rlim_t kPerFile = 4;

@@ -276,13 +276,28 @@ void SafeOutput::MakeTemporary(const fs::path &folderPath, const std::string &ex
     std::lock_guard<std::mutex> lock(registry.lock);
     if (registry.abandoned)
         throw std::runtime_error("'" + output_ + "' is left as it was: veloxc is ending");
+    // Made nameless and locked first where the file system allows, so that no other run's clean-up
+    // can ever see it unlocked; named at once then, never over a file or a link already there.
+    UniqueFd nameless(openat(folder_.Get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (nameless)
+        flock(nameless.Get(), LOCK_EX | LOCK_NB);
+    const std::string opened = "/proc/self/fd/" + std::to_string(nameless.Get());
     int error = 0;
     for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
         const std::string candidate = head + RandomLetters(kRandomLetters) + extension;
-        // Exclusive creation: never a file or a link someone else put there.
-        file_ = UniqueFd(openat(folder_.Get(), candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (nameless) {
+            if (linkat(AT_FDCWD, opened.c_str(), folder_.Get(), candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                file_ = std::move(nameless);
+            } else if (errno != EEXIST) { // no way to name it: made with its name instead
+                nameless.Reset();
+                continue;
+            }
+        } else {
+            file_ = UniqueFd(openat(folder_.Get(), candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (file_)
+                flock(file_.Get(), LOCK_EX | LOCK_NB); // held while it lives: one nobody holds is stale
+        }
         if (file_) {
-            flock(file_.Get(), LOCK_EX | LOCK_NB); // held while it lives: one nobody holds is stale
             temporaryName_ = candidate;
             break;
         }
