@@ -10,13 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sys/inotify.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace tagtest;
@@ -41,30 +37,6 @@ public:
 
 private:
     bool switched_;
-};
-
-// Files of this process cannot grow past limit bytes, and a write past it fails with EFBIG instead of
-// ending the process; both as before at the end.
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t limit) : handler_(signal(SIGXFSZ, SIG_IGN))
-    {
-        const rlimit lower{limit, getrlimit(RLIMIT_FSIZE, &old_) == 0 ? old_.rlim_max : 0}; // 0: refused
-        set_ = setrlimit(RLIMIT_FSIZE, &lower) == 0;
-    }
-    ~TFileSizeLimit()
-    {
-        if (set_)
-            setrlimit(RLIMIT_FSIZE, &old_);
-        signal(SIGXFSZ, handler_);
-    }
-    TFileSizeLimit(const TFileSizeLimit &) = delete;
-    TFileSizeLimit &operator=(const TFileSizeLimit &) = delete;
-
-private:
-    rlimit old_{};
-    sighandler_t handler_;
-    bool set_;
 };
 
 void WriteBytes(const std::string &path, const std::string &bytes)
@@ -279,23 +251,6 @@ TEST_F(TagFailureTest, AnOnlyCoverLeftBehindForItsSizeIsTold)
     EXPECT_FALSE(tags.frontCover);
     EXPECT_TRUE(tags.Empty()) << "what was left out is nothing to write";
     EXPECT_EQ(tags.leftOut, std::vector<std::string>{"a picture larger than 16 MiB"});
-}
-
-// The cover does not fit under the limit: TagLib's own stream would report the file saved.
-TEST_F(TagFailureTest, AFailureWhileWritingIsReportedAsDamage)
-{
-    const std::string target = Mp3Output();
-    tagcopy::TTagSet tags = SomeTags();
-    tags.frontCover = tagcopy::TPicture{"image/png", "", PaddedPng(1u << 20)};
-    std::string error;
-    bool damaged = false;
-    const bool written = [&] {
-        const TFileSizeLimit limit(fs::file_size(target) + (64u << 10));
-        return tagcopy::WriteTags(target, tags, error, {}, &damaged);
-    }();
-    EXPECT_FALSE(written);
-    EXPECT_TRUE(damaged);
-    EXPECT_TRUE(error.ends_with(std::strerror(EFBIG))) << error;
 }
 
 TEST_F(TagFailureTest, AnOutputThatCannotTakeTheTagsIsRefusedAndLeftAlone)
