@@ -115,6 +115,9 @@ TOutputOptions OutputRecord(const BatchArguments &arguments)
         // The engine hands on 16-bit samples: the encoder takes them as they are instead of
         // widened to 32 bits, for the same MP3 at less work.
         record.ExtOptions = "sample_fmt=s16p";
+        // Room in the tag the muxer writes, so that the tags and the record that follow are
+        // written in place rather than by moving the whole file behind them.
+        record.ExtOptions += "\nmetadata_header_padding=1024";
         if (arguments.bitrateKbps)
             record.AudioBitrate = *arguments.bitrateKbps * 1000;
         else // the encoder's variable bit rate scale, 0 best

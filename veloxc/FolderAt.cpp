@@ -19,8 +19,11 @@ void UniqueFd::Reset()
 UniqueFd OpenFolder(const fs::path &folder, bool make)
 {
     constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    if (folder.native().size() < PATH_MAX && !make) // the usual case: one call
-        return UniqueFd(open(folder.empty() ? "." : folder.c_str(), kFlags));
+    if (folder.native().size() < PATH_MAX) { // the usual case: one call
+        UniqueFd opened(open(folder.empty() ? "." : folder.c_str(), kFlags));
+        if (opened || errno != ENOENT || !make)
+            return opened;
+    }
     UniqueFd current(open(folder.is_absolute() ? "/" : ".", kFlags));
     for (const fs::path &part : folder.relative_path()) {
         if (!current)
