@@ -331,6 +331,7 @@ protected:
     void FlushEncoder(TOutputStreamRec &output);
     // Takes every packet the encoder has ready and writes it; returns the size of the last, or 0.
     int DrainEncoder(TOutputStreamRec &output);
+    void CarryEndPadding(TOutputStreamRec &output, AVPacket *packet) const;
     void WriteFrame(TOutputStreamRec &output, AVPacket *packet);
     // Passes a packet (nullptr: the end) through filters from index first on, then to the muxer.
     void FilterAndWrite(TOutputStreamRec &output, size_t first, AVPacket *packet, int streamIndex);

@@ -7,8 +7,14 @@
 #include "ScopeExit.h"
 #include "TextFormat.h"
 
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstring>
 
 using namespace avlib;
 
@@ -451,6 +457,7 @@ int TCustomFFmpeg::DrainEncoder(TOutputStreamRec &output)
         else if (output.Encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
             AudioSize += packet->size;
             ++output.FrameNumber; // what "aframes" counts
+            CarryEndPadding(output, packet.get());
         }
         if (output.LogFile && output.Encoder->stats_out)
             myutil.my_fprintf(output.LogFile, "%s", output.Encoder->stats_out);
@@ -459,6 +466,19 @@ int TCustomFFmpeg::DrainEncoder(TOutputStreamRec &output)
         WriteFrame(output, packet.get());
         avcodec.av_packet_unref(packet.get());
     }
+}
+
+// The MP3 muxer writes the stream's end padding from its last packet alone, but the encoder may
+// spread it over the last two (a short frame, then one of silence): each packet is made to carry
+// what the packets so far discard at the end, so that the last one tells the whole.
+void TCustomFFmpeg::CarryEndPadding(TOutputStreamRec &output, AVPacket *packet) const
+{
+    size_t size = 0;
+    uint8_t *skip = avcodec.av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (!skip || size < 10 || std::strcmp(OutputFiles[output.FileIndex]->oformat->name, "mp3") != 0)
+        return;
+    output.EndDiscard += AV_RL32(skip + 4);
+    AV_WL32(skip + 4, static_cast<uint32_t>(std::min<int64_t>(output.EndDiscard, UINT32_MAX)));
 }
 
 void TCustomFFmpeg::FlushEncoder(TOutputStreamRec &output)

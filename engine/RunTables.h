@@ -79,6 +79,7 @@ struct TOutputStreamRec {
     int32_t ResampleInChannels = 0, ResampleInRate = 0; // what Resample was made for
     uint64_t ResampleInMask = 0;
     int64_t NextFramePts = 0; // encoder time base: the next audio frame's timestamp
+    int64_t EndDiscard = 0;   // samples the packets so far discard at the end of the stream
     int32_t ReformatPair = -6; // no pair
     avlib::SwrContextPtr ReformatCtx; // interleaved 16-bit to the encoder's sample format
     avlib::AVAudioFifoPtr Fifo;         // interleaved 16-bit samples at the encoder's rate and channels

@@ -8,10 +8,27 @@
 #include "TextFormat.h"
 
 #include <algorithm>
+#include <cstring>
+#include <dlfcn.h>
 
 using namespace avlib;
 
 namespace {
+
+// "LAME" and the version of the encoding library that libavcodec uses, as LAME's own files name
+// themselves in their header; "LAME" alone when the library does not tell.
+std::string LameEncoderName()
+{
+    std::string name = "LAME";
+    if (void *library = dlopen("libmp3lame.so.0", RTLD_NOW | RTLD_NOLOAD)) {
+        using Version = const char *(*)();
+        if (const auto version = reinterpret_cast<Version>(dlsym(library, "get_lame_short_version")))
+            if (const char *text = version())
+                name += text;
+        dlclose(library);
+    }
+    return name.substr(0, 9); // the field's size
+}
 
 
 std::string Language(const AVStream *stream)
@@ -363,6 +380,11 @@ void TCustomFFmpeg::SetUpRun()
         if (avcodec.avcodec_parameters_from_context(output->Stream->codecpar, output->Encoder) < 0)
             throw FFMpegException("av_mallocz fail");
         output->Stream->time_base = output->Encoder->time_base;
+        // Decoders that honour the delay and padding of an MP3's header look for the encoder's own
+        // name in it; the muxer writes its own unless the stream names one.
+        if (std::strcmp(codec->name, "libmp3lame") == 0 &&
+            avutil.av_dict_set(&output->Stream->metadata, "encoder", LameEncoderName().c_str(), 0) < 0)
+            throw FFMpegException("av_mallocz fail");
         ExtraSize += output->Encoder->extradata_size;
         if (output->Encoder->codec_type == AVMEDIA_TYPE_AUDIO)
             PrepareAudioOutput(*output, *run.InputStreams[output->SourceIndex]);

@@ -112,6 +112,30 @@ TEST_F(AudioOutTest, AWaveBecomesAnMp3WithTheSameSound)
     EXPECT_STREQ(probe.FormatContext()->streams[0]->codecpar->codec_id == AV_CODEC_ID_MP3 ? "mp3" : "other", "mp3");
 }
 
+// Every length decodes to itself, around the encoder's frame boundaries too, and the header names the
+// encoder as the decoders that honour its delay and padding look for.
+TEST_F(AudioOutTest, AnMp3DecodesToExactlyTheLengthOfItsSource)
+{
+    for (const int samples : {4608, 4609, 4654, 4655, 4656, 5759, 115205}) {
+        const std::string input = Wave("in.wav", samples / 44100.0, 44100, 2);
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        ASSERT_TRUE(e.AddInputFile(input));
+        ASSERT_TRUE(e.AddOutputFile(dir.File("out.mp3")));
+        e.Start(false, tpNormal);
+        ASSERT_EQ(e.ErrorMessage, "");
+        ASSERT_EQ(DecodeAudio(input).Frames(), static_cast<size_t>(samples));
+        EXPECT_EQ(DecodeAudio(dir.File("out.mp3")).Frames(), static_cast<size_t>(samples)) << samples;
+        std::ifstream file(dir.File("out.mp3"), std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+        const size_t header = bytes.find("Info");
+        ASSERT_NE(header, std::string::npos);
+        // After the flags, the frame count, the byte count, the seek table and the quality.
+        EXPECT_TRUE(std::regex_match(bytes.substr(header + 4 + 4 + 4 + 4 + 100 + 4, 9), std::regex("LAME\\d\\.\\d+")))
+            << bytes.substr(header + 120, 9);
+    }
+}
+
 TEST_F(AudioOutTest, CommonSoundFormatsBecomeWaves)
 {
     struct Case {
