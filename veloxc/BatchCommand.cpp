@@ -254,7 +254,8 @@ public:
         };
         const auto recordedSource = [](const std::string &output) {
             std::string name, error;
-            return tagcopy::ReadSourceName(output, name, error) ? name : std::string();
+            UniqueFd folder;
+            return tagcopy::ReadSourceName(OneCallPath(output, folder), name, error) ? name : std::string();
         };
         const std::vector<PlannedFile> plan = MakeBatchPlan(arguments_, isSound, checkThreads_, recordedSource);
         if (arguments_.dryRun)
@@ -356,6 +357,9 @@ private:
             const PlannedFile &file = *jobs_[job].file;
             try {
                 jobs_[job].output = std::make_unique<SafeOutput>(SafeOutput::PlainFile{}, file.output);
+                // Links made since the plan may lead two outputs to one file: the later one waits.
+                if (!destinations_.insert(jobs_[job].output->DestinationKey()).second)
+                    throw std::runtime_error("'" + file.output + "' leads to the output of another input; it is left as it was");
             } catch (const std::exception &e) {
                 Fail(job, e.what());
                 continue;
@@ -467,7 +471,7 @@ private:
                 note += " (not kept: " + reason + ")";
         }
         // The output records its input, so that the input keeps this name in later runs.
-        tags.sourceName = fs::path(input).filename().string();
+        tags.sourceName = SourceRecordOf(input, entry.file->output);
         bool damaged = false;
         if (!tagcopy::WriteTags(entry.output->TemporaryPath(), tags, error, {}, &damaged)) {
             if (damaged) { // a full disk, say: what is there can no longer be trusted
@@ -493,6 +497,7 @@ private:
     std::vector<Job> jobs_;
     std::map<std::string, SoundFile> sounds_; // what the plan found of each input with sound
     std::set<size_t> done_;
+    std::set<std::string> destinations_; // of every output made so far
     std::deque<std::pair<size_t, TaskEnd>> ended_; // tasks that ended, by job, not yet reported
     Counts counts_;
     std::unique_ptr<BatchProgress> progress_;

@@ -113,12 +113,12 @@ bool Exists(const fs::path &path)
 
 class Namer {
 public:
-    // inputs: every input of the run; ownOutputs: those whose output is themselves (as far as
-    // naming goes, outputs of an earlier run).
-    Namer(const BatchArguments &arguments, std::set<fs::path> inputs, std::set<fs::path> ownOutputs,
+    // inputs: every file the run was given or found; earlierOutputs: those that may be outputs of
+    // an earlier run as far as naming goes (their output would be themselves, or they are no media).
+    Namer(const BatchArguments &arguments, std::set<fs::path> inputs, std::set<fs::path> earlierOutputs,
           const SourceRecord &recordedSource)
         : arguments_(arguments), extension_("." + arguments.format), inputs_(std::move(inputs)),
-          ownOutputs_(std::move(ownOutputs)), recordedSource_(recordedSource)
+          earlierOutputs_(std::move(earlierOutputs)), recordedSource_(recordedSource)
     {
     }
 
@@ -127,7 +127,6 @@ public:
         PlannedFile planned{candidate.input.string(), {}, PlanAction::Convert, {}};
         const fs::path input = Normal(candidate.input);
         const std::string stem = candidate.input.stem().string();
-        const std::string name = candidate.input.filename().string();
         fs::path output = FirstChoice(candidate, extension_);
         if (Normal(output) == input) {
             planned.action = PlanAction::Skip;
@@ -138,7 +137,7 @@ public:
         // an earlier run: the input's own kind tells them apart.
         const std::string kind = candidate.input.extension().string().substr(std::min<size_t>(
             1, candidate.input.extension().string().size()));
-        for (int n = 1; Unavailable(output, name); ++n)
+        for (int n = 1; Unavailable(output, candidate.input); ++n)
             output = candidate.outputFolder /
                      (stem + " (" + kind + (n > 1 ? " " + std::to_string(n) : "") + ")" + extension_);
         if (Exists(output)) {
@@ -169,27 +168,33 @@ private:
     bool Taken(const fs::path &output) const
     {
         const fs::path normal = Normal(output);
-        return planned_.count(normal) > 0 || (inputs_.count(normal) > 0 && ownOutputs_.count(normal) == 0);
+        return planned_.count(normal) > 0 || (inputs_.count(normal) > 0 && earlierOutputs_.count(normal) == 0);
     }
 
     // Not this input's to take: planned for another input, an input of the run, or the output of
-    // another input by its record. An earlier output among the inputs is replaced only when it
-    // records this input: one without a record may be the user's own file.
-    bool Unavailable(const fs::path &output, const std::string &inputName) const
+    // another input by its record. A file of the run is replaced only when it records this input:
+    // one without a record may be the user's own.
+    bool Unavailable(const fs::path &output, const fs::path &input) const
     {
         if (Taken(output))
             return true;
-        const bool replacingAnInput = arguments_.onExists == OnExists::Overwrite && ownOutputs_.count(Normal(output)) > 0;
+        const bool replacingAnInput = arguments_.onExists == OnExists::Overwrite && earlierOutputs_.count(Normal(output)) > 0;
         if (!recordedSource_ || !Exists(output))
             return replacingAnInput;
         const std::string source = recordedSource_(output.string());
-        return source.empty() ? replacingAnInput : source != inputName;
+        if (source.empty())
+            return replacingAnInput;
+        const fs::path recorded = output.parent_path() / source;
+        if (source == SourceRecordOf(input.string(), output.string()) || Normal(recorded) == Normal(input))
+            return false;
+        // Another input's, unless that one is gone and this one has its name: the tree was moved.
+        return Exists(recorded) || fs::path(source).filename() != input.filename();
     }
 
     const BatchArguments &arguments_;
     const std::string extension_;
     const std::set<fs::path> inputs_;
-    const std::set<fs::path> ownOutputs_;
+    const std::set<fs::path> earlierOutputs_;
     const SourceRecord &recordedSource_;
     std::set<fs::path> planned_;
 };
@@ -227,6 +232,11 @@ std::vector<char> TestFiles(const std::vector<fs::path> &files, const MediaTest 
 
 } // namespace
 
+std::string SourceRecordOf(const std::string &input, const std::string &output)
+{
+    return Normal(input).lexically_relative(Normal(fs::path(output).parent_path())).string();
+}
+
 std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const MediaTest &isMedia, int threads,
                                        const SourceRecord &recordedSource)
 {
@@ -235,7 +245,6 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
     const fs::path outputShown = arguments.outputDir;
     std::vector<PlannedFile> plan;
     std::vector<Candidate> candidates;
-    std::set<fs::path> inputs;
     std::set<fs::path> seen; // a file named twice, or found through two paths, is planned once
     // Files to test, each holding its place in the plan should it turn out not to be media.
     struct Readable {
@@ -312,13 +321,11 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
     plan.resize(kept);
     // An input that would be its own output is an output of an earlier run as far as naming goes.
     const std::string extension = "." + arguments.format;
-    std::set<fs::path> ownOutputs;
-    for (const Candidate &candidate : candidates) {
-        inputs.insert(Normal(candidate.input));
-        if (Normal(FirstChoice(candidate, extension)) == Normal(candidate.input))
-            ownOutputs.insert(Normal(candidate.input));
-    }
-    Namer namer(arguments, inputs, ownOutputs, recordedSource);
+    std::set<fs::path> earlierOutputs = seen;
+    for (const Candidate &candidate : candidates)
+        if (Normal(FirstChoice(candidate, extension)) != Normal(candidate.input))
+            earlierOutputs.erase(Normal(candidate.input));
+    Namer namer(arguments, seen, earlierOutputs, recordedSource);
     for (const Candidate &candidate : candidates)
         plan.push_back(namer.Plan(candidate));
     return plan;

@@ -27,9 +27,13 @@ struct PlannedFile {
 // at once when the plan is made with more than one.
 using MediaTest = std::function<bool(const std::string &path)>;
 
-// The file name of the input an existing output records it was made from; empty when it records
-// none or cannot be read.
+// What an existing output records of the input it was made from (SourceRecordOf); empty when it
+// records nothing or cannot be read.
 using SourceRecord = std::function<std::string(const std::string &output)>;
+
+// What an output records of its input: the input's path from the output's folder, so that inputs
+// of one name in several folders stay apart.
+std::string SourceRecordOf(const std::string &input, const std::string &output);
 
 // The files of the paths (a folder's files sorted, hidden ones and the output folder's tree left
 // out; what is missing or not media first, then what has an output), each with its output: in the output folder (a folder's tree

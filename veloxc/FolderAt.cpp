@@ -41,6 +41,14 @@ UniqueFd OpenFolder(const fs::path &folder, bool make)
     return current;
 }
 
+std::string OneCallPath(const fs::path &path, UniqueFd &folder)
+{
+    if (path.native().size() < PATH_MAX)
+        return path.string();
+    folder = OpenFolder(path.parent_path(), false);
+    return folder ? "/proc/self/fd/" + std::to_string(folder.Get()) + "/" + path.filename().string() : path.string();
+}
+
 bool StatAt(const fs::path &path, struct stat &info, bool followLinks)
 {
     if (path.native().size() < PATH_MAX)

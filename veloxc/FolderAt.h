@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <sys/stat.h>
 #include <utility>
 
@@ -36,6 +37,10 @@ private:
 // The folder ("" is the current one), opened one name at a time from the root or the current
 // folder; with make, each missing folder is made on the way. Invalid with errno set when it fails.
 UniqueFd OpenFolder(const std::filesystem::path &folder, bool make);
+
+// A path that opens the file in one call however long it is: the path itself, or the file's name
+// under its folder's descriptor, which folder then holds.
+std::string OneCallPath(const std::filesystem::path &path, UniqueFd &folder);
 
 // stat (followLinks) or lstat of a path of any length; false with errno set.
 bool StatAt(const std::filesystem::path &path, struct stat &info, bool followLinks);

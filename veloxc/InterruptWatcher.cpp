@@ -32,12 +32,11 @@ sigset_t &Watched()
     _exit(128 + signal); // only if the signal did not end the process
 }
 
-int MakeEvent()
+int Checked(int fd)
 {
-    const int event = eventfd(0, EFD_CLOEXEC);
-    if (event < 0)
+    if (fd < 0)
         throw std::system_error(errno, std::generic_category(), "cannot watch for signals");
-    return event;
+    return fd;
 }
 
 } // namespace
@@ -58,7 +57,8 @@ void InterruptWatcher::BlockSignals()
 }
 
 InterruptWatcher::InterruptWatcher(std::function<void()> stop, std::function<void()> beforeAbruptEnd)
-    : stop_(std::move(stop)), beforeAbruptEnd_(std::move(beforeAbruptEnd)), wake_(MakeEvent()),
+    : stop_(std::move(stop)), beforeAbruptEnd_(std::move(beforeAbruptEnd)), signals_(Checked(signalfd(-1, &Watched(), SFD_CLOEXEC))),
+      wake_(Checked(eventfd(0, EFD_CLOEXEC))),
       thread_([this] { Watch(); })
 {
 }
@@ -67,16 +67,15 @@ InterruptWatcher::~InterruptWatcher()
 {
     done_ = true;
     const uint64_t one = 1;
-    while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
+    while (write(wake_.Get(), &one, sizeof one) < 0 && errno == EINTR) {
     }
     thread_.join();
-    close(wake_);
 }
 
 void InterruptWatcher::Watch()
 {
-    const int signals = signalfd(-1, &Watched(), SFD_CLOEXEC);
-    pollfd waits[2] = {{signals, POLLIN, 0}, {wake_, POLLIN, 0}};
+    const int signals = signals_.Get();
+    pollfd waits[2] = {{signals, POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
     while (!done_) {
         if (poll(waits, 2, -1) < 0) {
             if (errno == EINTR)
@@ -96,8 +95,6 @@ void InterruptWatcher::Watch()
         if (stop_)
             stop_();
     }
-    if (signals >= 0)
-        close(signals);
 }
 
 } // namespace veloxc

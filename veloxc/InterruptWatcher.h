@@ -2,6 +2,8 @@
 // they do may lock, allocate and call the engine.
 #pragma once
 
+#include "FolderAt.h"
+
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -33,7 +35,8 @@ private:
     std::function<void()> beforeAbruptEnd_;
     std::atomic<int> signal_{0};
     std::atomic<bool> done_{false};
-    int wake_; // an event that ends the watch
+    UniqueFd signals_; // the signals watched
+    UniqueFd wake_;    // an event that ends the watch
     std::thread thread_; // last: starts once the rest exists
 };
 

@@ -120,13 +120,12 @@ bool LocalPath(const std::string &output, const AVOutputFormat *format, std::str
     }
     if (path.empty() || InSystemFolder(path))
         return false;
-    // A numbered name is a series of files only for a muxer that makes its files itself.
-    if (avlib::avformat.av_filename_number_test(path.c_str())) {
-        const AVOutputFormat *muxer = format ? format : avlib::avformat.av_guess_format(nullptr, path.c_str(), nullptr);
-        if (muxer && (muxer->flags & AVFMT_NOFILE))
-            return false;
-    }
-    return true;
+    // A muxer that makes its files itself (playlists and their parts, several outputs at once, a
+    // numbered series of pictures) writes them where they go; a single picture is one file.
+    const AVOutputFormat *muxer = format ? format : avlib::avformat.av_guess_format(nullptr, path.c_str(), nullptr);
+    if (!muxer || !(muxer->flags & AVFMT_NOFILE))
+        return true;
+    return std::strcmp(muxer->name, "image2") == 0 && !avlib::avformat.av_filename_number_test(path.c_str());
 }
 
 // What the engine guesses the muxer from: the name's last dot on.
@@ -159,11 +158,12 @@ std::string TemporaryHead(const std::string &name, const std::string &extension)
     return "." + CutName(name, kNameMax > fixed ? kNameMax - fixed : 0) + marker;
 }
 
-// ".NAME.partial-XXXXXX" and an extension or none: a temporary name of any output.
+// ".NAME.partial-XXXXXX" and NAME's own extension: a temporary name of any output. A NAME cut to
+// fit may have lost its extension.
 bool IsTemporaryName(const std::string &name)
 {
     const size_t marker = name.rfind(kMarker);
-    if (name.empty() || name[0] != '.' || marker == std::string::npos || marker == 0)
+    if (name.empty() || name[0] != '.' || marker == std::string::npos || marker <= 1)
         return false;
     const size_t letters = marker + std::strlen(kMarker);
     if (name.size() < letters + kRandomLetters)
@@ -171,8 +171,8 @@ bool IsTemporaryName(const std::string &name)
     for (size_t i = letters; i < letters + kRandomLetters; ++i)
         if (!std::isalnum(static_cast<unsigned char>(name[i])))
             return false;
-    const std::string rest = name.substr(letters + kRandomLetters);
-    return rest.empty() || (rest[0] == '.' && rest.find('.', 1) == std::string::npos);
+    const std::string extension = name.substr(letters + kRandomLetters);
+    return extension == Extension(name.substr(1, marker - 1)) || name.size() + 3 >= kNameMax;
 }
 
 std::string RandomLetters(size_t count)
@@ -403,13 +403,23 @@ bool SafeOutput::Commit(std::string &error, bool replace)
     return true;
 }
 
+std::string SafeOutput::DestinationKey() const
+{
+    struct stat folder {};
+    if (Direct() || fstat(folder_.Get(), &folder) != 0)
+        return {};
+    return std::to_string(folder.st_dev) + ":" + std::to_string(folder.st_ino) + "/" + name_;
+}
+
 std::string SafeOutput::ShowingOutputName(std::string text) const
 {
-    if (Direct())
-        return text;
-    for (const std::string *name : {&engineName_, &temporary_})
+    // The temporary file's names, or the address "-" stands for.
+    for (const std::string *name : {&engineName_, &temporary_}) {
+        if (name->empty() || *name == output_)
+            continue;
         for (size_t at = text.find(*name); at != std::string::npos; at = text.find(*name, at + output_.size()))
             text.replace(at, name->size(), output_);
+    }
     return text;
 }
 

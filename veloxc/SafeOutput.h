@@ -41,6 +41,10 @@ public:
     // False with error when that fails; an older file then stays as it was.
     bool Commit(std::string &error, bool replace = true);
 
+    // Where the finished file goes, as its folder's identity and its name: two outputs with one
+    // key are one file. Empty when written directly.
+    std::string DestinationKey() const;
+
     // text with the temporary name shown as the output's name.
     std::string ShowingOutputName(std::string text) const;
 

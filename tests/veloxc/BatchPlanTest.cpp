@@ -244,22 +244,29 @@ TEST_F(BatchPlanTest, TestingOnSeveralThreadsGivesTheSamePlan)
 TEST_F(BatchPlanTest, NamesStayWithTheirInputsAndInputsAreNeverReplaced)
 {
     const struct {
-        std::vector<std::string> files; // "name" is media, "name -> target" a link
-        std::string path, outputDir;
+        std::vector<std::string> files; // "name" is media (but for "user" files), "name -> target" a link
+        std::vector<std::string> paths;
+        std::string outputDir;
         OnExists onExists;
         std::map<std::string, std::string> records; // output -> the input it records
         std::vector<std::string> lines;
     } cases[] = {
-        {{"a/song.flac", "a/song.mp3"}, "a", "", OnExists::Overwrite, {},
+        {{"a/song.flac", "a/song.mp3"}, {"a"}, "", OnExists::Overwrite, {},
          {"a/song.flac -> a/song (flac).mp3", "a/song.mp3 skip: is already its own output"}},
-        {{"a2/song.flac", "a2/song.mp3"}, "a2", "", OnExists::Overwrite, {{"a2/song.mp3", "song.flac"}},
+        {{"a2/song.flac", "a2/song.mp3"}, {"a2"}, "", OnExists::Overwrite, {{"a2/song.mp3", "song.flac"}},
          {"a2/song.flac -> a2/song.mp3", "a2/song.mp3 skip: is already its own output"}},
-        {{"b/in/song.flac", "b/in/song.mp3", "b/out/song.mp3 -> ../in/song.mp3"}, "b/in", "b/out", OnExists::Overwrite,
+        {{"b/in/song.flac", "b/in/song.mp3", "b/out/song.mp3 -> ../in/song.mp3"}, {"b/in"}, "b/out", OnExists::Overwrite,
          {}, {"b/in/song.flac -> b/out/song (flac).mp3", "b/in/song.mp3 skip: is already its own output"}},
-        {{"c/in/song.aiff", "c/in/song.flac", "c/out/song.mp3"}, "c/in", "c/out", OnExists::Skip,
-         {{"c/out/song.mp3", "song.flac"}}, {"c/in/song.aiff -> c/out/song (aiff).mp3", "c/in/song.flac skip: exists"}},
-        {{"d/in/x.wav", "d/out/x.mp3 -> gone.mp3"}, "d/in", "d/out", OnExists::Skip, {}, {"d/in/x.wav skip: exists"}},
-        {{"e/in/x.wav", "e/made/"}, "e/in", "e/made/../out", OnExists::Skip, {}, {"e/in/x.wav -> e/made/../out/x.mp3"}},
+        {{"c/in/song.aiff", "c/in/song.flac", "c/out/song.mp3"}, {"c/in"}, "c/out", OnExists::Skip,
+         {{"c/out/song.mp3", "../in/song.flac"}},
+         {"c/in/song.aiff -> c/out/song (aiff).mp3", "c/in/song.flac skip: exists"}},
+        {{"f/1/a.wav", "f/2/a.wav", "f/out/a.mp3", "f/out/a (wav).mp3"}, {"f/2/a.wav", "f/1/a.wav"}, "f/out",
+         OnExists::Skip, {{"f/out/a.mp3", "../1/a.wav"}, {"f/out/a (wav).mp3", "../2/a.wav"}},
+         {"f/2/a.wav skip: exists", "f/1/a.wav skip: exists"}},
+        {{"g/user.mp3", "g/user.wav"}, {"g"}, "", OnExists::Overwrite, {},
+         {"g/user.mp3 not media", "g/user.wav -> g/user (wav).mp3"}},
+        {{"d/in/x.wav", "d/out/x.mp3 -> gone.mp3"}, {"d/in"}, "d/out", OnExists::Skip, {}, {"d/in/x.wav skip: exists"}},
+        {{"e/in/x.wav", "e/made/"}, {"e/in"}, "e/made/../out", OnExists::Skip, {}, {"e/in/x.wav -> e/made/../out/x.mp3"}},
     };
     const CurrentFolder inDir(dir.Path()); // relative names, shown as given
     for (const auto &c : cases) {
@@ -274,13 +281,13 @@ TEST_F(BatchPlanTest, NamesStayWithTheirInputsAndInputsAreNeverReplaced)
                 Make(file);
             }
         }
-        BatchArguments arguments = Arguments({c.path}, c.outputDir);
+        BatchArguments arguments = Arguments(c.paths, c.outputDir);
         arguments.onExists = c.onExists;
         const auto recorded = [&](const std::string &output) {
             const auto found = c.records.find(output);
             return found == c.records.end() ? std::string() : found->second;
         };
-        const auto plan = MakeBatchPlan(arguments, [](const std::string &) { return true; }, 1, recorded);
-        EXPECT_EQ(Lines(plan, ""), c.lines) << c.path;
+        const auto media = [](const std::string &path) { return path.find("user.mp3") == std::string::npos; };
+        EXPECT_EQ(Lines(MakeBatchPlan(arguments, media, 1, recorded), ""), c.lines) << c.paths[0];
     }
 }

@@ -36,7 +36,7 @@ TEST_F(SafeOutputTest, WritesProtocolsDevicesAndImageSeriesDirectly)
     for (const std::string &name : {std::string("pipe:1"), std::string("-"), std::string("/dev/null"),
                                     std::string("/dev/stdout"), std::string("file:/dev/null"),
                                     std::string("http://127.0.0.1:9/x.mp3"), dir.File("fifo.wav"),
-                                    dir.File("folder.wav"), dir.File("frame%03d.png")}) {
+                                    dir.File("folder.wav"), dir.File("frame%03d.png"), dir.File("list.m3u8")}) {
         SafeOutput output(name);
         EXPECT_TRUE(output.Direct()) << name;
         EXPECT_EQ(output.EngineName(), name == "-" ? "pipe:1" : name); // "-" is standard output, not a file
@@ -44,8 +44,10 @@ TEST_F(SafeOutputTest, WritesProtocolsDevicesAndImageSeriesDirectly)
         EXPECT_TRUE(output.Commit(error)) << error;
     }
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"fifo.wav", "folder.wav"}));
-    // A number in a name whose muxer writes one file is just a name: it goes through a temporary file.
+    // A number in a name whose muxer writes one file is just a name, and a single picture one file:
+    // they go through a temporary file.
     EXPECT_FALSE(SafeOutput(dir.File("keep%d.mp3")).Direct());
+    EXPECT_FALSE(SafeOutput(dir.File("cover.png")).Direct());
 }
 
 // A batch's outputs are files whatever their names look like: only a regular file is replaced, a
@@ -169,15 +171,17 @@ TEST_F(SafeOutputTest, OnlyTemporaryFilesNobodyHoldsAreStale)
     // What killed runs left, whatever they wrote, beside files that only look alike and one a live
     // run still holds.
     Write(dir.File(".song.mp3.partial-AbC123.mp3"), "left by a killed run");
-    Write(dir.File(".song.mp3.partial-AbC123.wav"), "another output's");
+    Write(dir.File(".song.wav.partial-AbC123.wav"), "another output's");
     Write(dir.File(".other.partial-AbC123"), "another output's");
     Write(dir.File(".song.mp3.partial-AbC12.mp3"), "not one of ours");
     Write(dir.File(".song.mp3.partial-AbC12!.mp3"), "not one of ours");
+    Write(dir.File(".thesis.partial-draft2.txt"), "the user's own");
     Write(dir.File("song.mp3"), "the finished file");
     const SafeOutput live(dir.File("song.mp3"));
     EXPECT_EQ(live.RemoveStaleTemporaries(), 3);
     std::vector<std::string> expected = {".song.mp3.partial-AbC12!.mp3", ".song.mp3.partial-AbC12.mp3",
-                                         fs::path(live.TemporaryPath()).filename(), "song.mp3"};
+                                         ".thesis.partial-draft2.txt", fs::path(live.TemporaryPath()).filename(),
+                                         "song.mp3"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Entries(dir), expected);
 }
