@@ -57,6 +57,11 @@ std::string ResampleError(int inChannels, int inRate, int outChannels, int outRa
 void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input, const uint8_t *data, int size)
 {
     AVCodecContext *encoder = output.Encoder;
+    // The samples come as their source carries them, in one format from the first block on.
+    if (output.CarriedFormat < 0)
+        output.CarriedFormat = input.CarriedFormat;
+    const auto carried = static_cast<AVSampleFormat>(output.CarriedFormat);
+    const int bytesPerSample = avutil.av_get_bytes_per_sample(carried);
     // The shape of this block as decoded, which may change in mid-stream.
     const int decChannels = input.DecodedChannels > 0 ? input.DecodedChannels : input.Stream->codecpar->ch_layout.nb_channels;
     const int decRate = input.DecodedRate > 0 ? input.DecodedRate : input.Stream->codecpar->sample_rate;
@@ -77,8 +82,8 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
         AVChannelLayout out = audio_shape::Usable(encoder->ch_layout, encChannels);
         AVChannelLayout in = audio_shape::Usable(audio_shape::FromMask(decMask), decChannels);
         SwrContext *raw = nullptr;
-        const bool made = swresample.swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_S16, encRate, &in, AV_SAMPLE_FMT_S16,
-                                                         decRate, 0, nullptr) >= 0;
+        const bool made =
+            swresample.swr_alloc_set_opts2(&raw, &out, carried, encRate, &in, carried, decRate, 0, nullptr) >= 0;
         if (!made || !SetMonoMatrix(raw, in, out) || swresample.swr_init(raw) < 0) {
             swresample.swr_free(&raw);
             throw FFMpegException(ResampleError(decChannels, decRate, encChannels, encRate));
@@ -88,29 +93,17 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
         output.ResampleInRate = decRate;
         output.ResampleInMask = decMask;
     }
-    const int pair = encoder->sample_fmt + 5 * AV_SAMPLE_FMT_S16;
-    if (encoder->sample_fmt != AV_SAMPLE_FMT_S16 && pair != output.ReformatPair) {
-        AVChannelLayout layout = audio_shape::Usable(encoder->ch_layout, encChannels);
-        SwrContext *raw = nullptr;
-        if (swresample.swr_alloc_set_opts2(&raw, &layout, encoder->sample_fmt, encRate, &layout, AV_SAMPLE_FMT_S16,
-                                           encRate, 0, nullptr) < 0 ||
-            swresample.swr_init(raw) < 0) {
-            swresample.swr_free(&raw);
-            const char *from = avutil.av_get_sample_fmt_name(AV_SAMPLE_FMT_S16);
-            const char *to = avutil.av_get_sample_fmt_name(encoder->sample_fmt);
-            throw FFMpegException(FormatText("Cannot convert %s sample format to %s sample format", from ? from : "none",
-                                             to ? to : "none"));
-        }
-        output.ReformatCtx.reset(raw);
-        output.ReformatPair = pair;
-    }
+    const int pair = encoder->sample_fmt + 16 * carried;
+    if (encoder->sample_fmt != carried && pair != output.ReformatPair)
+        MakeReformatter(output, input, carried);
 
     // Keep the output in step with the input's timestamps.
-    const int fifoSamples = avutil.av_audio_fifo_size(output.Fifo.get());
+    const int fifoSamples = output.Fifo ? avutil.av_audio_fifo_size(output.Fifo.get()) : 0;
     if (AudioSyncMethod != 0) {
         const double delta = GetSyncIpts(output) * encRate - static_cast<double>(output.SyncOpts) - fifoSamples;
         const double idelta = delta * decRate / encRate;
-        int64_t byteDelta = static_cast<int64_t>(idelta) * 2 * decChannels;
+        const int sampleBytes = bytesPerSample * decChannels;
+        int64_t byteDelta = static_cast<int64_t>(idelta) * sampleBytes;
         if (std::fabs(delta) > 50) {
             if (input.IsStart || std::fabs(delta) > encRate * static_cast<double>(AudioDriftThreshold)) {
                 if (byteDelta < 0) {
@@ -123,13 +116,14 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
                         return;
                     input.IsStart = 0;
                 } else {
-                    const int sampleBytes = 2 * decChannels;
                     if (size + byteDelta <= kMaxAudioBlock)
                         input.IsStart = 0;
                     else // whole samples only, so no channel slips
                         byteDelta = std::max(0, kMaxAudioBlock - size) / sampleBytes * sampleBytes;
                     SilenceBuffer.resize(static_cast<size_t>(size + byteDelta));
-                    std::memset(SilenceBuffer.data(), 0, static_cast<size_t>(byteDelta));
+                    uint8_t *silence[] = {SilenceBuffer.data()};
+                    avutil.av_samples_set_silence(silence, 0, static_cast<int>(byteDelta / sampleBytes), decChannels,
+                                                  carried);
                     std::memcpy(SilenceBuffer.data() + byteDelta, data, static_cast<size_t>(size));
                     data = SilenceBuffer.data();
                     size += static_cast<int>(byteDelta);
@@ -152,10 +146,10 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
 
     // Channels and rate.
     const uint8_t *samples = data;
-    int sampleCount = size / (2 * decChannels);
+    int sampleCount = size / (bytesPerSample * decChannels);
     if (output.AudioResample) {
         const int capacity = swresample.swr_get_out_samples(output.Resample.get(), sampleCount);
-        ResampleBuffer.resize(static_cast<size_t>(std::max(capacity, 0)) * 2 * encChannels);
+        ResampleBuffer.resize(static_cast<size_t>(std::max(capacity, 0)) * bytesPerSample * encChannels);
         uint8_t *out = ResampleBuffer.data();
         const uint8_t *in = data;
         sampleCount = swresample.swr_convert(output.Resample.get(), &out, capacity, &in, sampleCount);
@@ -164,6 +158,39 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
         samples = ResampleBuffer.data();
     }
     QueueAudio(output, samples, sampleCount);
+}
+
+// Carried samples to the encoder's format. A reduction (fewer bits than the source has, or
+// integers from floats) is dithered with triangular noise, never cut.
+void TCustomFFmpeg::MakeReformatter(TOutputStreamRec &output, const TInputStreamRec &input, AVSampleFormat carried)
+{
+    AVCodecContext *encoder = output.Encoder;
+    const int encChannels = encoder->ch_layout.nb_channels;
+    AVChannelLayout layout = audio_shape::Usable(encoder->ch_layout, encChannels);
+    const AVSampleFormat target = avutil.av_get_packed_sample_fmt(encoder->sample_fmt);
+    const int coded = avcodec.av_get_bits_per_sample(encoder->codec_id); // 24 for 24-bit PCM in 32-bit words
+    const int targetBits = coded > 0 ? coded : 8 * avutil.av_get_bytes_per_sample(target);
+    const int rawBits = input.Stream->codecpar->bits_per_raw_sample;
+    const bool floats = carried == AV_SAMPLE_FMT_FLT || carried == AV_SAMPLE_FMT_DBL;
+    const int sourceBits = floats ? 32 : rawBits > 0 ? rawBits : 8 * avutil.av_get_bytes_per_sample(carried);
+    const bool toIntegers = target != AV_SAMPLE_FMT_FLT && target != AV_SAMPLE_FMT_DBL;
+    SwrContext *raw = nullptr;
+    bool made = swresample.swr_alloc_set_opts2(&raw, &layout, encoder->sample_fmt, encoder->sample_rate, &layout, carried,
+                                               encoder->sample_rate, 0, nullptr) >= 0;
+    if (made && toIntegers && targetBits < sourceBits) {
+        made = avutil.av_opt_set(raw, "dither_method", "triangular", 0) >= 0;
+        if (made && target == AV_SAMPLE_FMT_S32 && targetBits < 32)
+            made = avutil.av_opt_set_int(raw, "output_sample_bits", targetBits, 0) >= 0;
+    }
+    if (!made || swresample.swr_init(raw) < 0) {
+        swresample.swr_free(&raw);
+        const char *from = avutil.av_get_sample_fmt_name(carried);
+        const char *to = avutil.av_get_sample_fmt_name(encoder->sample_fmt);
+        throw FFMpegException(FormatText("Cannot convert %s sample format to %s sample format", from ? from : "none",
+                                         to ? to : "none"));
+    }
+    output.ReformatCtx.reset(raw);
+    output.ReformatPair = encoder->sample_fmt + 16 * carried;
 }
 
 // Whole encoder frames through the FIFO, or the whole block for encoders that take any size.
@@ -176,11 +203,18 @@ void TCustomFFmpeg::QueueAudio(TOutputStreamRec &output, const uint8_t *samples,
         EncodeAudioFrame(output, samples, count);
         return;
     }
+    const auto carried = static_cast<AVSampleFormat>(output.CarriedFormat);
+    const int channels = encoder->ch_layout.nb_channels;
+    if (!output.Fifo) {
+        output.Fifo.reset(avutil.av_audio_fifo_alloc(carried, channels, 1024));
+        if (!output.Fifo)
+            throw FFMpegException("av_fifo_init fail");
+    }
     void *planes[] = {const_cast<uint8_t *>(samples)};
     if (avutil.av_audio_fifo_write(output.Fifo.get(), planes, count) < count)
         throw FFMpegException("av_fifo_realloc2() failed");
     const int frameSize = encoder->frame_size;
-    FifoReadBuffer.resize(static_cast<size_t>(frameSize) * 2 * encoder->ch_layout.nb_channels);
+    FifoReadBuffer.resize(static_cast<size_t>(frameSize) * avutil.av_get_bytes_per_sample(carried) * channels);
     while (avutil.av_audio_fifo_size(output.Fifo.get()) >= frameSize) {
         void *out[] = {FifoReadBuffer.data()};
         avutil.av_audio_fifo_read(output.Fifo.get(), out, frameSize);
@@ -198,7 +232,8 @@ void TCustomFFmpeg::DrainResampler(TOutputStreamRec &output)
         const int capacity = std::max(swresample.swr_get_out_samples(output.Resample.get(), 0), 0);
         if (capacity == 0)
             return;
-        ResampleBuffer.resize(static_cast<size_t>(capacity) * 2 * channels);
+        ResampleBuffer.resize(static_cast<size_t>(capacity) *
+                              avutil.av_get_bytes_per_sample(static_cast<AVSampleFormat>(output.CarriedFormat)) * channels);
         uint8_t *out = ResampleBuffer.data();
         const int produced = swresample.swr_convert(output.Resample.get(), &out, capacity, nullptr, 0);
         if (produced <= 0)
@@ -231,7 +266,9 @@ void TCustomFFmpeg::EncodeAudioFrame(TOutputStreamRec &output, const uint8_t *sa
             return;
         }
     } else {
-        std::memcpy(frame->data[0], samples, static_cast<size_t>(count) * 2 * encoder->ch_layout.nb_channels);
+        std::memcpy(frame->data[0], samples,
+                    static_cast<size_t>(count) * avutil.av_get_bytes_per_sample(encoder->sample_fmt) *
+                        encoder->ch_layout.nb_channels);
     }
     // Frames follow each other; SyncOpts is the position the sync logic reasons about.
     frame->pts = output.NextFramePts;
@@ -253,7 +290,8 @@ void TCustomFFmpeg::FlushAudioFifo(TOutputStreamRec &output)
     while (output.Fifo && avutil.av_audio_fifo_size(output.Fifo.get()) > 0) {
         const int held = avutil.av_audio_fifo_size(output.Fifo.get());
         const int count = frameSize > 0 ? std::min(held, frameSize) : held;
-        FifoReadBuffer.resize(static_cast<size_t>(count) * 2 * channels);
+        FifoReadBuffer.resize(static_cast<size_t>(count) *
+                              avutil.av_get_bytes_per_sample(static_cast<AVSampleFormat>(output.CarriedFormat)) * channels);
         void *out[] = {FifoReadBuffer.data()};
         avutil.av_audio_fifo_read(output.Fifo.get(), out, count);
         EncodeAudioFrame(output, FifoReadBuffer.data(), count);

@@ -2,8 +2,11 @@
 
 #include "AVEntryPoints.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 using namespace avlib;
 
@@ -112,6 +115,82 @@ std::string ListLayouts(const AVCodec *encoder)
     for (const AVChannelLayout *listed = encoder->ch_layouts; listed && listed->nb_channels; ++listed)
         list += (list.empty() ? "" : ", ") + Describe(*listed);
     return list;
+}
+
+AVSampleFormat CarriedFormat(AVSampleFormat decoded)
+{
+    const AVSampleFormat packed = avutil.av_get_packed_sample_fmt(decoded);
+    return packed == AV_SAMPLE_FMT_S64 ? AV_SAMPLE_FMT_DBL : packed == AV_SAMPLE_FMT_NONE ? AV_SAMPLE_FMT_S16 : packed;
+}
+
+namespace {
+
+template <class T> void ScaleIntegers(T *sample, int count, int volume, int64_t offset = 0)
+{
+    for (int i = 0; i < count; ++i)
+        sample[i] = static_cast<T>(std::clamp<int64_t>(((int64_t{sample[i]} - offset) * volume + 128) >> 8,
+                                                       int64_t{std::numeric_limits<T>::min()} - offset,
+                                                       int64_t{std::numeric_limits<T>::max()} - offset) +
+                                   offset);
+}
+
+template <class T> void ScaleFloats(T *sample, int count, int volume)
+{
+    for (int i = 0; i < count; ++i)
+        sample[i] = static_cast<T>(sample[i] * volume / 256.0);
+}
+
+} // namespace
+
+void ScaleVolume(uint8_t *data, int samples, AVSampleFormat format, int volume)
+{
+    switch (format) {
+    case AV_SAMPLE_FMT_U8:
+        ScaleIntegers(data, samples, volume, 128);
+        break;
+    case AV_SAMPLE_FMT_S16:
+        ScaleIntegers(reinterpret_cast<int16_t *>(data), samples, volume);
+        break;
+    case AV_SAMPLE_FMT_S32:
+        ScaleIntegers(reinterpret_cast<int32_t *>(data), samples, volume);
+        break;
+    case AV_SAMPLE_FMT_FLT:
+        ScaleFloats(reinterpret_cast<float *>(data), samples, volume);
+        break;
+    case AV_SAMPLE_FMT_DBL:
+        ScaleFloats(reinterpret_cast<double *>(data), samples, volume);
+        break;
+    default:
+        break;
+    }
+}
+
+AVCodecID WaveCodec(AVSampleFormat format, int bits, bool lossy)
+{
+    if (lossy || format == AV_SAMPLE_FMT_NONE)
+        return AV_CODEC_ID_PCM_S16LE;
+    switch (CarriedFormat(format)) {
+    case AV_SAMPLE_FMT_U8:
+        return AV_CODEC_ID_PCM_U8;
+    case AV_SAMPLE_FMT_S32:
+        return bits > 16 && bits <= 24 ? AV_CODEC_ID_PCM_S24LE : AV_CODEC_ID_PCM_S32LE;
+    case AV_SAMPLE_FMT_FLT:
+        return AV_CODEC_ID_PCM_F32LE;
+    case AV_SAMPLE_FMT_DBL:
+        return AV_CODEC_ID_PCM_F64LE;
+    default:
+        return AV_CODEC_ID_PCM_S16LE;
+    }
+}
+
+AVSampleFormat MatchingFormat(const AVCodec *encoder, AVSampleFormat carried)
+{
+    if (!encoder || !encoder->sample_fmts)
+        return AV_SAMPLE_FMT_NONE;
+    for (const AVSampleFormat *format = encoder->sample_fmts; *format != AV_SAMPLE_FMT_NONE; ++format)
+        if (avutil.av_get_packed_sample_fmt(*format) == carried)
+            return *format;
+    return AV_SAMPLE_FMT_NONE;
 }
 
 } // namespace audio_shape

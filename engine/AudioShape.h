@@ -25,6 +25,19 @@ int NearestRate(const AVCodec *encoder, int rate);
 // "44100, 48000, 32000" for the message of a refused rate.
 std::string ListRates(const AVCodec *encoder);
 
+// The interleaved format decoded audio of this format is carried in: its packed form, with 64-bit
+// integers as doubles.
+AVSampleFormat CarriedFormat(AVSampleFormat decoded);
+// Samples (of every channel) scaled by volume / 256, integers clipped to their range.
+void ScaleVolume(uint8_t *data, int samples, AVSampleFormat format, int volume);
+// The encoder's format that carries this one as it is (the same samples, planar or packed), else
+// none.
+AVSampleFormat MatchingFormat(const AVCodec *encoder, AVSampleFormat carried);
+
+// The WAV codec that keeps a source's samples: its format and depth (bits, 0: all of the format's),
+// 16-bit for what a lossy decoder gave.
+AVCodecID WaveCodec(AVSampleFormat format, int bits, bool lossy);
+
 bool TakesLayout(const AVCodec *encoder, const AVChannelLayout &layout);
 // The listed layout nearest to layout: one with as many channels, else the most channels below,
 // else the fewest above (a downmix loses less than an upmix invents).

@@ -107,6 +107,8 @@ void TCustomFFmpeg::ResetOptions()
     FrameAspectRatio = 0.0f;
     FramePixFmt = -1;
     AudioSampleFmt = -1;
+    AudioSampleBits = 0;
+    AudioSourceLossy = false;
     PadTop = PadBottom = PadLeft = PadRight = 0;
     PadColor = {16, 128, 128};
     CropTop = CropBottom = CropLeft = CropRight = 0;

@@ -155,6 +155,8 @@ public:
     float FrameAspectRatio = 0.0f; // 0 = unset
     int32_t FramePixFmt = -1;      // AVPixelFormat, -1 = none
     int32_t AudioSampleFmt = -1;   // AVSampleFormat, -1 = none
+    int32_t AudioSampleBits = 0;   // of the input's samples, 0: all of AudioSampleFmt's
+    bool AudioSourceLossy = false; // the input's samples are a lossy decoder's: no depth to keep
     int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
     std::array<int32_t, 3> PadColor{16, 128, 128}; // Y, U, V
     int32_t CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
@@ -243,7 +245,7 @@ public:
     std::unique_ptr<TRunTables> Run; // the tables of the run in progress
     std::string FilterErrorText;
     std::array<int32_t, 52> QpHistogram{};
-    std::vector<uint8_t> DecodedAudio; // decoded audio as interleaved 16-bit samples, reused
+    std::vector<uint8_t> DecodedAudio; // decoded audio as interleaved carried samples, reused
     std::vector<uint8_t> ResampleBuffer; // audio after channel and rate conversion, reused
     std::vector<uint8_t> SilenceBuffer;  // silence followed by a block, grown as needed
     std::vector<uint8_t> FifoReadBuffer; // one encoder frame taken from an audio FIFO
@@ -332,6 +334,7 @@ protected:
     // Takes every packet the encoder has ready and writes it; returns the size of the last, or 0.
     int DrainEncoder(TOutputStreamRec &output);
     void CarryEndPadding(TOutputStreamRec &output, AVPacket *packet) const;
+    void MakeReformatter(TOutputStreamRec &output, const TInputStreamRec &input, AVSampleFormat carried);
     void WriteFrame(TOutputStreamRec &output, AVPacket *packet);
     // Passes a packet (nullptr: the end) through filters from index first on, then to the muxer.
     void FilterAndWrite(TOutputStreamRec &output, size_t first, AVPacket *packet, int streamIndex);

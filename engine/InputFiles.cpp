@@ -180,6 +180,10 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
                 AudioSampleRateGiven = false;
             }
             AudioSampleFmt = parameters->format;
+            AudioSampleBits = parameters->bits_per_raw_sample > 0 ? parameters->bits_per_raw_sample
+                                                                  : parameters->bits_per_coded_sample;
+            if (const AVCodecDescriptor *codec = avcodec.avcodec_descriptor_get(parameters->codec_id))
+                AudioSourceLossy = !(codec->props & AV_CODEC_PROP_LOSSLESS);
             if (AudioDisable)
                 stream->discard = AVDISCARD_ALL;
             break;

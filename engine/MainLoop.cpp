@@ -2,6 +2,7 @@
 #include "FFmpeg.h"
 
 #include "AVEntryPoints.h"
+#include "AudioShape.h"
 #include "LibraryLock.h"
 #include "OpenError.h"
 #include "ScopeExit.h"
@@ -278,54 +279,54 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
                     return -1;
                 continue;
             }
-            // Decoded audio goes on as interleaved signed 16-bit samples; a change of shape
-            // in mid-stream gets a converter of its own.
+            // Decoded audio goes on interleaved in the format of the stream's first frame, so that
+            // its depth reaches the encoder; a change of format or shape gets a converter of its own.
+            if (input.CarriedFormat < 0)
+                input.CarriedFormat = audio_shape::CarriedFormat(static_cast<AVSampleFormat>(frame->format));
+            const auto carried = static_cast<AVSampleFormat>(input.CarriedFormat);
             if (frame->format != input.ConvertedFormat || channels != input.ConvertedChannels ||
                 frame->sample_rate != input.ConvertedRate) {
-                input.ToInterleavedS16.reset();
+                input.ToCarried.reset();
                 input.ConvertedFormat = frame->format;
                 input.ConvertedChannels = channels;
                 input.ConvertedRate = frame->sample_rate;
             }
-            if (frame->format != AV_SAMPLE_FMT_S16 && !input.ToInterleavedS16) {
+            if (frame->format != carried && !input.ToCarried) {
                 SwrContext *raw = nullptr;
-                if (swresample.swr_alloc_set_opts2(&raw, &frame->ch_layout, AV_SAMPLE_FMT_S16, frame->sample_rate,
+                if (swresample.swr_alloc_set_opts2(&raw, &frame->ch_layout, carried, frame->sample_rate,
                                                    &frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
                                                    frame->sample_rate, 0, nullptr) < 0 ||
                     swresample.swr_init(raw) < 0) {
                     swresample.swr_free(&raw);
                     return -1;
                 }
-                input.ToInterleavedS16.reset(raw);
+                input.ToCarried.reset(raw);
             }
             int samples = frame->nb_samples;
-            const size_t bytes = static_cast<size_t>(samples) * channels * 2;
+            const int sampleBytes = avutil.av_get_bytes_per_sample(carried) * channels;
+            const size_t bytes = static_cast<size_t>(samples) * sampleBytes;
             // Grown to the largest frame seen: a fixed large start would be cleared again for
             // every short file of a batch.
             if (DecodedAudio.size() < bytes)
                 DecodedAudio.resize(bytes);
-            if (input.ToInterleavedS16) {
+            if (input.ToCarried) {
                 uint8_t *out = DecodedAudio.data();
-                samples = swresample.swr_convert(input.ToInterleavedS16.get(), &out, frame->nb_samples,
+                samples = swresample.swr_convert(input.ToCarried.get(), &out, frame->nb_samples,
                                                  const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
                 if (samples < 0)
                     return -1;
             } else {
                 std::copy_n(frame->data[0], bytes, DecodedAudio.data());
             }
-            const int size = samples * channels * 2;
+            const int size = samples * sampleBytes;
             if (size <= 0)
                 continue;
             input.DecodedChannels = channels;
             input.DecodedRate = frame->sample_rate;
             input.DecodedLayoutMask = frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? frame->ch_layout.u.mask : 0;
-            input.NextPts += static_cast<int64_t>(size) * 500000 / (static_cast<int64_t>(frame->sample_rate) * channels);
-            if (AudioVolume != 256) {
-                auto *sample = reinterpret_cast<int16_t *>(DecodedAudio.data());
-                for (int i = 0; i < size / 2; ++i)
-                    sample[i] = static_cast<int16_t>(
-                        std::clamp<int64_t>((int64_t{sample[i]} * AudioVolume + 128) >> 8, -32768, 32767));
-            }
+            input.NextPts += static_cast<int64_t>(samples) * 1000000 / frame->sample_rate;
+            if (AudioVolume != 256)
+                audio_shape::ScaleVolume(DecodedAudio.data(), samples * channels, carried, AudioVolume);
             FeedOutputs(input, inputIndex, packet, DecodedAudio.data(), size, nullptr);
         } else {
             // The picture's own time: behind a decoder's delay the packet times run ahead of it.

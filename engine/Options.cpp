@@ -299,6 +299,8 @@ void SampleFormat(TCustomFFmpeg &e, const std::string &, const std::string &valu
 {
     if (value != "list") {
         e.AudioSampleFmt = avutil.av_get_sample_fmt(value.c_str());
+        e.AudioSampleBits = 0; // a format asked for is kept whole
+        e.AudioSourceLossy = false;
         return;
     }
     std::vector<std::string> lines;

@@ -265,6 +265,10 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
         codecId = avformat.av_guess_codec(output->oformat, nullptr, output->url, nullptr, AVMEDIA_TYPE_AUDIO);
         if (AudioCodecName && !LookupCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, true, codecId))
             throw FFMpegException(LastErrorText);
+        // A WAV keeps the depth and kind of its source's samples unless a codec is asked for.
+        if (!AudioCodecName && codecId == AV_CODEC_ID_PCM_S16LE && std::strcmp(output->oformat->name, "wav") == 0)
+            codecId = audio_shape::WaveCodec(static_cast<AVSampleFormat>(AudioSampleFmt), AudioSampleBits,
+                                             AudioSourceLossy);
     }
 
     TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_AUDIO, AudioBitstreamFilters);
@@ -298,8 +302,12 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
             const AVSampleFormat *format = encoder->sample_fmts;
             while (*format != AV_SAMPLE_FMT_NONE && *format != codec->sample_fmt)
                 ++format;
-            if (*format == AV_SAMPLE_FMT_NONE)
-                codec->sample_fmt = encoder->sample_fmts[0];
+            // The same samples planar or packed, else the encoder's own first choice.
+            if (*format == AV_SAMPLE_FMT_NONE) {
+                const AVSampleFormat same = audio_shape::MatchingFormat(
+                    encoder, audio_shape::CarriedFormat(static_cast<AVSampleFormat>(AudioSampleFmt)));
+                codec->sample_fmt = same != AV_SAMPLE_FMT_NONE ? same : encoder->sample_fmts[0];
+            }
         }
     }
     codec->time_base = AVRational{1, codec->sample_rate};

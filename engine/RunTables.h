@@ -43,8 +43,10 @@ struct TInputStreamRec {
     avlib::AVFramePtr PicRef;
     // Decoding.
     avlib::AVFramePtr DecodedFrame;
-    avlib::SwrContextPtr ToInterleavedS16; // decoded audio as interleaved signed 16-bit
-    int32_t ConvertedFormat = -1;          // the decoded shape ToInterleavedS16 was made for
+    // Decoded audio goes on interleaved, in the carried format: that of the stream's first frame.
+    int32_t CarriedFormat = -1;     // AVSampleFormat, packed; -1 until the first frame
+    avlib::SwrContextPtr ToCarried; // a frame in another format to the carried one
+    int32_t ConvertedFormat = -1;   // the decoded shape ToCarried was made for
     int32_t ConvertedChannels = 0;
     int32_t ConvertedRate = 0;
     int32_t DecodedChannels = 0; // of the block being handed on
@@ -80,9 +82,10 @@ struct TOutputStreamRec {
     uint64_t ResampleInMask = 0;
     int64_t NextFramePts = 0; // encoder time base: the next audio frame's timestamp
     int64_t EndDiscard = 0;   // samples the packets so far discard at the end of the stream
+    int32_t CarriedFormat = -1; // the source's carried format, once its first block came
     int32_t ReformatPair = -6; // no pair
-    avlib::SwrContextPtr ReformatCtx; // interleaved 16-bit to the encoder's sample format
-    avlib::AVAudioFifoPtr Fifo;         // interleaved 16-bit samples at the encoder's rate and channels
+    avlib::SwrContextPtr ReformatCtx; // carried samples to the encoder's sample format
+    avlib::AVAudioFifoPtr Fifo;         // carried samples at the encoder's rate and channels
     avlib::AVFramePtr AudioFrame;       // the frame handed to the encoder, reused
     // Two-pass statistics written in pass 1.
     FILE *LogFile = nullptr;

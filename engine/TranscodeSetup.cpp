@@ -484,9 +484,7 @@ void TCustomFFmpeg::PrepareAudioOutput(TOutputStreamRec &output, const TInputStr
         throw FFMpegException(FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect "
                                          "parameters such as bit_rate, rate, width or height",
                                          output.FileIndex, output.Index));
-    output.Fifo.reset(avutil.av_audio_fifo_alloc(AV_SAMPLE_FMT_S16, channels, 1024));
-    if (!output.Fifo)
-        throw FFMpegException("av_fifo_init fail");
+    output.Fifo.reset(); // made for the source's samples once the first come
     const AVCodecParameters *source = input.Stream->codecpar;
     output.AudioResample = (encoder->sample_rate != source->sample_rate ||
                             channels != source->ch_layout.nb_channels || AudioSyncMethod > 1)

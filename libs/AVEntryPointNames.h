@@ -8,6 +8,7 @@
     X(avcodec_alloc_context3)         \
     X(avcodec_free_context)           \
     X(avcodec_find_encoder)           \
+    X(av_get_bits_per_sample)         \
     X(avcodec_find_encoder_by_name)   \
     X(avcodec_find_decoder)           \
     X(avcodec_find_decoder_by_name)   \
@@ -20,6 +21,7 @@
     X(avcodec_parameters_to_context)  \
     X(avcodec_string)                 \
     X(avcodec_get_name)               \
+    X(avcodec_descriptor_get)         \
     X(av_packet_alloc)                \
     X(av_packet_free)                 \
     X(av_packet_unref)                \
@@ -113,6 +115,8 @@
     X(av_get_sample_fmt_name)        \
     X(av_sample_fmt_is_planar)       \
     X(av_get_packed_sample_fmt)      \
+    X(av_get_bytes_per_sample)       \
+    X(av_samples_set_silence)        \
     X(av_compare_ts)                 \
     X(av_frame_unref)                \
     X(av_channel_layout_copy)        \

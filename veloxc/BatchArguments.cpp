@@ -16,6 +16,9 @@ const char *const kBatchUsage =
     "  -b, --bitrate KBPS       MP3 constant bit rate instead, 8 to 320\n"
     "  -r, --rate HZ            sample rate (default: the input's, or the nearest MP3 takes)\n"
     "  -c, --channels 1|2       channels (default: the input's, at most 2 for MP3)\n"
+    "      --bits 16|24|32|float\n"
+    "                           WAV samples (default: the input's depth and kind; 16-bit from\n"
+    "                           lossy sources); a reduction is dithered\n"
     "  -o, --output-dir DIR     outputs go there, a folder's tree below it mirrored;\n"
     "                           without it each output goes beside its input\n"
     "  -j, --jobs N             conversions at once (default: the number of cores)\n"
@@ -112,6 +115,15 @@ const Option kOptions[] = {
          }
          return true;
      }},
+    {nullptr, "--bits", true,
+     [](const std::string &value, BatchArguments &arguments, std::string &error) {
+         if (!BatchArguments::WaveCodecOfBits(value)) {
+             error = "--bits is 16, 24, 32 or float, not '" + value + "'";
+             return false;
+         }
+         arguments.bits = value;
+         return true;
+     }},
     {nullptr, "--no-tags", false, [](const std::string &, BatchArguments &a, std::string &) { return a.noTags = true; }},
     {nullptr, "--dry-run", false, [](const std::string &, BatchArguments &a, std::string &) { return a.dryRun = true; }},
     {nullptr, "--quiet", false, [](const std::string &, BatchArguments &a, std::string &) { return a.quiet = true; }},
@@ -132,6 +144,10 @@ bool CheckTogether(const BatchArguments &arguments, std::string &error)
         error = "--quality and --bitrate are for mp3 only";
         return false;
     }
+    if (arguments.format == "mp3" && arguments.bits) {
+        error = "--bits is for wav only";
+        return false;
+    }
     if (arguments.quality && arguments.bitrateKbps) {
         error = "--quality and --bitrate exclude each other";
         return false;
@@ -146,6 +162,16 @@ bool CheckTogether(const BatchArguments &arguments, std::string &error)
 }
 
 } // namespace
+
+const char *BatchArguments::WaveCodecOfBits(const std::string &bits)
+{
+    static const std::pair<const char *, const char *> kCodecs[] = {
+        {"16", "pcm_s16le"}, {"24", "pcm_s24le"}, {"32", "pcm_s32le"}, {"float", "pcm_f32le"}};
+    for (const auto &[name, codec] : kCodecs)
+        if (bits == name)
+            return codec;
+    return nullptr;
+}
 
 bool ParseBatchArguments(const std::vector<std::string> &words, int defaultJobs, BatchArguments &arguments,
                          std::string &error)

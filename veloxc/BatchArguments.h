@@ -16,6 +16,7 @@ struct BatchArguments {
     std::optional<int> bitrateKbps; // MP3 constant bit rate
     std::optional<int> rate;        // Hz
     std::optional<int> channels;    // 1 or 2
+    std::optional<std::string> bits; // WAV samples: "16", "24", "32" or "float"; none: the source's
     std::string outputDir;          // empty: each output beside its input
     int jobs = 1;                   // conversions at once
     OnExists onExists = OnExists::Skip;
@@ -27,6 +28,9 @@ struct BatchArguments {
 
     // The MP3 quality used when neither a quality nor a bit rate is given.
     static constexpr int kDefaultQuality = 2;
+
+    // The WAV codec of a --bits value; nullptr for a value that is none.
+    static const char *WaveCodecOfBits(const std::string &bits);
 };
 
 // Reads the words after "batch"; defaultJobs is what --jobs defaults to (the number of cores).

@@ -111,19 +111,17 @@ TOutputOptions OutputRecord(const BatchArguments &arguments)
     record.DisableVideo = true; // a cover picture is carried as a tag, not as a picture stream
     record.DisableSubtitle = true;
     if (arguments.format == "mp3") {
+        // The encoder takes the samples as the source has them (16-bit, 32-bit or float).
         record.AudioCodec = "libmp3lame";
-        // The engine hands on 16-bit samples: the encoder takes them as they are instead of
-        // widened to 32 bits, for the same MP3 at less work.
-        record.ExtOptions = "sample_fmt=s16p";
         // Room in the tag the muxer writes, so that the tags and the record that follow are
         // written in place rather than by moving the whole file behind them.
-        record.ExtOptions += "\nmetadata_header_padding=1024";
+        record.ExtOptions = "metadata_header_padding=1024";
         if (arguments.bitrateKbps)
             record.AudioBitrate = *arguments.bitrateKbps * 1000;
         else // the encoder's variable bit rate scale, 0 best
             record.ExtOptions += "\naq=" + std::to_string(arguments.quality.value_or(BatchArguments::kDefaultQuality));
-    } else {
-        record.AudioCodec = "pcm_s16le";
+    } else if (arguments.bits) { // else the source's depth and kind
+        record.AudioCodec = BatchArguments::WaveCodecOfBits(*arguments.bits);
     }
     if (arguments.rate)
         record.AudioSampleRate = *arguments.rate;

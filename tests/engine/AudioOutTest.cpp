@@ -45,6 +45,15 @@ ToneFigures Measure(const DecodedAudio &audio, int channel, double from, double 
     return figures;
 }
 
+// The bytes of a WAV file's samples.
+std::string WaveSamples(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const size_t data = bytes.find("data");
+    return data == std::string::npos ? std::string() : bytes.substr(data + 8);
+}
+
 class AudioOutTest : public OptionsTest {
 protected:
     std::string Wave(const std::string &name, double seconds, int rate, int channels, double amplitude = 0.5)
@@ -142,14 +151,20 @@ TEST_F(AudioOutTest, CommonSoundFormatsBecomeWaves)
         const char *file;
         const char *codec;
         int sampleRate;
-        int delay; // samples a decoder may add or drop at either end
+        int delay;          // samples a decoder may add or drop at either end
+        const char *output; // the WAV's codec and samples: the source's, 16-bit from a lossy one
+        int bits;
     };
     const Case cases[] = {
-        {"u8.wav", "pcm_u8", 22050, 0},        {"s24.wav", "pcm_s24le", 96000, 0},
-        {"float.wav", "pcm_f32le", 44100, 0},  {"lossless.flac", "flac", 44100, 0},
-        {"sound.m4a", "aac", 44100, 2048},     {"sound.ogg", "libvorbis", 44100, 2048},
-        {"speech.opus", "libopus", 48000, 960}, {"music.mp3", "libmp3lame", 32000, 1152 + 1105},
-        {"phone.mka", "pcm_alaw", 8000, 0},
+        {"u8.wav", "pcm_u8", 22050, 0, "pcm_u8, 22050 Hz, stereo, u8", 8},
+        {"s24.wav", "pcm_s24le", 96000, 0, "pcm_s24le, 96000 Hz, stereo, s32", 24},
+        {"float.wav", "pcm_f32le", 44100, 0, "pcm_f32le, 44100 Hz, stereo, flt", 32},
+        {"lossless.flac", "flac", 44100, 0, "pcm_s16le, 44100 Hz, stereo, s16", 16},
+        {"sound.m4a", "aac", 44100, 2048, "pcm_s16le, 44100 Hz, stereo, s16", 16},
+        {"sound.ogg", "libvorbis", 44100, 2048, "pcm_s16le, 44100 Hz, stereo, s16", 16},
+        {"speech.opus", "libopus", 48000, 960, "pcm_s16le, 48000 Hz, stereo, s16", 16},
+        {"music.mp3", "libmp3lame", 32000, 1152 + 1105, "pcm_s16le, 32000 Hz, stereo, s16", 16},
+        {"phone.mka", "pcm_alaw", 8000, 0, "pcm_s16le, 8000 Hz, stereo, s16", 16},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file);
@@ -165,12 +180,15 @@ TEST_F(AudioOutTest, CommonSoundFormatsBecomeWaves)
         e.Start(false, tpNormal);
         ASSERT_EQ(e.ErrorMessage, "");
         // The output listing describes the stream being written.
-        const std::string described = FormatText("Audio: pcm_s16le, %d Hz, stereo, s16, %d kb/s", c.sampleRate,
-                                                 c.sampleRate * 32 / 1000);
+        const std::string described = FormatText("Audio: %s, %d kb/s", c.output, c.sampleRate * 2 * c.bits / 1000);
         std::string listing;
         for (const auto &[level, text] : log.Lines())
             listing += text;
         EXPECT_NE(listing.find(described), std::string::npos) << listing;
+        // A WAV of a WAV of the same kind holds the very same samples.
+        if (std::string(c.output).rfind(c.codec, 0) == 0) {
+            EXPECT_TRUE(WaveSamples(dir.File("out.wav")) == WaveSamples(dir.File(c.file)));
+        }
         const DecodedAudio out = DecodeAudio(dir.File("out.wav"));
         EXPECT_EQ(out.sampleRate, c.sampleRate);
         EXPECT_EQ(out.channels, 2);
@@ -182,6 +200,31 @@ TEST_F(AudioOutTest, CommonSoundFormatsBecomeWaves)
             EXPECT_LE(figures.longestQuietRun, 3) << "a gap in the sound";
         }
     }
+}
+
+// 24-bit samples made 16-bit: triangular dither, so that the error averages out instead of the
+// half-step bias of cutting the low bits off.
+TEST_F(AudioOutTest, AReductionIsDitheredNotCut)
+{
+    MediaRecipe recipe;
+    recipe.audio = AudioTrack{"pcm_s24le", 44100, 2, 440.0, 0.5};
+    WriteMediaFile(dir.File("in.wav"), recipe);
+    ASSERT_TRUE(Convert(dir.File("in.wav"), dir.File("out.wav"), "", "acodec=pcm_s16le")) << engine.ErrorMessage;
+    const std::string in = WaveSamples(dir.File("in.wav")), out = WaveSamples(dir.File("out.wav"));
+    ASSERT_EQ(in.size() / 3, out.size() / 2);
+    double error = 0;
+    size_t changed = 0;
+    for (size_t i = 0; i < out.size() / 2; ++i) {
+        const auto byte = [](const std::string &bytes, size_t at) { return static_cast<uint8_t>(bytes[at]); };
+        const int32_t source = static_cast<int32_t>(byte(in, 3 * i) << 8 | byte(in, 3 * i + 1) << 16 |
+                                                    byte(in, 3 * i + 2) << 24) >> 8;
+        const int32_t reduced = static_cast<int16_t>(byte(out, 2 * i) | byte(out, 2 * i + 1) << 8);
+        error += reduced * 256.0 - source;
+        changed += reduced != source >> 8; // what cutting off the low bits would give
+    }
+    const double samples = static_cast<double>(out.size() / 2);
+    EXPECT_LT(std::fabs(error / samples), 16.0) << "a bias of " << error / samples / 256 << " steps";
+    EXPECT_GT(static_cast<double>(changed), samples / 4) << "cut, not dithered";
 }
 
 TEST_F(AudioOutTest, ResamplingStartsWithTheFirstBlock)
