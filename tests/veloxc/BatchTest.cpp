@@ -216,6 +216,10 @@ TEST_F(BatchTest, ADryRunShowsThePlanAndWavKeepsTheInputsShape)
     EXPECT_EQ(surround.channels, 6);
     EXPECT_EQ(surround.sampleRate, 48000);
     EXPECT_EQ(DecodeAudio(dir.File("out/hi.wav")).sampleRate, 96000);
+    // A depth asked for: the WAV's format chunk says so (bits per sample 22 bytes on).
+    ASSERT_EQ(Batch({"-f", "wav", "--bits", "24", "-o", dir.File("out24"), "--quiet", dir.File("in")}).status, 0);
+    const std::string wav = ReadFile(dir.File("out24/hi.wav"));
+    EXPECT_EQ(wav.at(wav.find("fmt ") + 22), 24);
 }
 
 // The rate choices reach the encoder: a constant rate gives its size, and the variable scale's
