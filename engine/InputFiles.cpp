@@ -134,6 +134,9 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
         case AVMEDIA_TYPE_VIDEO: {
             ApplyGenericOptions(decoder.get(), CodecDefaults[mkVideo].get(),
                                 AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+            // A cover picture is no video: its size, shape and rate are not an output's.
+            if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+                break;
             FrameHeight = parameters->height;
             FrameWidth = parameters->width;
             const AVRational sar =

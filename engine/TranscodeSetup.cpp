@@ -60,7 +60,8 @@ int TCustomFFmpeg::FindProgramStream(AVMediaType type) const
             for (unsigned s = 0; s < program->nb_stream_indexes; ++s) {
                 const int index = Run->InputFiles[f].FirstStreamIndex + static_cast<int>(program->stream_index[s]);
                 const TInputStreamRec &stream = *Run->InputStreams[index];
-                if (stream.Discard && stream.Stream->codecpar->codec_type == type)
+                if (stream.Discard && stream.Stream->codecpar->codec_type == type &&
+                    !(stream.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
                     return index;
             }
         }
@@ -138,12 +139,17 @@ void TCustomFFmpeg::SetUpRun()
             } else if (ProgramId != 0) {
                 source = FindProgramStream(type);
             } else {
+                // A cover picture never feeds a video.
+                const auto feeds = [&](int i) {
+                    const AVStream *stream = run.InputStreams[i]->Stream;
+                    return stream->codecpar->codec_type == type && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+                };
                 for (int i = 0; i < streamTotal && source < 0; ++i)
-                    if (run.InputStreams[i]->Discard && run.InputStreams[i]->Stream->codecpar->codec_type == type)
+                    if (run.InputStreams[i]->Discard && feeds(i))
                         source = i;
                 // Nothing unused left: the last stream of the type feeds this one too.
                 for (int i = streamTotal - 1; i >= 0 && source < 0; --i)
-                    if (run.InputStreams[i]->Stream->codecpar->codec_type == type)
+                    if (feeds(i))
                         source = i;
             }
             if (source < 0) {
