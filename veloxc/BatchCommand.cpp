@@ -10,6 +10,7 @@
 #include "MediaCheck.h"
 #include "MediaUrl.h"
 #include "SafeOutput.h"
+#include "TagCarry.h"
 #include "TagCopy.h"
 #include "Version.h"
 #include "VisibleText.h"
@@ -459,25 +460,14 @@ private:
             }
             return;
         }
-        std::string note;
-        tagcopy::TTagSet tags;
-        std::string error;
-        if (!arguments_.noTags) {
-            if (!tagcopy::ReadTags(input, tags, error))
-                note = " (tags not kept: " + error + ")";
-            for (const std::string &reason : tags.leftOut)
-                note += " (not kept: " + reason + ")";
-        }
         // The output records its input, so that the input keeps this name in later runs.
-        tags.sourceName = SourceRecordOf(input, entry.file->output);
-        bool damaged = false;
-        if (!tagcopy::WriteTags(entry.output->TemporaryPath(), tags, error, {}, &damaged)) {
-            if (damaged) { // a full disk, say: what is there can no longer be trusted
-                Fail(job, entry.output->ShowingOutputName(error));
-                return;
-            }
-            note += " (tags not kept: " + entry.output->ShowingOutputName(error) + ")";
+        std::string note, error;
+        if (!CarryTags(input, entry.output->TemporaryPath(),
+                       {!arguments_.noTags, SourceRecordOf(input, entry.file->output)}, note, error)) {
+            Fail(job, entry.output->ShowingOutputName(error));
+            return;
         }
+        note = entry.output->ShowingOutputName(note);
         if (!entry.output->Commit(error, arguments_.onExists == OnExists::Overwrite)) {
             Fail(job, error);
             return;

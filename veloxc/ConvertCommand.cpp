@@ -7,12 +7,14 @@
 #include "InterruptWatcher.h"
 #include "LocalFile.h"
 #include "SafeOutput.h"
+#include "TagCarry.h"
 #include "TextFormat.h"
 #include "LibraryLog.h"
 #include "Version.h"
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <iostream>
 
@@ -66,6 +68,16 @@ int Stopped(int signal, bool direct, const std::string &outputName)
     const std::string stopped = std::string("stopped by ") + (name ? std::string("SIG") + name : std::to_string(signal));
     PrintError(direct ? stopped : stopped + "; '" + outputName + "' is left as it was");
     return StoppedBySignal(signal);
+}
+
+// The tags and cover of a local input go into an MP3 or WAV written through a temporary file.
+bool CarriesTags(const TCustomFFmpeg &engine, const SafeOutput &output, const std::string &input)
+{
+    std::error_code ec;
+    if (output.Direct() || engine.OutputFileCount != 1 || !std::filesystem::is_regular_file(input, ec))
+        return false;
+    const std::string muxer = engine.OutputFiles[0]->oformat->name;
+    return muxer == "mp3" || muxer == "wav";
 }
 
 // Says which options the engine left out since the count already told; true when there were any.
@@ -148,6 +160,7 @@ int Convert(const ConvertArguments &arguments)
     } catch (const std::exception &e) {
         return failed(e.what());
     }
+    const bool carriesTags = CarriesTags(engine, *output, arguments.input); // the run frees what tells
     if (ReportRejectedOptions(engine, toldRejected)) // refused as the output was made
         return kExitUsage;
     if (watcher.Interrupted())
@@ -165,7 +178,14 @@ int Convert(const ConvertArguments &arguments)
     worker->WaitFor();
 
     if (engine.Finished) {
-        std::string error;
+        std::string note, error;
+        if (carriesTags &&
+            !CarryTags(arguments.input, output->TemporaryPath(), {}, note, error)) {
+            PrintError(output->ShowingOutputName(error));
+            return kExitFailed;
+        }
+        if (!note.empty()) // " (what) (what)": told as a line of its own
+            PrintError(output->ShowingOutputName(note.substr(2, note.size() - 3)));
         if (output->Commit(error))
             return kExitFinished;
         PrintError(error);

@@ -3,6 +3,7 @@
 #include "AVDeleters.h"
 #include "AVEntryPoints.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -227,6 +228,18 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
         AddStream(output.get(), out);
     }
 
+    if (!recipe.attachedJpeg.empty()) {
+        AVStream *attachment = avformat.avformat_new_stream(output.get(), nullptr);
+        auto *data = static_cast<uint8_t *>(avutil.av_mallocz(recipe.attachedJpeg.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!attachment || !data)
+            throw std::runtime_error("attaching a picture to " + path);
+        std::copy(recipe.attachedJpeg.begin(), recipe.attachedJpeg.end(), data);
+        attachment->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+        attachment->codecpar->extradata = data; // freed with the stream
+        attachment->codecpar->extradata_size = static_cast<int>(recipe.attachedJpeg.size());
+        avutil.av_dict_set(&attachment->metadata, "filename", "cover.jpg", 0);
+        avutil.av_dict_set(&attachment->metadata, "mimetype", "image/jpeg", 0);
+    }
     if (!(output->oformat->flags & AVFMT_NOFILE))
         Check(avformat.avio_open2(&output->pb, path.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr), "opening " + path);
     AVDictionary *options = nullptr;

@@ -51,6 +51,7 @@ struct MediaRecipe {
     std::optional<VideoTrack> video;
     std::map<std::string, std::string> tags;          // container metadata
     std::map<std::string, std::string> muxerOptions;  // such as "output_ts_offset"
+    std::vector<unsigned char> attachedJpeg;          // a Matroska file's attached cover
 };
 
 // Writes the file; throws std::runtime_error naming the step that failed. Needs the libraries loaded.

@@ -4,6 +4,7 @@
 #include "FolderContent.h"
 #include "PictureFixtures.h"
 #include "SourceTagging.h"
+#include "TagCopy.h"
 #include "VeloxcRunner.h"
 #include "TestSupport.h"
 
@@ -418,5 +419,28 @@ TEST_F(VeloxcTest, AVideoWithSoundConvertsToVideoSoundOnlyAndDiscFormats)
         EXPECT_TRUE(sound);
         EXPECT_EQ(picture, c.width > 0);
         EXPECT_NEAR(static_cast<double>(opened->duration) / AV_TIME_BASE, 2.0, 0.2);
+    }
+}
+
+// Tags and the cover of a container TagLib does not read come along through the libraries, into
+// an MP3 and a WAV alike.
+TEST_F(VeloxcTest, TagsAndTheCoverComeAlongFromMatroska)
+{
+    MediaRecipe recipe;
+    recipe.format = "matroska";
+    recipe.audio = AudioTrack{"flac", 44100, 2};
+    recipe.attachedJpeg = tagtest::EncodePicture("mjpeg");
+    recipe.tags = {{"title", "Live at Home"}, {"artist", "The Testers"}, {"date", "2024"}};
+    WriteMediaFile(dir.File("live.mka"), recipe);
+    for (const char *output : {"live.mp3", "live.wav"}) {
+        const Result result = Run({"convert", dir.File("live.mka"), dir.File(output)});
+        ASSERT_EQ(result.status, 0) << result.errors;
+        tagcopy::TTagSet tags;
+        std::string error;
+        ASSERT_TRUE(tagcopy::ReadTags(dir.File(output), tags, error)) << error;
+        EXPECT_EQ(tags.fields, (std::map<std::string, std::string>{
+                                   {"ARTIST", "The Testers"}, {"DATE", "2024"}, {"TITLE", "Live at Home"}}))
+            << output;
+        EXPECT_TRUE(tags.frontCover && tags.frontCover->mimeType == "image/jpeg") << output;
     }
 }

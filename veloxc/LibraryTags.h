@@ -1,0 +1,15 @@
+// Tags and the cover of a file as the media libraries read them, for the containers TagLib does
+// not know (Matroska, WebM and others).
+#pragma once
+
+#include "TagSet.h"
+
+#include <string>
+
+namespace veloxc {
+
+// The carried fields and the first cover picture of the file; false when the libraries cannot
+// open it or it holds neither. The libraries must be loaded.
+bool ReadLibraryTags(const std::string &path, tagcopy::TTagSet &tags);
+
+} // namespace veloxc

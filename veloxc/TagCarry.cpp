@@ -1,0 +1,37 @@
+#include "TagCarry.h"
+
+#include "LibraryTags.h"
+#include "TagCopy.h"
+
+namespace veloxc {
+
+bool CarryTags(const std::string &input, const std::string &written, const TagCarry &carry, std::string &note,
+               std::string &error)
+{
+    tagcopy::TTagSet tags;
+    if (carry.tags) {
+        // What TagLib cannot read, or reads as nothing (it may take other containers for MPEG).
+        std::string unread;
+        const bool read = tagcopy::ReadTags(input, tags, unread);
+        tagcopy::TTagSet library;
+        if ((!read || tags.Empty()) && ReadLibraryTags(input, library))
+            tags = std::move(library);
+        else if (!read)
+            note += " (tags not kept: " + unread + ")";
+        for (const std::string &reason : tags.leftOut)
+            note += " (not kept: " + reason + ")";
+    }
+    tags.sourceName = carry.record;
+    bool damaged = false;
+    std::string failure;
+    if (tagcopy::WriteTags(written, tags, failure, {}, &damaged))
+        return true;
+    if (damaged) { // a full disk, say
+        error = failure;
+        return false;
+    }
+    note += " (tags not kept: " + failure + ")";
+    return true;
+}
+
+} // namespace veloxc

@@ -1,0 +1,19 @@
+// Tags and the cover of an input carried into its finished output, before it takes its name.
+#pragma once
+
+#include <string>
+
+namespace veloxc {
+
+struct TagCarry {
+    bool tags = true;   // the input's tags and cover; false: only the record
+    std::string record; // what the output records of its input; empty: nothing
+};
+
+// Writes into written (an MP3 or WAV file) what carry asks for: the tags TagLib reads from input,
+// else those the media libraries read. note gets what was not kept, as " (...)" parts. False with
+// error when the writing failed half way: written can then no longer be trusted.
+bool CarryTags(const std::string &input, const std::string &written, const TagCarry &carry, std::string &note,
+               std::string &error);
+
+} // namespace veloxc
