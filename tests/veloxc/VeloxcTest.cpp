@@ -410,7 +410,9 @@ TEST_F(VeloxcTest, AVideoWithSoundConvertsToVideoSoundOnlyAndDiscFormats)
         for (unsigned i = 0; i < opened->nb_streams; ++i) {
             const AVCodecParameters *stream = opened->streams[i]->codecpar;
             sound = sound || stream->codec_type == AVMEDIA_TYPE_AUDIO;
-            if (stream->codec_type == AVMEDIA_TYPE_VIDEO) {
+            // The MP3 carries the cover as a tag, which the libraries show as a picture.
+            if (stream->codec_type == AVMEDIA_TYPE_VIDEO &&
+                !(opened->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
                 picture = true;
                 EXPECT_EQ(stream->width, c.width);
                 EXPECT_EQ(stream->height, c.height);
