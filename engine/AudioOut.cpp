@@ -270,6 +270,10 @@ void TCustomFFmpeg::EncodeAudioFrame(TOutputStreamRec &output, const uint8_t *sa
                     static_cast<size_t>(count) * avutil.av_get_bytes_per_sample(encoder->sample_fmt) *
                         encoder->ch_layout.nb_channels);
     }
+    // A damaged or hostile source may hold samples that are no numbers, or beyond any scale: an
+    // encoder that models them (MP3's psychoacoustics) could fail on them. A WAV keeps them.
+    if (encoder->codec_id < AV_CODEC_ID_FIRST_AUDIO || encoder->codec_id >= AV_CODEC_ID_ADPCM_IMA_QT)
+        audio_shape::TameFloats(frame);
     // Frames follow each other; SyncOpts is the position the sync logic reasons about.
     frame->pts = output.NextFramePts;
     output.NextFramePts += count;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -180,6 +181,31 @@ AVCodecID WaveCodec(AVSampleFormat format, int bits, bool lossy)
         return AV_CODEC_ID_PCM_F64LE;
     default:
         return AV_CODEC_ID_PCM_S16LE;
+    }
+}
+
+namespace {
+
+template <class T> void Tame(T *sample, int count)
+{
+    for (int i = 0; i < count; ++i)
+        sample[i] = std::isfinite(sample[i]) ? std::clamp<T>(sample[i], -1, 1) : 0;
+}
+
+} // namespace
+
+void TameFloats(AVFrame *frame)
+{
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const bool planar = avutil.av_sample_fmt_is_planar(format);
+    const int planes = planar ? frame->ch_layout.nb_channels : 1;
+    const int count = planar ? frame->nb_samples : frame->nb_samples * frame->ch_layout.nb_channels;
+    const AVSampleFormat packed = avutil.av_get_packed_sample_fmt(format);
+    for (int p = 0; p < planes; ++p) {
+        if (packed == AV_SAMPLE_FMT_FLT)
+            Tame(reinterpret_cast<float *>(frame->extended_data[p]), count);
+        else if (packed == AV_SAMPLE_FMT_DBL)
+            Tame(reinterpret_cast<double *>(frame->extended_data[p]), count);
     }
 }
 

@@ -38,6 +38,10 @@ AVSampleFormat MatchingFormat(const AVCodec *encoder, AVSampleFormat carried);
 // 16-bit for what a lossy decoder gave.
 AVCodecID WaveCodec(AVSampleFormat format, int bits, bool lossy);
 
+// Float samples made safe for an encoder that models them: what is no number becomes silence and
+// the rest stays within full scale. Other formats are left as they are.
+void TameFloats(AVFrame *frame);
+
 bool TakesLayout(const AVCodec *encoder, const AVChannelLayout &layout);
 // The listed layout nearest to layout: one with as many channels, else the most channels below,
 // else the fewest above (a downmix loses less than an upmix invents).

@@ -460,6 +460,11 @@ int TCustomFFmpeg::DrainEncoder(TOutputStreamRec &output)
             ++output.FrameNumber; // what "aframes" counts
             CarryEndPadding(output, packet.get());
         }
+        // Encoders leave a picture's duration out; without it a container whose track ends where
+        // its last picture starts (MP4) would not show that picture.
+        const AVRational rate = output.Encoder->framerate;
+        if (output.Encoder->codec_type == AVMEDIA_TYPE_VIDEO && packet->duration <= 0 && rate.num > 0 && rate.den > 0)
+            packet->duration = avutil.av_rescale_q(1, AVRational{rate.den, rate.num}, output.Encoder->time_base);
         if (output.LogFile && output.Encoder->stats_out)
             myutil.my_fprintf(output.LogFile, "%s", output.Encoder->stats_out);
         avcodec.av_packet_rescale_ts(packet.get(), output.Encoder->time_base, output.Stream->time_base);

@@ -4,6 +4,7 @@
 #include "MediaFixtures.h"
 #include "OptionsFixture.h"
 
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -18,24 +19,23 @@ void PutLE(std::string &bytes, uint32_t value, int size)
         bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-// A mono 16-bit PCM WAV of silent samples whose header gives the rate.
-void WriteMonoWav(const std::string &path, uint32_t rate, uint32_t samples)
+// A mono WAV of these sample bytes: 16-bit PCM (tag 1) or 32-bit float (tag 3).
+void WriteMonoWav(const std::string &path, uint32_t rate, const std::string &data, uint16_t format = 1)
 {
-    const uint32_t dataBytes = samples * 2;
+    const uint32_t width = format == 3 ? 4 : 2;
     std::string bytes = "RIFF";
-    PutLE(bytes, 36 + dataBytes, 4);
+    PutLE(bytes, 36 + static_cast<uint32_t>(data.size()), 4);
     bytes += "WAVEfmt ";
-    PutLE(bytes, 16, 4);       // format chunk size
-    PutLE(bytes, 1, 2);        // PCM
-    PutLE(bytes, 1, 2);        // channels
-    PutLE(bytes, rate, 4);     // samples per second
-    PutLE(bytes, rate * 2, 4); // bytes per second
-    PutLE(bytes, 2, 2);        // block size
-    PutLE(bytes, 16, 2);       // bits per sample
+    PutLE(bytes, 16, 4);           // format chunk size
+    PutLE(bytes, format, 2);
+    PutLE(bytes, 1, 2);            // channels
+    PutLE(bytes, rate, 4);         // samples per second
+    PutLE(bytes, rate * width, 4); // bytes per second
+    PutLE(bytes, width, 2);        // block size
+    PutLE(bytes, 8 * width, 2);    // bits per sample
     bytes += "data";
-    PutLE(bytes, dataBytes, 4);
-    bytes.append(dataBytes, '\0');
-    std::ofstream(path, std::ios::binary) << bytes;
+    PutLE(bytes, static_cast<uint32_t>(data.size()), 4);
+    std::ofstream(path, std::ios::binary) << bytes << data;
 }
 
 class FuzzFindingsTest : public OptionsTest {
@@ -44,7 +44,7 @@ protected:
     bool ConvertWavOfRate(uint32_t rate, uint32_t samples)
     {
         const std::string input = dir.File("in.wav");
-        WriteMonoWav(input, rate, samples);
+        WriteMonoWav(input, rate, std::string(samples * 2, '\0'));
         return Convert(input, dir.File("out.mp3"));
     }
 
@@ -145,4 +145,17 @@ TEST_F(FuzzFindingsTest, AnEmptyPassOneLogIsRefused)
     EXPECT_EQ(engine.Finished, 0);
     EXPECT_EQ(engine.ErrorMessage, "empty pass-1 log file: " + dir.File("stats") + "-0.log");
     EXPECT_TRUE(engine.OpenEncoders.Empty());
+}
+
+// Float samples that are no numbers, or far beyond full scale, made the MP3 encoder's
+// psychoacoustic model fail an assertion and end the process.
+TEST_F(FuzzFindingsTest, FloatsBeyondAnyScaleEncodeAsClippedSound)
+{
+    std::string data;
+    for (int i = 0; i < 4800; ++i) {
+        const float values[] = {std::nanf(""), 1e30f, -INFINITY, 0.5f};
+        data.append(reinterpret_cast<const char *>(&values[i % 4]), sizeof(float));
+    }
+    WriteMonoWav(dir.File("in.wav"), 48000, data, 3);
+    EXPECT_TRUE(Convert(dir.File("in.wav"), dir.File("out.mp3"))) << engine.ErrorMessage;
 }
