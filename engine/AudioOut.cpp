@@ -57,11 +57,6 @@ std::string ResampleError(int inChannels, int inRate, int outChannels, int outRa
 void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input, const uint8_t *data, int size)
 {
     AVCodecContext *encoder = output.Encoder;
-    // The samples come as their source carries them, in one format from the first block on.
-    if (output.CarriedFormat < 0)
-        output.CarriedFormat = input.CarriedFormat;
-    const auto carried = static_cast<AVSampleFormat>(output.CarriedFormat);
-    const int bytesPerSample = avutil.av_get_bytes_per_sample(carried);
     // The shape of this block as decoded, which may change in mid-stream.
     const int decChannels = input.DecodedChannels > 0 ? input.DecodedChannels : input.Stream->codecpar->ch_layout.nb_channels;
     const int decRate = input.DecodedRate > 0 ? input.DecodedRate : input.Stream->codecpar->sample_rate;
@@ -69,6 +64,11 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
     const int encRate = encoder->sample_rate;
     if (encChannels != decChannels || encRate != decRate)
         output.AudioResample = 1;
+    // The samples come as their source carries them, in one format from the first block on.
+    if (output.CarriedFormat < 0)
+        ChooseSampleHandling(output, input);
+    const auto carried = static_cast<AVSampleFormat>(output.CarriedFormat);
+    const int bytesPerSample = avutil.av_get_bytes_per_sample(carried);
     const uint64_t decMask = input.DecodedChannels > 0 ? input.DecodedLayoutMask : NativeMask(input.Stream->codecpar->ch_layout);
     if (output.Resample && (output.ResampleInChannels != decChannels || output.ResampleInRate != decRate ||
                             output.ResampleInMask != decMask)) {
@@ -160,16 +160,37 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
     QueueAudio(output, samples, sampleCount);
 }
 
-// Carried samples to the encoder's format. A reduction (fewer bits than the source has, or
-// integers from floats) is dithered with triangular noise, never cut.
+// How the carried samples meet the encoder, decided at the first block.
+void TCustomFFmpeg::ChooseSampleHandling(TOutputStreamRec &output, const TInputStreamRec &input)
+{
+    const AVCodecContext *encoder = output.Encoder;
+    const auto carried = static_cast<AVSampleFormat>(input.CarriedFormat);
+    output.CarriedFormat = carried;
+    const bool floats = carried == AV_SAMPLE_FMT_FLT || carried == AV_SAMPLE_FMT_DBL;
+    const AVSampleFormat target = avutil.av_get_packed_sample_fmt(encoder->sample_fmt);
+    const bool toIntegers = target != AV_SAMPLE_FMT_FLT && target != AV_SAMPLE_FMT_DBL;
+    const bool pcm = encoder->codec_id >= AV_CODEC_ID_FIRST_AUDIO && encoder->codec_id < AV_CODEC_ID_ADPCM_IMA_QT;
+    // Samples that are no numbers, or beyond any scale, from a damaged or hostile source: integers
+    // would wrap round, and an encoder that models them (MP3's psychoacoustics) could fail. A float
+    // WAV keeps them as they are.
+    output.TameFloats = floats && (toIntegers || !pcm);
+    // 24-bit PCM is carried in 32-bit words whose low byte the encoder cuts off: what holds more
+    // than 24 bits (a deeper source, a mix, a volume) is dithered and rounded first.
+    const int rawBits = input.Stream->codecpar->bits_per_raw_sample;
+    const int sourceBits = floats ? 32 : rawBits > 0 ? rawBits : 8 * avutil.av_get_bytes_per_sample(carried);
+    output.DitherTo24 = target == AV_SAMPLE_FMT_S32 && avcodec.av_get_bits_per_sample(encoder->codec_id) == 24 &&
+                        (sourceBits > 24 || AudioVolume != 256 || output.AudioResample);
+}
+
+// Carried samples to the encoder's format. A reduction to 16 bits or fewer is dithered with
+// triangular noise, never cut; one to 24 bits is left whole here for the same to follow.
 void TCustomFFmpeg::MakeReformatter(TOutputStreamRec &output, const TInputStreamRec &input, AVSampleFormat carried)
 {
     AVCodecContext *encoder = output.Encoder;
     const int encChannels = encoder->ch_layout.nb_channels;
     AVChannelLayout layout = audio_shape::Usable(encoder->ch_layout, encChannels);
     const AVSampleFormat target = avutil.av_get_packed_sample_fmt(encoder->sample_fmt);
-    const int coded = avcodec.av_get_bits_per_sample(encoder->codec_id); // 24 for 24-bit PCM in 32-bit words
-    const int targetBits = coded > 0 ? coded : 8 * avutil.av_get_bytes_per_sample(target);
+    const int targetBits = 8 * avutil.av_get_bytes_per_sample(target);
     const int rawBits = input.Stream->codecpar->bits_per_raw_sample;
     const bool floats = carried == AV_SAMPLE_FMT_FLT || carried == AV_SAMPLE_FMT_DBL;
     const int sourceBits = floats ? 32 : rawBits > 0 ? rawBits : 8 * avutil.av_get_bytes_per_sample(carried);
@@ -177,11 +198,8 @@ void TCustomFFmpeg::MakeReformatter(TOutputStreamRec &output, const TInputStream
     SwrContext *raw = nullptr;
     bool made = swresample.swr_alloc_set_opts2(&raw, &layout, encoder->sample_fmt, encoder->sample_rate, &layout, carried,
                                                encoder->sample_rate, 0, nullptr) >= 0;
-    if (made && toIntegers && targetBits < sourceBits) {
+    if (made && toIntegers && targetBits <= 16 && targetBits < sourceBits)
         made = avutil.av_opt_set(raw, "dither_method", "triangular", 0) >= 0;
-        if (made && target == AV_SAMPLE_FMT_S32 && targetBits < 32)
-            made = avutil.av_opt_set_int(raw, "output_sample_bits", targetBits, 0) >= 0;
-    }
     if (!made || swresample.swr_init(raw) < 0) {
         swresample.swr_free(&raw);
         const char *from = avutil.av_get_sample_fmt_name(carried);
@@ -251,6 +269,14 @@ void TCustomFFmpeg::EncodeAudioFrame(TOutputStreamRec &output, const uint8_t *sa
     if (!frame)
         throw FFMpegException("av_malloc failed");
     avutil.av_frame_unref(frame);
+    if (output.TameFloats) {
+        const size_t bytes = static_cast<size_t>(count) * encoder->ch_layout.nb_channels *
+                             avutil.av_get_bytes_per_sample(static_cast<AVSampleFormat>(output.CarriedFormat));
+        TameBuffer.assign(samples, samples + bytes);
+        audio_shape::TameFloats(TameBuffer.data(), count * encoder->ch_layout.nb_channels,
+                                static_cast<AVSampleFormat>(output.CarriedFormat));
+        samples = TameBuffer.data();
+    }
     frame->nb_samples = count;
     frame->format = encoder->sample_fmt;
     frame->sample_rate = encoder->sample_rate;
@@ -270,10 +296,9 @@ void TCustomFFmpeg::EncodeAudioFrame(TOutputStreamRec &output, const uint8_t *sa
                     static_cast<size_t>(count) * avutil.av_get_bytes_per_sample(encoder->sample_fmt) *
                         encoder->ch_layout.nb_channels);
     }
-    // A damaged or hostile source may hold samples that are no numbers, or beyond any scale: an
-    // encoder that models them (MP3's psychoacoustics) could fail on them. A WAV keeps them.
-    if (encoder->codec_id < AV_CODEC_ID_FIRST_AUDIO || encoder->codec_id >= AV_CODEC_ID_ADPCM_IMA_QT)
-        audio_shape::TameFloats(frame);
+    if (output.DitherTo24)
+        audio_shape::DitherTo24Bits(reinterpret_cast<int32_t *>(frame->data[0]), count * encoder->ch_layout.nb_channels,
+                                    output.DitherState);
     // Frames follow each other; SyncOpts is the position the sync logic reasons about.
     frame->pts = output.NextFramePts;
     output.NextFramePts += count;

@@ -189,23 +189,31 @@ namespace {
 template <class T> void Tame(T *sample, int count)
 {
     for (int i = 0; i < count; ++i)
-        sample[i] = std::isfinite(sample[i]) ? std::clamp<T>(sample[i], -1, 1) : 0;
+        sample[i] = std::isnan(sample[i]) ? 0 : std::clamp<T>(sample[i], -1, 1);
 }
 
 } // namespace
 
-void TameFloats(AVFrame *frame)
+void TameFloats(uint8_t *data, int samples, AVSampleFormat format)
 {
-    const auto format = static_cast<AVSampleFormat>(frame->format);
-    const bool planar = avutil.av_sample_fmt_is_planar(format);
-    const int planes = planar ? frame->ch_layout.nb_channels : 1;
-    const int count = planar ? frame->nb_samples : frame->nb_samples * frame->ch_layout.nb_channels;
-    const AVSampleFormat packed = avutil.av_get_packed_sample_fmt(format);
-    for (int p = 0; p < planes; ++p) {
-        if (packed == AV_SAMPLE_FMT_FLT)
-            Tame(reinterpret_cast<float *>(frame->extended_data[p]), count);
-        else if (packed == AV_SAMPLE_FMT_DBL)
-            Tame(reinterpret_cast<double *>(frame->extended_data[p]), count);
+    if (format == AV_SAMPLE_FMT_FLT)
+        Tame(reinterpret_cast<float *>(data), samples);
+    else if (format == AV_SAMPLE_FMT_DBL)
+        Tame(reinterpret_cast<double *>(data), samples);
+}
+
+void DitherTo24Bits(int32_t *sample, int count, uint32_t &state)
+{
+    const auto next = [&state] { // xorshift: fast, and good enough for noise
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return static_cast<int64_t>(state & 0xFF);
+    };
+    for (int i = 0; i < count; ++i) {
+        const int64_t noise = next() + next() - 255; // triangular over one step either way
+        const int64_t rounded = (int64_t{sample[i]} + noise + 128) & ~int64_t{0xFF};
+        sample[i] = static_cast<int32_t>(std::clamp<int64_t>(rounded, INT32_MIN, INT32_MAX & ~0xFF));
     }
 }
 
@@ -213,9 +221,11 @@ AVSampleFormat MatchingFormat(const AVCodec *encoder, AVSampleFormat carried)
 {
     if (!encoder || !encoder->sample_fmts)
         return AV_SAMPLE_FMT_NONE;
-    for (const AVSampleFormat *format = encoder->sample_fmts; *format != AV_SAMPLE_FMT_NONE; ++format)
-        if (avutil.av_get_packed_sample_fmt(*format) == carried)
-            return *format;
+    // Doubles go to floats where the encoder takes no doubles.
+    for (const AVSampleFormat wanted : {carried, carried == AV_SAMPLE_FMT_DBL ? AV_SAMPLE_FMT_FLT : carried})
+        for (const AVSampleFormat *format = encoder->sample_fmts; *format != AV_SAMPLE_FMT_NONE; ++format)
+            if (avutil.av_get_packed_sample_fmt(*format) == wanted)
+                return *format;
     return AV_SAMPLE_FMT_NONE;
 }
 

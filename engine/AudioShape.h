@@ -38,9 +38,11 @@ AVSampleFormat MatchingFormat(const AVCodec *encoder, AVSampleFormat carried);
 // 16-bit for what a lossy decoder gave.
 AVCodecID WaveCodec(AVSampleFormat format, int bits, bool lossy);
 
-// Float samples made safe for an encoder that models them: what is no number becomes silence and
-// the rest stays within full scale. Other formats are left as they are.
-void TameFloats(AVFrame *frame);
+// Packed float or double samples within full scale (what is no number becomes silence, what is
+// beyond clips). Other formats are left as they are.
+void TameFloats(uint8_t *data, int samples, AVSampleFormat format);
+// 32-bit samples rounded to their top 24 bits with triangular dither of one step either way.
+void DitherTo24Bits(int32_t *sample, int count, uint32_t &state);
 
 bool TakesLayout(const AVCodec *encoder, const AVChannelLayout &layout);
 // The listed layout nearest to layout: one with as many channels, else the most channels below,

@@ -248,6 +248,7 @@ public:
     std::vector<uint8_t> DecodedAudio; // decoded audio as interleaved carried samples, reused
     std::vector<uint8_t> ResampleBuffer; // audio after channel and rate conversion, reused
     std::vector<uint8_t> SilenceBuffer;  // silence followed by a block, grown as needed
+    std::vector<uint8_t> TameBuffer;     // float samples made safe for their encoder, reused
     std::vector<uint8_t> FifoReadBuffer; // one encoder frame taken from an audio FIFO
     std::array<uint8_t, MAX_FILES> InputRateEmu{}; // "re" as each input was added
     std::array<int64_t, MAX_FILES> InputStartTimes{}; // microseconds: "ss" each input was opened at
@@ -334,6 +335,7 @@ protected:
     // Takes every packet the encoder has ready and writes it; returns the size of the last, or 0.
     int DrainEncoder(TOutputStreamRec &output);
     void CarryEndPadding(TOutputStreamRec &output, AVPacket *packet) const;
+    void ChooseSampleHandling(TOutputStreamRec &output, const TInputStreamRec &input);
     void MakeReformatter(TOutputStreamRec &output, const TInputStreamRec &input, AVSampleFormat carried);
     void WriteFrame(TOutputStreamRec &output, AVPacket *packet);
     // Passes a packet (nullptr: the end) through filters from index first on, then to the muxer.

@@ -67,6 +67,8 @@
     X(avio_closep)                     \
     X(avio_find_protocol_name)         \
     X(av_find_input_format)            \
+    X(av_demuxer_iterate)              \
+    X(av_match_ext)                    \
     X(av_guess_format)                 \
     X(avformat_open_input)             \
     X(avformat_find_stream_info)       \

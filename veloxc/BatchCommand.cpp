@@ -116,7 +116,7 @@ TOutputOptions OutputRecord(const BatchArguments &arguments)
         record.AudioCodec = "libmp3lame";
         // Room in the tag the muxer writes, so that the tags and the record that follow are
         // written in place rather than by moving the whole file behind them.
-        record.ExtOptions = "metadata_header_padding=1024";
+        record.ExtOptions = "metadata_header_padding=512";
         if (arguments.bitrateKbps)
             record.AudioBitrate = *arguments.bitrateKbps * 1000;
         else // the encoder's variable bit rate scale, 0 best

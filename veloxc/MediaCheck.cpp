@@ -46,14 +46,29 @@ int64_t DurationMs(AVFormatContext *context)
     return 0;
 }
 
+// The demuxer whose extensions the file's name has.
+const AVInputFormat *FormatNamedBy(const std::string &path)
+{
+    using namespace avlib;
+    void *position = nullptr;
+    while (const AVInputFormat *format = avformat.av_demuxer_iterate(&position))
+        if (format->extensions && avformat.av_match_ext(path.c_str(), format->extensions))
+            return format;
+    return nullptr;
+}
+
 } // namespace
 
 bool CheckSoundFile(const std::string &path, SoundFile &found)
 {
     using namespace avlib;
     AVFormatContext *raw = nullptr;
-    if (avformat.avformat_open_input(&raw, FileUrl(path).c_str(), nullptr, nullptr) < 0)
-        return false;
+    // A file too short for the libraries' guess (an MP3 of a few frames) is tried as its name says.
+    if (avformat.avformat_open_input(&raw, FileUrl(path).c_str(), nullptr, nullptr) < 0) {
+        const AVInputFormat *named = FormatNamedBy(path);
+        if (!named || avformat.avformat_open_input(&raw, FileUrl(path).c_str(), named, nullptr) < 0)
+            return false;
+    }
     const InputFormatContextPtr context(raw);
     // Most sound formats name their streams in the header; others only once packets are read.
     if (!FirstSound(raw)) {

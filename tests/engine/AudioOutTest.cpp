@@ -5,6 +5,7 @@
 #include "OptionsFixture.h"
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -202,29 +203,59 @@ TEST_F(AudioOutTest, CommonSoundFormatsBecomeWaves)
     }
 }
 
-// 24-bit samples made 16-bit: triangular dither, so that the error averages out instead of the
+// A sample of a WAV's data at a position, as a fraction of full scale.
+double Sample(const std::string &bytes, size_t index, const std::string &kind)
+{
+    const auto byte = [&](size_t at) { return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at])); };
+    if (kind == "f32") {
+        const uint32_t bits = byte(4 * index) | byte(4 * index + 1) << 8 | byte(4 * index + 2) << 16 | byte(4 * index + 3) << 24;
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    }
+    const size_t width = kind == "s16" ? 2 : kind == "s24" ? 3 : 4;
+    uint32_t word = 0;
+    for (size_t b = 0; b < width; ++b)
+        word |= byte(width * index + b) << (8 * (4 - width + b));
+    return static_cast<int32_t>(word) / 2147483648.0;
+}
+
+// Reductions are dithered with triangular noise and rounded: the error averages out instead of the
 // half-step bias of cutting the low bits off.
 TEST_F(AudioOutTest, AReductionIsDitheredNotCut)
 {
-    MediaRecipe recipe;
-    recipe.audio = AudioTrack{"pcm_s24le", 44100, 2, 440.0, 0.5};
-    WriteMediaFile(dir.File("in.wav"), recipe);
-    ASSERT_TRUE(Convert(dir.File("in.wav"), dir.File("out.wav"), "", "acodec=pcm_s16le")) << engine.ErrorMessage;
-    const std::string in = WaveSamples(dir.File("in.wav")), out = WaveSamples(dir.File("out.wav"));
-    ASSERT_EQ(in.size() / 3, out.size() / 2);
-    double error = 0;
-    size_t changed = 0;
-    for (size_t i = 0; i < out.size() / 2; ++i) {
-        const auto byte = [](const std::string &bytes, size_t at) { return static_cast<uint8_t>(bytes[at]); };
-        const int32_t source = static_cast<int32_t>(byte(in, 3 * i) << 8 | byte(in, 3 * i + 1) << 16 |
-                                                    byte(in, 3 * i + 2) << 24) >> 8;
-        const int32_t reduced = static_cast<int16_t>(byte(out, 2 * i) | byte(out, 2 * i + 1) << 8);
-        error += reduced * 256.0 - source;
-        changed += reduced != source >> 8; // what cutting off the low bits would give
+    const struct {
+        const char *source, *kind, *target, *targetKind;
+        int targetBits;
+    } cases[] = {{"pcm_s24le", "s24", "pcm_s16le", "s16", 16},
+                 {"pcm_f32le", "f32", "pcm_s16le", "s16", 16},
+                 {"pcm_f32le", "f32", "pcm_s24le", "s24", 24},
+                 {"pcm_s32le", "s32", "pcm_s24le", "s24", 24}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.source) + " to " + c.target);
+        MediaRecipe recipe;
+        recipe.audio = AudioTrack{c.source, 44100, 2, 440.0, 0.5};
+        WriteMediaFile(dir.File("in.wav"), recipe);
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        ASSERT_TRUE(e.AddInputFile(dir.File("in.wav")));
+        e.SetOption("acodec", c.target);
+        ASSERT_TRUE(e.AddOutputFile(dir.File("out.wav")));
+        e.Start(false, tpNormal);
+        ASSERT_EQ(e.ErrorMessage, "");
+        const std::string in = WaveSamples(dir.File("in.wav")), out = WaveSamples(dir.File("out.wav"));
+        const size_t count = out.size() / (c.targetBits / 8);
+        const double step = std::ldexp(1.0, c.targetBits - 1);
+        double error = 0;
+        size_t changed = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const double source = Sample(in, i, c.kind) * step, reduced = Sample(out, i, c.targetKind) * step;
+            error += reduced - source;
+            changed += reduced != std::floor(source); // what cutting off the low bits would give
+        }
+        EXPECT_LT(std::fabs(error / count), 0.06) << "a bias of " << error / count << " steps";
+        EXPECT_GT(static_cast<double>(changed), count / 4.0) << "cut, not dithered";
     }
-    const double samples = static_cast<double>(out.size() / 2);
-    EXPECT_LT(std::fabs(error / samples), 16.0) << "a bias of " << error / samples / 256 << " steps";
-    EXPECT_GT(static_cast<double>(changed), samples / 4) << "cut, not dithered";
 }
 
 TEST_F(AudioOutTest, ResamplingStartsWithTheFirstBlock)

@@ -340,3 +340,13 @@ TEST_F(BatchTest, NamesStayWithTheirInputsFromRunToRun)
     }
     EXPECT_TRUE(ReadFile(dir.File("music/user.mp3")) == users); // the user's file, untouched
 }
+
+// The smallest MP3s the batch makes, tags and record included, are media to the next run.
+TEST_F(BatchTest, ItsOwnSmallestMp3sAreMediaAgain)
+{
+    for (const int samples : {1153, 2000, 4000})
+        Media("tiny/" + std::to_string(samples) + ".wav", Sound("pcm_s16le", 8000, 1, samples / 8000.0));
+    ASSERT_EQ(Batch({"--quiet", "-o", dir.File("mp3"), dir.File("tiny")}).status, 0);
+    const Result again = Batch({"--quiet", "-f", "wav", "-o", dir.File("wav"), dir.File("mp3")});
+    EXPECT_EQ(LastLine(again.errors), "converted 3, skipped 0, failed 0") << again.errors;
+}
