@@ -128,13 +128,7 @@ TEST_F(AudioOutTest, AnMp3DecodesToExactlyTheLengthOfItsSource)
 {
     for (const int samples : {4608, 4609, 4654, 4655, 4656, 5759, 115205}) {
         const std::string input = Wave("in.wav", samples / 44100.0, 44100, 2);
-        TCustomFFmpeg e;
-        e.InitializeJob();
-        ASSERT_TRUE(e.AddInputFile(input));
-        ASSERT_TRUE(e.AddOutputFile(dir.File("out.mp3")));
-        e.Start(false, tpNormal);
-        ASSERT_EQ(e.ErrorMessage, "");
-        ASSERT_EQ(DecodeAudio(input).Frames(), static_cast<size_t>(samples));
+        ASSERT_EQ(ConvertAlone(input, dir.File("out.mp3")), "");
         EXPECT_EQ(DecodeAudio(dir.File("out.mp3")).Frames(), static_cast<size_t>(samples)) << samples;
         std::ifstream file(dir.File("out.mp3"), std::ios::binary);
         const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
@@ -236,13 +230,7 @@ TEST_F(AudioOutTest, AReductionIsDitheredNotCut)
         MediaRecipe recipe;
         recipe.audio = AudioTrack{c.source, 44100, 2, 440.0, 0.5};
         WriteMediaFile(dir.File("in.wav"), recipe);
-        TCustomFFmpeg e;
-        e.InitializeJob();
-        ASSERT_TRUE(e.AddInputFile(dir.File("in.wav")));
-        e.SetOption("acodec", c.target);
-        ASSERT_TRUE(e.AddOutputFile(dir.File("out.wav")));
-        e.Start(false, tpNormal);
-        ASSERT_EQ(e.ErrorMessage, "");
+        ASSERT_EQ(ConvertAlone(dir.File("in.wav"), dir.File("out.wav"), {{"acodec", c.target}}), "");
         const std::string in = WaveSamples(dir.File("in.wav")), out = WaveSamples(dir.File("out.wav"));
         const size_t count = out.size() / (c.targetBits / 8);
         const double step = std::ldexp(1.0, c.targetBits - 1);

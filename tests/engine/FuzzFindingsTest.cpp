@@ -159,12 +159,7 @@ TEST_F(FuzzFindingsTest, FloatsBeyondAnyScaleEncodeAsClippedSound)
     WriteMonoWav(dir.File("in.wav"), 48000, data, 3);
     EXPECT_TRUE(Convert(dir.File("in.wav"), dir.File("out.mp3"))) << engine.ErrorMessage;
     // As 16-bit samples: silence, full scale up, full scale down, half scale; never wrapped round.
-    TCustomFFmpeg e;
-    e.InitializeJob();
-    ASSERT_TRUE(e.AddInputFile(dir.File("in.wav")));
-    e.SetOption("acodec", "pcm_s16le");
-    ASSERT_TRUE(e.AddOutputFile(dir.File("out.wav")));
-    e.Start(false, tpNormal);
+    ASSERT_EQ(ConvertAlone(dir.File("in.wav"), dir.File("out.wav"), {{"acodec", "pcm_s16le"}}), "");
     const DecodedAudio out = DecodeAudio(dir.File("out.wav"));
     ASSERT_EQ(out.samples.size(), 4800u);
     const int expected[] = {0, 32767, -32768, 16384};

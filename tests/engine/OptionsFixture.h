@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
+#include <string>
 
 class OptionsTest : public ::testing::Test {
 protected:
@@ -18,6 +20,23 @@ protected:
         testing_support::EnsureLibrariesLoaded();
         engine.InitializeJob();
         recorder.Attach(engine);
+    }
+
+    // Converts input into output with an engine of its own and these output options: "" when the
+    // run finished, else why not.
+    static std::string ConvertAlone(const std::string &input, const std::string &output,
+                                    const std::map<std::string, std::string> &outputOptions = {})
+    {
+        TCustomFFmpeg e;
+        e.InitializeJob();
+        if (!e.AddInputFile(input))
+            return e.LastErrorText;
+        for (const auto &[name, value] : outputOptions)
+            e.SetOption(name, value);
+        if (!e.AddOutputFile(output))
+            return e.LastErrorText;
+        e.Start(false, tpNormal);
+        return e.Finished ? "" : e.ErrorMessage.empty() ? "not finished" : e.ErrorMessage;
     }
 
     // The message of what SetOption raises, or "" when it raises nothing.

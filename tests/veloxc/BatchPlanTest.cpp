@@ -266,7 +266,7 @@ TEST_F(BatchPlanTest, NamesStayWithTheirInputsAndInputsAreNeverReplaced)
         {{"g/user.mp3", "g/user.wav"}, {"g"}, "", OnExists::Overwrite, {},
          {"g/user.mp3 not media", "g/user.wav -> g/user (wav).mp3"}},
         {{"d/in/x.wav", "d/out/x.mp3 -> gone.mp3"}, {"d/in"}, "d/out", OnExists::Skip, {}, {"d/in/x.wav skip: exists"}},
-        {{"e/in/x.wav", "e/made/"}, {"e/in"}, "e/made/../out", OnExists::Skip, {}, {"e/in/x.wav -> e/made/../out/x.mp3"}},
+        {{"e/in/x.wav", "e/made/x.txt"}, {"e/in"}, "e/made/../out", OnExists::Skip, {}, {"e/in/x.wav -> e/made/../out/x.mp3"}},
     };
     const CurrentFolder inDir(dir.Path()); // relative names, shown as given
     for (const auto &c : cases) {
@@ -275,8 +275,6 @@ TEST_F(BatchPlanTest, NamesStayWithTheirInputsAndInputsAreNeverReplaced)
             if (arrow != std::string::npos) {
                 fs::create_directories(fs::path(file.substr(0, arrow)).parent_path());
                 fs::create_symlink(file.substr(arrow + 4), file.substr(0, arrow));
-            } else if (file.ends_with("/")) {
-                fs::create_directories(file);
             } else {
                 Make(file);
             }
