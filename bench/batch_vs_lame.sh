@@ -22,18 +22,7 @@ for i in $(seq -w 1 1000); do cp "$work/one.wav" "$work/short/tone$i.wav"; done
 "$build/bin/make_tone" "$work/three.wav" 180 44100 2
 for i in $(seq 1 8); do cp "$work/three.wav" "$work/long/tone$i.wav"; done
 
-seconds() { # command...: prints the wall time and the processor time (user + system) in seconds
-  local TIMEFORMAT='%R %U %S' times
-  # Each run starts with nothing left to write: a sync in one run would otherwise also pay for
-  # the files the run before it left in the page cache.
-  sync
-  times=$({ time "$@" >/dev/null 2>&1; } 2>&1)
-  awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' <<< "$times"
-}
-median() { # column 1 (wall) or 2 (processor) of the lines read
-  awk -v c="${1:-1}" '{ print $c }' | sort -n |
-    awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'
-}
+source bench/timing.sh
 lame_all() { find "$work/short" -name '*.wav' -print0 | xargs -0 -P 2 -I{} lame --quiet -b 128 {} "$work/lame/"'{}'.mp3; }
 
 : > "$work/v.times"; : > "$work/l.times"; : > "$work/j2.times"; : > "$work/j1.times"

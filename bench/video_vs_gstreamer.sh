@@ -20,16 +20,7 @@ trap 'rm -rf "$work"' EXIT
 # The same stream in Matroska: GStreamer's MP4 reader takes the source for a fragmented file.
 "$build/bin/veloxc" convert "$work/source.mp4" "$work/source.mkv" --out vcodec=copy 2>/dev/null
 
-seconds() { # command...: prints the wall time and the processor time (user + system) in seconds
-  local TIMEFORMAT='%R %U %S' times
-  sync
-  times=$({ time "$@" >/dev/null 2>&1; } 2>&1)
-  awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' <<< "$times"
-}
-median() { # column 1 (wall) or 2 (processor) of the lines read
-  awk -v c="${1:-1}" '{ print $c }' | sort -n |
-    awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'
-}
+source bench/timing.sh
 velox() { "$build/bin/veloxc" convert "$work/source.mkv" "$work/v.avi" --out s=640x360 --out vcodec=mpeg4; }
 gst() {
   gst-launch-1.0 -q filesrc location="$work/source.mkv" ! matroskademux ! h264parse ! avdec_h264 ! videoscale \

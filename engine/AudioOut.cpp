@@ -95,7 +95,7 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
     }
     const int pair = encoder->sample_fmt + 16 * carried;
     if (encoder->sample_fmt != carried && pair != output.ReformatPair)
-        MakeReformatter(output, input, carried);
+        MakeReformatter(output);
 
     // Keep the output in step with the input's timestamps.
     const int fifoSamples = output.Fifo ? avutil.av_audio_fifo_size(output.Fifo.get()) : 0;
@@ -177,28 +177,26 @@ void TCustomFFmpeg::ChooseSampleHandling(TOutputStreamRec &output, const TInputS
     // 24-bit PCM is carried in 32-bit words whose low byte the encoder cuts off: what holds more
     // than 24 bits (a deeper source, a mix, a volume) is dithered and rounded first.
     const int rawBits = input.Stream->codecpar->bits_per_raw_sample;
-    const int sourceBits = floats ? 32 : rawBits > 0 ? rawBits : 8 * avutil.av_get_bytes_per_sample(carried);
+    output.SourceBits = floats ? 32 : rawBits > 0 ? rawBits : 8 * avutil.av_get_bytes_per_sample(carried);
     output.DitherTo24 = target == AV_SAMPLE_FMT_S32 && avcodec.av_get_bits_per_sample(encoder->codec_id) == 24 &&
-                        (sourceBits > 24 || AudioVolume != 256 || output.AudioResample);
+                        (output.SourceBits > 24 || AudioVolume != 256 || output.AudioResample);
 }
 
 // Carried samples to the encoder's format. A reduction to 16 bits or fewer is dithered with
 // triangular noise, never cut; one to 24 bits is left whole here for the same to follow.
-void TCustomFFmpeg::MakeReformatter(TOutputStreamRec &output, const TInputStreamRec &input, AVSampleFormat carried)
+void TCustomFFmpeg::MakeReformatter(TOutputStreamRec &output)
 {
     AVCodecContext *encoder = output.Encoder;
+    const auto carried = static_cast<AVSampleFormat>(output.CarriedFormat);
     const int encChannels = encoder->ch_layout.nb_channels;
     AVChannelLayout layout = audio_shape::Usable(encoder->ch_layout, encChannels);
     const AVSampleFormat target = avutil.av_get_packed_sample_fmt(encoder->sample_fmt);
     const int targetBits = 8 * avutil.av_get_bytes_per_sample(target);
-    const int rawBits = input.Stream->codecpar->bits_per_raw_sample;
-    const bool floats = carried == AV_SAMPLE_FMT_FLT || carried == AV_SAMPLE_FMT_DBL;
-    const int sourceBits = floats ? 32 : rawBits > 0 ? rawBits : 8 * avutil.av_get_bytes_per_sample(carried);
     const bool toIntegers = target != AV_SAMPLE_FMT_FLT && target != AV_SAMPLE_FMT_DBL;
     SwrContext *raw = nullptr;
     bool made = swresample.swr_alloc_set_opts2(&raw, &layout, encoder->sample_fmt, encoder->sample_rate, &layout, carried,
                                                encoder->sample_rate, 0, nullptr) >= 0;
-    if (made && toIntegers && targetBits <= 16 && targetBits < sourceBits)
+    if (made && toIntegers && targetBits <= 16 && targetBits < output.SourceBits)
         made = avutil.av_opt_set(raw, "dither_method", "triangular", 0) >= 0;
     if (!made || swresample.swr_init(raw) < 0) {
         swresample.swr_free(&raw);

@@ -336,7 +336,7 @@ protected:
     int DrainEncoder(TOutputStreamRec &output);
     void CarryEndPadding(TOutputStreamRec &output, AVPacket *packet) const;
     void ChooseSampleHandling(TOutputStreamRec &output, const TInputStreamRec &input);
-    void MakeReformatter(TOutputStreamRec &output, const TInputStreamRec &input, AVSampleFormat carried);
+    void MakeReformatter(TOutputStreamRec &output);
     void WriteFrame(TOutputStreamRec &output, AVPacket *packet);
     // Passes a packet (nullptr: the end) through filters from index first on, then to the muxer.
     void FilterAndWrite(TOutputStreamRec &output, size_t first, AVPacket *packet, int streamIndex);

@@ -83,6 +83,7 @@ struct TOutputStreamRec {
     int64_t NextFramePts = 0; // encoder time base: the next audio frame's timestamp
     int64_t EndDiscard = 0;   // samples the packets so far discard at the end of the stream
     int32_t CarriedFormat = -1; // the source's carried format, once its first block came
+    int32_t SourceBits = 0;     // significant bits of the carried samples (32 for floats)
     bool TameFloats = false;    // float samples are made finite and within full scale for the encoder
     bool DitherTo24 = false;    // 32-bit words are dithered and rounded to their top 24 bits
     uint32_t DitherState = 1;   // of the noise
