@@ -24,6 +24,7 @@ public:
     std::atomic<std::thread::id> ThreadID;
     TInputOptions InputOptions;   // copy of the record given to AddInput
     TOutputOptions OutputOptions; // copy of the record given to AddOutput
+    std::string InputName, OutputName; // the names given to AddInput and AddOutput
     TAVProbe Probe;               // attached to the task's input once it is open
 
 protected:

@@ -1,5 +1,7 @@
 #include "VeloxConverter.h"
 
+#include "TagCarry.h"
+
 #include "AVEntryPoints.h"
 #include "AVLibLoader.h"
 #include "LibraryLog.h"
@@ -129,6 +131,7 @@ int TCustomMediavane::AddInput(const std::string &AFileName, PInputOptions AOpti
             return -1;
         }
         task->Probe.AttachContext(task->InputFiles[task->InputFileCount - 1].get());
+        task->InputName = AFileName;
         task->ProgressCallback = [this](TCustomFFmpeg *engine, int frameNumber, int fps, int currentDurationMs,
                                         float quality, float bitRate, int64_t currentSizeBytes,
                                         int totalOutputDurationMs) {
@@ -144,6 +147,7 @@ int TCustomMediavane::AddInput(const std::string &AFileName, PInputOptions AOpti
                 index = TaskIndexOf(engine);
             }
             try {
+                CarryTaskTags(engine);
                 TriggerTerminate(engine);
             } catch (...) {
                 ReportHandlerFailure(index, std::current_exception());
@@ -198,6 +202,7 @@ bool TCustomMediavane::AddOutput(int AIndex, const std::string &AFileName, POutp
             LastErrMsg_ = task.LastErrorText;
             return false;
         }
+        task.OutputName = AFileName;
         return true;
     } catch (const std::exception &e) {
         LastErrMsg_ = e.what();
@@ -404,6 +409,26 @@ void TCustomMediavane::TriggerProgress(TCustomFFmpeg *engine, int frameNumber, i
     LockHold hold(Lock);
     OnProgress(TaskIndexOf(engine), frameNumber, fps, currentDurationMs, quality, bitRate, currentSizeBytes,
                totalOutputDurationMs);
+}
+
+void TCustomMediavane::CarryTaskTags(TCustomFFmpeg *engine)
+{
+    auto *task = static_cast<TFFmpeg *>(engine); // every engine of the list is one
+    if (!CarryTags_ || !task->Finished || task->ErrorOccurred)
+        return;
+    const std::string input = tagcarry::LocalFileOf(task->InputName);
+    const std::string output = tagcarry::LocalFileOf(task->OutputName);
+    std::string note, error;
+    if (input.empty() || output.empty()) {
+        note = " (tags not kept: " + (input.empty() ? task->InputName : task->OutputName) + " is not a local file)";
+    } else if (!tagcarry::CarryTags(input, output, {}, note, error)) {
+        task->Finished = 0;
+        task->ErrorOccurred = 1;
+        task->ErrorMessage = error;
+        TriggerLog(engine, -1, error);
+    }
+    if (!note.empty())
+        TriggerLog(engine, 0, (input.empty() ? task->InputName : input) + note);
 }
 
 void TCustomMediavane::TriggerTerminate(TCustomFFmpeg *engine)

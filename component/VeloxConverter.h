@@ -65,6 +65,12 @@ public:
     int NextTaskIndex() const { return NextTaskIndex_; }
     // 0: one task after another on the main thread; N > 0: at most N tasks at once on workers.
     int ThreadCount() const { return ThreadCount_; }
+    // Whether a task that finished carries its input's tags and cover into its output (an MP3 or
+    // WAV file) before OnTerminate reports it: as TagLib reads them, else as the media libraries
+    // do. What is not kept goes to OnLog as an error line; a write that fails half way (a full
+    // disk) fails the task. Read as each task ends; false: the output keeps what the engine wrote.
+    bool CarryTags() const { return CarryTags_; }
+    void SetCarryTags(bool carry) { CarryTags_ = carry; }
 
     // The component's own probe, for looking at a file before adding it.
     TAVProbe &AVProbe() { return AVProbe_; }
@@ -153,6 +159,9 @@ private:
     // Stops every task's run and waits for it, outside Lock (their terminate events take it).
     void StopAndWaitForTasks();
 
+    // What CarryTags asks for, done for a task that has just ended, on its thread, before its event.
+    void CarryTaskTags(TCustomFFmpeg *engine);
+
     // A library line from thread, for the task that runs on it (or none).
     void RouteLibraryLine(std::thread::id thread, int level, const std::string &text);
     // OnLog with the mapped level; the caller holds Lock.
@@ -164,6 +173,7 @@ private:
     bool Designing_ = false;
     bool Listed_ = false;            // in the process-wide instance list
     std::atomic<bool> Destroying_{false};
+    std::atomic<bool> CarryTags_{false};
     bool FinalDue_ = false;          // a Start's final event has yet to come; tasks run alone raise none
     std::string About_;
     std::string LastErrMsg_;

@@ -180,7 +180,7 @@ int Convert(const ConvertArguments &arguments)
     if (engine.Finished) {
         std::string note, error;
         if (carriesTags &&
-            !CarryTags(arguments.input, output->TemporaryPath(), {}, note, error)) {
+            !tagcarry::CarryTags(arguments.input, output->TemporaryPath(), {}, note, error)) {
             PrintError(output->ShowingOutputName(error));
             return kExitFailed;
         }

@@ -1,6 +1,7 @@
 #include "AVEntryPoints.h"
 #include "EventRecorder.h"
 #include "MediaFixtures.h"
+#include "TagCopy.h"
 #include "TestSupport.h"
 #include "VeloxConverter.h"
 
@@ -132,6 +133,37 @@ TEST_F(TaskRunTest, ThreadModeRunsAtMostTwoAndTheThirdStartsWhenTheFirstEnds)
     }
     std::sort(threads.begin(), threads.end());
     EXPECT_EQ(std::unique(threads.begin(), threads.end()), threads.end()); // one worker each
+}
+
+// Tags come from TagLib's reading (FLAC) or the libraries' (Matroska), only when asked for.
+TEST_F(TaskRunTest, CarryTagsBringsTheInputsTagsIntoEachFinishedOutput)
+{
+    MediaRecipe recipe;
+    recipe.audio = AudioTrack{"flac", 44100, 2};
+    recipe.tags = {{"title", "Side A"}, {"artist", "The Testers"}};
+    WriteMediaFile(dir.File("tagged.flac"), recipe);
+    recipe.format = "matroska";
+    WriteMediaFile(dir.File("tagged.mka"), recipe);
+    for (const bool carry : {false, true}) {
+        TVeloxConverter c;
+        ASSERT_TRUE(c.LoadAVLib(LibraryDir(), true));
+        c.SetCarryTags(carry);
+        const std::vector<std::string> outputs = {Output(carry * 10, "mp3"), Output(carry * 10 + 1, "wav")};
+        for (size_t i = 0; i < outputs.size(); ++i) {
+            const int index = c.AddInput(dir.File(i == 0 ? "tagged.flac" : "tagged.mka"), nullptr);
+            ASSERT_TRUE(index >= 0 && c.AddOutput(index, outputs[i], nullptr)) << c.LastErrMsg();
+        }
+        EventRecorder events(c);
+        c.Start(2);
+        ASSERT_TRUE(WaitUntil([&] { return events.Finals() > 0; }));
+        for (const std::string &output : outputs) {
+            tagcopy::TTagSet tags;
+            std::string error;
+            tagcopy::ReadTags(output, tags, error);
+            EXPECT_EQ(tags.fields["TITLE"], carry ? "Side A" : "") << output;
+            EXPECT_EQ(tags.fields["ARTIST"], carry ? "The Testers" : "") << output;
+        }
+    }
 }
 
 TEST_F(TaskRunTest, AnEmptyListRaisesNoEvent)

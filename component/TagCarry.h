@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace veloxc {
+namespace tagcarry {
 
 struct TagCarry {
     bool tags = true;   // the input's tags and cover; false: only the record
@@ -16,4 +16,7 @@ struct TagCarry {
 bool CarryTags(const std::string &input, const std::string &written, const TagCarry &carry, std::string &note,
                std::string &error);
 
-} // namespace veloxc
+// The local file an engine name opens ("file:" taken off); empty for any other protocol.
+std::string LocalFileOf(const std::string &name);
+
+} // namespace tagcarry

@@ -3,7 +3,11 @@
 #include "LibraryTags.h"
 #include "TagCopy.h"
 
-namespace veloxc {
+#include "AVEntryPoints.h"
+
+#include <cstring>
+
+namespace tagcarry {
 
 bool CarryTags(const std::string &input, const std::string &written, const TagCarry &carry, std::string &note,
                std::string &error)
@@ -34,4 +38,12 @@ bool CarryTags(const std::string &input, const std::string &written, const TagCa
     return true;
 }
 
-} // namespace veloxc
+std::string LocalFileOf(const std::string &name)
+{
+    if (name.rfind("file:", 0) == 0)
+        return name.substr(5);
+    const char *protocol = avlib::avformat.avio_find_protocol_name(name.c_str());
+    return !protocol || std::strcmp(protocol, "file") == 0 ? name : std::string();
+}
+
+} // namespace tagcarry
