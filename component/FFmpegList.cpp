@@ -1,6 +1,7 @@
 #include "FFmpegList.h"
 
 #include "OptionTranslation.h"
+#include "SafeOutput.h"
 
 #include <stdexcept>
 #include <string>

@@ -13,6 +13,10 @@
 
 // One conversion task: an engine with the records it was given and a probe of its input.
 // Read Probe only while the task does not run; once its run has ended the probe shows nothing.
+namespace batch {
+class SafeOutput;
+}
+
 class TFFmpeg : public TCustomFFmpeg {
 public:
     TFFmpeg();
@@ -25,6 +29,8 @@ public:
     TInputOptions InputOptions;   // copy of the record given to AddInput
     TOutputOptions OutputOptions; // copy of the record given to AddOutput
     std::string InputName, OutputName; // the names given to AddInput and AddOutput
+    // With the component's SafeOutputs: the output being written, from the job's start to its end.
+    std::unique_ptr<batch::SafeOutput> Output;
     TAVProbe Probe;               // attached to the task's input once it is open
 
 protected:

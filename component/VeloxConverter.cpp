@@ -1,5 +1,6 @@
 #include "VeloxConverter.h"
 
+#include "SafeOutput.h"
 #include "TagCarry.h"
 
 #include "AVEntryPoints.h"
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <QtGlobal>
 
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -147,7 +149,9 @@ int TCustomMediavane::AddInput(const std::string &AFileName, PInputOptions AOpti
                 index = TaskIndexOf(engine);
             }
             try {
-                CarryTaskTags(engine);
+                auto &ended = static_cast<TFFmpeg &>(*engine); // every engine of the list is one
+                CarryTaskTags(ended);
+                FinishTaskOutput(ended);
                 TriggerTerminate(engine);
             } catch (...) {
                 ReportHandlerFailure(index, std::current_exception());
@@ -197,6 +201,14 @@ bool TCustomMediavane::AddOutput(int AIndex, const std::string &AFileName, POutp
             option_translation::ApplyOutputOptions(task, task.OutputOptions, hooks);
         } else {
             option_translation::InitOutputOptions(task.OutputOptions);
+        }
+        task.OutputOpening = nullptr;
+        if (SafeOutputs_) {
+            TFFmpeg *writer = &task;
+            task.OutputOpening = [writer](int fileIndex, const std::string &name) {
+                writer->Output = std::make_unique<batch::SafeOutput>(name, writer->OutputFiles[fileIndex]->oformat);
+                return writer->Output->EngineName();
+            };
         }
         if (!task.AddOutputFile(AFileName)) {
             LastErrMsg_ = task.LastErrorText;
@@ -252,8 +264,24 @@ int TCustomMediavane::TaskIndexOf(const TCustomFFmpeg *engine)
     return engine ? static_cast<const TFFmpeg *>(engine)->TaskIndex : -1;
 }
 
+void TCustomMediavane::RemoveStaleOutputs()
+{
+    std::vector<std::string> folders;
+    for (int i = 0; i < Tasks_.Count(); ++i) {
+        const std::string output = batch::LocalFileOf(Tasks_.Items(i).OutputName);
+        if (!output.empty())
+            folders.push_back(std::filesystem::path(output).parent_path().string());
+    }
+    for (std::string &folder : folders)
+        if (folder.empty())
+            folder = ".";
+    batch::SafeOutput::RemoveStaleTemporaries(folders);
+}
+
 void TCustomMediavane::Start(int AThreadCount)
 {
+    if (SafeOutputs_)
+        RemoveStaleOutputs(); // outside Lock: it reads folders
     // Under Lock: a worker that ends at once starts the next task from its own thread, and that
     // must not meet this loop half-way.
     LockHold hold(Lock);
@@ -411,24 +439,37 @@ void TCustomMediavane::TriggerProgress(TCustomFFmpeg *engine, int frameNumber, i
                totalOutputDurationMs);
 }
 
-void TCustomMediavane::CarryTaskTags(TCustomFFmpeg *engine)
+void TCustomMediavane::CarryTaskTags(TFFmpeg &task)
 {
-    auto *task = static_cast<TFFmpeg *>(engine); // every engine of the list is one
-    if (!CarryTags_ || !task->Finished || task->ErrorOccurred)
+    if (!CarryTags_ || !task.Finished || task.ErrorOccurred)
         return;
-    const std::string input = tagcarry::LocalFileOf(task->InputName);
-    const std::string output = tagcarry::LocalFileOf(task->OutputName);
+    const bool temporary = task.Output && !task.Output->Direct();
+    const std::string input = batch::LocalFileOf(task.InputName);
+    const std::string output = temporary ? task.Output->TemporaryPath() : batch::LocalFileOf(task.OutputName);
     std::string note, error;
-    if (input.empty() || output.empty()) {
-        note = " (tags not kept: " + (input.empty() ? task->InputName : task->OutputName) + " is not a local file)";
-    } else if (!tagcarry::CarryTags(input, output, {}, note, error)) {
-        task->Finished = 0;
-        task->ErrorOccurred = 1;
-        task->ErrorMessage = error;
-        TriggerLog(engine, -1, error);
-    }
+    if (input.empty() || output.empty())
+        note = " (tags not kept: " + (input.empty() ? task.InputName : task.OutputName) + " is not a local file)";
+    else if (!batch::CarryTags(input, output, {}, note, error))
+        FailEndedTask(task, temporary ? task.Output->ShowingOutputName(error) : error);
     if (!note.empty())
-        TriggerLog(engine, 0, (input.empty() ? task->InputName : input) + note);
+        TriggerLog(&task, 0, (input.empty() ? task.InputName : input) + note);
+}
+
+void TCustomMediavane::FinishTaskOutput(TFFmpeg &task)
+{
+    // Taken from the task first: a task that did not finish drops its temporary file with it.
+    const std::unique_ptr<batch::SafeOutput> output = std::move(task.Output);
+    std::string error;
+    if (output && task.Finished && !task.ErrorOccurred && !output->Commit(error, output->NameTaken()))
+        FailEndedTask(task, error);
+}
+
+void TCustomMediavane::FailEndedTask(TFFmpeg &task, const std::string &message)
+{
+    task.Finished = 0;
+    task.ErrorOccurred = 1;
+    task.ErrorMessage = message;
+    TriggerLog(&task, -1, message);
 }
 
 void TCustomMediavane::TriggerTerminate(TCustomFFmpeg *engine)

@@ -71,6 +71,14 @@ public:
     // disk) fails the task. Read as each task ends; false: the output keeps what the engine wrote.
     bool CarryTags() const { return CarryTags_; }
     void SetCarryTags(bool carry) { CarryTags_ = carry; }
+    // Whether outputs added from now on are written safely: AddOutput creates no file; a task's
+    // output is made as its conversion starts, under a hidden temporary name beside it, and takes
+    // its own name only once the task finished (with its tags). A failed or stopped task leaves
+    // nothing, and a file of that name stays as it was, unless it was there when the task started
+    // (the caller named it to replace it). Start first removes what a killed run left in the
+    // outputs' folders. False: AddOutput opens the output, as first designed.
+    bool SafeOutputs() const { return SafeOutputs_; }
+    void SetSafeOutputs(bool safe) { SafeOutputs_ = safe; }
 
     // The component's own probe, for looking at a file before adding it.
     TAVProbe &AVProbe() { return AVProbe_; }
@@ -159,8 +167,14 @@ private:
     // Stops every task's run and waits for it, outside Lock (their terminate events take it).
     void StopAndWaitForTasks();
 
-    // What CarryTags asks for, done for a task that has just ended, on its thread, before its event.
-    void CarryTaskTags(TCustomFFmpeg *engine);
+    // For a task that has just ended, on its thread, before its event: what CarryTags asks for,
+    // then its safe output put in place or dropped.
+    void CarryTaskTags(TFFmpeg &task);
+    void FinishTaskOutput(TFFmpeg &task);
+    // What a killed run left in the folders of the tasks' outputs, removed.
+    void RemoveStaleOutputs();
+    // The ended task fails after all, with message.
+    void FailEndedTask(TFFmpeg &task, const std::string &message);
 
     // A library line from thread, for the task that runs on it (or none).
     void RouteLibraryLine(std::thread::id thread, int level, const std::string &text);
@@ -174,6 +188,7 @@ private:
     bool Listed_ = false;            // in the process-wide instance list
     std::atomic<bool> Destroying_{false};
     std::atomic<bool> CarryTags_{false};
+    std::atomic<bool> SafeOutputs_{false};
     bool FinalDue_ = false;          // a Start's final event has yet to come; tasks run alone raise none
     std::string About_;
     std::string LastErrMsg_;

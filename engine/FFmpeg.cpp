@@ -299,7 +299,7 @@ void TCustomFFmpeg::ReleaseOutputFiles()
         OutputFiles[i].reset(); // closes the file first
         // An output that never received a byte is no output: leave nothing behind.
         std::error_code ec;
-        if (!fileName.empty() && std::filesystem::is_regular_file(fileName, ec) &&
+        if (OutputOpenedByName[i] && !fileName.empty() && std::filesystem::is_regular_file(fileName, ec) &&
             std::filesystem::file_size(fileName, ec) == 0 && !ec)
             std::filesystem::remove(fileName, ec);
     }

@@ -138,6 +138,12 @@ public:
     int32_t InputFileCount = 0;
     std::array<avlib::OutputFormatContextPtr, MAX_FILES> OutputFiles;
     int32_t OutputFileCount = 0;
+    // Set: AddOutputFile leaves each output's file unopened, and the job opens it just before its
+    // header is written, under the name this returns for the output's own name (a temporary file
+    // that takes the name once finished, say); it throws to fail the job. Unset: opened at once.
+    std::function<std::string(int fileIndex, const std::string &name)> OutputOpening;
+    // Outputs whose file was opened under their own name: those the engine may remove when empty.
+    std::array<bool, MAX_FILES> OutputOpenedByName{};
     std::array<TStreamMap, MAX_STREAM_MAPS> StreamMaps{};
     int32_t StreamMapCount = 0;
     std::array<TMetaDataMap, MAX_META_DATA_MAPS> MetaDataMaps{};
@@ -376,6 +382,10 @@ private:
     void CloseVstatsFile();
     void CreateDefaultContexts();
     void ReleaseOutputFiles();
+    // Opens the output's file for writing; false with LastErrorText.
+    bool OpenOutputFile(AVFormatContext *output, const std::string &fileName);
+    // The files that OutputOpening deferred, opened now; throws FFMpegException.
+    void OpenDeferredOutputs();
     void FailStart(const std::string &message);
     void RecordFailure(const std::string &message);
     void ResumeWorkerIfSuspended();

@@ -177,18 +177,39 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
     ApplyMuxerOptions(output.get());
     NoteOptionsOutputLeavesOut(output.get(), fileIndex);
 
-    // No stop interrupt here: after a stop the trailer must still be written.
-    if (!(format->flags & AVFMT_NOFILE)) {
-        const int opened =
-            avformat.avio_open2(&output->pb, MediaUrl(fileName).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
-        if (opened < 0)
-            return fail(FormatText("Could not open '%s': %s", fileName.c_str(), LibraryErrorText(opened).c_str()));
+    OutputOpenedByName[fileIndex] = false;
+    if (!(format->flags & AVFMT_NOFILE) && !OutputOpening) {
+        if (!OpenOutputFile(output.get(), fileName))
+            return fail(LastErrorText);
+        OutputOpenedByName[fileIndex] = true;
     }
 
     dropStreams.Dismiss();
     OutputFiles[fileIndex] = std::move(output);
     ++OutputFileCount;
     return true;
+}
+
+bool TCustomFFmpeg::OpenOutputFile(AVFormatContext *output, const std::string &fileName)
+{
+    // No stop interrupt here: after a stop the trailer must still be written.
+    const int opened = avformat.avio_open2(&output->pb, MediaUrl(fileName).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
+    if (opened >= 0)
+        return true;
+    LastErrorText = FormatText("Could not open '%s': %s", fileName.c_str(), LibraryErrorText(opened).c_str());
+    return false;
+}
+
+void TCustomFFmpeg::OpenDeferredOutputs()
+{
+    for (int f = 0; f < OutputFileCount; ++f) {
+        AVFormatContext *output = OutputFiles[f].get();
+        if (output->pb || (output->oformat->flags & AVFMT_NOFILE) || !OutputOpening)
+            continue;
+        const std::string name = output->url ? output->url : "";
+        if (!OpenOutputFile(output, OutputOpening(f, name)))
+            throw FFMpegException(LastErrorText);
+    }
 }
 
 void TCustomFFmpeg::ApplyMuxerOptions(AVFormatContext *output)

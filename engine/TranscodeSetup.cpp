@@ -464,6 +464,8 @@ void TCustomFFmpeg::SetUpRun()
             output->Stream->time_base = timeBase;
         }
     }
+    // Last: a job that fails before this point leaves no file at all.
+    OpenDeferredOutputs();
     bool allRtp = OutputFileCount > 0;
     for (int f = 0; f < OutputFileCount; ++f) {
         if (avformat.avformat_write_header(OutputFiles[f].get(), nullptr) < 0)

@@ -36,6 +36,8 @@ namespace fs = std::filesystem;
 
 namespace veloxc {
 
+using namespace batch;
+
 namespace {
 
 struct TaskEnd {
@@ -462,7 +464,7 @@ private:
         }
         // The output records its input, so that the input keeps this name in later runs.
         std::string note, error;
-        if (!tagcarry::CarryTags(input, entry.output->TemporaryPath(),
+        if (!batch::CarryTags(input, entry.output->TemporaryPath(),
                        {!arguments_.noTags, SourceRecordOf(input, entry.file->output)}, note, error)) {
             Fail(job, entry.output->ShowingOutputName(error));
             return;

@@ -18,6 +18,8 @@ namespace fs = std::filesystem;
 
 namespace veloxc {
 
+using namespace batch;
+
 namespace {
 
 struct Candidate {

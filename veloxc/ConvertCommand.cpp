@@ -20,6 +20,8 @@
 
 namespace veloxc {
 
+using namespace batch;
+
 namespace {
 
 void PrintError(const std::string &message) { std::cerr << "veloxc: " << message << "\n"; }
@@ -180,7 +182,7 @@ int Convert(const ConvertArguments &arguments)
     if (engine.Finished) {
         std::string note, error;
         if (carriesTags &&
-            !tagcarry::CarryTags(arguments.input, output->TemporaryPath(), {}, note, error)) {
+            !batch::CarryTags(arguments.input, output->TemporaryPath(), {}, note, error)) {
             PrintError(output->ShowingOutputName(error));
             return kExitFailed;
         }

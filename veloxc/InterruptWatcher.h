@@ -35,8 +35,8 @@ private:
     std::function<void()> beforeAbruptEnd_;
     std::atomic<int> signal_{0};
     std::atomic<bool> done_{false};
-    UniqueFd signals_; // the signals watched
-    UniqueFd wake_;    // an event that ends the watch
+    batch::UniqueFd signals_; // the signals watched
+    batch::UniqueFd wake_;    // an event that ends the watch
     std::thread thread_; // last: starts once the rest exists
 };
 

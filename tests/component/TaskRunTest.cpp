@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <stdexcept>
@@ -163,6 +165,58 @@ TEST_F(TaskRunTest, CarryTagsBringsTheInputsTagsIntoEachFinishedOutput)
             EXPECT_EQ(tags.fields["TITLE"], carry ? "Side A" : "") << output;
             EXPECT_EQ(tags.fields["ARTIST"], carry ? "The Testers" : "") << output;
         }
+    }
+}
+
+// With SafeOutputs nothing is made before a task starts, and only a finished task's output gets
+// its name: an older file survives a stop or a failure, and one that appears meanwhile is kept.
+TEST_F(TaskRunTest, SafeOutputsGiveTheNameOnlyToAFinishedOutput)
+{
+    MediaRecipe film;
+    film.video = VideoTrack{};
+    WriteMediaFile(dir.File("film.mkv"), film);
+    const std::string wav = Wav(20.0);
+    enum Ending { finish, stop, fail, appear };
+    const struct {
+        Ending ending;
+        const char *older; // what the output's name holds before the start; nullptr: nothing
+        const char *after; // what it holds afterwards; nullptr: nothing, "mp3": a converted file
+    } cases[] = {{finish, nullptr, "mp3"}, {finish, "older", "mp3"}, {stop, "older", "older"},
+                 {stop, nullptr, nullptr}, {fail, "older", "older"}, {appear, nullptr, "appeared"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "ending " << c.ending << ", older " << (c.older ? c.older : "none"));
+        TempDir out;
+        const std::string output = out.File("out.mp3");
+        if (c.older)
+            std::ofstream(output) << c.older;
+        TVeloxConverter converter;
+        ASSERT_TRUE(converter.LoadAVLib(LibraryDir(), true));
+        converter.SetSafeOutputs(true);
+        const int index = converter.AddInput(c.ending == fail ? dir.File("film.mkv") : wav, nullptr);
+        ASSERT_TRUE(index >= 0 && converter.AddOutput(index, output, nullptr)) << converter.LastErrMsg();
+        EXPECT_EQ(std::filesystem::exists(output), c.older != nullptr); // nothing made by the add
+        EventRecorder events(converter);
+        bool acted = false;
+        converter.OnProgress = [&](int, int, int, int, float, float, int64_t, int) {
+            if (acted)
+                return;
+            acted = true;
+            if (c.ending == stop)
+                converter.Stop();
+            else if (c.ending == appear)
+                std::ofstream(output) << "appeared";
+        };
+        converter.Start(1);
+        ASSERT_TRUE(WaitUntil([&] { return events.Finals() > 0; }));
+        EXPECT_EQ(events.Ends()[0].finished, c.ending == finish) << events.Ends()[0].message;
+        if (!c.after)
+            EXPECT_FALSE(std::filesystem::exists(output));
+        else if (std::string(c.after) == "mp3")
+            EXPECT_GT(DecodeAudio(output).Frames(), 44100u * 19);
+        else
+            EXPECT_EQ(ReadText(output), c.after);
+        // Only the output's own name is left in its folder.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.Path()), {}), c.after ? 1 : 0);
     }
 }
 

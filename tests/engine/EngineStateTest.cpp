@@ -268,15 +268,18 @@ TEST_F(EngineTest, ReleaseJobDeletesEmptyOutputsAndKeepsTheOthers)
     testing_support::TempDir dir;
     const std::string empty = dir.File("empty.mp3");
     const std::string written = dir.File("written.mp3");
+    const std::string notOpened = dir.File("not-opened.mp3"); // a deferred output's name, say
     std::ofstream(empty).close();
     std::ofstream(written) << "ID3";
+    std::ofstream(notOpened).close();
 
     TCustomFFmpeg engine;
     engine.InitializeJob();
-    for (const std::string &name : {empty, written}) {
+    for (const std::string &name : {empty, written, notOpened}) {
         AVFormatContext *output = avformat.avformat_alloc_context();
         ASSERT_NE(output, nullptr);
         output->url = avutil.av_strdup(name.c_str());
+        engine.OutputOpenedByName[engine.OutputFileCount] = name != notOpened;
         engine.OutputFiles[engine.OutputFileCount++].reset(output);
     }
     AVFormatContext *input = avformat.avformat_alloc_context();
@@ -290,6 +293,7 @@ TEST_F(EngineTest, ReleaseJobDeletesEmptyOutputsAndKeepsTheOthers)
 
     EXPECT_FALSE(std::filesystem::exists(empty));
     EXPECT_TRUE(std::filesystem::exists(written));
+    EXPECT_TRUE(std::filesystem::exists(notOpened));
     EXPECT_EQ(engine.OutputFileCount, 0);
     EXPECT_EQ(engine.InputFileCount, 0);
     EXPECT_EQ(engine.OutputFiles[0], nullptr);

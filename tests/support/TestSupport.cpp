@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <unistd.h>
 
@@ -46,5 +48,11 @@ void EnsureLibrariesLoaded()
 }
 
 std::filesystem::path CurrentDir() { return std::filesystem::current_path(); }
+
+std::string ReadText(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
 
 } // namespace testing_support

@@ -35,4 +35,7 @@ void EnsureLibrariesLoaded();
 
 std::filesystem::path CurrentDir();
 
+// The whole content of a file; empty when it cannot be read.
+std::string ReadText(const std::string &path);
+
 } // namespace testing_support

@@ -8,8 +8,8 @@
 #include <fstream>
 
 using namespace testing_support;
-using veloxc::CheckSoundFile;
-using veloxc::SoundFile;
+using batch::CheckSoundFile;
+using batch::SoundFile;
 
 TEST(MediaCheckTest, SoundIsFoundByContentWithItsFormatAndLength)
 {

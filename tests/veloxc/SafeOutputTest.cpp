@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 
 using namespace testing_support;
-using veloxc::SafeOutput;
+using batch::SafeOutput;
 
 namespace {
 
@@ -78,7 +78,7 @@ TEST_F(SafeOutputTest, PlainFilesAreRegularFilesAnyLinkOrLength)
             EXPECT_EQ(e.what(), c.refused) << c.path;
         }
         struct stat info {};
-        EXPECT_TRUE(veloxc::StatAt(c.path, info, false)) << c.path;
+        EXPECT_TRUE(batch::StatAt(c.path, info, false)) << c.path;
         EXPECT_EQ(S_ISREG(info.st_mode), c.refused.empty()) << c.path;
     }
 }

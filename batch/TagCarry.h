@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace tagcarry {
+namespace batch {
 
 struct TagCarry {
     bool tags = true;   // the input's tags and cover; false: only the record
@@ -19,4 +19,4 @@ bool CarryTags(const std::string &input, const std::string &written, const TagCa
 // The local file an engine name opens ("file:" taken off); empty for any other protocol.
 std::string LocalFileOf(const std::string &name);
 
-} // namespace tagcarry
+} // namespace batch

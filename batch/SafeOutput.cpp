@@ -23,7 +23,7 @@
 
 namespace fs = std::filesystem;
 
-namespace veloxc {
+namespace batch {
 
 namespace {
 
@@ -269,13 +269,14 @@ void SafeOutput::MakeTemporary(const fs::path &folderPath, const std::string &ex
     struct stat existing {};
     if (fstatat(folder_.Get(), name_.c_str(), &existing, 0) == 0 && faccessat(folder_.Get(), name_.c_str(), W_OK, 0) != 0)
         throw std::runtime_error("Could not open '" + output_ + "': " + ErrnoText(errno));
+    nameTaken_ = fstatat(folder_.Get(), name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
 
     const std::string head = TemporaryHead(name_, extension);
     // Made under the registry's lock, so that an abrupt end cannot come between making and registering.
     Registry &registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.lock);
     if (registry.abandoned)
-        throw std::runtime_error("'" + output_ + "' is left as it was: veloxc is ending");
+        throw std::runtime_error("'" + output_ + "' is left as it was: the program is ending");
     // Made nameless and locked first where the file system allows, so that no other run's clean-up
     // can ever see it unlocked; named at once then, never over a file or a link already there.
     UniqueFd nameless(openat(folder_.Get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
@@ -354,7 +355,7 @@ bool SafeOutput::Commit(std::string &error, bool replace)
     if (committed_)
         return true;
     if (registry.abandoned) {
-        error = "'" + output_ + "' is left as it was: veloxc is ending";
+        error = "'" + output_ + "' is left as it was: the program is ending";
         return false;
     }
     const int folder = folder_.Get();
@@ -444,4 +445,4 @@ void SafeOutput::DiscardAllBeforeAbruptEnd()
             output->RemoveTemporary();
 }
 
-} // namespace veloxc
+} // namespace batch

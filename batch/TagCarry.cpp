@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-namespace tagcarry {
+namespace batch {
 
 bool CarryTags(const std::string &input, const std::string &written, const TagCarry &carry, std::string &note,
                std::string &error)
@@ -46,4 +46,4 @@ std::string LocalFileOf(const std::string &name)
     return !protocol || std::strcmp(protocol, "file") == 0 ? name : std::string();
 }
 
-} // namespace tagcarry
+} // namespace batch

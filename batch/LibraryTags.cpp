@@ -4,7 +4,7 @@
 #include "AVEntryPoints.h"
 #include "MediaUrl.h"
 
-namespace tagcarry {
+namespace batch {
 
 namespace {
 
@@ -79,4 +79,4 @@ bool ReadLibraryTags(const std::string &path, tagcopy::TTagSet &tags)
     return !tags.Empty();
 }
 
-} // namespace tagcarry
+} // namespace batch

@@ -6,10 +6,10 @@
 
 #include <string>
 
-namespace tagcarry {
+namespace batch {
 
 // The carried fields and the first cover picture of the file; false when the libraries cannot
 // open it or it holds neither. The libraries must be loaded.
 bool ReadLibraryTags(const std::string &path, tagcopy::TTagSet &tags);
 
-} // namespace tagcarry
+} // namespace batch

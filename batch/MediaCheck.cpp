@@ -7,7 +7,7 @@
 
 #include <mutex>
 
-namespace veloxc {
+namespace batch {
 
 namespace {
 
@@ -87,4 +87,4 @@ bool CheckSoundFile(const std::string &path, SoundFile &found)
     return true;
 }
 
-} // namespace veloxc
+} // namespace batch

@@ -7,7 +7,7 @@
 
 namespace fs = std::filesystem;
 
-namespace veloxc {
+namespace batch {
 
 void UniqueFd::Reset()
 {
@@ -58,4 +58,4 @@ bool StatAt(const fs::path &path, struct stat &info, bool followLinks)
            fstatat(folder.Get(), path.filename().c_str(), &info, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-} // namespace veloxc
+} // namespace batch

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <utility>
 
-namespace veloxc {
+namespace batch {
 
 class UniqueFd {
 public:
@@ -45,4 +45,4 @@ std::string OneCallPath(const std::filesystem::path &path, UniqueFd &folder);
 // stat (followLinks) or lstat of a path of any length; false with errno set.
 bool StatAt(const std::filesystem::path &path, struct stat &info, bool followLinks);
 
-} // namespace veloxc
+} // namespace batch

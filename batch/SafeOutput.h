@@ -10,7 +10,7 @@
 
 struct AVOutputFormat;
 
-namespace veloxc {
+namespace batch {
 
 class SafeOutput {
 public:
@@ -35,6 +35,9 @@ public:
     bool Direct() const { return temporary_.empty(); }
     // A path that opens the temporary file, for the tags; empty when written directly.
     const std::string &TemporaryPath() const { return temporary_; }
+
+    // Whether something had the output's name when the temporary file was made.
+    bool NameTaken() const { return nameTaken_; }
 
     // Puts the finished file in the output's place, with an older file's permission bits.
     // replace false: a file that has appeared under the name meanwhile is kept, and that is an error.
@@ -72,6 +75,7 @@ private:
     dev_t device_ = 0;
     ino_t inode_ = 0;
     bool committed_ = false;
+    bool nameTaken_ = false;
 };
 
-} // namespace veloxc
+} // namespace batch
