@@ -31,3 +31,32 @@ QString AppExceptionText(const QString &message)
         return message + QLatin1Char('.');
     return message;
 }
+
+QString RowStateText(TRowState state, const QString &reason)
+{
+    switch (state) {
+    case rsWaiting:
+        return QStringLiteral("Waiting");
+    case rsDone:
+        return QStringLiteral("100%");
+    case rsFailed:
+        return QStringLiteral("Failed: ") + reason;
+    case rsStopped:
+        return QStringLiteral("Stopped");
+    case rsAdded:
+    case rsConverting:
+        break;
+    }
+    return QString();
+}
+
+QString FailureListText(const QString &heading, const QStringList &lines, int limit)
+{
+    QString text = heading;
+    const int shown = lines.size() > limit ? limit - 1 : static_cast<int>(lines.size());
+    for (int i = 0; i < shown; ++i)
+        text += QLatin1Char('\n') + lines[i];
+    if (shown < lines.size())
+        text += QStringLiteral("\n... and %1 more.").arg(lines.size() - shown);
+    return text;
+}

@@ -4,6 +4,7 @@
 #include "ConverterTypes.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -17,3 +18,12 @@ QString CurrentTimeText(int currentMs);
 QString LogLineText(int index, TLogLevel level, const QString &text);
 // An error's text as the error box shows it: a "." is added when the last character sorts after it.
 QString AppExceptionText(const QString &message);
+
+// Where a row of the list stands.
+enum TRowState { rsAdded, rsWaiting, rsConverting, rsDone, rsFailed, rsStopped };
+// What "Progress" shows for a state other than converting: nothing once added, "Waiting",
+// "100%" when done, "Failed: " and the reason, "Stopped".
+QString RowStateText(TRowState state, const QString &reason = QString());
+// A box's text for lines that went wrong: the heading, then one line each, at most limit of them
+// and a last line that counts the others.
+QString FailureListText(const QString &heading, const QStringList &lines, int limit = 10);

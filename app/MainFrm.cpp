@@ -5,11 +5,13 @@
 #include "BrowseForFolder.h"
 #include "EventRelay.h"
 #include "OptionFrm.h"
+#include "OutputFolder.h"
 #include "RadioGroup.h"
 #include "ToolImages.h"
 #include "U_About.h"
 
 #include "FFMpegException.h"
+#include "MediaCheck.h"
 #include "VeloxConverter.h"
 
 #include <QApplication>
@@ -33,13 +35,17 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableWidget>
+#include <QThread>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -115,8 +121,22 @@ void TfrmMain::FormCreate()
         box.exec();
     };
 
+    AskStopAndClose = [this] {
+        QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
+                        QStringLiteral("Files are still being converted. Stop converting and close?"),
+                        QMessageBox::NoButton, this);
+        QPushButton *stop = box.addButton(QStringLiteral("Stop and Close"), QMessageBox::AcceptRole);
+        box.setDefaultButton(box.addButton(QStringLiteral("Keep Converting"), QMessageBox::RejectRole));
+        box.exec();
+        return box.clickedButton() == stop;
+    };
+
     VeloxC = std::make_unique<TVeloxConverter>();
     VeloxC->setObjectName(QStringLiteral("VeloxC"));
+    // Nothing appears beside an input before its conversion, nothing half made under a final
+    // name, and the outputs keep their inputs' tags.
+    VeloxC->SetSafeOutputs(true);
+    VeloxC->SetCarryTags(true);
     Relay = new TEventRelay(this);
     Relay->OnFailure = [this](std::exception_ptr raised) {
         // The box needs the event loop; the failing update may have run inside a run's event.
@@ -135,6 +155,12 @@ void TfrmMain::FormCreate()
     OpenDialog1->setSizeGripEnabled(true);
 
     WireConverter();
+    connect(CobType, &QComboBox::currentIndexChanged, this, Guarded([this] { RefreshOutputNames(); }));
+    connect(Edit1, &QLineEdit::textChanged, this, Guarded([this] {
+        RefreshOutputNames();
+        UpdateCommands();
+    }));
+    UpdateCommands();
 
     // Wide enough for every column, within the screen.
     const double scale = std::max(1.0, fontMetrics().height() / kDesignLineHeight);
@@ -314,6 +340,10 @@ void TfrmMain::CreatePanel()
     QPalette face = Edit1->palette();
     face.setColor(QPalette::Base, face.color(QPalette::Button));
     Edit1->setPalette(face);
+    ResetFolder = Edit1->addAction(style()->standardIcon(QStyle::SP_LineEditClearButton), QLineEdit::TrailingPosition);
+    ResetFolder->setObjectName(QStringLiteral("ResetFolder"));
+    ResetFolder->setToolTip(QStringLiteral("Put the outputs beside their inputs"));
+    connect(ResetFolder, &QAction::triggered, this, Guarded([this] { ResetOutputFolder(); }));
     btnOutPath = Named(new QPushButton(QStringLiteral("..."), Panel1), "btnOutPath");
     btnOutPath->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
     Button2 = Named(new QPushButton(QStringLiteral("Open"), Panel1), "Button2");
@@ -424,11 +454,40 @@ std::function<void()> TfrmMain::Guarded(std::function<void()> handler)
     };
 }
 
-TfrmMain::TCommands TfrmMain::Commands(TPlace place) const
+void TfrmMain::UpdateCommands()
 {
-    if (place == plToolBar)
-        return {ToolButton1, ToolButton2, ToolButton3, ToolButton7, ToolButton5, ToolButton6, ToolButton4};
-    return {btnAdd, btnClear, btnRemove, btnStart, btnPause, btnResume, btnStop};
+    const bool rows = lvFiles->rowCount() > 0;
+    const bool threaded = chkThreadMode->isChecked();
+    // During a run nothing may change the list or start again.
+    const bool idle = !RunActive_;
+    const bool add = idle;
+    const bool change = idle && rows && !Adding();
+    const bool clear = change;
+    const bool pause = RunActive_ && threaded && !Paused_ && !Stopping_;
+    const bool resume = RunActive_ && threaded && Paused_ && !Stopping_;
+    const bool stop = RunActive_ && !Stopping_;
+    const struct {
+        std::initializer_list<QObject *> commands;
+        bool enabled;
+    } states[] = {
+        {{ToolButton1, btnAdd, N3, mnuAdd}, add},
+        {{ToolButton2, btnClear, N5, mnuClear}, clear},
+        {{ToolButton3, btnRemove, N4, mnuRemove}, change},
+        {{ToolButton7, btnStart, N13}, change},
+        {{ToolButton5, btnPause, N14}, pause},
+        {{ToolButton6, btnResume, N15}, resume},
+        {{ToolButton4, btnStop, N16}, stop},
+    };
+    for (const auto &state : states)
+        for (QObject *command : state.commands) {
+            if (auto *widget = qobject_cast<QWidget *>(command))
+                widget->setEnabled(state.enabled);
+            else if (auto *action = qobject_cast<QAction *>(command))
+                action->setEnabled(state.enabled);
+        }
+    ResetFolder->setEnabled(idle && !Edit1->text().isEmpty());
+    btnOutPath->setEnabled(!RunActive_);
+    CobType->setEnabled(!RunActive_);
 }
 
 // ---- Start-up and shut-down ------------------------------------------------------------------
@@ -446,6 +505,10 @@ void TfrmMain::FormShow() { Edit1->setText(ConfigIni.ReadDir()); }
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
+    if (RunActive_ && AskStopAndClose && !AskStopAndClose()) {
+        event->ignore();
+        return;
+    }
     ShutDown();
     ConfigIni.WriteDir(Edit1->text());
     event->accept();
@@ -455,12 +518,14 @@ void TfrmMain::ShutDown()
 {
     if (Detached_.exchange(true))
         return;
+    QueuedFiles_.clear();
     // The handlers go quiet first: replacing them while workers may be calling them would race.
     Relay->Close();
     if (!VeloxC)
         return;
     VeloxC->Stop();
-    // Waits for every task to end, its output finished; afterwards no thread calls in.
+    // Waits for every task to end: a finished output takes its name, a stopped one is dropped;
+    // afterwards no thread calls in.
     VeloxC->ClearTasks();
     VeloxC->OnBeforeHook = nullptr;
     VeloxC->OnCustomHook = nullptr;
@@ -470,11 +535,8 @@ void TfrmMain::ShutDown()
     RunActive_ = false;
 }
 
-void TfrmMain::N8Click()
-{
-    VeloxC->Stop();
-    close();
-}
+// Closing asks first when a run is on.
+void TfrmMain::N8Click() { close(); }
 
 void TfrmMain::btnExitClick() { close(); }
 
@@ -514,12 +576,14 @@ void TfrmMain::Log(const QString &line) { mmoLog.append(line); }
 
 // ---- Adding files ----------------------------------------------------------------------------
 
-bool TfrmMain::LoadLibraries()
+bool TfrmMain::LoadLibraries(QString *error)
 {
     const std::string folder = QDir(ProgramFolder_).filePath(QStringLiteral("LibAV")).toStdString();
     if (VeloxC->LoadAVLib(folder, chkVerNum->isChecked()))
         return true;
     Log(QString::fromStdString(VeloxC->LastErrMsg()));
+    if (error)
+        *error = QString::fromStdString(VeloxC->LastErrMsg());
     return false;
 }
 
@@ -541,35 +605,97 @@ void TfrmMain::AddCommand()
     // A task added to a running list would never run, and the list would never report its end.
     if (RunActive_)
         return;
-    if (!LoadLibraries())
-        return;
-    ApplyLogLevel();
     const QString file = ChooseFile ? ChooseFile() : QString();
     if (file.isEmpty())
         return;
     AddFile(file);
+    ShowRefusals();
 }
 
 void TfrmMain::ToolButton1Click() { AddCommand(); }
 void TfrmMain::btnAddClick() { AddCommand(); }
 
+void TfrmMain::Refuse(const QString &fileName, const QString &reason)
+{
+    Log(QString());
+    Log(QStringLiteral("***Cannot add ") + fileName + QStringLiteral(": ") + reason);
+    Log(QString());
+    RefusedFiles.append(fileName + QStringLiteral(": ") + reason);
+}
+
+void TfrmMain::ShowRefusals()
+{
+    if (RefusedFiles.isEmpty())
+        return;
+    const QString heading = RefusedFiles.size() == 1 ? QStringLiteral("This file was not added:")
+                                                     : QStringLiteral("These files were not added:");
+    const QString text = FailureListText(heading, RefusedFiles);
+    RefusedFiles.clear();
+    Message(QMessageBox::Warning, text);
+}
+
 bool TfrmMain::AddFile(const QString &fileName)
 {
     if (RunActive_)
         return false;
-    if (!LoadLibraries())
+    QString error;
+    if (!LoadLibraries(&error)) {
+        Refuse(fileName, error);
         return false;
+    }
     ApplyLogLevel();
     TAVProbe &probe = VeloxC->AVProbe();
     if (!probe.LoadFile(fileName.toStdString())) {
         Log(QString());
         Log(QStringLiteral("***File load error: ") + QString::fromStdString(probe.LastErrMsg));
-        Log(QString());
+        Refuse(fileName, QString::fromStdString(probe.LastErrMsg));
+        return false;
+    }
+    // The outputs are sound only: a file without any has nothing to give.
+    batch::SoundFile sound;
+    if (!batch::CheckSoundFile(fileName.toStdString(), sound)) {
+        probe.Close();
+        Refuse(fileName, QStringLiteral("it has no sound"));
         return false;
     }
     EnsureOptionWindow();
+    // The panel's choices as they are now, also a folder chosen since the last start.
+    CopySettingsToOptionWindow();
     InputFileList.append(fileName);
-    return AddProbedFile(static_cast<int>(InputFileList.size()) - 1);
+    if (AddProbedFile(static_cast<int>(InputFileList.size()) - 1))
+        return true;
+    InputFileList.removeLast();
+    return false;
+}
+
+void TfrmMain::QueueFiles(const QStringList &fileNames, std::function<void()> done)
+{
+    const bool idle = QueuedFiles_.isEmpty();
+    QueuedFiles_ += fileNames;
+    QueueDone_ = std::move(done);
+    if (QueuedFiles_.isEmpty()) {
+        if (QueueDone_)
+            std::exchange(QueueDone_, nullptr)();
+        return;
+    }
+    UpdateCommands();
+    if (idle)
+        QTimer::singleShot(0, this, Guarded([this] { AddNextQueued(); }));
+}
+
+void TfrmMain::AddNextQueued()
+{
+    if (QueuedFiles_.isEmpty() || Detached_)
+        return;
+    AddFile(QueuedFiles_.takeFirst());
+    if (!QueuedFiles_.isEmpty()) {
+        QTimer::singleShot(0, this, Guarded([this] { AddNextQueued(); }));
+        return;
+    }
+    UpdateCommands();
+    ShowRefusals();
+    if (QueueDone_)
+        std::exchange(QueueDone_, nullptr)();
 }
 
 void TfrmMain::EnsureOptionWindow()
@@ -578,6 +704,12 @@ void TfrmMain::EnsureOptionWindow()
         frmOption = new TfrmOption(this);
         frmOption->setObjectName(QStringLiteral("frmOption"));
     }
+    // A new output never takes the name of another row's.
+    frmOption->NameReserved = [this](const std::string &name) {
+        const QString taken = QString::fromStdString(name);
+        return std::any_of(OutputFileList.cbegin(), OutputFileList.cend(),
+                           [&](const TOutputFile &output) { return output.FileName == taken; });
+    };
 }
 
 bool TfrmMain::AddProbedFile(int inputIndex)
@@ -599,20 +731,34 @@ bool TfrmMain::AddProbedFile(int inputIndex)
     return AddConvertTask(input, output);
 }
 
-bool TfrmMain::AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutput)
+int TfrmMain::CreateTask(TInputOptions &AInput, TOutputOptions &AOutput, QString &error)
 {
     const int index = VeloxC->AddInput(AInput.FileName, &AInput);
     if (index < 0) {
+        error = QString::fromStdString(VeloxC->LastErrMsg());
         Log(QString());
-        Log(QStringLiteral("***File open error: ") + QString::fromStdString(VeloxC->LastErrMsg()));
+        Log(QStringLiteral("***File open error: ") + error);
         Log(QString());
-        return false;
+        return -1;
     }
     if (!VeloxC->AddOutput(index, AOutput.FileName, &AOutput)) {
+        error = QString::fromStdString(VeloxC->LastErrMsg());
         VeloxC->RemoveTask(index);
         Log(QString());
-        Log(QStringLiteral("***Cannot do convert, error: ") + QString::fromStdString(VeloxC->LastErrMsg()));
+        Log(QStringLiteral("***Cannot do convert, error: ") + error);
         Log(QString());
+        return -1;
+    }
+    return index;
+}
+
+bool TfrmMain::AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutput)
+{
+    const QString input = QString::fromStdString(AInput.FileName);
+    QString error;
+    const int index = CreateTask(AInput, AOutput, error);
+    if (index < 0) {
+        Refuse(input, error);
         return false;
     }
     // The task's own probe looks at the input just opened.
@@ -620,15 +766,13 @@ bool TfrmMain::AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutput)
     TAVFormatInfo info;
     probe.GetFormatInfo(info);
     const int64_t size = probe.FileSize();
-    const QString input = QString::fromStdString(AInput.FileName);
-    const QString output = QString::fromStdString(AOutput.FileName);
 
     const int row = lvFiles->rowCount();
     lvFiles->insertRow(row);
     const QString texts[kColumnCount] = {QFileInfo(input).fileName(),
                                          TotalTimeText(info.Duration),
                                          size < 0 ? QStringLiteral("-") : QString::number(size),
-                                         QFileInfo(output).fileName(),
+                                         QString(),
                                          QString(),
                                          QString(),
                                          QString()};
@@ -638,21 +782,64 @@ bool TfrmMain::AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutput)
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         if (column == 0)
             item->setToolTip(input);
-        else if (column == 3)
-            item->setToolTip(output);
         lvFiles->setItem(row, column, item);
     }
-    OutputFolderList.append(FolderOf(output));
-    OutputFileList.append({output, false});
+    OutputFolderList.append(QString());
+    OutputFileList.append({QString(), false});
+    RowStates_.append(TRowStatus{});
     RowInput_.append(AddingInput_);
+    TaskRow_.append(row);
+    SetOutputName(row, QString::fromStdString(AOutput.FileName));
 
     Log(QString());
     Log(QStringLiteral("***File has been added to convert list."));
     Log(QString());
-    ToolButton2->setEnabled(true);
-    ToolButton3->setEnabled(true);
-    ToolButton7->setEnabled(true);
+    UpdateCommands();
     return true;
+}
+
+void TfrmMain::SetOutputName(int row, const QString &output)
+{
+    if (row < 0 || row >= OutputFileList.size())
+        return;
+    OutputFileList[row].FileName = output;
+    OutputFolderList[row] = FolderOf(output);
+    if (QTableWidgetItem *item = lvFiles->item(row, 3)) {
+        item->setText(QFileInfo(output).fileName());
+        item->setToolTip(output);
+    }
+}
+
+QString TfrmMain::PanelSuffix() const { return CobType->currentIndex() == 1 ? QStringLiteral(".wav") : QStringLiteral(".mp3"); }
+
+void TfrmMain::RefreshOutputNames()
+{
+    if (RunActive_)
+        return;
+    const std::string folder = Edit1->text().isEmpty() ? std::string(kSameAsInput) : Edit1->text().toStdString();
+    const bool overwrite = frmOption && frmOption->chkOverwrite->isChecked();
+    // Rows that have been run keep the names of what their run made.
+    QStringList names;
+    for (int row = 0; row < lvFiles->rowCount(); ++row)
+        if (RowState(row) != rsAdded)
+            names.append(OutputFileList.value(row).FileName);
+    for (int row = 0; row < lvFiles->rowCount(); ++row) {
+        const int input = RowInput_.value(row, -1);
+        if (RowState(row) != rsAdded || input < 0 || input >= InputFileList.size())
+            continue;
+        const std::string name =
+            OutputFileName(InputFileList[input].toStdString(), folder, PanelSuffix().toStdString(), overwrite,
+                           [&](const std::string &taken) { return names.contains(QString::fromStdString(taken)); });
+        names.append(QString::fromStdString(name));
+        SetOutputName(row, names.last());
+    }
+}
+
+void TfrmMain::ResetOutputFolder()
+{
+    if (RunActive_)
+        return;
+    Edit1->clear();
 }
 
 // ---- Removing and clearing -------------------------------------------------------------------
@@ -665,13 +852,21 @@ int TfrmMain::SelectedRow() const
 
 void TfrmMain::RemoveRow(int row)
 {
-    // After a run the converter has let its tasks go while the rows stay.
-    if (row < VeloxC->Tasks().Count())
-        VeloxC->RemoveTask(row);
+    // Tasks of the list as added, one per row; after a run the converter has let its tasks go.
+    const int task = static_cast<int>(TaskRow_.indexOf(row));
+    if (task >= 0 && task < VeloxC->Tasks().Count()) {
+        VeloxC->RemoveTask(task);
+        TaskRow_.removeAt(task);
+    }
+    for (int &later : TaskRow_)
+        if (later > row)
+            --later;
     if (row < OutputFolderList.size())
         OutputFolderList.removeAt(row);
     if (row < OutputFileList.size())
         OutputFileList.removeAt(row);
+    if (row < RowStates_.size())
+        RowStates_.removeAt(row);
     // The row's own input: inputs that got no row leave the row numbers behind.
     if (row < RowInput_.size()) {
         const int input = RowInput_.takeAt(row);
@@ -685,7 +880,7 @@ void TfrmMain::RemoveRow(int row)
     lvFiles->removeRow(row);
 }
 
-void TfrmMain::RemoveCommand(TPlace place)
+void TfrmMain::RemoveCommand(TPlace)
 {
     // Removing a task renumbers the others while the list may be starting them.
     if (RunActive_)
@@ -694,9 +889,8 @@ void TfrmMain::RemoveCommand(TPlace place)
     if (row < 0)
         return;
     RemoveRow(row);
-    const bool rows = lvFiles->rowCount() > 0;
-    const TCommands commands = Commands(place);
-    commands.EnableForRows(rows);
+    RefreshOutputNames();
+    UpdateCommands();
 }
 
 void TfrmMain::ToolButton3Click() { RemoveCommand(plToolBar); }
@@ -704,22 +898,23 @@ void TfrmMain::btnRemoveClick() { RemoveCommand(plHidden); }
 
 void TfrmMain::ClearRows()
 {
+    TaskRow_.clear();
     OutputFolderList.clear();
     OutputFileList.clear();
     RowInput_.clear();
+    RowStates_.clear();
     lvFiles->setRowCount(0);
 }
 
-void TfrmMain::ClearCommand(TPlace place)
+void TfrmMain::ClearCommand(TPlace)
 {
+    if (RunActive_)
+        return;
     VeloxC->ClearTasks();
     ++Run_;
-    RunActive_ = false;
     InputFileList.clear();
     ClearRows();
-    const TCommands commands = Commands(place);
-    commands.Add->setEnabled(true);
-    commands.EnableForRows(false);
+    UpdateCommands();
 }
 
 void TfrmMain::ToolButton2Click() { ClearCommand(plToolBar); }
@@ -737,10 +932,16 @@ void TfrmMain::btnOutPathClick()
     }
 }
 
+void TfrmMain::OpenLocal(const QString &path)
+{
+    if (!OpenUrl(QUrl::fromLocalFile(path)))
+        Message(QMessageBox::Warning, QStringLiteral("No program is set up on this desktop to open \"%1\".").arg(path));
+}
+
 void TfrmMain::Button2Click()
 {
     if (!Edit1->text().isEmpty())
-        OpenUrl(QUrl::fromLocalFile(Edit1->text()));
+        OpenLocal(Edit1->text());
 }
 
 int TfrmMain::PlayRow() const
@@ -760,7 +961,7 @@ void TfrmMain::mnuOpenFolderClick()
     else if (!OutputFolderList.isEmpty())
         folder = OutputFolderList.last();
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
-        OpenUrl(QUrl::fromLocalFile(folder));
+        OpenLocal(folder);
 }
 
 void TfrmMain::mnuPlayClick()
@@ -770,14 +971,12 @@ void TfrmMain::mnuPlayClick()
         return;
     const TOutputFile &output = OutputFileList[row];
     if (output.Converted && QFileInfo(output.FileName).isFile())
-        OpenUrl(QUrl::fromLocalFile(output.FileName));
+        OpenLocal(output.FileName);
 }
 
 void TfrmMain::PopupMenu1Popup()
 {
-    mnuAdd->setEnabled(btnAdd->isEnabled());
-    mnuRemove->setEnabled(btnRemove->isEnabled());
-    mnuClear->setEnabled(btnClear->isEnabled());
+    UpdateCommands();
     mnuOpenFolder->setEnabled(lvFiles->rowCount() > 0);
     const int row = PlayRow();
     mnuPlay->setEnabled(row >= 0 && row < OutputFileList.size() && OutputFileList[row].Converted);
@@ -797,45 +996,88 @@ void TfrmMain::CopySettingsToOptionWindow()
         frmOption->grpFormats->SetItemIndex(22); // "WAV"
 }
 
-void TfrmMain::StartCommand(TPlace place)
+void TfrmMain::SetRowState(int row, TRowState state, const QString &reason)
 {
-    if (lvFiles->rowCount() == 0)
+    if (row < 0 || row >= RowStates_.size())
         return;
+    RowStates_[row] = {state, reason};
+    if (state == rsConverting)
+        return; // the progress events fill the cell
+    SetCell(row, kProgressColumn, RowStateText(state, reason));
+    if (QTableWidgetItem *item = lvFiles->item(row, kProgressColumn))
+        item->setToolTip(state == rsFailed ? reason : QString());
+}
+
+bool TfrmMain::PrepareRow(int row, QStringList &names)
+{
+    const QString input = InputFileList.value(RowInput_.value(row, -1));
+    TAVProbe &probe = VeloxC->AVProbe();
+    QString error;
+    if (!probe.LoadFile(input.toStdString())) {
+        error = QString::fromStdString(probe.LastErrMsg);
+    } else {
+        frmOption->NameReserved = [&names](const std::string &name) {
+            return names.contains(QString::fromStdString(name));
+        };
+        frmOption->LoadProbeInfo(&probe);
+        TOutputOptions output;
+        TInputOptions options;
+        frmOption->BuildOutputOptions(output);
+        frmOption->BuildInputOptions(options);
+        probe.Close();
+        if (CreateTask(options, output, error) >= 0) {
+            names.append(QString::fromStdString(output.FileName));
+            SetOutputName(row, names.last());
+            TaskRow_.append(row);
+            SetRowState(row, rsWaiting);
+            return true;
+        }
+    }
+    probe.Close();
+    SetRowState(row, rsFailed, error);
+    RunFailures_.append(input + QStringLiteral(": ") + error);
+    return false;
+}
+
+void TfrmMain::StartCommand(TPlace)
+{
+    if (RunActive_ || Adding() || lvFiles->rowCount() == 0)
+        return;
+    QString error;
+    if (!PrepareOutputFolder(Edit1->text(), error)) {
+        Message(QMessageBox::Warning, error);
+        return;
+    }
+    if (!LoadLibraries(&error)) {
+        Message(QMessageBox::Warning, error);
+        return;
+    }
     VeloxC->ClearTasks();
     ++Run_; // events of the tasks just cleared change no row of the new list
-    RunActive_ = false;
     HookPainter.Reset();
-    ClearRows();
-    const TCommands commands = Commands(place);
-    commands.Add->setEnabled(true);
-    commands.EnableForRows(false);
-
-    for (int i = 0; i < InputFileList.size(); ++i) {
-        if (!LoadLibraries())
-            return;
-        ApplyLogLevel();
-        if (!VeloxC->AVProbe().LoadFile(InputFileList[i].toStdString()))
-            continue;
-        EnsureOptionWindow();
-        CopySettingsToOptionWindow();
-        AddProbedFile(i);
-    }
-    // Nothing to run: the list would never report an end, so the commands stay as they are.
-    if (lvFiles->rowCount() == 0)
-        return;
+    TaskRow_.clear();
+    RunFailures_.clear();
+    Paused_ = Stopping_ = false;
 
     ApplyLogLevel();
+    EnsureOptionWindow();
+    CopySettingsToOptionWindow();
+    QStringList names; // of the outputs of this start, which no later row may take
+    for (int row = 0; row < lvFiles->rowCount(); ++row)
+        PrepareRow(row, names);
+    EnsureOptionWindow(); // the rows' own names again
+    if (TaskRow_.isEmpty()) {
+        // Nothing to run: the rows say why, and the list stays as it is to be put right.
+        Message(QMessageBox::Warning, FailureListText(QStringLiteral("Nothing could be converted:"), RunFailures_));
+        return;
+    }
+
     const int priority = std::clamp(grpPriority->ItemIndex(), static_cast<int>(tpIdle), static_cast<int>(tpNormal));
     VeloxC->SetThreadPriority(static_cast<TConvertPriority>(priority));
-
-    commands.Add->setEnabled(false);
-    commands.EnableForRows(false);
-    commands.Stop->setEnabled(chkThreadMode->isChecked());
-    commands.Pause->setEnabled(chkThreadMode->isChecked());
-    commands.Resume->setEnabled(false);
-
-    if (CheckBox1->isChecked())
-        edtThreadCount->setText(QString::number(lvFiles->rowCount()));
+    // One file at a time, or as many at once as there are cores: more gain nothing.
+    const int cores = std::max(1, QThread::idealThreadCount());
+    const int tasks = static_cast<int>(TaskRow_.size());
+    edtThreadCount->setText(QString::number(CheckBox1->isChecked() ? std::min(tasks, cores) : 1));
     int threads = 0;
     if (chkThreadMode->isChecked()) {
         bool number = false;
@@ -844,21 +1086,23 @@ void TfrmMain::StartCommand(TPlace place)
             threads = 1;
     }
     RunActive_ = true;
+    UpdateCommands();
     VeloxC->Start(threads);
 }
 
 void TfrmMain::ToolButton7Click() { StartCommand(plToolBar); }
 void TfrmMain::btnStartClick() { StartCommand(plHidden); }
 
-void TfrmMain::PauseCommand(TPlace place, bool pause)
+void TfrmMain::PauseCommand(TPlace, bool pause)
 {
-    const TCommands commands = Commands(place);
-    commands.Pause->setEnabled(!pause);
-    commands.Resume->setEnabled(pause);
+    if (!RunActive_ || Stopping_)
+        return;
+    Paused_ = pause;
     if (pause)
         VeloxC->Pause();
     else
         VeloxC->Resume();
+    UpdateCommands();
 }
 
 void TfrmMain::ToolButton5Click() { PauseCommand(plToolBar, true); }
@@ -866,40 +1110,36 @@ void TfrmMain::btnPauseClick() { PauseCommand(plHidden, true); }
 void TfrmMain::ToolButton6Click() { PauseCommand(plToolBar, false); }
 void TfrmMain::btnResumeClick() { PauseCommand(plHidden, false); }
 
-void TfrmMain::ToolButton4Click()
+void TfrmMain::StopCommand()
 {
-    ToolButton4->setEnabled(false);
-    ToolButton5->setEnabled(false);
-    ToolButton6->setEnabled(false);
-    ToolButton2->setEnabled(true);
+    if (!RunActive_)
+        return;
+    Stopping_ = true;
+    UpdateCommands();
     VeloxC->Stop();
 }
 
-void TfrmMain::btnStopClick()
-{
-    btnStop->setEnabled(false);
-    VeloxC->Stop();
-}
-
-void TfrmMain::N16Click() { btnStopClick(); }
+void TfrmMain::ToolButton4Click() { StopCommand(); }
+void TfrmMain::btnStopClick() { StopCommand(); }
+void TfrmMain::N16Click() { StopCommand(); }
 
 void TfrmMain::RunEnded()
 {
-    for (TPlace place : {plHidden, plToolBar}) {
-        const TCommands commands = Commands(place);
-        commands.Add->setEnabled(false);
-        commands.Remove->setEnabled(false);
-        commands.Clear->setEnabled(true);
-        commands.Start->setEnabled(false);
-        commands.Stop->setEnabled(false);
-        commands.Pause->setEnabled(false);
-        commands.Resume->setEnabled(false);
-    }
     RunActive_ = false;
+    Paused_ = Stopping_ = false;
+    UpdateCommands();
     VeloxC->ClearTasks();
+    TaskRow_.clear();
+    if (!RunFailures_.isEmpty()) {
+        const QString heading = RunFailures_.size() == 1 ? QStringLiteral("This file was not converted:")
+                                                         : QStringLiteral("These files were not converted:");
+        Message(QMessageBox::Warning, FailureListText(heading, std::exchange(RunFailures_, {})));
+    }
 }
 
 // ---- The converter's events ------------------------------------------------------------------
+
+int TfrmMain::RowOfTask(int index) const { return index >= 0 && index < TaskRow_.size() ? TaskRow_[index] : -1; }
 
 void TfrmMain::SetCell(int row, int column, const QString &text)
 {
@@ -927,9 +1167,14 @@ void TfrmMain::VeloxCProgress(int AIndex, int, int, int ACurrentDuration, float,
     Relay->Post([this, run, AIndex, progress, current, size] {
         if (run != Run_)
             return;
-        SetCell(AIndex, kProgressColumn, progress);
-        SetCell(AIndex, kCurrentTimeColumn, current);
-        SetCell(AIndex, kCurrentSizeColumn, size);
+        const int row = RowOfTask(AIndex);
+        // Late reports of an ended row change nothing.
+        if (row < 0 || RowState(row) == rsDone || RowState(row) == rsFailed || RowState(row) == rsStopped)
+            return;
+        SetRowState(row, rsConverting);
+        SetCell(row, kProgressColumn, progress);
+        SetCell(row, kCurrentTimeColumn, current);
+        SetCell(row, kCurrentSizeColumn, size);
         RepaintIfMainThreadRun();
     });
 }
@@ -957,20 +1202,25 @@ void TfrmMain::VeloxCTerminate(int AIndex, bool AFinished, bool AException, cons
             true);
         return;
     }
-    Relay->Post([this, run, AIndex, AFinished, AException] {
+    const QString message = QString::fromStdString(AMessage);
+    Relay->Post([this, run, AIndex, AFinished, AException, message] {
         if (run != Run_)
             return;
-        if (AFinished) {
-            SetCell(AIndex, kProgressColumn, QStringLiteral("100%"));
-            RepaintIfMainThreadRun();
+        const int row = RowOfTask(AIndex);
+        if (row < 0)
+            return;
+        if (AException) {
+            SetRowState(row, rsFailed, message);
+            RunFailures_.append(InputFileList.value(RowInput_.value(row, -1)) + QStringLiteral(": ") + message);
+        } else if (AFinished) {
+            SetRowState(row, rsDone);
+            if (row < OutputFileList.size())
+                OutputFileList[row].Converted = true;
+        } else {
+            SetRowState(row, rsStopped);
         }
-        if (!AException && AIndex < OutputFileList.size())
-            OutputFileList[AIndex].Converted = true;
+        RepaintIfMainThreadRun();
     });
-    if (AException) {
-        const QString message = QString::fromStdString(AMessage);
-        Relay->Post([this, message] { Message(QMessageBox::Warning, message); }, true);
-    }
 }
 
 void TfrmMain::VeloxCBeforeHook(int, int64_t APTS, THookAction &AHookAction)

@@ -3,6 +3,7 @@
 // every task's option records.
 #pragma once
 
+#include "BatchTexts.h"
 #include "ConfigIni.h"
 #include "ConverterTypes.h"
 #include "HookDrawing.h"
@@ -54,12 +55,19 @@ public:
                       const QString &userConfigFolder = QString());
     ~TfrmMain() override;
 
-    // Which set of command states a command updates: the tool bar's, or the hidden buttons'
-    // (for the main menu, the context menu and the hidden buttons themselves).
+    // Where a command was given: the tool bar, or the main menu, the context menu and the hidden
+    // buttons. Every place shows the same states.
     enum TPlace { plToolBar, plHidden };
 
-    // Adds one file as "Add file" does after its dialog; false when it is not added.
+    // Adds one file as "Add file" does after its dialog; false, with the reason in the log and in
+    // RefusedFiles, when it is not added.
     bool AddFile(const QString &fileName);
+    // Adds the files one at a time from the event loop, so that the window paints meanwhile;
+    // then shows one box for those refused and calls done.
+    void QueueFiles(const QStringList &fileNames, std::function<void()> done = {});
+    bool Adding() const { return !QueuedFiles_.isEmpty(); }
+    // "file: reason" for each file refused since the last box that listed them.
+    QStringList RefusedFiles;
     // Adds one task and its row from the two records; false (with log lines) when that fails.
     bool AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutput);
     // Shows what reached the program as an error box.
@@ -69,14 +77,24 @@ public:
     void ShutDown();
     // Whether a run has been handed to the converter and has not ended yet.
     bool RunActive() const { return RunActive_; }
+    // Where row stands, and why when it failed.
+    TRowState RowState(int row) const { return RowStates_.value(row).state; }
+    QString RowReason(int row) const { return RowStates_.value(row).reason; }
+    // Sets every command, in the tool bar, the menus and the context menu, from the list and the run.
+    void UpdateCommands();
+    // The Output column and the output list as a start would name the outputs now.
+    void RefreshOutputNames();
+    // Outputs beside their inputs again.
+    void ResetOutputFolder();
 
     // Commands, by where they are offered.
     void AddCommand();
     void RemoveCommand(TPlace place);
     void ClearCommand(TPlace place);
     void StartCommand(TPlace place);
-    // Pause (true) or resume the list, with the commands of the place that asked.
+    // Pause (true) or resume the list.
     void PauseCommand(TPlace place, bool pause);
+    void StopCommand();
 
     // Handlers.
     void ToolButton1Click(); // Add file
@@ -120,6 +138,8 @@ public:
     std::function<bool(const QString &title, QString &folder)> ChooseFolder;
     std::function<bool(const QUrl &)> OpenUrl;
     std::function<void(QMessageBox::Icon, const QString &)> ShowMessage;
+    // Asked when the window closes during a run: true to stop and close, false to go on.
+    std::function<bool()> AskStopAndClose;
 
     std::unique_ptr<TVeloxConverter> VeloxC;
     TfrmOption *frmOption = nullptr;
@@ -142,6 +162,7 @@ public:
     QComboBox *Cob_SD;
     QCheckBox *CheckBox1;
     QLineEdit *Edit1;
+    QAction *ResetFolder; // in Edit1: outputs beside their inputs
     QPushButton *btnOutPath;
     QPushButton *Button2;
     QFileDialog *OpenDialog1;
@@ -168,17 +189,10 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    struct TCommands {
-        QWidget *Add, *Clear, *Remove, *Start, *Pause, *Resume, *Stop;
-        // Remove, Clear and Start, which need rows in the list.
-        void EnableForRows(bool rows) const
-        {
-            Remove->setEnabled(rows);
-            Clear->setEnabled(rows);
-            Start->setEnabled(rows);
-        }
+    struct TRowStatus {
+        TRowState state = rsAdded;
+        QString reason;
     };
-    TCommands Commands(TPlace place) const;
 
     void FormCreate();
     void CreateToolBar();
@@ -190,14 +204,29 @@ private:
     // A handler that shows what it raises in the error box.
     std::function<void()> Guarded(std::function<void()> handler);
     void Log(const QString &line);
-    bool LoadLibraries();
+    bool LoadLibraries(QString *error = nullptr);
     void ApplyLogLevel();
     void EnsureOptionWindow();
     void CopySettingsToOptionWindow();
     // Builds the records of the file the probe holds and adds its task.
     bool AddProbedFile(int inputIndex);
+    // Creates the task of the records; its index, or -1 with error.
+    int CreateTask(TInputOptions &AInput, TOutputOptions &AOutput, QString &error);
+    void Refuse(const QString &fileName, const QString &reason);
+    void ShowRefusals();
+    void AddNextQueued();
+    // Builds and adds the task of row; false with the row failed.
+    bool PrepareRow(int row, QStringList &names);
+    void SetRowState(int row, TRowState state, const QString &reason = QString());
+    void SetOutputName(int row, const QString &output);
+    // The row of task index of the current run; -1 when there is none.
+    int RowOfTask(int index) const;
+    // Opens a file or folder with the desktop's program for it, or says that none is set up.
+    void OpenLocal(const QString &path);
     QString RunOpenDialog();
     void RemoveRow(int row);
+    // The suffix of the panel's format.
+    QString PanelSuffix() const;
     void ClearRows();
     int SelectedRow() const;
     // The row "Play Output" plays: the selected one, else the last; -1 when there is none.
@@ -215,7 +244,13 @@ private:
     // Events and hooks do nothing once the window shuts down.
     std::atomic<bool> Detached_{false};
     bool RunActive_ = false;
+    bool Paused_ = false, Stopping_ = false;
     bool ShownOnce_ = false;
+    QList<TRowStatus> RowStates_;
+    QList<int> TaskRow_;       // the row of each task: of the run, or as added
+    QStringList RunFailures_;  // "file: reason" of the run's failed rows
+    QStringList QueuedFiles_;  // files waiting to be added
+    std::function<void()> QueueDone_;
     // The input entry of each row, and of the row being added.
     QList<int> RowInput_;
     int AddingInput_ = -1;

@@ -61,6 +61,28 @@ std::string Text(const QLineEdit *edit) { return edit->text().toStdString(); }
 
 } // namespace
 
+std::string OutputFileName(const std::string &input, const std::string &folder, const std::string &suffix,
+                           bool overwrite, const std::function<bool(const std::string &)> &reserved)
+{
+    std::string base;
+    if (folder == kSameAsInput) {
+        base = fs::path(input).replace_extension().string();
+    } else {
+        base = folder;
+        if (!base.empty() && base.back() != '/')
+            base += '/';
+        base += fs::path(input).stem().string();
+    }
+    // Overwriting is about files already there, never about another output of the list.
+    const auto taken = [&](const std::string &name) {
+        return (!overwrite && NameTaken(name)) || (reserved && reserved(name));
+    };
+    std::string name = base + "_(new)" + suffix;
+    for (int64_t n = 1; taken(name); ++n)
+        name = base + "_(new_" + std::to_string(n) + ")" + suffix;
+    return name;
+}
+
 std::string TfrmOption::InputFileName() const
 {
     if (!Probe || !Probe->FormatContext())
@@ -330,26 +352,7 @@ void TfrmOption::BuildOutputOptions(TOutputOptions &result)
 
     // 16. Output file name: beside the input or in the chosen folder, never over an existing
     // file unless overwriting is asked for.
-    const fs::path input(InputFileName());
-    std::string base;
-    if (edtOutPath->text() == kSameAsInput) {
-        base = fs::path(input).replace_extension().string();
-    } else {
-        std::string folder = Text(edtOutPath);
-        if (!folder.empty() && folder.back() != '/')
-            folder += '/';
-        base = folder + input.stem().string();
-    }
-    o.FileName = base + "_(new)" + suffix;
-    if (!chkOverwrite->isChecked() && NameTaken(o.FileName)) {
-        for (int64_t n = 1;; ++n) {
-            std::string name = base + "_(new_" + std::to_string(n) + ")" + suffix;
-            if (!NameTaken(name)) {
-                o.FileName = std::move(name);
-                break;
-            }
-        }
-    }
+    o.FileName = OutputFileName(InputFileName(), Text(edtOutPath), suffix, chkOverwrite->isChecked(), NameReserved);
 
     // 17.
     result = o;

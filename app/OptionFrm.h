@@ -29,6 +29,12 @@ class TTrackBar;
 // The text edtOutPath shows while outputs go beside their inputs.
 inline constexpr const char *kSameAsInput = "<same as input>";
 
+// The output name of input: its base (in folder, ending in "/", or beside the input for
+// kSameAsInput) with "_(new)" and suffix; when that name is taken, "_(new_N)" with the smallest
+// free N. Taken: reserved for another output of the list, or (unless overwrite) any entry on disk.
+std::string OutputFileName(const std::string &input, const std::string &folder, const std::string &suffix,
+                           bool overwrite, const std::function<bool(const std::string &)> &reserved = {});
+
 class TfrmOption : public QDialog {
     Q_OBJECT
 
@@ -41,6 +47,8 @@ public:
     void LoadProbeInfo(TAVProbe *probe);
     // The records of one task from the settings and the probe last taken over.
     void BuildOutputOptions(TOutputOptions &options);
+    // Output names given to other outputs of the list, which a new one must not take.
+    std::function<bool(const std::string &)> NameReserved;
     void BuildInputOptions(TInputOptions &options);
     // Start and length of the cut clip in milliseconds.
     int32_t ClipStartTime() const;

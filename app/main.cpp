@@ -83,23 +83,24 @@ bool EveryRowUnderWay(const TfrmMain &window)
     return list->rowCount() > 0;
 }
 
-// Why the last file could not be added: the last line of the log that says something.
-QString LastLogLine(const TfrmMain &window)
+// Whether the command line asks only for the help or the version, which need no display.
+bool AsksForTextOnly(int argc, char **argv)
 {
-    for (auto line = window.mmoLog.crbegin(); line != window.mmoLog.crend(); ++line)
-        if (!line->trimmed().isEmpty())
-            return line->trimmed();
-    return QString();
+    for (int i = 1; i < argc; ++i) {
+        const QString word = QString::fromLocal8Bit(argv[i]);
+        if (word == "--")
+            break;
+        if (word == "-h" || word == "-?" || word == "--help" || word == "--help-all" || word == "-v" ||
+            word == "--version")
+            return true;
+    }
+    return false;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    TApplication application(argc, argv);
-    QApplication::setApplicationName("velox");
-    QApplication::setApplicationVersion(QString::fromStdString(TVeloxConverter::Version()));
-
     QCommandLineParser parser;
     parser.setApplicationDescription("Batch converter of the sound of media files to MP3 or WAV.");
     parser.addHelpOption();
@@ -113,6 +114,19 @@ int main(int argc, char **argv)
     const QCommandLineOption options("options", "Shows the output options window alone.");
     parser.addOptions({convert, screenshot, during, options});
     parser.addPositionalArgument("FILE", "Media files to add to the list.", "[FILE...]");
+    const auto name = [] {
+        QCoreApplication::setApplicationName("velox");
+        QCoreApplication::setApplicationVersion(QString::fromStdString(TVeloxConverter::Version()));
+    };
+    if (AsksForTextOnly(argc, argv)) {
+        QCoreApplication text(argc, argv);
+        name();
+        parser.process(text); // prints and ends the program
+        return 0;
+    }
+
+    TApplication application(argc, argv);
+    name();
     parser.process(application);
 
     const QStringList files = parser.positionalArguments();
@@ -126,26 +140,20 @@ int main(int argc, char **argv)
         ~TForget() { application.OnException = nullptr; } // before the window goes
     } forget{application};
     window.show();
-    for (const QString &file : files) {
-        try {
-            if (!window.AddFile(file))
-                std::fprintf(stderr, "velox: cannot add %s: %s\n", file.toLocal8Bit().constData(),
-                             LastLogLine(window).toLocal8Bit().constData());
-        } catch (...) {
-            window.AppException(std::current_exception());
-        }
-    }
-
-    const bool converting = parser.isSet(convert) && window.lvFiles->rowCount() > 0;
-    if (converting)
-        QTimer::singleShot(200, &window, [&] { window.ToolButton7->click(); });
+    // The rows appear while the files are read, the window painted from the start.
+    bool converting = false;
+    window.QueueFiles(files, [&] {
+        converting = parser.isSet(convert) && window.lvFiles->rowCount() > 0;
+        if (converting)
+            QTimer::singleShot(200, &window, [&] { window.ToolButton7->click(); });
+    });
 
     const QString after = parser.value(screenshot), whileRunning = parser.value(during);
     if (after.isEmpty() && whileRunning.isEmpty())
         return QApplication::exec();
 
     // Watches the run and saves the pictures at their moments.
-    bool started = false, savedDuring = whileRunning.isEmpty() || !converting, failed = false;
+    bool started = false, savedDuring = whileRunning.isEmpty() || !parser.isSet(convert), failed = false;
     QTimer watch;
     watch.setInterval(50);
     QObject::connect(&watch, &QTimer::timeout, &window, [&] {
@@ -154,7 +162,7 @@ int main(int argc, char **argv)
             savedDuring = true;
             failed = !SaveScreenshot(window, whileRunning) || failed;
         }
-        const bool ended = !converting || (started && !window.RunActive());
+        const bool ended = !window.Adding() && (!converting || (started && !window.RunActive()));
         if (!ended)
             return;
         watch.stop();

@@ -4,15 +4,19 @@
 
 #include "OptionFrm.h"
 #include "RadioGroup.h"
+#include "TagCopy.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QThread>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 using namespace main_window_testing;
 
@@ -81,12 +85,12 @@ TEST_P(RealBatchTest, ThreeInputsConvertToMp3ThenToWavThenAgainUnderNewNames)
     window->CobType->setCurrentIndex(0);
     window->ToolButton7->click();
     EXPECT_TRUE(window->RunActive());
-    EXPECT_EQ(ToolBar(), threadMode ? "----+-+" : "-------");
-    EXPECT_EQ(Hidden(), "+-----+");
+    EXPECT_EQ(ToolBar(), threadMode ? "----+-+" : "------+");
+    EXPECT_EQ(Hidden(), ToolBar());
     EXPECT_EQ(window->VeloxC->ThreadCount(), threadMode ? 1 : 0);
     ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(ToolBar(), "-+-----");
-    EXPECT_EQ(Hidden(), "-+-----");
+    EXPECT_EQ(ToolBar(), "++++---");
+    EXPECT_EQ(Hidden(), "++++---");
     EXPECT_EQ(window->VeloxC->Tasks().Count(), 0);
     const std::vector<std::string> mp3s = {dir.File("a_(new).mp3"), dir.File("b_(new).mp3"), dir.File("c_(new).mp3")};
     EXPECT_EQ(Outputs(), mp3s);
@@ -99,15 +103,14 @@ TEST_P(RealBatchTest, ThreeInputsConvertToMp3ThenToWavThenAgainUnderNewNames)
     }
     EXPECT_TRUE(shown.empty());
 
-    // To WAV, mono, from Action > Converter: the hidden set moves, the rows switch the tool bar on.
+    // To WAV, mono, from Action > Converter.
     window->CobType->setCurrentIndex(1);
     window->Cob_SD->setCurrentIndex(1);
     window->N13->trigger();
-    EXPECT_EQ(Hidden(), threadMode ? "----+-+" : "-------");
-    EXPECT_EQ(ToolBar(), "-+++---");
+    EXPECT_EQ(Hidden(), threadMode ? "----+-+" : "------+");
+    EXPECT_EQ(ToolBar(), Hidden());
     ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(ToolBar(), "-+-----");
-    EXPECT_EQ(Hidden(), "-+-----");
+    EXPECT_EQ(ToolBar(), "++++---");
     const std::vector<std::string> wavs = {dir.File("a_(new).wav"), dir.File("b_(new).wav"), dir.File("c_(new).wav")};
     EXPECT_EQ(Outputs(), wavs);
     for (int row = 0; row < 3; ++row) {
@@ -120,7 +123,7 @@ TEST_P(RealBatchTest, ThreeInputsConvertToMp3ThenToWavThenAgainUnderNewNames)
 
     // A second start of the same inputs: the earlier outputs stay, the new ones get new names.
     window->CobType->setCurrentIndex(0);
-    window->ToolButton7Click(); // disabled on screen; the command itself still runs
+    window->ToolButton7->click();
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(Outputs(), (std::vector<std::string>{dir.File("a_(new_1).mp3"), dir.File("b_(new_1).mp3"),
                                                    dir.File("c_(new_1).mp3")}));
@@ -135,20 +138,32 @@ TEST_P(RealBatchTest, ThreeInputsConvertToMp3ThenToWavThenAgainUnderNewNames)
 INSTANTIATE_TEST_SUITE_P(Modes, RealBatchTest, ::testing::Values(true, false),
                          [](const auto &info) { return info.param ? "ThreadMode" : "MainThreadMode"; });
 
-TEST_F(MainFrmRunTest, ThreadModeWithFiveRowsStartsAllFiveAtOnce)
+TEST_F(MainFrmRunTest, ThreadModeRunsAsManyAtOnceAsThereAreCoresAndUncheckedOneAtATime)
 {
     const std::string wav = Wav("a.wav", 0.3);
-    for (int i = 0; i < 5; ++i)
+    const int cores = std::max(1, QThread::idealThreadCount());
+    for (int i = 0; i < cores + 1; ++i)
         AddByToolBar(wav);
-    window->CheckBox1->setChecked(true);
+    for (const bool checked : {true, false, true}) {
+        SCOPED_TRACE(checked);
+        window->CheckBox1->setChecked(checked);
+        window->ToolButton7Click();
+        EXPECT_EQ(window->VeloxC->ThreadCount(), checked ? cores : 1);
+        ASSERT_TRUE(WaitForRunEnd());
+        // Rows of one input: each got a name of its own.
+        std::vector<std::string> outputs = Outputs();
+        std::sort(outputs.begin(), outputs.end());
+        EXPECT_EQ(std::unique(outputs.begin(), outputs.end()), outputs.end());
+        for (int row = 0; row < cores + 1; ++row)
+            EXPECT_EQ(Progress(row), "100%") << row;
+    }
+    // Fewer rows than cores: one each.
+    Select(0);
+    while (Rows() > 1)
+        window->ToolButton3Click();
     window->ToolButton7Click();
-    EXPECT_EQ(window->edtThreadCount->text(), "5");
-    EXPECT_EQ(window->VeloxC->ThreadCount(), 5);
+    EXPECT_EQ(window->VeloxC->ThreadCount(), 1);
     ASSERT_TRUE(WaitForRunEnd());
-    // Five tasks of one input: the namer saw the same free name for all five before any ran.
-    for (int row = 0; row < 5; ++row)
-        EXPECT_EQ(Progress(row), "100%") << row;
-    EXPECT_EQ(window->edtThreadCount->text(), "5"); // kept for the next run
 }
 
 TEST_F(MainFrmRunTest, ToolBarPauseResumeAndStopInTheMiddleOfAThreadModeRun)
@@ -176,96 +191,94 @@ TEST_F(MainFrmRunTest, ToolBarPauseResumeAndStopInTheMiddleOfAThreadModeRun)
     ASSERT_TRUE(WaitUntil([&] { return Written(0) > paused0 && Written(1) > paused1; }));
 
     window->ToolButton4->click();
-    EXPECT_EQ(ToolBar(), "-+-----");
+    EXPECT_EQ(ToolBar(), "-------");
     ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(ToolBar(), "-+-----");
-    EXPECT_EQ(Hidden(), "-+-----");
+    EXPECT_EQ(ToolBar(), "++++---");
+    EXPECT_EQ(Hidden(), "++++---");
+    // A stopped conversion leaves nothing: no half file under the final name, no temporary one.
     for (int row = 0; row < 2; ++row) {
         SCOPED_TRACE(row);
-        EXPECT_NE(Progress(row), "100%");
-        EXPECT_TRUE(window->OutputFileList[row].Converted) << "a stopped task is flagged";
-        // The part converted before the stop is a whole, readable file.
-        const double seconds = Seconds(Outputs()[row]);
-        EXPECT_GT(seconds, 0.5);
-        EXPECT_LT(seconds, 299.0);
+        EXPECT_EQ(Progress(row), "Stopped");
+        EXPECT_FALSE(window->OutputFileList[row].Converted);
+        EXPECT_FALSE(std::filesystem::exists(Outputs()[row]));
     }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3) << "a.wav, b.wav, program/";
     EXPECT_TRUE(shown.empty());
-    // Its partial output can be played.
     Select(1);
     window->PopupMenu1Popup();
-    EXPECT_TRUE(window->mnuPlay->isEnabled());
-    window->mnuPlay->trigger();
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(Outputs()[1])));
+    EXPECT_FALSE(window->mnuPlay->isEnabled());
 }
 
-TEST_F(MainFrmRunTest, MenuPauseResumeAndStopMoveTheHiddenSetOnly)
+// Every place shows the run's state: the tool bar, the hidden set, the menus and the context menu.
+TEST_F(MainFrmRunTest, MenuPauseResumeAndStopMoveEveryPlaceAlike)
 {
     AddByToolBar(Wav("a.wav", 120));
+    const auto everywhere = [&](const std::string &states) {
+        EXPECT_EQ(Hidden(), states);
+        EXPECT_EQ(ToolBar(), states);
+        EXPECT_EQ(StatesOf({window->N3, window->N5, window->N4, window->N13, window->N14, window->N15, window->N16}),
+                  states);
+        window->PopupMenu1Popup();
+        EXPECT_EQ(StatesOf({window->mnuAdd, window->mnuClear, window->mnuRemove}), states.substr(0, 3));
+    };
     window->N13->trigger();
-    EXPECT_EQ(Hidden(), "----+-+");
+    everywhere("----+-+");
     ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(1); }));
     window->N14->trigger();
-    EXPECT_EQ(Hidden(), "-----++");
+    everywhere("-----++");
     window->N15->trigger();
-    EXPECT_EQ(Hidden(), "----+-+");
-    const std::string toolBar = ToolBar();
+    everywhere("----+-+");
     window->N16->trigger();
-    EXPECT_EQ(Hidden(), "----+--"); // Action > Stop switches off only Stop
-    EXPECT_EQ(ToolBar(), toolBar);
+    everywhere("-------");
     ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(Hidden(), "-+-----");
-    EXPECT_EQ(ToolBar(), "-+-----");
-    EXPECT_TRUE(window->OutputFileList[0].Converted);
+    everywhere("++++---");
+    EXPECT_EQ(Progress(0), "Stopped");
 }
 
-TEST_F(MainFrmRunTest, MainThreadModePauseAndResumeDoNothingAndStopBetweenTasksEndsTheRest)
+TEST_F(MainFrmRunTest, MainThreadModeOffersNoPauseAndStopBetweenTasksEndsTheRest)
 {
     window->chkThreadMode->setChecked(false);
     for (const char *name : {"a.wav", "b.wav", "c.wav"})
         AddByToolBar(Wav(name, 1.0));
     window->N13->trigger();
-    EXPECT_EQ(Hidden(), "-------");
+    EXPECT_EQ(Hidden(), "------+"); // no pause on the window's own thread
     EXPECT_EQ(window->VeloxC->ThreadCount(), 0);
     // The first task runs on this thread from the start timer; its row is painted meanwhile.
     ASSERT_TRUE(WaitUntil([&] { return Progress(0) == "100%"; }));
-    EXPECT_EQ(Progress(1), "");
-    window->N14->trigger();
-    EXPECT_EQ(Hidden(), "-----+-");
-    window->N15->trigger();
-    EXPECT_EQ(Hidden(), "----+--");
+    EXPECT_EQ(Progress(1), "Waiting");
     window->N16->trigger();
     ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(Hidden(), "-+-----");
-    EXPECT_EQ(ToolBar(), "-+-----");
+    EXPECT_EQ(Hidden(), "++++---");
     EXPECT_NEAR(Seconds(Outputs()[0]), 1.0, 0.1);
-    // The two that never started end flagged, as every stopped task does, but made nothing.
+    // The two that never started end stopped and made nothing.
     for (int row = 1; row < 3; ++row) {
-        EXPECT_NE(Progress(row), "100%") << row;
-        EXPECT_TRUE(window->OutputFileList[row].Converted) << row;
+        EXPECT_EQ(Progress(row), "Stopped") << row;
+        EXPECT_FALSE(std::filesystem::exists(Outputs()[row])) << row;
     }
     EXPECT_TRUE(shown.empty());
 }
 
-TEST_F(MainFrmRunTest, AFileGoneBeforeTheStartIsLeftOutAndRemovingALaterRowKeepsTheRightInputs)
+TEST_F(MainFrmRunTest, AFileGoneBeforeTheStartFailsInItsRowAndRemovingALaterRowKeepsTheRightInputs)
 {
     const std::string a = Wav("a.wav", 0.3), b = Wav("b.wav", 0.3), c = Wav("c.wav", 0.3);
     for (const std::string &file : {a, b, c})
         AddByToolBar(file);
     std::filesystem::remove(b);
-    const QStringList logBefore = window->mmoLog;
     window->ToolButton7Click();
     ASSERT_TRUE(WaitForRunEnd());
-    ASSERT_EQ(Rows(), 2);
-    EXPECT_EQ(Cell(0, 0), "a.wav");
-    EXPECT_EQ(Cell(1, 0), "c.wav");
-    EXPECT_EQ(window->InputFileList.size(), 3); // b may come back for the next start
+    ASSERT_EQ(Rows(), 3);
+    EXPECT_EQ(window->RowState(1), rsFailed);
+    EXPECT_TRUE(Progress(1).starts_with("Failed: ")) << Progress(1);
+    EXPECT_EQ(Progress(0), "100%");
+    EXPECT_EQ(Progress(2), "100%");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].text.startsWith("This file was not converted:\n" + QString::fromStdString(b) + ": "))
+        << shown[0].text.toStdString();
     // Remove "c.wav" after the run: its own input goes, not b's.
-    Select(1);
+    Select(2);
     window->N4->trigger();
     EXPECT_EQ(window->InputFileList, QStringList({QString::fromStdString(a), QString::fromStdString(b)}));
-    EXPECT_EQ(Rows(), 1);
-    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(Rows(), 2);
 }
 
 TEST_F(MainFrmRunTest, OutputsGoToTheChosenFolderOrBesideTheirInputs)
@@ -295,24 +308,66 @@ TEST_F(MainFrmRunTest, AStartWhoseFilesAreAllGoneRunsNothingAndLeavesTheListUsab
     AddByToolBar(a);
     std::filesystem::remove(a);
     window->ToolButton7Click();
-    EXPECT_EQ(Rows(), 0);
-    EXPECT_FALSE(window->RunActive()) << "a run with no task would never end";
-    EXPECT_EQ(ToolBar(), "+------");
-    AddByToolBar(Wav("b.wav", 0.3));
     EXPECT_EQ(Rows(), 1);
+    EXPECT_EQ(window->RowState(0), rsFailed);
+    EXPECT_FALSE(window->RunActive()) << "a run with no task would never end";
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].text.startsWith("Nothing could be converted:\n" + QString::fromStdString(a)));
     EXPECT_EQ(ToolBar(), "++++---");
+    AddByToolBar(Wav("b.wav", 0.3));
+    EXPECT_EQ(Rows(), 2);
+    window->ToolButton2Click();
+    EXPECT_EQ(ToolBar(), "+------");
 }
 
-TEST_F(MainFrmRunTest, AddAndRemoveFromTheMenusWaitUntilTheRunHasEnded)
+// A folder that cannot be written is named with the reason before anything starts; the rows stay,
+// and a folder chosen afterwards works at once. A missing one is made.
+TEST_F(MainFrmRunTest, AnOutputFolderThatCannotBeWrittenIsNamedAndTheRowsStay)
+{
+    AddByToolBar(Wav("a.wav", 0.3));
+    // Where even root cannot write, else a folder without write permission.
+    std::filesystem::path locked = "/sys/kernel";
+    if (geteuid() != 0) {
+        locked = dir.Path() / "locked";
+        std::filesystem::create_directories(locked);
+        std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    }
+    const struct {
+        std::string folder, says;
+    } cases[] = {{locked.string() + "/", "cannot be written: Permission denied."},
+                 {dir.File("a.wav") + "/out/", "cannot be made: Not a directory."}};
+    for (const auto &c : cases) {
+        shown.clear();
+        window->Edit1->setText(QString::fromStdString(c.folder));
+        window->ToolButton7Click();
+        EXPECT_FALSE(window->RunActive());
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, QStringLiteral("The output folder \"%1\" %2").arg(c.folder.c_str(), c.says.c_str()));
+        EXPECT_EQ(Rows(), 1);
+        EXPECT_EQ(ToolBar(), "++++---");
+    }
+    const std::string missing = dir.File("new/folder/");
+    window->ChooseFolder = [&](const QString &, QString &folder) {
+        folder = QString::fromStdString(missing);
+        return true;
+    };
+    window->btnOutPathClick();
+    EXPECT_EQ(Outputs()[0], missing + "a_(new).mp3");
+    window->ToolButton7Click();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_NEAR(Seconds(missing + "a_(new).mp3"), 0.3, 0.1);
+}
+
+TEST_F(MainFrmRunTest, AddAndRemoveWaitUntilTheRunHasEnded)
 {
     AddByToolBar(Wav("a.wav", 120));
     AddByToolBar(Wav("b.wav", 120));
     window->N13->trigger();
     ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(1); }));
     next = QString::fromStdString(Wav("c.wav", 0.3));
-    window->N3->trigger();
+    window->AddCommand(); // as if a disabled command got through
     Select(1);
-    window->N4->trigger();
+    window->RemoveCommand(TfrmMain::plHidden);
     EXPECT_EQ(Rows(), 2);
     EXPECT_EQ(window->InputFileList.size(), 2);
     EXPECT_EQ(window->VeloxC->Tasks().Count(), 2);
@@ -327,34 +382,28 @@ TEST_F(MainFrmRunTest, AddAndRemoveFromTheMenusWaitUntilTheRunHasEnded)
     EXPECT_EQ(Cell(1, 0), "c.wav");
 }
 
-TEST_F(MainFrmRunTest, ClearOrANewStartDuringARunStopItAndItsLateEventsChangeNothing)
+TEST_F(MainFrmRunTest, ClearOrANewStartDuringARunDoNothing)
 {
     AddByToolBar(Wav("a.wav", 120));
     AddByToolBar(Wav("b.wav", 0.5));
     window->CheckBox1->setChecked(true);
     window->ToolButton7Click();
     ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(1); }));
-    const std::string firstOutput = Outputs()[0];
-
-    // Action > Converter again: the running tasks stop and the list is built anew.
-    window->N13->trigger();
+    const std::vector<std::string> outputs = Outputs();
+    window->StartCommand(TfrmMain::plHidden);
+    window->ClearCommand(TfrmMain::plToolBar);
     EXPECT_TRUE(window->RunActive());
-    EXPECT_EQ(Cell(0, 4), "") << "a late event of the stopped run reached the new row";
-    EXPECT_NE(Outputs()[0], firstOutput);
-    ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(1); }));
-
-    // File > Clear: the run stops with it; nothing of it comes back.
-    window->N5->trigger();
-    EXPECT_FALSE(window->RunActive());
-    Spin(300);
-    EXPECT_EQ(Rows(), 0);
-    EXPECT_EQ(Hidden(), "+---+-+"); // Clear leaves Pause and Stop as they were
-    EXPECT_EQ(window->VeloxC->Tasks().Count(), 0);
-    EXPECT_GT(Seconds(firstOutput), 0.1); // stopped, but whole
+    EXPECT_EQ(Rows(), 2);
+    EXPECT_EQ(Outputs(), outputs);
+    ASSERT_TRUE(WaitUntil([&] { return Progress(1) == "100%"; }));
+    window->ToolButton4Click();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(Progress(0), "Stopped");
+    EXPECT_NEAR(Seconds(outputs[1]), 0.5, 0.1);
     EXPECT_TRUE(shown.empty());
 }
 
-TEST_F(MainFrmRunTest, ClosingWhileTasksRunStopsThemAndWaitsForEveryOutput)
+TEST_F(MainFrmRunTest, ClosingWhileTasksRunAsksThenStopsThemAndLeavesNoHalfFile)
 {
     AddByToolBar(Wav("a.wav", 120));
     AddByToolBar(Wav("b.wav", 120));
@@ -364,18 +413,26 @@ TEST_F(MainFrmRunTest, ClosingWhileTasksRunStopsThemAndWaitsForEveryOutput)
     Spin(100);
     const int threadsBefore = ThreadsOfThisProcess(); // the toolkit's own ones included
     window->ToolButton7Click();
-    ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(3); }));
-    window->ToolButton5Click(); // one of them paused, too
+    ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(window->VeloxC->ThreadCount()); }));
+    window->ToolButton5Click(); // paused, too
     const std::vector<std::string> outputs = Outputs();
+    stopAndClose = false; // keep converting
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(askedToClose, 1);
+    EXPECT_TRUE(window->RunActive());
+    stopAndClose = true;
     window->close();
-    // Back from close, every output is finished and no worker is left.
+    EXPECT_EQ(askedToClose, 2);
+    // Back from close, no worker is left and no half file under an output's name.
     EXPECT_LE(ThreadsOfThisProcess(), threadsBefore) << ThreadNames();
     EXPECT_EQ(window->VeloxC->Tasks().Count(), 0);
+    int stopped = 0;
     for (const std::string &file : outputs) {
-        const double seconds = Seconds(file);
-        EXPECT_GT(seconds, 0.1) << file;
-        EXPECT_LT(seconds, 119.0) << file;
+        stopped += !std::filesystem::exists(file);
+        if (std::filesystem::exists(file))
+            EXPECT_NEAR(Seconds(file), 120.0, 0.1) << "only a finished output has its name: " << file;
     }
+    EXPECT_GE(stopped, 1);
     EXPECT_TRUE(std::filesystem::exists(program / "Config.ini"));
     // Whatever was still on its way to the window stays away.
     const QStringList log = window->mmoLog;
@@ -391,7 +448,46 @@ TEST_F(MainFrmRunTest, DestroyingTheWindowMidRunAlsoWaitsForItsTasks)
     ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(1); }));
     const std::string output = Outputs()[0];
     window.reset();
-    EXPECT_GT(Seconds(output), 0.1);
+    EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+// Files named at the start are added from the event loop, so the window paints meanwhile; those
+// refused are named in one box once all are read.
+TEST_F(MainFrmRunTest, QueuedFilesArriveOneAtATimeWithOneBoxForThoseRefused)
+{
+    std::ofstream(dir.File("corrupt.mp3")) << std::string(4096, '\x5a');
+    const QStringList files = {QString::fromStdString(Wav("a.wav", 0.3)), QString::fromStdString(dir.File("corrupt.mp3")),
+                               QString::fromStdString(dir.File("missing.wav")), QString::fromStdString(Wav("b.wav", 0.3))};
+    bool done = false;
+    window->QueueFiles(files, [&] { done = true; });
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_TRUE(window->Adding());
+    EXPECT_EQ(ToolBar(), "+------") << "no start while files are still read";
+    ASSERT_TRUE(WaitUntil([&] { return done; }));
+    EXPECT_EQ(Rows(), 2);
+    ASSERT_EQ(shown.size(), 1u);
+    const QStringList lines = shown[0].text.split('\n');
+    ASSERT_EQ(lines.size(), 3) << shown[0].text.toStdString();
+    EXPECT_EQ(lines[0], "These files were not added:");
+    EXPECT_TRUE(lines[1].startsWith(files[1] + ": ")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith(files[2] + ": ")) << lines[2].toStdString();
+}
+
+// Tags and the cover of the input come along, as the command line carries them.
+TEST_F(MainFrmRunTest, TagsComeAlongIntoTheOutput)
+{
+    MediaRecipe recipe;
+    recipe.audio = AudioTrack{"flac", 44100, 2};
+    recipe.tags = {{"title", "Side A"}, {"artist", "The Testers"}};
+    WriteMediaFile(dir.File("tagged.flac"), recipe);
+    AddByToolBar(dir.File("tagged.flac"));
+    window->ToolButton7Click();
+    ASSERT_TRUE(WaitForRunEnd());
+    tagcopy::TTagSet tags;
+    std::string error;
+    ASSERT_TRUE(tagcopy::ReadTags(Outputs()[0], tags, error)) << error;
+    EXPECT_EQ(tags.fields["TITLE"], "Side A");
+    EXPECT_EQ(tags.fields["ARTIST"], "The Testers");
 }
 
 TEST_F(MainFrmRunTest, TheCustomHookDrawsOnTheFramesOfAVideoRunOnAWorkerThread)
@@ -405,6 +501,7 @@ TEST_F(MainFrmRunTest, TheCustomHookDrawsOnTheFramesOfAVideoRunOnAWorkerThread)
     video.height = 96;
     video.pattern = VideoPattern::Bands;
     recipe.video = video;
+    recipe.audio = AudioTrack{"aac"}; // only files with sound are taken
     WriteMediaFile(clip, recipe);
 
     AddByToolBar(clip);

@@ -8,6 +8,7 @@
 
 #include "VeloxConverter.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QTableWidget>
@@ -56,13 +57,16 @@ struct Shown {
     QString text;
 };
 
-// The seven states of one set, in the order Add, Clear, Remove, Start, Pause, Resume, Stop,
-// as "+" (enabled) and "-" (disabled).
-inline std::string StatesOf(const std::vector<const QWidget *> &commands)
+// The states of commands (buttons or menu items) as "+" (enabled) and "-" (disabled); for the
+// seven of a set in the order Add, Clear, Remove, Start, Pause, Resume, Stop.
+inline std::string StatesOf(const std::vector<const QObject *> &commands)
 {
     std::string states;
-    for (const QWidget *command : commands)
-        states += command->isEnabled() ? '+' : '-';
+    for (const QObject *command : commands) {
+        const auto *action = qobject_cast<const QAction *>(command);
+        const bool enabled = action ? action->isEnabled() : qobject_cast<const QWidget *>(command)->isEnabled();
+        states += enabled ? '+' : '-';
+    }
     return states;
 }
 
@@ -83,6 +87,10 @@ protected:
             return true;
         };
         window->ShowMessage = [this](QMessageBox::Icon icon, const QString &text) { shown.push_back({icon, text}); };
+        window->AskStopAndClose = [this] {
+            ++askedToClose;
+            return stopAndClose;
+        };
     }
 
     void TearDown() override { window.reset(); }
@@ -141,6 +149,8 @@ protected:
     int dialogs = 0;
     std::vector<QUrl> opened;
     std::vector<Shown> shown;
+    int askedToClose = 0;
+    bool stopAndClose = true; // the answer to closing during a run
 };
 
 } // namespace main_window_testing
