@@ -20,6 +20,7 @@
 #include <QMenuBar>
 #include <QTimer>
 
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <stdexcept>
@@ -621,6 +622,26 @@ TEST_F(MainFrmTest, ErrorsReachingTheProgramAreShownWithTheApplicationTitlesBox)
     window->N3->trigger();
     ASSERT_EQ(shown.size(), 4u);
     EXPECT_EQ(shown[3].text.toStdString(), "no dialog today.");
+}
+
+// Help and version are text only: they work where no display is.
+TEST(VeloxProgram, HelpAndVersionNeedNoDisplay)
+{
+    const struct {
+        const char *option, *starts;
+    } cases[] = {{"--help", "Usage: "}, {"--version", "velox 2.2a"}};
+    for (const auto &c : cases) {
+        const std::string command = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '") + VELOX +
+                                    "' " + c.option + " 2>&1";
+        FILE *pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string text;
+        char buffer[4096];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            text.append(buffer, n);
+        EXPECT_EQ(pclose(pipe), 0) << text;
+        EXPECT_TRUE(text.starts_with(c.starts)) << text;
+    }
 }
 
 TEST_F(MainFrmTest, TheAboutBoxShowsTheNameAndOpensTheAddresses)

@@ -189,6 +189,7 @@ TEST_F(TaskRunTest, SafeOutputsGiveTheNameOnlyToAFinishedOutput)
         const std::string output = out.File("out.mp3");
         if (c.older)
             std::ofstream(output) << c.older;
+        std::ofstream(out.File(".out.mp3.partial-AbC123.mp3")) << "left by a killed run: gone at the start";
         TVeloxConverter converter;
         ASSERT_TRUE(converter.LoadAVLib(LibraryDir(), true));
         converter.SetSafeOutputs(true);
