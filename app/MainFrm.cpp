@@ -4,6 +4,7 @@
 #include "BatchTexts.h"
 #include "BrowseForFolder.h"
 #include "EventRelay.h"
+#include "FileDialogKeys.h"
 #include "OptionFrm.h"
 #include "OutputFolder.h"
 #include "RadioGroup.h"
@@ -153,6 +154,7 @@ void TfrmMain::FormCreate()
     OpenDialog1->setFileMode(QFileDialog::ExistingFile);
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setSizeGripEnabled(true);
+    MakeCompletionsAccept(OpenDialog1);
 
     WireConverter();
     connect(CobType, &QComboBox::currentIndexChanged, this, Guarded([this] { RefreshOutputNames(); }));
@@ -595,6 +597,7 @@ void TfrmMain::ApplyLogLevel()
 
 QString TfrmMain::RunOpenDialog()
 {
+    QTimer::singleShot(0, OpenDialog1, [this] { MakeCompletionsAccept(OpenDialog1); }); // once it is up
     if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty())
         return QString();
     return OpenDialog1->selectedFiles().first();

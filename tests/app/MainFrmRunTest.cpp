@@ -429,8 +429,9 @@ TEST_F(MainFrmRunTest, ClosingWhileTasksRunAsksThenStopsThemAndLeavesNoHalfFile)
     int stopped = 0;
     for (const std::string &file : outputs) {
         stopped += !std::filesystem::exists(file);
-        if (std::filesystem::exists(file))
+        if (std::filesystem::exists(file)) {
             EXPECT_NEAR(Seconds(file), 120.0, 0.1) << "only a finished output has its name: " << file;
+        }
     }
     EXPECT_GE(stopped, 1);
     EXPECT_TRUE(std::filesystem::exists(program / "Config.ini"));

@@ -8,7 +8,9 @@
 #include "ToolImages.h"
 #include "U_About.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QCompleter>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -18,8 +20,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTest>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -170,6 +174,41 @@ TEST_F(MainFrmTest, TheOpenDialogOffersMp3AndWavFilesOneAtATime)
     EXPECT_TRUE(answered);
     ASSERT_EQ(plain.lvFiles->rowCount(), 1);
     EXPECT_EQ(plain.lvFiles->item(0, 0)->text(), "dialog.wav");
+
+    // Typed in part, the highlighted completion taken with Enter: added at once, and the list of
+    // completions goes with the dialog. It waits for the folder's listing, not for a time.
+    Mp3("second.mp3", 0.5); // the filter first offered shows MP3s
+    auto *name = plain.OpenDialog1->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    ASSERT_TRUE(name && name->completer());
+    QAbstractItemView *completions = name->completer()->popup();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool typed = false, chosen = false;
+    QTimer keys;
+    QObject::connect(&keys, &QTimer::timeout, [&] {
+        if (!plain.OpenDialog1->isVisible())
+            return;
+        if (std::chrono::steady_clock::now() > giveUp) { // still open: a hang would stop the suite
+            keys.stop();
+            plain.OpenDialog1->reject();
+        } else if (!typed) {
+            typed = true;
+            // The completer takes to the field when it gets the focus, as it does on a screen.
+            QFocusEvent focus(QEvent::FocusIn, Qt::OtherFocusReason);
+            QCoreApplication::sendEvent(name, &focus);
+            name->clear(); // it shows the last choice
+            QTest::keyClicks(name, QString::fromStdString(dir.File("seco")));
+        } else if (!chosen && completions->isVisible()) {
+            chosen = true;
+            QTest::keyClick(completions, Qt::Key_Down);
+            QTest::keyClick(completions, Qt::Key_Return);
+        }
+    });
+    keys.start(10);
+    plain.ToolButton1Click();
+    ASSERT_TRUE(chosen) << "no completion was offered";
+    ASSERT_EQ(plain.lvFiles->rowCount(), 2);
+    EXPECT_EQ(plain.lvFiles->item(1, 0)->text(), "second.mp3");
+    EXPECT_FALSE(completions->isVisible());
 }
 
 TEST_F(MainFrmTest, AnAddedFileGetsItsRowWithTruncatedTimeAndAnMp3BesideItsInput)
