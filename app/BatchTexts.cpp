@@ -1,4 +1,4 @@
-#include "BatchTexts.h"
+#include "app/BatchTexts.h"
 
 QString TotalTimeText(int64_t durationMicroseconds)
 {

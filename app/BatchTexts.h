@@ -1,7 +1,7 @@
 // The texts the main window shows for a file and its run, apart so that they can be checked alone.
 #pragma once
 
-#include "ConverterTypes.h"
+#include "component/ConverterTypes.h"
 
 #include <QString>
 #include <QStringList>

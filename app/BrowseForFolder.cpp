@@ -1,4 +1,4 @@
-#include "BrowseForFolder.h"
+#include "app/BrowseForFolder.h"
 
 #include <QDir>
 #include <QFileDialog>

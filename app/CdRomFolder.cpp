@@ -1,4 +1,4 @@
-#include "CdRomFolder.h"
+#include "app/CdRomFolder.h"
 
 #include <linux/magic.h>
 #include <sys/vfs.h>

@@ -1,4 +1,4 @@
-#include "ConfigIni.h"
+#include "app/ConfigIni.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "EventRelay.h"
+#include "app/EventRelay.h"
 
 #include <QThread>
 

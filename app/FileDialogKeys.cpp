@@ -1,4 +1,4 @@
-#include "FileDialogKeys.h"
+#include "app/FileDialogKeys.h"
 
 #include <QAbstractItemView>
 #include <QCompleter>

@@ -1,4 +1,4 @@
-#include "HookLine.h"
+#include "app/HookLine.h"
 
 #include <algorithm>
 

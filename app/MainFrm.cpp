@@ -1,19 +1,19 @@
 // The main window: layout, start-up and shut-down, the batch list, its commands and the run.
-#include "MainFrm.h"
+#include "app/MainFrm.h"
 
-#include "BatchTexts.h"
-#include "BrowseForFolder.h"
-#include "EventRelay.h"
-#include "FileDialogKeys.h"
-#include "OptionFrm.h"
-#include "OutputFolder.h"
-#include "RadioGroup.h"
-#include "ToolImages.h"
-#include "U_About.h"
+#include "app/BatchTexts.h"
+#include "app/BrowseForFolder.h"
+#include "app/EventRelay.h"
+#include "app/FileDialogKeys.h"
+#include "app/OptionFrm.h"
+#include "app/OutputFolder.h"
+#include "app/RadioGroup.h"
+#include "app/ToolImages.h"
+#include "app/U_About.h"
 
-#include "FFMpegException.h"
-#include "MediaCheck.h"
-#include "VeloxConverter.h"
+#include "engine/FFMpegException.h"
+#include "batch/MediaCheck.h"
+#include "component/VeloxConverter.h"
 
 #include <QApplication>
 #include <QCheckBox>

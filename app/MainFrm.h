@@ -3,10 +3,10 @@
 // every task's option records.
 #pragma once
 
-#include "BatchTexts.h"
-#include "ConfigIni.h"
-#include "ConverterTypes.h"
-#include "HookDrawing.h"
+#include "app/BatchTexts.h"
+#include "app/ConfigIni.h"
+#include "component/ConverterTypes.h"
+#include "app/HookDrawing.h"
 
 #include <QList>
 #include <QMainWindow>

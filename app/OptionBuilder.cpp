@@ -1,12 +1,12 @@
 // The builder: the window's settings and the probed file become a task's two option records.
-#include "OptionFrm.h"
+#include "app/OptionFrm.h"
 
-#include "HookLine.h"
-#include "RadioGroup.h"
-#include "TrackBar.h"
+#include "app/HookLine.h"
+#include "app/RadioGroup.h"
+#include "app/TrackBar.h"
 
-#include "AVProbe.h"
-#include "VeloxConverter.h"
+#include "probe/AVProbe.h"
+#include "component/VeloxConverter.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,14 +1,14 @@
 // The window itself: its controls, their initial values and enabling rules, the output folder
 // and the closing rules.
-#include "OptionFrm.h"
+#include "app/OptionFrm.h"
 
-#include "BrowseForFolder.h"
-#include "CdRomFolder.h"
-#include "PreviewImage.h"
-#include "RadioGroup.h"
-#include "TrackBar.h"
+#include "app/BrowseForFolder.h"
+#include "app/CdRomFolder.h"
+#include "app/PreviewImage.h"
+#include "app/RadioGroup.h"
+#include "app/TrackBar.h"
 
-#include "AVProbe.h"
+#include "probe/AVProbe.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

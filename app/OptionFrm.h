@@ -2,8 +2,8 @@
 // the builder that turns both into the task's two option records.
 #pragma once
 
-#include "Bitmap24.h"
-#include "ConverterTypes.h"
+#include "libs/Bitmap24.h"
+#include "component/ConverterTypes.h"
 
 #include <QDialog>
 

@@ -1,12 +1,12 @@
 // The probed file in the window: its information, the preview picture, the track bar that
 // scrolls through it and the cut-clip selection.
-#include "OptionFrm.h"
+#include "app/OptionFrm.h"
 
-#include "PreviewGeometry.h"
-#include "PreviewImage.h"
-#include "TrackBar.h"
+#include "app/PreviewGeometry.h"
+#include "app/PreviewImage.h"
+#include "app/TrackBar.h"
 
-#include "AVProbe.h"
+#include "probe/AVProbe.h"
 
 #include <QCheckBox>
 #include <QDialog>

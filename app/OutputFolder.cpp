@@ -1,4 +1,4 @@
-#include "OutputFolder.h"
+#include "app/OutputFolder.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "PreviewGeometry.h"
+#include "app/PreviewGeometry.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,7 +1,7 @@
-#include "PreviewImage.h"
+#include "app/PreviewImage.h"
 
-#include "Bitmap24.h"
-#include "PreviewGeometry.h"
+#include "libs/Bitmap24.h"
+#include "app/PreviewGeometry.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "ToolImages.h"
+#include "app/ToolImages.h"
 
 #include <QPainter>
 #include <QPainterPath>

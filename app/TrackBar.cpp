@@ -1,4 +1,4 @@
-#include "TrackBar.h"
+#include "app/TrackBar.h"
 
 #include <QPainter>
 #include <QStyle>

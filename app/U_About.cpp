@@ -1,6 +1,6 @@
-#include "U_About.h"
+#include "app/U_About.h"
 
-#include "HookDrawing.h"
+#include "app/HookDrawing.h"
 
 #include <QDesktopServices>
 #include <QDialogButtonBox>

@@ -2,9 +2,9 @@
 //
 //   velox [FILE...] [--convert] [--screenshot PNG] [--screenshot-during PNG]
 //   velox --options [FILE] [--screenshot PNG]
-#include "MainFrm.h"
-#include "OptionFrm.h"
-#include "VeloxConverter.h"
+#include "app/MainFrm.h"
+#include "app/OptionFrm.h"
+#include "component/VeloxConverter.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,4 +1,4 @@
-#include "FolderAt.h"
+#include "batch/FolderAt.h"
 
 #include <cerrno>
 #include <climits>

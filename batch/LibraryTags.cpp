@@ -1,8 +1,8 @@
-#include "LibraryTags.h"
+#include "batch/LibraryTags.h"
 
-#include "AVDeleters.h"
-#include "AVEntryPoints.h"
-#include "MediaUrl.h"
+#include "libs/AVDeleters.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/MediaUrl.h"
 
 namespace batch {
 

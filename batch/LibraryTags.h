@@ -2,7 +2,7 @@
 // not know (Matroska, WebM and others).
 #pragma once
 
-#include "TagSet.h"
+#include "tags/TagSet.h"
 
 #include <string>
 

@@ -1,9 +1,9 @@
-#include "MediaCheck.h"
+#include "batch/MediaCheck.h"
 
-#include "AVDeleters.h"
-#include "AVEntryPoints.h"
-#include "LibraryLock.h"
-#include "MediaUrl.h"
+#include "libs/AVDeleters.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/LibraryLock.h"
+#include "libs/MediaUrl.h"
 
 #include <mutex>
 

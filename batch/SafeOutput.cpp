@@ -1,6 +1,6 @@
-#include "SafeOutput.h"
+#include "batch/SafeOutput.h"
 
-#include "AVEntryPoints.h"
+#include "libs/AVEntryPoints.h"
 
 #include <algorithm>
 #include <cctype>

@@ -2,7 +2,7 @@
 // so that a failed or stopped run never leaves half a file and never touches an older one.
 #pragma once
 
-#include "FolderAt.h"
+#include "batch/FolderAt.h"
 
 #include <string>
 #include <vector>

@@ -1,9 +1,9 @@
-#include "TagCarry.h"
+#include "batch/TagCarry.h"
 
-#include "LibraryTags.h"
-#include "TagCopy.h"
+#include "batch/LibraryTags.h"
+#include "tags/TagCopy.h"
 
-#include "AVEntryPoints.h"
+#include "libs/AVEntryPoints.h"
 
 #include <cstring>
 

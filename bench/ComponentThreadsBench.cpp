@@ -5,9 +5,9 @@
 //   component_threads_bench run THREADS OUTDIR FILE...  converts every FILE to OUTDIR/<n>.mp3 at
 //                                                       128 kbit/s with Start(THREADS)
 // Prints "seconds=<Start to the final event> peak_kib=<VmHWM>" (seconds 0 for "loaded").
-#include "VeloxConverter.h"
+#include "component/VeloxConverter.h"
 
-#include "AVLibLoader.h"
+#include "libs/AVLibLoader.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 // Writes a sine tone WAV for the benchmarks: make_tone FILE SECONDS [RATE [CHANNELS]].
-#include "AVLibLoader.h"
-#include "MediaFixtures.h"
+#include "libs/AVLibLoader.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <cstdlib>
 #include <iostream>

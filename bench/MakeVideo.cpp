@@ -1,6 +1,6 @@
 // Writes an H.264 video without sound for the benchmarks: make_video FILE SECONDS [WIDTH HEIGHT].
-#include "AVLibLoader.h"
-#include "MediaFixtures.h"
+#include "libs/AVLibLoader.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <cstdlib>
 #include <iostream>

@@ -10,11 +10,11 @@
 // and largest time per seek-and-decode in milliseconds over SEEKS (50) random times, the first
 // call (which opens the decoder) apart; the median processor time; and the peak memory of the
 // process against that of the loaded libraries alone.
-#include "AVDeleters.h"
-#include "AVEntryPoints.h"
-#include "AVLibLoader.h"
-#include "AVProbe.h"
-#include "MediaFixtures.h"
+#include "libs/AVDeleters.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
+#include "probe/AVProbe.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>

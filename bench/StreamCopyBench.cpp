@@ -1,7 +1,7 @@
 // Speed of a stream copy of a 10-minute MP3: seconds of media per second of wall clock.
-#include "AVLibLoader.h"
-#include "FFmpeg.h"
-#include "MediaFixtures.h"
+#include "libs/AVLibLoader.h"
+#include "engine/FFmpeg.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,7 @@
 // and the event signatures.
 #pragma once
 
-#include "FFmpegTypes.h"
+#include "engine/FFmpegTypes.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,7 @@
-#include "FFmpegList.h"
+#include "component/FFmpegList.h"
 
-#include "OptionTranslation.h"
-#include "SafeOutput.h"
+#include "component/OptionTranslation.h"
+#include "batch/SafeOutput.h"
 
 #include <stdexcept>
 #include <string>

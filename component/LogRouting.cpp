@@ -1,8 +1,8 @@
-#include "LogRouting.h"
+#include "component/LogRouting.h"
 
-#include "FFmpegIncludes.h"
-#include "LibraryLog.h"
-#include "VeloxConverter.h"
+#include "libs/FFmpegIncludes.h"
+#include "libs/LibraryLog.h"
+#include "component/VeloxConverter.h"
 
 #include <QtGlobal>
 

@@ -1,8 +1,8 @@
-#include "OptionTranslation.h"
+#include "component/OptionTranslation.h"
 
-#include "NumberText.h"
-#include "OptionValues.h"
-#include "Saturating.h"
+#include "engine/NumberText.h"
+#include "engine/OptionValues.h"
+#include "engine/Saturating.h"
 
 #include <chrono>
 #include <cmath>

@@ -1,8 +1,8 @@
 // How the component's option records become engine settings, in the order the engine needs them.
 #pragma once
 
-#include "ConverterTypes.h"
-#include "FFmpeg.h"
+#include "component/ConverterTypes.h"
+#include "engine/FFmpeg.h"
 
 #include <string>
 #include <vector>

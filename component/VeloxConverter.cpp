@@ -1,12 +1,12 @@
-#include "VeloxConverter.h"
+#include "component/VeloxConverter.h"
 
-#include "SafeOutput.h"
-#include "TagCarry.h"
+#include "batch/SafeOutput.h"
+#include "batch/TagCarry.h"
 
-#include "AVEntryPoints.h"
-#include "AVLibLoader.h"
-#include "LibraryLog.h"
-#include "OptionTranslation.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
+#include "libs/LibraryLog.h"
+#include "component/OptionTranslation.h"
 
 #include <QTimer>
 #include <QtGlobal>

@@ -1,9 +1,9 @@
 // The audio output path: sync to the input's timestamps, channel and rate conversion, framing, encoding.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "AVEntryPoints.h"
-#include "AudioShape.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "engine/AudioShape.h"
+#include "libs/TextFormat.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "AudioShape.h"
+#include "engine/AudioShape.h"
 
-#include "AVEntryPoints.h"
+#include "libs/AVEntryPoints.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,7 +1,7 @@
 // Sample rates and channel layouts: what an encoder can take, and the layouts the converters use.
 #pragma once
 
-#include "FFmpegIncludes.h"
+#include "libs/FFmpegIncludes.h"
 
 #include <string>
 

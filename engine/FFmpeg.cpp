@@ -1,7 +1,7 @@
 // Engine life cycle: creation, job preparation, option reset and release.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "LibraryLog.h"
+#include "libs/LibraryLog.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,6 +1,6 @@
-#include "FFmpegThread.h"
+#include "engine/FFmpegThread.h"
 
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
 #include <cerrno>
 #include <pthread.h>

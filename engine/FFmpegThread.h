@@ -2,7 +2,7 @@
 // Both are created suspended: nothing runs until Resume. Destroying one waits for its body to end.
 #pragma once
 
-#include "FFmpegTypes.h"
+#include "engine/FFmpegTypes.h"
 
 #include <atomic>
 #include <functional>

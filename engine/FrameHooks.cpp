@@ -1,9 +1,9 @@
 // Each decoded picture before it reaches the outputs: deinterlacing, the custom hook on a
 // 24-bit bitmap, and the plug-in hooks gated by the before-hook or the time ranges.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "AVEntryPoints.h"
-#include "PictureOps.h"
+#include "libs/AVEntryPoints.h"
+#include "engine/PictureOps.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 // Library options by name: collected on the default contexts, replayed onto new contexts.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "AVEntryPoints.h"
-#include "OptionValues.h"
+#include "libs/AVEntryPoints.h"
+#include "engine/OptionValues.h"
 
 using namespace avlib;
 

@@ -1,12 +1,12 @@
 // Opening an input file with the pending options.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "AVEntryPoints.h"
-#include "LibraryLock.h"
-#include "MediaUrl.h"
-#include "OpenError.h"
-#include "ScopeExit.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/LibraryLock.h"
+#include "libs/MediaUrl.h"
+#include "libs/OpenError.h"
+#include "engine/ScopeExit.h"
+#include "libs/TextFormat.h"
 
 #include <algorithm>
 #include <cctype>

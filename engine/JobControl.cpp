@@ -1,5 +1,5 @@
 // Running a job: start, execute, stop, pause and the terminate notification.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
 TFFmpegThread *TCustomFFmpeg::Start(bool threaded, TThreadPriority priority)
 {

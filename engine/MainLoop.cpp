@@ -1,12 +1,12 @@
 // The run after its set-up: reading packets in time order, decoding or copying them, and the end of the run.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "AVEntryPoints.h"
-#include "AudioShape.h"
-#include "LibraryLock.h"
-#include "OpenError.h"
-#include "ScopeExit.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "engine/AudioShape.h"
+#include "libs/LibraryLock.h"
+#include "libs/OpenError.h"
+#include "engine/ScopeExit.h"
+#include "libs/TextFormat.h"
 
 extern "C" {
 #include <libavutil/intreadwrite.h>

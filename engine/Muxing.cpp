@@ -1,9 +1,9 @@
 // Where the run's results leave the engine: packets to the muxer, statistics lines, the progress report.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "AVEntryPoints.h"
-#include "OpenError.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/OpenError.h"
+#include "libs/TextFormat.h"
 
 #include <algorithm>
 #include <cmath>

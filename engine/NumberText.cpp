@@ -1,7 +1,7 @@
-#include "NumberText.h"
+#include "engine/NumberText.h"
 
-#include "FFMpegException.h"
-#include "TextFormat.h"
+#include "engine/FFMpegException.h"
+#include "libs/TextFormat.h"
 
 #include <cctype>
 #include <cerrno>

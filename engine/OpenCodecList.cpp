@@ -1,6 +1,6 @@
-#include "OpenCodecList.h"
+#include "engine/OpenCodecList.h"
 
-#include "LibraryLock.h"
+#include "libs/LibraryLock.h"
 
 #include <algorithm>
 

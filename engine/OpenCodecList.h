@@ -2,7 +2,7 @@
 // the contexts a failed run leaves open can all be closed afterwards.
 #pragma once
 
-#include "AVDeleters.h"
+#include "libs/AVDeleters.h"
 
 #include <list>
 

@@ -1,6 +1,6 @@
-#include "OptionValues.h"
+#include "engine/OptionValues.h"
 
-#include "NumberText.h"
+#include "engine/NumberText.h"
 
 #include <charconv>
 #include <cmath>

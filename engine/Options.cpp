@@ -1,12 +1,12 @@
 // Option lines and the keyword table.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "AVEntryPoints.h"
-#include "AudioShape.h"
-#include "NumberText.h"
-#include "OptionValues.h"
-#include "Saturating.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "engine/AudioShape.h"
+#include "engine/NumberText.h"
+#include "engine/OptionValues.h"
+#include "engine/Saturating.h"
+#include "libs/TextFormat.h"
 
 #include <algorithm>
 #include <cmath>

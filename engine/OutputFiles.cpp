@@ -1,13 +1,13 @@
 // Creating an output file: checks, muxer, streams, meta data, and the file opened for writing.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "AVEntryPoints.h"
-#include "LocalFile.h"
-#include "MediaUrl.h"
-#include "OpenError.h"
-#include "Saturating.h"
-#include "ScopeExit.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/LocalFile.h"
+#include "libs/MediaUrl.h"
+#include "libs/OpenError.h"
+#include "engine/Saturating.h"
+#include "engine/ScopeExit.h"
+#include "libs/TextFormat.h"
 
 #include <algorithm>
 #include <cctype>

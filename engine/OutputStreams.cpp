@@ -1,12 +1,12 @@
 // Output streams: codec look-up, and one video, audio or subtitle stream made from the pending options.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "AVEntryPoints.h"
-#include "AudioShape.h"
-#include "Rational.h"
-#include "Saturating.h"
-#include "ScopeExit.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "engine/AudioShape.h"
+#include "engine/Rational.h"
+#include "engine/Saturating.h"
+#include "engine/ScopeExit.h"
+#include "libs/TextFormat.h"
 
 #include <algorithm>
 #include <cctype>

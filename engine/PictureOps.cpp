@@ -1,4 +1,4 @@
-#include "PictureOps.h"
+#include "engine/PictureOps.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,7 @@
 // a crop view, padding with a YUV colour, and the 5-tap line deinterlacer.
 #pragma once
 
-#include "AVEntryPoints.h"
+#include "libs/AVEntryPoints.h"
 
 #include <array>
 

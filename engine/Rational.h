@@ -1,7 +1,7 @@
 // Rational helpers on 32-bit numerator/denominator pairs.
 #pragma once
 
-#include "AVEntryPoints.h"
+#include "libs/AVEntryPoints.h"
 
 #include <climits>
 

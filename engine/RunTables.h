@@ -2,7 +2,7 @@
 // exactly as long as the run; what they own is released with them on every exit.
 #pragma once
 
-#include "AVDeleters.h"
+#include "libs/AVDeleters.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // Decoded subtitles to the subtitle encoders.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "AVEntryPoints.h"
-#include "ScopeExit.h"
+#include "libs/AVEntryPoints.h"
+#include "engine/ScopeExit.h"
 
 using namespace avlib;
 

@@ -1,8 +1,8 @@
 // Target presets: the settings of video CD, super video CD, DVD and DV outputs by TV norm.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "OptionValues.h"
-#include "TextFormat.h"
+#include "engine/OptionValues.h"
+#include "libs/TextFormat.h"
 
 #include <cmath>
 

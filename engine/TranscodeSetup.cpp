@@ -1,11 +1,11 @@
 // The run's set-up: tables, sources of the output streams, copy or encode, codecs opened, headers.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "AVEntryPoints.h"
-#include "LibraryLock.h"
-#include "OptionValues.h"
-#include "ScopeExit.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/LibraryLock.h"
+#include "engine/OptionValues.h"
+#include "engine/ScopeExit.h"
+#include "libs/TextFormat.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,12 +1,12 @@
 // Decoded pictures to the video encoders: the filter chain, frame-rate conversion, crop, scale,
 // pad and encoding.
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
-#include "AVEntryPoints.h"
-#include "PictureOps.h"
-#include "Saturating.h"
-#include "ScopeExit.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "engine/PictureOps.h"
+#include "engine/Saturating.h"
+#include "engine/ScopeExit.h"
+#include "libs/TextFormat.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // Outside bytes as the input of a whole conversion to a WAV and an MP3 output, bounded by the
 // engine's own time ("t") and size ("fs") limits and by a wall-clock budget.
-#include "EngineRules.h"
-#include "FuzzSupport.h"
+#include "fuzz/EngineRules.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The two inputs the option targets hand the engine, written once per process into the work folder.
 #pragma once
 
-#include "FuzzSupport.h"
-#include "MediaFixtures.h"
+#include "fuzz/FuzzSupport.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <string>
 #include <vector>

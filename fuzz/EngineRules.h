@@ -2,9 +2,9 @@
 // own exception types with a text, a failed step leaves a text, and a run ends in bounded time.
 #pragma once
 
-#include "FFMpegException.h"
-#include "FFmpeg.h"
-#include "FuzzSupport.h"
+#include "engine/FFMpegException.h"
+#include "engine/FFmpeg.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <chrono>
 #include <exception>

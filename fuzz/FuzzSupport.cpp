@@ -1,7 +1,7 @@
-#include "FuzzSupport.h"
+#include "fuzz/FuzzSupport.h"
 
-#include "AVEntryPoints.h"
-#include "AVLibLoader.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
 
 #include <cstdarg>
 #include <cstdio>

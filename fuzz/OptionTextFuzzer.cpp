@@ -9,9 +9,9 @@
 //   0x03  run the job (at most 2 s), then stop reading
 // The end of the input adds an output. Outputs go to the "null" muxer unless the option lines name
 // another format; their files are in the process's work folder.
-#include "EngineInputs.h"
-#include "EngineRules.h"
-#include "FuzzSupport.h"
+#include "fuzz/EngineInputs.h"
+#include "fuzz/EngineRules.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <chrono>
 #include <cstdint>

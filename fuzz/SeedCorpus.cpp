@@ -1,8 +1,8 @@
 // Writes the seed corpora of the fuzz targets, made by the project's own fixtures:
 //   SeedCorpus FOLDER  ->  FOLDER/{options,probe,conversion,record}/...
-#include "AVEntryPoints.h"
-#include "AVLibLoader.h"
-#include "MediaFixtures.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <cstdio>
 #include <exception>

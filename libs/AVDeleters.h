@@ -3,8 +3,8 @@
 // released any more, so the deleters then leave the object alone.
 #pragma once
 
-#include "AVEntryPoints.h"
-#include "AVLibLoader.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
 
 #include <memory>
 #include <string>

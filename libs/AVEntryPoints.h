@@ -3,9 +3,9 @@
 // Call only while the unit is loaded (see AVLibLoader.h).
 #pragma once
 
-#include "AVEntryPointNames.h"
-#include "FFmpegIncludes.h"
-#include "myutil.h"
+#include "libs/AVEntryPointNames.h"
+#include "libs/FFmpegIncludes.h"
+#include "libs/myutil/myutil.h"
 
 namespace avlib {
 

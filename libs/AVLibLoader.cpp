@@ -1,9 +1,9 @@
-#include "AVLibLoader.h"
+#include "libs/AVLibLoader.h"
 
-#include "AVEntryPoints.h"
-#include "CurrentDirectoryScope.h"
-#include "LibraryLog.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/CurrentDirectoryScope.h"
+#include "libs/LibraryLog.h"
+#include "libs/TextFormat.h"
 
 #include <atomic>
 #include <cstdio>

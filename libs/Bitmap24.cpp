@@ -1,4 +1,4 @@
-#include "Bitmap24.h"
+#include "libs/Bitmap24.h"
 
 #include <algorithm>
 #include <stdexcept>

@@ -1,8 +1,8 @@
-#include "HookLoader.h"
+#include "libs/HookLoader.h"
 
-#include "AVEntryPoints.h"
-#include "AVLibLoader.h"
-#include "CurrentDirectoryScope.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
+#include "libs/CurrentDirectoryScope.h"
 
 #include <algorithm>
 #include <cctype>

@@ -2,7 +2,7 @@
 // run in the order they were added, and released with the job.
 #pragma once
 
-#include "VideoHook.h"
+#include "libs/VideoHook.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "LibraryLock.h"
+#include "libs/LibraryLock.h"
 
 std::recursive_mutex &LibraryLock()
 {

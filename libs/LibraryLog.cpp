@@ -1,6 +1,6 @@
-#include "LibraryLog.h"
+#include "libs/LibraryLog.h"
 
-#include "FFmpegIncludes.h"
+#include "libs/FFmpegIncludes.h"
 
 #include <atomic>
 

@@ -1,6 +1,6 @@
-#include "LocalFile.h"
+#include "libs/LocalFile.h"
 
-#include "AVEntryPoints.h"
+#include "libs/AVEntryPoints.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,6 +1,6 @@
-#include "MediaUrl.h"
+#include "libs/MediaUrl.h"
 
-#include "AVEntryPoints.h"
+#include "libs/AVEntryPoints.h"
 
 #include <filesystem>
 

@@ -1,6 +1,6 @@
-#include "OpenError.h"
+#include "libs/OpenError.h"
 
-#include "AVEntryPoints.h"
+#include "libs/AVEntryPoints.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "TextFormat.h"
+#include "libs/TextFormat.h"
 
 #include <cstdio>
 #include <locale.h>

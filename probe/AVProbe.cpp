@@ -1,12 +1,12 @@
 // Opening, attaching and closing the probed input.
-#include "AVProbe.h"
+#include "probe/AVProbe.h"
 
-#include "AVEntryPoints.h"
-#include "AVLibLoader.h"
-#include "LibraryLock.h"
-#include "MediaUrl.h"
-#include "OpenError.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
+#include "libs/LibraryLock.h"
+#include "libs/MediaUrl.h"
+#include "libs/OpenError.h"
+#include "libs/TextFormat.h"
 
 #include <mutex>
 

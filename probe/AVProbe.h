@@ -1,8 +1,8 @@
 // The media probe: opens one file (or looks at an input opened elsewhere) and describes it.
 #pragma once
 
-#include "AVDeleters.h"
-#include "Bitmap24.h"
+#include "libs/AVDeleters.h"
+#include "libs/Bitmap24.h"
 
 #include <cstdint>
 #include <memory>

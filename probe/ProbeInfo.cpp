@@ -1,9 +1,9 @@
 // What the probe tells about the open input: format and stream records, and the information text.
-#include "AVProbe.h"
+#include "probe/AVProbe.h"
 
-#include "AVEntryPoints.h"
-#include "AVLibLoader.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
+#include "libs/TextFormat.h"
 
 #include <cinttypes>
 #include <cstdlib>

@@ -1,10 +1,10 @@
 // Seeking the probed file and decoding single pictures of it into a 24-bit BGR bitmap.
-#include "AVProbe.h"
+#include "probe/AVProbe.h"
 
-#include "AVEntryPoints.h"
-#include "AVLibLoader.h"
-#include "LibraryLock.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
+#include "libs/LibraryLock.h"
+#include "libs/TextFormat.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "CheckedFileStream.h"
+#include "tags/CheckedFileStream.h"
 
 #include <algorithm>
 #include <cerrno>

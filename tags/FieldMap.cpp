@@ -1,6 +1,6 @@
-#include "FieldMap.h"
+#include "tags/FieldMap.h"
 
-#include "TagSet.h"
+#include "tags/TagSet.h"
 
 #include <cctype>
 

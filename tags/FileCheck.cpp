@@ -1,4 +1,4 @@
-#include "FileCheck.h"
+#include "tags/FileCheck.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "InfoFields.h"
+#include "tags/InfoFields.h"
 
-#include "FieldMap.h"
+#include "tags/FieldMap.h"
 
 #include <mutex>
 

@@ -1,6 +1,6 @@
-#include "Pictures.h"
+#include "tags/Pictures.h"
 
-#include "FieldMap.h"
+#include "tags/FieldMap.h"
 
 #include <attachedpictureframe.h>
 #include <mp4coverart.h>

@@ -1,7 +1,7 @@
 // Pictures of each tag format and the choice of the cover. Internal to velox_tags.
 #pragma once
 
-#include "TagSet.h"
+#include "tags/TagSet.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "SourceRecord.h"
+#include "tags/SourceRecord.h"
 
 #include <privateframe.h>
 

@@ -1,4 +1,4 @@
-#include "TagCopy.h"
+#include "tags/TagCopy.h"
 
 namespace tagcopy {
 

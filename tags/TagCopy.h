@@ -3,7 +3,7 @@
 // the file. Safe to call from several threads for different files.
 #pragma once
 
-#include "TagSet.h"
+#include "tags/TagSet.h"
 
 #include <string>
 

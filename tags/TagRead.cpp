@@ -1,10 +1,10 @@
-#include "TagCopy.h"
+#include "tags/TagCopy.h"
 
-#include "FieldMap.h"
-#include "FileCheck.h"
-#include "InfoFields.h"
-#include "Pictures.h"
-#include "SourceRecord.h"
+#include "tags/FieldMap.h"
+#include "tags/FileCheck.h"
+#include "tags/InfoFields.h"
+#include "tags/Pictures.h"
+#include "tags/SourceRecord.h"
 
 #include <aifffile.h>
 #include <apetag.h>

@@ -1,11 +1,11 @@
-#include "TagCopy.h"
+#include "tags/TagCopy.h"
 
-#include "CheckedFileStream.h"
-#include "FieldMap.h"
-#include "FileCheck.h"
-#include "InfoFields.h"
-#include "Pictures.h"
-#include "SourceRecord.h"
+#include "tags/CheckedFileStream.h"
+#include "tags/FieldMap.h"
+#include "tags/FileCheck.h"
+#include "tags/InfoFields.h"
+#include "tags/Pictures.h"
+#include "tags/SourceRecord.h"
 
 #include <fileref.h>
 #include <id3v1tag.h>

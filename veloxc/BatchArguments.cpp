@@ -1,4 +1,4 @@
-#include "BatchArguments.h"
+#include "veloxc/BatchArguments.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
-#include "BatchPlan.h"
+#include "veloxc/BatchPlan.h"
 
-#include "FolderAt.h"
+#include "batch/FolderAt.h"
 
 #include <algorithm>
 #include <atomic>

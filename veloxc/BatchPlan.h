@@ -1,7 +1,7 @@
 // What a batch will do with each file it was given or found: which output, or why none.
 #pragma once
 
-#include "BatchArguments.h"
+#include "veloxc/BatchArguments.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "BatchProgress.h"
+#include "veloxc/BatchProgress.h"
 
 #include <algorithm>
 #include <cstdio>

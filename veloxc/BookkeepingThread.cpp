@@ -1,4 +1,4 @@
-#include "BookkeepingThread.h"
+#include "veloxc/BookkeepingThread.h"
 
 #include <pthread.h>
 #include <sched.h>

@@ -1,6 +1,6 @@
-#include "ConvertArguments.h"
+#include "veloxc/ConvertArguments.h"
 
-#include "VisibleText.h"
+#include "veloxc/VisibleText.h"
 
 #include <charconv>
 

@@ -1,16 +1,16 @@
-#include "ConvertCommand.h"
+#include "veloxc/ConvertCommand.h"
 
-#include "AVLibLoader.h"
-#include "ConvertArguments.h"
-#include "ExitStatus.h"
-#include "FFmpeg.h"
-#include "InterruptWatcher.h"
-#include "LocalFile.h"
-#include "SafeOutput.h"
-#include "TagCarry.h"
-#include "TextFormat.h"
-#include "LibraryLog.h"
-#include "Version.h"
+#include "libs/AVLibLoader.h"
+#include "veloxc/ConvertArguments.h"
+#include "veloxc/ExitStatus.h"
+#include "engine/FFmpeg.h"
+#include "veloxc/InterruptWatcher.h"
+#include "libs/LocalFile.h"
+#include "batch/SafeOutput.h"
+#include "batch/TagCarry.h"
+#include "libs/TextFormat.h"
+#include "libs/LibraryLog.h"
+#include "veloxc/Version.h"
 
 #include <atomic>
 #include <cstring>

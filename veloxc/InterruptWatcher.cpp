@@ -1,4 +1,4 @@
-#include "InterruptWatcher.h"
+#include "veloxc/InterruptWatcher.h"
 
 #include <cerrno>
 #include <csignal>

@@ -2,7 +2,7 @@
 // they do may lock, allocate and call the engine.
 #pragma once
 
-#include "FolderAt.h"
+#include "batch/FolderAt.h"
 
 #include <atomic>
 #include <functional>

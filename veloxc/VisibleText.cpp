@@ -1,4 +1,4 @@
-#include "VisibleText.h"
+#include "veloxc/VisibleText.h"
 
 #include <cstdio>
 

@@ -1,9 +1,9 @@
 // veloxc: the engine from the command line, for people, scripts and end-to-end tests.
-#include "BatchCommand.h"
-#include "ConvertCommand.h"
-#include "ExitStatus.h"
-#include "InterruptWatcher.h"
-#include "Version.h"
+#include "veloxc/BatchCommand.h"
+#include "veloxc/ConvertCommand.h"
+#include "veloxc/ExitStatus.h"
+#include "veloxc/InterruptWatcher.h"
+#include "veloxc/Version.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "myutil.h"
+#include "libs/myutil/myutil.h"
 
 #include <clocale>
 #include <cstdlib>

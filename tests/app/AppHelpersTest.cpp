@@ -1,12 +1,12 @@
 // The window's small helpers: picture placement, time text, hook command lines, the disc test,
 // the folder dialog's ends, the radio groups and the track bar.
-#include "BrowseForFolder.h"
-#include "CdRomFolder.h"
-#include "HookLine.h"
-#include "PreviewGeometry.h"
-#include "RadioGroup.h"
-#include "TestSupport.h"
-#include "TrackBar.h"
+#include "app/BrowseForFolder.h"
+#include "app/CdRomFolder.h"
+#include "app/HookLine.h"
+#include "app/PreviewGeometry.h"
+#include "app/RadioGroup.h"
+#include "tests/support/TestSupport.h"
+#include "app/TrackBar.h"
 
 #include <QGridLayout>
 #include <QRadioButton>

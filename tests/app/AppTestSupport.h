@@ -2,11 +2,11 @@
 // modal windows answered while they run.
 #pragma once
 
-#include "MediaFixtures.h"
-#include "OptionFrm.h"
-#include "TestSupport.h"
+#include "tests/support/MediaFixtures.h"
+#include "app/OptionFrm.h"
+#include "tests/support/TestSupport.h"
 
-#include "AVProbe.h"
+#include "probe/AVProbe.h"
 
 #include <QApplication>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "BatchTexts.h"
+#include "app/BatchTexts.h"
 
 #include <gtest/gtest.h>
 

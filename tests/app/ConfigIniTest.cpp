@@ -1,6 +1,6 @@
-#include "ConfigIni.h"
+#include "app/ConfigIni.h"
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QSettings>
 

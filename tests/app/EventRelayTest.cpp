@@ -1,6 +1,6 @@
-#include "EventRelay.h"
+#include "app/EventRelay.h"
 
-#include "MainWindowTestSupport.h"
+#include "tests/app/MainWindowTestSupport.h"
 
 #include <QThread>
 

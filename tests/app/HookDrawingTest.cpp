@@ -1,4 +1,4 @@
-#include "HookDrawing.h"
+#include "app/HookDrawing.h"
 
 #include <QFont>
 

@@ -1,10 +1,10 @@
 // Real runs through the main window: files made at test time converted on worker threads and on
 // the main thread, paused, resumed, stopped, converted again, and the window closed mid-run.
-#include "MainWindowTestSupport.h"
+#include "tests/app/MainWindowTestSupport.h"
 
-#include "OptionFrm.h"
-#include "RadioGroup.h"
-#include "TagCopy.h"
+#include "app/OptionFrm.h"
+#include "app/RadioGroup.h"
+#include "tags/TagCopy.h"
 
 #include <QAction>
 #include <QCheckBox>

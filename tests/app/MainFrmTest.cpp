@@ -1,12 +1,12 @@
 // The main window without long runs: layout, adding, removing and clearing, the shell commands,
 // the settings file, the event handlers fed by hand, errors and the about box.
-#include "MainWindowTestSupport.h"
+#include "tests/app/MainWindowTestSupport.h"
 
-#include "FFMpegException.h"
-#include "OptionFrm.h"
-#include "RadioGroup.h"
-#include "ToolImages.h"
-#include "U_About.h"
+#include "engine/FFMpegException.h"
+#include "app/OptionFrm.h"
+#include "app/RadioGroup.h"
+#include "app/ToolImages.h"
+#include "app/U_About.h"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -2,11 +2,11 @@
 // media made at test time, the two sets of command states as text, and waiting for runs.
 #pragma once
 
-#include "MainFrm.h"
-#include "MediaFixtures.h"
-#include "TestSupport.h"
+#include "app/MainFrm.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/support/TestSupport.h"
 
-#include "VeloxConverter.h"
+#include "component/VeloxConverter.h"
 
 #include <QAction>
 #include <QApplication>

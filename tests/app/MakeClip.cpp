@@ -1,6 +1,6 @@
 // Writes a short video with sound for looking at the options window: make_clip FILE [SECONDS].
-#include "AVLibLoader.h"
-#include "MediaFixtures.h"
+#include "libs/AVLibLoader.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <cstdlib>
 #include <iostream>

@@ -1,9 +1,9 @@
 // The builder: the window's settings and the probed file as the two option records of a task.
-#include "AppTestSupport.h"
-#include "RadioGroup.h"
-#include "TrackBar.h"
+#include "tests/app/AppTestSupport.h"
+#include "app/RadioGroup.h"
+#include "app/TrackBar.h"
 
-#include "VeloxConverter.h"
+#include "component/VeloxConverter.h"
 
 #include <QCheckBox>
 #include <QComboBox>

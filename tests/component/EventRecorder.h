@@ -2,7 +2,7 @@
 // for them while the Qt event loop runs (main-thread mode starts its tasks from a timer).
 #pragma once
 
-#include "VeloxConverter.h"
+#include "component/VeloxConverter.h"
 
 #include <QCoreApplication>
 

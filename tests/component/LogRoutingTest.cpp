@@ -1,10 +1,10 @@
-#include "AVEntryPoints.h"
-#include "EventRecorder.h"
-#include "FFmpegIncludes.h"
-#include "LogRouting.h"
-#include "MediaFixtures.h"
-#include "TestSupport.h"
-#include "VeloxConverter.h"
+#include "libs/AVEntryPoints.h"
+#include "tests/component/EventRecorder.h"
+#include "libs/FFmpegIncludes.h"
+#include "component/LogRouting.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/support/TestSupport.h"
+#include "component/VeloxConverter.h"
 
 #include <gtest/gtest.h>
 

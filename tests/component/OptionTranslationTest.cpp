@@ -1,9 +1,9 @@
-#include "OptionTranslation.h"
+#include "component/OptionTranslation.h"
 
-#include "AVEntryPoints.h"
-#include "AVProbe.h"
-#include "MediaFixtures.h"
-#include "TestSupport.h"
+#include "libs/AVEntryPoints.h"
+#include "probe/AVProbe.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

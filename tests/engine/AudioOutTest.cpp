@@ -1,8 +1,8 @@
-#include "AVProbe.h"
-#include "LibraryLogCapture.h"
-#include "TextFormat.h"
-#include "MediaFixtures.h"
-#include "OptionsFixture.h"
+#include "probe/AVProbe.h"
+#include "tests/support/LibraryLogCapture.h"
+#include "libs/TextFormat.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/engine/OptionsFixture.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,8 +1,8 @@
-#include "AVLibLoader.h"
-#include "FFmpeg.h"
-#include "LibraryLog.h"
-#include "ScriptedEngine.h"
-#include "TestSupport.h"
+#include "libs/AVLibLoader.h"
+#include "engine/FFmpeg.h"
+#include "libs/LibraryLog.h"
+#include "tests/engine/ScriptedEngine.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // What the fuzz targets found, kept as cases: inputs and option values that no real recording or
 // caller has, refused with a message instead of crashing or costing the run its resources.
-#include "AudioShape.h"
-#include "MediaFixtures.h"
-#include "OptionsFixture.h"
+#include "engine/AudioShape.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/engine/OptionsFixture.h"
 
 #include <cmath>
 #include <cstdint>

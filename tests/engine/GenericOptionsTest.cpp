@@ -1,4 +1,4 @@
-#include "OptionsFixture.h"
+#include "tests/engine/OptionsFixture.h"
 
 using namespace avlib;
 

@@ -1,7 +1,7 @@
-#include "CurrentDirectoryScope.h"
-#include "LibraryLogCapture.h"
-#include "MediaFixtures.h"
-#include "OptionsFixture.h"
+#include "libs/CurrentDirectoryScope.h"
+#include "tests/support/LibraryLogCapture.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/engine/OptionsFixture.h"
 
 #include <fstream>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
-#include "AVLibLoader.h"
-#include "FFmpeg.h"
-#include "ScriptedEngine.h"
-#include "TestSupport.h"
+#include "libs/AVLibLoader.h"
+#include "engine/FFmpeg.h"
+#include "tests/engine/ScriptedEngine.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "FFMpegException.h"
-#include "NumberText.h"
+#include "engine/FFMpegException.h"
+#include "engine/NumberText.h"
 
 #include <gtest/gtest.h>
 

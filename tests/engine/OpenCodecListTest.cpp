@@ -1,6 +1,6 @@
-#include "AVLibLoader.h"
-#include "OpenCodecList.h"
-#include "TestSupport.h"
+#include "libs/AVLibLoader.h"
+#include "engine/OpenCodecList.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "HookJournal.h"
-#include "OptionsFixture.h"
+#include "tests/support/HookJournal.h"
+#include "tests/engine/OptionsFixture.h"
 
 #include <filesystem>
 #include <regex>

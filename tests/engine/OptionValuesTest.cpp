@@ -1,4 +1,4 @@
-#include "OptionValues.h"
+#include "engine/OptionValues.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // An engine with a prepared job and a recorder of its log lines, for option tests.
 #pragma once
 
-#include "AVEntryPoints.h"
-#include "FFmpeg.h"
-#include "OptionValues.h"
-#include "ScriptedEngine.h"
-#include "TestSupport.h"
+#include "libs/AVEntryPoints.h"
+#include "engine/FFmpeg.h"
+#include "engine/OptionValues.h"
+#include "tests/engine/ScriptedEngine.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

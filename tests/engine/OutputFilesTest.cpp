@@ -1,6 +1,6 @@
-#include "CurrentDirectoryScope.h"
-#include "MediaFixtures.h"
-#include "OptionsFixture.h"
+#include "libs/CurrentDirectoryScope.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/engine/OptionsFixture.h"
 
 #include <dlfcn.h>
 #include <fstream>

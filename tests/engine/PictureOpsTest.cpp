@@ -1,8 +1,8 @@
 // The picture operations of the video path, checked pixel by pixel.
-#include "PictureOps.h"
+#include "engine/PictureOps.h"
 
-#include "AVDeleters.h"
-#include "TestSupport.h"
+#include "libs/AVDeleters.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

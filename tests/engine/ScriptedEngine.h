@@ -2,7 +2,7 @@
 #pragma once
 
 #include <algorithm>
-#include "FFmpeg.h"
+#include "engine/FFmpeg.h"
 
 #include <chrono>
 #include <condition_variable>

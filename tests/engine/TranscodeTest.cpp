@@ -1,7 +1,7 @@
-#include "AVProbe.h"
-#include "MediaFixtures.h"
-#include "OptionsFixture.h"
-#include "TextFormat.h"
+#include "probe/AVProbe.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/engine/OptionsFixture.h"
+#include "libs/TextFormat.h"
 
 #include <cstring>
 #include <fstream>

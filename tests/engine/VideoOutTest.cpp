@@ -1,9 +1,9 @@
 // Video conversions from end to end: re-encoding, disc targets, crop/pad/scale, frame-rate
 // conversion and the frame hooks, checked by decoding what was written.
-#include "MediaFixtures.h"
-#include "OptionsFixture.h"
-#include "HookJournal.h"
-#include "TextFormat.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/engine/OptionsFixture.h"
+#include "tests/support/HookJournal.h"
+#include "libs/TextFormat.h"
 
 #include <algorithm>
 #include <cmath>

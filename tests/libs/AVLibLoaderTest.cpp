@@ -1,7 +1,7 @@
-#include "AVEntryPoints.h"
-#include "AVLibLoader.h"
-#include "LibraryLog.h"
-#include "TestSupport.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
+#include "libs/LibraryLog.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

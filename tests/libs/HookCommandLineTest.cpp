@@ -1,8 +1,8 @@
 // The words of video hook command lines are held for the life of the process only when a plug-in
 // has seen them. Every refused "vhook" option used to keep its copy, so a long-running program
 // grew with each one (found by fuzzing the option text).
-#include "HookLoader.h"
-#include "TestSupport.h"
+#include "libs/HookLoader.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

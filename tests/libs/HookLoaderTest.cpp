@@ -1,9 +1,9 @@
-#include "AVEntryPoints.h"
-#include "CurrentDirectoryScope.h"
-#include "HookJournal.h"
-#include "HookLoader.h"
-#include "LibraryLogCapture.h"
-#include "TestSupport.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/CurrentDirectoryScope.h"
+#include "tests/support/HookJournal.h"
+#include "libs/HookLoader.h"
+#include "tests/support/LibraryLogCapture.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "AVEntryPoints.h"
-#include "LibraryLog.h"
-#include "TextFormat.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/LibraryLog.h"
+#include "libs/TextFormat.h"
 
 #include <gtest/gtest.h>
 

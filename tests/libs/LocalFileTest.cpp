@@ -1,7 +1,7 @@
-#include "CurrentDirectoryScope.h"
-#include "LocalFile.h"
-#include "MediaUrl.h"
-#include "TestSupport.h"
+#include "libs/CurrentDirectoryScope.h"
+#include "libs/LocalFile.h"
+#include "libs/MediaUrl.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "AVEntryPoints.h"
-#include "AVLibLoader.h"
-#include "TestSupport.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "FFmpegIncludes.h"
-#include "OpenError.h"
-#include "TestSupport.h"
+#include "libs/FFmpegIncludes.h"
+#include "libs/OpenError.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The installed package as an outside project sees it: the examples configure against it with
 // find_package(Velox), build, and their program converts a file.
-#include "MediaFixtures.h"
-#include "TestSupport.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

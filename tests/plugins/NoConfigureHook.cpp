@@ -1,6 +1,6 @@
 // A test plug-in without "Configure": it can only be named without arguments. It fills plane 0
 // with 42.
-#include "VideoHook.h"
+#include "libs/VideoHook.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // A test plug-in with all three entry points. It keeps a journal of its calls, readable through
 // HookJournal, and edits plane 0 of each picture: "-set N" stores N, "-mul N" multiplies by N.
 // "-fail" makes Configure refuse.
-#include "VideoHook.h"
+#include "libs/VideoHook.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,9 +1,9 @@
-#include "AVEntryPoints.h"
-#include "AVLibLoader.h"
-#include "AVProbe.h"
-#include "LibraryLogCapture.h"
-#include "MediaFixtures.h"
-#include "TestSupport.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
+#include "probe/AVProbe.h"
+#include "tests/support/LibraryLogCapture.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The probe's preview: seeking its own file and decoding single pictures into a BGR bitmap.
-#include "AVDeleters.h"
-#include "AVEntryPoints.h"
-#include "AVProbe.h"
-#include "FFmpeg.h"
-#include "FFmpegThread.h"
-#include "LibraryLock.h"
-#include "LibraryLogCapture.h"
-#include "MediaFixtures.h"
-#include "TestSupport.h"
+#include "libs/AVDeleters.h"
+#include "libs/AVEntryPoints.h"
+#include "probe/AVProbe.h"
+#include "engine/FFmpeg.h"
+#include "engine/FFmpegThread.h"
+#include "libs/LibraryLock.h"
+#include "tests/support/LibraryLogCapture.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

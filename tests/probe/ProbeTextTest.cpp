@@ -1,4 +1,4 @@
-#include "AVProbe.h"
+#include "probe/AVProbe.h"
 
 #include <gtest/gtest.h>
 

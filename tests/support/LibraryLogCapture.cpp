@@ -1,6 +1,6 @@
-#include "LibraryLogCapture.h"
+#include "tests/support/LibraryLogCapture.h"
 
-#include "AVEntryPoints.h"
+#include "libs/AVEntryPoints.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
-#include "MediaFixtures.h"
+#include "tests/support/MediaFixtures.h"
 
-#include "AVDeleters.h"
-#include "AVEntryPoints.h"
+#include "libs/AVDeleters.h"
+#include "libs/AVEntryPoints.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
-#include "AVLibLoader.h"
+#include "libs/AVLibLoader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "PictureFixtures.h"
+#include "tests/tags/PictureFixtures.h"
 
-#include "AVDeleters.h"
-#include "AVEntryPoints.h"
+#include "libs/AVDeleters.h"
+#include "libs/AVEntryPoints.h"
 
 #include <stdexcept>
 

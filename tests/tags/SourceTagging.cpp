@@ -1,6 +1,6 @@
-#include "SourceTagging.h"
+#include "tests/tags/SourceTagging.h"
 
-#include "MediaFixtures.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <attachedpictureframe.h>
 #include <flacfile.h>

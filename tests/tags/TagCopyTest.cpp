@@ -1,11 +1,11 @@
 // Tags and covers carried from every source kind into MP3 and WAV outputs, read back through TagLib.
-#include "TagCopy.h"
+#include "tags/TagCopy.h"
 
-#include "AVEntryPoints.h"
-#include "MediaFixtures.h"
-#include "PictureFixtures.h"
-#include "SourceTagging.h"
-#include "TestSupport.h"
+#include "libs/AVEntryPoints.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/tags/PictureFixtures.h"
+#include "tests/tags/SourceTagging.h"
+#include "tests/support/TestSupport.h"
 
 #include <flacfile.h>
 #include <id3v1tag.h>

@@ -1,12 +1,12 @@
 // Sources and outputs that cannot give or take tags: no crash, no harm to the output, a reason that
 // names the file.
-#include "TagCopy.h"
+#include "tags/TagCopy.h"
 
-#include "AVEntryPoints.h"
-#include "MediaFixtures.h"
-#include "PictureFixtures.h"
-#include "SourceTagging.h"
-#include "TestSupport.h"
+#include "libs/AVEntryPoints.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/tags/PictureFixtures.h"
+#include "tests/tags/SourceTagging.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

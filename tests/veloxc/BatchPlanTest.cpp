@@ -1,5 +1,5 @@
-#include "BatchPlan.h"
-#include "TestSupport.h"
+#include "veloxc/BatchPlan.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

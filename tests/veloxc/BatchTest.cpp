@@ -1,8 +1,8 @@
-#include "MediaFixtures.h"
-#include "PictureFixtures.h"
-#include "SourceTagging.h"
-#include "TagCopy.h"
-#include "VeloxcRunner.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/tags/PictureFixtures.h"
+#include "tests/tags/SourceTagging.h"
+#include "tags/TagCopy.h"
+#include "tests/veloxc/VeloxcRunner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "BookkeepingThread.h"
+#include "veloxc/BookkeepingThread.h"
 
 #include <gtest/gtest.h>
 

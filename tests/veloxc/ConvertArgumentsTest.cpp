@@ -1,4 +1,4 @@
-#include "ConvertArguments.h"
+#include "veloxc/ConvertArguments.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // What a test folder and its files hold, for checks that nothing else was left behind.
 #pragma once
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <algorithm>
 #include <filesystem>

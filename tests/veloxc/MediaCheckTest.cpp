@@ -1,6 +1,6 @@
-#include "MediaCheck.h"
-#include "MediaFixtures.h"
-#include "TestSupport.h"
+#include "batch/MediaCheck.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "SafeOutput.h"
+#include "batch/SafeOutput.h"
 
-#include "AVEntryPoints.h"
-#include "FolderContent.h"
-#include "TestSupport.h"
+#include "libs/AVEntryPoints.h"
+#include "tests/veloxc/FolderContent.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
-#include "AVDeleters.h"
-#include "AVEntryPoints.h"
-#include "MediaFixtures.h"
-#include "FolderContent.h"
-#include "PictureFixtures.h"
-#include "SourceTagging.h"
-#include "TagCopy.h"
-#include "VeloxcRunner.h"
-#include "TestSupport.h"
+#include "libs/AVDeleters.h"
+#include "libs/AVEntryPoints.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/veloxc/FolderContent.h"
+#include "tests/tags/PictureFixtures.h"
+#include "tests/tags/SourceTagging.h"
+#include "tags/TagCopy.h"
+#include "tests/veloxc/VeloxcRunner.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
