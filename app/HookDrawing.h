@@ -2,8 +2,8 @@
 // and what is drawn on each frame handed over as a picture. Both answer on the calling thread.
 #pragma once
 
-#include "libs/Bitmap24.h"
 #include "engine/FFmpegTypes.h"
+#include "libs/Bitmap24.h"
 
 #include <QColor>
 #include <QImage>

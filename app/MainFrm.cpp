@@ -11,9 +11,9 @@
 #include "app/ToolImages.h"
 #include "app/U_About.h"
 
-#include "engine/FFMpegException.h"
 #include "batch/MediaCheck.h"
 #include "component/VeloxConverter.h"
+#include "engine/FFMpegException.h"
 
 #include <QApplication>
 #include <QCheckBox>

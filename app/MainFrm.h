@@ -5,8 +5,8 @@
 
 #include "app/BatchTexts.h"
 #include "app/ConfigIni.h"
-#include "component/ConverterTypes.h"
 #include "app/HookDrawing.h"
+#include "component/ConverterTypes.h"
 
 #include <QList>
 #include <QMainWindow>

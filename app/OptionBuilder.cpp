@@ -5,8 +5,8 @@
 #include "app/RadioGroup.h"
 #include "app/TrackBar.h"
 
-#include "probe/AVProbe.h"
 #include "component/VeloxConverter.h"
+#include "probe/AVProbe.h"
 
 #include <QCheckBox>
 #include <QComboBox>

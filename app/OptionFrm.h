@@ -2,8 +2,8 @@
 // the builder that turns both into the task's two option records.
 #pragma once
 
-#include "libs/Bitmap24.h"
 #include "component/ConverterTypes.h"
+#include "libs/Bitmap24.h"
 
 #include <QDialog>
 

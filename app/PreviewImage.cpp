@@ -1,7 +1,7 @@
 #include "app/PreviewImage.h"
 
-#include "libs/Bitmap24.h"
 #include "app/PreviewGeometry.h"
+#include "libs/Bitmap24.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,7 +1,7 @@
 // Costs paid per task before any conversion: loading the binding, and preparing and releasing
 // an engine job (the component rebuilds every task when a batch starts).
-#include "libs/AVLibLoader.h"
 #include "engine/FFmpeg.h"
+#include "libs/AVLibLoader.h"
 
 #include <benchmark/benchmark.h>
 

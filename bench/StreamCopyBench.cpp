@@ -1,6 +1,6 @@
 // Speed of a stream copy of a 10-minute MP3: seconds of media per second of wall clock.
-#include "libs/AVLibLoader.h"
 #include "engine/FFmpeg.h"
+#include "libs/AVLibLoader.h"
 #include "tests/support/MediaFixtures.h"
 
 #include <benchmark/benchmark.h>

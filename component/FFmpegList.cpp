@@ -1,7 +1,7 @@
 #include "component/FFmpegList.h"
 
-#include "component/OptionTranslation.h"
 #include "batch/SafeOutput.h"
+#include "component/OptionTranslation.h"
 
 #include <stdexcept>
 #include <string>

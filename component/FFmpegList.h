@@ -1,9 +1,9 @@
 // The converter's tasks: one engine per input file, and the list that owns them.
 #pragma once
 
-#include "probe/AVProbe.h"
 #include "component/ConverterTypes.h"
 #include "engine/FFmpeg.h"
+#include "probe/AVProbe.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "component/LogRouting.h"
 
+#include "component/VeloxConverter.h"
 #include "libs/FFmpegIncludes.h"
 #include "libs/LibraryLog.h"
-#include "component/VeloxConverter.h"
 
 #include <QtGlobal>
 

@@ -3,10 +3,10 @@
 #include "batch/SafeOutput.h"
 #include "batch/TagCarry.h"
 
+#include "component/OptionTranslation.h"
 #include "libs/AVEntryPoints.h"
 #include "libs/AVLibLoader.h"
 #include "libs/LibraryLog.h"
-#include "component/OptionTranslation.h"
 
 #include <QTimer>
 #include <QtGlobal>

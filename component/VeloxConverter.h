@@ -28,10 +28,10 @@
 // - A component being destroyed stops its tasks and raises no more events.
 #pragma once
 
-#include "probe/AVProbe.h"
 #include "component/ConverterTypes.h"
 #include "component/FFmpegList.h"
 #include "component/LogRouting.h"
+#include "probe/AVProbe.h"
 
 #include <QObject>
 

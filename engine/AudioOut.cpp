@@ -1,8 +1,8 @@
 // The audio output path: sync to the input's timestamps, channel and rate conversion, framing, encoding.
 #include "engine/FFmpeg.h"
 
-#include "libs/AVEntryPoints.h"
 #include "engine/AudioShape.h"
+#include "libs/AVEntryPoints.h"
 #include "libs/TextFormat.h"
 
 #include <cmath>

@@ -2,15 +2,15 @@
 // Set-up runs on the owner's thread; the run goes on the calling thread or on a worker.
 #pragma once
 
-#include "libs/AVDeleters.h"
-#include "libs/Bitmap24.h"
 #include "engine/FFMpegException.h"
 #include "engine/FFmpegThread.h"
 #include "engine/FFmpegTypes.h"
-#include "libs/HookLoader.h"
 #include "engine/OpenCodecList.h"
 #include "engine/PauseGate.h"
 #include "engine/RunTables.h"
+#include "libs/AVDeleters.h"
+#include "libs/Bitmap24.h"
+#include "libs/HookLoader.h"
 
 #include <array>
 #include <atomic>

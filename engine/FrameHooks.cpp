@@ -2,8 +2,8 @@
 // 24-bit bitmap, and the plug-in hooks gated by the before-hook or the time ranges.
 #include "engine/FFmpeg.h"
 
-#include "libs/AVEntryPoints.h"
 #include "engine/PictureOps.h"
+#include "libs/AVEntryPoints.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 // Library options by name: collected on the default contexts, replayed onto new contexts.
 #include "engine/FFmpeg.h"
 
-#include "libs/AVEntryPoints.h"
 #include "engine/OptionValues.h"
+#include "libs/AVEntryPoints.h"
 
 using namespace avlib;
 

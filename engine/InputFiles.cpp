@@ -1,11 +1,11 @@
 // Opening an input file with the pending options.
 #include "engine/FFmpeg.h"
 
+#include "engine/ScopeExit.h"
 #include "libs/AVEntryPoints.h"
 #include "libs/LibraryLock.h"
 #include "libs/MediaUrl.h"
 #include "libs/OpenError.h"
-#include "engine/ScopeExit.h"
 #include "libs/TextFormat.h"
 
 #include <algorithm>

@@ -1,11 +1,11 @@
 // The run after its set-up: reading packets in time order, decoding or copying them, and the end of the run.
 #include "engine/FFmpeg.h"
 
-#include "libs/AVEntryPoints.h"
 #include "engine/AudioShape.h"
+#include "engine/ScopeExit.h"
+#include "libs/AVEntryPoints.h"
 #include "libs/LibraryLock.h"
 #include "libs/OpenError.h"
-#include "engine/ScopeExit.h"
 #include "libs/TextFormat.h"
 
 extern "C" {

@@ -1,11 +1,11 @@
 // Option lines and the keyword table.
 #include "engine/FFmpeg.h"
 
-#include "libs/AVEntryPoints.h"
 #include "engine/AudioShape.h"
 #include "engine/NumberText.h"
 #include "engine/OptionValues.h"
 #include "engine/Saturating.h"
+#include "libs/AVEntryPoints.h"
 #include "libs/TextFormat.h"
 
 #include <algorithm>

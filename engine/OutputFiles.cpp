@@ -1,12 +1,12 @@
 // Creating an output file: checks, muxer, streams, meta data, and the file opened for writing.
 #include "engine/FFmpeg.h"
 
+#include "engine/Saturating.h"
+#include "engine/ScopeExit.h"
 #include "libs/AVEntryPoints.h"
 #include "libs/LocalFile.h"
 #include "libs/MediaUrl.h"
 #include "libs/OpenError.h"
-#include "engine/Saturating.h"
-#include "engine/ScopeExit.h"
 #include "libs/TextFormat.h"
 
 #include <algorithm>

@@ -1,11 +1,11 @@
 // Output streams: codec look-up, and one video, audio or subtitle stream made from the pending options.
 #include "engine/FFmpeg.h"
 
-#include "libs/AVEntryPoints.h"
 #include "engine/AudioShape.h"
 #include "engine/Rational.h"
 #include "engine/Saturating.h"
 #include "engine/ScopeExit.h"
+#include "libs/AVEntryPoints.h"
 #include "libs/TextFormat.h"
 
 #include <algorithm>

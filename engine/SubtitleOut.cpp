@@ -1,8 +1,8 @@
 // Decoded subtitles to the subtitle encoders.
 #include "engine/FFmpeg.h"
 
-#include "libs/AVEntryPoints.h"
 #include "engine/ScopeExit.h"
+#include "libs/AVEntryPoints.h"
 
 using namespace avlib;
 

@@ -1,10 +1,10 @@
 // The run's set-up: tables, sources of the output streams, copy or encode, codecs opened, headers.
 #include "engine/FFmpeg.h"
 
-#include "libs/AVEntryPoints.h"
-#include "libs/LibraryLock.h"
 #include "engine/OptionValues.h"
 #include "engine/ScopeExit.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/LibraryLock.h"
 #include "libs/TextFormat.h"
 
 #include <algorithm>

@@ -2,10 +2,10 @@
 // pad and encoding.
 #include "engine/FFmpeg.h"
 
-#include "libs/AVEntryPoints.h"
 #include "engine/PictureOps.h"
 #include "engine/Saturating.h"
 #include "engine/ScopeExit.h"
+#include "libs/AVEntryPoints.h"
 #include "libs/TextFormat.h"
 
 #include <algorithm>

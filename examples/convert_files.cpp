@@ -1,7 +1,7 @@
 // Converts every file named on the command line into an MP3 beside it, through the converter
 // component: convert_files FILE...  Exit status 0 when every file converted, 1 otherwise.
-#include "libs/AVLibLoader.h"
 #include "component/VeloxConverter.h"
+#include "libs/AVLibLoader.h"
 
 #include <condition_variable>
 #include <cstdio>

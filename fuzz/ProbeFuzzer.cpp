@@ -1,8 +1,8 @@
 // Outside bytes as a media file for the probe: open it, ask for everything it tells, then seek and
 // decode pictures as a preview does.
-#include "probe/AVProbe.h"
-#include "libs/Bitmap24.h"
 #include "fuzz/FuzzSupport.h"
+#include "libs/Bitmap24.h"
+#include "probe/AVProbe.h"
 
 #include <cstdint>
 #include <exception>

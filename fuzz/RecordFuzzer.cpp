@@ -1,9 +1,9 @@
 // The component's option records from outside values: every field of TInputOptions and
 // TOutputOptions decoded from the input, translated onto an engine, then an output added.
+#include "component/OptionTranslation.h"
 #include "fuzz/EngineInputs.h"
 #include "fuzz/EngineRules.h"
 #include "fuzz/FuzzSupport.h"
-#include "component/OptionTranslation.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,20 +1,20 @@
 #include "veloxc/BatchCommand.h"
 
+#include "batch/MediaCheck.h"
+#include "batch/SafeOutput.h"
+#include "batch/TagCarry.h"
+#include "component/VeloxConverter.h"
 #include "libs/AVLibLoader.h"
+#include "libs/MediaUrl.h"
+#include "tags/TagCopy.h"
 #include "veloxc/BatchArguments.h"
 #include "veloxc/BatchPlan.h"
 #include "veloxc/BatchProgress.h"
 #include "veloxc/BookkeepingThread.h"
 #include "veloxc/ExitStatus.h"
 #include "veloxc/InterruptWatcher.h"
-#include "batch/MediaCheck.h"
-#include "libs/MediaUrl.h"
-#include "batch/SafeOutput.h"
-#include "batch/TagCarry.h"
-#include "tags/TagCopy.h"
 #include "veloxc/Version.h"
 #include "veloxc/VisibleText.h"
-#include "component/VeloxConverter.h"
 
 #include <atomic>
 #include <csignal>

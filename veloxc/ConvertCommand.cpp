@@ -1,15 +1,15 @@
 #include "veloxc/ConvertCommand.h"
 
-#include "libs/AVLibLoader.h"
-#include "veloxc/ConvertArguments.h"
-#include "veloxc/ExitStatus.h"
-#include "engine/FFmpeg.h"
-#include "veloxc/InterruptWatcher.h"
-#include "libs/LocalFile.h"
 #include "batch/SafeOutput.h"
 #include "batch/TagCarry.h"
-#include "libs/TextFormat.h"
+#include "engine/FFmpeg.h"
+#include "libs/AVLibLoader.h"
 #include "libs/LibraryLog.h"
+#include "libs/LocalFile.h"
+#include "libs/TextFormat.h"
+#include "veloxc/ConvertArguments.h"
+#include "veloxc/ExitStatus.h"
+#include "veloxc/InterruptWatcher.h"
 #include "veloxc/Version.h"
 
 #include <atomic>

@@ -5,8 +5,8 @@
 #include "app/HookLine.h"
 #include "app/PreviewGeometry.h"
 #include "app/RadioGroup.h"
-#include "tests/support/TestSupport.h"
 #include "app/TrackBar.h"
+#include "tests/support/TestSupport.h"
 
 #include <QGridLayout>
 #include <QRadioButton>

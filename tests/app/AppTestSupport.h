@@ -2,8 +2,8 @@
 // modal windows answered while they run.
 #pragma once
 
-#include "tests/support/MediaFixtures.h"
 #include "app/OptionFrm.h"
+#include "tests/support/MediaFixtures.h"
 #include "tests/support/TestSupport.h"
 
 #include "probe/AVProbe.h"

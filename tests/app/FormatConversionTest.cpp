@@ -1,12 +1,12 @@
 // End to end: a clip made at test time, records built by the options window, converted through
 // the component, and the output opened again.
-#include "tests/app/AppTestSupport.h"
-#include "tests/component/EventRecorder.h"
 #include "app/RadioGroup.h"
 #include "app/TrackBar.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/component/EventRecorder.h"
 
-#include "libs/AVEntryPoints.h"
 #include "component/VeloxConverter.h"
+#include "libs/AVEntryPoints.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

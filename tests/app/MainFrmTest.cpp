@@ -2,11 +2,11 @@
 // the settings file, the event handlers fed by hand, errors and the about box.
 #include "tests/app/MainWindowTestSupport.h"
 
-#include "engine/FFMpegException.h"
 #include "app/OptionFrm.h"
 #include "app/RadioGroup.h"
 #include "app/ToolImages.h"
 #include "app/U_About.h"
+#include "engine/FFMpegException.h"
 
 #include <QAbstractItemView>
 #include <QAction>

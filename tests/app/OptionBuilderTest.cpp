@@ -1,7 +1,7 @@
 // The builder: the window's settings and the probed file as the two option records of a task.
-#include "tests/app/AppTestSupport.h"
 #include "app/RadioGroup.h"
 #include "app/TrackBar.h"
+#include "tests/app/AppTestSupport.h"
 
 #include "component/VeloxConverter.h"
 

@@ -1,9 +1,9 @@
 // The options window: its controls and rules, the probed file's preview and track bar, the
 // full-size picture, the message boxes and the closing rules, drawn off screen.
-#include "tests/app/AppTestSupport.h"
 #include "app/PreviewImage.h"
 #include "app/RadioGroup.h"
 #include "app/TrackBar.h"
+#include "tests/app/AppTestSupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>

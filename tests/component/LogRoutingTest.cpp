@@ -1,10 +1,10 @@
-#include "libs/AVEntryPoints.h"
-#include "tests/component/EventRecorder.h"
-#include "libs/FFmpegIncludes.h"
 #include "component/LogRouting.h"
+#include "component/VeloxConverter.h"
+#include "libs/AVEntryPoints.h"
+#include "libs/FFmpegIncludes.h"
+#include "tests/component/EventRecorder.h"
 #include "tests/support/MediaFixtures.h"
 #include "tests/support/TestSupport.h"
-#include "component/VeloxConverter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
+#include "component/VeloxConverter.h"
 #include "libs/AVEntryPoints.h"
+#include "tags/TagCopy.h"
 #include "tests/component/EventRecorder.h"
 #include "tests/support/MediaFixtures.h"
-#include "tags/TagCopy.h"
 #include "tests/support/TestSupport.h"
-#include "component/VeloxConverter.h"
 
 #include <gtest/gtest.h>
 

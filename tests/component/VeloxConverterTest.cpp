@@ -1,10 +1,10 @@
+#include "component/VeloxConverter.h"
 #include "libs/AVEntryPoints.h"
 #include "libs/AVLibLoader.h"
 #include "libs/LibraryLog.h"
-#include "tests/support/MediaFixtures.h"
 #include "libs/OpenError.h"
+#include "tests/support/MediaFixtures.h"
 #include "tests/support/TestSupport.h"
-#include "component/VeloxConverter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "probe/AVProbe.h"
-#include "tests/support/LibraryLogCapture.h"
 #include "libs/TextFormat.h"
-#include "tests/support/MediaFixtures.h"
+#include "probe/AVProbe.h"
 #include "tests/engine/OptionsFixture.h"
+#include "tests/support/LibraryLogCapture.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,8 +1,8 @@
 // What the fuzz targets found, kept as cases: inputs and option values that no real recording or
 // caller has, refused with a message instead of crashing or costing the run its resources.
 #include "engine/AudioShape.h"
-#include "tests/support/MediaFixtures.h"
 #include "tests/engine/OptionsFixture.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "libs/CurrentDirectoryScope.h"
+#include "tests/engine/OptionsFixture.h"
 #include "tests/support/LibraryLogCapture.h"
 #include "tests/support/MediaFixtures.h"
-#include "tests/engine/OptionsFixture.h"
 
 #include <fstream>
 #include <sys/stat.h>

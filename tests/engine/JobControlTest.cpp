@@ -1,5 +1,5 @@
-#include "libs/AVLibLoader.h"
 #include "engine/FFmpeg.h"
+#include "libs/AVLibLoader.h"
 #include "tests/engine/ScriptedEngine.h"
 #include "tests/support/TestSupport.h"
 

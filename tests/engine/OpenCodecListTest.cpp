@@ -1,5 +1,5 @@
-#include "libs/AVLibLoader.h"
 #include "engine/OpenCodecList.h"
+#include "libs/AVLibLoader.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

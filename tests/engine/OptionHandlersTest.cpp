@@ -1,5 +1,5 @@
-#include "tests/support/HookJournal.h"
 #include "tests/engine/OptionsFixture.h"
+#include "tests/support/HookJournal.h"
 
 #include <filesystem>
 #include <regex>

@@ -1,9 +1,9 @@
 // An engine with a prepared job and a recorder of its log lines, for option tests.
 #pragma once
 
-#include "libs/AVEntryPoints.h"
 #include "engine/FFmpeg.h"
 #include "engine/OptionValues.h"
+#include "libs/AVEntryPoints.h"
 #include "tests/engine/ScriptedEngine.h"
 #include "tests/support/TestSupport.h"
 

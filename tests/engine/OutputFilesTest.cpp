@@ -1,6 +1,6 @@
 #include "libs/CurrentDirectoryScope.h"
-#include "tests/support/MediaFixtures.h"
 #include "tests/engine/OptionsFixture.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <dlfcn.h>
 #include <fstream>

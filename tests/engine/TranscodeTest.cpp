@@ -1,7 +1,7 @@
-#include "probe/AVProbe.h"
-#include "tests/support/MediaFixtures.h"
-#include "tests/engine/OptionsFixture.h"
 #include "libs/TextFormat.h"
+#include "probe/AVProbe.h"
+#include "tests/engine/OptionsFixture.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <cstring>
 #include <fstream>

@@ -1,9 +1,9 @@
 // Video conversions from end to end: re-encoding, disc targets, crop/pad/scale, frame-rate
 // conversion and the frame hooks, checked by decoding what was written.
-#include "tests/support/MediaFixtures.h"
+#include "libs/TextFormat.h"
 #include "tests/engine/OptionsFixture.h"
 #include "tests/support/HookJournal.h"
-#include "libs/TextFormat.h"
+#include "tests/support/MediaFixtures.h"
 
 #include <algorithm>
 #include <cmath>

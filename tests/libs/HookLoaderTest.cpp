@@ -1,7 +1,7 @@
 #include "libs/AVEntryPoints.h"
 #include "libs/CurrentDirectoryScope.h"
-#include "tests/support/HookJournal.h"
 #include "libs/HookLoader.h"
+#include "tests/support/HookJournal.h"
 #include "tests/support/LibraryLogCapture.h"
 #include "tests/support/TestSupport.h"
 

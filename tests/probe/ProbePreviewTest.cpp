@@ -1,10 +1,10 @@
 // The probe's preview: seeking its own file and decoding single pictures into a BGR bitmap.
-#include "libs/AVDeleters.h"
-#include "libs/AVEntryPoints.h"
-#include "probe/AVProbe.h"
 #include "engine/FFmpeg.h"
 #include "engine/FFmpegThread.h"
+#include "libs/AVDeleters.h"
+#include "libs/AVEntryPoints.h"
 #include "libs/LibraryLock.h"
+#include "probe/AVProbe.h"
 #include "tests/support/LibraryLogCapture.h"
 #include "tests/support/MediaFixtures.h"
 #include "tests/support/TestSupport.h"

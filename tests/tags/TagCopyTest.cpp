@@ -3,9 +3,9 @@
 
 #include "libs/AVEntryPoints.h"
 #include "tests/support/MediaFixtures.h"
+#include "tests/support/TestSupport.h"
 #include "tests/tags/PictureFixtures.h"
 #include "tests/tags/SourceTagging.h"
-#include "tests/support/TestSupport.h"
 
 #include <flacfile.h>
 #include <id3v1tag.h>

@@ -1,5 +1,5 @@
-#include "veloxc/BatchPlan.h"
 #include "tests/support/TestSupport.h"
+#include "veloxc/BatchPlan.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
+#include "tags/TagCopy.h"
 #include "tests/support/MediaFixtures.h"
 #include "tests/tags/PictureFixtures.h"
 #include "tests/tags/SourceTagging.h"
-#include "tags/TagCopy.h"
 #include "tests/veloxc/VeloxcRunner.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "batch/SafeOutput.h"
 
 #include "libs/AVEntryPoints.h"
-#include "tests/veloxc/FolderContent.h"
 #include "tests/support/TestSupport.h"
+#include "tests/veloxc/FolderContent.h"
 
 #include <gtest/gtest.h>
 

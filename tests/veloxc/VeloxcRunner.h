@@ -1,8 +1,8 @@
 // Runs the veloxc program as a user would, for the end-to-end tests of its commands.
 #pragma once
 
-#include "tests/veloxc/FolderContent.h"
 #include "tests/support/TestSupport.h"
+#include "tests/veloxc/FolderContent.h"
 
 #include <gtest/gtest.h>
 

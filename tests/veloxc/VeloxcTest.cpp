@@ -1,12 +1,12 @@
 #include "libs/AVDeleters.h"
 #include "libs/AVEntryPoints.h"
+#include "tags/TagCopy.h"
 #include "tests/support/MediaFixtures.h"
-#include "tests/veloxc/FolderContent.h"
+#include "tests/support/TestSupport.h"
 #include "tests/tags/PictureFixtures.h"
 #include "tests/tags/SourceTagging.h"
-#include "tags/TagCopy.h"
+#include "tests/veloxc/FolderContent.h"
 #include "tests/veloxc/VeloxcRunner.h"
-#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
