@@ -439,6 +439,19 @@ void TCustomMediavane::TriggerProgress(TCustomFFmpeg *engine, int frameNumber, i
                totalOutputDurationMs);
 }
 
+namespace {
+
+// One carry at a time in the process: TagLib is reentrant, not promised safe across threads, and
+// a carry is short next to a conversion.
+bool CarryTagsAlone(const std::string &input, const std::string &output, std::string &note, std::string &error)
+{
+    static std::mutex carrying;
+    std::lock_guard<std::mutex> hold(carrying);
+    return batch::CarryTags(input, output, {}, note, error);
+}
+
+} // namespace
+
 void TCustomMediavane::CarryTaskTags(TFFmpeg &task)
 {
     if (!CarryTags_ || !task.Finished || task.ErrorOccurred)
@@ -449,7 +462,7 @@ void TCustomMediavane::CarryTaskTags(TFFmpeg &task)
     std::string note, error;
     if (input.empty() || output.empty())
         note = " (tags not kept: " + (input.empty() ? task.InputName : task.OutputName) + " is not a local file)";
-    else if (!batch::CarryTags(input, output, {}, note, error))
+    else if (!CarryTagsAlone(input, output, note, error))
         FailEndedTask(task, temporary ? task.Output->ShowingOutputName(error) : error);
     if (!note.empty())
         TriggerLog(&task, 0, (input.empty() ? task.InputName : input) + note);
