@@ -7,7 +7,6 @@
 // Prints "seconds=<Start to the final event> peak_kib=<VmHWM>" (seconds 0 for "loaded").
 #include "component/VeloxConverter.h"
 
-#include "libs/AVLibLoader.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -48,7 +47,7 @@ int main(int argc, char **argv)
 
     TVeloxConverter converter;
     converter.SetLogLevel(llError);
-    if (!converter.LoadAVLib(avlib::DefaultLibraryDir(), true)) {
+    if (!converter.LoadAVLib(TVeloxConverter::DefaultAVLibFolder(), true)) {
         std::fprintf(stderr, "%s\n", converter.LastErrMsg().c_str());
         return 1;
     }

@@ -108,6 +108,8 @@ bool TCustomMediavane::LoadAVLib(const std::string &APath, bool AVersioned)
 
 void TCustomMediavane::UnloadAVLib() { avlib::UnloadAll(); }
 
+std::string TCustomMediavane::DefaultAVLibFolder() { return avlib::DefaultLibraryDir(); }
+
 int TCustomMediavane::AddInput(const std::string &AFileName, PInputOptions AOptions)
 {
     auto task = std::make_unique<TFFmpeg>();

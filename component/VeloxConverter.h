@@ -91,6 +91,9 @@ public:
     // file names or plain ones, and gives them LogLevel. Libraries loaded already are kept as they
     // are (the folder is not read); in design mode nothing happens. False with LastErrMsg.
     bool LoadAVLib(const std::string &APath, bool AVersioned);
+    // The "LibAV" folder beside the running program, where a build or an install puts the
+    // libraries: LoadAVLib(DefaultAVLibFolder(), true) needs no other header.
+    static std::string DefaultAVLibFolder();
     void UnloadAVLib();
 
     // Creates a task and opens its input AFileName with the record's settings (nullptr: defaults).

@@ -1,7 +1,6 @@
 // Converts every file named on the command line into an MP3 beside it, through the converter
 // component: convert_files FILE...  Exit status 0 when every file converted, 1 otherwise.
 #include "component/VeloxConverter.h"
-#include "libs/AVLibLoader.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -31,7 +30,7 @@ int main(int argc, char **argv)
     }
     TVeloxConverter converter;
     converter.SetLogLevel(llError);
-    if (!converter.LoadAVLib(avlib::DefaultLibraryDir(), true)) {
+    if (!converter.LoadAVLib(TVeloxConverter::DefaultAVLibFolder(), true)) {
         std::fprintf(stderr, "%s\n", converter.LastErrMsg().c_str());
         return 1;
     }

@@ -4,7 +4,6 @@
 #include "batch/SafeOutput.h"
 #include "batch/TagCarry.h"
 #include "component/VeloxConverter.h"
-#include "libs/AVLibLoader.h"
 #include "libs/MediaUrl.h"
 #include "tags/TagCopy.h"
 #include "veloxc/BatchArguments.h"
@@ -228,7 +227,7 @@ public:
             Slot &slot = slots_[id];
             slot.converter = std::make_unique<TVeloxConverter>();
             slot.converter->SetLogLevel(llQuiet); // each failure is told once, with its file, by the batch
-            if (!slot.converter->LoadAVLib(avlib::DefaultLibraryDir(), true)) {
+            if (!slot.converter->LoadAVLib(TVeloxConverter::DefaultAVLibFolder(), true)) {
                 error = slot.converter->LastErrMsg();
                 return false;
             }
