@@ -27,6 +27,29 @@ bool NormOfRate(double framesPerThousandSeconds, TNorm &norm)
     return false;
 }
 
+// The three disc targets, set in this order. PAL's picture size, else NTSC's (also film's).
+struct TDiscPreset {
+    const char *type, *videoCodec, *audioCodec;
+    const char *palSize, *ntscSize;
+    const char *bitRate, *maxRate, *minRate, *bufferSize;
+    bool scanOffset;
+    const char *audioBitRate;
+    int32_t sampleRate;
+    bool stereoOnly; // two channels asked for; otherwise only mono is raised to two
+    const char *packetSize;
+    const char *muxRate; // nullptr: the muxer's own
+    float muxPreload;    // seconds; 0: unchanged
+    const char *aspect;  // unless one was asked for
+};
+constexpr TDiscPreset kDiscPresets[] = {
+    {"vcd", "mpeg1video", "mp2", "352x288", "352x240", "1150000", "1150000", "1150000", "327680", false, "224000",
+     44100, true, "2324", "1411200", 0.44f, "4:3"},
+    {"svcd", "mpeg2video", "mp2", "480x576", "480x480", "2040000", "2516000", "0", "1835008", true, "224000", 44100,
+     false, "2324", nullptr, 0.0f, "4:3"},
+    {"dvd", "mpeg2video", "ac3", "720x576", "720x480", "6000000", "9000000", "0", "1835008", false, "448000", 48000,
+     false, "2048", "10080000", 0.0f, "16:9"},
+};
+
 } // namespace
 
 void TCustomFFmpeg::SetTarget(const std::string &type, const std::string &norm, const std::string &defaultNorm)
@@ -67,64 +90,39 @@ void TCustomFFmpeg::SetTarget(const std::string &type, const std::string &norm, 
             Log(1, FormatText("Assuming %s for aspect ratio", aspect));
     };
 
-    if (type == "vcd") {
-        SetOption("vcodec", "mpeg1video");
-        SetOption("acodec", "mp2");
-        SetOutputFormat("vcd");
-        SetOption("s", pal ? "352x288" : "352x240");
+    for (const TDiscPreset &disc : kDiscPresets) {
+        if (type != disc.type)
+            continue;
+        SetOption("vcodec", disc.videoCodec);
+        SetOption("acodec", disc.audioCodec);
+        SetOutputFormat(disc.type);
+        SetOption("s", pal ? disc.palSize : disc.ntscSize);
         SetOption("r", rate);
         SetCodecOption("g", pal ? "15" : "18");
-        SetCodecOption("b", "1150000");
-        SetCodecOption("maxrate", "1150000");
-        SetCodecOption("minrate", "1150000");
-        SetCodecOption("bufsize", "327680");
-        SetCodecOption("ab", "224000");
-        AudioSampleRate = 44100;
-        AudioChannels = 2;
-        AudioSampleRateGiven = AudioChannelsGiven = true;
-        SetCodecOption("packetsize", "2324");
-        SetCodecOption("muxrate", "1411200");
-        MuxPreload = 0.44f;
-        assumeAspect("4:3");
-    } else if (type == "svcd") {
-        SetOption("vcodec", "mpeg2video");
-        SetOption("acodec", "mp2");
-        SetOutputFormat("svcd");
-        SetOption("s", pal ? "480x576" : "480x480");
-        SetOption("r", rate);
-        SetCodecOption("g", pal ? "15" : "18");
-        SetCodecOption("b", "2040000");
-        SetCodecOption("maxrate", "2516000");
-        SetCodecOption("minrate", "0");
-        SetCodecOption("bufsize", "1835008");
-        SetCodecOption("scan_offset", "1"); // an option of the MPEG-2 encoder of its own
-        SetCodecOption("ab", "224000");
-        AudioSampleRate = 44100;
+        SetCodecOption("b", disc.bitRate);
+        SetCodecOption("maxrate", disc.maxRate);
+        SetCodecOption("minrate", disc.minRate);
+        SetCodecOption("bufsize", disc.bufferSize);
+        if (disc.scanOffset)
+            SetCodecOption("scan_offset", "1"); // an option of the MPEG-2 encoder of its own
+        SetCodecOption("ab", disc.audioBitRate);
+        AudioSampleRate = disc.sampleRate;
         AudioSampleRateGiven = true;
-        if (AudioChannels == 1)
+        if (disc.stereoOnly) {
             AudioChannels = 2;
-        SetCodecOption("packetsize", "2324");
-        assumeAspect("4:3");
-    } else if (type == "dvd") {
-        SetOption("vcodec", "mpeg2video");
-        SetOption("acodec", "ac3");
-        SetOutputFormat("dvd");
-        SetOption("s", pal ? "720x576" : "720x480");
-        SetOption("r", rate);
-        SetCodecOption("g", pal ? "15" : "18");
-        SetCodecOption("b", "6000000");
-        SetCodecOption("maxrate", "9000000");
-        SetCodecOption("minrate", "0");
-        SetCodecOption("bufsize", "1835008");
-        SetCodecOption("ab", "448000");
-        AudioSampleRate = 48000;
-        AudioSampleRateGiven = true;
-        if (AudioChannels == 1)
+            AudioChannelsGiven = true;
+        } else if (AudioChannels == 1) {
             AudioChannels = 2;
-        SetCodecOption("packetsize", "2048");
-        SetCodecOption("muxrate", "10080000");
-        assumeAspect("16:9");
-    } else if (type == "dv" || type == "dv50") {
+        }
+        SetCodecOption("packetsize", disc.packetSize);
+        if (disc.muxRate)
+            SetCodecOption("muxrate", disc.muxRate);
+        if (disc.muxPreload > 0)
+            MuxPreload = disc.muxPreload;
+        assumeAspect(disc.aspect);
+        return;
+    }
+    if (type == "dv" || type == "dv50") {
         SetOutputFormat("dv");
         SetOption("s", pal ? "720x576" : "720x480");
         SetOption("pix_fmt", type == "dv50" ? "yuv422p" : pal ? "yuv420p" : "yuv411p");
