@@ -2,6 +2,7 @@
 
 #include "libs/AVDeleters.h"
 #include "libs/AVEntryPoints.h"
+#include "libs/StreamDecoding.h"
 
 #include <algorithm>
 #include <cmath>
@@ -327,35 +328,25 @@ DecodedAudio DecodeAudio(const std::string &path)
     result.sampleRate = decoder->sample_rate;
     result.channels = decoder->ch_layout.nb_channels;
     SwrContextPtr convert;
-    AVPacketPtr packet(avcodec.av_packet_alloc());
-    AVFramePtr frame(avutil.av_frame_alloc());
-    const auto receive = [&] {
-        while (avcodec.avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
-            if (!convert) {
-                SwrContext *context = nullptr;
-                Check(swresample.swr_alloc_set_opts2(&context, &frame->ch_layout, AV_SAMPLE_FMT_S16, frame->sample_rate,
-                                                     &frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
-                                                     frame->sample_rate, 0, nullptr),
-                      "converter");
-                convert.reset(context);
-                Check(swresample.swr_init(context), "converter");
-            }
-            const size_t at = result.samples.size();
-            result.samples.resize(at + static_cast<size_t>(frame->nb_samples) * result.channels);
-            uint8_t *out = reinterpret_cast<uint8_t *>(result.samples.data() + at);
-            const int got = swresample.swr_convert(convert.get(), &out, frame->nb_samples,
-                                                   const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
-            result.samples.resize(at + static_cast<size_t>(std::max(got, 0)) * result.channels);
-            avutil.av_frame_unref(frame.get());
+    const bool decoded = DecodeStream(raw, index, decoder.get(), [&](AVFrame *frame) {
+        if (!convert) {
+            SwrContext *context = nullptr;
+            Check(swresample.swr_alloc_set_opts2(&context, &frame->ch_layout, AV_SAMPLE_FMT_S16, frame->sample_rate,
+                                                 &frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
+                                                 frame->sample_rate, 0, nullptr),
+                  "converter");
+            convert.reset(context);
+            Check(swresample.swr_init(context), "converter");
         }
-    };
-    while (avformat.av_read_frame(raw, packet.get()) >= 0) {
-        if (packet->stream_index == index && avcodec.avcodec_send_packet(decoder.get(), packet.get()) >= 0)
-            receive();
-        avcodec.av_packet_unref(packet.get());
-    }
-    avcodec.avcodec_send_packet(decoder.get(), nullptr);
-    receive();
+        const size_t at = result.samples.size();
+        result.samples.resize(at + static_cast<size_t>(frame->nb_samples) * result.channels);
+        uint8_t *out = reinterpret_cast<uint8_t *>(result.samples.data() + at);
+        const int got = swresample.swr_convert(convert.get(), &out, frame->nb_samples,
+                                               const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
+        result.samples.resize(at + static_cast<size_t>(std::max(got, 0)) * result.channels);
+    });
+    if (!decoded)
+        throw std::runtime_error("no memory to decode " + path);
     return result;
 }
 
@@ -372,34 +363,24 @@ DecodedVideo DecodeVideo(const std::string &path)
     if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
         result.frameRate = static_cast<double>(stream->avg_frame_rate.num) / stream->avg_frame_rate.den;
     SwsContextPtr convert;
-    AVPacketPtr packet(avcodec.av_packet_alloc());
-    AVFramePtr frame(avutil.av_frame_alloc());
-    const auto receive = [&] {
-        while (avcodec.avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
-            convert.reset(swscale.sws_getCachedContext(convert.release(), frame->width, frame->height,
-                                                       static_cast<AVPixelFormat>(frame->format), result.width,
-                                                       result.height, AV_PIX_FMT_RGB24, SWS_BICUBIC | SWS_ACCURATE_RND,
-                                                       nullptr, nullptr, nullptr));
-            if (!convert)
-                throw std::runtime_error("no converter to RGB for " + path);
-            auto &rgb = result.frames.emplace_back(static_cast<size_t>(result.width) * result.height * 3);
-            uint8_t *planes[4] = {rgb.data()};
-            const int strides[4] = {result.width * 3};
-            swscale.sws_scale(convert.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
-            const int64_t pts = frame->best_effort_timestamp;
-            result.seconds.push_back(pts == AV_NOPTS_VALUE ? -1.0
-                                                           : static_cast<double>(pts) * stream->time_base.num /
-                                                                 stream->time_base.den);
-            avutil.av_frame_unref(frame.get());
-        }
-    };
-    while (avformat.av_read_frame(raw, packet.get()) >= 0) {
-        if (packet->stream_index == index && avcodec.avcodec_send_packet(decoder.get(), packet.get()) >= 0)
-            receive();
-        avcodec.av_packet_unref(packet.get());
-    }
-    avcodec.avcodec_send_packet(decoder.get(), nullptr);
-    receive();
+    const bool decoded = DecodeStream(raw, index, decoder.get(), [&](AVFrame *frame) {
+        convert.reset(swscale.sws_getCachedContext(convert.release(), frame->width, frame->height,
+                                                   static_cast<AVPixelFormat>(frame->format), result.width,
+                                                   result.height, AV_PIX_FMT_RGB24, SWS_BICUBIC | SWS_ACCURATE_RND,
+                                                   nullptr, nullptr, nullptr));
+        if (!convert)
+            throw std::runtime_error("no converter to RGB for " + path);
+        auto &rgb = result.frames.emplace_back(static_cast<size_t>(result.width) * result.height * 3);
+        uint8_t *planes[4] = {rgb.data()};
+        const int strides[4] = {result.width * 3};
+        swscale.sws_scale(convert.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+        const int64_t pts = frame->best_effort_timestamp;
+        result.seconds.push_back(pts == AV_NOPTS_VALUE ? -1.0
+                                                       : static_cast<double>(pts) * stream->time_base.num /
+                                                             stream->time_base.den);
+    });
+    if (!decoded)
+        throw std::runtime_error("no memory to decode " + path);
     return result;
 }
 
