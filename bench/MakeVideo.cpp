@@ -1,5 +1,4 @@
 // Writes an H.264 video without sound for the benchmarks: make_video FILE SECONDS [WIDTH HEIGHT].
-#include "libs/AVLibLoader.h"
 #include "tests/support/MediaFixtures.h"
 
 #include <cstdlib>
@@ -11,10 +10,6 @@ int main(int argc, char **argv)
         std::cerr << "usage: make_video FILE SECONDS [WIDTH HEIGHT]\n";
         return 1;
     }
-    if (!avlib::LoadAll(avlib::DefaultLibraryDir(), true)) {
-        std::cerr << avlib::LastErrorText() << "\n";
-        return 1;
-    }
     testing_support::MediaRecipe recipe;
     recipe.seconds = std::atof(argv[2]);
     testing_support::VideoTrack video;
@@ -23,11 +18,5 @@ int main(int argc, char **argv)
     video.height = argc > 4 ? std::atoi(argv[4]) : 720;
     video.gopSize = 50;
     recipe.video = video;
-    try {
-        testing_support::WriteMediaFile(argv[1], recipe);
-    } catch (const std::exception &e) {
-        std::cerr << e.what() << "\n";
-        return 1;
-    }
-    return 0;
+    return testing_support::WriteFromProgram([&] { testing_support::WriteMediaFile(argv[1], recipe); });
 }

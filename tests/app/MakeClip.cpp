@@ -1,5 +1,4 @@
 // Writes a short video with sound for looking at the options window: make_clip FILE [SECONDS].
-#include "libs/AVLibLoader.h"
 #include "tests/support/MediaFixtures.h"
 
 #include <cstdlib>
@@ -11,10 +10,6 @@ int main(int argc, char **argv)
         std::cerr << "usage: app_make_clip FILE [SECONDS]\n";
         return 1;
     }
-    if (!avlib::LoadAll(avlib::DefaultLibraryDir(), true)) {
-        std::cerr << avlib::LastErrorText() << "\n";
-        return 1;
-    }
     testing_support::MediaRecipe recipe;
     recipe.seconds = argc > 2 ? std::atof(argv[2]) : 10.0;
     testing_support::VideoTrack video;
@@ -24,11 +19,5 @@ int main(int argc, char **argv)
     recipe.video = video;
     recipe.audio = testing_support::AudioTrack{};
     recipe.tags = {{"title", "Colour bands"}, {"artist", "Velox"}};
-    try {
-        testing_support::WriteMediaFile(argv[1], recipe);
-    } catch (const std::exception &e) {
-        std::cerr << e.what() << "\n";
-        return 1;
-    }
-    return 0;
+    return testing_support::WriteFromProgram([&] { testing_support::WriteMediaFile(argv[1], recipe); });
 }

@@ -2,11 +2,13 @@
 
 #include "libs/AVDeleters.h"
 #include "libs/AVEntryPoints.h"
+#include "libs/AVLibLoader.h"
 #include "libs/StreamDecoding.h"
 
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <functional>
 #include <stdexcept>
@@ -419,6 +421,21 @@ void WriteSineMp3(const std::string &path, double seconds, const std::map<std::s
     recipe.audio = AudioTrack{"libmp3lame", 44100, 2, 440.0, 0.5, 128000};
     recipe.tags = tags;
     WriteMediaFile(path, recipe);
+}
+
+int WriteFromProgram(const std::function<void()> &write)
+{
+    if (!avlib::LoadAll(avlib::DefaultLibraryDir(), true)) {
+        std::cerr << avlib::LastErrorText() << "\n";
+        return 1;
+    }
+    try {
+        write();
+    } catch (const std::exception &e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace testing_support

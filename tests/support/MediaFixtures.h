@@ -1,6 +1,7 @@
 // Media files made at test time through the libraries: sine tones, simple moving pictures, tags.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -53,6 +54,10 @@ struct MediaRecipe {
     std::map<std::string, std::string> muxerOptions;  // such as "output_ts_offset"
     std::vector<unsigned char> attachedJpeg;          // a Matroska file's attached cover
 };
+
+// For the small programs that write a fixture: loads the libraries beside the program, runs write,
+// and gives the exit status, what went wrong said on standard error.
+int WriteFromProgram(const std::function<void()> &write);
 
 // Writes the file; throws std::runtime_error naming the step that failed. Needs the libraries loaded.
 void WriteMediaFile(const std::string &path, const MediaRecipe &recipe);
