@@ -1066,9 +1066,16 @@ void TfrmMain::StartCommand(TPlace)
     EnsureOptionWindow();
     CopySettingsToOptionWindow();
     QStringList names; // of the outputs of this start, which no later row may take
-    for (int row = 0; row < lvFiles->rowCount(); ++row)
-        PrepareRow(row, names);
-    EnsureOptionWindow(); // the rows' own names again
+    {
+        // The builder reserves names from this list while the rows are prepared, and the rows'
+        // own names again afterwards, also when a row's preparation raises.
+        struct TRowNamesAgain {
+            TfrmMain &window;
+            ~TRowNamesAgain() { window.EnsureOptionWindow(); }
+        } again{*this};
+        for (int row = 0; row < lvFiles->rowCount(); ++row)
+            PrepareRow(row, names);
+    }
     if (TaskRow_.isEmpty()) {
         // Nothing to run: the rows say why, and the list stays as it is to be put right.
         Message(QMessageBox::Warning, FailureListText(QStringLiteral("Nothing could be converted:"), RunFailures_));
