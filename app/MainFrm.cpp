@@ -12,8 +12,10 @@
 #include "app/U_About.h"
 
 #include "batch/MediaCheck.h"
+#include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
 #include "engine/FFMpegException.h"
+#include "probe/AVProbe.h"
 
 #include <QApplication>
 #include <QCheckBox>

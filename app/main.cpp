@@ -5,6 +5,7 @@
 #include "app/MainFrm.h"
 #include "app/OptionFrm.h"
 #include "component/VeloxConverter.h"
+#include "probe/AVProbe.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

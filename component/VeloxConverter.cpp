@@ -3,10 +3,13 @@
 #include "batch/SafeOutput.h"
 #include "batch/TagCarry.h"
 
+#include "component/FFmpegList.h"
+#include "component/LogRouting.h"
 #include "component/OptionTranslation.h"
 #include "libs/AVEntryPoints.h"
 #include "libs/AVLibLoader.h"
 #include "libs/LibraryLog.h"
+#include "probe/AVProbe.h"
 
 #include <QTimer>
 #include <QtGlobal>
@@ -34,71 +37,108 @@ constexpr int kStartDelayMs = 100;
 
 } // namespace
 
-TCustomMediavane::TCustomMediavane(QObject *owner) : QObject(owner) { SetListed(true); }
+struct TCustomMediavane::TState {
+    log_routing::TComponentLock Lock; // serialises events and the stop, pause and resume walks
+    bool Designing = false;
+    bool Listed = false; // in the process-wide instance list
+    std::atomic<bool> Destroying{false};
+    std::atomic<bool> CarryTags{false};
+    std::atomic<bool> SafeOutputs{false};
+    bool FinalDue = false; // a Start's final event has yet to come; tasks run alone raise none
+    std::string About;
+    std::string LastErrMsg;
+    std::atomic<TLogLevel> LogLevel{llInfo};
+    std::atomic<int32_t> ProgressInterval{500}; // milliseconds
+    std::atomic<TConvertPriority> ThreadPriority{tpNormal};
+    TAVProbe AVProbe;
+    TFFmpegList Tasks; // after the probe: freed first; changed under Lock
+};
+
+TCustomMediavane::TCustomMediavane(QObject *owner) : QObject(owner), State_(std::make_unique<TState>())
+{
+    SetListed(true);
+}
 
 TCustomMediavane::~TCustomMediavane()
 {
     SetListed(false);
     {
-        LockHold hold(Lock);
-        Destroying_ = true;
+        LockHold hold(State_->Lock);
+        State_->Destroying = true;
         PendingCount_ = 0;
     }
     StopAndWaitForTasks();
     std::vector<std::unique_ptr<TFFmpeg>> tasks;
     {
-        LockHold hold(Lock);
-        tasks = Tasks_.TakeAll();
+        LockHold hold(State_->Lock);
+        tasks = State_->Tasks.TakeAll();
     }
 }
 
+bool TCustomMediavane::Designing() const { return State_->Designing; }
+const std::string &TCustomMediavane::About() const { return State_->About; }
+void TCustomMediavane::SetAbout(const std::string &text) { State_->About = text; }
+const std::string &TCustomMediavane::LastErrMsg() const { return State_->LastErrMsg; }
+bool TCustomMediavane::CarryTags() const { return State_->CarryTags; }
+void TCustomMediavane::SetCarryTags(bool carry) { State_->CarryTags = carry; }
+bool TCustomMediavane::SafeOutputs() const { return State_->SafeOutputs; }
+void TCustomMediavane::SetSafeOutputs(bool safe) { State_->SafeOutputs = safe; }
+TAVProbe &TCustomMediavane::AVProbe() { return State_->AVProbe; }
+const TAVProbe &TCustomMediavane::AVProbe() const { return State_->AVProbe; }
+TFFmpegList &TCustomMediavane::Tasks() { return State_->Tasks; }
+const TFFmpegList &TCustomMediavane::Tasks() const { return State_->Tasks; }
+TLogLevel TCustomMediavane::LogLevel() const { return State_->LogLevel; }
+int TCustomMediavane::ProgressInterval() const { return State_->ProgressInterval; }
+TConvertPriority TCustomMediavane::ThreadPriority() const { return State_->ThreadPriority; }
+void TCustomMediavane::SetThreadPriority(TConvertPriority priority) { State_->ThreadPriority = priority; }
+
 void TCustomMediavane::SetDesigning(bool designing)
 {
-    Designing_ = designing;
+    State_->Designing = designing;
     SetListed(!designing);
 }
 
 void TCustomMediavane::SetListed(bool listed)
 {
-    if (listed == Listed_)
+    if (listed == State_->Listed)
         return;
     if (listed)
         log_routing::AddInstance(this);
     else
         log_routing::RemoveInstance(this);
-    Listed_ = listed;
+    State_->Listed = listed;
 }
 
 void TCustomMediavane::StopAndWaitForTasks()
 {
-    for (int i = 0; i < Tasks_.Count(); ++i)
-        Tasks_.Items(i).StopAndWait();
+    for (int i = 0; i < State_->Tasks.Count(); ++i)
+        State_->Tasks.Items(i).StopAndWait();
 }
 
 void TCustomMediavane::SetLogLevel(TLogLevel level)
 {
-    LogLevel_ = level;
+    State_->LogLevel = level;
     if (avlib::AllLoaded())
         ApplyLibraryLogLevel();
 }
 
 void TCustomMediavane::ApplyLibraryLogLevel()
 {
-    avlib::avutil.av_log_set_level(avlib::LibraryLogLevel(LogLevel_.load() - 1));
+    avlib::avutil.av_log_set_level(avlib::LibraryLogLevel(State_->LogLevel.load() - 1));
     avlib::SetLogThreshold(avlib::avutil.av_log_get_level());
 }
 
 void TCustomMediavane::SetProgressInterval(int milliseconds)
 {
-    ProgressInterval_ = milliseconds <= 100 ? 100 : milliseconds;
+    State_->ProgressInterval = milliseconds <= 100 ? 100 : milliseconds;
 }
 
 bool TCustomMediavane::LoadAVLib(const std::string &APath, bool AVersioned)
 {
-    if (Designing_)
+    if (State_->Designing)
         return true;
     if (!avlib::LoadAll(APath, AVersioned)) {
-        LastErrMsg_ = avlib::LastErrorText();
+        State_->LastErrMsg = avlib::LastErrorText();
         return false;
     }
     avlib::avutil.av_log_set_callback(log_routing::LibraryLogCallback);
@@ -120,7 +160,7 @@ int TCustomMediavane::AddInput(const std::string &AFileName, PInputOptions AOpti
     try {
         CheckLibrariesLoaded();
         task->InitializeJob();
-        task->SetVerbose(LogLevel_.load() - 1);
+        task->SetVerbose(State_->LogLevel.load() - 1);
         if (AOptions) {
             if (AOptions->FileName.empty())
                 AOptions->FileName = AFileName;
@@ -131,7 +171,7 @@ int TCustomMediavane::AddInput(const std::string &AFileName, PInputOptions AOpti
         }
         if (!task->AddInputFile(AFileName)) {
             task->LogCallback = nullptr;
-            LastErrMsg_ = task->LastErrorText;
+            State_->LastErrMsg = task->LastErrorText;
             return -1;
         }
         task->Probe.AttachContext(task->InputFiles[task->InputFileCount - 1].get());
@@ -147,7 +187,7 @@ int TCustomMediavane::AddInput(const std::string &AFileName, PInputOptions AOpti
             // silently or reach the event loop, so it is reported here.
             int index = -1;
             {
-                LockHold hold(Lock);
+                LockHold hold(State_->Lock);
                 index = TaskIndexOf(engine);
             }
             try {
@@ -159,31 +199,31 @@ int TCustomMediavane::AddInput(const std::string &AFileName, PInputOptions AOpti
                 ReportHandlerFailure(index, std::current_exception());
             }
         };
-        LockHold hold(Lock);
-        return Tasks_.Add(std::move(task));
+        LockHold hold(State_->Lock);
+        return State_->Tasks.Add(std::move(task));
     } catch (const std::exception &e) {
-        LastErrMsg_ = e.what();
+        State_->LastErrMsg = e.what();
     } catch (...) {
-        LastErrMsg_ = "Unknown error";
+        State_->LastErrMsg = "Unknown error";
     }
     return -1;
 }
 
 bool TCustomMediavane::AddOutput(int AIndex, const std::string &AFileName, POutputOptions AOptions)
 {
-    TFFmpeg &task = Tasks_.Items(AIndex);
+    TFFmpeg &task = State_->Tasks.Items(AIndex);
     // A task converts one input into one output, once: a second output or a finished job
     // would have its settings mixed with the first.
     if (task.Running) {
-        LastErrMsg_ = TaskText(AIndex) + " is running";
+        State_->LastErrMsg = TaskText(AIndex) + " is running";
         return false;
     }
     if (task.Terminated) {
-        LastErrMsg_ = TaskText(AIndex) + " has already run";
+        State_->LastErrMsg = TaskText(AIndex) + " has already run";
         return false;
     }
     if (task.OutputFileCount > 0) {
-        LastErrMsg_ = TaskText(AIndex) + " already has its output";
+        State_->LastErrMsg = TaskText(AIndex) + " already has its output";
         return false;
     }
     try {
@@ -205,7 +245,7 @@ bool TCustomMediavane::AddOutput(int AIndex, const std::string &AFileName, POutp
             option_translation::InitOutputOptions(task.OutputOptions);
         }
         task.OutputOpening = nullptr;
-        if (SafeOutputs_) {
+        if (State_->SafeOutputs) {
             TFFmpeg *writer = &task;
             task.OutputOpening = [writer](int fileIndex, const std::string &name) {
                 writer->Output = std::make_unique<batch::SafeOutput>(name, writer->OutputFiles[fileIndex]->oformat);
@@ -213,43 +253,43 @@ bool TCustomMediavane::AddOutput(int AIndex, const std::string &AFileName, POutp
             };
         }
         if (!task.AddOutputFile(AFileName)) {
-            LastErrMsg_ = task.LastErrorText;
+            State_->LastErrMsg = task.LastErrorText;
             return false;
         }
         task.OutputName = AFileName;
         return true;
     } catch (const std::exception &e) {
-        LastErrMsg_ = e.what();
+        State_->LastErrMsg = e.what();
     } catch (...) {
-        LastErrMsg_ = "Unknown error";
+        State_->LastErrMsg = "Unknown error";
     }
     return false;
 }
 
 void TCustomMediavane::RemoveTask(int AIndex)
 {
-    // The run ends before the task leaves the list, outside Lock, which its terminate event takes.
-    Tasks_.Items(AIndex).StopAndWait();
+    // The run ends before the task leaves the list, outside State_->Lock, which its terminate event takes.
+    State_->Tasks.Items(AIndex).StopAndWait();
     std::unique_ptr<TFFmpeg> task;
     {
-        LockHold hold(Lock);
-        task = Tasks_.Take(AIndex);
+        LockHold hold(State_->Lock);
+        task = State_->Tasks.Take(AIndex);
     }
 }
 
 void TCustomMediavane::ClearTasks()
 {
     {
-        LockHold hold(Lock);
+        LockHold hold(State_->Lock);
         PendingCount_ = 0; // no task starts while the list goes
     }
     StopAndWaitForTasks();
     std::vector<std::unique_ptr<TFFmpeg>> tasks;
     {
-        LockHold hold(Lock);
-        tasks = Tasks_.TakeAll();
+        LockHold hold(State_->Lock);
+        tasks = State_->Tasks.TakeAll();
     }
-    LastErrMsg_.clear();
+    State_->LastErrMsg.clear();
     ThreadCount_ = 0;
 }
 
@@ -269,8 +309,8 @@ int TCustomMediavane::TaskIndexOf(const TCustomFFmpeg *engine)
 void TCustomMediavane::RemoveStaleOutputs()
 {
     std::vector<std::string> folders;
-    for (int i = 0; i < Tasks_.Count(); ++i) {
-        const std::string output = batch::LocalFileOf(Tasks_.Items(i).OutputName);
+    for (int i = 0; i < State_->Tasks.Count(); ++i) {
+        const std::string output = batch::LocalFileOf(State_->Tasks.Items(i).OutputName);
         if (!output.empty())
             folders.push_back(std::filesystem::path(output).parent_path().string());
     }
@@ -282,17 +322,17 @@ void TCustomMediavane::RemoveStaleOutputs()
 
 void TCustomMediavane::Start(int AThreadCount)
 {
-    if (SafeOutputs_)
-        RemoveStaleOutputs(); // outside Lock: it reads folders
-    // Under Lock: a worker that ends at once starts the next task from its own thread, and that
+    if (State_->SafeOutputs)
+        RemoveStaleOutputs(); // outside State_->Lock: it reads folders
+    // Under State_->Lock: a worker that ends at once starts the next task from its own thread, and that
     // must not meet this loop half-way.
-    LockHold hold(Lock);
+    LockHold hold(State_->Lock);
     ClearLogQueue();
     NextTaskIndex_ = 0;
     FinishedCount_ = 0;
     ThreadCount_ = AThreadCount;
-    PendingCount_ = Tasks_.Count();
-    FinalDue_ = PendingCount_ > 0;
+    PendingCount_ = State_->Tasks.Count();
+    State_->FinalDue = PendingCount_ > 0;
     int n = ThreadCount_;
     while (PendingCount_ > 0) {
         StartNextTask();
@@ -328,81 +368,81 @@ void TCustomMediavane::RunTask(int index)
 {
     TFFmpeg *task = nullptr;
     {
-        LockHold hold(Lock);
-        task = &Tasks_.Items(index);
-        task->ProgressInterval = static_cast<int64_t>(ProgressInterval_.load()) * 1000;
-        task->SetVerbose(LogLevel_.load() - 1);
+        LockHold hold(State_->Lock);
+        task = &State_->Tasks.Items(index);
+        task->ProgressInterval = static_cast<int64_t>(State_->ProgressInterval.load()) * 1000;
+        task->SetVerbose(State_->LogLevel.load() - 1);
         if (ThreadCount_ > 0) {
-            TFFmpegThread *worker = task->Start(true, ThreadPriority_.load());
+            TFFmpegThread *worker = task->Start(true, State_->ThreadPriority.load());
             if (!worker) {
                 task->ThreadID = std::thread::id();
                 return;
             }
-            // Both under Lock: the worker's library lines wait until its task can be found by its thread.
+            // Both under State_->Lock: the worker's library lines wait until its task can be found by its thread.
             worker->Resume();
             task->ThreadID = worker->ThreadID();
             return;
         }
         task->ThreadID = std::this_thread::get_id();
     }
-    // The whole job runs here, outside Lock, so that lines of other threads and Stop get through.
-    task->Start(false, ThreadPriority_.load());
+    // The whole job runs here, outside State_->Lock, so that lines of other threads and Stop get through.
+    task->Start(false, State_->ThreadPriority.load());
 }
 
 void TCustomMediavane::Stop()
 {
-    LockHold hold(Lock);
+    LockHold hold(State_->Lock);
     PendingCount_ = 0;
     // A running job stops at its next safe point (a paused one is let through); one that never
-    // started gets its end from a terminate thread, which waits for Lock until this walk is over.
-    for (int i = 0; i < Tasks_.Count(); ++i)
-        Tasks_.Items(i).CancelJob();
+    // started gets its end from a terminate thread, which waits for State_->Lock until this walk is over.
+    for (int i = 0; i < State_->Tasks.Count(); ++i)
+        State_->Tasks.Items(i).CancelJob();
 }
 
 void TCustomMediavane::Pause()
 {
-    LockHold hold(Lock);
+    LockHold hold(State_->Lock);
     if (ThreadCount_ <= 0)
         return; // the main thread is never held: it runs the job and the event loop
-    for (int i = 0; i < Tasks_.Count(); ++i)
-        Tasks_.Items(i).Pause();
+    for (int i = 0; i < State_->Tasks.Count(); ++i)
+        State_->Tasks.Items(i).Pause();
 }
 
 void TCustomMediavane::Resume()
 {
-    LockHold hold(Lock);
+    LockHold hold(State_->Lock);
     if (ThreadCount_ <= 0)
         return;
-    for (int i = 0; i < Tasks_.Count(); ++i)
-        Tasks_.Items(i).ResumeRun();
+    for (int i = 0; i < State_->Tasks.Count(); ++i)
+        State_->Tasks.Items(i).ResumeRun();
 }
 
 void TCustomMediavane::ClearLogQueue() { log_routing::ClearLogQueue(); }
 
 void TCustomMediavane::RouteLibraryLine(std::thread::id thread, int level, const std::string &text)
 {
-    LockHold hold(Lock);
-    TriggerLog(Tasks_.FindByThread(thread), level, text);
+    LockHold hold(State_->Lock);
+    TriggerLog(State_->Tasks.FindByThread(thread), level, text);
 }
 
 void TCustomMediavane::TriggerBeforeHook(TCustomFFmpeg *engine, THookAction &action, int64_t pts)
 {
-    if (OnBeforeHook && !Destroying_)
+    if (OnBeforeHook && !State_->Destroying)
         OnBeforeHook(TaskIndexOf(engine), pts, action);
 }
 
 void TCustomMediavane::TriggerCustomHook(TCustomFFmpeg *engine, TBitmap24 *bitmap, int frameNumber, int64_t pts,
                                          bool &update, bool &stopHook)
 {
-    if (OnCustomHook && !Destroying_)
+    if (OnCustomHook && !State_->Destroying)
         OnCustomHook(TaskIndexOf(engine), bitmap, frameNumber, pts, update, stopHook);
 }
 
 void TCustomMediavane::TriggerLog(TCustomFFmpeg *engine, int level, const std::string &text)
 {
-    if (!OnLog || Destroying_)
+    if (!OnLog || State_->Destroying)
         return;
-    LockHold hold(Lock);
+    LockHold hold(State_->Lock);
     RaiseLog(TaskIndexOf(engine), level, text);
 }
 
@@ -417,8 +457,8 @@ void TCustomMediavane::ReportHandlerFailure(int index, std::exception_ptr raised
 {
     const std::string text = "Event handler failed: " + log_routing::ExceptionText(raised);
     try {
-        if (OnLog && !Destroying_) {
-            LockHold hold(Lock);
+        if (OnLog && !State_->Destroying) {
+            LockHold hold(State_->Lock);
             RaiseLog(index, -1, text);
             return;
         }
@@ -434,9 +474,9 @@ void TCustomMediavane::TriggerProgress(TCustomFFmpeg *engine, int frameNumber, i
                                        float quality, float bitRate, int64_t currentSizeBytes,
                                        int totalOutputDurationMs)
 {
-    if (!OnProgress || Destroying_)
+    if (!OnProgress || State_->Destroying)
         return;
-    LockHold hold(Lock);
+    LockHold hold(State_->Lock);
     OnProgress(TaskIndexOf(engine), frameNumber, fps, currentDurationMs, quality, bitRate, currentSizeBytes,
                totalOutputDurationMs);
 }
@@ -456,7 +496,7 @@ bool CarryTagsAlone(const std::string &input, const std::string &output, std::st
 
 void TCustomMediavane::CarryTaskTags(TFFmpeg &task)
 {
-    if (!CarryTags_ || !task.Finished || task.ErrorOccurred)
+    if (!State_->CarryTags || !task.Finished || task.ErrorOccurred)
         return;
     const bool temporary = task.Output && !task.Output->Direct();
     const std::string input = batch::LocalFileOf(task.InputName);
@@ -494,9 +534,9 @@ void TCustomMediavane::TriggerTerminate(TCustomFFmpeg *engine)
     std::exception_ptr raised, finalRaised;
     int index = -1;
     {
-        LockHold hold(Lock);
+        LockHold hold(State_->Lock);
         index = TaskIndexOf(engine);
-        if (OnTerminate && !Destroying_) {
+        if (OnTerminate && !State_->Destroying) {
             // Copies: the handler may free the task.
             const bool finished = engine->Finished != 0;
             const bool exception = engine->ErrorOccurred != 0;
@@ -510,9 +550,9 @@ void TCustomMediavane::TriggerTerminate(TCustomFFmpeg *engine)
         ++FinishedCount_;
         if (PendingCount_ > 0) {
             StartNextTask();
-        } else if (FinalDue_ && FinishedCount_ >= Tasks_.Count()) {
-            FinalDue_ = false;
-            if (OnTerminate && !Destroying_) {
+        } else if (State_->FinalDue && FinishedCount_ >= State_->Tasks.Count()) {
+            State_->FinalDue = false;
+            if (OnTerminate && !State_->Destroying) {
                 try {
                     OnTerminate(-1, true, false, std::string());
                 } catch (...) {

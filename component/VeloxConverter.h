@@ -26,20 +26,30 @@
 //   and the list goes on; one from OnLog for a library line goes to qWarning.
 // - Pause and Resume hold and release the workers at the engine's next safe point.
 // - A component being destroyed stops its tasks and raises no more events.
+//
+// An application includes this header, and "component/FFmpegList.h" where it walks the tasks
+// (Tasks()) or "probe/AVProbe.h" where it uses the probe (AVProbe()). The rest of component/ is
+// the component's own.
 #pragma once
 
 #include "component/ConverterTypes.h"
-#include "component/FFmpegList.h"
-#include "component/LogRouting.h"
-#include "probe/AVProbe.h"
 
 #include <QObject>
 
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <thread>
+
+class TAVProbe;
+class TFFmpeg;
+class TFFmpegList;
+
+namespace log_routing {
+class TRouter;
+}
 
 class TCustomMediavane : public QObject {
     Q_OBJECT
@@ -53,14 +63,14 @@ public:
 
     // Design mode: the component is only being laid out, nothing is loaded or run, and it is not in
     // the list of components that receive library log lines.
-    bool Designing() const { return Designing_; }
+    bool Designing() const;
     void SetDesigning(bool designing);
 
     // Free text stored with the component; no effect on behaviour.
-    const std::string &About() const { return About_; }
-    void SetAbout(const std::string &text) { About_ = text; }
+    const std::string &About() const;
+    void SetAbout(const std::string &text);
     // Text of the last failure of LoadAVLib, AddInput or AddOutput; cleared by ClearTasks only.
-    const std::string &LastErrMsg() const { return LastErrMsg_; }
+    const std::string &LastErrMsg() const;
     // Index of the next task to start: -1 until the list is started.
     int NextTaskIndex() const { return NextTaskIndex_; }
     // 0: one task after another on the main thread; N > 0: at most N tasks at once on workers.
@@ -69,23 +79,23 @@ public:
     // WAV file) before OnTerminate reports it: as TagLib reads them, else as the media libraries
     // do. What is not kept goes to OnLog as an error line; a write that fails half way (a full
     // disk) fails the task. Read as each task ends; false: the output keeps what the engine wrote.
-    bool CarryTags() const { return CarryTags_; }
-    void SetCarryTags(bool carry) { CarryTags_ = carry; }
+    bool CarryTags() const;
+    void SetCarryTags(bool carry);
     // Whether outputs added from now on are written safely: AddOutput creates no file; a task's
     // output is made as its conversion starts, under a hidden temporary name beside it, and takes
     // its own name only once the task finished (with its tags). A failed or stopped task leaves
     // nothing, and a file of that name stays as it was, unless it was there when the task started
     // (the caller named it to replace it). Start first removes what a killed run left in the
     // outputs' folders. False: AddOutput opens the output, as first designed.
-    bool SafeOutputs() const { return SafeOutputs_; }
-    void SetSafeOutputs(bool safe) { SafeOutputs_ = safe; }
+    bool SafeOutputs() const;
+    void SetSafeOutputs(bool safe);
 
     // The component's own probe, for looking at a file before adding it.
-    TAVProbe &AVProbe() { return AVProbe_; }
-    const TAVProbe &AVProbe() const { return AVProbe_; }
+    TAVProbe &AVProbe();
+    const TAVProbe &AVProbe() const;
     // The tasks, in the order they were added.
-    TFFmpegList &Tasks() { return Tasks_; }
-    const TFFmpegList &Tasks() const { return Tasks_; }
+    TFFmpegList &Tasks();
+    const TFFmpegList &Tasks() const;
 
     // Loads every media library from folder APath (empty: the system's search), with versioned
     // file names or plain ones, and gives them LogLevel. Libraries loaded already are kept as they
@@ -122,14 +132,14 @@ public:
 
 protected:
     // Writing stores the level and, while the libraries are loaded, applies it to them.
-    TLogLevel LogLevel() const { return LogLevel_; }
+    TLogLevel LogLevel() const;
     void SetLogLevel(TLogLevel level);
     // Milliseconds between progress reports; 100 or less stores 100.
-    int ProgressInterval() const { return ProgressInterval_; }
+    int ProgressInterval() const;
     void SetProgressInterval(int milliseconds);
     // Priority of the worker threads, read when a task starts.
-    TConvertPriority ThreadPriority() const { return ThreadPriority_; }
-    void SetThreadPriority(TConvertPriority priority) { ThreadPriority_ = priority; }
+    TConvertPriority ThreadPriority() const;
+    void SetThreadPriority(TConvertPriority priority);
 
     TBeforeHookEvent OnBeforeHook;
     TCustomHookEvent OnCustomHook;
@@ -186,20 +196,9 @@ private:
     // An exception no caller can take: to OnLog as a quiet line, else to qWarning.
     void ReportHandlerFailure(int index, std::exception_ptr raised);
 
-    log_routing::TComponentLock Lock; // serialises events and the stop, pause and resume walks
-    bool Designing_ = false;
-    bool Listed_ = false;            // in the process-wide instance list
-    std::atomic<bool> Destroying_{false};
-    std::atomic<bool> CarryTags_{false};
-    std::atomic<bool> SafeOutputs_{false};
-    bool FinalDue_ = false;          // a Start's final event has yet to come; tasks run alone raise none
-    std::string About_;
-    std::string LastErrMsg_;
-    std::atomic<TLogLevel> LogLevel_{llInfo};
-    std::atomic<int32_t> ProgressInterval_{500}; // milliseconds
-    std::atomic<TConvertPriority> ThreadPriority_{tpNormal};
-    TAVProbe AVProbe_;
-    TFFmpegList Tasks_; // after the probe: freed first; changed under Lock
+    // Everything else the component holds: its lock, settings, probe and tasks.
+    struct TState;
+    const std::unique_ptr<TState> State_;
 };
 
 // The component as an application uses it: every property and event public.

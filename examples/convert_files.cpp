@@ -1,5 +1,6 @@
 // Converts every file named on the command line into an MP3 beside it, through the converter
 // component: convert_files FILE...  Exit status 0 when every file converted, 1 otherwise.
+#include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
 
 #include <condition_variable>

@@ -3,6 +3,7 @@
 #include "batch/MediaCheck.h"
 #include "batch/SafeOutput.h"
 #include "batch/TagCarry.h"
+#include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
 #include "libs/MediaUrl.h"
 #include "tags/TagCopy.h"

@@ -5,8 +5,10 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/component/EventRecorder.h"
 
+#include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
 #include "libs/AVEntryPoints.h"
+#include "probe/AVProbe.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -4,6 +4,7 @@
 
 #include "app/OptionFrm.h"
 #include "app/RadioGroup.h"
+#include "component/FFmpegList.h"
 #include "tags/TagCopy.h"
 
 #include <QAction>

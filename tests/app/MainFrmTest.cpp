@@ -6,6 +6,7 @@
 #include "app/RadioGroup.h"
 #include "app/ToolImages.h"
 #include "app/U_About.h"
+#include "component/FFmpegList.h"
 #include "engine/FFMpegException.h"
 
 #include <QAbstractItemView>

@@ -1,3 +1,4 @@
+#include "component/FFmpegList.h"
 #include "component/LogRouting.h"
 #include "component/VeloxConverter.h"
 #include "libs/AVEntryPoints.h"

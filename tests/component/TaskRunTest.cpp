@@ -1,3 +1,4 @@
+#include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
 #include "libs/AVEntryPoints.h"
 #include "tags/TagCopy.h"

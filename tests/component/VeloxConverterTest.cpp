@@ -1,8 +1,10 @@
+#include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
 #include "libs/AVEntryPoints.h"
 #include "libs/AVLibLoader.h"
 #include "libs/LibraryLog.h"
 #include "libs/OpenError.h"
+#include "probe/AVProbe.h"
 #include "tests/support/MediaFixtures.h"
 #include "tests/support/TestSupport.h"
 
