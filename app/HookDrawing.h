@@ -2,7 +2,7 @@
 // and what is drawn on each frame handed over as a picture. Both answer on the calling thread.
 #pragma once
 
-#include "engine/FFmpegTypes.h"
+#include "component/ConverterTypes.h"
 #include "libs/Bitmap24.h"
 
 #include <QColor>

@@ -11,11 +11,11 @@
 #include "app/ToolImages.h"
 #include "app/U_About.h"
 
-#include "batch/MediaCheck.h"
 #include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
 #include "engine/FFMpegException.h"
 #include "probe/AVProbe.h"
+#include "probe/MediaCheck.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -657,8 +657,8 @@ bool TfrmMain::AddFile(const QString &fileName)
         return false;
     }
     // The outputs are sound only: a file without any has nothing to give.
-    batch::SoundFile sound;
-    if (!batch::CheckSoundFile(fileName.toStdString(), sound)) {
+    probe::SoundFile sound;
+    if (!probe::CheckSoundFile(fileName.toStdString(), sound)) {
         probe.Close();
         Refuse(fileName, QStringLiteral("it has no sound"));
         return false;

@@ -1,11 +1,11 @@
 #include "veloxc/BatchCommand.h"
 
-#include "batch/MediaCheck.h"
 #include "batch/SafeOutput.h"
 #include "batch/TagCarry.h"
 #include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
 #include "libs/MediaUrl.h"
+#include "probe/MediaCheck.h"
 #include "tags/TagCopy.h"
 #include "veloxc/BatchArguments.h"
 #include "veloxc/BatchPlan.h"
@@ -37,6 +37,8 @@ namespace fs = std::filesystem;
 namespace veloxc {
 
 using namespace batch;
+using probe::CheckSoundFile;
+using probe::SoundFile;
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace batch {
+namespace probe {
 
 struct SoundFile {
     std::string format;     // the demuxer that recognised it, to open it again without probing
@@ -17,4 +17,4 @@ struct SoundFile {
 // it looks like. Needs the libraries loaded.
 bool CheckSoundFile(const std::string &path, SoundFile &found);
 
-} // namespace batch
+} // namespace probe

@@ -1,4 +1,4 @@
-#include "batch/MediaCheck.h"
+#include "probe/MediaCheck.h"
 #include "tests/support/MediaFixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -8,8 +8,8 @@
 #include <fstream>
 
 using namespace testing_support;
-using batch::CheckSoundFile;
-using batch::SoundFile;
+using probe::CheckSoundFile;
+using probe::SoundFile;
 
 TEST(MediaCheckTest, SoundIsFoundByContentWithItsFormatAndLength)
 {

@@ -1,4 +1,4 @@
-#include "batch/MediaCheck.h"
+#include "probe/MediaCheck.h"
 
 #include "libs/AVDeleters.h"
 #include "libs/AVEntryPoints.h"
@@ -7,7 +7,7 @@
 
 #include <mutex>
 
-namespace batch {
+namespace probe {
 
 namespace {
 
@@ -87,4 +87,4 @@ bool CheckSoundFile(const std::string &path, SoundFile &found)
     return true;
 }
 
-} // namespace batch
+} // namespace probe
