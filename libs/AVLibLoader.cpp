@@ -129,6 +129,12 @@ bool Load(Unit unit, const std::string &folder)
     const std::string fileName = UnitFileName(unit, state.versioned);
     std::string message;
     state.handle = LoadLibraryFile(folder, fileName, message);
+    // The system does not know the shim, nor the libraries of an install under its own prefix:
+    // what its search misses is taken from the program's own folder.
+    if (!state.handle && folder.empty()) {
+        std::string ignored;
+        state.handle = LoadLibraryFile(DefaultLibraryDir(), fileName, ignored);
+    }
     if (!state.handle) {
         state.errorText = FormatText("Load libraray %s error: %s", fileName.c_str(), message.c_str());
         return false;
@@ -266,6 +272,17 @@ std::string ExecutableDir()
     return ec ? std::string() : exe.parent_path().string();
 }
 
-std::string DefaultLibraryDir() { return (std::filesystem::path(ExecutableDir()) / "LibAV").string(); }
+std::string DefaultLibraryDir()
+{
+    namespace fs = std::filesystem;
+    const fs::path programDir = ExecutableDir();
+    // A build puts the folder beside the program; an install puts it under lib/, found from bin/.
+    for (const fs::path &folder : {programDir / "LibAV", programDir / VELOX_INSTALLED_LIBAV_FROM_BIN}) {
+        std::error_code ec;
+        if (fs::is_directory(folder, ec))
+            return folder.lexically_normal().string();
+    }
+    return (programDir / "LibAV").string();
+}
 
 } // namespace avlib

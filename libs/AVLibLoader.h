@@ -22,7 +22,8 @@ public:
 // "libavcodec.so.59" when versioned (the major of the installed headers), "libavcodec.so" otherwise.
 std::string UnitFileName(Unit unit, bool versioned);
 
-// Loads and resolves every unit from folder (empty: the system's default search), in order,
+// Loads and resolves every unit from folder (empty: the system's default search, then
+// DefaultLibraryDir() for a unit the system does not have, such as the shim), in order,
 // stopping at the first failure and unloading everything then. A second call after success
 // returns true at once, whatever its arguments.
 bool LoadAll(const std::string &folder, bool versioned);
@@ -45,8 +46,10 @@ std::string UnitErrorText(Unit unit);
 // Throws LibraryNotLoadedError for the first of avcodec, avformat, avutil, swscale not loaded.
 void CheckProbeLibraries();
 
-// Folder of the running executable; the libraries live in its "LibAV" subfolder.
+// Folder of the running executable.
 std::string ExecutableDir();
+// Where the program's libraries live: its "LibAV" subfolder in a build, lib/velox/LibAV of the
+// prefix once installed (whichever exists; the first when neither does).
 std::string DefaultLibraryDir();
 
 } // namespace avlib

@@ -76,6 +76,12 @@ TEST_F(AVLibLoaderTest, LoadsEveryUnitFromTheLibAVFolderWithVersionedNames)
     EXPECT_EQ(LogThreshold(), avutil.av_log_get_level());
 }
 
+TEST_F(AVLibLoaderTest, AnEmptyFolderTakesWhatTheSystemLacksFromTheProgramsOwnFolder)
+{
+    ASSERT_TRUE(LoadAll("", true)) << LastErrorText(); // the system has no shim
+    EXPECT_TRUE(UnitLoaded(Unit::MyUtil));
+}
+
 TEST_F(AVLibLoaderTest, VersionedChoicePicksTheFileNames)
 {
     struct Case {

@@ -1,11 +1,13 @@
 // The installed package as an outside project sees it: the examples configure against it with
-// find_package(Velox), build, and their program converts a file.
+// find_package(Velox), build, and their program converts a file; and the installed programs as a
+// user starts them.
 #include "tests/support/MediaFixtures.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -66,4 +68,26 @@ TEST(InstalledPackageTest, AnOutsideProjectBuildsAgainstItAndItsProgramConverts)
 
     EXPECT_EQ(RunCommand({build + "/convert_files", dir.File("missing.wav")}, log), 1);
     EXPECT_NE(Contents(log).find("missing.wav"), std::string::npos) << Contents(log);
+}
+
+TEST(InstalledPackageTest, TheInstalledProgramsRunFromThePrefixWithNothingOfTheBuild)
+{
+    EnsureLibrariesLoaded();
+    TempDir dir;
+    const std::string prefix = dir.File("prefix"), log = dir.File("log.txt");
+    ASSERT_EQ(RunCommand({CMAKE_COMMAND, "--install", VELOX_BUILD_DIR, "--prefix", prefix}, log), 0) << Contents(log);
+    EXPECT_EQ(RunCommand({"desktop-file-validate", prefix + "/share/applications/velox.desktop"}, log), 0)
+        << Contents(log);
+    EXPECT_TRUE(std::filesystem::is_regular_file(prefix + "/share/icons/hicolor/scalable/apps/velox.svg"));
+
+    // No variable of this environment, no LibAV folder beside the programs: only the prefix.
+    EXPECT_EQ(RunCommand({"env", "-i", prefix + "/bin/velox", "--version"}, log), 0) << Contents(log);
+    WriteSineWav(dir.File("tone.wav"), 1.0);
+    ASSERT_EQ(RunCommand({"env", "-i", prefix + "/bin/veloxc", "batch", "--quiet", "-o", dir.File("out"), dir.File("tone.wav")},
+                         log),
+              0)
+        << Contents(log);
+    const DecodedAudio audio = DecodeAudio(dir.File("out/tone.mp3"));
+    ASSERT_GT(audio.sampleRate, 0);
+    EXPECT_NEAR(audio.Frames() / double(audio.sampleRate), 1.0, 0.1);
 }
