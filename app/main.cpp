@@ -53,8 +53,7 @@ int ShowOptions(const QStringList &files, const QString &screenshot)
     TVeloxConverter converter;
     TfrmOption window;
     if (!files.isEmpty()) {
-        const std::string folder = (QApplication::applicationDirPath() + "/LibAV").toStdString();
-        if (!converter.LoadAVLib(folder, true)) {
+        if (!converter.LoadAVLib(TVeloxConverter::DefaultAVLibFolder(), true)) {
             std::fprintf(stderr, "velox: %s\n", converter.LastErrMsg().c_str());
             return 1;
         }
