@@ -1,6 +1,7 @@
 #include "veloxc/BatchPlan.h"
 
 #include "batch/FolderAt.h"
+#include "batch/FolderWalk.h"
 
 #include <algorithm>
 #include <atomic>
@@ -27,66 +28,10 @@ struct Candidate {
     fs::path outputFolder;
 };
 
-bool Hidden(const fs::path &path)
-{
-    const std::string name = path.filename().string();
-    return !name.empty() && name[0] == '.';
-}
-
-// A path in one spelling, so that two spellings of one place compare equal.
-fs::path Normal(const fs::path &path)
-{
-    std::error_code ec;
-    const fs::path canonical = fs::weakly_canonical(path, ec);
-    return ec ? fs::absolute(path, ec).lexically_normal() : canonical;
-}
-
 bool Inside(const fs::path &path, const fs::path &folder)
 {
     const auto [end, rest] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
     return end == folder.end();
-}
-
-// What a walk of a folder found: its files, sorted, and what it could not read or left out.
-struct FolderContent {
-    std::vector<fs::path> files;
-    std::vector<PlannedFile> notes; // folders that cannot be read; the output folder left out
-};
-
-// The files below folder, hidden names left out; the output folder's tree is not read, so that
-// earlier outputs are never taken for inputs. Symbolic links to folders are not followed (loops).
-void Walk(const fs::path &folder, const fs::path &outputFolder, FolderContent &content)
-{
-    std::error_code ec;
-    fs::directory_iterator entries(folder, ec);
-    if (ec) {
-        content.notes.push_back({folder.string(), {}, PlanAction::Missing, ec.message()});
-        return;
-    }
-    std::vector<fs::directory_entry> sorted;
-    for (fs::directory_iterator end; !ec && entries != end; entries.increment(ec))
-        sorted.push_back(*entries);
-    if (ec)
-        content.notes.push_back({folder.string(), {}, PlanAction::Missing, ec.message()});
-    std::sort(sorted.begin(), sorted.end());
-    for (const fs::directory_entry &entry : sorted) {
-        if (Hidden(entry.path()))
-            continue;
-        std::error_code statusError;
-        const bool link = entry.is_symlink(statusError);
-        if (entry.is_directory(statusError)) {
-            if (link)
-                continue;
-            if (!outputFolder.empty() && Normal(entry.path()) == outputFolder) {
-                content.notes.push_back({entry.path().string(), {}, PlanAction::Skip,
-                                         "is the output folder: the files below it are not read"});
-                continue;
-            }
-            Walk(entry.path(), outputFolder, content);
-        } else {
-            content.files.push_back(entry.path());
-        }
-    }
 }
 
 // Whether a file can be read at all, and why not.
@@ -127,10 +72,10 @@ public:
     PlannedFile Plan(const Candidate &candidate)
     {
         PlannedFile planned{candidate.input.string(), {}, PlanAction::Convert, {}};
-        const fs::path input = Normal(candidate.input);
+        const fs::path input = NormalPath(candidate.input);
         const std::string stem = candidate.input.stem().string();
         fs::path output = FirstChoice(candidate, extension_);
-        if (Normal(output) == input) {
+        if (NormalPath(output) == input) {
             planned.action = PlanAction::Skip;
             planned.reason = "is already its own output";
             return planned;
@@ -147,7 +92,7 @@ public:
                 planned.output = output.string();
                 planned.action = PlanAction::Skip;
                 planned.reason = "exists";
-                planned_.insert(Normal(output));
+                planned_.insert(NormalPath(output));
                 return planned;
             }
             if (arguments_.onExists == OnExists::Rename) {
@@ -162,14 +107,14 @@ public:
             }
         }
         planned.output = output.string();
-        planned_.insert(Normal(output));
+        planned_.insert(NormalPath(output));
         return planned;
     }
 
 private:
     bool Taken(const fs::path &output) const
     {
-        const fs::path normal = Normal(output);
+        const fs::path normal = NormalPath(output);
         return planned_.count(normal) > 0 || (inputs_.count(normal) > 0 && earlierOutputs_.count(normal) == 0);
     }
 
@@ -180,14 +125,14 @@ private:
     {
         if (Taken(output))
             return true;
-        const bool replacingAnInput = arguments_.onExists == OnExists::Overwrite && earlierOutputs_.count(Normal(output)) > 0;
+        const bool replacingAnInput = arguments_.onExists == OnExists::Overwrite && earlierOutputs_.count(NormalPath(output)) > 0;
         if (!recordedSource_ || !Exists(output))
             return replacingAnInput;
         const std::string source = recordedSource_(output.string());
         if (source.empty())
             return replacingAnInput;
         const fs::path recorded = output.parent_path() / source;
-        if (source == SourceRecordOf(input.string(), output.string()) || Normal(recorded) == Normal(input))
+        if (source == SourceRecordOf(input.string(), output.string()) || NormalPath(recorded) == NormalPath(input))
             return false;
         // Another input's, unless that one is gone and this one has its name: the tree was moved.
         return Exists(recorded) || fs::path(source).filename() != input.filename();
@@ -236,14 +181,14 @@ std::vector<char> TestFiles(const std::vector<fs::path> &files, const MediaTest 
 
 std::string SourceRecordOf(const std::string &input, const std::string &output)
 {
-    return Normal(input).lexically_relative(Normal(fs::path(output).parent_path())).string();
+    return NormalPath(input).lexically_relative(NormalPath(fs::path(output).parent_path())).string();
 }
 
 std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const MediaTest &isMedia, int threads,
                                        const SourceRecord &recordedSource)
 {
     // Compared in one spelling, shown as the user wrote it, on every run alike.
-    const fs::path outputFolder = arguments.outputDir.empty() ? fs::path() : Normal(arguments.outputDir);
+    const fs::path outputFolder = arguments.outputDir.empty() ? fs::path() : NormalPath(arguments.outputDir);
     const fs::path outputShown = arguments.outputDir;
     std::vector<PlannedFile> plan;
     std::vector<Candidate> candidates;
@@ -258,7 +203,7 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
     // A file named on the command line that cannot be converted is a failure; one found in a
     // folder is one only when it cannot be read: what is simply no media is counted and left.
     const auto consider = [&](const fs::path &file, const fs::path &mirrorFrom, bool named) {
-        const fs::path normal = Normal(file);
+        const fs::path normal = NormalPath(file);
         if (!seen.insert(normal).second)
             return;
         if (const std::string reason = Unreadable(file); !reason.empty()) {
@@ -279,13 +224,19 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
         }
         if (fs::is_directory(status)) {
             // A folder inside the output folder's tree would read the outputs as inputs.
-            if (!outputFolder.empty() && Inside(Normal(path), outputFolder)) {
+            if (!outputFolder.empty() && Inside(NormalPath(path), outputFolder)) {
                 plan.push_back({path, {}, PlanAction::Missing, "is inside the output folder"});
                 continue;
             }
             FolderContent content;
-            Walk(path, outputFolder, content);
-            plan.insert(plan.end(), content.notes.begin(), content.notes.end());
+            WalkFolder(path, outputFolder, content);
+            for (const FolderContent::Note &note : content.notes) {
+                if (note.unreadable)
+                    plan.push_back({note.path.string(), {}, PlanAction::Missing, note.reason});
+                else
+                    plan.push_back({note.path.string(), {}, PlanAction::Skip,
+                                    "is the output folder: the files below it are not read"});
+            }
             for (const fs::path &file : content.files)
                 consider(file, path, false);
         } else {
@@ -325,8 +276,8 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
     const std::string extension = "." + arguments.format;
     std::set<fs::path> earlierOutputs = seen;
     for (const Candidate &candidate : candidates)
-        if (Normal(FirstChoice(candidate, extension)) != Normal(candidate.input))
-            earlierOutputs.erase(Normal(candidate.input));
+        if (NormalPath(FirstChoice(candidate, extension)) != NormalPath(candidate.input))
+            earlierOutputs.erase(NormalPath(candidate.input));
     Namer namer(arguments, seen, earlierOutputs, recordedSource);
     for (const Candidate &candidate : candidates)
         plan.push_back(namer.Plan(candidate));
