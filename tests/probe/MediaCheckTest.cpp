@@ -1,9 +1,11 @@
 #include "probe/MediaCheck.h"
+#include "probe/MediaExtensions.h"
 #include "tests/support/MediaFixtures.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -44,4 +46,19 @@ TEST(MediaCheckTest, SoundIsFoundByContentWithItsFormatAndLength)
         EXPECT_EQ(found.format, c.format) << c.name;
         EXPECT_NEAR(static_cast<double>(found.durationMs), static_cast<double>(c.durationMs), 60.0) << c.name;
     }
+}
+
+TEST(MediaExtensionsTest, TheFilterOffersSoundAndVideoFormatsAndNoTextOrPictures)
+{
+    EnsureLibrariesLoaded();
+    const std::vector<std::string> extensions = probe::MediaFileExtensions();
+    EXPECT_TRUE(std::is_sorted(extensions.begin(), extensions.end()));
+    EXPECT_EQ(std::adjacent_find(extensions.begin(), extensions.end()), extensions.end());
+    const auto offered = [&](const std::string &e) {
+        return std::binary_search(extensions.begin(), extensions.end(), e);
+    };
+    for (const char *e : {"mp3", "wav", "flac", "ogg", "opus", "m4a", "aiff", "wma", "mka", "mkv", "mp4", "avi", "ts"})
+        EXPECT_TRUE(offered(e)) << e;
+    for (const char *e : {"txt", "srt", "vtt", "jpg", "png", "sub"})
+        EXPECT_FALSE(offered(e)) << e;
 }
