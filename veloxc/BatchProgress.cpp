@@ -1,23 +1,14 @@
 #include "veloxc/BatchProgress.h"
 
+#include "batch/BatchTotals.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <ostream>
 
 namespace veloxc {
 
-std::string ClockText(int64_t seconds)
-{
-    char text[32];
-    seconds = std::max<int64_t>(seconds, 0);
-    if (seconds >= 3600)
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                      static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-    else
-        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
-                      static_cast<long long>(seconds % 60));
-    return text;
-}
+using batch::ClockText;
 
 BatchProgress::BatchProgress(std::ostream &out, bool live, bool quiet, int total, int64_t totalDurationMs)
     : out_(out), live_(live && !quiet), quiet_(quiet), total_(total), totalDurationMs_(totalDurationMs)
@@ -93,8 +84,8 @@ void BatchProgress::Draw()
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_).count();
     out_ << "[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(kWidth - filled), '.')
          << "] " << finished_ << "/" << total_ << "  " << ClockText(elapsed) << " elapsed";
-    if (fraction > 0.02)
-        out_ << ", about " << ClockText(static_cast<int64_t>(elapsed / fraction - elapsed)) << " left";
+    if (const std::optional<int64_t> left = batch::SecondsLeft(fraction, static_cast<double>(elapsed)))
+        out_ << ", about " << ClockText(*left) << " left";
     out_ << "\n";
     ++drawnLines_;
     out_.flush();

@@ -45,7 +45,4 @@ private:
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-// "1:05" or "1:02:03".
-std::string ClockText(int64_t seconds);
-
 } // namespace veloxc
