@@ -1,11 +1,66 @@
 #include "app/BatchTexts.h"
 
+#include <iterator>
+
 QString TotalTimeText(int64_t durationMicroseconds)
 {
     // The probe's "no time" value is the most negative one.
     if (durationMicroseconds < 0)
         return QStringLiteral("-");
     return QString::number(durationMicroseconds / 1000000);
+}
+
+QString LengthTipText(int64_t durationMicroseconds)
+{
+    if (durationMicroseconds < 0)
+        return QStringLiteral("-");
+    return QString::fromStdString(batch::ClockText(durationMicroseconds / 1000000));
+}
+
+QString SizeTipText(int64_t bytes)
+{
+    if (bytes < 1000)
+        return QStringLiteral("%1 bytes").arg(bytes);
+    static const char *const kUnits[] = {"kB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1000;
+    int unit = 0;
+    // Rounded as shown: 999.96 kB reads "1.0 MB", not "1000.0 kB".
+    while (value >= 999.95 && unit + 1 < static_cast<int>(std::size(kUnits))) {
+        value /= 1000;
+        ++unit;
+    }
+    return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(kUnits[unit]));
+}
+
+QString ProgressLeftText(int currentMs, int totalMs, std::optional<int64_t> secondsLeft)
+{
+    const QString progress = ProgressText(currentMs, totalMs);
+    if (!secondsLeft || totalMs <= 0)
+        return progress;
+    return progress + QStringLiteral(", %1 left").arg(QString::fromStdString(batch::ClockText(*secondsLeft)));
+}
+
+QString BatchStatusText(const batch::BatchTotals &totals, std::optional<int64_t> secondsLeft)
+{
+    QString text = QStringLiteral("Converted %1, failed %2, left %3 - %4%")
+                       .arg(totals.Converted())
+                       .arg(totals.Failed())
+                       .arg(totals.Left())
+                       .arg(static_cast<int>(totals.Fraction() * 100));
+    if (secondsLeft)
+        text += QStringLiteral(" - about %1 left").arg(QString::fromStdString(batch::ClockText(*secondsLeft)));
+    return text;
+}
+
+QString BatchSummaryText(int converted, int failed, int stopped, int64_t seconds)
+{
+    QString text = QStringLiteral("Finished in %1: %2 converted, %3 failed")
+                       .arg(QString::fromStdString(batch::ClockText(seconds)))
+                       .arg(converted)
+                       .arg(failed);
+    if (stopped > 0)
+        text += QStringLiteral(", %1 stopped").arg(stopped);
+    return text;
 }
 
 QString ProgressText(int currentMs, int totalMs)

@@ -1,12 +1,14 @@
 // The texts the main window shows for a file and its run, apart so that they can be checked alone.
 #pragma once
 
+#include "batch/BatchTotals.h"
 #include "component/ConverterTypes.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 
 // "Total Time": whole seconds, truncated; "-" when the length is unknown (negative).
 QString TotalTimeText(int64_t durationMicroseconds);
@@ -14,6 +16,16 @@ QString TotalTimeText(int64_t durationMicroseconds);
 QString ProgressText(int currentMs, int totalMs);
 // "Current Time": whole seconds converted, truncated.
 QString CurrentTimeText(int currentMs);
+// Tooltips: a length as "3:05" ("-" unknown), a size as "30.3 MB" (powers of 1000, "512 bytes" below).
+QString LengthTipText(int64_t durationMicroseconds);
+QString SizeTipText(int64_t bytes);
+// A converting row's "Progress" with the time left at its pace: "49%, 0:31 left" (the percentage
+// alone while it is too early to tell).
+QString ProgressLeftText(int currentMs, int totalMs, std::optional<int64_t> secondsLeft);
+// The status bar during a run: "Converted 3, failed 1, left 5 - 42% - about 1:05 left"; and at
+// its end: "Finished in 2:31: 8 converted, 1 failed" (", 2 stopped" when some were).
+QString BatchStatusText(const batch::BatchTotals &totals, std::optional<int64_t> secondsLeft);
+QString BatchSummaryText(int converted, int failed, int stopped, int64_t seconds);
 // A log line: "#" index "." level ordinal ": " text.
 QString LogLineText(int index, TLogLevel level, const QString &text);
 // An error's text as the error box shows it: a "." is added when the last character sorts after it.

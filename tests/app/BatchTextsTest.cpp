@@ -68,3 +68,28 @@ TEST(BatchTexts, ErrorTextsEndInAFullStopUnlessTheyEndInPunctuationBelowIt)
 }
 
 } // namespace
+
+TEST(BatchTexts, TooltipsAndTheStatusReadAsPeopleWriteThem)
+{
+    const std::pair<QString, QString> cases[] = {
+        {LengthTipText(185'900'000), "3:05"},
+        {LengthTipText(-1), "-"},
+        {SizeTipText(512), "512 bytes"},
+        {SizeTipText(30'300'000), "30.3 MB"},
+        {SizeTipText(999'960), "1.0 MB"},
+        {SizeTipText(2'500'000'000), "2.5 GB"},
+        {ProgressLeftText(15'000, 30'000, 31), "50%, 0:31 left"},
+        {ProgressLeftText(100, 30'000, std::nullopt), "0%"},
+        {BatchSummaryText(8, 1, 0, 151), "Finished in 2:31: 8 converted, 1 failed"},
+        {BatchSummaryText(1, 0, 2, 5), "Finished in 0:05: 1 converted, 0 failed, 2 stopped"},
+    };
+    for (const auto &[shown, expected] : cases)
+        EXPECT_EQ(shown, expected);
+
+    batch::BatchTotals totals;
+    totals.Add(0, 1000);
+    totals.Add(1, 3000);
+    totals.Finish(0, true);
+    EXPECT_EQ(BatchStatusText(totals, std::nullopt), "Converted 0, failed 1, left 1 - 25%");
+    EXPECT_EQ(BatchStatusText(totals, 65), "Converted 0, failed 1, left 1 - 25% - about 1:05 left");
+}
