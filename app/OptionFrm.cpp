@@ -1,5 +1,4 @@
-// The window itself: its controls, their initial values and enabling rules, the output folder
-// and the closing rules.
+// The window itself: its controls, their initial values and enabling rules.
 #include "app/OptionFrm.h"
 
 #include "app/BrowseForFolder.h"
@@ -9,13 +8,10 @@
 #include "app/RadioGroup.h"
 #include "app/TrackBar.h"
 
-#include "probe/AVProbe.h"
-
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -595,52 +591,6 @@ void TfrmOption::FormHide()
     Updating = true;
     trcPreview->setMaximum(0);
     Updating = false;
-}
-
-QString TfrmOption::ApplicationTitle() const { return QGuiApplication::applicationDisplayName(); }
-
-bool TfrmOption::BrowseForFolder(const QString &title, const QString &root, QString &folder)
-{
-    return ::BrowseForFolder(this, title, root, folder);
-}
-
-void TfrmOption::btnOutPathClick()
-{
-    QString folder = edtOutPath->text();
-    if (folder == kSameAsInput)
-        folder = QFileInfo(QString::fromStdString(InputFileName())).absolutePath();
-    if (!ChooseFolder || !ChooseFolder("Select Output Folder", QString(), folder))
-        return;
-    if (IsCdRomFolder && IsCdRomFolder(folder.toStdString())) {
-        QMessageBox::information(this, ApplicationTitle(), "Output folder cannot be located in CD-ROM.");
-        return;
-    }
-    edtOutPath->setText(folder);
-}
-
-bool TfrmOption::FormCloseQuery()
-{
-    std::string folder;
-    if (edtOutPath->text() == kSameAsInput) {
-        const std::string input = InputFileName();
-        if (input.empty())
-            return true; // no input yet, nothing lies anywhere
-        folder = std::filesystem::path(input).parent_path().string();
-    } else {
-        folder = edtOutPath->text().toStdString();
-    }
-    if (IsCdRomFolder && IsCdRomFolder(folder)) {
-        QMessageBox::information(this, ApplicationTitle(), "Input folder is located in CD-ROM, please select output folder.");
-        btnOutPath->setFocus();
-        return false;
-    }
-    return true;
-}
-
-void TfrmOption::accept()
-{
-    if (FormCloseQuery())
-        QDialog::accept();
 }
 
 void TfrmOption::btnPTSsClick()
