@@ -1,21 +1,17 @@
 // "Marvento Wav Mp3 Converter": the batch list, its commands and the run's progress. The window
-// owns the converter and, from the first add or start on, the hidden options window that builds
-// every task's option records.
+// shows the rows of its batch (BatchControl.h) and routes the commands to it; from the first add
+// or start on it owns the hidden options window whose settings every task is built from.
 #pragma once
 
-#include "app/BatchTexts.h"
+#include "app/BatchControl.h"
 #include "app/ConfigIni.h"
-#include "app/HookDrawing.h"
-#include "component/ConverterTypes.h"
+#include "app/OptionSettings.h"
 
-#include <QList>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QStringList>
 #include <QUrl>
 
-#include <atomic>
-#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -33,16 +29,8 @@ class QTableWidget;
 class QToolBar;
 class QToolButton;
 class QWidget;
-class TEventRelay;
 class TfrmOption;
 class TRadioGroup;
-class TVeloxConverter;
-
-// One output of the list and whether its task has ended without an error.
-struct TOutputFile {
-    QString FileName;
-    bool Converted = false;
-};
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -59,27 +47,17 @@ public:
     // buttons. Every place shows the same states.
     enum TPlace { plToolBar, plHidden };
 
-    // Adds one file as "Add file" does after its dialog; false, with the reason in the log and in
-    // RefusedFiles, when it is not added.
-    bool AddFile(const QString &fileName);
     // Adds the files one at a time from the event loop, so that the window paints meanwhile;
     // then shows one box for those refused and calls done.
     void QueueFiles(const QStringList &fileNames, std::function<void()> done = {});
-    bool Adding() const { return !QueuedFiles_.isEmpty(); }
-    // "file: reason" for each file refused since the last box that listed them.
-    QStringList RefusedFiles;
-    // Adds one task and its row from the two records; false (with log lines) when that fails.
-    bool AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutput);
+    bool Adding() const { return Batch->Adding(); }
     // Shows what reached the program as an error box.
     void AppException(std::exception_ptr raised);
     // Stops every task, waits until every output is finished and lets no event reach the window
     // any more. Closing the window does it; so does destroying it.
     void ShutDown();
     // Whether a run has been handed to the converter and has not ended yet.
-    bool RunActive() const { return RunActive_; }
-    // Where row stands, and why when it failed.
-    TRowState RowState(int row) const { return RowStates_.value(row).state; }
-    QString RowReason(int row) const { return RowStates_.value(row).reason; }
+    bool RunActive() const { return Batch->RunActive(); }
     // Sets every command, in the tool bar, the menus and the context menu, from the list and the run.
     void UpdateCommands();
     // The Output column and the output list as a start would name the outputs now.
@@ -123,15 +101,6 @@ public:
     void PopupMenu1Popup();
     void FormShow();
 
-    // The converter's events; they may come on any thread.
-    void VeloxCProgress(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality, float ABitRate,
-                        int64_t ACurrentSize, int ATotalOutputDuration);
-    void VeloxCLog(int AIndex, TLogLevel ALogLevel, const std::string &AMsg);
-    void VeloxCTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage);
-    void VeloxCBeforeHook(int AIndex, int64_t APTS, THookAction &AHookAction);
-    void VeloxCCustomHook(int AIndex, TBitmap24 *ABitmap, int AFrameNumber, int64_t APTS, bool &AUpdate,
-                          bool &AStopHook);
-
     // Shell services, replaceable: the open dialog (empty when cancelled), the folder dialog,
     // opening a file, folder or address, and the message box with the application title.
     std::function<QString()> ChooseFile;
@@ -141,18 +110,10 @@ public:
     // Asked when the window closes during a run: true to stop and close, false to go on.
     std::function<bool()> AskStopAndClose;
 
-    std::unique_ptr<TVeloxConverter> VeloxC;
+    // The rows, their tasks and runs, and the log.
+    std::unique_ptr<TBatchControl> Batch;
     TfrmOption *frmOption = nullptr;
     TConfigIni ConfigIni;
-    TCustomHookPainter HookPainter;
-
-    // Per row: the input files (all added, also those that failed), the output folders (ending
-    // in "/") and the output files.
-    QStringList InputFileList;
-    QStringList OutputFolderList;
-    QList<TOutputFile> OutputFileList;
-    // The log: every line of the window and of the converter.
-    QStringList mmoLog;
 
     QToolBar *ToolBar1;
     QToolButton *ToolButton1, *ToolButton2, *ToolButton3, *ToolButton7, *ToolButton5, *ToolButton6, *ToolButton4;
@@ -189,69 +150,45 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    struct TRowStatus {
-        TRowState state = rsAdded;
-        QString reason;
-    };
-
+    // Building the window (MainFrmLayout.cpp).
     void FormCreate();
+    void CreateShellServices();
     void CreateToolBar();
     void CreateMenus();
     void CreatePanel();
+    void CreateFileList(QWidget *parent);
+    void CreateSettingsPanel(QWidget *parent);
     void CreateHiddenControls();
-    void WireConverter();
+    void CreateOpenDialog();
+    void FitToScreen();
 
     // A handler that shows what it raises in the error box.
     std::function<void()> Guarded(std::function<void()> handler);
-    void Log(const QString &line);
-    bool LoadLibraries(QString *error = nullptr);
-    void ApplyLogLevel();
+    void ConnectBatch();
+    // The window's choices as the batch reads them.
+    TBatchChoices BatchChoices() const;
+    // The options window's settings with the panel's choices, as every row is built from.
+    TOptionSettings TaskSettings();
     void EnsureOptionWindow();
     void CopySettingsToOptionWindow();
-    // Builds the records of the file the probe holds and adds its task.
-    bool AddProbedFile(int inputIndex);
-    // Creates the task of the records; its index, or -1 with error.
-    int CreateTask(TInputOptions &AInput, TOutputOptions &AOutput, QString &error);
-    void Refuse(const QString &fileName, const QString &reason);
-    void ShowRefusals();
-    void AddNextQueued();
-    // Builds and adds the task of row; false with the row failed.
-    bool PrepareRow(int row, QStringList &names);
-    void SetRowState(int row, TRowState state, const QString &reason = QString());
-    void SetOutputName(int row, const QString &output);
-    // The row of task index of the current run; -1 when there is none.
-    int RowOfTask(int index) const;
     // Opens a file or folder with the desktop's program for it, or says that none is set up.
     void OpenLocal(const QString &path);
     QString RunOpenDialog();
-    void RemoveRow(int row);
     // The suffix of the panel's format.
     QString PanelSuffix() const;
-    void ClearRows();
     int SelectedRow() const;
     // The row "Play Output" plays: the selected one, else the last; -1 when there is none.
     int PlayRow() const;
+
+    // The batch's rows shown in lvFiles.
+    void ShowAddedRow(int row, const QString &input, qint64 durationMicroseconds, qint64 size);
+    void ShowOutputName(int row, const QString &output);
+    void ShowRowState(int row, TRowState state, const QString &reason);
+    void ShowProgress(int row, int currentMs, int totalMs, qint64 size);
     void SetCell(int row, int column, const QString &text);
     // Brings the list on screen now: a run on the main thread keeps the event loop busy.
     void RepaintIfMainThreadRun();
-    void RunEnded();
     void Message(QMessageBox::Icon icon, const QString &text);
 
-    QString ProgramFolder_;
-    TEventRelay *Relay;
-    // Bumped whenever the task list is rebuilt or cleared: events of older tasks change no row.
-    std::atomic<int> Run_{0};
-    // Events and hooks do nothing once the window shuts down.
-    std::atomic<bool> Detached_{false};
-    bool RunActive_ = false;
-    bool Paused_ = false, Stopping_ = false;
     bool ShownOnce_ = false;
-    QList<TRowStatus> RowStates_;
-    QList<int> TaskRow_;       // the row of each task: of the run, or as added
-    QStringList RunFailures_;  // "file: reason" of the run's failed rows
-    QStringList QueuedFiles_;  // files waiting to be added
-    std::function<void()> QueueDone_;
-    // The input entry of each row, and of the row being added.
-    QList<int> RowInput_;
-    int AddingInput_ = -1;
 };

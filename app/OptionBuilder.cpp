@@ -1,18 +1,12 @@
-// The builder: the window's settings and the probed file become a task's two option records.
-#include "app/OptionFrm.h"
+// The builder: the output settings and the probed file become a task's two option records.
+#include "app/OptionBuilder.h"
 
 #include "app/HookLine.h"
-#include "app/RadioGroup.h"
-#include "app/TrackBar.h"
 
 #include "component/VeloxConverter.h"
 #include "probe/AVProbe.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QImageReader>
-#include <QLineEdit>
-#include <QRadioButton>
 
 #include <algorithm>
 #include <cstdint>
@@ -57,12 +51,247 @@ bool NameTaken(const std::string &name)
     return fs::exists(fs::symlink_status(name, ec));
 }
 
-std::string Text(const QLineEdit *edit) { return edit->text().toStdString(); }
+// The chosen format's item; no chosen item reads as the initial one.
+QString FormatItem(const TOptionSettings &s)
+{
+    const QString item = ChoiceItem(kOutputFormats, s.Format);
+    return item.isEmpty() ? QString::fromLatin1(kOutputFormats[kMp3Format]) : item;
+}
+
+bool CutClipChosen(const TOptionSettings &s) { return s.CutClip && s.ClipEnd > 0 && s.ClipEnd > s.ClipStart; }
+
+// The external plug-ins give lines only while that kind is chosen.
+bool External(const TOptionSettings &s) { return !s.CustomHook; }
+
+void AddHookLines(const TOptionSettings &s, const TProbeFacts &input, TOutputOptions &options)
+{
+    const std::string &folder = s.VhookFolder;
+    auto add = [&options](const std::vector<std::string> &words) {
+        // A path the engine could not split back out is left out rather than passed on broken.
+        if (const std::optional<std::string> line = HookCommandLine(words))
+            options.ExtOptions += "vhook=" + *line + "\r\n";
+    };
+    if (s.Imlib2Image.Chosen()) {
+        add({folder + "imlib2.so", "-i", folder + "imlib2.jpg", "-x",
+             s.ImageDancing ? "(W-w)*(0.5+0.5*sin(N/47*PI))" : "W-w", "-y",
+             s.ImageDancing ? "(H-h)*(0.5+0.5*cos(N/97*PI))" : "H-h"});
+    }
+    if (s.Imlib2Text.Chosen()) {
+        add({folder + "imlib2.so", "-R", "255", "-G", "255", "-B", "255", "-F", "Tahoma.ttf/16", "-t",
+             HookText(s.Imlib2Caption.toStdString()), "-x", "10", "-y",
+             s.TextScrolling ? "(H-25)*(0.5+0.50*cos(N/97*PI))" : "10"});
+    }
+    if (s.WaterMark.Chosen())
+        add({folder + "watermark.so", "-f", folder + "watermark.gif", "-m", s.WaterMarkMode ? "1" : "0"});
+    if (s.QuillImage.Chosen()) {
+        const std::string picture = folder + "QuillHook.bmp";
+        QSize size = QImageReader(QString::fromStdString(picture)).size();
+        if (!size.isValid() || size.isEmpty())
+            size = QSize(64, 64);
+        add({folder + "QuillHook.so", "-i", picture, "-mc", "FFFFFF", "-ix",
+             std::to_string(static_cast<int64_t>(input.VideoWidth) - size.width() - 10), "-iy",
+             std::to_string(static_cast<int64_t>(input.VideoHeight) - size.height() - 10)});
+    }
+    if (s.QuillText.Chosen())
+        add({folder + "QuillHook.so", "-t", HookText(s.QuillCaption.toStdString()), "-tx", "10", "-ty", "10", "-fc",
+             "FFFFFF", "-fn", "Tahoma", "-fs", "16", "-fst", "BU"});
+}
+
+// A hook counts as selected for the mode when its box is ticked, enabled or not.
+void SetHookMode(const TOptionSettings &s, TOutputOptions &o)
+{
+    const bool anyHook = s.Imlib2Image.Checked || s.Imlib2Text.Checked || s.WaterMark.Checked ||
+                         s.QuillImage.Checked || s.QuillText.Checked;
+    const bool mode = External(s) && s.HookModeEnabled && anyHook;
+    o.BeforeHook = mode && s.HookMode == hmBeforeHook;
+    if (mode && s.HookMode == hmPeriods)
+        o.VideoHookPTSs = s.HookPeriods.toStdString();
+    o.CustomHook = s.CustomHook;
+}
+
+std::string VideoFilterChain(const TOptionSettings &s)
+{
+    std::vector<std::string> filters;
+    if (s.VerticalFlip)
+        filters.push_back("vflip");
+    if (s.HorizontalFlip)
+        filters.push_back("hflip");
+    if (s.Negate)
+        filters.push_back("negate");
+    if (s.Scale && !s.ScaleSize.trimmed().isEmpty())
+        filters.push_back("scale=" + s.ScaleSize.trimmed().toStdString());
+    if (s.Rotate) {
+        // The filter takes radians; the window's number is degrees.
+        const int32_t degrees = ToInt(s.RotateDegrees).value_or(45);
+        filters.push_back("rotate=" + std::to_string(degrees) + "*PI/180");
+    }
+    if (s.SetPTS && !s.PTSExpression.trimmed().isEmpty())
+        filters.push_back("setpts=" + s.PTSExpression.trimmed().toStdString());
+    std::string chain;
+    for (const std::string &filter : filters)
+        chain += (chain.empty() ? "" : ",") + filter;
+    return chain;
+}
+
+void SetSoundAndPicture(const TOptionSettings &s, TOutputOptions &o)
+{
+    if (s.AudioChannels > 0)
+        o.AudioChannels = s.AudioChannels;
+    if (s.AudioSampleRate > 0)
+        o.AudioSampleRate = ToInt(ChoiceItem(kAudioSampleRates, s.AudioSampleRate)).value_or(22050);
+    if (s.AdjustVolume)
+        o.AudioVolume = ToInt(s.AudioVolume).value_or(-1);
+    if (s.FrameSize > 0) {
+        const QString size = ChoiceItem(kFrameSizes, s.FrameSize);
+        const qsizetype space = size.indexOf(' ');
+        o.FrameSize = (space > 0 ? size.left(space) : size).toStdString();
+    }
+    if (s.FrameRate > 0)
+        o.FrameRate = ChoiceItem(kFrameRates, s.FrameRate).toStdString();
+    if (s.AspectRatio > 0)
+        o.FrameAspectRatio = ChoiceItem(kAspectRatios, s.AspectRatio).toStdString();
+    if (s.SetVideoBitRate)
+        o.VideoBitrate = Kilo(ToInt(s.VideoBitRate).value_or(200));
+    if (s.SetAudioBitRate)
+        o.AudioBitrate = Kilo(ToInt(s.AudioBitRate).value_or(64));
+}
+
+// The library's own AAC encoder is the one there is.
+void SetEncoders(const TOptionSettings &s, TOutputOptions &o)
+{
+    if (s.VideoCodec > 0) {
+        const QString codec = ChoiceItem(kVideoCodecs, s.VideoCodec).toLower();
+        if (codec == "divx") {
+            o.VideoCodec = "mpeg4";
+            o.VideoTag = "DIVX";
+        } else if (codec == "xvid") {
+            o.VideoCodec = "libxvid";
+        } else if (codec == "x264") {
+            o.VideoCodec = "libx264";
+        }
+    }
+    if (s.AudioCodec > 0) {
+        const QString codec = ChoiceItem(kAudioCodecs, s.AudioCodec).toLower();
+        if (codec == "aac")
+            o.AudioCodec = "aac";
+        else if (codec == "ac3")
+            o.AudioCodec = "ac3";
+        else if (codec == "flac")
+            o.AudioCodec = "flac";
+        else if (codec == "mp3")
+            o.AudioCodec = "libmp3lame";
+    }
+}
+
+// The format's own rules, first match only; the suffix some of them name instead. A rule's own
+// video encoder goes without the tag of the one chosen, which would mislabel its stream.
+std::string ApplyFormatRules(const TOptionSettings &s, const std::string &suffix, TOutputOptions &o)
+{
+    auto video = [&o](const char *codec) {
+        o.VideoCodec = codec;
+        o.VideoTag.clear();
+    };
+    if (suffix == ".flv" || suffix == ".swf") {
+        if (o.AudioSampleRate != 11025 && o.AudioSampleRate != 22050 && o.AudioSampleRate != 44100)
+            o.AudioSampleRate = 22050;
+    } else if (suffix == ".ogg") {
+        video("libtheora");
+        o.AudioCodec = "flac";
+    } else if (suffix == ".psp") {
+        o.FileFormat = "psp";
+        video("mpeg4");
+        o.AudioCodec = "aac";
+        o.AudioSampleRate = 24000;
+        o.FrameRate = "15000/1001";
+        return "_psp.mp4";
+    } else if (suffix == ".ipod") {
+        video("mpeg4");
+        o.AudioCodec = "aac";
+        o.FrameSize = "320x240";
+        return "_ipod.mp4";
+    } else if (suffix == ".rm10") {
+        video("rv10");
+        return "_rv10.rm";
+    } else if (suffix == ".rm20") {
+        video("rv20");
+        return "_rv20.rm";
+    } else if (suffix == ".wmv") {
+        video("wmv2");
+        o.AudioCodec = "wmav2";
+    } else if (suffix == ".mkv") {
+        video("libx264");
+    } else if (suffix == ".wma") {
+        o.DisableVideo = true;
+        o.AudioCodec = "wmav2";
+    } else if (suffix == ".3gp") {
+        // The container's own speech encoder is not in this library build; its AAC encoder
+        // takes mono 8000 Hz at this rate.
+        o.AudioCodec = "aac";
+        o.AudioChannels = 1;
+        o.AudioSampleRate = 8000;
+        o.AudioBitrate = 7400;
+        o.FrameSize = "128x96";
+    } else if (suffix == ".vcd" || suffix == ".svcd" || suffix == ".dvd") {
+        o.Target = suffix == ".vcd" ? 1 : suffix == ".svcd" ? 2 : 3;
+        o.TargetNorm = s.Norm <= 0 ? 0 : s.Norm == 1 ? 1 : 2;
+        o.DefaultNorm = 1;
+        // The disc's name and its norm.
+        return "_" + suffix.substr(1) + (o.TargetNorm == 1 ? "_pal.mpg" : o.TargetNorm == 2 ? "_ntsc.mpg" : "_auto.mpg");
+    }
+    return suffix;
+}
+
+void SetCropAndPad(const TOptionSettings &s, TOutputOptions &o)
+{
+    auto edge = [](const QString &text) { return Even(ToInt(text).value_or(0)); };
+    if (s.Crop) {
+        o.CropTop = edge(s.CropEdges[0]);
+        o.CropBottom = edge(s.CropEdges[1]);
+        o.CropLeft = edge(s.CropEdges[2]);
+        o.CropRight = edge(s.CropEdges[3]);
+    }
+    if (s.Pad) {
+        o.PadTop = edge(s.PadEdges[0]);
+        o.PadBottom = edge(s.PadEdges[1]);
+        o.PadLeft = edge(s.PadEdges[2]);
+        o.PadRight = edge(s.PadEdges[3]);
+        o.PadColor = 0;
+    }
+}
 
 } // namespace
 
+std::string ProbedFileName(const TAVProbe *probe)
+{
+    if (!probe || !probe->FormatContext())
+        return {};
+    // The library's own copy holds the whole name, however long.
+    const AVFormatContext *context = probe->FormatContext();
+    return context->url ? std::string(context->url) : probe->FileName();
+}
+
+TProbeFacts ProbeFactsOf(const TAVProbe *probe, int videoStream)
+{
+    TProbeFacts facts;
+    if (!probe || !probe->FormatContext())
+        return facts;
+    facts.FileName = ProbedFileName(probe);
+    facts.ForcedFormat = probe->ForcedFormat;
+    TAVFormatInfo format;
+    probe->GetFormatInfo(format);
+    // An unknown length gives a clip of nothing rather than a negative one.
+    facts.Duration = format.Duration > 0 ? format.Duration : 0;
+    if (probe->VideoCount > 0) {
+        TAVStreamInfo video;
+        probe->GetStreamInfo(videoStream, video);
+        facts.VideoWidth = video.Width;
+        facts.VideoHeight = video.Height;
+    }
+    return facts;
+}
+
 std::string OutputFileName(const std::string &input, const std::string &folder, const std::string &suffix,
-                           bool overwrite, const std::function<bool(const std::string &)> &reserved)
+                           bool overwrite, const TNameReserved &reserved)
 {
     std::string base;
     if (folder == kSameAsInput) {
@@ -83,42 +312,20 @@ std::string OutputFileName(const std::string &input, const std::string &folder, 
     return name;
 }
 
-std::string TfrmOption::InputFileName() const
+int32_t ClipStartTime(const TOptionSettings &settings, const TProbeFacts &input)
 {
-    if (!Probe || !Probe->FormatContext())
-        return {};
-    // The library's own copy holds the whole name, however long.
-    const AVFormatContext *context = Probe->FormatContext();
-    return context->url ? std::string(context->url) : Probe->FileName();
-}
-
-QString TfrmOption::FormatItem() const
-{
-    // No chosen item reads as the initial one.
-    const QString item = grpFormats->ItemText();
-    return item.isEmpty() ? grpFormats->Items()[21] : item;
-}
-
-bool TfrmOption::CutClipChosen() const
-{
-    return Enabled(chkCutClip) && chkCutClip->isChecked() && trcPreview->SelEnd() > 0 &&
-           trcPreview->SelEnd() > trcPreview->SelStart();
-}
-
-int32_t TfrmOption::ClipStartTime() const
-{
-    const int64_t total = ProbeDuration() / 1000;
-    int64_t start = trcPreview->SelStart() * PreviewStep / 1000;
+    const int64_t total = input.Duration / 1000;
+    int64_t start = settings.ClipStart / 1000;
     if (start < 0 || start >= total)
         start = 0;
     return ClampToInt32(start);
 }
 
-int32_t TfrmOption::ClipDuration() const
+int32_t ClipDuration(const TOptionSettings &settings, const TProbeFacts &input)
 {
-    const int64_t total = ProbeDuration() / 1000;
-    int64_t start = trcPreview->SelStart() * PreviewStep / 1000;
-    int64_t end = trcPreview->SelEnd() * PreviewStep / 1000;
+    const int64_t total = input.Duration / 1000;
+    int64_t start = settings.ClipStart / 1000;
+    int64_t end = settings.ClipEnd / 1000;
     if (start < 0 || start >= total)
         start = 0;
     if (start >= end || end > total)
@@ -126,249 +333,54 @@ int32_t TfrmOption::ClipDuration() const
     return ClampToInt32(end - start);
 }
 
-void TfrmOption::AddHookLines(TOutputOptions &options)
+TOptionSettings WithCarriedHookTexts(TOptionSettings settings)
 {
-    const std::string &folder = VhookFolder_;
-    auto chosen = [this](const QCheckBox *box) { return box->isChecked() && Enabled(box); };
-    auto add = [&options](const std::vector<std::string> &words) {
-        // A path the engine could not split back out is left out rather than passed on broken.
-        if (const std::optional<std::string> line = HookCommandLine(words))
-            options.ExtOptions += "vhook=" + *line + "\r\n";
-    };
-    // The text as the line carries it, shown in its edit as well.
-    auto hookText = [](QLineEdit *edit) {
-        const std::string text = HookText(Text(edit));
-        edit->setText(QString::fromStdString(text));
-        return text;
-    };
-
-    if (chosen(chkImlib2Img)) {
-        const bool dancing = chkImgDancing->isChecked();
-        add({folder + "imlib2.so", "-i", folder + "imlib2.jpg", "-x",
-             dancing ? "(W-w)*(0.5+0.5*sin(N/47*PI))" : "W-w", "-y",
-             dancing ? "(H-h)*(0.5+0.5*cos(N/97*PI))" : "H-h"});
-    }
-    if (chosen(chkImlib2Txt)) {
-        const bool scrolling = chkTxtScrolling->isChecked();
-        add({folder + "imlib2.so", "-R", "255", "-G", "255", "-B", "255", "-F", "Tahoma.ttf/16", "-t",
-             hookText(edtImlib2Txt), "-x", "10", "-y", scrolling ? "(H-25)*(0.5+0.50*cos(N/97*PI))" : "10"});
-    }
-    if (chosen(chkWaterMark))
-        add({folder + "watermark.so", "-f", folder + "watermark.gif", "-m", chkWaterMarkMode->isChecked() ? "1" : "0"});
-    if (chosen(chkQuillHookImg)) {
-        const std::string picture = folder + "QuillHook.bmp";
-        QSize size = QImageReader(QString::fromStdString(picture)).size();
-        if (!size.isValid() || size.isEmpty())
-            size = QSize(64, 64);
-        TAVStreamInfo video;
-        if (Probe && Probe->FormatContext() && Probe->VideoCount > 0)
-            Probe->GetStreamInfo(VideoStreamIndex, video);
-        add({folder + "QuillHook.so", "-i", picture, "-mc", "FFFFFF", "-ix",
-             std::to_string(static_cast<int64_t>(video.Width) - size.width() - 10), "-iy",
-             std::to_string(static_cast<int64_t>(video.Height) - size.height() - 10)});
-    }
-    if (chosen(chkQuillHookTxt))
-        add({folder + "QuillHook.so", "-t", hookText(edtQuillHookTxt), "-tx", "10", "-ty", "10", "-fc", "FFFFFF",
-             "-fn", "Tahoma", "-fs", "16", "-fst", "BU"});
+    if (!External(settings))
+        return settings;
+    if (settings.Imlib2Text.Chosen())
+        settings.Imlib2Caption = QString::fromStdString(HookText(settings.Imlib2Caption.toStdString()));
+    if (settings.QuillText.Chosen())
+        settings.QuillCaption = QString::fromStdString(HookText(settings.QuillCaption.toStdString()));
+    return settings;
 }
 
-std::string TfrmOption::VideoFilterChain() const
-{
-    std::vector<std::string> filters;
-    if (chkVertFlip->isChecked())
-        filters.push_back("vflip");
-    if (chkHoriFlip->isChecked())
-        filters.push_back("hflip");
-    if (chkNegate->isChecked())
-        filters.push_back("negate");
-    if (chkScale->isChecked() && !edtScale->text().trimmed().isEmpty())
-        filters.push_back("scale=" + edtScale->text().trimmed().toStdString());
-    if (chkRotate->isChecked()) {
-        // The filter takes radians; the window's number is degrees.
-        const int32_t degrees = ToInt(edtRotate->text()).value_or(45);
-        filters.push_back("rotate=" + std::to_string(degrees) + "*PI/180");
-    }
-    if (chkSetPTS->isChecked() && !edtSetPTS->text().trimmed().isEmpty())
-        filters.push_back("setpts=" + edtSetPTS->text().trimmed().toStdString());
-    std::string chain;
-    for (const std::string &filter : filters)
-        chain += (chain.empty() ? "" : ",") + filter;
-    return chain;
-}
-
-void TfrmOption::BuildOutputOptions(TOutputOptions &result)
+TOutputOptions OutputOptionsOf(const TOptionSettings &settings, const TProbeFacts &input,
+                               const TNameReserved &reserved)
 {
     TOutputOptions o;
     TCustomMediavane::InitOutputOptions(o);
-
-    // 1. Suffix.
-    const QString item = FormatItem();
-    std::string suffix = "." + item.toLower().toStdString();
-
-    // 2. Audio and picture settings.
-    if (grpAudioChannels->ItemIndex() > 0)
-        o.AudioChannels = grpAudioChannels->ItemIndex();
-    if (grpAudioSampleRate->ItemIndex() > 0)
-        o.AudioSampleRate = ToInt(grpAudioSampleRate->ItemText()).value_or(22050);
-    if (chkAudioVolume->isChecked())
-        o.AudioVolume = ToInt(edtAudioVolume->text()).value_or(-1);
-    if (cboFrameSize->currentIndex() > 0) {
-        const QString size = cboFrameSize->currentText();
-        const qsizetype space = size.indexOf(' ');
-        o.FrameSize = (space > 0 ? size.left(space) : size).toStdString();
-    }
-    if (grpFrameRate->ItemIndex() > 0)
-        o.FrameRate = grpFrameRate->ItemText().toStdString();
-    if (grpAspectRatio->ItemIndex() > 0)
-        o.FrameAspectRatio = grpAspectRatio->ItemText().toStdString();
-    if (chkVideoBitRate->isChecked())
-        o.VideoBitrate = Kilo(ToInt(edtVideoBitRate->text()).value_or(200));
-    if (chkAudioBitRate->isChecked())
-        o.AudioBitrate = Kilo(ToInt(edtAudioBitRate->text()).value_or(64));
-
-    // 3. Video encoder.
-    if (grpVideoCodec->ItemIndex() > 0) {
-        const QString codec = grpVideoCodec->ItemText().toLower();
-        if (codec == "divx") {
-            o.VideoCodec = "mpeg4";
-            o.VideoTag = "DIVX";
-        } else if (codec == "xvid") {
-            o.VideoCodec = "libxvid";
-        } else if (codec == "x264") {
-            o.VideoCodec = "libx264";
-        }
-    }
-
-    // 4. Audio encoder; the library's own AAC encoder is the one there is.
-    if (grpAudioCodec->ItemIndex() > 0) {
-        const QString codec = grpAudioCodec->ItemText().toLower();
-        if (codec == "aac")
-            o.AudioCodec = "aac";
-        else if (codec == "ac3")
-            o.AudioCodec = "ac3";
-        else if (codec == "flac")
-            o.AudioCodec = "flac";
-        else if (codec == "mp3")
-            o.AudioCodec = "libmp3lame";
-    }
-
-    // 5. Cut clip.
-    if (CutClipChosen())
-        o.RecordingTime = ClipDuration();
-
-    // 6. Video hook plug-ins.
-    if (rdoExternalHook->isChecked())
-        AddHookLines(o);
-
-    // 7. Hook mode; a hook counts as selected when its box is checked, enabled or not.
-    const bool anyHook = chkImlib2Img->isChecked() || chkImlib2Txt->isChecked() || chkWaterMark->isChecked() ||
-                         chkQuillHookImg->isChecked() || chkQuillHookTxt->isChecked();
-    const bool external = rdoExternalHook->isChecked();
-    o.BeforeHook = external && rdoBeforeHook->isChecked() && Enabled(rdoBeforeHook) && anyHook;
-    if (external && rdoPTSs->isChecked() && Enabled(rdoPTSs) && anyHook)
-        o.VideoHookPTSs = Text(edtPTSs);
-    o.CustomHook = rdoCustomHook->isChecked();
-
-    // 8, 9. Timestamps and the filter chain.
-    o.CopyTimestamp = chkCopyTimestamp->isChecked();
-    o.VideoFilters = VideoFilterChain();
-
-    // 10. Format rules, first match only. A rule's own video encoder goes without the tag
-    // of the one chosen in the window, which would mislabel its stream.
-    auto video = [&o](const char *codec) {
-        o.VideoCodec = codec;
-        o.VideoTag.clear();
-    };
-    if (suffix == ".flv" || suffix == ".swf") {
-        if (o.AudioSampleRate != 11025 && o.AudioSampleRate != 22050 && o.AudioSampleRate != 44100)
-            o.AudioSampleRate = 22050;
-    } else if (suffix == ".ogg") {
-        video("libtheora");
-        o.AudioCodec = "flac";
-    } else if (suffix == ".psp") {
-        o.FileFormat = "psp";
-        video("mpeg4");
-        o.AudioCodec = "aac";
-        o.AudioSampleRate = 24000;
-        o.FrameRate = "15000/1001";
-        suffix = "_psp.mp4";
-    } else if (suffix == ".ipod") {
-        video("mpeg4");
-        o.AudioCodec = "aac";
-        o.FrameSize = "320x240";
-        suffix = "_ipod.mp4";
-    } else if (suffix == ".rm10") {
-        video("rv10");
-        suffix = "_rv10.rm";
-    } else if (suffix == ".rm20") {
-        video("rv20");
-        suffix = "_rv20.rm";
-    } else if (suffix == ".mp4") {
-    } else if (suffix == ".wmv") {
-        video("wmv2");
-        o.AudioCodec = "wmav2";
-    } else if (suffix == ".mkv") {
-        video("libx264");
-    } else if (suffix == ".wma") {
-        o.DisableVideo = true;
-        o.AudioCodec = "wmav2";
-    } else if (suffix == ".3gp") {
-        // The container's own speech encoder is not in this library build; its AAC encoder
-        // takes mono 8000 Hz at this rate.
-        o.AudioCodec = "aac";
-        o.AudioChannels = 1;
-        o.AudioSampleRate = 8000;
-        o.AudioBitrate = 7400;
-        o.FrameSize = "128x96";
-    } else if (suffix == ".vcd" || suffix == ".svcd" || suffix == ".dvd") {
-        o.Target = suffix == ".vcd" ? 1 : suffix == ".svcd" ? 2 : 3;
-        const int norm = grpNorm->ItemIndex();
-        o.TargetNorm = norm <= 0 ? 0 : norm == 1 ? 1 : 2;
-        o.DefaultNorm = 1;
-    }
-
-    // 11. Stamped with the current time.
+    SetSoundAndPicture(settings, o);
+    SetEncoders(settings, o);
+    if (CutClipChosen(settings))
+        o.RecordingTime = ClipDuration(settings, input);
+    if (External(settings))
+        AddHookLines(settings, input, o);
+    SetHookMode(settings, o);
+    o.CopyTimestamp = settings.CopyTimestamp;
+    o.VideoFilters = VideoFilterChain(settings);
+    const std::string suffix = ApplyFormatRules(settings, "." + FormatItem(settings).toLower().toStdString(), o);
+    // Stamped with the current time.
     o.Timestamp = 0;
-
-    // 12, 13. Crop and pad.
-    if (chkCrop->isChecked()) {
-        o.CropTop = Even(ToInt(edtCropTop->text()).value_or(0));
-        o.CropBottom = Even(ToInt(edtCropBottom->text()).value_or(0));
-        o.CropLeft = Even(ToInt(edtCropLeft->text()).value_or(0));
-        o.CropRight = Even(ToInt(edtCropRight->text()).value_or(0));
-    }
-    if (chkPad->isChecked()) {
-        o.PadTop = Even(ToInt(edtPadTop->text()).value_or(0));
-        o.PadBottom = Even(ToInt(edtPadBottom->text()).value_or(0));
-        o.PadLeft = Even(ToInt(edtPadLeft->text()).value_or(0));
-        o.PadRight = Even(ToInt(edtPadRight->text()).value_or(0));
-        o.PadColor = 0;
-    }
-
-    // 14, 15. Disc suffix, then the suffix kept with the record.
-    if (suffix == ".vcd" || suffix == ".svcd" || suffix == ".dvd")
-        suffix = "_" + suffix.substr(1) + (o.TargetNorm == 1 ? "_pal.mpg" : o.TargetNorm == 2 ? "_ntsc.mpg" : "_auto.mpg");
+    SetCropAndPad(settings, o);
     o.FileExt = suffix;
-
-    // 16. Output file name: beside the input or in the chosen folder, never over an existing
-    // file unless overwriting is asked for.
-    o.FileName = OutputFileName(InputFileName(), Text(edtOutPath), suffix, chkOverwrite->isChecked(), NameReserved);
-
-    // 17.
-    result = o;
+    // Beside the input or in the chosen folder, never over an existing file unless overwriting
+    // is asked for.
+    o.FileName = OutputFileName(input.FileName, settings.OutputFolder.toStdString(), suffix, settings.Overwrite,
+                                reserved);
+    return o;
 }
 
-void TfrmOption::BuildInputOptions(TInputOptions &result)
+TInputOptions InputOptionsOf(const TOptionSettings &settings, const TProbeFacts &input)
 {
     TInputOptions i;
     TCustomMediavane::InitInputOptions(i);
-    i.FileName = InputFileName();
-    i.FileFormat = Probe && Probe->FormatContext() ? Probe->ForcedFormat : std::string();
-    if (CutClipChosen())
-        i.StartTime = ClipStartTime();
+    i.FileName = input.FileName;
+    i.FileFormat = input.ForcedFormat;
+    if (CutClipChosen(settings))
+        i.StartTime = ClipStartTime(settings, input);
     // Audio-only outputs do not read the input's pictures.
     static const QStringList audioOnly = {"aac", "ac3", "mp2", "mp3", "wav", "wma"};
-    if (audioOnly.contains(FormatItem().toLower()))
+    if (audioOnly.contains(FormatItem(settings).toLower()))
         i.ExtOptions = "vn=1";
-    result = i;
+    return i;
 }

@@ -1,20 +1,17 @@
-// The window itself: its controls, their initial values and enabling rules, the output folder
-// and the closing rules.
+// The window itself: its controls, their initial values and enabling rules.
 #include "app/OptionFrm.h"
 
 #include "app/BrowseForFolder.h"
 #include "app/CdRomFolder.h"
+#include "app/OptionChoices.h"
 #include "app/PreviewImage.h"
 #include "app/RadioGroup.h"
 #include "app/TrackBar.h"
-
-#include "probe/AVProbe.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -35,17 +32,12 @@
 
 namespace {
 
-const QStringList kFormats = {"VCD", "SVCD", "DVD", "3GP", "AVI", "FLV", "iPod", "MKV",
-                              "MOV", "MP4", "OGG", "PSP", "RM10", "RM20", "SWF", "WMV",
-                              "M1V", "M2V", "AAC", "AC3", "MP2", "MP3", "WAV", "WMA"};
-
-const QStringList kFrameSizes = {
-    "Auto - Original",   "128x96 - sqcif",    "176x144 - qcif",    "352x288 - cif",     "704x576 - 4cif",
-    "160x120 - qqvga",   "320x240 - qvga",    "640x480 - vga",     "800x600 - svga",    "1024x768 - xga",
-    "1600x1200 - uxga",  "2048x1536 - qxga",  "1280x1024 - sxga",  "2560x2048 - qsxga", "5120x4096 - hsxga",
-    "852x480 - wvga",    "1366x768 - wxga",   "1600x1024 - wsxga", "1920x1200 - wuxga", "2560x1600 - woxga",
-    "3200x2048 - wqsxga", "3840x2400 - wquxga", "6400x4096 - whsxga", "7680x4800 - whuxga", "320x200 - cga",
-    "640x350 - ega",     "852x480 - hd480",   "1280x720 - hd720",  "1920x1080 - hd1080"};
+// The values the controls start with.
+const TOptionSettings &Initial()
+{
+    static const TOptionSettings initial;
+    return initial;
+}
 
 template <class T> T *Named(T *control, const char *name)
 {
@@ -178,24 +170,41 @@ QWidget *TfrmOption::CreateLeftColumn()
     (new QVBoxLayout(grpAVFileInfo))->addWidget(mmoAVFileInfo);
     layout->addWidget(grpAVFileInfo, 1);
 
-    grpFormats = new TRadioGroup("grpFormats", "Output Formats", kFormats, 6, column);
-    grpFormats->SetItemIndex(21);
+    grpFormats = new TRadioGroup("grpFormats", "Output Formats", ChoiceItems(kOutputFormats), 6, column);
+    grpFormats->SetItemIndex(Initial().Format);
     layout->addWidget(grpFormats);
 
-    grpNorm = AutoChoice("grpNorm", "Norm(VCD/SVCD/DVD)", {"Auto", "PAL", "NTSC"}, column);
-    grpAudioChannels = AutoChoice("grpAudioChannels", "Audio Channel", {"Auto", "Mono", "Stereo"}, column);
+    grpNorm = AutoChoice("grpNorm", "Norm(VCD/SVCD/DVD)", ChoiceItems(kNorms), column);
+    grpAudioChannels = AutoChoice("grpAudioChannels", "Audio Channel", ChoiceItems(kAudioChannelItems), column);
     auto *normAndChannels = new QHBoxLayout;
     normAndChannels->addWidget(grpNorm);
     normAndChannels->addWidget(grpAudioChannels);
     layout->addLayout(normAndChannels);
 
     grpAudioSampleRate =
-        AutoChoice("grpAudioSampleRate", "Audio Sample Rate (Hz)", {"Auto", "8000", "11025", "22050", "44100"}, column);
+        AutoChoice("grpAudioSampleRate", "Audio Sample Rate (Hz)", ChoiceItems(kAudioSampleRates), column);
     layout->addWidget(grpAudioSampleRate);
+    layout->addLayout(CreateVolumeAndSize(column));
 
+    grpFrameRate = AutoChoice("grpFrameRate", "Video Frame Rate (FPS)", ChoiceItems(kFrameRates), column);
+    layout->addWidget(grpFrameRate);
+    grpAspectRatio = AutoChoice("grpAspectRatio", "Aspect Ratio", ChoiceItems(kAspectRatios), column);
+    layout->addWidget(grpAspectRatio);
+    layout->addWidget(CreateBitRates(column));
+
+    grpAudioCodec = AutoChoice("grpAudioCodec", "Audio Encoder", ChoiceItems(kAudioCodecs), column);
+    layout->addWidget(grpAudioCodec);
+    grpVideoCodec = AutoChoice("grpVideoCodec", "Video Encoder", ChoiceItems(kVideoCodecs), column);
+    layout->addWidget(grpVideoCodec);
+    layout->addWidget(CreatePadCrop(column));
+    return column;
+}
+
+QLayout *TfrmOption::CreateVolumeAndSize(QWidget *column)
+{
     grpAudioVolume = Group("grpAudioVolume", "Audio Volume", column);
     chkAudioVolume = CheckBox("chkAudioVolume", "Adjust Volume", grpAudioVolume);
-    edtAudioVolume = Edit("edtAudioVolume", "256", grpAudioVolume, false);
+    edtAudioVolume = Edit("edtAudioVolume", Initial().AudioVolume, grpAudioVolume, false);
     edtAudioVolume->setToolTip("256=normal");
     SetWidthInCharacters(edtAudioVolume, 6);
     auto *volume = new QHBoxLayout(grpAudioVolume);
@@ -205,24 +214,22 @@ QWidget *TfrmOption::CreateLeftColumn()
 
     grpFrameSize = Group("grpFrameSize", "Video Frame Size", column);
     cboFrameSize = Named(new QComboBox(grpFrameSize), "cboFrameSize");
-    cboFrameSize->addItems(kFrameSizes);
-    cboFrameSize->setCurrentIndex(0);
+    cboFrameSize->addItems(ChoiceItems(kFrameSizes));
+    cboFrameSize->setCurrentIndex(Initial().FrameSize);
     (new QHBoxLayout(grpFrameSize))->addWidget(cboFrameSize, 1);
     auto *volumeAndSize = new QHBoxLayout;
     volumeAndSize->addWidget(grpAudioVolume);
     volumeAndSize->addWidget(grpFrameSize, 1);
-    layout->addLayout(volumeAndSize);
+    return volumeAndSize;
+}
 
-    grpFrameRate = AutoChoice("grpFrameRate", "Video Frame Rate (FPS)", {"Auto", "10", "15", "25", "30"}, column);
-    layout->addWidget(grpFrameRate);
-    grpAspectRatio = AutoChoice("grpAspectRatio", "Aspect Ratio", {"Auto", "4:3", "16:9", "37:20", "47:20"}, column);
-    layout->addWidget(grpAspectRatio);
-
+QWidget *TfrmOption::CreateBitRates(QWidget *column)
+{
     grpBitRate = Group("grpBitRate", "Bit Rate (Kbps)", column);
     chkVideoBitRate = CheckBox("chkVideoBitRate", "Video Bit Rate", grpBitRate);
-    edtVideoBitRate = Edit("edtVideoBitRate", "200", grpBitRate, false);
+    edtVideoBitRate = Edit("edtVideoBitRate", Initial().VideoBitRate, grpBitRate, false);
     chkAudioBitRate = CheckBox("chkAudioBitRate", "Audio Bit Rate", grpBitRate);
-    edtAudioBitRate = Edit("edtAudioBitRate", "64", grpBitRate, false);
+    edtAudioBitRate = Edit("edtAudioBitRate", Initial().AudioBitRate, grpBitRate, false);
     SetWidthInCharacters(edtVideoBitRate, 6);
     SetWidthInCharacters(edtAudioBitRate, 6);
     auto *bitRates = new QHBoxLayout(grpBitRate);
@@ -232,13 +239,11 @@ QWidget *TfrmOption::CreateLeftColumn()
     bitRates->addWidget(chkAudioBitRate);
     bitRates->addWidget(edtAudioBitRate);
     bitRates->addStretch(1);
-    layout->addWidget(grpBitRate);
+    return grpBitRate;
+}
 
-    grpAudioCodec = AutoChoice("grpAudioCodec", "Audio Encoder", {"Auto", "AAC", "AC3", "FLAC", "MP3"}, column);
-    layout->addWidget(grpAudioCodec);
-    grpVideoCodec = AutoChoice("grpVideoCodec", "Video Encoder", {"Auto", "DivX", "XviD", "X264"}, column);
-    layout->addWidget(grpVideoCodec);
-
+QWidget *TfrmOption::CreatePadCrop(QWidget *column)
+{
     grpPadCrop = Group("grpPadCrop", "Crop and Pad", column);
     auto *grid = new QGridLayout(grpPadCrop);
     grid->setVerticalSpacing(2);
@@ -246,19 +251,18 @@ QWidget *TfrmOption::CreateLeftColumn()
     for (int i = 0; i < 4; ++i)
         grid->addWidget(new QLabel(headings[i], grpPadCrop), 0, i + 1, Qt::AlignHCenter);
     chkCrop = CheckBox("chkCrop", "Crop", grpPadCrop);
-    edtCropTop = Edit("edtCropTop", "0", grpPadCrop, false);
-    edtCropBottom = Edit("edtCropBottom", "0", grpPadCrop, false);
-    edtCropLeft = Edit("edtCropLeft", "0", grpPadCrop, false);
-    edtCropRight = Edit("edtCropRight", "0", grpPadCrop, false);
+    edtCropTop = Edit("edtCropTop", Initial().CropEdges[0], grpPadCrop, false);
+    edtCropBottom = Edit("edtCropBottom", Initial().CropEdges[1], grpPadCrop, false);
+    edtCropLeft = Edit("edtCropLeft", Initial().CropEdges[2], grpPadCrop, false);
+    edtCropRight = Edit("edtCropRight", Initial().CropEdges[3], grpPadCrop, false);
     chkPad = CheckBox("chkPad", "Pad", grpPadCrop);
-    edtPadTop = Edit("edtPadTop", "0", grpPadCrop, false);
-    edtPadBottom = Edit("edtPadBottom", "0", grpPadCrop, false);
-    edtPadLeft = Edit("edtPadLeft", "0", grpPadCrop, false);
-    edtPadRight = Edit("edtPadRight", "0", grpPadCrop, false);
-    QLineEdit *crops[] = {edtCropTop, edtCropBottom, edtCropLeft, edtCropRight};
-    QLineEdit *pads[] = {edtPadTop, edtPadBottom, edtPadLeft, edtPadRight};
+    edtPadTop = Edit("edtPadTop", Initial().PadEdges[0], grpPadCrop, false);
+    edtPadBottom = Edit("edtPadBottom", Initial().PadEdges[1], grpPadCrop, false);
+    edtPadLeft = Edit("edtPadLeft", Initial().PadEdges[2], grpPadCrop, false);
+    edtPadRight = Edit("edtPadRight", Initial().PadEdges[3], grpPadCrop, false);
     grid->addWidget(chkCrop, 1, 0);
     grid->addWidget(chkPad, 2, 0);
+    const std::array<QLineEdit *, 4> crops = CropEdits(), pads = PadEdits();
     for (int i = 0; i < 4; ++i) {
         SetWidthInCharacters(crops[i], 5);
         SetWidthInCharacters(pads[i], 5);
@@ -266,9 +270,11 @@ QWidget *TfrmOption::CreateLeftColumn()
         grid->addWidget(pads[i], 2, i + 1);
     }
     grid->setColumnStretch(5, 1);
-    layout->addWidget(grpPadCrop);
-    return column;
+    return grpPadCrop;
 }
+
+std::array<QLineEdit *, 4> TfrmOption::CropEdits() const { return {edtCropTop, edtCropBottom, edtCropLeft, edtCropRight}; }
+std::array<QLineEdit *, 4> TfrmOption::PadEdits() const { return {edtPadTop, edtPadBottom, edtPadLeft, edtPadRight}; }
 
 QWidget *TfrmOption::CreateRightColumn()
 {
@@ -367,14 +373,14 @@ QWidget *TfrmOption::CreateVideoHook()
     HookKinds = new QButtonGroup(this);
     HookKinds->addButton(rdoExternalHook);
     HookKinds->addButton(rdoCustomHook);
-    rdoExternalHook->setChecked(true);
+    (Initial().CustomHook ? rdoCustomHook : rdoExternalHook)->setChecked(true);
 
     pnlHook = Named(new QWidget(grpVideoHook), "pnlHook");
     chkImlib2Img = CheckBox("chkImlib2Img", "Imlib2 - Image", pnlHook);
     chkImgDancing = CheckBox("chkImgDancing", "Dancing", pnlHook);
     chkImgDancing->setEnabled(false);
     chkImlib2Txt = CheckBox("chkImlib2Txt", "Imlib2 - Text", pnlHook);
-    edtImlib2Txt = Edit("edtImlib2Txt", QString(), pnlHook, false);
+    edtImlib2Txt = Edit("edtImlib2Txt", Initial().Imlib2Caption, pnlHook, false);
     chkTxtScrolling = CheckBox("chkTxtScrolling", "Scrolling", pnlHook);
     chkTxtScrolling->setEnabled(false);
     chkWaterMark = CheckBox("chkWaterMark", "WaterMark", pnlHook);
@@ -382,7 +388,7 @@ QWidget *TfrmOption::CreateVideoHook()
     chkWaterMarkMode->setEnabled(false);
     chkQuillHookImg = CheckBox("chkQuillHookImg", "DemoHook - Image", pnlHook);
     chkQuillHookTxt = CheckBox("chkQuillHookTxt", "DemoHook - Text", pnlHook);
-    edtQuillHookTxt = Edit("edtQuillHookTxt", QString(), pnlHook, false);
+    edtQuillHookTxt = Edit("edtQuillHookTxt", Initial().QuillCaption, pnlHook, false);
     rdoStandardHook = Named(new QRadioButton("Standard Hook Behavior", pnlHook), "rdoStandardHook");
     rdoBeforeHook = Named(new QRadioButton("Enable BeforeHook Event", pnlHook), "rdoBeforeHook");
     rdoPTSs = Named(new QRadioButton("PTS Periods", pnlHook), "rdoPTSs");
@@ -390,8 +396,8 @@ QWidget *TfrmOption::CreateVideoHook()
     HookModes->addButton(rdoStandardHook);
     HookModes->addButton(rdoBeforeHook);
     HookModes->addButton(rdoPTSs);
-    rdoStandardHook->setChecked(true);
-    edtPTSs = Edit("edtPTSs", "0-5000,10000-15000", pnlHook, false);
+    HookModeButton(Initial().HookMode)->setChecked(true);
+    edtPTSs = Edit("edtPTSs", Initial().HookPeriods, pnlHook, false);
     btnPTSs = Named(new QPushButton("?", pnlHook), "btnPTSs");
     btnPTSs->setMaximumWidth(btnPTSs->fontMetrics().horizontalAdvance("??") + 16);
 
@@ -438,11 +444,11 @@ QWidget *TfrmOption::CreateVideoFilter()
     chkHoriFlip = CheckBox("chkHoriFlip", "Horizontally Flip", grpVideoFilter);
     chkNegate = CheckBox("chkNegate", "Negate", grpVideoFilter);
     chkScale = CheckBox("chkScale", "Scale", grpVideoFilter);
-    edtScale = Edit("edtScale", "320:240", grpVideoFilter, false);
+    edtScale = Edit("edtScale", Initial().ScaleSize, grpVideoFilter, false);
     chkRotate = CheckBox("chkRotate", "Rotate", grpVideoFilter);
-    edtRotate = Edit("edtRotate", "45", grpVideoFilter, false);
+    edtRotate = Edit("edtRotate", Initial().RotateDegrees, grpVideoFilter, false);
     chkSetPTS = CheckBox("chkSetPTS", "SetPTS", grpVideoFilter);
-    edtSetPTS = Edit("edtSetPTS", "0.5*PTS", grpVideoFilter, false);
+    edtSetPTS = Edit("edtSetPTS", Initial().PTSExpression, grpVideoFilter, false);
     SetWidthInCharacters(edtScale, 8);
     SetWidthInCharacters(edtRotate, 5);
     SetWidthInCharacters(edtSetPTS, 8);
@@ -469,9 +475,7 @@ QWidget *TfrmOption::CreateVideoFilter()
 void TfrmOption::FormCreate()
 {
     imgPreview->setToolTip("Click to view current picture in actual size");
-    edtImlib2Txt->setText("VeloxC");
-    edtQuillHookTxt->setText("VeloxC");
-    edtOutPath->setText(kSameAsInput);
+    edtOutPath->setText(Initial().OutputFolder);
     PreviewBitmap.SetSize(0, 0);
 
     connect(chkAudioVolume, &QCheckBox::toggled, this, &TfrmOption::chkAudioVolumeClick);
@@ -536,13 +540,13 @@ void TfrmOption::chkSetPTSClick() { edtSetPTS->setEnabled(chkSetPTS->isChecked()
 
 void TfrmOption::chkCropClick()
 {
-    for (QLineEdit *edit : {edtCropTop, edtCropBottom, edtCropLeft, edtCropRight})
+    for (QLineEdit *edit : CropEdits())
         edit->setEnabled(chkCrop->isChecked());
 }
 
 void TfrmOption::chkPadClick()
 {
-    for (QLineEdit *edit : {edtPadTop, edtPadBottom, edtPadLeft, edtPadRight})
+    for (QLineEdit *edit : PadEdits())
         edit->setEnabled(chkPad->isChecked());
 }
 
@@ -587,52 +591,6 @@ void TfrmOption::FormHide()
     Updating = true;
     trcPreview->setMaximum(0);
     Updating = false;
-}
-
-QString TfrmOption::ApplicationTitle() const { return QGuiApplication::applicationDisplayName(); }
-
-bool TfrmOption::BrowseForFolder(const QString &title, const QString &root, QString &folder)
-{
-    return ::BrowseForFolder(this, title, root, folder);
-}
-
-void TfrmOption::btnOutPathClick()
-{
-    QString folder = edtOutPath->text();
-    if (folder == kSameAsInput)
-        folder = QFileInfo(QString::fromStdString(InputFileName())).absolutePath();
-    if (!ChooseFolder || !ChooseFolder("Select Output Folder", QString(), folder))
-        return;
-    if (IsCdRomFolder && IsCdRomFolder(folder.toStdString())) {
-        QMessageBox::information(this, ApplicationTitle(), "Output folder cannot be located in CD-ROM.");
-        return;
-    }
-    edtOutPath->setText(folder);
-}
-
-bool TfrmOption::FormCloseQuery()
-{
-    std::string folder;
-    if (edtOutPath->text() == kSameAsInput) {
-        const std::string input = InputFileName();
-        if (input.empty())
-            return true; // no input yet, nothing lies anywhere
-        folder = std::filesystem::path(input).parent_path().string();
-    } else {
-        folder = edtOutPath->text().toStdString();
-    }
-    if (IsCdRomFolder && IsCdRomFolder(folder)) {
-        QMessageBox::information(this, ApplicationTitle(), "Input folder is located in CD-ROM, please select output folder.");
-        btnOutPath->setFocus();
-        return false;
-    }
-    return true;
-}
-
-void TfrmOption::accept()
-{
-    if (FormCloseQuery())
-        QDialog::accept();
 }
 
 void TfrmOption::btnPTSsClick()

@@ -1,12 +1,15 @@
-// "Output Options": every output setting of a task, the preview of the file being added, and
-// the builder that turns both into the task's two option records.
+// "Output Options": every output setting of a task and the preview of the file being added; the
+// builder (OptionBuilder.h) turns both into the task's two option records.
 #pragma once
 
+#include "app/OptionBuilder.h"
+#include "app/OptionSettings.h"
 #include "component/ConverterTypes.h"
 #include "libs/Bitmap24.h"
 
 #include <QDialog>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -16,6 +19,7 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -25,15 +29,6 @@ class TAVProbe;
 class TPreviewImage;
 class TRadioGroup;
 class TTrackBar;
-
-// The text edtOutPath shows while outputs go beside their inputs.
-inline constexpr const char *kSameAsInput = "<same as input>";
-
-// The output name of input: its base (in folder, ending in "/", or beside the input for
-// kSameAsInput) with "_(new)" and suffix; when that name is taken, "_(new_N)" with the smallest
-// free N. Taken: reserved for another output of the list, or (unless overwrite) any entry on disk.
-std::string OutputFileName(const std::string &input, const std::string &folder, const std::string &suffix,
-                           bool overwrite, const std::function<bool(const std::string &)> &reserved = {});
 
 class TfrmOption : public QDialog {
     Q_OBJECT
@@ -45,10 +40,17 @@ public:
     // Takes over a loaded probe (not owned; it must outlive its use here): the information text,
     // the preview picture and the cut-clip scale. nullptr forgets the last one.
     void LoadProbeInfo(TAVProbe *probe);
-    // The records of one task from the settings and the probe last taken over.
+    // The settings the controls show, and the controls set to show settings (the plug-in boxes'
+    // enabled states follow the plug-in folder, not the record).
+    TOptionSettings Settings() const;
+    void ApplySettings(const TOptionSettings &settings);
+    // What the builder needs of the probe last taken over.
+    TProbeFacts ProbeFacts() const;
+    // The records of one task from the settings and the probe last taken over; the hook captions
+    // are shown as their lines carry them.
     void BuildOutputOptions(TOutputOptions &options);
     // Output names given to other outputs of the list, which a new one must not take.
-    std::function<bool(const std::string &)> NameReserved;
+    TNameReserved NameReserved;
     void BuildInputOptions(TInputOptions &options);
     // Start and length of the cut clip in milliseconds.
     int32_t ClipStartTime() const;
@@ -179,11 +181,16 @@ private:
     QWidget *CreateVideoHook();
     QWidget *CreateVideoFilter();
 
-    // Builder parts (OptionBuilder.cpp).
-    QString FormatItem() const;
-    bool CutClipChosen() const;
-    void AddHookLines(TOutputOptions &options);
-    std::string VideoFilterChain() const;
+    QLayout *CreateVolumeAndSize(QWidget *column);
+    QWidget *CreateBitRates(QWidget *column);
+    QWidget *CreatePadCrop(QWidget *column);
+    // The four edits of a side each, top, bottom, left, right.
+    std::array<QLineEdit *, 4> CropEdits() const;
+    std::array<QLineEdit *, 4> PadEdits() const;
+    QRadioButton *HookModeButton(THookMode mode) const;
+    // Selects the cut clip from start to end (track bar units) as Set Start and Set End would.
+    void SelectClip(int start, int end);
+
     // The input file as the probe holds it; empty without one.
     std::string InputFileName() const;
 

@@ -53,7 +53,7 @@ protected:
     std::vector<std::string> Outputs() const
     {
         std::vector<std::string> files;
-        for (const TOutputFile &output : window->OutputFileList)
+        for (const TOutputFile &output : window->Batch->OutputFileList)
             files.push_back(output.FileName.toStdString());
         return files;
     }
@@ -88,17 +88,17 @@ TEST_P(RealBatchTest, ThreeInputsConvertToMp3ThenToWavThenAgainUnderNewNames)
     EXPECT_TRUE(window->RunActive());
     EXPECT_EQ(ToolBar(), threadMode ? "----+-+" : "------+");
     EXPECT_EQ(Hidden(), ToolBar());
-    EXPECT_EQ(window->VeloxC->ThreadCount(), threadMode ? 1 : 0);
+    EXPECT_EQ(window->Batch->VeloxC->ThreadCount(), threadMode ? 1 : 0);
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(ToolBar(), "++++---");
     EXPECT_EQ(Hidden(), "++++---");
-    EXPECT_EQ(window->VeloxC->Tasks().Count(), 0);
+    EXPECT_EQ(window->Batch->VeloxC->Tasks().Count(), 0);
     const std::vector<std::string> mp3s = {dir.File("a_(new).mp3"), dir.File("b_(new).mp3"), dir.File("c_(new).mp3")};
     EXPECT_EQ(Outputs(), mp3s);
     for (int row = 0; row < 3; ++row) {
         SCOPED_TRACE(row);
         EXPECT_EQ(Progress(row), "100%");
-        EXPECT_TRUE(window->OutputFileList[row].Converted);
+        EXPECT_TRUE(window->Batch->OutputFileList[row].Converted);
         EXPECT_NEAR(Seconds(mp3s[row]), 1.5, 0.1);
         EXPECT_EQ(Cell(row, 3).toStdString(), std::filesystem::path(mp3s[row]).filename().string());
     }
@@ -132,7 +132,7 @@ TEST_P(RealBatchTest, ThreeInputsConvertToMp3ThenToWavThenAgainUnderNewNames)
         EXPECT_NEAR(Seconds(file), 1.5, 0.1) << file;
     for (const std::string &file : mp3s)
         EXPECT_NEAR(Seconds(file), 1.5, 0.1) << file;
-    EXPECT_EQ(window->InputFileList.size(), 3);
+    EXPECT_EQ(window->Batch->InputFileList.size(), 3);
     EXPECT_TRUE(shown.empty());
 }
 
@@ -149,7 +149,7 @@ TEST_F(MainFrmRunTest, ThreadModeRunsAsManyAtOnceAsThereAreCoresAndUncheckedOneA
         SCOPED_TRACE(checked);
         window->CheckBox1->setChecked(checked);
         window->ToolButton7Click();
-        EXPECT_EQ(window->VeloxC->ThreadCount(), checked ? cores : 1);
+        EXPECT_EQ(window->Batch->VeloxC->ThreadCount(), checked ? cores : 1);
         ASSERT_TRUE(WaitForRunEnd());
         // Rows of one input: each got a name of its own.
         std::vector<std::string> outputs = Outputs();
@@ -163,7 +163,7 @@ TEST_F(MainFrmRunTest, ThreadModeRunsAsManyAtOnceAsThereAreCoresAndUncheckedOneA
     while (Rows() > 1)
         window->ToolButton3Click();
     window->ToolButton7Click();
-    EXPECT_EQ(window->VeloxC->ThreadCount(), 1);
+    EXPECT_EQ(window->Batch->VeloxC->ThreadCount(), 1);
     ASSERT_TRUE(WaitForRunEnd());
 }
 
@@ -175,7 +175,7 @@ TEST_F(MainFrmRunTest, ToolBarPauseResumeAndStopInTheMiddleOfAThreadModeRun)
     AddByToolBar(b);
     window->CheckBox1->setChecked(true); // both at once
     window->ToolButton7Click();
-    EXPECT_EQ(window->VeloxC->ThreadCount(), 2);
+    EXPECT_EQ(window->Batch->VeloxC->ThreadCount(), 2);
     ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(2); }));
 
     window->ToolButton5->click();
@@ -200,7 +200,7 @@ TEST_F(MainFrmRunTest, ToolBarPauseResumeAndStopInTheMiddleOfAThreadModeRun)
     for (int row = 0; row < 2; ++row) {
         SCOPED_TRACE(row);
         EXPECT_EQ(Progress(row), "Stopped");
-        EXPECT_FALSE(window->OutputFileList[row].Converted);
+        EXPECT_FALSE(window->Batch->OutputFileList[row].Converted);
         EXPECT_FALSE(std::filesystem::exists(Outputs()[row]));
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3) << "a.wav, b.wav, program/";
@@ -243,7 +243,7 @@ TEST_F(MainFrmRunTest, MainThreadModeOffersNoPauseAndStopBetweenTasksEndsTheRest
         AddByToolBar(Wav(name, 1.0));
     window->N13->trigger();
     EXPECT_EQ(Hidden(), "------+"); // no pause on the window's own thread
-    EXPECT_EQ(window->VeloxC->ThreadCount(), 0);
+    EXPECT_EQ(window->Batch->VeloxC->ThreadCount(), 0);
     // The first task runs on this thread from the start timer; its row is painted meanwhile.
     ASSERT_TRUE(WaitUntil([&] { return Progress(0) == "100%"; }));
     EXPECT_EQ(Progress(1), "Waiting");
@@ -268,7 +268,7 @@ TEST_F(MainFrmRunTest, AFileGoneBeforeTheStartFailsInItsRowAndRemovingALaterRowK
     window->ToolButton7Click();
     ASSERT_TRUE(WaitForRunEnd());
     ASSERT_EQ(Rows(), 3);
-    EXPECT_EQ(window->RowState(1), rsFailed);
+    EXPECT_EQ(window->Batch->RowState(1), rsFailed);
     EXPECT_TRUE(Progress(1).starts_with("Failed: ")) << Progress(1);
     EXPECT_EQ(Progress(0), "100%");
     EXPECT_EQ(Progress(2), "100%");
@@ -278,7 +278,7 @@ TEST_F(MainFrmRunTest, AFileGoneBeforeTheStartFailsInItsRowAndRemovingALaterRowK
     // Remove "c.wav" after the run: its own input goes, not b's.
     Select(2);
     window->N4->trigger();
-    EXPECT_EQ(window->InputFileList, QStringList({QString::fromStdString(a), QString::fromStdString(b)}));
+    EXPECT_EQ(window->Batch->InputFileList, QStringList({QString::fromStdString(a), QString::fromStdString(b)}));
     EXPECT_EQ(Rows(), 2);
 }
 
@@ -291,8 +291,8 @@ TEST_F(MainFrmRunTest, OutputsGoToTheChosenFolderOrBesideTheirInputs)
     window->ToolButton7Click();
     ASSERT_TRUE(WaitForRunEnd());
     ASSERT_EQ(Rows(), 1);
-    EXPECT_TRUE(window->OutputFileList[0].Converted);
-    EXPECT_EQ(window->OutputFileList[0].FileName.toStdString(), (dir.Path() / "out" / "a_(new).wav").string());
+    EXPECT_TRUE(window->Batch->OutputFileList[0].Converted);
+    EXPECT_EQ(window->Batch->OutputFileList[0].FileName.toStdString(), (dir.Path() / "out" / "a_(new).wav").string());
     EXPECT_NEAR(Seconds(Outputs()[0]), 0.3, 0.1);
 
     // Without a chosen folder the outputs go beside their inputs, not into the current folder.
@@ -310,7 +310,7 @@ TEST_F(MainFrmRunTest, AStartWhoseFilesAreAllGoneRunsNothingAndLeavesTheListUsab
     std::filesystem::remove(a);
     window->ToolButton7Click();
     EXPECT_EQ(Rows(), 1);
-    EXPECT_EQ(window->RowState(0), rsFailed);
+    EXPECT_EQ(window->Batch->RowState(0), rsFailed);
     EXPECT_FALSE(window->RunActive()) << "a run with no task would never end";
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_TRUE(shown[0].text.startsWith("Nothing could be converted:\n" + QString::fromStdString(a)));
@@ -370,8 +370,8 @@ TEST_F(MainFrmRunTest, AddAndRemoveWaitUntilTheRunHasEnded)
     Select(1);
     window->RemoveCommand(TfrmMain::plHidden);
     EXPECT_EQ(Rows(), 2);
-    EXPECT_EQ(window->InputFileList.size(), 2);
-    EXPECT_EQ(window->VeloxC->Tasks().Count(), 2);
+    EXPECT_EQ(window->Batch->InputFileList.size(), 2);
+    EXPECT_EQ(window->Batch->VeloxC->Tasks().Count(), 2);
     window->N16->trigger();
     ASSERT_TRUE(WaitForRunEnd());
     // Afterwards both work again.
@@ -414,7 +414,7 @@ TEST_F(MainFrmRunTest, ClosingWhileTasksRunAsksThenStopsThemAndLeavesNoHalfFile)
     Spin(100);
     const int threadsBefore = ThreadsOfThisProcess(); // the toolkit's own ones included
     window->ToolButton7Click();
-    ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(window->VeloxC->ThreadCount()); }));
+    ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(window->Batch->VeloxC->ThreadCount()); }));
     window->ToolButton5Click(); // paused, too
     const std::vector<std::string> outputs = Outputs();
     stopAndClose = false; // keep converting
@@ -426,7 +426,7 @@ TEST_F(MainFrmRunTest, ClosingWhileTasksRunAsksThenStopsThemAndLeavesNoHalfFile)
     EXPECT_EQ(askedToClose, 2);
     // Back from close, no worker is left and no half file under an output's name.
     EXPECT_LE(ThreadsOfThisProcess(), threadsBefore) << ThreadNames();
-    EXPECT_EQ(window->VeloxC->Tasks().Count(), 0);
+    EXPECT_EQ(window->Batch->VeloxC->Tasks().Count(), 0);
     int stopped = 0;
     for (const std::string &file : outputs) {
         stopped += !std::filesystem::exists(file);
@@ -437,9 +437,9 @@ TEST_F(MainFrmRunTest, ClosingWhileTasksRunAsksThenStopsThemAndLeavesNoHalfFile)
     EXPECT_GE(stopped, 1);
     EXPECT_TRUE(std::filesystem::exists(program / "Config.ini"));
     // Whatever was still on its way to the window stays away.
-    const QStringList log = window->mmoLog;
+    const QStringList log = window->Batch->LogLines;
     Spin(200);
-    EXPECT_EQ(window->mmoLog, log);
+    EXPECT_EQ(window->Batch->LogLines, log);
     window.reset();
 }
 

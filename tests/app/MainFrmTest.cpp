@@ -103,7 +103,7 @@ TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
     EXPECT_EQ(window->grpPriority->Items(), QStringList({"Idle", "Lowest", "Lower", "Normal"}));
     EXPECT_EQ(window->cobrate->currentIndex(), 0);
     EXPECT_EQ(window->cobrate->count(), 5);
-    EXPECT_TRUE(window->mmoLog.isEmpty());
+    EXPECT_TRUE(window->Batch->LogLines.isEmpty());
     EXPECT_EQ(window->frmOption, nullptr);
 }
 
@@ -227,17 +227,17 @@ TEST_F(MainFrmTest, AnAddedFileGetsItsRowWithTruncatedTimeAndAnMp3BesideItsInput
     EXPECT_EQ(Cell(0, 4), "");
     EXPECT_EQ(Cell(0, 5), "");
     EXPECT_EQ(Cell(0, 6), "");
-    EXPECT_EQ(window->InputFileList, QStringList({QString::fromStdString(wav)}));
-    EXPECT_EQ(window->OutputFolderList, QStringList({QString::fromStdString(dir.Path().string()) + "/"}));
-    ASSERT_EQ(window->OutputFileList.size(), 1);
-    EXPECT_EQ(window->OutputFileList[0].FileName, QString::fromStdString(dir.File("tone_(new).wav")));
-    EXPECT_FALSE(window->OutputFileList[0].Converted);
+    EXPECT_EQ(window->Batch->InputFileList, QStringList({QString::fromStdString(wav)}));
+    EXPECT_EQ(window->Batch->OutputFolderList, QStringList({QString::fromStdString(dir.Path().string()) + "/"}));
+    ASSERT_EQ(window->Batch->OutputFileList.size(), 1);
+    EXPECT_EQ(window->Batch->OutputFileList[0].FileName, QString::fromStdString(dir.File("tone_(new).wav")));
+    EXPECT_FALSE(window->Batch->OutputFileList[0].Converted);
     // Nothing beside the input until its conversion starts.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2) << "tone.wav and program/";
-    EXPECT_EQ(window->VeloxC->Tasks().Count(), 1);
+    EXPECT_EQ(window->Batch->VeloxC->Tasks().Count(), 1);
     ASSERT_NE(window->frmOption, nullptr);
     EXPECT_FALSE(window->frmOption->isVisible());
-    EXPECT_EQ(window->mmoLog.mid(window->mmoLog.size() - 3),
+    EXPECT_EQ(window->Batch->LogLines.mid(window->Batch->LogLines.size() - 3),
               QStringList({"", "***File has been added to convert list.", ""}));
     EXPECT_EQ(ToolBar(), "++++---");
     EXPECT_EQ(Hidden(), "++++---");
@@ -246,11 +246,11 @@ TEST_F(MainFrmTest, AnAddedFileGetsItsRowWithTruncatedTimeAndAnMp3BesideItsInput
     window->CobType->setCurrentIndex(0);
     EXPECT_EQ(Cell(0, 3), "tone_(new).mp3");
     window->Edit1->setText(QString::fromStdString(dir.File("out/")));
-    EXPECT_EQ(window->OutputFileList[0].FileName, QString::fromStdString(dir.File("out/tone_(new).mp3")));
+    EXPECT_EQ(window->Batch->OutputFileList[0].FileName, QString::fromStdString(dir.File("out/tone_(new).mp3")));
     ASSERT_TRUE(window->ResetFolder->isEnabled());
     window->ResetFolder->trigger();
     EXPECT_EQ(window->Edit1->text(), "");
-    EXPECT_EQ(window->OutputFileList[0].FileName, QString::fromStdString(dir.File("tone_(new).mp3")));
+    EXPECT_EQ(window->Batch->OutputFileList[0].FileName, QString::fromStdString(dir.File("tone_(new).mp3")));
 }
 
 TEST_F(MainFrmTest, EveryAddEntryPointAddsTheSameWay)
@@ -267,7 +267,7 @@ TEST_F(MainFrmTest, EveryAddEntryPointAddsTheSameWay)
     const char *names[] = {"tone_(new).mp3", "tone_(new_1).mp3", "tone_(new_2).mp3", "tone_(new_3).mp3"};
     for (int row = 0; row < 4; ++row)
         EXPECT_EQ(Cell(row, 3), names[row]);
-    EXPECT_EQ(window->InputFileList.size(), 4);
+    EXPECT_EQ(window->Batch->InputFileList.size(), 4);
 }
 
 TEST_F(MainFrmTest, ACancelledDialogOrAFileThatIsNoMediaAddsNothing)
@@ -275,7 +275,7 @@ TEST_F(MainFrmTest, ACancelledDialogOrAFileThatIsNoMediaAddsNothing)
     next.clear();
     window->ToolButton1Click();
     EXPECT_EQ(Rows(), 0);
-    EXPECT_TRUE(window->mmoLog.isEmpty());
+    EXPECT_TRUE(window->Batch->LogLines.isEmpty());
 
     // Each refusal names the file and the reason, in the log and in a box.
     const std::string text = dir.File(".wav");
@@ -286,16 +286,16 @@ TEST_F(MainFrmTest, ACancelledDialogOrAFileThatIsNoMediaAddsNothing)
     for (const std::string &file : {text, dir.File("silent film.mp4")}) {
         SCOPED_TRACE(file);
         shown.clear();
-        window->mmoLog.clear();
+        window->Batch->LogLines.clear();
         AddByToolBar(file);
         EXPECT_EQ(Rows(), 0);
-        EXPECT_TRUE(window->InputFileList.isEmpty());
-        const QString line = window->mmoLog.filter("***Cannot add ").value(0);
+        EXPECT_TRUE(window->Batch->InputFileList.isEmpty());
+        const QString line = window->Batch->LogLines.filter("***Cannot add ").value(0);
         EXPECT_TRUE(line.startsWith(QStringLiteral("***Cannot add %1: ").arg(file.c_str()))) << line.toStdString();
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].text, "This file was not added:\n" + line.mid(14));
     }
-    EXPECT_TRUE(window->mmoLog.last(2).first().endsWith("it has no sound"));
+    EXPECT_TRUE(window->Batch->LogLines.last(2).first().endsWith("it has no sound"));
     EXPECT_EQ(ToolBar(), "+------");
 }
 
@@ -307,15 +307,15 @@ TEST_F(MainFrmTest, TaskCreationFailuresAreLoggedAndLeaveNoTaskOrRow)
     TVeloxConverter::InitOutputOptions(output);
     input.FileName = dir.File("missing.wav");
     output.FileName = dir.File("out.mp3");
-    EXPECT_FALSE(window->AddConvertTask(input, output));
-    EXPECT_EQ(window->mmoLog.filter("***File open error: ").size(), 1);
+    EXPECT_FALSE(window->Batch->AddConvertTask(input, output));
+    EXPECT_EQ(window->Batch->LogLines.filter("***File open error: ").size(), 1);
 
     input.FileName = Wav("tone.wav", 0.5);
     output.AudioCodec = "no_such_encoder";
-    window->mmoLog.clear();
-    EXPECT_FALSE(window->AddConvertTask(input, output));
-    EXPECT_EQ(window->mmoLog.filter("***Cannot do convert, error: ").size(), 1) << window->mmoLog.join('|').toStdString();
-    EXPECT_EQ(window->VeloxC->Tasks().Count(), 0); // the half-made task went again
+    window->Batch->LogLines.clear();
+    EXPECT_FALSE(window->Batch->AddConvertTask(input, output));
+    EXPECT_EQ(window->Batch->LogLines.filter("***Cannot do convert, error: ").size(), 1) << window->Batch->LogLines.join('|').toStdString();
+    EXPECT_EQ(window->Batch->VeloxC->Tasks().Count(), 0); // the half-made task went again
     EXPECT_EQ(Rows(), 0);
     EXPECT_EQ(ToolBar(), "+------");
 }
@@ -327,8 +327,8 @@ TEST_F(MainFrmTest, RemoveWithoutASelectedRowDoesNothing)
     for (auto remove : {&TfrmMain::ToolButton3Click, &TfrmMain::btnRemoveClick}) {
         (window.get()->*remove)();
         EXPECT_EQ(Rows(), 1);
-        EXPECT_EQ(window->VeloxC->Tasks().Count(), 1);
-        EXPECT_EQ(window->InputFileList.size(), 1);
+        EXPECT_EQ(window->Batch->VeloxC->Tasks().Count(), 1);
+        EXPECT_EQ(window->Batch->InputFileList.size(), 1);
     }
     EXPECT_EQ(ToolBar(), "++++---");
     EXPECT_EQ(Hidden(), "++++---");
@@ -344,11 +344,11 @@ TEST_F(MainFrmTest, RemoveTakesTheSelectedRowAndItsEntriesAndSetsTheStatesEveryw
     ASSERT_EQ(Rows(), 2);
     EXPECT_EQ(Cell(0, 0), "a.wav");
     EXPECT_EQ(Cell(1, 0), "c.wav");
-    EXPECT_EQ(window->InputFileList, QStringList({QString::fromStdString(a), QString::fromStdString(c)}));
-    EXPECT_EQ(window->OutputFileList[1].FileName, QString::fromStdString(dir.File("c_(new).mp3")));
-    EXPECT_EQ(window->OutputFolderList.size(), 2);
-    ASSERT_EQ(window->VeloxC->Tasks().Count(), 2);
-    EXPECT_EQ(window->VeloxC->Tasks().Items(1).InputOptions.FileName, c);
+    EXPECT_EQ(window->Batch->InputFileList, QStringList({QString::fromStdString(a), QString::fromStdString(c)}));
+    EXPECT_EQ(window->Batch->OutputFileList[1].FileName, QString::fromStdString(dir.File("c_(new).mp3")));
+    EXPECT_EQ(window->Batch->OutputFolderList.size(), 2);
+    ASSERT_EQ(window->Batch->VeloxC->Tasks().Count(), 2);
+    EXPECT_EQ(window->Batch->VeloxC->Tasks().Items(1).InputOptions.FileName, c);
     EXPECT_EQ(Hidden(), "++++---"); // rows remain: Clear, Remove, Start on
     EXPECT_EQ(ToolBar(), "++++---");
 
@@ -357,7 +357,7 @@ TEST_F(MainFrmTest, RemoveTakesTheSelectedRowAndItsEntriesAndSetsTheStatesEveryw
     Select(0);
     window->ToolButton3Click();
     EXPECT_EQ(Rows(), 0);
-    EXPECT_TRUE(window->InputFileList.isEmpty());
+    EXPECT_TRUE(window->Batch->InputFileList.isEmpty());
     EXPECT_EQ(ToolBar(), "+------"); // none remain
     EXPECT_EQ(Hidden(), "+------");
 }
@@ -384,16 +384,16 @@ TEST_F(MainFrmTest, ClearFromEachOfItsPlacesEmptiesTheListsAndALaterStartConvert
         window->ToolButton1Click();
         place.clear();
         EXPECT_EQ(Rows(), 0);
-        EXPECT_TRUE(window->InputFileList.isEmpty());
-        EXPECT_TRUE(window->OutputFileList.isEmpty());
-        EXPECT_TRUE(window->OutputFolderList.isEmpty());
-        EXPECT_EQ(window->VeloxC->Tasks().Count(), 0);
+        EXPECT_TRUE(window->Batch->InputFileList.isEmpty());
+        EXPECT_TRUE(window->Batch->OutputFileList.isEmpty());
+        EXPECT_TRUE(window->Batch->OutputFolderList.isEmpty());
+        EXPECT_EQ(window->Batch->VeloxC->Tasks().Count(), 0);
         EXPECT_EQ(ToolBar(), place.toolBar);
         EXPECT_EQ(Hidden(), place.hidden);
         window->ToolButton7Click();
         window->btnStartClick();
         EXPECT_EQ(Rows(), 0);
-        EXPECT_EQ(window->VeloxC->Tasks().Count(), 0);
+        EXPECT_EQ(window->Batch->VeloxC->Tasks().Count(), 0);
         EXPECT_FALSE(window->RunActive());
     }
 }
@@ -405,12 +405,12 @@ TEST_F(MainFrmTest, StartWithAnEmptyListDoesNothingNotEvenClearingTheTasks)
     TVeloxConverter::InitInputOptions(input);
     TVeloxConverter::InitOutputOptions(output);
     input.FileName = dir.File("missing.wav");
-    window->AddConvertTask(input, output);
-    const std::string error = window->VeloxC->LastErrMsg();
+    window->Batch->AddConvertTask(input, output);
+    const std::string error = window->Batch->VeloxC->LastErrMsg();
     ASSERT_FALSE(error.empty());
     window->ToolButton7Click();
     window->N13->trigger();
-    EXPECT_EQ(window->VeloxC->LastErrMsg(), error); // ClearTasks would have emptied it
+    EXPECT_EQ(window->Batch->VeloxC->LastErrMsg(), error); // ClearTasks would have emptied it
     EXPECT_EQ(ToolBar(), "+------");
     EXPECT_EQ(Hidden(), "+------");
     EXPECT_FALSE(window->RunActive());
@@ -431,20 +431,20 @@ TEST_F(MainFrmTest, ProgressFillsTheRowsColumnsAndAnUnknownTotalShowsADash)
 {
     AddByToolBar(Wav("a.wav", 0.5));
     AddByToolBar(Wav("b.wav", 0.5));
-    window->VeloxCProgress(1, 10, 25, 1999, 2.0f, 128.0f, 12345, 4000);
+    window->Batch->VeloxCProgress(1, 10, 25, 1999, 2.0f, 128.0f, 12345, 4000);
     EXPECT_EQ(Cell(1, 4), "49%");
     EXPECT_EQ(Cell(1, 5), "1");
     EXPECT_EQ(Cell(1, 6), "12345");
     EXPECT_EQ(Cell(0, 4), "");
-    window->VeloxCProgress(0, 0, 0, 2500, 0, 0, INT64_C(5000000000), 0);
+    window->Batch->VeloxCProgress(0, 0, 0, 2500, 0, 0, INT64_C(5000000000), 0);
     EXPECT_EQ(Cell(0, 4), "-");
     EXPECT_EQ(Cell(0, 5), "2");
     EXPECT_EQ(Cell(0, 6), "5000000000");
-    window->VeloxCProgress(0, 0, 0, 100, 0, 0, 1, -40);
+    window->Batch->VeloxCProgress(0, 0, 0, 100, 0, 0, 1, -40);
     EXPECT_EQ(Cell(0, 4), "-");
     // Rows that are not there change nothing.
-    window->VeloxCProgress(2, 0, 0, 100, 0, 0, 1, 200);
-    window->VeloxCProgress(-1, 0, 0, 100, 0, 0, 1, 200);
+    window->Batch->VeloxCProgress(2, 0, 0, 100, 0, 0, 1, 200);
+    window->Batch->VeloxCProgress(-1, 0, 0, 100, 0, 0, 1, 200);
     EXPECT_EQ(Rows(), 2);
 }
 
@@ -453,62 +453,62 @@ TEST_F(MainFrmTest, EventsFromAWorkerThreadReachTheRowsInTheOrderTheyWereRaised)
     AddByToolBar(Wav("a.wav", 0.5));
     std::thread worker([&] {
         for (int ms = 0; ms <= 4000; ms += 10)
-            window->VeloxCProgress(0, 0, 0, ms, 0, 0, ms, 4000);
+            window->Batch->VeloxCProgress(0, 0, 0, ms, 0, 0, ms, 4000);
         for (int i = 0; i < 100; ++i)
-            window->VeloxCLog(0, llInfo, std::to_string(i));
-        window->VeloxCTerminate(0, true, false, "");
+            window->Batch->VeloxCLog(0, llInfo, std::to_string(i));
+        window->Batch->VeloxCTerminate(0, true, false, "");
     });
     worker.join();
     EXPECT_EQ(Cell(0, 4), ""); // nothing is touched off the window's thread
-    ASSERT_TRUE(WaitUntil([&] { return window->OutputFileList[0].Converted; }));
+    ASSERT_TRUE(WaitUntil([&] { return window->Batch->OutputFileList[0].Converted; }));
     EXPECT_EQ(Cell(0, 4), "100%");
     EXPECT_EQ(Cell(0, 5), "4");
     EXPECT_EQ(Cell(0, 6), "4000");
-    const QStringList lines = window->mmoLog.mid(window->mmoLog.size() - 100);
+    const QStringList lines = window->Batch->LogLines.mid(window->Batch->LogLines.size() - 100);
     for (int i = 0; i < 100; ++i)
         EXPECT_EQ(lines[i], QStringLiteral("#0.2: %1").arg(i));
 }
 
 TEST_F(MainFrmTest, LogLinesNameTheTaskAndTheLevel)
 {
-    window->VeloxCLog(0, llInfo, "Input #0, wav");
-    window->VeloxCLog(-1, llQuiet, "no task");
-    window->VeloxCLog(3, llAll, "Ünïcödé");
-    EXPECT_EQ(window->mmoLog, QStringList({"#0.2: Input #0, wav", "#-1.0: no task", "#3.4: Ünïcödé"}));
+    window->Batch->VeloxCLog(0, llInfo, "Input #0, wav");
+    window->Batch->VeloxCLog(-1, llQuiet, "no task");
+    window->Batch->VeloxCLog(3, llAll, "Ünïcödé");
+    EXPECT_EQ(window->Batch->LogLines, QStringList({"#0.2: Input #0, wav", "#-1.0: no task", "#3.4: Ünïcödé"}));
 }
 
 TEST_F(MainFrmTest, TerminateMarksRowsAndTheRunEndSetsBothSetsAndLetsTheTasksGo)
 {
     for (const char *name : {"a.wav", "b.wav", "c.wav"})
         AddByToolBar(Wav(name, 0.5));
-    window->VeloxCTerminate(0, true, false, "");
+    window->Batch->VeloxCTerminate(0, true, false, "");
     EXPECT_EQ(Cell(0, 4), "100%");
-    EXPECT_TRUE(window->OutputFileList[0].Converted);
-    EXPECT_EQ(window->RowState(0), rsDone);
+    EXPECT_TRUE(window->Batch->OutputFileList[0].Converted);
+    EXPECT_EQ(window->Batch->RowState(0), rsDone);
     // Stopped by the user: its partial output is gone, so there is nothing to play.
-    window->VeloxCProgress(1, 0, 0, 1000, 0, 0, 10, 4000);
-    window->VeloxCTerminate(1, false, false, "");
+    window->Batch->VeloxCProgress(1, 0, 0, 1000, 0, 0, 10, 4000);
+    window->Batch->VeloxCTerminate(1, false, false, "");
     EXPECT_EQ(Cell(1, 4), "Stopped");
-    EXPECT_FALSE(window->OutputFileList[1].Converted);
+    EXPECT_FALSE(window->Batch->OutputFileList[1].Converted);
     // A failed task: the reason in its row and its tooltip, not flagged.
-    window->VeloxCTerminate(2, false, true, "Error while opening encoder");
-    EXPECT_FALSE(window->OutputFileList[2].Converted);
+    window->Batch->VeloxCTerminate(2, false, true, "Error while opening encoder");
+    EXPECT_FALSE(window->Batch->OutputFileList[2].Converted);
     EXPECT_EQ(Cell(2, 4), "Failed: Error while opening encoder");
     EXPECT_EQ(window->lvFiles->item(2, 4)->toolTip(), "Error while opening encoder");
-    window->VeloxCProgress(2, 0, 0, 1000, 0, 0, 10, 4000); // late: changes nothing
+    window->Batch->VeloxCProgress(2, 0, 0, 1000, 0, 0, 10, 4000); // late: changes nothing
     EXPECT_EQ(Cell(2, 4), "Failed: Error while opening encoder");
     EXPECT_TRUE(shown.empty()) << "one box for the whole run, at its end";
 
-    window->VeloxCTerminate(-1, true, false, "");
-    ASSERT_TRUE(WaitUntil([&] { return window->VeloxC->Tasks().Count() == 0; }));
+    window->Batch->VeloxCTerminate(-1, true, false, "");
+    ASSERT_TRUE(WaitUntil([&] { return window->Batch->VeloxC->Tasks().Count() == 0; }));
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].icon, QMessageBox::Warning);
-    EXPECT_EQ(shown[0].text, "This file was not converted:\n" + window->InputFileList[2] + ": Error while opening encoder");
+    EXPECT_EQ(shown[0].text, "This file was not converted:\n" + window->Batch->InputFileList[2] + ": Error while opening encoder");
     EXPECT_EQ(ToolBar(), "++++---");
     EXPECT_EQ(Hidden(), "++++---");
     EXPECT_EQ(Rows(), 3);
-    EXPECT_EQ(window->OutputFileList.size(), 3);
-    EXPECT_EQ(window->OutputFolderList.size(), 3);
+    EXPECT_EQ(window->Batch->OutputFileList.size(), 3);
+    EXPECT_EQ(window->Batch->OutputFolderList.size(), 3);
 }
 
 TEST_F(MainFrmTest, PlayOutputAndOpenFolderFollowTheSelectedOrTheLastRow)
@@ -534,7 +534,7 @@ TEST_F(MainFrmTest, PlayOutputAndOpenFolderFollowTheSelectedOrTheLastRow)
     EXPECT_EQ(opened[0], QUrl::fromLocalFile((dir.Path() / "second").string().c_str() + QString("/")));
 
     // Row 0 ends; with it selected it can be played.
-    window->VeloxCTerminate(0, true, false, "");
+    window->Batch->VeloxCTerminate(0, true, false, "");
     std::ofstream(dir.File("a_(new).mp3")) << "ID3"; // what its run would have made
     Select(0);
     window->PopupMenu1Popup();
@@ -551,7 +551,7 @@ TEST_F(MainFrmTest, PlayOutputAndOpenFolderFollowTheSelectedOrTheLastRow)
     window->PopupMenu1Popup();
     EXPECT_FALSE(window->mnuPlay->isEnabled());
     // A failed row stays unplayable.
-    window->VeloxCTerminate(1, false, true, "failed");
+    window->Batch->VeloxCTerminate(1, false, true, "failed");
     window->PopupMenu1Popup();
     EXPECT_FALSE(window->mnuPlay->isEnabled());
 

@@ -1,4 +1,7 @@
-// The builder: the window's settings and the probed file as the two option records of a task.
+// The builder: the output settings and the probed file as the two option records of a task; on
+// plain settings records, and through the window where its controls decide what the record holds.
+#include "app/OptionBuilder.h"
+#include "app/OptionChoices.h"
 #include "app/RadioGroup.h"
 #include "app/TrackBar.h"
 #include "tests/app/AppTestSupport.h"
@@ -12,9 +15,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <limits>
 #include <map>
 #include <sstream>
+#include <string_view>
 
 using namespace app_testing;
 namespace fs = std::filesystem;
@@ -62,7 +67,54 @@ std::map<std::string, std::string> Fields(const TOutputOptions &o)
     };
 }
 
-class OptionBuilderTest : public WindowTest {
+int FormatIndex(const char *item)
+{
+    const auto at = std::find(kOutputFormats.begin(), kOutputFormats.end(), std::string_view(item));
+    return at == kOutputFormats.end() ? -1 : static_cast<int>(at - kOutputFormats.begin());
+}
+
+// Plug-in boxes ticked and enabled, as the window has them once their plug-ins are found.
+const TPluginChoice kFound{true, true};
+
+// The builder on a settings record and the facts of a probed input.
+class OptionBuilderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        EnsureLibrariesLoaded();
+        input.FileName = dir.File("a.wav");
+        WriteSineWav(input.FileName, 0.2);
+        fs::create_directories(vhook);
+        settings.VhookFolder = vhook.string() + "/";
+    }
+
+    TOutputOptions Output() const { return OutputOptionsOf(settings, input); }
+    TInputOptions Input() const { return InputOptionsOf(settings, input); }
+    // The record every build starts from, stamped with the current time.
+    static TOutputOptions Defaults()
+    {
+        TOutputOptions options;
+        TCustomMediavane::InitOutputOptions(options);
+        options.Timestamp = 0;
+        return options;
+    }
+    void Format(const char *item) { settings.Format = FormatIndex(item); }
+    // Loads file into the probe and takes its facts.
+    void Load(const std::string &file, const std::string &format = "")
+    {
+        ASSERT_TRUE(probe.LoadFile(file, format)) << probe.LastErrMsg;
+        input = ProbeFactsOf(&probe, probe.FirstVideo);
+    }
+
+    TempDir dir;
+    std::filesystem::path vhook = dir.Path() / "vhook";
+    TOptionSettings settings;
+    TProbeFacts input;
+    TAVProbe probe;
+};
+
+// The window's controls, read into the record the builder takes.
+class OptionBuilderWindowTest : public WindowTest {
 protected:
     void SetUp() override
     {
@@ -86,15 +138,6 @@ protected:
         window->BuildInputOptions(options);
         return options;
     }
-    // The record every build starts from, stamped with the current time.
-    static TOutputOptions Defaults()
-    {
-        TOutputOptions options;
-        TCustomMediavane::InitOutputOptions(options);
-        options.Timestamp = 0;
-        return options;
-    }
-    void Format(const QString &item) { window->grpFormats->SetItemIndex(window->grpFormats->Items().indexOf(item)); }
     void Plugins(const std::vector<std::string> &files)
     {
         for (const std::string &file : files)
@@ -168,8 +211,8 @@ TEST_F(OptionBuilderTest, EveryFormatItemGivesItsSuffixContainerCodecsAndOverrid
     for (size_t i = 0; i < rows.size(); ++i) {
         const FormatRow &row = rows[i];
         SCOPED_TRACE(row.item);
-        ASSERT_EQ(window->grpFormats->Items()[static_cast<int>(i)], row.item);
-        window->grpFormats->SetItemIndex(static_cast<int>(i));
+        ASSERT_STREQ(kOutputFormats[i], row.item);
+        settings.Format = static_cast<int>(i);
 
         TOutputOptions expected = Defaults();
         row.expect(expected);
@@ -178,7 +221,7 @@ TEST_F(OptionBuilderTest, EveryFormatItemGivesItsSuffixContainerCodecsAndOverrid
         EXPECT_EQ(Fields(Output()), Fields(expected));
 
         const TInputOptions in = Input();
-        EXPECT_EQ(in.FileName, input);
+        EXPECT_EQ(in.FileName, input.FileName);
         EXPECT_EQ(in.FileFormat, "");
         EXPECT_EQ(in.StartTime, -1);
         EXPECT_EQ(in.ProgramID, -1);
@@ -202,7 +245,7 @@ TEST_F(OptionBuilderTest, TheNameTakesTheFirstFreeNumberUnlessOverwriting)
     EXPECT_EQ(Output().FileName, dir.File("a_(new).wav"));
 
     Format("MP3");
-    window->chkOverwrite->setChecked(true);
+    settings.Overwrite = true;
     EXPECT_EQ(Output().FileName, dir.File("a_(new).mp3"));
 }
 
@@ -225,11 +268,11 @@ TEST_F(OptionBuilderTest, TheOutputFolderTakesTheInputsNameWithoutItsFolder)
                            // No folder: the name alone.
                            Row{"", "a_(new).mp3"}}) {
         SCOPED_TRACE(row.folder);
-        window->edtOutPath->setText(QString::fromStdString(row.folder));
+        settings.OutputFolder = QString::fromStdString(row.folder);
         EXPECT_EQ(Output().FileName, row.expected);
     }
     // The namer looks in the chosen folder, not beside the input.
-    window->edtOutPath->setText(QString::fromStdString(out.string() + "/"));
+    settings.OutputFolder = QString::fromStdString(out.string() + "/");
     Touch((out / "a_(new).mp3").string());
     EXPECT_EQ(Output().FileName, (out / "a_(new_1).mp3").string());
 }
@@ -264,7 +307,7 @@ TEST_F(OptionBuilderTest, DiscFormatsTakeTheirTargetAndNormAndNameTheNorm)
                            Row{"VCD", 1, 1, 1, "_vcd_pal.mpg"}, Row{"DVD", 0, 3, 0, "_dvd_auto.mpg"}}) {
         SCOPED_TRACE(std::string(row.item) + " norm " + std::to_string(row.norm));
         Format(row.item);
-        window->grpNorm->SetItemIndex(row.norm);
+        settings.Norm = row.norm;
         const TOutputOptions o = Output();
         EXPECT_EQ(o.Target, row.target);
         EXPECT_EQ(o.TargetNorm, row.targetNorm);
@@ -274,7 +317,7 @@ TEST_F(OptionBuilderTest, DiscFormatsTakeTheirTargetAndNormAndNameTheNorm)
     }
     // The norm means nothing to other formats.
     Format("AVI");
-    window->grpNorm->SetItemIndex(2);
+    settings.Norm = 2;
     EXPECT_EQ(Output().Target, 0);
     EXPECT_EQ(Output().TargetNorm, 0);
 }
@@ -289,25 +332,25 @@ TEST_F(OptionBuilderTest, FlashFormatsKeepOnlyTheRatesTheyCanCarry)
         Format(item);
         for (const Row &row : {Row{0, 22050}, Row{1, 22050}, Row{2, 11025}, Row{3, 22050}, Row{4, 44100}}) {
             SCOPED_TRACE(std::string(item) + " rate item " + std::to_string(row.rateItem));
-            window->grpAudioSampleRate->SetItemIndex(row.rateItem);
+            settings.AudioSampleRate = row.rateItem;
             EXPECT_EQ(Output().AudioSampleRate, row.expected);
         }
     }
     // Other formats take the chosen rate as it is.
     Format("AVI");
-    window->grpAudioSampleRate->SetItemIndex(1);
+    settings.AudioSampleRate = 1;
     EXPECT_EQ(Output().AudioSampleRate, 8000);
 }
 
 TEST_F(OptionBuilderTest, ThreeGpOverridesTheChosenSoundAndPictureSize)
 {
     Format("3GP");
-    window->grpAudioChannels->SetItemIndex(2);
-    window->grpAudioSampleRate->SetItemIndex(4);
-    window->chkAudioBitRate->setChecked(true);
-    window->edtAudioBitRate->setText("128");
-    window->grpAudioCodec->SetItemIndex(4); // MP3
-    window->cboFrameSize->setCurrentIndex(7);
+    settings.AudioChannels = 2;
+    settings.AudioSampleRate = 4;
+    settings.SetAudioBitRate = true;
+    settings.AudioBitRate = "128";
+    settings.AudioCodec = 4; // MP3
+    settings.FrameSize = 7;
     const TOutputOptions o = Output();
     EXPECT_EQ(o.AudioChannels, 1);
     EXPECT_EQ(o.AudioSampleRate, 8000);
@@ -318,9 +361,9 @@ TEST_F(OptionBuilderTest, ThreeGpOverridesTheChosenSoundAndPictureSize)
 
 TEST_F(OptionBuilderTest, PspAndIpodIgnoreTheAudioEncoderGroup)
 {
-    for (int codec = 0; codec < 5; ++codec) {
+    for (int codec = 0; codec < static_cast<int>(kAudioCodecs.size()); ++codec) {
         SCOPED_TRACE(codec);
-        window->grpAudioCodec->SetItemIndex(codec);
+        settings.AudioCodec = codec;
         Format("PSP");
         EXPECT_EQ(Output().AudioCodec, "aac");
         Format("iPod");
@@ -337,18 +380,18 @@ TEST_F(OptionBuilderTest, EncoderGroupsChooseTheirEncoders)
     };
     for (const Row &row : {Row{0, "", ""}, Row{1, "mpeg4", "DIVX"}, Row{2, "libxvid", ""}, Row{3, "libx264", ""}}) {
         SCOPED_TRACE(row.item);
-        window->grpVideoCodec->SetItemIndex(row.item);
+        settings.VideoCodec = row.item;
         EXPECT_EQ(Output().VideoCodec, row.codec);
         EXPECT_EQ(Output().VideoTag, row.tag);
     }
     for (const Row &row : {Row{0, "", ""}, Row{1, "aac", ""}, Row{2, "ac3", ""}, Row{3, "flac", ""},
                            Row{4, "libmp3lame", ""}}) {
         SCOPED_TRACE(row.item);
-        window->grpAudioCodec->SetItemIndex(row.item);
+        settings.AudioCodec = row.item;
         EXPECT_EQ(Output().AudioCodec, row.codec);
     }
     // Format rules come after the groups and win; a rule's encoder takes no tag of another.
-    window->grpVideoCodec->SetItemIndex(1);
+    settings.VideoCodec = 1;
     for (const char *item : {"WMV", "MKV", "OGG", "PSP", "iPod", "RM10", "RM20"}) {
         SCOPED_TRACE(item);
         Format(item);
@@ -362,16 +405,16 @@ TEST_F(OptionBuilderTest, EncoderGroupsChooseTheirEncoders)
 TEST_F(OptionBuilderTest, ChannelRateSizeFrameRateAndAspectFromTheirGroups)
 {
     Format("AVI");
-    window->grpAudioChannels->SetItemIndex(1);
-    window->grpAudioSampleRate->SetItemIndex(2);
-    window->grpFrameRate->SetItemIndex(4);
-    window->grpAspectRatio->SetItemIndex(3);
+    settings.AudioChannels = 1;
+    settings.AudioSampleRate = 2;
+    settings.FrameRate = 4;
+    settings.AspectRatio = 3;
     TOutputOptions o = Output();
     EXPECT_EQ(o.AudioChannels, 1);
     EXPECT_EQ(o.AudioSampleRate, 11025);
     EXPECT_EQ(o.FrameRate, "30");
     EXPECT_EQ(o.FrameAspectRatio, "37:20");
-    window->grpAudioChannels->SetItemIndex(2);
+    settings.AudioChannels = 2;
     EXPECT_EQ(Output().AudioChannels, 2);
 
     struct Row {
@@ -381,7 +424,7 @@ TEST_F(OptionBuilderTest, ChannelRateSizeFrameRateAndAspectFromTheirGroups)
     for (const Row &row : {Row{0, ""}, Row{1, "128x96"}, Row{3, "352x288"}, Row{15, "852x480"},
                            Row{28, "1920x1080"}}) {
         SCOPED_TRACE(row.item);
-        window->cboFrameSize->setCurrentIndex(row.item);
+        settings.FrameSize = row.item;
         EXPECT_EQ(Output().FrameSize, row.size);
     }
 }
@@ -398,21 +441,15 @@ TEST_F(OptionBuilderTest, NumberTextsFallBackToTheirDefaultsAndStayWithinRange)
                            Row{"1.5", -1, 200000, 64000}, Row{"99999999", 99999999, most, most},
                            Row{"-5", -5, -5000, -5000}, Row{"99999999999", -1, 200000, 64000}}) {
         SCOPED_TRACE(row.text.toStdString());
-        window->chkAudioVolume->setChecked(true);
-        window->chkVideoBitRate->setChecked(true);
-        window->chkAudioBitRate->setChecked(true);
-        window->edtAudioVolume->setText(row.text);
-        window->edtVideoBitRate->setText(row.text);
-        window->edtAudioBitRate->setText(row.text);
+        settings.AdjustVolume = settings.SetVideoBitRate = settings.SetAudioBitRate = true;
+        settings.AudioVolume = settings.VideoBitRate = settings.AudioBitRate = row.text;
         const TOutputOptions o = Output();
         EXPECT_EQ(o.AudioVolume, row.volume);
         EXPECT_EQ(o.VideoBitrate, row.videoBits);
         EXPECT_EQ(o.AudioBitrate, row.audioBits);
     }
     // Unchecked boxes leave their fields alone, whatever the edits hold.
-    window->chkAudioVolume->setChecked(false);
-    window->chkVideoBitRate->setChecked(false);
-    window->chkAudioBitRate->setChecked(false);
+    settings.AdjustVolume = settings.SetVideoBitRate = settings.SetAudioBitRate = false;
     const TOutputOptions o = Output();
     EXPECT_EQ(o.AudioVolume, -1);
     EXPECT_EQ(o.VideoBitrate, -1);
@@ -426,16 +463,11 @@ TEST_F(OptionBuilderTest, CropAndPadAreEvenAndTowardZero)
         int32_t value;
     };
     const std::vector<Row> rows = {{"5", 4}, {"-3", -2}, {"8", 8}, {"x", 0}, {" 7 ", 6}, {"1", 0}, {"-1", 0}};
-    QLineEdit *crops[] = {window->edtCropTop, window->edtCropBottom, window->edtCropLeft, window->edtCropRight};
-    QLineEdit *pads[] = {window->edtPadTop, window->edtPadBottom, window->edtPadLeft, window->edtPadRight};
-    window->chkCrop->setChecked(true);
-    window->chkPad->setChecked(true);
+    settings.Crop = settings.Pad = true;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.text.toStdString());
-        for (int i = 0; i < 4; ++i) {
-            crops[i]->setText(row.text);
-            pads[i]->setText(row.text);
-        }
+        settings.CropEdges.fill(row.text);
+        settings.PadEdges.fill(row.text);
         const TOutputOptions o = Output();
         for (int32_t value : {o.CropTop, o.CropBottom, o.CropLeft, o.CropRight, o.PadTop, o.PadBottom, o.PadLeft,
                               o.PadRight})
@@ -444,15 +476,14 @@ TEST_F(OptionBuilderTest, CropAndPadAreEvenAndTowardZero)
     }
     // Each edit goes to its own field.
     for (int i = 0; i < 4; ++i) {
-        crops[i]->setText(QString::number(2 * (i + 1)));
-        pads[i]->setText(QString::number(20 * (i + 1)));
+        settings.CropEdges[i] = QString::number(2 * (i + 1));
+        settings.PadEdges[i] = QString::number(20 * (i + 1));
     }
     TOutputOptions o = Output();
     EXPECT_EQ((std::vector<int32_t>{o.CropTop, o.CropBottom, o.CropLeft, o.CropRight}), (std::vector<int32_t>{2, 4, 6, 8}));
     EXPECT_EQ((std::vector<int32_t>{o.PadTop, o.PadBottom, o.PadLeft, o.PadRight}),
               (std::vector<int32_t>{20, 40, 60, 80}));
-    window->chkCrop->setChecked(false);
-    window->chkPad->setChecked(false);
+    settings.Crop = settings.Pad = false;
     o = Output();
     EXPECT_EQ(o.CropTop, -1);
     EXPECT_EQ(o.PadRight, -1);
@@ -461,9 +492,9 @@ TEST_F(OptionBuilderTest, CropAndPadAreEvenAndTowardZero)
 TEST_F(OptionBuilderTest, TheFilterChainListsTheCheckedFiltersInOrderWithTheAngleInDegrees)
 {
     EXPECT_EQ(Output().VideoFilters, "");
-    for (QCheckBox *box : {window->chkVertFlip, window->chkHoriFlip, window->chkNegate, window->chkScale,
-                           window->chkRotate, window->chkSetPTS})
-        box->setChecked(true);
+    for (bool *box : {&settings.VerticalFlip, &settings.HorizontalFlip, &settings.Negate, &settings.Scale,
+                      &settings.Rotate, &settings.SetPTS})
+        *box = true;
     EXPECT_EQ(Output().VideoFilters, "vflip,hflip,negate,scale=320:240,rotate=45*PI/180,setpts=0.5*PTS");
 
     struct Row {
@@ -474,30 +505,27 @@ TEST_F(OptionBuilderTest, TheFilterChainListsTheCheckedFiltersInOrderWithTheAngl
                            Row{"", " -30 ", "", "vflip,hflip,negate,rotate=-30*PI/180"},
                            Row{"  ", "90", " ", "vflip,hflip,negate,rotate=90*PI/180"}}) {
         SCOPED_TRACE(row.chain);
-        window->edtScale->setText(row.scale);
-        window->edtRotate->setText(row.rotate);
-        window->edtSetPTS->setText(row.setpts);
+        settings.ScaleSize = row.scale;
+        settings.RotateDegrees = row.rotate;
+        settings.PTSExpression = row.setpts;
         EXPECT_EQ(Output().VideoFilters, row.chain);
     }
-    window->chkVertFlip->setChecked(false);
-    window->chkNegate->setChecked(false);
-    window->chkRotate->setChecked(false);
+    settings.VerticalFlip = settings.Negate = settings.Rotate = false;
     EXPECT_EQ(Output().VideoFilters, "hflip");
 }
 
 TEST_F(OptionBuilderTest, CopyTimestampFollowsItsBox)
 {
     EXPECT_FALSE(Output().CopyTimestamp);
-    window->chkCopyTimestamp->setChecked(true);
+    settings.CopyTimestamp = true;
     EXPECT_TRUE(Output().CopyTimestamp);
 }
 
 TEST_F(OptionBuilderTest, HookLinesNameThePluginsWithTheirArgumentsInOrder)
 {
-    Plugins({"imlib2.so", "watermark.so", "QuillHook.so"});
-    for (QCheckBox *box : {window->chkImlib2Img, window->chkImlib2Txt, window->chkWaterMark, window->chkQuillHookImg,
-                           window->chkQuillHookTxt})
-        box->setChecked(true);
+    for (TPluginChoice *box : {&settings.Imlib2Image, &settings.Imlib2Text, &settings.WaterMark, &settings.QuillImage,
+                               &settings.QuillText})
+        *box = kFound;
     const std::string v = vhook.string() + "/";
     // The probed file has no video: the image goes 64 + 10 pixels in from a size of -1.
     const std::string expected =
@@ -508,9 +536,7 @@ TEST_F(OptionBuilderTest, HookLinesNameThePluginsWithTheirArgumentsInOrder)
         "vhook=" + v + "QuillHook.so -t VeloxC -tx 10 -ty 10 -fc FFFFFF -fn Tahoma -fs 16 -fst BU\r\n";
     EXPECT_EQ(Output().ExtOptions, expected);
 
-    window->chkImgDancing->setChecked(true);
-    window->chkTxtScrolling->setChecked(true);
-    window->chkWaterMarkMode->setChecked(true);
+    settings.ImageDancing = settings.TextScrolling = settings.WaterMarkMode = true;
     const std::string moving = Output().ExtOptions;
     EXPECT_NE(moving.find("imlib2.jpg -x (W-w)*(0.5+0.5*sin(N/47*PI)) -y (H-h)*(0.5+0.5*cos(N/97*PI))\r\n"),
               std::string::npos)
@@ -519,7 +545,7 @@ TEST_F(OptionBuilderTest, HookLinesNameThePluginsWithTheirArgumentsInOrder)
     EXPECT_NE(moving.find("watermark.gif -m 1\r\n"), std::string::npos) << moving;
 
     // Hooks are external plug-ins only while the external kind is chosen.
-    window->rdoCustomHook->setChecked(true);
+    settings.CustomHook = true;
     EXPECT_EQ(Output().ExtOptions, "");
 }
 
@@ -528,8 +554,7 @@ TEST_F(OptionBuilderTest, TheQuillPictureIsPlacedByItsOwnSizeInTheVideo)
     const std::string clip = dir.File("clip.avi");
     WriteClip(clip, 0.2, 176, 144, false);
     Load(clip);
-    Plugins({"QuillHook.so"});
-    window->chkQuillHookImg->setChecked(true);
+    settings.QuillImage = kFound;
     EXPECT_NE(Output().ExtOptions.find("-ix 102 -iy 70\r\n"), std::string::npos) << Output().ExtOptions;
 
     QImage picture(32, 16, QImage::Format_RGB888);
@@ -542,14 +567,8 @@ TEST_F(OptionBuilderTest, APluginPathWithABlankSeparatesThatLineByBars)
 {
     const fs::path spaced = dir.Path() / "Program Files" / "vhook";
     fs::create_directories(spaced);
-    window->SetVhookFolder(spaced.string());
-    Plugins({}); // none in the old folder counts
-    for (const char *file : {"imlib2.so", "watermark.so", "QuillHook.so"})
-        Touch((spaced / file).string());
-    window->UpdateHookControls();
-    window->chkWaterMark->setChecked(true);
-    window->chkQuillHookTxt->setChecked(true);
-    window->chkImlib2Txt->setChecked(true);
+    settings.VhookFolder = spaced.string() + "/";
+    settings.WaterMark = settings.QuillText = settings.Imlib2Text = kFound;
     const std::string v = spaced.string() + "/";
     EXPECT_EQ(Output().ExtOptions,
               "vhook=" + v + "imlib2.so|-R|255|-G|255|-B|255|-F|Tahoma.ttf/16|-t|VeloxC|-x|10|-y|10\r\n" +
@@ -557,7 +576,22 @@ TEST_F(OptionBuilderTest, APluginPathWithABlankSeparatesThatLineByBars)
                   "QuillHook.so|-t|VeloxC|-tx|10|-ty|10|-fc|FFFFFF|-fn|Tahoma|-fs|16|-fst|BU\r\n");
 }
 
-TEST_F(OptionBuilderTest, HookTextsAreTrimmedDefaultedAndKeptInOneWord)
+TEST_F(OptionBuilderWindowTest, TheWindowBuildsWhatItsSettingsAndItsProbeGive)
+{
+    window->grpFormats->SetItemIndex(FormatIndex("AVI"));
+    window->chkOverwrite->setChecked(true);
+    for (const bool probed : {true, false}) {
+        SCOPED_TRACE(probed);
+        if (!probed)
+            window->LoadProbeInfo(nullptr);
+        EXPECT_EQ(Fields(Output()), Fields(OutputOptionsOf(window->Settings(), window->ProbeFacts())));
+        const TInputOptions in = Input();
+        EXPECT_EQ(in.ProgramID, -1);
+        EXPECT_EQ(in.FileName, probed ? input : "");
+    }
+}
+
+TEST_F(OptionBuilderWindowTest, HookTextsAreTrimmedDefaultedAndKeptInOneWord)
 {
     Plugins({"imlib2.so", "QuillHook.so"});
     window->chkImlib2Txt->setChecked(true);
@@ -584,7 +618,7 @@ TEST_F(OptionBuilderTest, HookTextsAreTrimmedDefaultedAndKeptInOneWord)
     }
 }
 
-TEST_F(OptionBuilderTest, APluginFolderThatNoLineCanCarryGivesNoLine)
+TEST_F(OptionBuilderWindowTest, APluginFolderThatNoLineCanCarryGivesNoLine)
 {
     const fs::path barred = dir.Path() / "a|b";
     fs::create_directories(barred);
@@ -595,7 +629,7 @@ TEST_F(OptionBuilderTest, APluginFolderThatNoLineCanCarryGivesNoLine)
     EXPECT_EQ(Output().ExtOptions, "");
 }
 
-TEST_F(OptionBuilderTest, ARelativePluginFolderGivesAbsolutePaths)
+TEST_F(OptionBuilderWindowTest, ARelativePluginFolderGivesAbsolutePaths)
 {
     const fs::path here = fs::current_path();
     fs::current_path(dir.Path());
@@ -608,7 +642,7 @@ TEST_F(OptionBuilderTest, ARelativePluginFolderGivesAbsolutePaths)
         << Output().ExtOptions;
 }
 
-TEST_F(OptionBuilderTest, OnlyCheckedAndEnabledHooksGiveLines)
+TEST_F(OptionBuilderWindowTest, OnlyCheckedAndEnabledHooksGiveLines)
 {
     window->chkWaterMark->setChecked(true); // no plug-in file: disabled
     EXPECT_FALSE(window->chkWaterMark->isEnabled());
@@ -620,7 +654,7 @@ TEST_F(OptionBuilderTest, OnlyCheckedAndEnabledHooksGiveLines)
     EXPECT_EQ(Output().ExtOptions, "");
 }
 
-TEST_F(OptionBuilderTest, TheHookModeNeedsTheExternalKindAnEnabledModeAndACheckedHook)
+TEST_F(OptionBuilderWindowTest, TheHookModeNeedsTheExternalKindAnEnabledModeAndACheckedHook)
 {
     // Nothing chosen: standard behaviour.
     TOutputOptions o = Output();
@@ -659,7 +693,7 @@ TEST_F(OptionBuilderTest, TheHookModeNeedsTheExternalKindAnEnabledModeAndAChecke
     EXPECT_EQ(o.VideoHookPTSs, "");
 }
 
-TEST_F(OptionBuilderTest, ClipTimesClampToTheFile)
+TEST_F(OptionBuilderWindowTest, ClipTimesClampToTheFile)
 {
     const std::string ten = dir.File("ten.wav");
     WriteSineWav(ten, 10.0, 8000, 1);
@@ -680,7 +714,7 @@ TEST_F(OptionBuilderTest, ClipTimesClampToTheFile)
     }
 }
 
-TEST_F(OptionBuilderTest, ACutClipSetsLengthAndStartOnlyForARealSelection)
+TEST_F(OptionBuilderWindowTest, ACutClipSetsLengthAndStartOnlyForARealSelection)
 {
     const std::string ten = dir.File("ten.wav");
     WriteSineWav(ten, 10.0, 8000, 1);
@@ -726,7 +760,7 @@ TEST_F(OptionBuilderTest, TheInputRecordCarriesTheForcedFormat)
 
 TEST_F(OptionBuilderTest, WithoutAProbeTheRecordsHaveNoInput)
 {
-    window->LoadProbeInfo(nullptr);
+    input = ProbeFactsOf(nullptr, -1);
     const TInputOptions in = Input();
     EXPECT_EQ(in.FileName, "");
     EXPECT_EQ(in.ExtOptions, "vn=1");

@@ -688,3 +688,62 @@ TEST_F(OptionFrmTest, TheLayoutKeepsEveryCaptionWholeAndNothingOverlaps)
             }
     }
 }
+
+TEST_F(OptionFrmTest, TheSettingsReadBackAreTheSettingsSet)
+{
+    TOptionSettings initial;
+    initial.VhookFolder = window->VhookFolder();
+    EXPECT_EQ(window->Settings(), initial);
+
+    for (const char *file : {"watermark.so", "QuillHook.so"})
+        Touch((vhook / file).string());
+    // Plug-ins found, nothing ticked.
+    TOptionSettings plain = initial;
+    plain.WaterMark.Enabled = plain.QuillImage.Enabled = plain.QuillText.Enabled = true;
+
+    TOptionSettings every = plain;
+    every.Format = 4;
+    every.Norm = 2;
+    every.AudioChannels = 1;
+    every.AudioSampleRate = 3;
+    every.FrameSize = 28;
+    every.FrameRate = 2;
+    every.AspectRatio = 4;
+    every.AudioCodec = 3;
+    every.VideoCodec = 2;
+    every.AdjustVolume = every.SetVideoBitRate = every.SetAudioBitRate = every.Crop = every.Pad = true;
+    every.AudioVolume = "300";
+    every.VideoBitRate = "500";
+    every.AudioBitRate = "96";
+    every.CropEdges = {"2", "4", "6", "8"};
+    every.PadEdges = {"10", "12", "14", "16"};
+    every.CutClip = true;
+    every.ClipStart = 1000 * window->PreviewStep;
+    every.ClipEnd = 5000 * window->PreviewStep;
+    every.Imlib2Image.Checked = every.WaterMark.Checked = every.QuillText.Checked = true; // imlib2.so is not there
+    every.ImageDancing = every.TextScrolling = every.WaterMarkMode = true;
+    every.Imlib2Caption = "Hi";
+    every.QuillCaption = "There";
+    every.HookMode = hmPeriods;
+    every.HookModeEnabled = true;
+    every.HookPeriods = "1000-2000";
+    every.VerticalFlip = every.HorizontalFlip = every.Negate = every.Scale = every.Rotate = every.SetPTS = true;
+    every.ScaleSize = "160:120";
+    every.RotateDegrees = "90";
+    every.PTSExpression = "2*PTS";
+    every.CopyTimestamp = every.Overwrite = true;
+    every.OutputFolder = "/srv/out/";
+
+    // The custom hook disables every plug-in box and the modes; no format and no size chosen.
+    TOptionSettings custom = plain;
+    custom.CustomHook = true;
+    custom.WaterMark = {true, false};
+    custom.QuillImage.Enabled = custom.QuillText.Enabled = false;
+    custom.HookMode = hmBeforeHook;
+    custom.Format = custom.FrameSize = -1;
+
+    for (const TOptionSettings &settings : {every, custom, plain}) {
+        window->ApplySettings(settings);
+        EXPECT_EQ(window->Settings(), settings);
+    }
+}

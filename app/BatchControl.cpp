@@ -1,0 +1,363 @@
+// The batch and its list: the converter set up and shut down, files added with their rows and
+// tasks, the outputs named, rows removed and cleared.
+#include "app/BatchControl.h"
+
+#include "app/EventRelay.h"
+#include "app/OptionBuilder.h"
+
+#include "component/FFmpegList.h"
+#include "component/VeloxConverter.h"
+#include "probe/AVProbe.h"
+#include "probe/MediaCheck.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFont>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+QString FolderOf(const QString &path)
+{
+    QString folder = QFileInfo(path).path();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+} // namespace
+
+TBatchControl::TBatchControl(const QString &programFolder, QObject *parent)
+    : QObject(parent),
+      HookPainter(QFont().family(), ApplicationIconImage(32)),
+      ProgramFolder_(programFolder)
+{
+    VeloxC = std::make_unique<TVeloxConverter>();
+    VeloxC->setObjectName(QStringLiteral("VeloxC"));
+    // Nothing appears beside an input before its conversion, nothing half made under a final
+    // name, and the outputs keep their inputs' tags.
+    VeloxC->SetSafeOutputs(true);
+    VeloxC->SetCarryTags(true);
+    Relay = new TEventRelay(this);
+    Relay->OnFailure = [this](std::exception_ptr raised) {
+        // The box needs the event loop; the failing update may have run inside a run's event.
+        Relay->Post([this, raised] { emit Failed(raised); }, true);
+    };
+    WireConverter();
+}
+
+TBatchControl::~TBatchControl() { ShutDown(); }
+
+void TBatchControl::WireConverter()
+{
+    VeloxC->OnProgress = [this](int index, int frame, int fps, int current, float quality, float bitRate,
+                                int64_t size, int total) {
+        VeloxCProgress(index, frame, fps, current, quality, bitRate, size, total);
+    };
+    VeloxC->OnLog = [this](int index, TLogLevel level, const std::string &text) { VeloxCLog(index, level, text); };
+    VeloxC->OnTerminate = [this](int index, bool finished, bool exception, const std::string &message) {
+        VeloxCTerminate(index, finished, exception, message);
+    };
+    VeloxC->OnBeforeHook = [this](int index, int64_t pts, THookAction &action) {
+        VeloxCBeforeHook(index, pts, action);
+    };
+    VeloxC->OnCustomHook = [this](int index, TBitmap24 *bitmap, int frame, int64_t pts, bool &update, bool &stop) {
+        VeloxCCustomHook(index, bitmap, frame, pts, update, stop);
+    };
+}
+
+TBatchChoices TBatchControl::CurrentChoices() const { return Choices ? Choices() : TBatchChoices{}; }
+
+TOptionSettings TBatchControl::CurrentTaskSettings() const { return TaskSettings ? TaskSettings() : TOptionSettings{}; }
+
+void TBatchControl::ShutDown()
+{
+    if (Detached_.exchange(true))
+        return;
+    QueuedFiles_.clear();
+    // The handlers go quiet first: replacing them while workers may be calling them would race.
+    Relay->Close();
+    if (!VeloxC)
+        return;
+    VeloxC->Stop();
+    // Waits for every task to end: a finished output takes its name, a stopped one is dropped;
+    // afterwards no thread calls in.
+    VeloxC->ClearTasks();
+    VeloxC->OnBeforeHook = nullptr;
+    VeloxC->OnCustomHook = nullptr;
+    VeloxC->OnLog = nullptr;
+    VeloxC->OnProgress = nullptr;
+    VeloxC->OnTerminate = nullptr;
+    RunActive_ = false;
+}
+
+void TBatchControl::Log(const QString &line) { LogLines.append(line); }
+
+// ---- Adding files ----------------------------------------------------------------------------
+
+bool TBatchControl::LoadLibraries(const TBatchChoices &choices, QString *error)
+{
+    // Beside the program in a build; an installed program has its libraries under its prefix.
+    const QString own = QDir(ProgramFolder_).filePath(QStringLiteral("LibAV"));
+    const std::string folder =
+        QFileInfo(own).isDir() ? own.toStdString() : TVeloxConverter::DefaultAVLibFolder();
+    if (VeloxC->LoadAVLib(folder, choices.LoadVersionedLibraries))
+        return true;
+    Log(QString::fromStdString(VeloxC->LastErrMsg()));
+    if (error)
+        *error = QString::fromStdString(VeloxC->LastErrMsg());
+    return false;
+}
+
+void TBatchControl::ApplyLogLevel(const TBatchChoices &choices)
+{
+    const int level = std::clamp(choices.LogLevel, static_cast<int>(llQuiet), static_cast<int>(llAll));
+    VeloxC->SetLogLevel(static_cast<TLogLevel>(level));
+}
+
+void TBatchControl::Refuse(const QString &fileName, const QString &reason)
+{
+    Log(QString());
+    Log(QStringLiteral("***Cannot add ") + fileName + QStringLiteral(": ") + reason);
+    Log(QString());
+    RefusedFiles.append(fileName + QStringLiteral(": ") + reason);
+}
+
+void TBatchControl::ShowRefusals()
+{
+    if (RefusedFiles.isEmpty())
+        return;
+    const QString heading = RefusedFiles.size() == 1 ? QStringLiteral("This file was not added:")
+                                                     : QStringLiteral("These files were not added:");
+    const QString text = FailureListText(heading, RefusedFiles);
+    RefusedFiles.clear();
+    emit Warning(text);
+}
+
+bool TBatchControl::AddFile(const QString &fileName)
+{
+    if (RunActive_)
+        return false;
+    const TBatchChoices choices = CurrentChoices();
+    QString error;
+    if (!LoadLibraries(choices, &error)) {
+        Refuse(fileName, error);
+        return false;
+    }
+    ApplyLogLevel(choices);
+    TAVProbe &probe = VeloxC->AVProbe();
+    if (!probe.LoadFile(fileName.toStdString())) {
+        Log(QString());
+        Log(QStringLiteral("***File load error: ") + QString::fromStdString(probe.LastErrMsg));
+        Refuse(fileName, QString::fromStdString(probe.LastErrMsg));
+        return false;
+    }
+    // The outputs are sound only: a file without any has nothing to give.
+    probe::SoundFile sound;
+    if (!probe::CheckSoundFile(fileName.toStdString(), sound)) {
+        probe.Close();
+        Refuse(fileName, QStringLiteral("it has no sound"));
+        return false;
+    }
+    // The window's choices as they are now, also a folder chosen since the last start.
+    const TOptionSettings settings = CurrentTaskSettings();
+    InputFileList.append(fileName);
+    if (AddProbedFile(static_cast<int>(InputFileList.size()) - 1, settings))
+        return true;
+    InputFileList.removeLast();
+    return false;
+}
+
+void TBatchControl::QueueFiles(const QStringList &fileNames, std::function<void()> done)
+{
+    const bool idle = QueuedFiles_.isEmpty();
+    QueuedFiles_ += fileNames;
+    QueueDone_ = std::move(done);
+    if (QueuedFiles_.isEmpty()) {
+        if (QueueDone_)
+            std::exchange(QueueDone_, nullptr)();
+        return;
+    }
+    emit CommandsChanged();
+    if (idle)
+        QTimer::singleShot(0, this, [this] { AddNextQueued(); });
+}
+
+void TBatchControl::AddNextQueued()
+{
+    if (QueuedFiles_.isEmpty() || Detached_)
+        return;
+    try {
+        AddFile(QueuedFiles_.takeFirst());
+        if (!QueuedFiles_.isEmpty()) {
+            QTimer::singleShot(0, this, [this] { AddNextQueued(); });
+            return;
+        }
+        emit CommandsChanged();
+        ShowRefusals();
+        if (QueueDone_)
+            std::exchange(QueueDone_, nullptr)();
+    } catch (...) {
+        emit Failed(std::current_exception());
+    }
+}
+
+bool TBatchControl::AddProbedFile(int inputIndex, const TOptionSettings &settings)
+{
+    struct TAfterwards {
+        TBatchControl &batch;
+        ~TAfterwards()
+        {
+            batch.AddingInput_ = -1;
+            batch.VeloxC->AVProbe().Close();
+        }
+    } afterwards{*this};
+    const TAVProbe &probe = VeloxC->AVProbe();
+    const TProbeFacts facts = ProbeFactsOf(&probe, probe.FirstVideo);
+    // A new output never takes the name of another row's.
+    TOutputOptions output = OutputOptionsOf(settings, facts, [this](const std::string &name) {
+        const QString taken = QString::fromStdString(name);
+        return std::any_of(OutputFileList.cbegin(), OutputFileList.cend(),
+                           [&](const TOutputFile &file) { return file.FileName == taken; });
+    });
+    TInputOptions input = InputOptionsOf(settings, facts);
+    AddingInput_ = inputIndex;
+    return AddConvertTask(input, output);
+}
+
+int TBatchControl::CreateTask(TInputOptions &AInput, TOutputOptions &AOutput, QString &error)
+{
+    const int index = VeloxC->AddInput(AInput.FileName, &AInput);
+    if (index < 0) {
+        error = QString::fromStdString(VeloxC->LastErrMsg());
+        Log(QString());
+        Log(QStringLiteral("***File open error: ") + error);
+        Log(QString());
+        return -1;
+    }
+    if (!VeloxC->AddOutput(index, AOutput.FileName, &AOutput)) {
+        error = QString::fromStdString(VeloxC->LastErrMsg());
+        VeloxC->RemoveTask(index);
+        Log(QString());
+        Log(QStringLiteral("***Cannot do convert, error: ") + error);
+        Log(QString());
+        return -1;
+    }
+    return index;
+}
+
+bool TBatchControl::AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutput)
+{
+    const QString input = QString::fromStdString(AInput.FileName);
+    QString error;
+    const int index = CreateTask(AInput, AOutput, error);
+    if (index < 0) {
+        Refuse(input, error);
+        return false;
+    }
+    // The task's own probe looks at the input just opened.
+    TAVProbe &probe = VeloxC->Tasks().Items(index).Probe;
+    TAVFormatInfo info;
+    probe.GetFormatInfo(info);
+
+    const int row = RowCount();
+    emit RowAdded(row, input, info.Duration, probe.FileSize());
+    OutputFolderList.append(QString());
+    OutputFileList.append({QString(), false});
+    RowStates_.append(TRowStatus{});
+    RowInput_.append(AddingInput_);
+    TaskRow_.append(row);
+    SetOutputName(row, QString::fromStdString(AOutput.FileName));
+
+    Log(QString());
+    Log(QStringLiteral("***File has been added to convert list."));
+    Log(QString());
+    emit CommandsChanged();
+    return true;
+}
+
+void TBatchControl::SetOutputName(int row, const QString &output)
+{
+    if (row < 0 || row >= OutputFileList.size())
+        return;
+    OutputFileList[row].FileName = output;
+    OutputFolderList[row] = FolderOf(output);
+    emit OutputNamed(row, output);
+}
+
+void TBatchControl::RefreshOutputNames(const QString &outputFolder, const QString &suffix, bool overwrite)
+{
+    if (RunActive_)
+        return;
+    const std::string folder = outputFolder.isEmpty() ? std::string(kSameAsInput) : outputFolder.toStdString();
+    // Rows that have been run keep the names of what their run made.
+    QStringList names;
+    for (int row = 0; row < RowCount(); ++row)
+        if (RowState(row) != rsAdded)
+            names.append(OutputFileList.value(row).FileName);
+    for (int row = 0; row < RowCount(); ++row) {
+        const int input = RowInput_.value(row, -1);
+        if (RowState(row) != rsAdded || input < 0 || input >= InputFileList.size())
+            continue;
+        const std::string name =
+            OutputFileName(InputFileList[input].toStdString(), folder, suffix.toStdString(), overwrite,
+                           [&](const std::string &taken) { return names.contains(QString::fromStdString(taken)); });
+        names.append(QString::fromStdString(name));
+        SetOutputName(row, names.last());
+    }
+}
+
+// ---- Removing and clearing -------------------------------------------------------------------
+
+void TBatchControl::RemoveRow(int row)
+{
+    // Tasks of the list as added, one per row; after a run the converter has let its tasks go.
+    const int task = static_cast<int>(TaskRow_.indexOf(row));
+    if (task >= 0 && task < VeloxC->Tasks().Count()) {
+        VeloxC->RemoveTask(task);
+        TaskRow_.removeAt(task);
+    }
+    for (int &later : TaskRow_)
+        if (later > row)
+            --later;
+    if (row < OutputFolderList.size())
+        OutputFolderList.removeAt(row);
+    if (row < OutputFileList.size())
+        OutputFileList.removeAt(row);
+    if (row < RowStates_.size())
+        RowStates_.removeAt(row);
+    // The row's own input: inputs that got no row leave the row numbers behind.
+    if (row < RowInput_.size()) {
+        const int input = RowInput_.takeAt(row);
+        if (input >= 0 && input < InputFileList.size()) {
+            InputFileList.removeAt(input);
+            for (int &later : RowInput_)
+                if (later > input)
+                    --later;
+        }
+    }
+    emit RowRemoved(row);
+}
+
+void TBatchControl::ClearRows()
+{
+    TaskRow_.clear();
+    OutputFolderList.clear();
+    OutputFileList.clear();
+    RowInput_.clear();
+    RowStates_.clear();
+    emit RowsCleared();
+}
+
+void TBatchControl::Clear()
+{
+    if (RunActive_)
+        return;
+    VeloxC->ClearTasks();
+    ++Run_;
+    InputFileList.clear();
+    ClearRows();
+}

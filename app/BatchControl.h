@@ -1,0 +1,173 @@
+// The batch behind the main window: the list's rows, their tasks in the converter, and runs with
+// their start, pause, resume, stop and end. It has no widget; it reads the window's choices when
+// a command needs them and reports what changed through its signals.
+#pragma once
+
+#include "app/BatchTexts.h"
+#include "app/HookDrawing.h"
+#include "app/OptionSettings.h"
+#include "component/ConverterTypes.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TAVProbe;
+class TEventRelay;
+class TVeloxConverter;
+
+// One output of the list and whether its task has ended without an error.
+struct TOutputFile {
+    QString FileName;
+    bool Converted = false;
+};
+
+// The choices of the window a batch reads.
+struct TBatchChoices {
+    QString OutputFolder;                // empty: each output beside its input
+    bool LoadVersionedLibraries = true;  // the libraries' names carry their version
+    int LogLevel = llInfo;               // a TLogLevel
+    int Priority = 2;                    // a TConvertPriority, "Lower"
+    bool ThreadMode = true;              // tasks on worker threads, else on this thread
+    bool ThreadPerCore = false;          // as many at once as there are cores, else one
+};
+
+class TBatchControl : public QObject {
+    Q_OBJECT
+
+public:
+    // programFolder: where the "LibAV" folder is.
+    explicit TBatchControl(const QString &programFolder, QObject *parent = nullptr);
+    ~TBatchControl() override;
+
+    // What the window chose, read when a command needs it; the defaults when unset.
+    std::function<TBatchChoices()> Choices;
+    // The output settings of the tasks, read when a file has been found to have sound and when
+    // a run starts; the defaults when unset.
+    std::function<TOptionSettings()> TaskSettings;
+
+    // Adds one file with its row; false, with the reason in the log and in RefusedFiles, when it
+    // is not added.
+    bool AddFile(const QString &fileName);
+    // Adds the files one at a time from the event loop, then reports those refused and calls done.
+    void QueueFiles(const QStringList &fileNames, std::function<void()> done = {});
+    bool Adding() const { return !QueuedFiles_.isEmpty(); }
+    // Adds one task and its row from the two records; false (with log lines) when that fails.
+    bool AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutput);
+    // Reports the files refused since the last report, in one warning.
+    void ShowRefusals();
+    void RemoveRow(int row);
+    // Lets every task and row go.
+    void Clear();
+    // The outputs' names as a start would give them now; outputFolder empty: beside the inputs.
+    void RefreshOutputNames(const QString &outputFolder, const QString &suffix, bool overwrite);
+
+    int RowCount() const { return static_cast<int>(RowStates_.size()); }
+    // Where row stands, and why when it failed.
+    TRowState RowState(int row) const { return RowStates_.value(row).state; }
+    QString RowReason(int row) const { return RowStates_.value(row).reason; }
+
+    // A run of every row; nothing while one is on, while files are added or without rows.
+    void Start();
+    // Pause (true) or resume the run.
+    void Pause(bool pause);
+    void Stop();
+    // Stops every task, waits until every output is finished and reports nothing any more.
+    void ShutDown();
+    // Whether a run has been handed to the converter and has not ended yet.
+    bool RunActive() const { return RunActive_; }
+    bool Paused() const { return Paused_; }
+    bool Stopping() const { return Stopping_; }
+
+    // The converter's events; they may come on any thread.
+    void VeloxCProgress(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality, float ABitRate,
+                        int64_t ACurrentSize, int ATotalOutputDuration);
+    void VeloxCLog(int AIndex, TLogLevel ALogLevel, const std::string &AMsg);
+    void VeloxCTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage);
+    void VeloxCBeforeHook(int AIndex, int64_t APTS, THookAction &AHookAction);
+    void VeloxCCustomHook(int AIndex, TBitmap24 *ABitmap, int AFrameNumber, int64_t APTS, bool &AUpdate,
+                          bool &AStopHook);
+
+    std::unique_ptr<TVeloxConverter> VeloxC;
+    TCustomHookPainter HookPainter;
+    // Per row: the input files (all added, also those that failed), the output folders (ending
+    // in "/") and the output files.
+    QStringList InputFileList;
+    QStringList OutputFolderList;
+    QList<TOutputFile> OutputFileList;
+    // Every line of the batch and of the converter.
+    QStringList LogLines;
+    // "file: reason" for each file refused since the last report.
+    QStringList RefusedFiles;
+
+signals:
+    void RowAdded(int row, const QString &input, qint64 durationMicroseconds, qint64 size);
+    void RowRemoved(int row);
+    void RowsCleared();
+    void OutputNamed(int row, const QString &output);
+    void RowStateChanged(int row, TRowState state, const QString &reason);
+    void RowProgress(int row, int currentMs, int totalMs, qint64 size);
+    // A run's event has changed rows; a run on this thread keeps the event loop from showing them.
+    void RowsUpdated();
+    // How many tasks a start lets run at once.
+    void ThreadsChosen(int count);
+    // The run's or the list's state changed what may be done next.
+    void CommandsChanged();
+    void Warning(const QString &text);
+    // What an update or a queued add raised.
+    void Failed(std::exception_ptr raised);
+
+private:
+    struct TRowStatus {
+        TRowState state = rsAdded;
+        QString reason;
+    };
+
+    void WireConverter();
+    TBatchChoices CurrentChoices() const;
+    TOptionSettings CurrentTaskSettings() const;
+    void Log(const QString &line);
+    bool LoadLibraries(const TBatchChoices &choices, QString *error = nullptr);
+    void ApplyLogLevel(const TBatchChoices &choices);
+    void Refuse(const QString &fileName, const QString &reason);
+    void AddNextQueued();
+    // Builds the records of the file the probe holds and adds its task.
+    bool AddProbedFile(int inputIndex, const TOptionSettings &settings);
+    // Creates the task of the records; its index, or -1 with error.
+    int CreateTask(TInputOptions &AInput, TOutputOptions &AOutput, QString &error);
+    // Builds and adds the task of row; false with the row failed.
+    bool PrepareRow(int row, const TOptionSettings &settings, QStringList &names);
+    void RunTasks(const TBatchChoices &choices);
+    void ClearRows();
+    void SetRowState(int row, TRowState state, const QString &reason = QString());
+    void SetOutputName(int row, const QString &output);
+    // The row of task index of the current run; -1 when there is none.
+    int RowOfTask(int index) const;
+    void ShowTerminate(int index, bool finished, bool exception, const QString &message);
+    void RunEnded();
+
+    QString ProgramFolder_;
+    TEventRelay *Relay;
+    // Bumped whenever the task list is rebuilt or cleared: events of older tasks change no row.
+    std::atomic<int> Run_{0};
+    // Events and hooks do nothing once the batch shuts down.
+    std::atomic<bool> Detached_{false};
+    bool RunActive_ = false;
+    bool Paused_ = false, Stopping_ = false;
+    QList<TRowStatus> RowStates_;
+    QList<int> TaskRow_;       // the row of each task: of the run, or as added
+    QStringList RunFailures_;  // "file: reason" of the run's failed rows
+    QStringList QueuedFiles_;  // files waiting to be added
+    std::function<void()> QueueDone_;
+    // The input entry of each row, and of the row being added.
+    QList<int> RowInput_;
+    int AddingInput_ = -1;
+};

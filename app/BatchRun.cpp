@@ -1,0 +1,220 @@
+// The batch's runs: start, pause, resume and stop, the converter's events and the run's end.
+#include "app/BatchControl.h"
+
+#include "app/EventRelay.h"
+#include "app/OptionBuilder.h"
+#include "app/OutputFolder.h"
+
+#include "component/FFmpegList.h"
+#include "component/VeloxConverter.h"
+#include "probe/AVProbe.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <utility>
+
+void TBatchControl::SetRowState(int row, TRowState state, const QString &reason)
+{
+    if (row < 0 || row >= RowStates_.size())
+        return;
+    RowStates_[row] = {state, reason};
+    emit RowStateChanged(row, state, reason);
+}
+
+bool TBatchControl::PrepareRow(int row, const TOptionSettings &settings, QStringList &names)
+{
+    const QString input = InputFileList.value(RowInput_.value(row, -1));
+    TAVProbe &probe = VeloxC->AVProbe();
+    QString error;
+    if (!probe.LoadFile(input.toStdString())) {
+        error = QString::fromStdString(probe.LastErrMsg);
+    } else {
+        const TProbeFacts facts = ProbeFactsOf(&probe, probe.FirstVideo);
+        TOutputOptions output = OutputOptionsOf(settings, facts, [&names](const std::string &name) {
+            return names.contains(QString::fromStdString(name));
+        });
+        TInputOptions options = InputOptionsOf(settings, facts);
+        probe.Close();
+        if (CreateTask(options, output, error) >= 0) {
+            names.append(QString::fromStdString(output.FileName));
+            SetOutputName(row, names.last());
+            TaskRow_.append(row);
+            SetRowState(row, rsWaiting);
+            return true;
+        }
+    }
+    probe.Close();
+    SetRowState(row, rsFailed, error);
+    RunFailures_.append(input + QStringLiteral(": ") + error);
+    return false;
+}
+
+void TBatchControl::Start()
+{
+    if (RunActive_ || Adding() || RowCount() == 0)
+        return;
+    const TBatchChoices choices = CurrentChoices();
+    QString error;
+    if (!PrepareOutputFolder(choices.OutputFolder, error)) {
+        emit Warning(error);
+        return;
+    }
+    if (!LoadLibraries(choices, &error)) {
+        emit Warning(error);
+        return;
+    }
+    VeloxC->ClearTasks();
+    ++Run_; // events of the tasks just cleared change no row of the new list
+    HookPainter.Reset();
+    TaskRow_.clear();
+    RunFailures_.clear();
+    Paused_ = Stopping_ = false;
+
+    ApplyLogLevel(choices);
+    const TOptionSettings settings = CurrentTaskSettings();
+    QStringList names; // of the outputs of this start, which no later row may take
+    for (int row = 0; row < RowCount(); ++row)
+        PrepareRow(row, settings, names);
+    if (TaskRow_.isEmpty()) {
+        // Nothing to run: the rows say why, and the list stays as it is to be put right.
+        emit Warning(FailureListText(QStringLiteral("Nothing could be converted:"), RunFailures_));
+        return;
+    }
+    RunTasks(choices);
+}
+
+void TBatchControl::RunTasks(const TBatchChoices &choices)
+{
+    const int priority = std::clamp(choices.Priority, static_cast<int>(tpIdle), static_cast<int>(tpNormal));
+    VeloxC->SetThreadPriority(static_cast<TConvertPriority>(priority));
+    // One file at a time, or as many at once as there are cores: more gain nothing.
+    const int cores = std::max(1, QThread::idealThreadCount());
+    const int tasks = static_cast<int>(TaskRow_.size());
+    const int count = choices.ThreadPerCore ? std::min(tasks, cores) : 1;
+    emit ThreadsChosen(count);
+    RunActive_ = true;
+    emit CommandsChanged();
+    VeloxC->Start(choices.ThreadMode ? count : 0);
+}
+
+void TBatchControl::Pause(bool pause)
+{
+    if (!RunActive_ || Stopping_)
+        return;
+    Paused_ = pause;
+    if (pause)
+        VeloxC->Pause();
+    else
+        VeloxC->Resume();
+    emit CommandsChanged();
+}
+
+void TBatchControl::Stop()
+{
+    if (!RunActive_)
+        return;
+    Stopping_ = true;
+    emit CommandsChanged();
+    VeloxC->Stop();
+}
+
+void TBatchControl::RunEnded()
+{
+    RunActive_ = false;
+    Paused_ = Stopping_ = false;
+    emit CommandsChanged();
+    VeloxC->ClearTasks();
+    TaskRow_.clear();
+    if (!RunFailures_.isEmpty()) {
+        const QString heading = RunFailures_.size() == 1 ? QStringLiteral("This file was not converted:")
+                                                         : QStringLiteral("These files were not converted:");
+        emit Warning(FailureListText(heading, std::exchange(RunFailures_, {})));
+    }
+}
+
+// ---- The converter's events ------------------------------------------------------------------
+
+int TBatchControl::RowOfTask(int index) const { return index >= 0 && index < TaskRow_.size() ? TaskRow_[index] : -1; }
+
+void TBatchControl::VeloxCProgress(int AIndex, int, int, int ACurrentDuration, float, float, int64_t ACurrentSize,
+                                   int ATotalOutputDuration)
+{
+    if (Detached_)
+        return;
+    const int run = Run_;
+    Relay->Post([this, run, AIndex, ACurrentDuration, ATotalOutputDuration, ACurrentSize] {
+        if (run != Run_)
+            return;
+        const int row = RowOfTask(AIndex);
+        // Late reports of an ended row change nothing.
+        if (row < 0 || RowState(row) == rsDone || RowState(row) == rsFailed || RowState(row) == rsStopped)
+            return;
+        SetRowState(row, rsConverting);
+        emit RowProgress(row, ACurrentDuration, ATotalOutputDuration, ACurrentSize);
+        emit RowsUpdated();
+    });
+}
+
+void TBatchControl::VeloxCLog(int AIndex, TLogLevel ALogLevel, const std::string &AMsg)
+{
+    if (Detached_)
+        return;
+    const QString line = LogLineText(AIndex, ALogLevel, QString::fromStdString(AMsg));
+    Relay->Post([this, line] { Log(line); });
+}
+
+void TBatchControl::VeloxCTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage)
+{
+    if (Detached_)
+        return;
+    const int run = Run_;
+    if (AIndex < 0) {
+        // Clearing the tasks waits for them: not from inside a task's own event.
+        Relay->Post(
+            [this, run] {
+                if (run == Run_)
+                    RunEnded();
+            },
+            true);
+        return;
+    }
+    const QString message = QString::fromStdString(AMessage);
+    Relay->Post([this, run, AIndex, AFinished, AException, message] {
+        if (run == Run_)
+            ShowTerminate(AIndex, AFinished, AException, message);
+    });
+}
+
+void TBatchControl::ShowTerminate(int index, bool finished, bool exception, const QString &message)
+{
+    const int row = RowOfTask(index);
+    if (row < 0)
+        return;
+    if (exception) {
+        SetRowState(row, rsFailed, message);
+        RunFailures_.append(InputFileList.value(RowInput_.value(row, -1)) + QStringLiteral(": ") + message);
+    } else if (finished) {
+        SetRowState(row, rsDone);
+        if (row < OutputFileList.size())
+            OutputFileList[row].Converted = true;
+    } else {
+        SetRowState(row, rsStopped);
+    }
+    emit RowsUpdated();
+}
+
+void TBatchControl::VeloxCBeforeHook(int, int64_t APTS, THookAction &AHookAction)
+{
+    if (Detached_)
+        return;
+    AHookAction = BeforeHookAction(APTS);
+}
+
+void TBatchControl::VeloxCCustomHook(int AIndex, TBitmap24 *ABitmap, int AFrameNumber, int64_t APTS, bool &AUpdate,
+                                     bool &AStopHook)
+{
+    if (Detached_ || !ABitmap)
+        return;
+    HookPainter.Paint(AIndex, *ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+}

@@ -1,0 +1,381 @@
+// Building the main window: its tool bar, menus, file list, settings panel, the hidden controls
+// and the open dialog, sized to the screen.
+#include "app/MainFrm.h"
+
+#include "app/BrowseForFolder.h"
+#include "app/FileDialogKeys.h"
+#include "app/FileListColumns.h"
+#include "app/OptionChoices.h"
+#include "app/RadioGroup.h"
+#include "app/ToolImages.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTableWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Marvento Wav Mp3 Converter");
+
+template <class T> T *Named(T *control, const char *name)
+{
+    control->setObjectName(QString::fromLatin1(name));
+    return control;
+}
+
+} // namespace
+
+void TfrmMain::FormCreate()
+{
+    setObjectName(QStringLiteral("frmMain"));
+    QGuiApplication::setApplicationDisplayName(kTitle);
+    setWindowTitle(kTitle);
+    setWindowIcon(QIcon(QPixmap::fromImage(ApplicationIconImage(64))));
+    CreateShellServices();
+
+    CreateToolBar();
+    CreateMenus();
+    CreatePanel();
+    CreateHiddenControls();
+    CreateOpenDialog();
+
+    ConnectBatch();
+    connect(CobType, &QComboBox::currentIndexChanged, this, Guarded([this] { RefreshOutputNames(); }));
+    connect(Edit1, &QLineEdit::textChanged, this, Guarded([this] {
+        RefreshOutputNames();
+        UpdateCommands();
+    }));
+    UpdateCommands();
+    FitToScreen();
+}
+
+void TfrmMain::CreateShellServices()
+{
+    ChooseFile = [this] { return RunOpenDialog(); };
+    ChooseFolder = [this](const QString &title, QString &folder) {
+        return BrowseForFolder(this, title, QString(), folder);
+    };
+    OpenUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    ShowMessage = [this](QMessageBox::Icon icon, const QString &text) {
+        QMessageBox box(icon, QGuiApplication::applicationDisplayName(), text, QMessageBox::Ok, this);
+        box.exec();
+    };
+
+    AskStopAndClose = [this] {
+        QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
+                        QStringLiteral("Files are still being converted. Stop converting and close?"),
+                        QMessageBox::NoButton, this);
+        QPushButton *stop = box.addButton(QStringLiteral("Stop and Close"), QMessageBox::AcceptRole);
+        box.setDefaultButton(box.addButton(QStringLiteral("Keep Converting"), QMessageBox::RejectRole));
+        box.exec();
+        return box.clickedButton() == stop;
+    };
+}
+
+void TfrmMain::CreateOpenDialog()
+{
+    OpenDialog1 = Named(new QFileDialog(this), "OpenDialog1");
+    OpenDialog1->setNameFilters({QStringLiteral("Mp3文件 (*.mp3)"), QStringLiteral("Wav文件 (*.wav)")});
+    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog1->setSizeGripEnabled(true);
+    MakeCompletionsAccept(OpenDialog1);
+}
+
+void TfrmMain::FitToScreen()
+{
+    // Wide enough for every column, within the screen.
+    const double scale = std::max(1.0, fontMetrics().height() / kDesignLineHeight);
+    int columns = 2 * lvFiles->frameWidth() + lvFiles->verticalScrollBar()->sizeHint().width();
+    for (int i = 0; i < kFileListColumnCount; ++i)
+        columns += lvFiles->columnWidth(i);
+    QSize size(std::max(static_cast<int>(std::lround(592 * scale)), columns),
+               static_cast<int>(std::lround(469 * scale)));
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        size = size.boundedTo(screen->availableGeometry().size());
+        resize(size);
+        move(screen->availableGeometry().center() - rect().center());
+    } else {
+        resize(size);
+    }
+}
+
+void TfrmMain::CreateToolBar()
+{
+    ToolBar1 = Named(new QToolBar(this), "ToolBar1");
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(24, 24));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+    struct TButtonInfo {
+        QToolButton **button;
+        const char *name;
+        const char *caption;
+        int image;
+        bool enabled;
+        void (TfrmMain::*click)();
+    };
+    const TButtonInfo buttons[] = {
+        {&ToolButton1, "ToolButton1", "Add file", 4, true, &TfrmMain::ToolButton1Click},
+        {&ToolButton2, "ToolButton2", "Clear", 8, false, &TfrmMain::ToolButton2Click},
+        {&ToolButton3, "ToolButton3", "Remove", 1, false, &TfrmMain::ToolButton3Click},
+        {nullptr, nullptr, nullptr, -1, false, nullptr},
+        {&ToolButton7, "ToolButton7", "Converter", 6, false, &TfrmMain::ToolButton7Click},
+        {&ToolButton5, "ToolButton5", "Pause", 5, false, &TfrmMain::ToolButton5Click},
+        {&ToolButton6, "ToolButton6", "Resume", 0, false, &TfrmMain::ToolButton6Click},
+        {&ToolButton4, "ToolButton4", "Stop", 3, false, &TfrmMain::ToolButton4Click},
+    };
+    // Every button as wide as the widest caption needs, like a row of equal keys.
+    int width = 0;
+    for (const TButtonInfo &info : buttons)
+        if (info.caption)
+            width = std::max(width, fontMetrics().horizontalAdvance(QString::fromUtf8(info.caption)));
+    width += 2 * fontMetrics().averageCharWidth() + 8;
+    for (const TButtonInfo &info : buttons) {
+        if (!info.button) {
+            ToolBar1->addSeparator();
+            continue;
+        }
+        auto *button = Named(new QToolButton(ToolBar1), info.name);
+        button->setText(QString::fromUtf8(info.caption));
+        button->setIcon(ToolImage(info.image));
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setAutoRaise(true);
+        button->setMinimumWidth(width);
+        button->setEnabled(info.enabled);
+        button->setProperty("imageIndex", info.image);
+        connect(button, &QToolButton::clicked, this, Guarded([this, click = info.click] { (this->*click)(); }));
+        ToolBar1->addWidget(button);
+        *info.button = button;
+    }
+}
+
+void TfrmMain::CreateMenus()
+{
+    auto action = [this](QMenu *menu, const char *name, const char *caption, std::function<void()> handler) {
+        QAction *item = menu->addAction(QString::fromUtf8(caption));
+        item->setObjectName(QString::fromLatin1(name));
+        connect(item, &QAction::triggered, this, Guarded(std::move(handler)));
+        return item;
+    };
+    QMenuBar *MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    QMenu *file = MainMenu1->addMenu(QStringLiteral("File"));
+    N3 = action(file, "N3", "Add file", [this] { btnAddClick(); });
+    N4 = action(file, "N4", "Remove", [this] { btnRemoveClick(); });
+    N5 = action(file, "N5", "Clear", [this] { btnClearClick(); });
+    file->addSeparator();
+    N8 = action(file, "N8", "Exit", [this] { N8Click(); });
+    QMenu *run = MainMenu1->addMenu(QStringLiteral("Action"));
+    N13 = action(run, "N13", "Converter", [this] { btnStartClick(); });
+    N14 = action(run, "N14", "Pause", [this] { btnPauseClick(); });
+    N15 = action(run, "N15", "Resume", [this] { btnResumeClick(); });
+    N16 = action(run, "N16", "Stop", [this] { N16Click(); });
+    QMenu *help = MainMenu1->addMenu(QStringLiteral("Help"));
+    A1 = action(help, "A1", "About", [this] { A1Click(); });
+
+    PopupMenu1 = Named(new QMenu(this), "PopupMenu1");
+    mnuAdd = action(PopupMenu1, "mnuAdd", "Add", [this] { btnAddClick(); });
+    mnuRemove = action(PopupMenu1, "mnuRemove", "Remove", [this] { btnRemoveClick(); });
+    mnuClear = action(PopupMenu1, "mnuClear", "Clear", [this] { btnClearClick(); });
+    PopupMenu1->addSeparator();
+    mnuPlay = action(PopupMenu1, "mnuPlay", "Play Output", [this] { mnuPlayClick(); });
+    mnuOpenFolder = action(PopupMenu1, "mnuOpenFolder", "Open Folder", [this] { mnuOpenFolderClick(); });
+}
+
+void TfrmMain::CreatePanel()
+{
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    // The tool bar's lower edge line.
+    auto *line = new QFrame(central);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    layout->addWidget(line);
+
+    CreateFileList(central);
+    layout->addWidget(lvFiles, 1);
+    CreateSettingsPanel(central);
+    layout->addWidget(Panel1);
+
+    setCentralWidget(central);
+}
+
+void TfrmMain::CreateFileList(QWidget *parent)
+{
+    lvFiles = Named(new QTableWidget(0, kFileListColumnCount, parent), "lvFiles");
+    QStringList captions;
+    for (const TFileListColumn &column : kFileListColumns)
+        captions << QString::fromLatin1(column.caption);
+    lvFiles->setHorizontalHeaderLabels(captions);
+    lvFiles->verticalHeader()->hide();
+    lvFiles->setShowGrid(true);
+    lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvFiles->setWordWrap(false);
+    lvFiles->setAlternatingRowColors(true);
+    lvFiles->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
+    lvFiles->horizontalHeader()->setHighlightSections(false);
+    lvFiles->horizontalHeader()->setStretchLastSection(true);
+    lvFiles->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    const double scale = std::max(1.0, fontMetrics().height() / kDesignLineHeight);
+    const int charWidth = fontMetrics().horizontalAdvance(QStringLiteral("0"));
+    for (int i = 0; i < kFileListColumnCount; ++i) {
+        const int caption = fontMetrics().horizontalAdvance(captions[i]) + 3 * charWidth;
+        const int entry = kFileListColumns[i].chars * charWidth + 2 * charWidth;
+        lvFiles->setColumnWidth(
+            i, std::max({static_cast<int>(std::lround(kFileListColumns[i].width * scale)), caption, entry}));
+        if (kFileListColumns[i].number)
+            lvFiles->horizontalHeaderItem(i)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    // The selection stays visible when the list loses the focus.
+    QPalette palette = lvFiles->palette();
+    palette.setColor(QPalette::Inactive, QPalette::Highlight, palette.color(QPalette::Active, QPalette::Highlight));
+    palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     palette.color(QPalette::Active, QPalette::HighlightedText));
+    lvFiles->setPalette(palette);
+    lvFiles->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lvFiles, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        PopupMenu1Popup();
+        PopupMenu1->popup(lvFiles->viewport()->mapToGlobal(at));
+    });
+}
+
+void TfrmMain::CreateSettingsPanel(QWidget *parent)
+{
+    Panel1 = Named(new QWidget(parent), "Panel1");
+    auto *grid = new QGridLayout(Panel1);
+    const QString colon = QString(QChar(0xFF1A));
+    auto label = [this](const QString &text, const char *name) { return Named(new QLabel(text, Panel1), name); };
+
+    CobType = Named(new QComboBox(Panel1), "CobType");
+    CobType->setEditable(true);
+    CobType->setInsertPolicy(QComboBox::NoInsert);
+    CobType->addItems({QStringLiteral("Mp3 Encoder (*.MP3)"), QStringLiteral("WAV(*.WAV)")});
+    CobType->setCurrentIndex(-1);
+    CobType->setEditText(QStringLiteral("Mp3 Encoder (*.MP3)"));
+
+    Cob_SD = Named(new QComboBox(Panel1), "Cob_SD");
+    Cob_SD->setEditable(true);
+    Cob_SD->setInsertPolicy(QComboBox::NoInsert);
+    // The options window's channel items, chosen there by the same index.
+    Cob_SD->addItems(ChoiceItems(kAudioChannelItems));
+    Cob_SD->setCurrentIndex(0);
+    CheckBox1 = Named(new QCheckBox(QStringLiteral("Thread Mode"), Panel1), "CheckBox1");
+
+    Edit1 = Named(new QLineEdit(Panel1), "Edit1");
+    Edit1->setReadOnly(true);
+    QPalette face = Edit1->palette();
+    face.setColor(QPalette::Base, face.color(QPalette::Button));
+    Edit1->setPalette(face);
+    ResetFolder = Edit1->addAction(style()->standardIcon(QStyle::SP_LineEditClearButton), QLineEdit::TrailingPosition);
+    ResetFolder->setObjectName(QStringLiteral("ResetFolder"));
+    ResetFolder->setToolTip(QStringLiteral("Put the outputs beside their inputs"));
+    connect(ResetFolder, &QAction::triggered, this, Guarded([this] { ResetOutputFolder(); }));
+    btnOutPath = Named(new QPushButton(QStringLiteral("..."), Panel1), "btnOutPath");
+    btnOutPath->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
+    Button2 = Named(new QPushButton(QStringLiteral("Open"), Panel1), "Button2");
+    connect(btnOutPath, &QPushButton::clicked, this, Guarded([this] { btnOutPathClick(); }));
+    connect(Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
+
+    grid->addWidget(label(QStringLiteral("Output Format") + colon, "Label1"), 0, 0);
+    grid->addWidget(CobType, 0, 1);
+    grid->addWidget(label(QStringLiteral("Audio Channel") + colon, "Label2"), 1, 0);
+    grid->addWidget(Cob_SD, 1, 1);
+    grid->addWidget(CheckBox1, 1, 2, 1, 2);
+    grid->addWidget(label(QStringLiteral("Output Folder") + colon, "Label3"), 2, 0);
+    auto *folderRow = new QHBoxLayout;
+    folderRow->addWidget(Edit1, 1);
+    folderRow->addWidget(btnOutPath);
+    folderRow->addWidget(Button2);
+    grid->addLayout(folderRow, 2, 1, 1, 4);
+    grid->setColumnStretch(4, 1);
+    const int comboWidth = fontMetrics().horizontalAdvance(QStringLiteral("Mp3 Encoder (*.MP3)")) + 48;
+    CobType->setMinimumWidth(comboWidth);
+    Cob_SD->setMinimumWidth(comboWidth);
+}
+
+void TfrmMain::CreateHiddenControls()
+{
+    HiddenControls = Named(new QWidget(this), "HiddenControls");
+    HiddenControls->setVisible(false);
+    auto *layout = new QVBoxLayout(HiddenControls);
+
+    grpOption = Named(new QGroupBox(QStringLiteral("设置"), HiddenControls), "grpOption");
+    auto *options = new QVBoxLayout(grpOption);
+    chkThreadMode = Named(new QCheckBox(QStringLiteral("是否启用线程模式"), grpOption), "chkThreadMode");
+    chkThreadMode->setChecked(true);
+    options->addWidget(chkThreadMode);
+    options->addWidget(new QLabel(QStringLiteral("线程数量"), grpOption));
+    edtThreadCount = Named(new QLineEdit(QStringLiteral("1"), grpOption), "edtThreadCount");
+    options->addWidget(edtThreadCount);
+    layout->addWidget(grpOption);
+
+    chkVerNum = Named(new QCheckBox(QStringLiteral("Load VerNum DLL"), HiddenControls), "chkVerNum");
+    chkVerNum->setChecked(true);
+    layout->addWidget(chkVerNum);
+    grpLogLevel = new TRadioGroup(QStringLiteral("grpLogLevel"), QStringLiteral("Log Level"),
+                                  {QStringLiteral("None"), QStringLiteral("Error"), QStringLiteral("Info"),
+                                   QStringLiteral("Debug"), QStringLiteral("All")},
+                                  1, HiddenControls);
+    grpLogLevel->SetItemIndex(2);
+    layout->addWidget(grpLogLevel);
+    grpPriority = new TRadioGroup(QStringLiteral("grpPriority"), QStringLiteral("Thread Priority"),
+                                  {QStringLiteral("Idle"), QStringLiteral("Lowest"), QStringLiteral("Lower"),
+                                   QStringLiteral("Normal")},
+                                  1, HiddenControls);
+    grpPriority->SetItemIndex(2);
+    layout->addWidget(grpPriority);
+    layout->addWidget(new QLabel(QStringLiteral("采 样 率"), HiddenControls));
+    cobrate = Named(new QComboBox(HiddenControls), "cobrate");
+    cobrate->addItems(ChoiceItems(kAudioSampleRates)); // chosen in the options window by index
+    cobrate->setCurrentIndex(0);
+    layout->addWidget(cobrate);
+
+    auto button = [this, layout](const char *name, const char *caption, bool enabled, std::function<void()> click) {
+        auto *b = Named(new QPushButton(QString::fromUtf8(caption), HiddenControls), name);
+        b->setEnabled(enabled);
+        connect(b, &QPushButton::clicked, this, Guarded(std::move(click)));
+        layout->addWidget(b);
+        return b;
+    };
+    btnAdd = button("btnAdd", "添加文件", true, [this] { btnAddClick(); });
+    btnRemove = button("btnRemove", "删除", false, [this] { btnRemoveClick(); });
+    btnClear = button("btnClear", "清空", false, [this] { btnClearClick(); });
+    btnStart = button("btnStart", "开始转换", false, [this] { btnStartClick(); });
+    btnStop = button("btnStop", "停止", true, [this] { btnStopClick(); });
+    btnPause = button("btnPause", "暂停", false, [this] { btnPauseClick(); });
+    btnResume = button("btnResume", "继续", false, [this] { btnResumeClick(); });
+    btnExit = button("btnExit", "退出", true, [this] { btnExitClick(); });
+}
