@@ -296,6 +296,34 @@ protected:
     AVIOInterruptCB StopInterrupt();
 
 private:
+    // SetUpRun's steps, in order; each raises FFMpegException.
+    void ListInputStreams();
+    // Every output has streams, and the stream maps, if any, name one existing input per output stream.
+    void CheckOutputStreamCounts() const;
+    void MatchStreamsToInputs();
+    // The input stream feeding stream s of output file f, the run's n-th output stream.
+    int FindSourceStream(AVFormatContext &outputFile, int f, int s, int n, AVMediaType type) const;
+    // Copy or encode the run's n-th output stream.
+    void SetUpOutputStream(size_t n);
+    void SetUpStreamCopy(TOutputStreamRec &output, const TInputStreamRec &input);
+    void SetUpEncoding(TOutputStreamRec &output, TInputStreamRec &input);
+    // Crop, pad, scaler and filter chain of a re-encoded video.
+    void SetUpVideoEncoding(TOutputStreamRec &output, TInputStreamRec &input);
+    void MakeVideoScaler(TOutputStreamRec &output, const AVCodecParameters &in);
+    // The pass-1 log opened for writing, or the pass-2 log read into the encoder.
+    void OpenPassLog(TOutputStreamRec &output, size_t n);
+    // Dumps the outputs as they will be encoded and logs the stream mapping.
+    void ListOutputStreams();
+    // (OpenEncoders and OpenDecoders are the lists of open codecs.)
+    void OpenOutputEncoders();
+    void OpenOutputEncoder(TOutputStreamRec &output);
+    void OpenInputDecoders();
+    void ResetInputTimes();
+    void CopyMappedMetadata();
+    void InitBitstreamFilters();
+    // Opens the deferred output files, writes the headers, logs the SDP of an all-RTP job.
+    void WriteHeaders();
+
     // Whether the plug-in hooks act on this picture: before-hook or time ranges.
     void GateHooks(int64_t pts);
     // The custom hook on the working picture; false when it must be removed.
