@@ -296,6 +296,23 @@ protected:
     AVIOInterruptCB StopInterrupt();
 
 private:
+    // AddInputFile's steps, in order; a step that returns bool is false with LastErrorText.
+    void SetDemuxerOptions(avlib::AVDictionaryOwner &options) const;
+    // The decoders asked for, the generic options, then the file opened into input (emptied on failure).
+    bool OpenInputContext(avlib::InputFormatContextPtr &input, const std::string &fileName,
+                          avlib::AVDictionaryOwner &options);
+    bool FindInputStreamInfo(AVFormatContext *context, const std::string &fileName);
+    // Seeks to the pending start time and uses it up; returns it as a time of the file.
+    int64_t SeekToStartTime(AVFormatContext *context);
+    // A decoder context per stream; the streams' shapes become the pending values.
+    bool MakeInputDecoders(AVFormatContext *context, const std::string &fileName,
+                           std::vector<avlib::AVCodecContextPtr> &decoders);
+    void TakeInputVideoShape(AVStream *stream, AVCodecContext *decoder, const std::string &fileName, int streamIndex);
+    void TakeInputAudioShape(AVStream *stream, AVCodecContext *decoder);
+    // The opened input and its decoders become the next input file.
+    void KeepInputFile(avlib::InputFormatContextPtr input, const std::string &fileName,
+                       std::vector<avlib::AVCodecContextPtr> decoders, int64_t timestamp, int64_t startTime);
+
     // SetUpRun's steps, in order; each raises FFMpegException.
     void ListInputStreams();
     // Every output has streams, and the stream maps, if any, name one existing input per output stream.
