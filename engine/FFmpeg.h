@@ -341,6 +341,17 @@ private:
     // Opens the deferred output files, writes the headers, logs the SDP of an all-RTP job.
     void WriteHeaders();
 
+    // OutputPacket's steps; one that returns int gives -1 when decoding failed, ending the stage.
+    // A packet of a stream that is only copied: timed and handed to the outputs.
+    void PassUndecodedPacket(TInputStreamRec &input, int inputIndex, const AVPacket *packet);
+    int DecodeSubtitlePacket(TInputStreamRec &input, int inputIndex, const AVPacket *packet);
+    // Sends the packet (none: drains) to the audio or video decoder and passes on each frame.
+    int DecodePacketFrames(TInputStreamRec &input, int inputIndex, const AVPacket *packet);
+    int PassDecodedAudio(TInputStreamRec &input, int inputIndex, const AVPacket *packet, AVFrame *frame);
+    // The converter to the stream's carried sample format; false when it cannot be made.
+    bool PrepareCarriedAudio(TInputStreamRec &input, AVFrame *frame);
+    void PassDecodedPicture(TInputStreamRec &input, int inputIndex, const AVPacket *packet, AVFrame *frame);
+
     // Whether the plug-in hooks act on this picture: before-hook or time ranges.
     void GateHooks(int64_t pts);
     // The custom hook on the working picture; false when it must be removed.
