@@ -352,6 +352,19 @@ private:
     bool PrepareCarriedAudio(TInputStreamRec &input, AVFrame *frame);
     void PassDecodedPicture(TInputStreamRec &input, int inputIndex, const AVPacket *packet, AVFrame *frame);
 
+    // DoVideoOut's steps, in order; one that returns a picture returns nullptr when it refused it.
+    // How many times the picture goes out: frame-rate conversion and the frame limit.
+    int64_t VideoCopiesToWrite(TOutputStreamRec &output);
+    // A picture the output cannot take: raised with ExitOnError, else logged.
+    void RefusePicture(const char *text);
+    AVFrame *CropForEncoder(TOutputStreamRec &output, AVFrame *picture, avlib::AVFramePtr &cropped);
+    // A picture whose size or format changed in mid-stream turns scaling on.
+    void NoteVideoShapeChange(TOutputStreamRec &output, const AVFrame *formatted);
+    AVFrame *ScaleAndPadForEncoder(TOutputStreamRec &output, AVFrame *formatted, avlib::AVFramePtr &padView);
+    // Encodes final count times; returns the size of the last packet written, or 0.
+    int EncodeVideoCopies(TOutputStreamRec &output, const TInputStreamRec &input, const AVFrame *picture,
+                          const AVFrame *final, int64_t count);
+
     // Whether the plug-in hooks act on this picture: before-hook or time ranges.
     void GateHooks(int64_t pts);
     // The custom hook on the working picture; false when it must be removed.
