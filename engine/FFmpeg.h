@@ -313,6 +313,17 @@ private:
     void KeepInputFile(avlib::InputFormatContextPtr input, const std::string &fileName,
                        std::vector<avlib::AVCodecContextPtr> decoders, int64_t timestamp, int64_t startTime);
 
+    // AddOutputFile's steps, in order; a step that returns bool is false with LastErrorText.
+    struct TOutputKinds {
+        bool Video = false, Audio = false, Subtitle = false;
+    };
+    // The pending options and the name against each other and the inputs; sets UseVideoFilters.
+    bool CheckNewOutput(const std::string &fileName);
+    // The kinds of stream the format or the options ask for, of those the inputs have.
+    bool ChooseOutputKinds(const AVOutputFormat *format, TOutputKinds &kinds);
+    bool AddOutputStreams(AVFormatContext *output, int fileIndex, const TOutputKinds &kinds);
+    void SetOutputMetadata(AVFormatContext *output) const;
+
     // SetUpRun's steps, in order; each raises FFMpegException.
     void ListInputStreams();
     // Every output has streams, and the stream maps, if any, name one existing input per output stream.
