@@ -324,6 +324,18 @@ private:
     bool AddOutputStreams(AVFormatContext *output, int fileIndex, const TOutputKinds &kinds);
     void SetOutputMetadata(AVFormatContext *output) const;
 
+    // NewVideoStream's steps, in order.
+    // The codec tag and the header flags, these also on the video defaults.
+    void SetVideoHeaderFlags(const AVFormatContext *output, AVCodecContext *codec);
+    // The stream's codec context replaced by one with the encoder's own defaults, tag and flags kept.
+    void UseEncoderDefaults(TOutputStreamCodec &out, const AVCodec *encoder);
+    // The frame rate, or the supported rate of the encoder nearest to it.
+    void SetVideoTimeBase(AVCodecContext *codec, const AVCodec *encoder) const;
+    // Size, aspect ratio and a pixel format the encoder takes.
+    void SetVideoPictureShape(AVCodecContext *codec, AVStream *stream, const AVCodec *encoder) const;
+    // Quality, matrices, rate control, PSNR and pass flags.
+    void SetVideoEncoderOptions(TOutputStreamCodec &out, const std::vector<RcOverride> &overrides) const;
+
     // SetUpRun's steps, in order; each raises FFMpegException.
     void ListInputStreams();
     // Every output has streams, and the stream maps, if any, name one existing input per output stream.
