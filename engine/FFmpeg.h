@@ -8,6 +8,7 @@
 #include "engine/OpenCodecList.h"
 #include "engine/PendingOptions.h"
 #include "engine/PauseGate.h"
+#include "engine/RunCounters.h"
 #include "engine/RunTables.h"
 #include "libs/AVDeleters.h"
 #include "libs/Bitmap24.h"
@@ -32,7 +33,7 @@ struct TOutputStreamCodec {
     float Quality = 0.0f; // fixed quality in lambda units, 0 = none
 };
 
-class TCustomFFmpeg : public TPendingOptions {
+class TCustomFFmpeg : public TPendingOptions, public TRunCounters, public THookState {
 public:
     TCustomFFmpeg(); // Create
     // Destroy: stops the run and waits for its threads first. A derived engine calls
@@ -158,17 +159,9 @@ public:
     FILE *VstatsFile = nullptr; // opened through the runtime shim, named by VstatsFileName
 
 
-    // Run counters and working state
-    int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0; // bytes
-    int32_t FramesDup = 0, FramesDrop = 0;
-    int32_t InputSync = 0;
-    int64_t LimitFileSize = 0; // bytes, 0 = no limit
-    int32_t UsingPgmYuv = 0;
-    float DtsDeltaThreshold = 10.0f; // seconds
-    int32_t SwsFlags = SWS_BICUBIC;
+    // Run counters and working state; the counters and the settings reset with them are those of TRunCounters.
     TBitstreamFilterChain VideoBitstreamFilters, AudioBitstreamFilters, SubtitleBitstreamFilters;
     std::array<std::array<TBitstreamFilterChain, MAX_STREAMS>, MAX_FILES> BitstreamFilters;
-    int32_t BitBufferSize = 262144;
     int64_t TimerStart = 0; // microseconds, set by the run
     TOpenCodecList OpenEncoders;
     TOpenCodecList OpenDecoders;
@@ -183,12 +176,7 @@ public:
     std::array<uint8_t, MAX_FILES> InputRateEmu{}; // "re" as each input was added
     std::array<int64_t, MAX_FILES> InputStartTimes{}; // microseconds: "ss" each input was opened at
 
-    // Hook state
-    THookAction HookAction = haContinue;
-    std::vector<THookRange> HookRanges; // sorted by End
-    int32_t HookRangeIndex = 0;
-    int32_t HookRangeCount = 0;
-    int32_t HookFrameCount = 0; // pictures pre-processed in the run
+    // Hook state; the action and the time ranges are those of THookState.
     avlib::THookList VhookList;
     // Working copy of the picture while it is deinterlaced or hooked; grown, never shrunk.
     avlib::AVFramePtr HookBuffer;
