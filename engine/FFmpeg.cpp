@@ -107,26 +107,15 @@ void TCustomFFmpeg::ResetOptions()
     InputStartTimes.fill(0);
     QpHistogram.fill(0);
     FilterErrorText.clear();
-    VideoSize = AudioSize = ExtraSize = 0;
-    FramesDup = FramesDrop = 0;
-    InputSync = 0;
-    LimitFileSize = 0;
-    UsingPgmYuv = 0;
-    DtsDeltaThreshold = 10.0f;
-    SwsFlags = SWS_BICUBIC;
+    static_cast<TRunCounters &>(*this) = TRunCounters();
     VideoBitstreamFilters.clear();
     AudioBitstreamFilters.clear();
     SubtitleBitstreamFilters.clear();
     for (auto &file : BitstreamFilters)
         for (auto &chain : file)
             chain.clear();
-    BitBufferSize = 262144;
 
-    HookAction = haContinue;
-    HookRanges.clear();
-    HookRangeIndex = 0;
-    HookRangeCount = 0;
-    HookFrameCount = 0;
+    static_cast<THookState &>(*this) = THookState();
     VhookList.ReleaseHooks();
 
     GenericOptionNames.clear();

@@ -8,6 +8,7 @@
 #include "engine/OpenCodecList.h"
 #include "engine/PendingOptions.h"
 #include "engine/PauseGate.h"
+#include "engine/RunCounters.h"
 #include "engine/RunTables.h"
 #include "libs/AVDeleters.h"
 #include "libs/Bitmap24.h"
@@ -32,7 +33,7 @@ struct TOutputStreamCodec {
     float Quality = 0.0f; // fixed quality in lambda units, 0 = none
 };
 
-class TCustomFFmpeg : public TPendingOptions {
+class TCustomFFmpeg : public TPendingOptions, public TRunCounters, public THookState {
 public:
     TCustomFFmpeg(); // Create
     // Destroy: stops the run and waits for its threads first. A derived engine calls
@@ -158,17 +159,9 @@ public:
     FILE *VstatsFile = nullptr; // opened through the runtime shim, named by VstatsFileName
 
 
-    // Run counters and working state
-    int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0; // bytes
-    int32_t FramesDup = 0, FramesDrop = 0;
-    int32_t InputSync = 0;
-    int64_t LimitFileSize = 0; // bytes, 0 = no limit
-    int32_t UsingPgmYuv = 0;
-    float DtsDeltaThreshold = 10.0f; // seconds
-    int32_t SwsFlags = SWS_BICUBIC;
+    // Run counters and working state; the counters and the settings reset with them are those of TRunCounters.
     TBitstreamFilterChain VideoBitstreamFilters, AudioBitstreamFilters, SubtitleBitstreamFilters;
     std::array<std::array<TBitstreamFilterChain, MAX_STREAMS>, MAX_FILES> BitstreamFilters;
-    int32_t BitBufferSize = 262144;
     int64_t TimerStart = 0; // microseconds, set by the run
     TOpenCodecList OpenEncoders;
     TOpenCodecList OpenDecoders;
@@ -183,12 +176,7 @@ public:
     std::array<uint8_t, MAX_FILES> InputRateEmu{}; // "re" as each input was added
     std::array<int64_t, MAX_FILES> InputStartTimes{}; // microseconds: "ss" each input was opened at
 
-    // Hook state
-    THookAction HookAction = haContinue;
-    std::vector<THookRange> HookRanges; // sorted by End
-    int32_t HookRangeIndex = 0;
-    int32_t HookRangeCount = 0;
-    int32_t HookFrameCount = 0; // pictures pre-processed in the run
+    // Hook state; the action and the time ranges are those of THookState.
     avlib::THookList VhookList;
     // Working copy of the picture while it is deinterlaced or hooked; grown, never shrunk.
     avlib::AVFramePtr HookBuffer;
@@ -296,6 +284,98 @@ protected:
     AVIOInterruptCB StopInterrupt();
 
 private:
+    // AddInputFile's steps, in order; a step that returns bool is false with LastErrorText.
+    void SetDemuxerOptions(avlib::AVDictionaryOwner &options) const;
+    // The decoders asked for, the generic options, then the file opened into input (emptied on failure).
+    bool OpenInputContext(avlib::InputFormatContextPtr &input, const std::string &fileName,
+                          avlib::AVDictionaryOwner &options);
+    bool FindInputStreamInfo(AVFormatContext *context, const std::string &fileName);
+    // Seeks to the pending start time and uses it up; returns it as a time of the file.
+    int64_t SeekToStartTime(AVFormatContext *context);
+    // A decoder context per stream; the streams' shapes become the pending values.
+    bool MakeInputDecoders(AVFormatContext *context, const std::string &fileName,
+                           std::vector<avlib::AVCodecContextPtr> &decoders);
+    void TakeInputVideoShape(AVStream *stream, AVCodecContext *decoder, const std::string &fileName, int streamIndex);
+    void TakeInputAudioShape(AVStream *stream, AVCodecContext *decoder);
+    // The opened input and its decoders become the next input file.
+    void KeepInputFile(avlib::InputFormatContextPtr input, const std::string &fileName,
+                       std::vector<avlib::AVCodecContextPtr> decoders, int64_t timestamp, int64_t startTime);
+
+    // AddOutputFile's steps, in order; a step that returns bool is false with LastErrorText.
+    struct TOutputKinds {
+        bool Video = false, Audio = false, Subtitle = false;
+    };
+    // The pending options and the name against each other and the inputs; sets UseVideoFilters.
+    bool CheckNewOutput(const std::string &fileName);
+    // The kinds of stream the format or the options ask for, of those the inputs have.
+    bool ChooseOutputKinds(const AVOutputFormat *format, TOutputKinds &kinds);
+    bool AddOutputStreams(AVFormatContext *output, int fileIndex, const TOutputKinds &kinds);
+    void SetOutputMetadata(AVFormatContext *output) const;
+
+    // NewVideoStream's steps, in order.
+    // The codec tag and the header flags, these also on the video defaults.
+    void SetVideoHeaderFlags(const AVFormatContext *output, AVCodecContext *codec);
+    // The stream's codec context replaced by one with the encoder's own defaults, tag and flags kept.
+    void UseEncoderDefaults(TOutputStreamCodec &out, const AVCodec *encoder);
+    // The frame rate, or the supported rate of the encoder nearest to it.
+    void SetVideoTimeBase(AVCodecContext *codec, const AVCodec *encoder) const;
+    // Size, aspect ratio and a pixel format the encoder takes.
+    void SetVideoPictureShape(AVCodecContext *codec, AVStream *stream, const AVCodec *encoder) const;
+    // Quality, matrices, rate control, PSNR and pass flags.
+    void SetVideoEncoderOptions(TOutputStreamCodec &out, const std::vector<RcOverride> &overrides) const;
+
+    // SetUpRun's steps, in order; each raises FFMpegException.
+    void ListInputStreams();
+    // Every output has streams, and the stream maps, if any, name one existing input per output stream.
+    void CheckOutputStreamCounts() const;
+    void MatchStreamsToInputs();
+    // The input stream feeding stream s of output file f, the run's n-th output stream.
+    int FindSourceStream(AVFormatContext &outputFile, int f, int s, int n, AVMediaType type) const;
+    // Copy or encode the run's n-th output stream.
+    void SetUpOutputStream(size_t n);
+    void SetUpStreamCopy(TOutputStreamRec &output, const TInputStreamRec &input);
+    void SetUpEncoding(TOutputStreamRec &output, TInputStreamRec &input);
+    // Crop, pad, scaler and filter chain of a re-encoded video.
+    void SetUpVideoEncoding(TOutputStreamRec &output, TInputStreamRec &input);
+    void MakeVideoScaler(TOutputStreamRec &output, const AVCodecParameters &in);
+    // The pass-1 log opened for writing, or the pass-2 log read into the encoder.
+    void OpenPassLog(TOutputStreamRec &output, size_t n);
+    // Dumps the outputs as they will be encoded and logs the stream mapping.
+    void ListOutputStreams();
+    // (OpenEncoders and OpenDecoders are the lists of open codecs.)
+    void OpenOutputEncoders();
+    void OpenOutputEncoder(TOutputStreamRec &output);
+    void OpenInputDecoders();
+    void ResetInputTimes();
+    void CopyMappedMetadata();
+    void InitBitstreamFilters();
+    // Opens the deferred output files, writes the headers, logs the SDP of an all-RTP job.
+    void WriteHeaders();
+
+    // OutputPacket's steps; one that returns int gives -1 when decoding failed, ending the stage.
+    // A packet of a stream that is only copied: timed and handed to the outputs.
+    void PassUndecodedPacket(TInputStreamRec &input, int inputIndex, const AVPacket *packet);
+    int DecodeSubtitlePacket(TInputStreamRec &input, int inputIndex, const AVPacket *packet);
+    // Sends the packet (none: drains) to the audio or video decoder and passes on each frame.
+    int DecodePacketFrames(TInputStreamRec &input, int inputIndex, const AVPacket *packet);
+    int PassDecodedAudio(TInputStreamRec &input, int inputIndex, const AVPacket *packet, AVFrame *frame);
+    // The converter to the stream's carried sample format; false when it cannot be made.
+    bool PrepareCarriedAudio(TInputStreamRec &input, AVFrame *frame);
+    void PassDecodedPicture(TInputStreamRec &input, int inputIndex, const AVPacket *packet, AVFrame *frame);
+
+    // DoVideoOut's steps, in order; one that returns a picture returns nullptr when it refused it.
+    // How many times the picture goes out: frame-rate conversion and the frame limit.
+    int64_t VideoCopiesToWrite(TOutputStreamRec &output);
+    // A picture the output cannot take: raised with ExitOnError, else logged.
+    void RefusePicture(const char *text);
+    AVFrame *CropForEncoder(TOutputStreamRec &output, AVFrame *picture, avlib::AVFramePtr &cropped);
+    // A picture whose size or format changed in mid-stream turns scaling on.
+    void NoteVideoShapeChange(TOutputStreamRec &output, const AVFrame *formatted);
+    AVFrame *ScaleAndPadForEncoder(TOutputStreamRec &output, AVFrame *formatted, avlib::AVFramePtr &padView);
+    // Encodes final count times; returns the size of the last packet written, or 0.
+    int EncodeVideoCopies(TOutputStreamRec &output, const TInputStreamRec &input, const AVFrame *picture,
+                          const AVFrame *final, int64_t count);
+
     // Whether the plug-in hooks act on this picture: before-hook or time ranges.
     void GateHooks(int64_t pts);
     // The custom hook on the working picture; false when it must be removed.

@@ -50,10 +50,27 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
         return false;
     }
     InputFormatContextPtr input(context);
+    AVDictionaryOwner options;
+    SetDemuxerOptions(options);
+    if (!OpenInputContext(input, fileName, options))
+        return false;
+    context = input.get();
+    if (!FindInputStreamInfo(context, fileName))
+        return false;
 
+    const int64_t startTime = StartTime;
+    const int64_t timestamp = SeekToStartTime(context);
+    std::vector<AVCodecContextPtr> decoders;
+    if (!MakeInputDecoders(context, fileName, decoders))
+        return false;
+    KeepInputFile(std::move(input), fileName, std::move(decoders), timestamp, startTime);
+    return true;
+}
+
+void TCustomFFmpeg::SetDemuxerOptions(AVDictionaryOwner &options) const
+{
     // What the old parameter record carried goes to the demuxer as options; a demuxer takes
     // those it knows.
-    AVDictionaryOwner options;
     options.Set("sample_rate", std::to_string(AudioSampleRate));
     options.Set("channels", std::to_string(AudioChannels));
     if (FrameRate.num > 0 && FrameRate.den > 0)
@@ -71,7 +88,12 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
         options.Set("standard", *VideoStandard);
     if (LoopInput)
         options.Set("loop", "1");
+}
 
+bool TCustomFFmpeg::OpenInputContext(InputFormatContextPtr &input, const std::string &fileName,
+                                     AVDictionaryOwner &options)
+{
+    AVFormatContext *context = input.get();
     AVCodecID videoId = AV_CODEC_ID_NONE, audioId = AV_CODEC_ID_NONE, subtitleId = AV_CODEC_ID_NONE;
     if (!LookupCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, false, videoId) ||
         !LookupCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, false, audioId) ||
@@ -93,8 +115,11 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
         return false;
     }
     input.reset(opening);
-    context = opening;
+    return true;
+}
 
+bool TCustomFFmpeg::FindInputStreamInfo(AVFormatContext *context, const std::string &fileName)
+{
     if (ProgramId != 0)
         for (unsigned i = 0; i < context->nb_programs; ++i)
             if (context->programs[i]->id != ProgramId)
@@ -109,8 +134,11 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
         LastErrorText = FormatText("%s: could not find codec parameters", fileName.c_str());
         return false;
     }
+    return true;
+}
 
-    const int64_t startTime = StartTime;
+int64_t TCustomFFmpeg::SeekToStartTime(AVFormatContext *context)
+{
     int64_t timestamp = StartTime;
     if (context->start_time != AV_NOPTS_VALUE)
         timestamp += context->start_time;
@@ -118,8 +146,12 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
         avformat.av_seek_frame(context, -1, timestamp, AVSEEK_FLAG_BACKWARD); // a failed seek reads from where it is
         StartTime = 0;
     }
+    return timestamp;
+}
 
-    std::vector<AVCodecContextPtr> decoders;
+bool TCustomFFmpeg::MakeInputDecoders(AVFormatContext *context, const std::string &fileName,
+                                      std::vector<AVCodecContextPtr> &decoders)
+{
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         AVStream *stream = context->streams[i];
         AVCodecParameters *parameters = stream->codecpar;
@@ -131,64 +163,11 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
         decoder->pkt_timebase = stream->time_base;
         decoder->thread_count = ThreadCount;
         switch (parameters->codec_type) {
-        case AVMEDIA_TYPE_VIDEO: {
-            ApplyGenericOptions(decoder.get(), CodecDefaults[mkVideo].get(),
-                                AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-            // A cover picture is no video: its size, shape and rate are not an output's.
-            if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
-                break;
-            FrameHeight = parameters->height;
-            FrameWidth = parameters->width;
-            const AVRational sar =
-                stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : parameters->sample_aspect_ratio;
-            FrameAspectRatio = static_cast<float>(av_q2d(sar));
-            if (FrameWidth != 0 && FrameHeight != 0)
-                FrameAspectRatio = FrameAspectRatio != 0.0f
-                                       ? static_cast<float>(FrameWidth * static_cast<double>(FrameAspectRatio) /
-                                                            FrameHeight)
-                                       : static_cast<float>(static_cast<double>(FrameWidth) / FrameHeight);
-            else if (FrameAspectRatio == 0.0f)
-                FrameAspectRatio = 4.0f / 3.0f;
-            if (parameters->format == AV_PIX_FMT_NONE && IsRealMediaName(fileName)) {
-                parameters->format = AV_PIX_FMT_YUV420P;
-                decoder->pix_fmt = AV_PIX_FMT_YUV420P;
-            }
-            FramePixFmt = parameters->format;
-            // The decoder's own rate, where the container's differs from it.
-            const AVRational codecRate = stream->avg_frame_rate;
-            const AVRational rate = stream->r_frame_rate;
-            if (codecRate.num > 0 && codecRate.den > 0 && (codecRate.num != rate.num || codecRate.den != rate.den) &&
-                Verbose > 0)
-                Log(1, FormatText("Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) "
-                                  "-> %2.2f (%d/%d)",
-                                  static_cast<int>(i), av_q2d(codecRate), codecRate.num, codecRate.den,
-                                  rate.den ? av_q2d(rate) : 0.0, rate.num, rate.den));
-            FrameRate = rate;
-            if (VideoDisable)
-                stream->discard = AVDISCARD_ALL;
-            else if (VideoDiscard != 0)
-                stream->discard = static_cast<AVDiscard>(VideoDiscard);
+        case AVMEDIA_TYPE_VIDEO:
+            TakeInputVideoShape(stream, decoder.get(), fileName, static_cast<int>(i));
             break;
-        }
         case AVMEDIA_TYPE_AUDIO:
-            ApplyGenericOptions(decoder.get(), CodecDefaults[mkAudio].get(),
-                                AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-            // A stream that does not tell its shape before decoding leaves the pending values.
-            if (parameters->ch_layout.nb_channels > 0) {
-                AudioChannels = parameters->ch_layout.nb_channels;
-                AudioChannelsGiven = false;
-            }
-            if (parameters->sample_rate > 0) {
-                AudioSampleRate = parameters->sample_rate;
-                AudioSampleRateGiven = false;
-            }
-            AudioSampleFmt = parameters->format;
-            AudioSampleBits = parameters->bits_per_raw_sample > 0 ? parameters->bits_per_raw_sample
-                                                                  : parameters->bits_per_coded_sample;
-            if (const AVCodecDescriptor *codec = avcodec.avcodec_descriptor_get(parameters->codec_id))
-                AudioSourceLossy = !(codec->props & AV_CODEC_PROP_LOSSLESS);
-            if (AudioDisable)
-                stream->discard = AVDISCARD_ALL;
+            TakeInputAudioShape(stream, decoder.get());
             break;
         case AVMEDIA_TYPE_SUBTITLE:
             if (SubtitleDisable)
@@ -203,7 +182,75 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
         }
         decoders.push_back(std::move(decoder));
     }
+    return true;
+}
 
+void TCustomFFmpeg::TakeInputVideoShape(AVStream *stream, AVCodecContext *decoder, const std::string &fileName,
+                                        int streamIndex)
+{
+    AVCodecParameters *parameters = stream->codecpar;
+    ApplyGenericOptions(decoder, CodecDefaults[mkVideo].get(), AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+    // A cover picture is no video: its size, shape and rate are not an output's.
+    if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+        return;
+    FrameHeight = parameters->height;
+    FrameWidth = parameters->width;
+    const AVRational sar =
+        stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : parameters->sample_aspect_ratio;
+    FrameAspectRatio = static_cast<float>(av_q2d(sar));
+    if (FrameWidth != 0 && FrameHeight != 0)
+        FrameAspectRatio = FrameAspectRatio != 0.0f
+                               ? static_cast<float>(FrameWidth * static_cast<double>(FrameAspectRatio) / FrameHeight)
+                               : static_cast<float>(static_cast<double>(FrameWidth) / FrameHeight);
+    else if (FrameAspectRatio == 0.0f)
+        FrameAspectRatio = 4.0f / 3.0f;
+    if (parameters->format == AV_PIX_FMT_NONE && IsRealMediaName(fileName)) {
+        parameters->format = AV_PIX_FMT_YUV420P;
+        decoder->pix_fmt = AV_PIX_FMT_YUV420P;
+    }
+    FramePixFmt = parameters->format;
+    // The decoder's own rate, where the container's differs from it.
+    const AVRational codecRate = stream->avg_frame_rate;
+    const AVRational rate = stream->r_frame_rate;
+    if (codecRate.num > 0 && codecRate.den > 0 && (codecRate.num != rate.num || codecRate.den != rate.den) &&
+        Verbose > 0)
+        Log(1, FormatText("Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) "
+                          "-> %2.2f (%d/%d)",
+                          streamIndex, av_q2d(codecRate), codecRate.num, codecRate.den,
+                          rate.den ? av_q2d(rate) : 0.0, rate.num, rate.den));
+    FrameRate = rate;
+    if (VideoDisable)
+        stream->discard = AVDISCARD_ALL;
+    else if (VideoDiscard != 0)
+        stream->discard = static_cast<AVDiscard>(VideoDiscard);
+}
+
+void TCustomFFmpeg::TakeInputAudioShape(AVStream *stream, AVCodecContext *decoder)
+{
+    const AVCodecParameters *parameters = stream->codecpar;
+    ApplyGenericOptions(decoder, CodecDefaults[mkAudio].get(), AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+    // A stream that does not tell its shape before decoding leaves the pending values.
+    if (parameters->ch_layout.nb_channels > 0) {
+        AudioChannels = parameters->ch_layout.nb_channels;
+        AudioChannelsGiven = false;
+    }
+    if (parameters->sample_rate > 0) {
+        AudioSampleRate = parameters->sample_rate;
+        AudioSampleRateGiven = false;
+    }
+    AudioSampleFmt = parameters->format;
+    AudioSampleBits = parameters->bits_per_raw_sample > 0 ? parameters->bits_per_raw_sample
+                                                          : parameters->bits_per_coded_sample;
+    if (const AVCodecDescriptor *codec = avcodec.avcodec_descriptor_get(parameters->codec_id))
+        AudioSourceLossy = !(codec->props & AV_CODEC_PROP_LOSSLESS);
+    if (AudioDisable)
+        stream->discard = AVDISCARD_ALL;
+}
+
+void TCustomFFmpeg::KeepInputFile(InputFormatContextPtr input, const std::string &fileName,
+                                  std::vector<AVCodecContextPtr> decoders, int64_t timestamp, int64_t startTime)
+{
+    AVFormatContext *context = input.get();
     if (context->duration != AV_NOPTS_VALUE && context->duration / 1000 > TotalDuration)
         TotalDuration = static_cast<int32_t>(std::min<int64_t>(context->duration / 1000, INT32_MAX));
 
@@ -216,5 +263,4 @@ bool TCustomFFmpeg::AddInputFile(const std::string &fileName)
     InputStartTimes[index] = startTime;
     InputFiles[index] = std::move(input);
     ++InputFileCount;
-    return true;
 }

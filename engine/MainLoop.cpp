@@ -213,44 +213,68 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
         input.Pts = input.NextPts = avutil.av_rescale_q(packet->dts, timeBase, kMicroseconds);
 
     if (!input.DecodingNeeded) {
-        if (!packet)
-            return 0;
-        input.Pts = input.NextPts;
-        const AVCodecParameters *parameters = input.Stream->codecpar;
-        if (packet->duration > 0) {
-            input.NextPts += avutil.av_rescale_q(packet->duration, timeBase, kMicroseconds);
-        } else if (parameters->codec_type == AVMEDIA_TYPE_AUDIO && parameters->sample_rate > 0) {
-            input.NextPts += static_cast<int64_t>(parameters->frame_size) * 1000000 / parameters->sample_rate;
-        } else if (parameters->codec_type == AVMEDIA_TYPE_VIDEO && input.Stream->avg_frame_rate.num > 0) {
-            input.NextPts += static_cast<int64_t>(input.Stream->avg_frame_rate.den) * 1000000 /
-                             input.Stream->avg_frame_rate.num;
-        }
-        FeedOutputs(input, inputIndex, packet, packet->data, packet->size, nullptr);
+        PassUndecodedPacket(input, inputIndex, packet);
         return 0;
     }
-
     AVCodecContext *decoder = input.Decoder;
-    if (decoder->codec_type == AVMEDIA_TYPE_SUBTITLE) {
-        if (!packet) {
-            FlushSubtitles(inputIndex);
-            return 0;
-        }
-        AVSubtitle subtitle{};
-        int got = 0;
-        if (avcodec.avcodec_decode_subtitle2(decoder, &subtitle, &got, const_cast<AVPacket *>(packet)) < 0)
-            return -1;
-        if (got) {
-            ScopeExit release([&subtitle] { avcodec.avsubtitle_free(&subtitle); });
-            input.Pts = input.NextPts;
-            input.DecodedSubtitle = &subtitle;
-            ScopeExit forget([&input] { input.DecodedSubtitle = nullptr; });
-            FeedOutputs(input, inputIndex, packet, nullptr, 0, nullptr);
-        }
-        return 0;
-    }
+    if (decoder->codec_type == AVMEDIA_TYPE_SUBTITLE)
+        return DecodeSubtitlePacket(input, inputIndex, packet);
     if (decoder->codec_type != AVMEDIA_TYPE_AUDIO && decoder->codec_type != AVMEDIA_TYPE_VIDEO)
         return -1;
+    if (DecodePacketFrames(input, inputIndex, packet) < 0)
+        return -1;
 
+    // At the end of input, what the filter chain and the encoders fed by this stream still hold.
+    if (!packet && decoder->codec_type == AVMEDIA_TYPE_VIDEO && input.FilterGraph)
+        FeedVideo(input, inputIndex, nullptr, nullptr);
+    if (!packet)
+        for (auto &output : Run->OutputStreams)
+            if (output->SourceIndex == inputIndex && output->EncodingNeeded)
+                FlushEncoder(*output);
+    return 0;
+}
+
+void TCustomFFmpeg::PassUndecodedPacket(TInputStreamRec &input, int inputIndex, const AVPacket *packet)
+{
+    if (!packet)
+        return;
+    const AVRational timeBase = input.Stream->time_base;
+    input.Pts = input.NextPts;
+    const AVCodecParameters *parameters = input.Stream->codecpar;
+    if (packet->duration > 0) {
+        input.NextPts += avutil.av_rescale_q(packet->duration, timeBase, kMicroseconds);
+    } else if (parameters->codec_type == AVMEDIA_TYPE_AUDIO && parameters->sample_rate > 0) {
+        input.NextPts += static_cast<int64_t>(parameters->frame_size) * 1000000 / parameters->sample_rate;
+    } else if (parameters->codec_type == AVMEDIA_TYPE_VIDEO && input.Stream->avg_frame_rate.num > 0) {
+        input.NextPts +=
+            static_cast<int64_t>(input.Stream->avg_frame_rate.den) * 1000000 / input.Stream->avg_frame_rate.num;
+    }
+    FeedOutputs(input, inputIndex, packet, packet->data, packet->size, nullptr);
+}
+
+int TCustomFFmpeg::DecodeSubtitlePacket(TInputStreamRec &input, int inputIndex, const AVPacket *packet)
+{
+    if (!packet) {
+        FlushSubtitles(inputIndex);
+        return 0;
+    }
+    AVSubtitle subtitle{};
+    int got = 0;
+    if (avcodec.avcodec_decode_subtitle2(input.Decoder, &subtitle, &got, const_cast<AVPacket *>(packet)) < 0)
+        return -1;
+    if (got) {
+        ScopeExit release([&subtitle] { avcodec.avsubtitle_free(&subtitle); });
+        input.Pts = input.NextPts;
+        input.DecodedSubtitle = &subtitle;
+        ScopeExit forget([&input] { input.DecodedSubtitle = nullptr; });
+        FeedOutputs(input, inputIndex, packet, nullptr, 0, nullptr);
+    }
+    return 0;
+}
+
+int TCustomFFmpeg::DecodePacketFrames(TInputStreamRec &input, int inputIndex, const AVPacket *packet)
+{
+    AVCodecContext *decoder = input.Decoder;
     // While draining, a decoder error still leaves the encoders to flush.
     const int sent = avcodec.avcodec_send_packet(decoder, packet);
     if (sent < 0 && sent != AVERROR_EOF && packet)
@@ -272,84 +296,96 @@ int TCustomFFmpeg::OutputPacket(TInputStreamRec &input, int inputIndex, const AV
         input.Pts = input.NextPts;
         ++input.FramesDecoded;
         if (decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
-            const int channels = frame->ch_layout.nb_channels;
-            // A damaged header can give frames without a rate or channels: nothing to time or convert.
-            if (frame->sample_rate <= 0 || channels <= 0) {
-                if (packet)
-                    return -1;
-                continue;
-            }
-            // Decoded audio goes on interleaved in the format of the stream's first frame, so that
-            // its depth reaches the encoder; a change of format or shape gets a converter of its own.
-            if (input.CarriedFormat < 0)
-                input.CarriedFormat = audio_shape::CarriedFormat(static_cast<AVSampleFormat>(frame->format));
-            const auto carried = static_cast<AVSampleFormat>(input.CarriedFormat);
-            if (frame->format != input.ConvertedFormat || channels != input.ConvertedChannels ||
-                frame->sample_rate != input.ConvertedRate) {
-                input.ToCarried.reset();
-                input.ConvertedFormat = frame->format;
-                input.ConvertedChannels = channels;
-                input.ConvertedRate = frame->sample_rate;
-            }
-            if (frame->format != carried && !input.ToCarried) {
-                SwrContext *raw = nullptr;
-                if (swresample.swr_alloc_set_opts2(&raw, &frame->ch_layout, carried, frame->sample_rate,
-                                                   &frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
-                                                   frame->sample_rate, 0, nullptr) < 0 ||
-                    swresample.swr_init(raw) < 0) {
-                    swresample.swr_free(&raw);
-                    return -1;
-                }
-                input.ToCarried.reset(raw);
-            }
-            int samples = frame->nb_samples;
-            const int sampleBytes = avutil.av_get_bytes_per_sample(carried) * channels;
-            const size_t bytes = static_cast<size_t>(samples) * sampleBytes;
-            // Grown to the largest frame seen: a fixed large start would be cleared again for
-            // every short file of a batch.
-            if (DecodedAudio.size() < bytes)
-                DecodedAudio.resize(bytes);
-            if (input.ToCarried) {
-                uint8_t *out = DecodedAudio.data();
-                samples = swresample.swr_convert(input.ToCarried.get(), &out, frame->nb_samples,
-                                                 const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
-                if (samples < 0)
-                    return -1;
-            } else {
-                std::copy_n(frame->data[0], bytes, DecodedAudio.data());
-            }
-            const int size = samples * sampleBytes;
-            if (size <= 0)
-                continue;
-            input.DecodedChannels = channels;
-            input.DecodedRate = frame->sample_rate;
-            input.DecodedLayoutMask = frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? frame->ch_layout.u.mask : 0;
-            input.NextPts += static_cast<int64_t>(samples) * 1000000 / frame->sample_rate;
-            if (AudioVolume != 256)
-                audio_shape::ScaleVolume(DecodedAudio.data(), samples * channels, carried, AudioVolume);
-            FeedOutputs(input, inputIndex, packet, DecodedAudio.data(), size, nullptr);
+            if (PassDecodedAudio(input, inputIndex, packet, frame) < 0)
+                return -1;
         } else {
-            // The picture's own time: behind a decoder's delay the packet times run ahead of it.
-            if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
-                input.Pts = input.NextPts = avutil.av_rescale_q(frame->best_effort_timestamp, timeBase, kMicroseconds);
-            const AVRational rate = decoder->framerate.num > 0 ? decoder->framerate : input.Stream->avg_frame_rate;
-            if (frame->pkt_duration > 0)
-                input.NextPts += avutil.av_rescale_q(frame->pkt_duration, timeBase, kMicroseconds);
-            else if (rate.num > 0)
-                input.NextPts += static_cast<int64_t>(rate.den) * 1000000 / rate.num;
-            input.Quality = static_cast<float>(frame->quality);
-            FeedVideo(input, inputIndex, packet, PreProcessVideoFrame(input, frame));
+            PassDecodedPicture(input, inputIndex, packet, frame);
         }
     }
-
-    // At the end of input, what the filter chain and the encoders fed by this stream still hold.
-    if (!packet && decoder->codec_type == AVMEDIA_TYPE_VIDEO && input.FilterGraph)
-        FeedVideo(input, inputIndex, nullptr, nullptr);
-    if (!packet)
-        for (auto &output : Run->OutputStreams)
-            if (output->SourceIndex == inputIndex && output->EncodingNeeded)
-                FlushEncoder(*output);
     return 0;
+}
+
+int TCustomFFmpeg::PassDecodedAudio(TInputStreamRec &input, int inputIndex, const AVPacket *packet, AVFrame *frame)
+{
+    const int channels = frame->ch_layout.nb_channels;
+    // A damaged header can give frames without a rate or channels: nothing to time or convert.
+    if (frame->sample_rate <= 0 || channels <= 0)
+        return packet ? -1 : 0;
+    if (!PrepareCarriedAudio(input, frame))
+        return -1;
+    const auto carried = static_cast<AVSampleFormat>(input.CarriedFormat);
+    int samples = frame->nb_samples;
+    const int sampleBytes = avutil.av_get_bytes_per_sample(carried) * channels;
+    const size_t bytes = static_cast<size_t>(samples) * sampleBytes;
+    // Grown to the largest frame seen: a fixed large start would be cleared again for
+    // every short file of a batch.
+    if (DecodedAudio.size() < bytes)
+        DecodedAudio.resize(bytes);
+    if (input.ToCarried) {
+        uint8_t *out = DecodedAudio.data();
+        samples = swresample.swr_convert(input.ToCarried.get(), &out, frame->nb_samples,
+                                         const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
+        if (samples < 0)
+            return -1;
+    } else {
+        std::copy_n(frame->data[0], bytes, DecodedAudio.data());
+    }
+    const int size = samples * sampleBytes;
+    if (size <= 0)
+        return 0;
+    input.DecodedChannels = channels;
+    input.DecodedRate = frame->sample_rate;
+    input.DecodedLayoutMask = frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? frame->ch_layout.u.mask : 0;
+    input.NextPts += static_cast<int64_t>(samples) * 1000000 / frame->sample_rate;
+    if (AudioVolume != 256)
+        audio_shape::ScaleVolume(DecodedAudio.data(), samples * channels, carried, AudioVolume);
+    FeedOutputs(input, inputIndex, packet, DecodedAudio.data(), size, nullptr);
+    return 0;
+}
+
+bool TCustomFFmpeg::PrepareCarriedAudio(TInputStreamRec &input, AVFrame *frame)
+{
+    const int channels = frame->ch_layout.nb_channels;
+    // Decoded audio goes on interleaved in the format of the stream's first frame, so that
+    // its depth reaches the encoder; a change of format or shape gets a converter of its own.
+    if (input.CarriedFormat < 0)
+        input.CarriedFormat = audio_shape::CarriedFormat(static_cast<AVSampleFormat>(frame->format));
+    const auto carried = static_cast<AVSampleFormat>(input.CarriedFormat);
+    if (frame->format != input.ConvertedFormat || channels != input.ConvertedChannels ||
+        frame->sample_rate != input.ConvertedRate) {
+        input.ToCarried.reset();
+        input.ConvertedFormat = frame->format;
+        input.ConvertedChannels = channels;
+        input.ConvertedRate = frame->sample_rate;
+    }
+    if (frame->format != carried && !input.ToCarried) {
+        SwrContext *raw = nullptr;
+        if (swresample.swr_alloc_set_opts2(&raw, &frame->ch_layout, carried, frame->sample_rate, &frame->ch_layout,
+                                           static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
+                                           nullptr) < 0 ||
+            swresample.swr_init(raw) < 0) {
+            swresample.swr_free(&raw);
+            return false;
+        }
+        input.ToCarried.reset(raw);
+    }
+    return true;
+}
+
+void TCustomFFmpeg::PassDecodedPicture(TInputStreamRec &input, int inputIndex, const AVPacket *packet, AVFrame *frame)
+{
+    const AVRational timeBase = input.Stream->time_base;
+    const AVCodecContext *decoder = input.Decoder;
+    // The picture's own time: behind a decoder's delay the packet times run ahead of it.
+    if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
+        input.Pts = input.NextPts = avutil.av_rescale_q(frame->best_effort_timestamp, timeBase, kMicroseconds);
+    const AVRational rate = decoder->framerate.num > 0 ? decoder->framerate : input.Stream->avg_frame_rate;
+    if (frame->pkt_duration > 0)
+        input.NextPts += avutil.av_rescale_q(frame->pkt_duration, timeBase, kMicroseconds);
+    else if (rate.num > 0)
+        input.NextPts += static_cast<int64_t>(rate.den) * 1000000 / rate.num;
+    input.Quality = static_cast<float>(frame->quality);
+    FeedVideo(input, inputIndex, packet, PreProcessVideoFrame(input, frame));
 }
 
 void TCustomFFmpeg::FeedOutputs(TInputStreamRec &input, int inputIndex, const AVPacket *packet, const uint8_t *data,

@@ -74,21 +74,8 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
         LastErrorText = message;
         return false;
     };
-    if (!VideoFilters.empty() && (CropTop || CropBottom || CropLeft || CropRight))
-        return fail("Cannot enable crop options and filters at the same time.");
-    if (FiltersResizeFrames(VideoFilters) && PadTop + PadBottom + PadLeft + PadRight != 0)
-        return fail("Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, "
-                    "scale, transpose, etc.)");
-    UseVideoFilters = VideoFilters.empty() ? 0 : 1;
-    if (OutputFileCount >= MAX_FILES)
-        return fail(FormatText("Too many output files (at most %d)", MAX_FILES));
-    // Opening the output empties it: it must not be one of the files being read, under any of the
-    // addresses the libraries read as a local file ("file:", links, the parts of "concat:" and "tee:").
-    for (int i = 0; i < InputFileCount; ++i) {
-        if (InputFiles[i]->url && SameLocalFile(MediaUrl(fileName), InputFiles[i]->url))
-            return fail(FormatText("Output file '%s' would overwrite input file '%s'", fileName.c_str(),
-                                   InputFiles[i]->url));
-    }
+    if (!CheckNewOutput(fileName))
+        return false;
 
     AVFormatContext *raw = nullptr;
     if (avformat.avformat_alloc_output_context2(&raw, OutputFormat, nullptr, fileName.c_str()) < 0 || !raw)
@@ -104,72 +91,10 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
             chain.clear();
     });
 
-    bool useVideo = VideoStreamCopy || DefaultVideoCodec(format) != AV_CODEC_ID_NONE || VideoCodecName;
-    bool useAudio = AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || AudioCodecName;
-    bool useSubtitle = SubtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE || SubtitleCodecName;
-    if (InputFileCount > 0) {
-        bool hasVideo = false, hasAudio = false, hasSubtitle = false;
-        for (int i = 0; i < InputFileCount; ++i) {
-            for (unsigned s = 0; s < InputFiles[i]->nb_streams; ++s) {
-                const AVStream *stream = InputFiles[i]->streams[s];
-                switch (stream->codecpar->codec_type) {
-                case AVMEDIA_TYPE_VIDEO:
-                    // A cover picture of a sound file is no video to encode.
-                    hasVideo = hasVideo || !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
-                    break;
-                case AVMEDIA_TYPE_AUDIO:
-                    hasAudio = true;
-                    break;
-                case AVMEDIA_TYPE_SUBTITLE:
-                    hasSubtitle = true;
-                    break;
-                case AVMEDIA_TYPE_DATA:
-                case AVMEDIA_TYPE_ATTACHMENT:
-                case AVMEDIA_TYPE_UNKNOWN:
-                    break;
-                default:
-                    return fail("check_audio_video_sub_inputs fail: invalid codec_type of input file");
-                }
-            }
-        }
-        useVideo = useVideo && hasVideo;
-        useAudio = useAudio && hasAudio;
-        useSubtitle = useSubtitle && hasSubtitle;
-    }
-
-    // The disable options apply to this output only.
-    const bool videoDisabled = VideoDisable != 0;
-    const bool audioDisabled = AudioDisable != 0;
-    const bool subtitleDisabled = SubtitleDisable != 0;
-    VideoDisable = AudioDisable = SubtitleDisable = 0;
-    const auto makeStream = [&](const char *what, void (TCustomFFmpeg::*make)(AVFormatContext *, int)) {
-        try {
-            (this->*make)(output.get(), fileIndex);
-            return true;
-        } catch (const std::exception &e) {
-            LastErrorText = FormatText("%s fail: %s", what, e.what());
-            return false;
-        }
-    };
-    if (!videoDisabled && useVideo && !makeStream("new_video_stream", &TCustomFFmpeg::NewVideoStream))
+    TOutputKinds kinds;
+    if (!ChooseOutputKinds(format, kinds) || !AddOutputStreams(output.get(), fileIndex, kinds))
         return false;
-    if (!audioDisabled && useAudio && !makeStream("new_audio_stream", &TCustomFFmpeg::NewAudioStream))
-        return false;
-    if (!subtitleDisabled && useSubtitle && !makeStream("new_subtitle_stream", &TCustomFFmpeg::NewSubtitleStream))
-        return false;
-
-    SetTag(&output->metadata, "title", Title, 511);
-    SetTag(&output->metadata, "artist", Author, 511);
-    SetTag(&output->metadata, "copyright", Copyright, 511);
-    SetTag(&output->metadata, "comment", Comment, 511);
-    SetTag(&output->metadata, "album", Album, 511);
-    if (Year > 0)
-        SetTag(&output->metadata, "date", std::to_string(Year), 511);
-    if (Track > 0)
-        SetTag(&output->metadata, "track", std::to_string(Track), 511);
-    SetTag(&output->metadata, "genre", Genre, 31);
-    if (RecTimestamp != 0)
-        SetTag(&output->metadata, "creation_time", IsoTime(RecTimestamp), 63);
+    SetOutputMetadata(output.get());
 
     if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(fileName.c_str()))
         return fail(PrintOpenError(fileName, AVERROR(EDOM)));
@@ -188,6 +113,109 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
     OutputFiles[fileIndex] = std::move(output);
     ++OutputFileCount;
     return true;
+}
+
+bool TCustomFFmpeg::CheckNewOutput(const std::string &fileName)
+{
+    const auto fail = [this](const std::string &message) {
+        LastErrorText = message;
+        return false;
+    };
+    if (!VideoFilters.empty() && (CropTop || CropBottom || CropLeft || CropRight))
+        return fail("Cannot enable crop options and filters at the same time.");
+    if (FiltersResizeFrames(VideoFilters) && PadTop + PadBottom + PadLeft + PadRight != 0)
+        return fail("Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, "
+                    "scale, transpose, etc.)");
+    UseVideoFilters = VideoFilters.empty() ? 0 : 1;
+    if (OutputFileCount >= MAX_FILES)
+        return fail(FormatText("Too many output files (at most %d)", MAX_FILES));
+    // Opening the output empties it: it must not be one of the files being read, under any of the
+    // addresses the libraries read as a local file ("file:", links, the parts of "concat:" and "tee:").
+    for (int i = 0; i < InputFileCount; ++i) {
+        if (InputFiles[i]->url && SameLocalFile(MediaUrl(fileName), InputFiles[i]->url))
+            return fail(FormatText("Output file '%s' would overwrite input file '%s'", fileName.c_str(),
+                                   InputFiles[i]->url));
+    }
+    return true;
+}
+
+bool TCustomFFmpeg::ChooseOutputKinds(const AVOutputFormat *format, TOutputKinds &kinds)
+{
+    kinds.Video = VideoStreamCopy || DefaultVideoCodec(format) != AV_CODEC_ID_NONE || VideoCodecName;
+    kinds.Audio = AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || AudioCodecName;
+    kinds.Subtitle = SubtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE || SubtitleCodecName;
+    if (InputFileCount == 0)
+        return true;
+    bool hasVideo = false, hasAudio = false, hasSubtitle = false;
+    for (int i = 0; i < InputFileCount; ++i) {
+        for (unsigned s = 0; s < InputFiles[i]->nb_streams; ++s) {
+            const AVStream *stream = InputFiles[i]->streams[s];
+            switch (stream->codecpar->codec_type) {
+            case AVMEDIA_TYPE_VIDEO:
+                // A cover picture of a sound file is no video to encode.
+                hasVideo = hasVideo || !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+                break;
+            case AVMEDIA_TYPE_AUDIO:
+                hasAudio = true;
+                break;
+            case AVMEDIA_TYPE_SUBTITLE:
+                hasSubtitle = true;
+                break;
+            case AVMEDIA_TYPE_DATA:
+            case AVMEDIA_TYPE_ATTACHMENT:
+            case AVMEDIA_TYPE_UNKNOWN:
+                break;
+            default:
+                LastErrorText = "check_audio_video_sub_inputs fail: invalid codec_type of input file";
+                return false;
+            }
+        }
+    }
+    kinds.Video = kinds.Video && hasVideo;
+    kinds.Audio = kinds.Audio && hasAudio;
+    kinds.Subtitle = kinds.Subtitle && hasSubtitle;
+    return true;
+}
+
+bool TCustomFFmpeg::AddOutputStreams(AVFormatContext *output, int fileIndex, const TOutputKinds &kinds)
+{
+    // The disable options apply to this output only.
+    const bool videoDisabled = VideoDisable != 0;
+    const bool audioDisabled = AudioDisable != 0;
+    const bool subtitleDisabled = SubtitleDisable != 0;
+    VideoDisable = AudioDisable = SubtitleDisable = 0;
+    const auto makeStream = [&](const char *what, void (TCustomFFmpeg::*make)(AVFormatContext *, int)) {
+        try {
+            (this->*make)(output, fileIndex);
+            return true;
+        } catch (const std::exception &e) {
+            LastErrorText = FormatText("%s fail: %s", what, e.what());
+            return false;
+        }
+    };
+    if (!videoDisabled && kinds.Video && !makeStream("new_video_stream", &TCustomFFmpeg::NewVideoStream))
+        return false;
+    if (!audioDisabled && kinds.Audio && !makeStream("new_audio_stream", &TCustomFFmpeg::NewAudioStream))
+        return false;
+    if (!subtitleDisabled && kinds.Subtitle && !makeStream("new_subtitle_stream", &TCustomFFmpeg::NewSubtitleStream))
+        return false;
+    return true;
+}
+
+void TCustomFFmpeg::SetOutputMetadata(AVFormatContext *output) const
+{
+    SetTag(&output->metadata, "title", Title, 511);
+    SetTag(&output->metadata, "artist", Author, 511);
+    SetTag(&output->metadata, "copyright", Copyright, 511);
+    SetTag(&output->metadata, "comment", Comment, 511);
+    SetTag(&output->metadata, "album", Album, 511);
+    if (Year > 0)
+        SetTag(&output->metadata, "date", std::to_string(Year), 511);
+    if (Track > 0)
+        SetTag(&output->metadata, "track", std::to_string(Track), 511);
+    SetTag(&output->metadata, "genre", Genre, 31);
+    if (RecTimestamp != 0)
+        SetTag(&output->metadata, "creation_time", IsoTime(RecTimestamp), 63);
 }
 
 bool TCustomFFmpeg::OpenOutputFile(AVFormatContext *output, const std::string &fileName)

@@ -156,7 +156,26 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
 
     TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_VIDEO, VideoBitstreamFilters);
     AVStream *stream = output->streams[output->nb_streams - 1];
+    SetVideoHeaderFlags(output, out.Context.get());
+    if (VideoStreamCopy) {
+        out.StreamCopy = true;
+        stream->sample_aspect_ratio = SampleAspectRatio(FrameAspectRatio, FrameWidth, FrameHeight);
+        return;
+    }
+
+    const AVCodec *encoder = avcodec.avcodec_find_encoder(codecId);
+    if (encoder)
+        UseEncoderDefaults(out, encoder);
     AVCodecContext *codec = out.Context.get();
+    codec->codec_id = codecId;
+    ApplyGenericOptions(codec, CodecDefaults[mkVideo].get(), AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    SetVideoTimeBase(codec, encoder);
+    SetVideoPictureShape(codec, stream, encoder);
+    SetVideoEncoderOptions(out, overrides);
+}
+
+void TCustomFFmpeg::SetVideoHeaderFlags(const AVFormatContext *output, AVCodecContext *codec)
+{
     AVCodecContext *defaults = CodecDefaults[mkVideo].get();
     if (VideoCodecTag != 0)
         codec->codec_tag = VideoCodecTag;
@@ -170,29 +189,23 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
         if (defaults)
             defaults->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
     }
+}
 
-    if (VideoStreamCopy) {
-        out.StreamCopy = true;
-        stream->sample_aspect_ratio = SampleAspectRatio(FrameAspectRatio, FrameWidth, FrameHeight);
-        return;
-    }
+void TCustomFFmpeg::UseEncoderDefaults(TOutputStreamCodec &out, const AVCodec *encoder)
+{
+    // The encoder's own defaults: some encoders refuse the generic ones outright.
+    AVCodecContextPtr own(avcodec.avcodec_alloc_context3(encoder));
+    if (!own)
+        throw FFMpegException("Could not alloc stream");
+    own->codec_tag = out.Context->codec_tag;
+    own->flags = out.Context->flags;
+    own->flags2 = out.Context->flags2;
+    out.Context = std::move(own);
+}
 
+void TCustomFFmpeg::SetVideoTimeBase(AVCodecContext *codec, const AVCodec *encoder) const
+{
     const AVRational fps = FrameRate.num != 0 ? FrameRate : AVRational{25, 1};
-    const AVCodec *encoder = avcodec.avcodec_find_encoder(codecId);
-    if (encoder) {
-        // The encoder's own defaults: some encoders refuse the generic ones outright.
-        AVCodecContextPtr own(avcodec.avcodec_alloc_context3(encoder));
-        if (!own)
-            throw FFMpegException("Could not alloc stream");
-        own->codec_tag = codec->codec_tag;
-        own->flags = codec->flags;
-        own->flags2 = codec->flags2;
-        out.Context = std::move(own);
-        codec = out.Context.get();
-    }
-    codec->codec_id = codecId;
-    ApplyGenericOptions(codec, defaults, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-
     codec->time_base = AVRational{fps.den, fps.num};
     if (encoder && encoder->supported_framerates) {
         // The supported rate nearest to the requested one; the first of equals wins.
@@ -209,6 +222,10 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
         codec->time_base = AVRational{best.den, best.num};
     }
     codec->framerate = AVRational{codec->time_base.den, codec->time_base.num};
+}
+
+void TCustomFFmpeg::SetVideoPictureShape(AVCodecContext *codec, AVStream *stream, const AVCodec *encoder) const
+{
     codec->width = SaturatingCast<int>(int64_t{FrameWidth} + PadLeft + PadRight);
     codec->height = SaturatingCast<int>(int64_t{FrameHeight} + PadTop + PadBottom);
     codec->sample_aspect_ratio = SampleAspectRatio(FrameAspectRatio, codec->width, codec->height);
@@ -222,6 +239,11 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *output, int fileIndex)
         if (*format == AV_PIX_FMT_NONE)
             codec->pix_fmt = encoder->pix_fmts[0];
     }
+}
+
+void TCustomFFmpeg::SetVideoEncoderOptions(TOutputStreamCodec &out, const std::vector<RcOverride> &overrides) const
+{
+    AVCodecContext *codec = out.Context.get();
     if (IntraOnly)
         codec->gop_size = 0;
     if (VideoQScale != 0.0f || SameQuality) {

@@ -37,6 +37,20 @@ std::string Language(const AVStream *stream)
     return entry && entry->value ? entry->value : "";
 }
 
+// The output's working picture, in the encoder's size and format; message is the failure's.
+void AllocateEncoderPicture(TOutputStreamRec &output, const char *message)
+{
+    const AVCodecContext *encoder = output.Encoder;
+    output.PictTmp.reset(avutil.av_frame_alloc());
+    if (!output.PictTmp)
+        throw FFMpegException(message);
+    output.PictTmp->format = encoder->pix_fmt;
+    output.PictTmp->width = encoder->width;
+    output.PictTmp->height = encoder->height;
+    if (avutil.av_frame_get_buffer(output.PictTmp.get(), 0) < 0)
+        throw FFMpegException(message);
+}
+
 } // namespace
 
 void TCustomFFmpeg::Transcode()
@@ -71,9 +85,24 @@ int TCustomFFmpeg::FindProgramStream(AVMediaType type) const
 
 void TCustomFFmpeg::SetUpRun()
 {
-    TRunTables &run = *Run;
+    ListInputStreams();
+    CheckOutputStreamCounts();
+    MatchStreamsToInputs();
+    for (size_t n = 0; n < Run->OutputStreams.size(); ++n)
+        SetUpOutputStream(n);
+    ListOutputStreams();
+    OpenOutputEncoders();
+    OpenInputDecoders();
+    ResetInputTimes();
+    CopyMappedMetadata();
+    InitBitstreamFilters();
+    WriteHeaders();
+    TimerStart = avutil.av_gettime();
+}
 
-    // Input files and streams.
+void TCustomFFmpeg::ListInputStreams()
+{
+    TRunTables &run = *Run;
     int streamTotal = 0;
     for (int f = 0; f < InputFileCount; ++f) {
         TInputFileRec file;
@@ -94,8 +123,11 @@ void TCustomFFmpeg::SetUpRun()
             run.InputStreams.push_back(std::move(input));
         }
     }
+}
 
-    // Output streams and their sources.
+void TCustomFFmpeg::CheckOutputStreamCounts() const
+{
+    const TRunTables &run = *Run;
     int outputTotal = 0;
     for (int f = 0; f < OutputFileCount; ++f) {
         if (OutputFiles[f]->nb_streams == 0)
@@ -116,6 +148,11 @@ void TCustomFFmpeg::SetUpRun()
                     FormatText("Could not find sync stream #%d.%d", map.SyncFileIndex, map.SyncStreamIndex));
         }
     }
+}
+
+void TCustomFFmpeg::MatchStreamsToInputs()
+{
+    TRunTables &run = *Run;
     for (int f = 0, n = 0; f < OutputFileCount; ++f) {
         AVFormatContext *outputFile = OutputFiles[f].get();
         for (unsigned s = 0; s < outputFile->nb_streams; ++s, ++n) {
@@ -126,37 +163,7 @@ void TCustomFFmpeg::SetUpRun()
             TOutputStreamCodec &codec = OutputCodecs[f][s];
             output->Encoder = codec.Context.get();
             output->Quality = codec.Quality;
-            const AVMediaType type = output->Encoder->codec_type;
-            int source = -1;
-            if (StreamMapCount > 0) {
-                const TStreamMap &map = StreamMaps[n];
-                source = run.InputFiles[map.FileIndex].FirstStreamIndex + map.StreamIndex;
-                if (run.InputStreams[source]->Stream->codecpar->codec_type != type) {
-                    avformat.av_dump_format(outputFile, f, outputFile->url, 1);
-                    throw FFMpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d", map.FileIndex,
-                                                     map.StreamIndex, f, static_cast<int>(s)));
-                }
-            } else if (ProgramId != 0) {
-                source = FindProgramStream(type);
-            } else {
-                // A cover picture never feeds a video.
-                const auto feeds = [&](int i) {
-                    const AVStream *stream = run.InputStreams[i]->Stream;
-                    return stream->codecpar->codec_type == type && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
-                };
-                for (int i = 0; i < streamTotal && source < 0; ++i)
-                    if (run.InputStreams[i]->Discard && feeds(i))
-                        source = i;
-                // Nothing unused left: the last stream of the type feeds this one too.
-                for (int i = streamTotal - 1; i >= 0 && source < 0; --i)
-                    if (feeds(i))
-                        source = i;
-            }
-            if (source < 0) {
-                avformat.av_dump_format(outputFile, f, outputFile->url, 1);
-                throw FFMpegException(
-                    FormatText("Could not find input stream matching output stream #%d.%d", f, static_cast<int>(s)));
-            }
+            const int source = FindSourceStream(*outputFile, f, static_cast<int>(s), n, output->Encoder->codec_type);
             output->SourceIndex = source;
             run.InputStreams[source]->Discard = 0;
             if (StreamMapCount > 0) {
@@ -169,173 +176,229 @@ void TCustomFFmpeg::SetUpRun()
             run.OutputStreams.push_back(std::move(output));
         }
     }
+}
 
-    // Copy or encode, stream by stream.
-    for (size_t n = 0; n < run.OutputStreams.size(); ++n) {
-        TOutputStreamRec &output = *run.OutputStreams[n];
-        TInputStreamRec &input = *run.InputStreams[output.SourceIndex];
-        AVStream *outStream = output.Stream;
-        const AVStream *inStream = input.Stream;
-        AVCodecContext *encoder = output.Encoder;
-        const bool copy = OutputCodecs[output.FileIndex][output.Index].StreamCopy;
-        if (Language(outStream).empty() && !Language(inStream).empty())
-            avutil.av_dict_set(&outStream->metadata, "language", Language(inStream).substr(0, 3).c_str(), 0);
-        outStream->disposition = inStream->disposition;
-
-        if (copy) {
-            AVCodecParameters *parameters = outStream->codecpar;
-            const uint32_t ownTag = encoder->codec_tag;
-            if (avcodec.avcodec_parameters_copy(parameters, inStream->codecpar) < 0)
-                throw FFMpegException("av_mallocz fail");
-            const AVOutputFormat *format = OutputFiles[output.FileIndex]->oformat;
-            if (ownTag != 0) {
-                parameters->codec_tag = ownTag;
-            } else {
-                const uint32_t tag = parameters->codec_tag;
-                // The input's tag stays where the output format knows it for this codec, or has no say.
-                const bool keepTag = !format->codec_tag ||
-                                     avformat.av_codec_get_id(format->codec_tag, tag) == parameters->codec_id ||
-                                     avformat.av_codec_get_tag(format->codec_tag, parameters->codec_id) <= 0;
-                if (!keepTag)
-                    parameters->codec_tag = 0;
-            }
-            outStream->time_base = inStream->time_base; // a hint; the muxer decides at the header
-            switch (parameters->codec_type) {
-            case AVMEDIA_TYPE_AUDIO:
-                if (AudioVolume != 256)
-                    throw FFMpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
-                if ((parameters->block_align == 1 && parameters->codec_id == AV_CODEC_ID_MP3) ||
-                    parameters->codec_id == AV_CODEC_ID_AC3)
-                    parameters->block_align = 0;
-                break;
-            case AVMEDIA_TYPE_VIDEO:
-                if (CustomHookCallback)
-                    throw FFMpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
-                if (UsingVhook)
-                    throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
-                outStream->avg_frame_rate = inStream->avg_frame_rate;
-                // A ratio given for the copy replaces the stream's own, in both places the muxer reads.
-                if (outStream->sample_aspect_ratio.num == 0)
-                    outStream->sample_aspect_ratio = inStream->sample_aspect_ratio;
-                else
-                    parameters->sample_aspect_ratio = outStream->sample_aspect_ratio;
-                break;
-            case AVMEDIA_TYPE_SUBTITLE:
-                break;
-            default:
-                throw FFMpegException("invalid codec_type of output stream");
-            }
-        } else {
-            switch (encoder->codec_type) {
-            case AVMEDIA_TYPE_AUDIO:
-                // The FIFO and converters wait for the opened encoder: opening may change its channels.
-                output.ReformatPair = -6;
-                input.DecodingNeeded = 1;
-                output.EncodingNeeded = 1;
-                break;
-            case AVMEDIA_TYPE_VIDEO: {
-                const AVCodecParameters *in = inStream->codecpar;
-                output.VideoCrop = (CropTop || CropBottom || CropLeft || CropRight) ? 1 : 0;
-                output.VideoPad = (PadTop || PadBottom || PadLeft || PadRight) ? 1 : 0;
-                output.VideoResample =
-                    (encoder->width != in->width - CropLeft - CropRight + PadLeft + PadRight ||
-                     encoder->height != in->height - CropTop - CropBottom + PadTop + PadBottom ||
-                     encoder->pix_fmt != in->format)
-                        ? 1
-                        : 0;
-                if (output.VideoCrop) {
-                    output.TopBand = CropTop;
-                    output.LeftBand = CropLeft;
-                    output.CropWidth = in->width - CropLeft - CropRight;
-                    output.CropHeight = in->height - CropTop - CropBottom;
-                }
-                const auto allocatePicture = [&](const char *message) {
-                    output.PictTmp.reset(avutil.av_frame_alloc());
-                    if (!output.PictTmp)
-                        throw FFMpegException(message);
-                    output.PictTmp->format = encoder->pix_fmt;
-                    output.PictTmp->width = encoder->width;
-                    output.PictTmp->height = encoder->height;
-                    if (avutil.av_frame_get_buffer(output.PictTmp.get(), 0) < 0)
-                        throw FFMpegException(message);
-                };
-                if (output.VideoPad) {
-                    output.PadTop = PadTop;
-                    output.PadBottom = PadBottom;
-                    output.PadLeft = PadLeft;
-                    output.PadRight = PadRight;
-                    if (!output.VideoResample)
-                        allocatePicture("avpicture_alloc fail");
-                }
-                if (output.VideoResample) {
-                    allocatePicture("Cannot allocate temp picture, check pix fmt");
-                    int64_t flags = SwsFlags;
-                    if (ScalerDefaults && avutil.av_opt_get_int(ScalerDefaults.get(), "sws_flags", 0, &flags) >= 0)
-                        SwsFlags = static_cast<int32_t>(flags);
-                    output.ImgResampleCtx.reset(swscale.sws_getContext(
-                        in->width - CropLeft - CropRight, in->height - CropTop - CropBottom,
-                        static_cast<AVPixelFormat>(in->format), encoder->width - PadLeft - PadRight,
-                        encoder->height - PadTop - PadBottom, encoder->pix_fmt, SwsFlags, nullptr, nullptr, nullptr));
-                    if (!output.ImgResampleCtx)
-                        throw FFMpegException("Cannot get resampling context");
-                    output.ResampleHeight = UseVideoFilters ? in->height : in->height - CropTop - CropBottom;
-                }
-                output.EncodingNeeded = 1;
-                input.DecodingNeeded = 1;
-                FilterErrorText.clear();
-                if (UseVideoFilters && ConfigureFilters(input, output) != 0)
-                    throw FFMpegException(FilterErrorText.empty() ? std::string("Error opening filters!")
-                                                                  : "Error opening filters: " + FilterErrorText);
-                break;
-            }
-            case AVMEDIA_TYPE_SUBTITLE:
-                output.EncodingNeeded = 1;
-                input.DecodingNeeded = 1;
-                PrepareSubtitleEncoder(*encoder, input);
-                break;
-            default:
-                throw FFMpegException("invalid codec_type of output stream");
-            }
+int TCustomFFmpeg::FindSourceStream(AVFormatContext &outputFile, int f, int s, int n, AVMediaType type) const
+{
+    const TRunTables &run = *Run;
+    const int streamTotal = static_cast<int>(run.InputStreams.size());
+    int source = -1;
+    if (StreamMapCount > 0) {
+        const TStreamMap &map = StreamMaps[n];
+        source = run.InputFiles[map.FileIndex].FirstStreamIndex + map.StreamIndex;
+        if (run.InputStreams[source]->Stream->codecpar->codec_type != type) {
+            avformat.av_dump_format(&outputFile, f, outputFile.url, 1);
+            throw FFMpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d", map.FileIndex,
+                                             map.StreamIndex, f, s));
         }
-
-        if (output.EncodingNeeded && (encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))) {
-            std::string name = (PassLogFilePrefix.empty() ? std::string("ffmpeg2pass") : PassLogFilePrefix) + "-" +
-                               std::to_string(n) + ".log";
-            name = name.substr(0, 1023);
-            if (encoder->flags & AV_CODEC_FLAG_PASS1) {
-                output.LogFile = myutil.my_fopen(name.c_str(), "w");
-                if (!output.LogFile)
-                    throw FFMpegException("creat file fail: " + name);
-            } else {
-                FILE *file = myutil.my_fopen(name.c_str(), "r");
-                if (!file)
-                    throw FFMpegException("creat open fail: " + name);
-                myutil.my_fseek(file, 0, SEEK_END);
-                const long size = myutil.my_ftell(file);
-                myutil.my_fseek(file, 0, SEEK_SET);
-                char *statistics = size >= 0 ? static_cast<char *>(avutil.av_malloc(static_cast<size_t>(size) + 1)) : nullptr;
-                if (!statistics) {
-                    myutil.my_fclose(file);
-                    throw FFMpegException("Could not allocate log buffer");
-                }
-                const size_t read = myutil.my_fread(statistics, 1, static_cast<size_t>(size), file);
-                myutil.my_fclose(file);
-                // The encoders' statistics readers step past the first character before they look:
-                // an empty text would send them beyond the buffer.
-                if (read == 0) {
-                    avutil.av_free(statistics);
-                    throw FFMpegException("empty pass-1 log file: " + name);
-                }
-                statistics[read] = '\0';
-                avutil.av_freep(&encoder->stats_in);
-                encoder->stats_in = statistics;
-            }
-        }
-        if (encoder->codec_type == AVMEDIA_TYPE_VIDEO)
-            BitBufferSize = static_cast<int>(
-                std::min<int64_t>(std::max<int64_t>(BitBufferSize, int64_t{4} * encoder->width * encoder->height), INT32_MAX));
+    } else if (ProgramId != 0) {
+        source = FindProgramStream(type);
+    } else {
+        // A cover picture never feeds a video.
+        const auto feeds = [&](int i) {
+            const AVStream *stream = run.InputStreams[i]->Stream;
+            return stream->codecpar->codec_type == type && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+        };
+        for (int i = 0; i < streamTotal && source < 0; ++i)
+            if (run.InputStreams[i]->Discard && feeds(i))
+                source = i;
+        // Nothing unused left: the last stream of the type feeds this one too.
+        for (int i = streamTotal - 1; i >= 0 && source < 0; --i)
+            if (feeds(i))
+                source = i;
     }
+    if (source < 0) {
+        avformat.av_dump_format(&outputFile, f, outputFile.url, 1);
+        throw FFMpegException(FormatText("Could not find input stream matching output stream #%d.%d", f, s));
+    }
+    return source;
+}
 
+void TCustomFFmpeg::SetUpOutputStream(size_t n)
+{
+    TOutputStreamRec &output = *Run->OutputStreams[n];
+    TInputStreamRec &input = *Run->InputStreams[output.SourceIndex];
+    AVStream *outStream = output.Stream;
+    const AVStream *inStream = input.Stream;
+    AVCodecContext *encoder = output.Encoder;
+    const bool copy = OutputCodecs[output.FileIndex][output.Index].StreamCopy;
+    if (Language(outStream).empty() && !Language(inStream).empty())
+        avutil.av_dict_set(&outStream->metadata, "language", Language(inStream).substr(0, 3).c_str(), 0);
+    outStream->disposition = inStream->disposition;
+
+    if (copy)
+        SetUpStreamCopy(output, input);
+    else
+        SetUpEncoding(output, input);
+
+    if (output.EncodingNeeded && (encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
+        OpenPassLog(output, n);
+    if (encoder->codec_type == AVMEDIA_TYPE_VIDEO)
+        BitBufferSize = static_cast<int>(
+            std::min<int64_t>(std::max<int64_t>(BitBufferSize, int64_t{4} * encoder->width * encoder->height), INT32_MAX));
+}
+
+void TCustomFFmpeg::SetUpStreamCopy(TOutputStreamRec &output, const TInputStreamRec &input)
+{
+    AVStream *outStream = output.Stream;
+    const AVStream *inStream = input.Stream;
+    AVCodecParameters *parameters = outStream->codecpar;
+    const uint32_t ownTag = output.Encoder->codec_tag;
+    if (avcodec.avcodec_parameters_copy(parameters, inStream->codecpar) < 0)
+        throw FFMpegException("av_mallocz fail");
+    const AVOutputFormat *format = OutputFiles[output.FileIndex]->oformat;
+    if (ownTag != 0) {
+        parameters->codec_tag = ownTag;
+    } else {
+        const uint32_t tag = parameters->codec_tag;
+        // The input's tag stays where the output format knows it for this codec, or has no say.
+        const bool keepTag = !format->codec_tag ||
+                             avformat.av_codec_get_id(format->codec_tag, tag) == parameters->codec_id ||
+                             avformat.av_codec_get_tag(format->codec_tag, parameters->codec_id) <= 0;
+        if (!keepTag)
+            parameters->codec_tag = 0;
+    }
+    outStream->time_base = inStream->time_base; // a hint; the muxer decides at the header
+    switch (parameters->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+        if (AudioVolume != 256)
+            throw FFMpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+        if ((parameters->block_align == 1 && parameters->codec_id == AV_CODEC_ID_MP3) ||
+            parameters->codec_id == AV_CODEC_ID_AC3)
+            parameters->block_align = 0;
+        break;
+    case AVMEDIA_TYPE_VIDEO:
+        if (CustomHookCallback)
+            throw FFMpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+        if (UsingVhook)
+            throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+        outStream->avg_frame_rate = inStream->avg_frame_rate;
+        // A ratio given for the copy replaces the stream's own, in both places the muxer reads.
+        if (outStream->sample_aspect_ratio.num == 0)
+            outStream->sample_aspect_ratio = inStream->sample_aspect_ratio;
+        else
+            parameters->sample_aspect_ratio = outStream->sample_aspect_ratio;
+        break;
+    case AVMEDIA_TYPE_SUBTITLE:
+        break;
+    default:
+        throw FFMpegException("invalid codec_type of output stream");
+    }
+}
+
+void TCustomFFmpeg::SetUpEncoding(TOutputStreamRec &output, TInputStreamRec &input)
+{
+    switch (output.Encoder->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+        // The FIFO and converters wait for the opened encoder: opening may change its channels.
+        output.ReformatPair = -6;
+        input.DecodingNeeded = 1;
+        output.EncodingNeeded = 1;
+        break;
+    case AVMEDIA_TYPE_VIDEO:
+        SetUpVideoEncoding(output, input);
+        break;
+    case AVMEDIA_TYPE_SUBTITLE:
+        output.EncodingNeeded = 1;
+        input.DecodingNeeded = 1;
+        PrepareSubtitleEncoder(*output.Encoder, input);
+        break;
+    default:
+        throw FFMpegException("invalid codec_type of output stream");
+    }
+}
+
+void TCustomFFmpeg::SetUpVideoEncoding(TOutputStreamRec &output, TInputStreamRec &input)
+{
+    const AVCodecParameters *in = input.Stream->codecpar;
+    const AVCodecContext *encoder = output.Encoder;
+    output.VideoCrop = (CropTop || CropBottom || CropLeft || CropRight) ? 1 : 0;
+    output.VideoPad = (PadTop || PadBottom || PadLeft || PadRight) ? 1 : 0;
+    output.VideoResample =
+        (encoder->width != in->width - CropLeft - CropRight + PadLeft + PadRight ||
+         encoder->height != in->height - CropTop - CropBottom + PadTop + PadBottom ||
+         encoder->pix_fmt != in->format)
+            ? 1
+            : 0;
+    if (output.VideoCrop) {
+        output.TopBand = CropTop;
+        output.LeftBand = CropLeft;
+        output.CropWidth = in->width - CropLeft - CropRight;
+        output.CropHeight = in->height - CropTop - CropBottom;
+    }
+    if (output.VideoPad) {
+        output.PadTop = PadTop;
+        output.PadBottom = PadBottom;
+        output.PadLeft = PadLeft;
+        output.PadRight = PadRight;
+        if (!output.VideoResample)
+            AllocateEncoderPicture(output, "avpicture_alloc fail");
+    }
+    if (output.VideoResample)
+        MakeVideoScaler(output, *in);
+    output.EncodingNeeded = 1;
+    input.DecodingNeeded = 1;
+    FilterErrorText.clear();
+    if (UseVideoFilters && ConfigureFilters(input, output) != 0)
+        throw FFMpegException(FilterErrorText.empty() ? std::string("Error opening filters!")
+                                                      : "Error opening filters: " + FilterErrorText);
+}
+
+void TCustomFFmpeg::MakeVideoScaler(TOutputStreamRec &output, const AVCodecParameters &in)
+{
+    const AVCodecContext *encoder = output.Encoder;
+    AllocateEncoderPicture(output, "Cannot allocate temp picture, check pix fmt");
+    int64_t flags = SwsFlags;
+    if (ScalerDefaults && avutil.av_opt_get_int(ScalerDefaults.get(), "sws_flags", 0, &flags) >= 0)
+        SwsFlags = static_cast<int32_t>(flags);
+    output.ImgResampleCtx.reset(swscale.sws_getContext(
+        in.width - CropLeft - CropRight, in.height - CropTop - CropBottom, static_cast<AVPixelFormat>(in.format),
+        encoder->width - PadLeft - PadRight, encoder->height - PadTop - PadBottom, encoder->pix_fmt, SwsFlags,
+        nullptr, nullptr, nullptr));
+    if (!output.ImgResampleCtx)
+        throw FFMpegException("Cannot get resampling context");
+    output.ResampleHeight = UseVideoFilters ? in.height : in.height - CropTop - CropBottom;
+}
+
+void TCustomFFmpeg::OpenPassLog(TOutputStreamRec &output, size_t n)
+{
+    AVCodecContext *encoder = output.Encoder;
+    std::string name = (PassLogFilePrefix.empty() ? std::string("ffmpeg2pass") : PassLogFilePrefix) + "-" +
+                       std::to_string(n) + ".log";
+    name = name.substr(0, 1023);
+    if (encoder->flags & AV_CODEC_FLAG_PASS1) {
+        output.LogFile = myutil.my_fopen(name.c_str(), "w");
+        if (!output.LogFile)
+            throw FFMpegException("creat file fail: " + name);
+        return;
+    }
+    FILE *file = myutil.my_fopen(name.c_str(), "r");
+    if (!file)
+        throw FFMpegException("creat open fail: " + name);
+    myutil.my_fseek(file, 0, SEEK_END);
+    const long size = myutil.my_ftell(file);
+    myutil.my_fseek(file, 0, SEEK_SET);
+    char *statistics = size >= 0 ? static_cast<char *>(avutil.av_malloc(static_cast<size_t>(size) + 1)) : nullptr;
+    if (!statistics) {
+        myutil.my_fclose(file);
+        throw FFMpegException("Could not allocate log buffer");
+    }
+    const size_t read = myutil.my_fread(statistics, 1, static_cast<size_t>(size), file);
+    myutil.my_fclose(file);
+    // The encoders' statistics readers step past the first character before they look:
+    // an empty text would send them beyond the buffer.
+    if (read == 0) {
+        avutil.av_free(statistics);
+        throw FFMpegException("empty pass-1 log file: " + name);
+    }
+    statistics[read] = '\0';
+    avutil.av_freep(&encoder->stats_in);
+    encoder->stats_in = statistics;
+}
+
+void TCustomFFmpeg::ListOutputStreams()
+{
+    const TRunTables &run = *Run;
     // The listing describes the streams as they will be encoded; the encoders refill these after opening.
     for (auto &output : run.OutputStreams) {
         if (!output->EncodingNeeded)
@@ -356,47 +419,53 @@ void TCustomFFmpeg::SetUpRun()
                 Log(1, FormatText(" [sync #%d.%d]", output->SyncIst->FileIndex, output->SyncIst->StreamIndex));
         }
     }
+}
 
-    // Encoders: their settings move into the list of open codecs.
-    for (auto &output : run.OutputStreams) {
-        if (!output->EncodingNeeded)
-            continue;
-        const AVCodec *codec = avcodec.avcodec_find_encoder(output->Encoder->codec_id);
-        if (!codec)
-            throw FFMpegException(
-                FormatText("Unsupported codec for output stream #%d.%d", output->FileIndex, output->Index));
-        // Options of single encoders: this one gets those it has, and like any option value the
-        // libraries refuse, a value it refuses is left out rather than failing the run.
-        AVDictionaryOwner privateOptions;
-        if (!CodecPrivateOptions.empty()) {
-            AVCodecContextPtr trial(avcodec.avcodec_alloc_context3(codec));
-            for (const auto &[name, value] : CodecPrivateOptions)
-                if (trial && trial->priv_data &&
-                    avutil.av_opt_set(trial->priv_data, name.c_str(), value.c_str(), 0) >= 0)
-                    privateOptions.Set(name.c_str(), value);
-        }
-        {
-            std::lock_guard<std::recursive_mutex> lock(LibraryLock());
-            if (avcodec.avcodec_open2(output->Encoder, codec, privateOptions.Address()) < 0)
-                throw FFMpegException(FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect "
-                                                 "parameters such as bit_rate, rate, width or height",
-                                                 output->FileIndex, output->Index));
-            OpenEncoders.Add(std::move(OutputCodecs[output->FileIndex][output->Index].Context));
-        }
-        if (avcodec.avcodec_parameters_from_context(output->Stream->codecpar, output->Encoder) < 0)
-            throw FFMpegException("av_mallocz fail");
-        output->Stream->time_base = output->Encoder->time_base;
-        // Decoders that honour the delay and padding of an MP3's header look for the encoder's own
-        // name in it; the muxer writes its own unless the stream names one.
-        if (std::strcmp(codec->name, "libmp3lame") == 0 &&
-            avutil.av_dict_set(&output->Stream->metadata, "encoder", LameEncoderName().c_str(), 0) < 0)
-            throw FFMpegException("av_mallocz fail");
-        ExtraSize += output->Encoder->extradata_size;
-        if (output->Encoder->codec_type == AVMEDIA_TYPE_AUDIO)
-            PrepareAudioOutput(*output, *run.InputStreams[output->SourceIndex]);
+void TCustomFFmpeg::OpenOutputEncoders()
+{
+    for (auto &output : Run->OutputStreams)
+        if (output->EncodingNeeded)
+            OpenOutputEncoder(*output);
+}
+
+void TCustomFFmpeg::OpenOutputEncoder(TOutputStreamRec &output)
+{
+    const AVCodec *codec = avcodec.avcodec_find_encoder(output.Encoder->codec_id);
+    if (!codec)
+        throw FFMpegException(FormatText("Unsupported codec for output stream #%d.%d", output.FileIndex, output.Index));
+    // Options of single encoders: this one gets those it has, and like any option value the
+    // libraries refuse, a value it refuses is left out rather than failing the run.
+    AVDictionaryOwner privateOptions;
+    if (!CodecPrivateOptions.empty()) {
+        AVCodecContextPtr trial(avcodec.avcodec_alloc_context3(codec));
+        for (const auto &[name, value] : CodecPrivateOptions)
+            if (trial && trial->priv_data && avutil.av_opt_set(trial->priv_data, name.c_str(), value.c_str(), 0) >= 0)
+                privateOptions.Set(name.c_str(), value);
     }
-    // Decoders.
-    for (auto &input : run.InputStreams) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+        if (avcodec.avcodec_open2(output.Encoder, codec, privateOptions.Address()) < 0)
+            throw FFMpegException(FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect "
+                                             "parameters such as bit_rate, rate, width or height",
+                                             output.FileIndex, output.Index));
+        OpenEncoders.Add(std::move(OutputCodecs[output.FileIndex][output.Index].Context));
+    }
+    if (avcodec.avcodec_parameters_from_context(output.Stream->codecpar, output.Encoder) < 0)
+        throw FFMpegException("av_mallocz fail");
+    output.Stream->time_base = output.Encoder->time_base;
+    // Decoders that honour the delay and padding of an MP3's header look for the encoder's own
+    // name in it; the muxer writes its own unless the stream names one.
+    if (std::strcmp(codec->name, "libmp3lame") == 0 &&
+        avutil.av_dict_set(&output.Stream->metadata, "encoder", LameEncoderName().c_str(), 0) < 0)
+        throw FFMpegException("av_mallocz fail");
+    ExtraSize += output.Encoder->extradata_size;
+    if (output.Encoder->codec_type == AVMEDIA_TYPE_AUDIO)
+        PrepareAudioOutput(output, *Run->InputStreams[output.SourceIndex]);
+}
+
+void TCustomFFmpeg::OpenInputDecoders()
+{
+    for (auto &input : Run->InputStreams) {
         if (!input->DecodingNeeded)
             continue;
         const AVCodecID id = input->Stream->codecpar->codec_id;
@@ -415,12 +484,19 @@ void TCustomFFmpeg::SetUpRun()
         if (!input->DecodedFrame)
             throw FFMpegException("av_mallocz fail");
     }
-    for (auto &input : run.InputStreams) {
+}
+
+void TCustomFFmpeg::ResetInputTimes()
+{
+    for (auto &input : Run->InputStreams) {
         input->Pts = 0;
         input->NextPts = AV_NOPTS_VALUE;
         input->IsStart = 1;
     }
+}
 
+void TCustomFFmpeg::CopyMappedMetadata()
+{
     for (int m = 0; m < MetaDataMapCount; ++m) {
         const TMetaDataMap &map = MetaDataMaps[m];
         if (map.OutFile < 0 || map.OutFile >= OutputFileCount)
@@ -433,9 +509,12 @@ void TCustomFFmpeg::SetUpRun()
             if (const AVDictionaryEntry *entry = avutil.av_dict_get(InputFiles[map.InFile]->metadata, key, nullptr, 0))
                 avutil.av_dict_set(&OutputFiles[map.OutFile]->metadata, key, entry->value, 0);
     }
+}
 
+void TCustomFFmpeg::InitBitstreamFilters()
+{
     // Bitstream filters come before the headers: the muxer has to see the parameters they put out.
-    for (auto &output : run.OutputStreams) {
+    for (auto &output : Run->OutputStreams) {
         if (output->Index >= MAX_STREAMS)
             continue;
         const TBitstreamFilterChain &chain = BitstreamFilters[output->FileIndex][output->Index];
@@ -464,6 +543,10 @@ void TCustomFFmpeg::SetUpRun()
             output->Stream->time_base = timeBase;
         }
     }
+}
+
+void TCustomFFmpeg::WriteHeaders()
+{
     // Last: a job that fails before this point leaves no file at all.
     OpenDeferredOutputs();
     bool allRtp = OutputFileCount > 0;
@@ -481,7 +564,6 @@ void TCustomFFmpeg::SetUpRun()
         avformat.av_sdp_create(outputs.data(), OutputFileCount, sdp, sizeof sdp);
         Log(1, "SDP: " + Trim(sdp));
     }
-    TimerStart = avutil.av_gettime();
 }
 
 void TCustomFFmpeg::PrepareAudioOutput(TOutputStreamRec &output, const TInputStreamRec &input)

@@ -76,10 +76,25 @@ int TCustomFFmpeg::DoVideoOut(TOutputStreamRec &output, TInputStreamRec &input, 
 {
     if (!picture)
         return 0;
-    AVCodecContext *encoder = output.Encoder;
-    int frameSize = 0;
+    const int64_t count = VideoCopiesToWrite(output);
+    if (count <= 0)
+        return 0;
+    // Views into the pictures that the encoded one may be made of, kept until it is encoded.
+    AVFramePtr cropped, padView;
+    AVFrame *formatted = CropForEncoder(output, picture, cropped);
+    if (!formatted)
+        return 0;
+    NoteVideoShapeChange(output, formatted);
+    AVFrame *final = ScaleAndPadForEncoder(output, formatted, padView);
+    if (!final)
+        return 0;
+    return EncodeVideoCopies(output, input, picture, final, count);
+}
 
+int64_t TCustomFFmpeg::VideoCopiesToWrite(TOutputStreamRec &output)
+{
     // How many times this picture goes out: 0 drops it, more than 1 duplicates it.
+    const AVCodecContext *encoder = output.Encoder;
     int64_t count = 1;
     const double timeBase = static_cast<double>(encoder->time_base.num) / encoder->time_base.den;
     const double ipts = GetSyncIpts(output);
@@ -103,26 +118,31 @@ int TCustomFFmpeg::DoVideoOut(TOutputStreamRec &output, TInputStreamRec &input, 
     } else {
         output.SyncOpts = std::llrint(ipts / timeBase);
     }
-    count = std::min<int64_t>(count, int64_t{MaxFrames[mkVideo]} - output.FrameNumber);
-    if (count <= 0)
-        return 0;
+    return std::min<int64_t>(count, int64_t{MaxFrames[mkVideo]} - output.FrameNumber);
+}
 
-    const auto refuse = [this](const char *text) {
-        if (ExitOnError)
-            throw FFMpegException(text);
-        Log(0, text);
-        return 0;
-    };
+void TCustomFFmpeg::RefusePicture(const char *text)
+{
+    if (ExitOnError)
+        throw FFMpegException(text);
+    Log(0, text);
+}
 
-    AVFrame *formatted = picture;
-    AVFramePtr cropped;
-    if (output.VideoCrop && !UseVideoFilters) {
-        cropped = Reference(picture);
-        if (!picture_ops::CropView(cropped.get(), output.TopBand, output.LeftBand, output.CropWidth, output.CropHeight))
-            return refuse("error cropping picture");
-        formatted = cropped.get();
+AVFrame *TCustomFFmpeg::CropForEncoder(TOutputStreamRec &output, AVFrame *picture, AVFramePtr &cropped)
+{
+    if (!output.VideoCrop || UseVideoFilters)
+        return picture;
+    cropped = Reference(picture);
+    if (!picture_ops::CropView(cropped.get(), output.TopBand, output.LeftBand, output.CropWidth, output.CropHeight)) {
+        RefusePicture("error cropping picture");
+        return nullptr;
     }
+    return cropped.get();
+}
 
+void TCustomFFmpeg::NoteVideoShapeChange(TOutputStreamRec &output, const AVFrame *formatted)
+{
+    const AVCodecContext *encoder = output.Encoder;
     const int innerWidth = encoder->width - output.PadLeft - output.PadRight;
     const int innerHeight = encoder->height - output.PadTop - output.PadBottom;
     // A picture whose size or format changed in mid-stream is scaled like one that always differed.
@@ -140,7 +160,13 @@ int TCustomFFmpeg::DoVideoOut(TOutputStreamRec &output, TInputStreamRec &input, 
                 throw FFMpegException("Cannot allocate temp picture, check pix fmt");
         }
     }
+}
 
+AVFrame *TCustomFFmpeg::ScaleAndPadForEncoder(TOutputStreamRec &output, AVFrame *formatted, AVFramePtr &padView)
+{
+    const AVCodecContext *encoder = output.Encoder;
+    const int innerWidth = encoder->width - output.PadLeft - output.PadRight;
+    const int innerHeight = encoder->height - output.PadTop - output.PadBottom;
     AVFrame *final = formatted;
     const AVFrame *padSource = formatted;
     const bool resample = output.VideoResample && !UseVideoFilters;
@@ -151,11 +177,12 @@ int TCustomFFmpeg::DoVideoOut(TOutputStreamRec &output, TInputStreamRec &input, 
         final = output.PictTmp.get();
     }
     AVFrame *resampleTarget = output.PictTmp.get();
-    AVFramePtr padView;
     if (output.VideoPad && resample) {
         padView = Reference(output.PictTmp.get());
-        if (!picture_ops::CropView(padView.get(), output.PadTop, output.PadLeft, innerWidth, innerHeight))
-            return refuse("error padding picture");
+        if (!picture_ops::CropView(padView.get(), output.PadTop, output.PadLeft, innerWidth, innerHeight)) {
+            RefusePicture("error padding picture");
+            return nullptr;
+        }
         resampleTarget = padView.get();
     }
     if (resample) {
@@ -171,12 +198,23 @@ int TCustomFFmpeg::DoVideoOut(TOutputStreamRec &output, TInputStreamRec &input, 
     }
     if (output.VideoPad &&
         !picture_ops::PadPicture(final, padSource, output.PadTop, output.PadBottom, output.PadLeft, output.PadRight,
-                                 PadColor))
-        return refuse("error padding picture");
+                                 PadColor)) {
+        RefusePicture("error padding picture");
+        return nullptr;
+    }
     // What a filter chain hands on must fit the encoder as well.
-    if (final->width != encoder->width || final->height != encoder->height || final->format != encoder->pix_fmt)
-        return refuse("picture does not fit the encoder (size or format changed)");
+    if (final->width != encoder->width || final->height != encoder->height || final->format != encoder->pix_fmt) {
+        RefusePicture("picture does not fit the encoder (size or format changed)");
+        return nullptr;
+    }
+    return final;
+}
 
+int TCustomFFmpeg::EncodeVideoCopies(TOutputStreamRec &output, const TInputStreamRec &input, const AVFrame *picture,
+                                     const AVFrame *final, int64_t count)
+{
+    AVCodecContext *encoder = output.Encoder;
+    int frameSize = 0;
     if (!EncodeFrame)
         EncodeFrame.reset(avutil.av_frame_alloc());
     if (!EncodeFrame)
