@@ -5,6 +5,7 @@
 #include "app/EventRelay.h"
 #include "app/OptionBuilder.h"
 
+#include "batch/FolderWalk.h"
 #include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
 #include "probe/AVProbe.h"
@@ -16,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 namespace {
@@ -94,7 +96,11 @@ void TBatchControl::ShutDown()
     RunActive_ = false;
 }
 
-void TBatchControl::Log(const QString &line) { LogLines.append(line); }
+void TBatchControl::Log(const QString &line, const QString &file)
+{
+    LogLines.append(line);
+    emit LogAdded(file, line);
+}
 
 // ---- Adding files ----------------------------------------------------------------------------
 
@@ -112,18 +118,32 @@ bool TBatchControl::LoadLibraries(const TBatchChoices &choices, QString *error)
     return false;
 }
 
+bool TBatchControl::EnsureLibraries(QString *error) { return LoadLibraries(CurrentChoices(), error); }
+
 void TBatchControl::ApplyLogLevel(const TBatchChoices &choices)
 {
     const int level = std::clamp(choices.LogLevel, static_cast<int>(llQuiet), static_cast<int>(llAll));
     VeloxC->SetLogLevel(static_cast<TLogLevel>(level));
 }
 
-void TBatchControl::Refuse(const QString &fileName, const QString &reason)
+void TBatchControl::Refuse(const QString &fileName, const QString &reason, bool quiet)
 {
     Log(QString());
-    Log(QStringLiteral("***Cannot add ") + fileName + QStringLiteral(": ") + reason);
+    Log(QStringLiteral("***Cannot add ") + fileName + QStringLiteral(": ") + reason, fileName);
     Log(QString());
-    RefusedFiles.append(fileName + QStringLiteral(": ") + reason);
+    if (!quiet)
+        RefusedFiles.append(fileName + QStringLiteral(": ") + reason);
+}
+
+bool TBatchControl::Listed(const QString &fileName) const
+{
+    const QFileInfo file(fileName);
+    for (int row = 0; row < RowCount(); ++row) {
+        const QFileInfo listed(InputFileList.value(RowInput_.value(row, -1)));
+        if (listed == file || (file.exists() && listed.canonicalFilePath() == file.canonicalFilePath()))
+            return true;
+    }
+    return false;
 }
 
 void TBatchControl::ShowRefusals()
@@ -137,10 +157,14 @@ void TBatchControl::ShowRefusals()
     emit Warning(text);
 }
 
-bool TBatchControl::AddFile(const QString &fileName)
+bool TBatchControl::AddFile(const QString &fileName, bool quiet)
 {
     if (RunActive_)
         return false;
+    if (Listed(fileName)) {
+        Refuse(fileName, QStringLiteral("it is in the list already"), quiet);
+        return false;
+    }
     const TBatchChoices choices = CurrentChoices();
     QString error;
     if (!LoadLibraries(choices, &error)) {
@@ -159,7 +183,7 @@ bool TBatchControl::AddFile(const QString &fileName)
     probe::SoundFile sound;
     if (!probe::CheckSoundFile(fileName.toStdString(), sound)) {
         probe.Close();
-        Refuse(fileName, QStringLiteral("it has no sound"));
+        Refuse(fileName, QStringLiteral("it has no sound"), quiet);
         return false;
     }
     // The window's choices as they are now, also a folder chosen since the last start.
@@ -173,10 +197,37 @@ bool TBatchControl::AddFile(const QString &fileName)
 
 void TBatchControl::QueueFiles(const QStringList &fileNames, std::function<void()> done)
 {
+    QList<TQueued> files;
+    for (const QString &file : fileNames)
+        files.append({file, false});
+    Enqueue(files, std::move(done));
+}
+
+void TBatchControl::QueuePaths(const QStringList &paths, std::function<void()> done)
+{
+    QList<TQueued> files;
+    for (const QString &path : paths) {
+        if (!QFileInfo(path).isDir()) {
+            files.append({path, false});
+            continue;
+        }
+        batch::FolderContent content;
+        batch::WalkFolder(path.toStdString(), {}, content);
+        for (const batch::FolderContent::Note &note : content.notes)
+            Refuse(QString::fromStdString(note.path.string()), QString::fromStdString(note.reason));
+        for (const std::filesystem::path &file : content.files)
+            files.append({QString::fromStdString(file.string()), true});
+    }
+    Enqueue(files, std::move(done));
+}
+
+void TBatchControl::Enqueue(const QList<TQueued> &files, std::function<void()> done)
+{
     const bool idle = QueuedFiles_.isEmpty();
-    QueuedFiles_ += fileNames;
+    QueuedFiles_ += files;
     QueueDone_ = std::move(done);
     if (QueuedFiles_.isEmpty()) {
+        ShowRefusals(); // a folder that could not be read
         if (QueueDone_)
             std::exchange(QueueDone_, nullptr)();
         return;
@@ -191,7 +242,8 @@ void TBatchControl::AddNextQueued()
     if (QueuedFiles_.isEmpty() || Detached_)
         return;
     try {
-        AddFile(QueuedFiles_.takeFirst());
+        const TQueued next = QueuedFiles_.takeFirst();
+        AddFile(next.file, next.quiet);
         if (!QueuedFiles_.isEmpty()) {
             QTimer::singleShot(0, this, [this] { AddNextQueued(); });
             return;
@@ -267,7 +319,7 @@ bool TBatchControl::AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutpu
     emit RowAdded(row, input, info.Duration, probe.FileSize());
     OutputFolderList.append(QString());
     OutputFileList.append({QString(), false});
-    RowStates_.append(TRowStatus{});
+    RowStates_.append(TRowStatus{rsAdded, QString(), info.Duration > 0 ? info.Duration / 1000 : 0});
     RowInput_.append(AddingInput_);
     TaskRow_.append(row);
     SetOutputName(row, QString::fromStdString(AOutput.FileName));

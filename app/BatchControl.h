@@ -6,6 +6,7 @@
 #include "app/BatchTexts.h"
 #include "app/HookDrawing.h"
 #include "app/OptionSettings.h"
+#include "batch/BatchTotals.h"
 #include "component/ConverterTypes.h"
 
 #include <QList>
@@ -14,6 +15,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -55,10 +57,18 @@ public:
     std::function<TOptionSettings()> TaskSettings;
 
     // Adds one file with its row; false, with the reason in the log and in RefusedFiles, when it
-    // is not added.
-    bool AddFile(const QString &fileName);
+    // is not added (quiet: a file without sound is passed over with a log line only). A file in
+    // the list already is not added again.
+    bool AddFile(const QString &fileName, bool quiet = false);
     // Adds the files one at a time from the event loop, then reports those refused and calls done.
     void QueueFiles(const QStringList &fileNames, std::function<void()> done = {});
+    // As QueueFiles, and a folder adds the files below it (hidden ones left out), those without
+    // sound passed over quietly.
+    void QueuePaths(const QStringList &paths, std::function<void()> done = {});
+    // Whether the file is in a row already, under any spelling of its path.
+    bool Listed(const QString &fileName) const;
+    // Loads the media libraries as the window's choices say; false with the reason.
+    bool EnsureLibraries(QString *error = nullptr);
     bool Adding() const { return !QueuedFiles_.isEmpty(); }
     // Adds one task and its row from the two records; false (with log lines) when that fails.
     bool AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutput);
@@ -86,6 +96,9 @@ public:
     bool RunActive() const { return RunActive_; }
     bool Paused() const { return Paused_; }
     bool Stopping() const { return Stopping_; }
+    // The run's rows, weighted by their length, and the seconds since it started.
+    const batch::BatchTotals &Totals() const { return Totals_; }
+    double RunSeconds() const;
 
     // The converter's events; they may come on any thread.
     void VeloxCProgress(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality, float ABitRate,
@@ -122,6 +135,10 @@ signals:
     // The run's or the list's state changed what may be done next.
     void CommandsChanged();
     void Warning(const QString &text);
+    // A line of the log; file: the input it is about, empty for the batch's own lines.
+    void LogAdded(const QString &file, const QString &text);
+    // The run ended: how many rows were converted, failed or stopped, in how many seconds.
+    void RunFinished(int converted, int failed, int stopped, qint64 seconds);
     // What an update or a queued add raised.
     void Failed(std::exception_ptr raised);
 
@@ -129,15 +146,23 @@ private:
     struct TRowStatus {
         TRowState state = rsAdded;
         QString reason;
+        int64_t durationMs = 0; // 0 when unknown
+    };
+    struct TQueued {
+        QString file;
+        bool quiet = false;
     };
 
     void WireConverter();
     TBatchChoices CurrentChoices() const;
     TOptionSettings CurrentTaskSettings() const;
-    void Log(const QString &line);
+    void Log(const QString &line, const QString &file = QString());
+    void Enqueue(const QList<TQueued> &files, std::function<void()> done);
+    // Counts the run's rows in Totals_ as the start prepared them.
+    void CountRunRows();
     bool LoadLibraries(const TBatchChoices &choices, QString *error = nullptr);
     void ApplyLogLevel(const TBatchChoices &choices);
-    void Refuse(const QString &fileName, const QString &reason);
+    void Refuse(const QString &fileName, const QString &reason, bool quiet = false);
     void AddNextQueued();
     // Builds the records of the file the probe holds and adds its task.
     bool AddProbedFile(int inputIndex, const TOptionSettings &settings);
@@ -165,7 +190,9 @@ private:
     QList<TRowStatus> RowStates_;
     QList<int> TaskRow_;       // the row of each task: of the run, or as added
     QStringList RunFailures_;  // "file: reason" of the run's failed rows
-    QStringList QueuedFiles_;  // files waiting to be added
+    QList<TQueued> QueuedFiles_; // files waiting to be added
+    batch::BatchTotals Totals_;
+    std::chrono::steady_clock::time_point RunStart_;
     std::function<void()> QueueDone_;
     // The input entry of each row, and of the row being added.
     QList<int> RowInput_;

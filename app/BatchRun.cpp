@@ -18,7 +18,8 @@ void TBatchControl::SetRowState(int row, TRowState state, const QString &reason)
 {
     if (row < 0 || row >= RowStates_.size())
         return;
-    RowStates_[row] = {state, reason};
+    RowStates_[row].state = state;
+    RowStates_[row].reason = reason;
     emit RowStateChanged(row, state, reason);
 }
 
@@ -81,7 +82,24 @@ void TBatchControl::Start()
         emit Warning(FailureListText(QStringLiteral("Nothing could be converted:"), RunFailures_));
         return;
     }
+    CountRunRows();
     RunTasks(choices);
+}
+
+void TBatchControl::CountRunRows()
+{
+    Totals_.Clear();
+    RunStart_ = std::chrono::steady_clock::now();
+    for (int row = 0; row < RowCount(); ++row) {
+        Totals_.Add(row, RowStates_[row].durationMs);
+        if (RowState(row) == rsFailed)
+            Totals_.Finish(row, true);
+    }
+}
+
+double TBatchControl::RunSeconds() const
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - RunStart_).count();
 }
 
 void TBatchControl::RunTasks(const TBatchChoices &choices)
@@ -124,6 +142,13 @@ void TBatchControl::RunEnded()
     RunActive_ = false;
     Paused_ = Stopping_ = false;
     emit CommandsChanged();
+    int converted = 0, failed = 0, stopped = 0;
+    for (const TRowStatus &row : RowStates_) {
+        converted += row.state == rsDone;
+        failed += row.state == rsFailed;
+        stopped += row.state == rsStopped;
+    }
+    emit RunFinished(converted, failed, stopped, static_cast<qint64>(RunSeconds() + 0.5));
     VeloxC->ClearTasks();
     TaskRow_.clear();
     if (!RunFailures_.isEmpty()) {
@@ -151,6 +176,7 @@ void TBatchControl::VeloxCProgress(int AIndex, int, int, int ACurrentDuration, f
         if (row < 0 || RowState(row) == rsDone || RowState(row) == rsFailed || RowState(row) == rsStopped)
             return;
         SetRowState(row, rsConverting);
+        Totals_.Advance(row, ACurrentDuration);
         emit RowProgress(row, ACurrentDuration, ATotalOutputDuration, ACurrentSize);
         emit RowsUpdated();
     });
@@ -161,7 +187,12 @@ void TBatchControl::VeloxCLog(int AIndex, TLogLevel ALogLevel, const std::string
     if (Detached_)
         return;
     const QString line = LogLineText(AIndex, ALogLevel, QString::fromStdString(AMsg));
-    Relay->Post([this, line] { Log(line); });
+    const int run = Run_;
+    Relay->Post([this, line, run, AIndex] {
+        // The file the line is about, while its run is the current one.
+        const int row = run == Run_ ? RowOfTask(AIndex) : -1;
+        Log(line, InputFileList.value(RowInput_.value(row, -1)));
+    });
 }
 
 void TBatchControl::VeloxCTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage)
@@ -191,6 +222,7 @@ void TBatchControl::ShowTerminate(int index, bool finished, bool exception, cons
     const int row = RowOfTask(index);
     if (row < 0)
         return;
+    Totals_.Finish(row, exception || !finished);
     if (exception) {
         SetRowState(row, rsFailed, message);
         RunFailures_.append(InputFileList.value(RowInput_.value(row, -1)) + QStringLiteral(": ") + message);

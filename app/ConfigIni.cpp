@@ -50,7 +50,9 @@ bool TConfigIni::Writable(const QString &file)
     return probe.open();
 }
 
-QString TConfigIni::ReadDir() const
+QString TConfigIni::ReadDir() const { return Read(kKey); }
+
+QString TConfigIni::Read(const QString &key) const
 {
     // Until the user's own file exists, the one beside the program may carry a preset folder.
     QString file = FileName();
@@ -59,29 +61,33 @@ QString TConfigIni::ReadDir() const
     if (!QFileInfo::exists(file))
         return QString();
     QSettings settings(file, QSettings::IniFormat);
-    const QVariant value = settings.value(Section(settings) + QLatin1Char('/') + kKey);
+    const QVariant value = settings.value(Section(settings) + QLatin1Char('/') + key);
     // A hand-written value with a comma in it reads as a list.
     if (value.typeId() == QMetaType::QStringList)
         return value.toStringList().join(QLatin1Char(','));
     return value.toString();
 }
 
-bool TConfigIni::Write(const QString &file, const QString &dir)
+bool TConfigIni::WriteFile(const QString &file, const QList<QPair<QString, QString>> &values)
 {
     if (!QDir().mkpath(QFileInfo(file).absolutePath()))
         return false;
     QSettings settings(file, QSettings::IniFormat);
-    settings.setValue(Section(settings) + QLatin1Char('/') + kKey, dir);
+    const QString section = Section(settings);
+    for (const auto &[key, value] : values)
+        settings.setValue(section + QLatin1Char('/') + key, value);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }
 
-bool TConfigIni::WriteDir(const QString &dir)
+bool TConfigIni::WriteDir(const QString &dir) { return Write({{kKey, dir}}); }
+
+bool TConfigIni::Write(const QList<QPair<QString, QString>> &values)
 {
     if (UseProgramFile_) {
-        if (Write(ProgramFile_, dir))
+        if (WriteFile(ProgramFile_, values))
             return true;
         UseProgramFile_ = false; // it became read-only meanwhile
     }
-    return Write(UserFile_, dir);
+    return WriteFile(UserFile_, values);
 }

@@ -1,8 +1,10 @@
-// "Config.ini", the settings file that keeps the output folder between runs: section
-// "FormConfig", key "dir". It lives beside the program; when that folder cannot be written (a
+// "Config.ini", the settings file that keeps the output folder between runs (section
+// "FormConfig", key "dir") and the window's other choices beside it. It lives beside the program; when that folder cannot be written (a
 // system-wide install) it lives in the user's configuration folder instead.
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 
 class TConfigIni {
@@ -14,6 +16,9 @@ public:
     QString ReadDir() const;
     // Keeps dir (also an empty one); false when neither place can be written.
     bool WriteDir(const QString &dir);
+    // Any key of the section, as ReadDir reads "dir"; and several written at once, the others kept.
+    QString Read(const QString &key) const;
+    bool Write(const QList<QPair<QString, QString>> &values);
 
     // The file that is read and written now.
     QString FileName() const;
@@ -26,7 +31,7 @@ public:
 private:
     // Whether the file can be written where it is, or created there; nothing is left behind.
     static bool Writable(const QString &file);
-    static bool Write(const QString &file, const QString &dir);
+    static bool WriteFile(const QString &file, const QList<QPair<QString, QString>> &values);
 
     QString ProgramFile_;
     QString UserFile_;

@@ -5,6 +5,7 @@
 #include "app/BatchTexts.h"
 #include "app/FileDialogKeys.h"
 #include "app/FileListColumns.h"
+#include "app/LogPane.h"
 #include "app/OptionFrm.h"
 #include "app/RadioGroup.h"
 #include "app/U_About.h"
@@ -18,6 +19,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -25,6 +27,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <optional>
 #include <utility>
 
 TfrmMain::TfrmMain(QWidget *parent, const QString &programFolder, const QString &userConfigFolder)
@@ -73,6 +76,9 @@ void TfrmMain::ConnectBatch()
     connect(batch, &TBatchControl::CommandsChanged, this, &TfrmMain::UpdateCommands);
     connect(batch, &TBatchControl::Warning, this, [this](const QString &text) { Message(QMessageBox::Warning, text); });
     connect(batch, &TBatchControl::Failed, this, &TfrmMain::AppException);
+    connect(batch, &TBatchControl::RowProgress, this, &TfrmMain::ShowBatchStatus);
+    connect(batch, &TBatchControl::RowStateChanged, this, &TfrmMain::ShowBatchStatus);
+    connect(batch, &TBatchControl::RunFinished, this, &TfrmMain::ShowRunSummary);
 }
 
 TBatchChoices TfrmMain::BatchChoices() const
@@ -135,7 +141,50 @@ void TfrmMain::showEvent(QShowEvent *event)
     }
 }
 
-void TfrmMain::FormShow() { Edit1->setText(ConfigIni.ReadDir()); }
+void TfrmMain::FormShow()
+{
+    Edit1->setText(ConfigIni.ReadDir());
+    RestoreChoices();
+}
+
+void TfrmMain::RestoreChoices()
+{
+    const auto index = [this](const char *key, QComboBox *box) {
+        bool ok = false;
+        const int value = ConfigIni.Read(QString::fromLatin1(key)).toInt(&ok);
+        if (ok && value >= 0 && value < box->count())
+            box->setCurrentIndex(value);
+    };
+    index("format", CobType);
+    index("channel", Cob_SD);
+    const QString threads = ConfigIni.Read(QStringLiteral("threadMode"));
+    if (!threads.isEmpty())
+        CheckBox1->setChecked(threads == QLatin1String("1"));
+    const QByteArray geometry = QByteArray::fromBase64(ConfigIni.Read(QStringLiteral("geometry")).toLatin1());
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+    const QStringList widths = ConfigIni.Read(QStringLiteral("columns")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (int column = 0; column < widths.size() && column < kFileListColumnCount; ++column)
+        if (const int width = widths[column].toInt(); width > 0 && column != kOutputColumn)
+            lvFiles->setColumnWidth(column, width);
+    const QString folder = ConfigIni.Read(QStringLiteral("addDir"));
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        OpenDialog1->setDirectory(folder);
+}
+
+void TfrmMain::KeepChoices()
+{
+    QStringList widths;
+    for (int column = 0; column < kFileListColumnCount; ++column)
+        widths << QString::number(lvFiles->columnWidth(column));
+    ConfigIni.Write({{QStringLiteral("dir"), Edit1->text()},
+                     {QStringLiteral("format"), QString::number(CobType->currentIndex())},
+                     {QStringLiteral("channel"), QString::number(Cob_SD->currentIndex())},
+                     {QStringLiteral("threadMode"), CheckBox1->isChecked() ? QStringLiteral("1") : QStringLiteral("0")},
+                     {QStringLiteral("geometry"), QString::fromLatin1(saveGeometry().toBase64())},
+                     {QStringLiteral("columns"), widths.join(QLatin1Char(' '))},
+                     {QStringLiteral("addDir"), OpenDialog1->directory().absolutePath()}});
+}
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
@@ -144,7 +193,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
         return;
     }
     ShutDown();
-    ConfigIni.WriteDir(Edit1->text());
+    KeepChoices();
     event->accept();
 }
 
@@ -188,34 +237,6 @@ void TfrmMain::Message(QMessageBox::Icon icon, const QString &text)
 }
 
 // ---- The list's commands ---------------------------------------------------------------------
-
-QString TfrmMain::RunOpenDialog()
-{
-    QTimer::singleShot(0, OpenDialog1, [this] { MakeCompletionsAccept(OpenDialog1); }); // once it is up
-    if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty())
-        return QString();
-    return OpenDialog1->selectedFiles().first();
-}
-
-void TfrmMain::AddCommand()
-{
-    // A task added to a running list would never run, and the list would never report its end.
-    if (RunActive())
-        return;
-    const QString file = ChooseFile ? ChooseFile() : QString();
-    if (file.isEmpty())
-        return;
-    Batch->AddFile(file);
-    Batch->ShowRefusals();
-}
-
-void TfrmMain::ToolButton1Click() { AddCommand(); }
-void TfrmMain::btnAddClick() { AddCommand(); }
-
-void TfrmMain::QueueFiles(const QStringList &fileNames, std::function<void()> done)
-{
-    Batch->QueueFiles(fileNames, std::move(done));
-}
 
 void TfrmMain::EnsureOptionWindow()
 {
@@ -333,6 +354,10 @@ void TfrmMain::ShowAddedRow(int row, const QString &input, qint64 durationMicros
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         if (column == 0)
             item->setToolTip(input);
+        else if (column == 1)
+            item->setToolTip(LengthTipText(durationMicroseconds));
+        else if (column == 2 && size >= 0)
+            item->setToolTip(SizeTipText(size));
         lvFiles->setItem(row, column, item);
     }
 }
@@ -349,6 +374,7 @@ void TfrmMain::ShowRowState(int row, TRowState state, const QString &reason)
 {
     if (state == rsConverting)
         return; // the progress events fill the cell
+    RowPace_.remove(row);
     SetCell(row, kProgressColumn, RowStateText(state, reason));
     if (QTableWidgetItem *item = lvFiles->item(row, kProgressColumn))
         item->setToolTip(state == rsFailed ? reason : QString());
@@ -356,9 +382,35 @@ void TfrmMain::ShowRowState(int row, TRowState state, const QString &reason)
 
 void TfrmMain::ShowProgress(int row, int currentMs, int totalMs, qint64 size)
 {
-    SetCell(row, kProgressColumn, ProgressText(currentMs, totalMs));
+    // The pace since the row's first report: its setup and the decoder's start count for nothing.
+    const auto now = std::chrono::steady_clock::now();
+    const TRowPace first = RowPace_.contains(row) ? RowPace_[row] : (RowPace_[row] = {now, currentMs});
+    const double seconds = std::chrono::duration<double>(now - first.at).count();
+    std::optional<int64_t> left;
+    if (totalMs > 0 && seconds >= 1 && currentMs > first.currentMs)
+        left = batch::SecondsLeft(static_cast<double>(currentMs - first.currentMs) / (totalMs - first.currentMs),
+                                  seconds);
+    SetCell(row, kProgressColumn, ProgressLeftText(currentMs, totalMs, left));
     SetCell(row, kCurrentTimeColumn, CurrentTimeText(currentMs));
     SetCell(row, kCurrentSizeColumn, QString::number(size));
+    if (QTableWidgetItem *item = lvFiles->item(row, kCurrentSizeColumn))
+        item->setToolTip(SizeTipText(size));
+}
+
+void TfrmMain::ShowBatchStatus()
+{
+    if (!RunActive())
+        return;
+    const batch::BatchTotals &totals = Batch->Totals();
+    StatusText->setText(BatchStatusText(totals, batch::SecondsLeft(totals.Fraction(), Batch->RunSeconds())));
+}
+
+void TfrmMain::ShowRunSummary(int converted, int failed, int stopped, qint64 seconds)
+{
+    const QString summary = BatchSummaryText(converted, failed, stopped, seconds);
+    StatusText->setText(summary);
+    if (Notify)
+        Notify(QStringLiteral("Conversion finished"), summary);
 }
 
 void TfrmMain::SetCell(int row, int column, const QString &text)
@@ -428,6 +480,14 @@ void TfrmMain::mnuPlayClick()
     const TOutputFile &output = Batch->OutputFileList[row];
     if (output.Converted && QFileInfo(output.FileName).isFile())
         OpenLocal(output.FileName);
+}
+
+void TfrmMain::PopupFromKeyboard()
+{
+    // Under the current row, as the menu key places it.
+    const QModelIndex current = lvFiles->currentIndex();
+    const QPoint at = current.isValid() ? lvFiles->visualRect(current).bottomLeft() : QPoint(0, 0);
+    emit lvFiles->customContextMenuRequested(at);
 }
 
 void TfrmMain::PopupMenu1Popup()

@@ -7,11 +7,13 @@
 #include "app/ConfigIni.h"
 #include "app/OptionSettings.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QStringList>
 #include <QUrl>
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -24,12 +26,14 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMimeData;
 class QPushButton;
 class QTableWidget;
 class QToolBar;
 class QToolButton;
 class QWidget;
 class TfrmOption;
+class TLogPane;
 class TRadioGroup;
 
 class TfrmMain : public QMainWindow {
@@ -67,6 +71,10 @@ public:
 
     // Commands, by where they are offered.
     void AddCommand();
+    // File > Add folder: every file with sound below the chosen folder.
+    void AddFolderCommand();
+    // Adds dropped or named files and folders (a folder: its files with sound, hidden ones left out).
+    void AddPaths(const QStringList &paths);
     void RemoveCommand(TPlace place);
     void ClearCommand(TPlace place);
     void StartCommand(TPlace place);
@@ -102,11 +110,13 @@ public:
     void FormShow();
 
     // Shell services, replaceable: the open dialog (empty when cancelled), the folder dialog,
-    // opening a file, folder or address, and the message box with the application title.
-    std::function<QString()> ChooseFile;
+    // opening a file, folder or address, the message box with the application title, and the
+    // desktop's notice at the end of a run.
+    std::function<QStringList()> ChooseFiles;
     std::function<bool(const QString &title, QString &folder)> ChooseFolder;
     std::function<bool(const QUrl &)> OpenUrl;
     std::function<void(QMessageBox::Icon, const QString &)> ShowMessage;
+    std::function<void(const QString &summary, const QString &body)> Notify;
     // Asked when the window closes during a run: true to stop and close, false to go on.
     std::function<bool()> AskStopAndClose;
 
@@ -128,9 +138,13 @@ public:
     QPushButton *Button2;
     QFileDialog *OpenDialog1;
 
-    QAction *N3, *N4, *N5, *N8;       // File
-    QAction *N13, *N14, *N15, *N16;   // Action
-    QAction *A1;                      // Help
+    QAction *N3, *N4, *N5, *N8;     // File
+    QAction *AddFolder;             // File > Add folder
+    QAction *N13, *N14, *N15, *N16; // Action
+    QAction *ViewLog;               // View > Log
+    QAction *A1;                    // Help
+    TLogPane *LogPane;
+    QLabel *StatusText; // the batch's total in the status bar
     QMenu *PopupMenu1;
     QAction *mnuAdd, *mnuRemove, *mnuClear, *mnuPlay, *mnuOpenFolder;
 
@@ -148,6 +162,9 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     // Building the window (MainFrmLayout.cpp).
@@ -160,7 +177,11 @@ private:
     void CreateSettingsPanel(QWidget *parent);
     void CreateHiddenControls();
     void CreateOpenDialog();
+    void CreateStatusAndLog();
     void FitToScreen();
+    // The window's choices kept in Config.ini, read at the first show and written at the close.
+    void RestoreChoices();
+    void KeepChoices();
 
     // A handler that shows what it raises in the error box.
     std::function<void()> Guarded(std::function<void()> handler);
@@ -173,7 +194,15 @@ private:
     void CopySettingsToOptionWindow();
     // Opens a file or folder with the desktop's program for it, or says that none is set up.
     void OpenLocal(const QString &path);
-    QString RunOpenDialog();
+    QStringList RunOpenDialog();
+    // The open dialog's filters: every media type the libraries read first, once they are loaded.
+    void OfferAllMediaFiles();
+    // Local files and folders of a drag; empty when it carries none or the list may not change.
+    QStringList DroppedPaths(const QMimeData *data) const;
+    // The status bar from the batch's totals, the summary and the desktop's notice at the end.
+    void ShowBatchStatus();
+    void ShowRunSummary(int converted, int failed, int stopped, qint64 seconds);
+    void PopupFromKeyboard();
     // The suffix of the panel's format.
     QString PanelSuffix() const;
     int SelectedRow() const;
@@ -191,4 +220,11 @@ private:
     void Message(QMessageBox::Icon icon, const QString &text);
 
     bool ShownOnce_ = false;
+    bool AllMediaOffered_ = false;
+    // The first progress of each converting row, for its time left.
+    struct TRowPace {
+        std::chrono::steady_clock::time_point at;
+        int currentMs = 0;
+    };
+    QHash<int, TRowPace> RowPace_;
 };

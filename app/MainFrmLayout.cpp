@@ -4,7 +4,9 @@
 
 #include "app/BrowseForFolder.h"
 #include "app/FileDialogKeys.h"
+#include "app/DesktopNotice.h"
 #include "app/FileListColumns.h"
+#include "app/LogPane.h"
 #include "app/OptionChoices.h"
 #include "app/RadioGroup.h"
 #include "app/ToolImages.h"
@@ -27,6 +29,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTableWidget>
 #include <QToolBar>
@@ -55,11 +59,13 @@ void TfrmMain::FormCreate()
     QGuiApplication::setApplicationDisplayName(kTitle);
     setWindowTitle(kTitle);
     setWindowIcon(QIcon(QPixmap::fromImage(ApplicationIconImage(64))));
+    setAcceptDrops(true); // files and folders from a file manager
     CreateShellServices();
 
     CreateToolBar();
-    CreateMenus();
     CreatePanel();
+    CreateStatusAndLog();
+    CreateMenus();
     CreateHiddenControls();
     CreateOpenDialog();
 
@@ -75,7 +81,8 @@ void TfrmMain::FormCreate()
 
 void TfrmMain::CreateShellServices()
 {
-    ChooseFile = [this] { return RunOpenDialog(); };
+    ChooseFiles = [this] { return RunOpenDialog(); };
+    Notify = [](const QString &summary, const QString &body) { NotifyDesktop(summary, body); };
     ChooseFolder = [this](const QString &title, QString &folder) {
         return BrowseForFolder(this, title, QString(), folder);
     };
@@ -100,7 +107,7 @@ void TfrmMain::CreateOpenDialog()
 {
     OpenDialog1 = Named(new QFileDialog(this), "OpenDialog1");
     OpenDialog1->setNameFilters({QStringLiteral("Mp3文件 (*.mp3)"), QStringLiteral("Wav文件 (*.wav)")});
-    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+    OpenDialog1->setFileMode(QFileDialog::ExistingFiles);
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setSizeGripEnabled(true);
     MakeCompletionsAccept(OpenDialog1);
@@ -179,27 +186,41 @@ void TfrmMain::CreateToolBar()
 
 void TfrmMain::CreateMenus()
 {
-    auto action = [this](QMenu *menu, const char *name, const char *caption, std::function<void()> handler) {
+    // Captions with their access keys; the shortcut where a command has one.
+    auto action = [this](QMenu *menu, const char *name, const char *caption, std::function<void()> handler,
+                         QKeySequence shortcut = QKeySequence()) {
         QAction *item = menu->addAction(QString::fromUtf8(caption));
         item->setObjectName(QString::fromLatin1(name));
+        item->setShortcut(shortcut);
         connect(item, &QAction::triggered, this, Guarded(std::move(handler)));
         return item;
     };
     QMenuBar *MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
-    QMenu *file = MainMenu1->addMenu(QStringLiteral("File"));
-    N3 = action(file, "N3", "Add file", [this] { btnAddClick(); });
-    N4 = action(file, "N4", "Remove", [this] { btnRemoveClick(); });
-    N5 = action(file, "N5", "Clear", [this] { btnClearClick(); });
+    QMenu *file = MainMenu1->addMenu(QStringLiteral("&File"));
+    N3 = action(file, "N3", "&Add file", [this] { btnAddClick(); }, QKeySequence::Open);
+    AddFolder = action(file, "AddFolder", "Add f&older...", [this] { AddFolderCommand(); },
+                       QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    N4 = action(file, "N4", "&Remove", [this] { btnRemoveClick(); }, QKeySequence::Delete);
+    N5 = action(file, "N5", "&Clear", [this] { btnClearClick(); });
     file->addSeparator();
-    N8 = action(file, "N8", "Exit", [this] { N8Click(); });
-    QMenu *run = MainMenu1->addMenu(QStringLiteral("Action"));
-    N13 = action(run, "N13", "Converter", [this] { btnStartClick(); });
-    N14 = action(run, "N14", "Pause", [this] { btnPauseClick(); });
-    N15 = action(run, "N15", "Resume", [this] { btnResumeClick(); });
-    N16 = action(run, "N16", "Stop", [this] { N16Click(); });
-    QMenu *help = MainMenu1->addMenu(QStringLiteral("Help"));
-    A1 = action(help, "A1", "About", [this] { A1Click(); });
+    N8 = action(file, "N8", "E&xit", [this] { N8Click(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QMenu *run = MainMenu1->addMenu(QStringLiteral("&Action"));
+    N13 = action(run, "N13", "&Converter", [this] { btnStartClick(); }, QKeySequence(Qt::CTRL | Qt::Key_Return));
+    N14 = action(run, "N14", "&Pause", [this] { btnPauseClick(); });
+    N15 = action(run, "N15", "R&esume", [this] { btnResumeClick(); });
+    N16 = action(run, "N16", "&Stop", [this] { N16Click(); });
+    QMenu *view = MainMenu1->addMenu(QStringLiteral("&View"));
+    ViewLog = LogPane->toggleViewAction();
+    ViewLog->setText(QStringLiteral("&Log"));
+    ViewLog->setObjectName(QStringLiteral("ViewLog"));
+    ViewLog->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    view->addAction(ViewLog);
+    QMenu *help = MainMenu1->addMenu(QStringLiteral("&Help"));
+    A1 = action(help, "A1", "&About", [this] { A1Click(); });
+    // The list's rows are removed with Delete only while the list has the focus.
+    N4->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    lvFiles->addAction(N4);
 
     PopupMenu1 = Named(new QMenu(this), "PopupMenu1");
     mnuAdd = action(PopupMenu1, "mnuAdd", "Add", [this] { btnAddClick(); });
@@ -208,6 +229,16 @@ void TfrmMain::CreateMenus()
     PopupMenu1->addSeparator();
     mnuPlay = action(PopupMenu1, "mnuPlay", "Play Output", [this] { mnuPlayClick(); });
     mnuOpenFolder = action(PopupMenu1, "mnuOpenFolder", "Open Folder", [this] { mnuOpenFolderClick(); });
+}
+
+void TfrmMain::CreateStatusAndLog()
+{
+    StatusText = Named(new QLabel(statusBar()), "StatusText");
+    statusBar()->addWidget(StatusText, 1);
+    LogPane = new TLogPane(this);
+    addDockWidget(Qt::BottomDockWidgetArea, LogPane);
+    LogPane->hide();
+    connect(Batch.get(), &TBatchControl::LogAdded, LogPane, &TLogPane::AddLine);
 }
 
 void TfrmMain::CreatePanel()
@@ -246,8 +277,14 @@ void TfrmMain::CreateFileList(QWidget *parent)
     lvFiles->setWordWrap(false);
     lvFiles->setAlternatingRowColors(true);
     lvFiles->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
-    lvFiles->horizontalHeader()->setHighlightSections(false);
-    lvFiles->horizontalHeader()->setStretchLastSection(true);
+    QHeaderView *header = lvFiles->horizontalHeader();
+    header->setHighlightSections(false);
+    // Every column can be resized; the Output column takes what the others leave.
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setSectionResizeMode(kOutputColumn, QHeaderView::Stretch);
+    header->setStretchLastSection(false);
+    header->setTextElideMode(Qt::ElideMiddle);
+    lvFiles->setTextElideMode(Qt::ElideMiddle);
     lvFiles->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     const double scale = std::max(1.0, fontMetrics().height() / kDesignLineHeight);
     const int charWidth = fontMetrics().horizontalAdvance(QStringLiteral("0"));
@@ -256,6 +293,8 @@ void TfrmMain::CreateFileList(QWidget *parent)
         const int entry = kFileListColumns[i].chars * charWidth + 2 * charWidth;
         lvFiles->setColumnWidth(
             i, std::max({static_cast<int>(std::lround(kFileListColumns[i].width * scale)), caption, entry}));
+        // Never narrower than its caption, so that no column vanishes at a large scale.
+        header->setMinimumSectionSize(std::min(header->minimumSectionSize(), caption));
         if (kFileListColumns[i].number)
             lvFiles->horizontalHeaderItem(i)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
@@ -270,6 +309,10 @@ void TfrmMain::CreateFileList(QWidget *parent)
         PopupMenu1Popup();
         PopupMenu1->popup(lvFiles->viewport()->mapToGlobal(at));
     });
+    // The menu key reaches the list as a context menu request; Shift+F10 does not by itself.
+    auto *popupKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), lvFiles);
+    popupKey->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(popupKey, &QShortcut::activated, this, Guarded([this] { PopupFromKeyboard(); }));
 }
 
 void TfrmMain::CreateSettingsPanel(QWidget *parent)

@@ -141,17 +141,20 @@ INSTANTIATE_TEST_SUITE_P(Modes, RealBatchTest, ::testing::Values(true, false),
 
 TEST_F(MainFrmRunTest, ThreadModeRunsAsManyAtOnceAsThereAreCoresAndUncheckedOneAtATime)
 {
-    const std::string wav = Wav("a.wav", 0.3);
+    // Files of one name from several folders, all into one output folder.
     const int cores = std::max(1, QThread::idealThreadCount());
-    for (int i = 0; i < cores + 1; ++i)
-        AddByToolBar(wav);
+    window->Edit1->setText(QString::fromStdString(dir.File("out/")));
+    for (int i = 0; i < cores + 1; ++i) {
+        std::filesystem::create_directories(dir.File(std::to_string(i)));
+        AddByToolBar(Wav(std::to_string(i) + "/a.wav", 0.3));
+    }
     for (const bool checked : {true, false, true}) {
         SCOPED_TRACE(checked);
         window->CheckBox1->setChecked(checked);
         window->ToolButton7Click();
         EXPECT_EQ(window->Batch->VeloxC->ThreadCount(), checked ? cores : 1);
         ASSERT_TRUE(WaitForRunEnd());
-        // Rows of one input: each got a name of its own.
+        // Rows of one name: each got an output of its own.
         std::vector<std::string> outputs = Outputs();
         std::sort(outputs.begin(), outputs.end());
         EXPECT_EQ(std::unique(outputs.begin(), outputs.end()), outputs.end());

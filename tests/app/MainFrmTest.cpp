@@ -127,19 +127,30 @@ TEST(ToolImages, EveryButtonHasAnImageEvenWithoutAnIconTheme)
 
 TEST_F(MainFrmTest, MenusCarryTheirItemsAndTheCommandStates)
 {
+    // Captions as shown; each has an access key, and the common commands their shortcuts.
+    const auto shown = [](const QAction *action) { return QString(action->text()).remove('&'); };
     QStringList menus;
-    for (QAction *menu : window->menuBar()->actions())
-        menus << menu->text();
-    EXPECT_EQ(menus, QStringList({"File", "Action", "Help"}));
-    const std::pair<QAction *, const char *> items[] = {
-        {window->N3, "Add file"},   {window->N4, "Remove"}, {window->N5, "Clear"},   {window->N8, "Exit"},
-        {window->N13, "Converter"}, {window->N14, "Pause"}, {window->N15, "Resume"}, {window->N16, "Stop"},
-        {window->A1, "About"}};
+    for (QAction *menu : window->menuBar()->actions()) {
+        menus << shown(menu);
+        EXPECT_TRUE(menu->text().contains('&')) << menu->text().toStdString();
+    }
+    EXPECT_EQ(menus, QStringList({"File", "Action", "View", "Help"}));
+    const struct {
+        QAction *action;
+        const char *text, *shortcut;
+    } items[] = {{window->N3, "Add file", "Ctrl+O"},     {window->AddFolder, "Add folder...", "Ctrl+Shift+O"},
+                 {window->N4, "Remove", "Del"},          {window->N5, "Clear", ""},
+                 {window->N8, "Exit", "Ctrl+Q"},         {window->N13, "Converter", "Ctrl+Return"},
+                 {window->N14, "Pause", ""},             {window->N15, "Resume", ""},
+                 {window->N16, "Stop", ""},              {window->ViewLog, "Log", "Ctrl+L"},
+                 {window->A1, "About", ""}};
     // Nothing to remove, clear, convert, pause, resume or stop yet.
     const std::set<QAction *> idle = {window->N4, window->N5, window->N13, window->N14, window->N15, window->N16};
-    for (const auto &[action, text] : items) {
-        EXPECT_EQ(action->text(), text);
-        EXPECT_EQ(action->isEnabled(), !idle.count(action)) << text;
+    for (const auto &item : items) {
+        EXPECT_EQ(shown(item.action), item.text);
+        EXPECT_TRUE(item.action->text().contains('&')) << item.text;
+        EXPECT_EQ(item.action->shortcut().toString(), item.shortcut) << item.text;
+        EXPECT_EQ(item.action->isEnabled(), !idle.count(item.action)) << item.text;
     }
     QStringList popup;
     for (QAction *action : window->PopupMenu1->actions())
@@ -147,10 +158,10 @@ TEST_F(MainFrmTest, MenusCarryTheirItemsAndTheCommandStates)
     EXPECT_EQ(popup, QStringList({"Add", "Remove", "Clear", "-", "Play Output", "Open Folder"}));
 }
 
-TEST_F(MainFrmTest, TheOpenDialogOffersMp3AndWavFilesOneAtATime)
+TEST_F(MainFrmTest, TheOpenDialogOffersEveryMediaTypeFirstAndTakesSeveralFiles)
 {
     EXPECT_EQ(window->OpenDialog1->nameFilters(), QStringList({"Mp3文件 (*.mp3)", "Wav文件 (*.wav)"}));
-    EXPECT_EQ(window->OpenDialog1->fileMode(), QFileDialog::ExistingFile);
+    EXPECT_EQ(window->OpenDialog1->fileMode(), QFileDialog::ExistingFiles);
 
     // The real dialog, answered while it runs.
     const std::string wav = Wav("dialog.wav", 0.5);
@@ -175,6 +186,13 @@ TEST_F(MainFrmTest, TheOpenDialogOffersMp3AndWavFilesOneAtATime)
     EXPECT_TRUE(answered);
     ASSERT_EQ(plain.lvFiles->rowCount(), 1);
     EXPECT_EQ(plain.lvFiles->item(0, 0)->text(), "dialog.wav");
+    // Once the libraries are there, every type they read comes first.
+    const QStringList filters = plain.OpenDialog1->nameFilters();
+    ASSERT_EQ(filters.size(), 3);
+    EXPECT_TRUE(filters[0].startsWith("All media files (")) << filters[0].toStdString();
+    for (const char *type : {"*.mp3 ", "*.wav ", "*.flac ", "*.mkv ", "*.m4a "})
+        EXPECT_TRUE(filters[0].contains(type)) << type;
+    EXPECT_EQ(filters.mid(1), QStringList({"Mp3文件 (*.mp3)", "Wav文件 (*.wav)"}));
 
     // Typed in part, the highlighted completion taken with Enter: added at once, and the list of
     // completions goes with the dialog. It waits for the folder's listing, not for a time.
@@ -255,14 +273,22 @@ TEST_F(MainFrmTest, AnAddedFileGetsItsRowWithTruncatedTimeAndAnMp3BesideItsInput
 
 TEST_F(MainFrmTest, EveryAddEntryPointAddsTheSameWay)
 {
-    const std::string wav = Wav("tone.wav", 0.5);
-    next = QString::fromStdString(wav);
-    window->N3->trigger();
-    window->mnuAdd->trigger();
-    window->btnAdd->click();
-    window->ToolButton1->click();
+    // Four files of one name in four folders, all to one output folder.
+    window->Edit1->setText(QString::fromStdString(dir.File("out/")));
+    const std::function<void()> entries[] = {[&] { window->N3->trigger(); }, [&] { window->mnuAdd->trigger(); },
+                                             [&] { window->btnAdd->click(); }, [&] { window->ToolButton1->click(); }};
+    for (int i = 0; i < 4; ++i) {
+        std::filesystem::create_directories(dir.File(std::to_string(i)));
+        next = QString::fromStdString(Wav(std::to_string(i) + "/tone.wav", 0.5));
+        entries[i]();
+    }
     EXPECT_EQ(dialogs, 4);
     ASSERT_EQ(Rows(), 4);
+    // A file in the list already is not added again, and the box says so.
+    window->ToolButton1->click();
+    EXPECT_EQ(Rows(), 4);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].text.contains("tone.wav: it is in the list already")) << shown[0].text.toStdString();
     // Each row's output name is its own, although nothing is made before the start.
     const char *names[] = {"tone_(new).mp3", "tone_(new_1).mp3", "tone_(new_2).mp3", "tone_(new_3).mp3"};
     for (int row = 0; row < 4; ++row)
@@ -374,12 +400,13 @@ TEST_F(MainFrmTest, ClearFromEachOfItsPlacesEmptiesTheListsAndALaterStartConvert
         {"main menu", [&] { window->N5->trigger(); }, "+------", "+------"},
         {"context menu", [&] { window->mnuClear->trigger(); }, "+------", "+------"},
     };
-    const std::string wav = Wav("a.wav", 0.5);
+    const QString wavs[] = {QString::fromStdString(Wav("a.wav", 0.5)), QString::fromStdString(Wav("b.wav", 0.5))};
     for (const Place &place : places) {
         SCOPED_TRACE(place.name);
         window = std::make_unique<TfrmMain>(nullptr, QString::fromStdString(program.string()),
                                             QString::fromStdString(user.string()));
-        window->ChooseFile = [&] { return QString::fromStdString(wav); };
+        int chosen = 0;
+        window->ChooseFiles = [&] { return QStringList{wavs[chosen++ % 2]}; };
         window->ToolButton1Click();
         window->ToolButton1Click();
         place.clear();
@@ -658,7 +685,7 @@ TEST_F(MainFrmTest, ErrorsReachingTheProgramAreShownWithTheApplicationTitlesBox)
     EXPECT_EQ(shown[2].text.toStdString(), "List index out of bounds (3)"); // so does ')'
 
     // A command that raises goes to the same box instead of into the event loop.
-    window->ChooseFile = []() -> QString { throw std::runtime_error("no dialog today"); };
+    window->ChooseFiles = []() -> QStringList { throw std::runtime_error("no dialog today"); };
     window->N3->trigger();
     ASSERT_EQ(shown.size(), 4u);
     EXPECT_EQ(shown[3].text.toStdString(), "no dialog today.");

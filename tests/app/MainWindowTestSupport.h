@@ -78,9 +78,9 @@ protected:
         std::filesystem::create_directories(program);
         window = std::make_unique<TfrmMain>(nullptr, QString::fromStdString(program.string()),
                                             QString::fromStdString(user.string()));
-        window->ChooseFile = [this] {
+        window->ChooseFiles = [this] {
             ++dialogs;
-            return next;
+            return next.isEmpty() ? QStringList() : QStringList{next};
         };
         window->OpenUrl = [this](const QUrl &url) {
             opened.push_back(url);
