@@ -176,7 +176,7 @@ bool TBatchControl::AddFile(const QString &fileName, bool quiet)
     if (!probe.LoadFile(fileName.toStdString())) {
         Log(QString());
         Log(QStringLiteral("***File load error: ") + QString::fromStdString(probe.LastErrMsg));
-        Refuse(fileName, QString::fromStdString(probe.LastErrMsg));
+        Refuse(fileName, QString::fromStdString(probe.LastErrMsg), quiet);
         return false;
     }
     // The outputs are sound only: a file without any has nothing to give.

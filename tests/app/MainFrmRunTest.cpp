@@ -2,6 +2,7 @@
 // the main thread, paused, resumed, stopped, converted again, and the window closed mid-run.
 #include "tests/app/MainWindowTestSupport.h"
 
+#include "app/LogPane.h"
 #include "app/OptionFrm.h"
 #include "app/RadioGroup.h"
 #include "component/FFmpegList.h"
@@ -10,6 +11,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QThread>
@@ -103,6 +105,13 @@ TEST_P(RealBatchTest, ThreeInputsConvertToMp3ThenToWavThenAgainUnderNewNames)
         EXPECT_EQ(Cell(row, 3).toStdString(), std::filesystem::path(mp3s[row]).filename().string());
     }
     EXPECT_TRUE(shown.empty());
+    // The end is summed up in the status bar and told to the desktop; the log names the files.
+    const QString summary = window->StatusText->text();
+    EXPECT_TRUE(summary.startsWith("Finished in ") && summary.endsWith(": 3 converted, 0 failed"))
+        << summary.toStdString();
+    EXPECT_EQ(notices, std::vector<QString>{summary});
+    for (const char *file : {"a.wav: ", "b.mp3: ", "c.wav: "})
+        EXPECT_TRUE(window->LogPane->Text().contains(file)) << file;
 
     // To WAV, mono, from Action > Converter.
     window->CobType->setCurrentIndex(1);

@@ -2,6 +2,7 @@
 // the settings file, the event handlers fed by hand, errors and the about box.
 #include "tests/app/MainWindowTestSupport.h"
 
+#include "app/LogPane.h"
 #include "app/OptionFrm.h"
 #include "app/RadioGroup.h"
 #include "app/ToolImages.h"
@@ -21,6 +22,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QTest>
 #include <QTimer>
 
@@ -653,6 +655,80 @@ TEST_F(MainFrmTest, OpenWithoutAFolderOpensNothingAndWithoutAProgramSaysSo)
     window->Button2Click();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, "No program is set up on this desktop to open \"/srv/converted/\".");
+}
+
+TEST_F(MainFrmTest, DroppedOrChosenFoldersAddTheirMediaOnceAndNothingElse)
+{
+    // A folder with nested media, a hidden file, a text and a file listed already.
+    for (const char *folder : {"in/deep", "in/.hidden"})
+        std::filesystem::create_directories(dir.File(folder));
+    const QString listed = QString::fromStdString(Wav("in/a.wav", 0.3));
+    Mp3("in/deep/b.mp3", 0.3);
+    Wav("in/.c.wav", 0.3);
+    Wav("in/.hidden/d.wav", 0.3);
+    std::ofstream(dir.File("in/notes.txt")) << "no sound";
+    const QString loose = QString::fromStdString(Wav("e.wav", 0.3));
+    next = listed;
+    window->ToolButton1Click();
+
+    const auto drop = [&](const QList<QUrl> &urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &enter);
+        QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &dropped);
+        return enter.isAccepted() && dropped.isAccepted();
+    };
+    EXPECT_FALSE(drop({QUrl("https://example.org/x.mp3")}));
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(QString::fromStdString(dir.File("in"))), QUrl::fromLocalFile(loose)}));
+    ASSERT_TRUE(WaitUntil([&] { return !window->Adding(); }));
+    QStringList names;
+    for (int row = 0; row < Rows(); ++row)
+        names << Cell(row, 0);
+    EXPECT_EQ(names, QStringList({"a.wav", "b.mp3", "e.wav"}));
+    EXPECT_TRUE(shown.empty()) << shown[0].text.toStdString(); // what a folder holds besides is no error
+
+    // File > Add folder adds the same way: nothing new here.
+    window->ChooseFolder = [&](const QString &, QString &folder) {
+        folder = QString::fromStdString(dir.File("in"));
+        return true;
+    };
+    window->AddFolder->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !window->Adding(); }));
+    EXPECT_EQ(Rows(), 3);
+}
+
+TEST_F(MainFrmTest, TheChoicesAndTheWindowAreAsTheUserLeftThem)
+{
+    window->show();
+    window->CobType->setCurrentIndex(1);
+    window->Cob_SD->setCurrentIndex(2);
+    window->CheckBox1->setChecked(true);
+    window->resize(700, 500);
+    window->lvFiles->setColumnWidth(0, 222);
+    window->close();
+    TfrmMain again(nullptr, QString::fromStdString(program.string()), QString::fromStdString(user.string()));
+    again.show();
+    EXPECT_EQ(again.CobType->currentIndex(), 1);
+    EXPECT_EQ(again.Cob_SD->currentIndex(), 2);
+    EXPECT_TRUE(again.CheckBox1->isChecked());
+    EXPECT_EQ(again.size(), QSize(700, 500));
+    EXPECT_EQ(again.lvFiles->columnWidth(0), 222);
+}
+
+TEST_F(MainFrmTest, TheLogIsSavedAsShownAndAFailedSaveIsSaid)
+{
+    window->LogPane->AddLine("/music/a.flac", "#0.2: Output #0, mp3");
+    window->LogPane->AddLine("", "***Cannot add x");
+    window->LogPane->ChooseSaveFile = [&] { return QString::fromStdString(dir.File("log.txt")); };
+    window->LogPane->SaveLines();
+    EXPECT_EQ(ReadText(dir.File("log.txt")), "a.flac: #0.2: Output #0, mp3\n***Cannot add x\n");
+    QString error;
+    window->LogPane->ShowError = [&](const QString &text) { error = text; };
+    window->LogPane->ChooseSaveFile = [&] { return QString::fromStdString(dir.File("no/such/folder/log.txt")); };
+    window->LogPane->SaveLines();
+    EXPECT_TRUE(error.startsWith("The log could not be saved as")) << error.toStdString();
 }
 
 TEST_F(MainFrmTest, AProgramFolderThatCannotBeWrittenKeepsTheSettingsInTheUsersFolder)

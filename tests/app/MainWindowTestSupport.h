@@ -87,6 +87,7 @@ protected:
             return true;
         };
         window->ShowMessage = [this](QMessageBox::Icon icon, const QString &text) { shown.push_back({icon, text}); };
+        window->Notify = [this](const QString &, const QString &body) { notices.push_back(body); };
         window->AskStopAndClose = [this] {
             ++askedToClose;
             return stopAndClose;
@@ -149,6 +150,7 @@ protected:
     int dialogs = 0;
     std::vector<QUrl> opened;
     std::vector<Shown> shown;
+    std::vector<QString> notices; // the desktop's, at the end of a run
     int askedToClose = 0;
     bool stopAndClose = true; // the answer to closing during a run
 };
