@@ -96,10 +96,10 @@ void TBatchControl::ShutDown()
     RunActive_ = false;
 }
 
-void TBatchControl::Log(const QString &line, const QString &file)
+void TBatchControl::Log(const QString &line, const QString &file, const QString &shown)
 {
     LogLines.append(line);
-    emit LogAdded(file, line);
+    emit LogAdded(file, shown.isEmpty() ? line : shown);
 }
 
 // ---- Adding files ----------------------------------------------------------------------------

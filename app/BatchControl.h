@@ -156,7 +156,8 @@ private:
     void WireConverter();
     TBatchChoices CurrentChoices() const;
     TOptionSettings CurrentTaskSettings() const;
-    void Log(const QString &line, const QString &file = QString());
+    // line goes to LogLines; the log pane gets shown (line when empty) with the file it is about.
+    void Log(const QString &line, const QString &file = QString(), const QString &shown = QString());
     void Enqueue(const QList<TQueued> &files, std::function<void()> done);
     // Counts the run's rows in Totals_ as the start prepared them.
     void CountRunRows();

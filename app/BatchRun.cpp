@@ -186,12 +186,15 @@ void TBatchControl::VeloxCLog(int AIndex, TLogLevel ALogLevel, const std::string
 {
     if (Detached_)
         return;
-    const QString line = LogLineText(AIndex, ALogLevel, QString::fromStdString(AMsg));
+    const QString text = QString::fromStdString(AMsg);
+    const QString line = LogLineText(AIndex, ALogLevel, text);
     const int run = Run_;
-    Relay->Post([this, line, run, AIndex] {
-        // The file the line is about, while its run is the current one.
+    Relay->Post([this, line, text, run, AIndex] {
+        // The file the line is about, while its run is the current one; the pane names it instead
+        // of the task's number.
         const int row = run == Run_ ? RowOfTask(AIndex) : -1;
-        Log(line, InputFileList.value(RowInput_.value(row, -1)));
+        const QString file = InputFileList.value(RowInput_.value(row, -1));
+        Log(line, file, text);
     });
 }
 

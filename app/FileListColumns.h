@@ -4,7 +4,8 @@
 #include <iterator>
 
 // Caption, width at the 8-point font the widths were made for, and the characters a typical
-// entry needs (names, sizes of a few gigabytes), whichever is wider; numbers align right.
+// entry needs (names, sizes of a few gigabytes, "99%, 0:31 left"), whichever is wider; numbers
+// align right.
 struct TFileListColumn {
     const char *caption;
     int width;
@@ -13,7 +14,7 @@ struct TFileListColumn {
 };
 inline constexpr TFileListColumn kFileListColumns[] = {
     {"File Title", 100, 24, false}, {"Total Time", 65, 0, true}, {"File Size", 65, 11, true},
-    {"Output", 120, 28, false},     {"Progress", 80, 0, true},   {"Current Time", 80, 0, true},
+    {"Output", 120, 28, false},     {"Progress", 80, 14, true},   {"Current Time", 80, 0, true},
     {"File Size", 65, 11, true}};
 inline constexpr int kFileListColumnCount = static_cast<int>(std::size(kFileListColumns));
 inline constexpr int kOutputColumn = 3, kProgressColumn = 4, kCurrentTimeColumn = 5, kCurrentSizeColumn = 6;

@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -480,6 +481,29 @@ void TfrmMain::mnuPlayClick()
     const TOutputFile &output = Batch->OutputFileList[row];
     if (output.Converted && QFileInfo(output.FileName).isFile())
         OpenLocal(output.FileName);
+}
+
+bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == lvFiles->viewport() && event->type() == QEvent::Resize)
+        FitColumnsToList();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::FitColumnsToList()
+{
+    QHeaderView *header = lvFiles->horizontalHeader();
+    int others = 0;
+    for (int column = 0; column < kFileListColumnCount; ++column)
+        if (column != kOutputColumn)
+            others += lvFiles->columnWidth(column);
+    const int outputLeast = fontMetrics().horizontalAdvance(QStringLiteral("Output")) * 2;
+    const int excess = others + outputLeast - lvFiles->viewport()->width();
+    if (excess <= 0)
+        return;
+    const int titleLeast =
+        fontMetrics().horizontalAdvance(header->model()->headerData(0, Qt::Horizontal).toString()) * 3 / 2;
+    lvFiles->setColumnWidth(0, std::max(titleLeast, lvFiles->columnWidth(0) - excess));
 }
 
 void TfrmMain::PopupFromKeyboard()

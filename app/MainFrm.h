@@ -165,6 +165,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // Building the window (MainFrmLayout.cpp).
@@ -203,6 +204,9 @@ private:
     void ShowBatchStatus();
     void ShowRunSummary(int converted, int failed, int stopped, qint64 seconds);
     void PopupFromKeyboard();
+    // In a list too narrow for every column, File Title gives way first, so that the figures
+    // after the Output column stay in sight.
+    void FitColumnsToList();
     // The suffix of the panel's format.
     QString PanelSuffix() const;
     int SelectedRow() const;

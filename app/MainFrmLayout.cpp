@@ -123,7 +123,9 @@ void TfrmMain::FitToScreen()
     QSize size(std::max(static_cast<int>(std::lround(592 * scale)), columns),
                static_cast<int>(std::lround(469 * scale)));
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        size = size.boundedTo(screen->availableGeometry().size());
+        // Room for the window manager's title bar, which the screen's free area does not leave out.
+        const int frame = style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * fontMetrics().height();
+        size = size.boundedTo(screen->availableGeometry().size() - QSize(0, frame));
         resize(size);
         move(screen->availableGeometry().center() - rect().center());
     } else {
@@ -238,6 +240,11 @@ void TfrmMain::CreateStatusAndLog()
     LogPane = new TLogPane(this);
     addDockWidget(Qt::BottomDockWidgetArea, LogPane);
     LogPane->hide();
+    // Shown the first time, it takes a quarter of the window and leaves the list its rows.
+    connect(LogPane, &QDockWidget::visibilityChanged, this, [this, first = true](bool visible) mutable {
+        if (visible && std::exchange(first, false))
+            resizeDocks({LogPane}, {std::max(height() / 4, 6 * fontMetrics().height())}, Qt::Vertical);
+    });
     connect(Batch.get(), &TBatchControl::LogAdded, LogPane, &TLogPane::AddLine);
 }
 
@@ -309,6 +316,7 @@ void TfrmMain::CreateFileList(QWidget *parent)
         PopupMenu1Popup();
         PopupMenu1->popup(lvFiles->viewport()->mapToGlobal(at));
     });
+    lvFiles->viewport()->installEventFilter(this);
     // The menu key reaches the list as a context menu request; Shift+F10 does not by itself.
     auto *popupKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), lvFiles);
     popupKey->setContext(Qt::WidgetWithChildrenShortcut);
