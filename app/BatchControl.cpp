@@ -33,9 +33,7 @@ QString FolderOf(const QString &path)
 } // namespace
 
 TBatchControl::TBatchControl(const QString &programFolder, QObject *parent)
-    : QObject(parent),
-      HookPainter(QFont().family(), ApplicationIconImage(32)),
-      ProgramFolder_(programFolder)
+    : QObject(parent), HookPainter(QFont().family(), ApplicationIconImage(32)), ProgramFolder_(programFolder)
 {
     VeloxC = std::make_unique<TVeloxConverter>();
     VeloxC->setObjectName(QStringLiteral("VeloxC"));
@@ -55,8 +53,8 @@ TBatchControl::~TBatchControl() { ShutDown(); }
 
 void TBatchControl::WireConverter()
 {
-    VeloxC->OnProgress = [this](int index, int frame, int fps, int current, float quality, float bitRate,
-                                int64_t size, int total) {
+    VeloxC->OnProgress = [this](int index, int frame, int fps, int current, float quality, float bitRate, int64_t size,
+                                int total) {
         VeloxCProgress(index, frame, fps, current, quality, bitRate, size, total);
     };
     VeloxC->OnLog = [this](int index, TLogLevel level, const std::string &text) { VeloxCLog(index, level, text); };
@@ -108,8 +106,7 @@ bool TBatchControl::LoadLibraries(const TBatchChoices &choices, QString *error)
 {
     // Beside the program in a build; an installed program has its libraries under its prefix.
     const QString own = QDir(ProgramFolder_).filePath(QStringLiteral("LibAV"));
-    const std::string folder =
-        QFileInfo(own).isDir() ? own.toStdString() : TVeloxConverter::DefaultAVLibFolder();
+    const std::string folder = QFileInfo(own).isDir() ? own.toStdString() : TVeloxConverter::DefaultAVLibFolder();
     if (VeloxC->LoadAVLib(folder, choices.LoadVersionedLibraries))
         return true;
     Log(QString::fromStdString(VeloxC->LastErrMsg()));

@@ -34,12 +34,12 @@ struct TOutputFile {
 
 // The choices of the window a batch reads.
 struct TBatchChoices {
-    QString OutputFolder;                // empty: each output beside its input
-    bool LoadVersionedLibraries = true;  // the libraries' names carry their version
-    int LogLevel = llInfo;               // a TLogLevel
-    int Priority = 2;                    // a TConvertPriority, "Lower"
-    bool ThreadMode = true;              // tasks on worker threads, else on this thread
-    bool ThreadPerCore = false;          // as many at once as there are cores, else one
+    QString OutputFolder;               // empty: each output beside its input
+    bool LoadVersionedLibraries = true; // the libraries' names carry their version
+    int LogLevel = llInfo;              // a TLogLevel
+    int Priority = 2;                   // a TConvertPriority, "Lower"
+    bool ThreadMode = true;             // tasks on worker threads, else on this thread
+    bool ThreadPerCore = false;         // as many at once as there are cores, else one
 };
 
 class TBatchControl : public QObject {
@@ -189,8 +189,8 @@ private:
     bool RunActive_ = false;
     bool Paused_ = false, Stopping_ = false;
     QList<TRowStatus> RowStates_;
-    QList<int> TaskRow_;       // the row of each task: of the run, or as added
-    QStringList RunFailures_;  // "file: reason" of the run's failed rows
+    QList<int> TaskRow_;         // the row of each task: of the run, or as added
+    QStringList RunFailures_;    // "file: reason" of the run's failed rows
     QList<TQueued> QueuedFiles_; // files waiting to be added
     batch::BatchTotals Totals_;
     std::chrono::steady_clock::time_point RunStart_;

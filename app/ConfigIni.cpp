@@ -32,10 +32,7 @@ TConfigIni::TConfigIni(const QString &programFolder, const QString &userFolder)
 {
 }
 
-QString TConfigIni::DefaultUserFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-}
+QString TConfigIni::DefaultUserFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation); }
 
 QString TConfigIni::FileName() const { return UseProgramFile_ ? ProgramFile_ : UserFile_; }
 

@@ -1,6 +1,6 @@
 // "Config.ini", the settings file that keeps the output folder between runs (section
-// "FormConfig", key "dir") and the window's other choices beside it. It lives beside the program; when that folder cannot be written (a
-// system-wide install) it lives in the user's configuration folder instead.
+// "FormConfig", key "dir") and the window's other choices beside it. It lives beside the program; when that folder
+// cannot be written (a system-wide install) it lives in the user's configuration folder instead.
 #pragma once
 
 #include <QList>

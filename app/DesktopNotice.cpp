@@ -10,10 +10,9 @@ bool NotifyDesktop(const QString &summary, const QString &body)
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
-    QDBusMessage notify =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
-                                       QStringLiteral("/org/freedesktop/Notifications"),
-                                       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     // Application, no notice to replace, icon, summary, body, no actions, no hints, the server's timeout.
     notify << QStringLiteral("Velox") << 0u << QStringLiteral("velox") << summary << body << QStringList()
            << QVariantMap() << -1;

@@ -20,7 +20,8 @@ void TEventRelay::Post(std::function<void()> update, bool needsEventLoop)
             return;
     }
     // One queued call per post: each finds the queue as far as the earlier ones left it.
-    QMetaObject::invokeMethod(this, [this] { Drain(true); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Drain(true); }, Qt::QueuedConnection);
 }
 
 void TEventRelay::Close()

@@ -12,10 +12,10 @@ struct TFileListColumn {
     int chars;
     bool number;
 };
-inline constexpr TFileListColumn kFileListColumns[] = {
-    {"File Title", 100, 24, false}, {"Total Time", 65, 0, true}, {"File Size", 65, 11, true},
-    {"Output", 120, 28, false},     {"Progress", 80, 14, true},   {"Current Time", 80, 0, true},
-    {"File Size", 65, 11, true}};
+inline constexpr TFileListColumn kFileListColumns[] = {{"File Title", 100, 24, false}, {"Total Time", 65, 0, true},
+                                                       {"File Size", 65, 11, true},    {"Output", 120, 28, false},
+                                                       {"Progress", 80, 14, true},     {"Current Time", 80, 0, true},
+                                                       {"File Size", 65, 11, true}};
 inline constexpr int kFileListColumnCount = static_cast<int>(std::size(kFileListColumns));
 inline constexpr int kOutputColumn = 3, kProgressColumn = 4, kCurrentTimeColumn = 5, kCurrentSizeColumn = 6;
 

@@ -29,6 +29,7 @@ std::string HookText(const std::string &text)
         return "VeloxC";
     const auto last = std::find_if(text.rbegin(), text.rend(), visible).base();
     std::string cleaned(first, last);
-    std::replace_if(cleaned.begin(), cleaned.end(), [](char c) { return c == '|' || c == '\r' || c == '\n'; }, ' ');
+    std::replace_if(
+        cleaned.begin(), cleaned.end(), [](char c) { return c == '|' || c == '\r' || c == '\n'; }, ' ');
     return cleaned;
 }

@@ -32,9 +32,8 @@
 #include <utility>
 
 TfrmMain::TfrmMain(QWidget *parent, const QString &programFolder, const QString &userConfigFolder)
-    : QMainWindow(parent),
-      Batch(std::make_unique<TBatchControl>(programFolder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                                    : programFolder)),
+    : QMainWindow(parent), Batch(std::make_unique<TBatchControl>(
+                               programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : programFolder)),
       ConfigIni(programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : programFolder,
                 userConfigFolder.isEmpty() ? TConfigIni::DefaultUserFolder() : userConfigFolder)
 {
@@ -270,7 +269,10 @@ TOptionSettings TfrmMain::TaskSettings()
     return settings;
 }
 
-QString TfrmMain::PanelSuffix() const { return CobType->currentIndex() == 1 ? QStringLiteral(".wav") : QStringLiteral(".mp3"); }
+QString TfrmMain::PanelSuffix() const
+{
+    return CobType->currentIndex() == 1 ? QStringLiteral(".wav") : QStringLiteral(".mp3");
+}
 
 void TfrmMain::RefreshOutputNames()
 {
@@ -389,8 +391,8 @@ void TfrmMain::ShowProgress(int row, int currentMs, int totalMs, qint64 size)
     const double seconds = std::chrono::duration<double>(now - first.at).count();
     std::optional<int64_t> left;
     if (totalMs > 0 && seconds >= 1 && currentMs > first.currentMs)
-        left = batch::SecondsLeft(static_cast<double>(currentMs - first.currentMs) / (totalMs - first.currentMs),
-                                  seconds);
+        left =
+            batch::SecondsLeft(static_cast<double>(currentMs - first.currentMs) / (totalMs - first.currentMs), seconds);
     SetCell(row, kProgressColumn, ProgressLeftText(currentMs, totalMs, left));
     SetCell(row, kCurrentTimeColumn, CurrentTimeText(currentMs));
     SetCell(row, kCurrentSizeColumn, QString::number(size));

@@ -3,8 +3,8 @@
 #include "app/MainFrm.h"
 
 #include "app/BrowseForFolder.h"
-#include "app/FileDialogKeys.h"
 #include "app/DesktopNotice.h"
+#include "app/FileDialogKeys.h"
 #include "app/FileListColumns.h"
 #include "app/LogPane.h"
 #include "app/OptionChoices.h"
@@ -45,7 +45,8 @@ namespace {
 
 const QString kTitle = QStringLiteral("Marvento Wav Mp3 Converter");
 
-template <class T> T *Named(T *control, const char *name)
+template <class T>
+T *Named(T *control, const char *name)
 {
     control->setObjectName(QString::fromLatin1(name));
     return control;
@@ -72,9 +73,9 @@ void TfrmMain::FormCreate()
     ConnectBatch();
     connect(CobType, &QComboBox::currentIndexChanged, this, Guarded([this] { RefreshOutputNames(); }));
     connect(Edit1, &QLineEdit::textChanged, this, Guarded([this] {
-        RefreshOutputNames();
-        UpdateCommands();
-    }));
+                RefreshOutputNames();
+                UpdateCommands();
+            }));
     UpdateCommands();
     FitToScreen();
 }
@@ -200,15 +201,20 @@ void TfrmMain::CreateMenus()
     QMenuBar *MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
     QMenu *file = MainMenu1->addMenu(QStringLiteral("&File"));
-    N3 = action(file, "N3", "&Add file", [this] { btnAddClick(); }, QKeySequence::Open);
-    AddFolder = action(file, "AddFolder", "Add f&older...", [this] { AddFolderCommand(); },
-                       QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
-    N4 = action(file, "N4", "&Remove", [this] { btnRemoveClick(); }, QKeySequence::Delete);
+    N3 = action(
+        file, "N3", "&Add file", [this] { btnAddClick(); }, QKeySequence::Open);
+    AddFolder = action(
+        file, "AddFolder", "Add f&older...", [this] { AddFolderCommand(); },
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    N4 = action(
+        file, "N4", "&Remove", [this] { btnRemoveClick(); }, QKeySequence::Delete);
     N5 = action(file, "N5", "&Clear", [this] { btnClearClick(); });
     file->addSeparator();
-    N8 = action(file, "N8", "E&xit", [this] { N8Click(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
+    N8 = action(
+        file, "N8", "E&xit", [this] { N8Click(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
     QMenu *run = MainMenu1->addMenu(QStringLiteral("&Action"));
-    N13 = action(run, "N13", "&Converter", [this] { btnStartClick(); }, QKeySequence(Qt::CTRL | Qt::Key_Return));
+    N13 = action(
+        run, "N13", "&Converter", [this] { btnStartClick(); }, QKeySequence(Qt::CTRL | Qt::Key_Return));
     N14 = action(run, "N14", "&Pause", [this] { btnPauseClick(); });
     N15 = action(run, "N15", "R&esume", [this] { btnResumeClick(); });
     N16 = action(run, "N16", "&Stop", [this] { N16Click(); });
@@ -402,10 +408,10 @@ void TfrmMain::CreateHiddenControls()
                                   1, HiddenControls);
     grpLogLevel->SetItemIndex(2);
     layout->addWidget(grpLogLevel);
-    grpPriority = new TRadioGroup(QStringLiteral("grpPriority"), QStringLiteral("Thread Priority"),
-                                  {QStringLiteral("Idle"), QStringLiteral("Lowest"), QStringLiteral("Lower"),
-                                   QStringLiteral("Normal")},
-                                  1, HiddenControls);
+    grpPriority = new TRadioGroup(
+        QStringLiteral("grpPriority"), QStringLiteral("Thread Priority"),
+        {QStringLiteral("Idle"), QStringLiteral("Lowest"), QStringLiteral("Lower"), QStringLiteral("Normal")}, 1,
+        HiddenControls);
     grpPriority->SetItemIndex(2);
     layout->addWidget(grpPriority);
     layout->addWidget(new QLabel(QStringLiteral("采 样 率"), HiddenControls));

@@ -31,8 +31,8 @@ std::optional<int32_t> ToInt(const QString &text)
 int32_t Kilo(int32_t value)
 {
     const int64_t bits = static_cast<int64_t>(value) * 1000;
-    return static_cast<int32_t>(std::clamp<int64_t>(bits, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
+    return static_cast<int32_t>(
+        std::clamp<int64_t>(bits, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 int32_t ClampToInt32(int64_t value)
@@ -100,8 +100,8 @@ void AddHookLines(const TOptionSettings &s, const TProbeFacts &input, TOutputOpt
 // A hook counts as selected for the mode when its box is ticked, enabled or not.
 void SetHookMode(const TOptionSettings &s, TOutputOptions &o)
 {
-    const bool anyHook = s.Imlib2Image.Checked || s.Imlib2Text.Checked || s.WaterMark.Checked ||
-                         s.QuillImage.Checked || s.QuillText.Checked;
+    const bool anyHook = s.Imlib2Image.Checked || s.Imlib2Text.Checked || s.WaterMark.Checked || s.QuillImage.Checked ||
+                         s.QuillText.Checked;
     const bool mode = External(s) && s.HookModeEnabled && anyHook;
     o.BeforeHook = mode && s.HookMode == hmBeforeHook;
     if (mode && s.HookMode == hmPeriods)
@@ -236,7 +236,10 @@ std::string ApplyFormatRules(const TOptionSettings &s, const std::string &suffix
         o.TargetNorm = s.Norm <= 0 ? 0 : s.Norm == 1 ? 1 : 2;
         o.DefaultNorm = 1;
         // The disc's name and its norm.
-        return "_" + suffix.substr(1) + (o.TargetNorm == 1 ? "_pal.mpg" : o.TargetNorm == 2 ? "_ntsc.mpg" : "_auto.mpg");
+        return "_" + suffix.substr(1) +
+               (o.TargetNorm == 1   ? "_pal.mpg"
+                : o.TargetNorm == 2 ? "_ntsc.mpg"
+                                    : "_auto.mpg");
     }
     return suffix;
 }
@@ -344,8 +347,7 @@ TOptionSettings WithCarriedHookTexts(TOptionSettings settings)
     return settings;
 }
 
-TOutputOptions OutputOptionsOf(const TOptionSettings &settings, const TProbeFacts &input,
-                               const TNameReserved &reserved)
+TOutputOptions OutputOptionsOf(const TOptionSettings &settings, const TProbeFacts &input, const TNameReserved &reserved)
 {
     TOutputOptions o;
     TCustomMediavane::InitOutputOptions(o);
@@ -365,8 +367,8 @@ TOutputOptions OutputOptionsOf(const TOptionSettings &settings, const TProbeFact
     o.FileExt = suffix;
     // Beside the input or in the chosen folder, never over an existing file unless overwriting
     // is asked for.
-    o.FileName = OutputFileName(input.FileName, settings.OutputFolder.toStdString(), suffix, settings.Overwrite,
-                                reserved);
+    o.FileName =
+        OutputFileName(input.FileName, settings.OutputFolder.toStdString(), suffix, settings.Overwrite, reserved);
     return o;
 }
 

@@ -8,8 +8,8 @@
 #include <span>
 
 inline constexpr std::array<const char *, 24> kOutputFormats = {
-    "VCD", "SVCD", "DVD", "3GP", "AVI", "FLV", "iPod", "MKV", "MOV", "MP4", "OGG", "PSP",
-    "RM10", "RM20", "SWF", "WMV", "M1V", "M2V", "AAC", "AC3", "MP2", "MP3", "WAV", "WMA"};
+    "VCD",  "SVCD", "DVD", "3GP", "AVI", "FLV", "iPod", "MKV", "MOV", "MP4", "OGG", "PSP",
+    "RM10", "RM20", "SWF", "WMV", "M1V", "M2V", "AAC",  "AC3", "MP2", "MP3", "WAV", "WMA"};
 // The format chosen at first, and the two the main window's panel offers.
 inline constexpr int kMp3Format = 21;
 inline constexpr int kWavFormat = 22;

@@ -25,8 +25,8 @@
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QStyle>
-#include <QVariant>
 #include <QVBoxLayout>
+#include <QVariant>
 
 #include <filesystem>
 
@@ -39,7 +39,8 @@ const TOptionSettings &Initial()
     return initial;
 }
 
-template <class T> T *Named(T *control, const char *name)
+template <class T>
+T *Named(T *control, const char *name)
 {
     control->setObjectName(QString::fromLatin1(name));
     return control;
@@ -143,8 +144,8 @@ TfrmOption::TfrmOption(QWidget *owner) : QDialog(owner)
     const QSize content = body->sizeHint();
     const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     QSize wanted(content.width() + scrollBar + layout->contentsMargins().left() + layout->contentsMargins().right(),
-                 content.height() + btnOk->sizeHint().height() + layout->spacing() +
-                     layout->contentsMargins().top() + layout->contentsMargins().bottom());
+                 content.height() + btnOk->sizeHint().height() + layout->spacing() + layout->contentsMargins().top() +
+                     layout->contentsMargins().bottom());
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         wanted = wanted.boundedTo(screen->availableGeometry().size() * 0.95);
     resize(wanted);
@@ -273,7 +274,10 @@ QWidget *TfrmOption::CreatePadCrop(QWidget *column)
     return grpPadCrop;
 }
 
-std::array<QLineEdit *, 4> TfrmOption::CropEdits() const { return {edtCropTop, edtCropBottom, edtCropLeft, edtCropRight}; }
+std::array<QLineEdit *, 4> TfrmOption::CropEdits() const
+{
+    return {edtCropTop, edtCropBottom, edtCropLeft, edtCropRight};
+}
 std::array<QLineEdit *, 4> TfrmOption::PadEdits() const { return {edtPadTop, edtPadBottom, edtPadLeft, edtPadRight}; }
 
 QWidget *TfrmOption::CreateRightColumn()
@@ -365,9 +369,8 @@ QWidget *TfrmOption::CreateCutClip()
 QWidget *TfrmOption::CreateVideoHook()
 {
     grpVideoHook = Group("grpVideoHook", "Video Hook", nullptr);
-    rdoExternalHook =
-        Named(new QRadioButton("External Standard Hook (please read code of option unit)", grpVideoHook),
-              "rdoExternalHook");
+    rdoExternalHook = Named(new QRadioButton("External Standard Hook (please read code of option unit)", grpVideoHook),
+                            "rdoExternalHook");
     rdoCustomHook =
         Named(new QRadioButton("Internal Custom Hook (please read code of main unit)", grpVideoHook), "rdoCustomHook");
     HookKinds = new QButtonGroup(this);

@@ -94,11 +94,11 @@ public:
 
     void accept() override;
 
-    TAVProbe *Probe = nullptr;  // the probe last taken over, not owned
-    int VideoStreamIndex = -1;  // its first video stream
-    int64_t PreviewStep = 10;   // microseconds per track bar unit
-    TBitmap24 PreviewBitmap;    // a copy of the last decoded frame
-    bool Updating = false;      // track bar changes do not redraw
+    TAVProbe *Probe = nullptr; // the probe last taken over, not owned
+    int VideoStreamIndex = -1; // its first video stream
+    int64_t PreviewStep = 10;  // microseconds per track bar unit
+    TBitmap24 PreviewBitmap;   // a copy of the last decoded frame
+    bool Updating = false;     // track bar changes do not redraw
 
     // Left column.
     QGroupBox *grpAVFileInfo;
@@ -200,6 +200,6 @@ private:
     QString ApplicationTitle() const;
 
     std::string VhookFolder_;
-    QButtonGroup *HookKinds;   // rdoExternalHook, rdoCustomHook
-    QButtonGroup *HookModes;   // rdoStandardHook, rdoBeforeHook, rdoPTSs
+    QButtonGroup *HookKinds; // rdoExternalHook, rdoCustomHook
+    QButtonGroup *HookModes; // rdoStandardHook, rdoBeforeHook, rdoPTSs
 };

@@ -27,8 +27,8 @@ void SetText(QLineEdit *edit, const QString &text)
 
 int TrackBarUnits(int64_t microseconds, int64_t step)
 {
-    return static_cast<int>(std::clamp<int64_t>(microseconds / step, std::numeric_limits<int>::min(),
-                                                std::numeric_limits<int>::max()));
+    return static_cast<int>(
+        std::clamp<int64_t>(microseconds / step, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 } // namespace

@@ -45,7 +45,8 @@ bool TfrmOption::FormCloseQuery()
         folder = edtOutPath->text().toStdString();
     }
     if (IsCdRomFolder && IsCdRomFolder(folder)) {
-        QMessageBox::information(this, ApplicationTitle(), "Input folder is located in CD-ROM, please select output folder.");
+        QMessageBox::information(this, ApplicationTitle(),
+                                 "Input folder is located in CD-ROM, please select output folder.");
         btnOutPath->setFocus();
         return false;
     }

@@ -50,7 +50,4 @@ QString TRadioGroup::ItemText() const
     return index >= 0 ? items_[index] : QString();
 }
 
-QRadioButton *TRadioGroup::Button(int index) const
-{
-    return qobject_cast<QRadioButton *>(buttons_->button(index));
-}
+QRadioButton *TRadioGroup::Button(int index) const { return qobject_cast<QRadioButton *>(buttons_->button(index)); }

@@ -24,14 +24,22 @@ void UseFreeIconTheme()
 QString ToolImageName(int index)
 {
     switch (index) {
-    case 0: return QStringLiteral("media-playback-start"); // Resume
-    case 1: return QStringLiteral("list-remove");          // Remove
-    case 3: return QStringLiteral("media-playback-stop");  // Stop
-    case 4: return QStringLiteral("list-add");             // Add file
-    case 5: return QStringLiteral("media-playback-pause"); // Pause
-    case 6: return QStringLiteral("system-run");           // Converter
-    case 8: return QStringLiteral("edit-delete");          // Clear
-    default: return QString();
+    case 0:
+        return QStringLiteral("media-playback-start"); // Resume
+    case 1:
+        return QStringLiteral("list-remove"); // Remove
+    case 3:
+        return QStringLiteral("media-playback-stop"); // Stop
+    case 4:
+        return QStringLiteral("list-add"); // Add file
+    case 5:
+        return QStringLiteral("media-playback-pause"); // Pause
+    case 6:
+        return QStringLiteral("system-run"); // Converter
+    case 8:
+        return QStringLiteral("edit-delete"); // Clear
+    default:
+        return QString();
     }
 }
 

@@ -54,10 +54,12 @@ TFrm_About::TFrm_About(QWidget *owner) : QDialog(owner)
     lblTitle->setFont(bold);
 
     lblEMailCaption = new QLabel(QStringLiteral("E-mail:"), this);
-    lblEMail = new TLinkLabel(EMailAddress(), [this] { lblEMailClick(); }, this);
+    lblEMail = new TLinkLabel(
+        EMailAddress(), [this] { lblEMailClick(); }, this);
     lblEMail->setObjectName(QStringLiteral("lblEMail"));
     lblHomepageCaption = new QLabel(QStringLiteral("Homepage:"), this);
-    lblHomepage = new TLinkLabel(HomepageAddress(), [this] { lblHomepageClick(); }, this);
+    lblHomepage = new TLinkLabel(
+        HomepageAddress(), [this] { lblHomepageClick(); }, this);
     lblHomepage->setObjectName(QStringLiteral("lblHomepage"));
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);

@@ -108,9 +108,8 @@ int main(int argc, char **argv)
     const QCommandLineOption convert("convert", "Starts converting the files given once the window is up.");
     const QCommandLineOption screenshot(
         "screenshot", "Saves the window as a PNG picture and quits; with --convert when the run has ended.", "PNG");
-    const QCommandLineOption during("screenshot-during",
-                                    "With --convert: saves the window as a PNG picture while every file converts.",
-                                    "PNG");
+    const QCommandLineOption during(
+        "screenshot-during", "With --convert: saves the window as a PNG picture while every file converts.", "PNG");
     const QCommandLineOption options("options", "Shows the output options window alone.");
     parser.addOptions({convert, screenshot, during, options});
     parser.addPositionalArgument("FILE", "Media files to add to the list.", "[FILE...]");

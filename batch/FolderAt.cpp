@@ -54,8 +54,7 @@ bool StatAt(const fs::path &path, struct stat &info, bool followLinks)
     if (path.native().size() < PATH_MAX)
         return (followLinks ? stat(path.c_str(), &info) : lstat(path.c_str(), &info)) == 0;
     const UniqueFd folder = OpenFolder(path.parent_path(), false);
-    return folder &&
-           fstatat(folder.Get(), path.filename().c_str(), &info, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+    return folder && fstatat(folder.Get(), path.filename().c_str(), &info, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 } // namespace batch

@@ -213,8 +213,8 @@ int RemoveStaleIn(int folder)
     for (const std::string &name : candidates) {
         const UniqueFd file(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
         struct stat info {};
-        if (file && fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) && flock(file.Get(), LOCK_EX | LOCK_NB) == 0 &&
-            unlinkat(folder, name.c_str(), 0) == 0)
+        if (file && fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) &&
+            flock(file.Get(), LOCK_EX | LOCK_NB) == 0 && unlinkat(folder, name.c_str(), 0) == 0)
             ++removed;
     }
     return removed;
@@ -226,7 +226,8 @@ SafeOutput::SafeOutput(const std::string &output, const AVOutputFormat *format) 
 {
     if (output == "-") {
         if (isatty(STDOUT_FILENO))
-            throw std::runtime_error("standard output is a terminal: name an output file, or send the output elsewhere");
+            throw std::runtime_error(
+                "standard output is a terminal: name an output file, or send the output elsewhere");
         engineName_ = "pipe:1";
         return;
     }
@@ -250,7 +251,8 @@ SafeOutput::SafeOutput(PlainFile, const std::string &path) : output_(path), engi
     Destination destination;
     const int error = Resolve(path, true, destination);
     if (error != 0 && !destination.folder)
-        throw std::runtime_error("cannot make the folder '" + destination.folderPath.string() + "': " + ErrnoText(error));
+        throw std::runtime_error("cannot make the folder '" + destination.folderPath.string() +
+                                 "': " + ErrnoText(error));
     if (error != 0)
         throw std::runtime_error("cannot write '" + path + "': " + ErrnoText(error));
     if (!destination.regular)
@@ -267,7 +269,8 @@ void SafeOutput::MakeTemporary(const fs::path &folderPath, const std::string &ex
     if (name_.size() > static_cast<size_t>(nameMax > 0 ? nameMax : kNameMax))
         throw std::runtime_error("Could not open '" + output_ + "': " + ErrnoText(ENAMETOOLONG));
     struct stat existing {};
-    if (fstatat(folder_.Get(), name_.c_str(), &existing, 0) == 0 && faccessat(folder_.Get(), name_.c_str(), W_OK, 0) != 0)
+    if (fstatat(folder_.Get(), name_.c_str(), &existing, 0) == 0 &&
+        faccessat(folder_.Get(), name_.c_str(), W_OK, 0) != 0)
         throw std::runtime_error("Could not open '" + output_ + "': " + ErrnoText(errno));
     nameTaken_ = fstatat(folder_.Get(), name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
 
@@ -294,7 +297,8 @@ void SafeOutput::MakeTemporary(const fs::path &folderPath, const std::string &ex
                 continue;
             }
         } else {
-            file_ = UniqueFd(openat(folder_.Get(), candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            file_ = UniqueFd(
+                openat(folder_.Get(), candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             if (file_)
                 flock(file_.Get(), LOCK_EX | LOCK_NB); // held while it lives: one nobody holds is stale
         }

@@ -5,8 +5,8 @@
 #include "batch/FolderAt.h"
 
 #include <string>
-#include <vector>
 #include <sys/types.h>
+#include <vector>
 
 struct AVOutputFormat;
 
@@ -65,13 +65,13 @@ private:
     void MakeTemporary(const std::filesystem::path &folderPath, const std::string &extension, bool filePrefix);
     void RemoveTemporary() const; // with the registry locked
 
-    std::string output_;       // as the user named it
-    UniqueFd folder_;          // where the finished file goes and the temporary one is made
-    std::string name_;         // the finished file's name in that folder
+    std::string output_; // as the user named it
+    UniqueFd folder_;    // where the finished file goes and the temporary one is made
+    std::string name_;   // the finished file's name in that folder
     std::string temporaryName_;
-    std::string temporary_;    // a path that opens it
+    std::string temporary_; // a path that opens it
     std::string engineName_;
-    UniqueFd file_;            // the temporary file, held to know it by its identity and as its lock
+    UniqueFd file_; // the temporary file, held to know it by its identity and as its lock
     dev_t device_ = 0;
     ino_t inode_ = 0;
     bool committed_ = false;

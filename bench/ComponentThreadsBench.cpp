@@ -7,7 +7,6 @@
 // Prints "seconds=<Start to the final event> peak_kib=<VmHWM>" (seconds 0 for "loaded").
 #include "component/VeloxConverter.h"
 
-
 #include <QCoreApplication>
 #include <QEventLoop>
 

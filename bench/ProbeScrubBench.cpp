@@ -138,10 +138,10 @@ double Percentile(std::vector<double> values, double fraction)
 int main(int argc, char **argv)
 {
     const bool temporary = argc < 2;
-    const std::string path = temporary ? (std::filesystem::temp_directory_path() /
-                                          ("probe-scrub-" + std::to_string(getpid()) + ".mp4"))
-                                             .string()
-                                       : argv[1];
+    const std::string path =
+        temporary
+            ? (std::filesystem::temp_directory_path() / ("probe-scrub-" + std::to_string(getpid()) + ".mp4")).string()
+            : argv[1];
     const double seconds = argc > 2 ? std::atof(argv[2]) : 20.0;
     const int gop = argc > 3 ? std::atoi(argv[3]) : 12;
     const int seeks = argc > 4 ? std::atoi(argv[4]) : 50;

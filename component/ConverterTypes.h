@@ -73,11 +73,11 @@ struct TOutputOptions {
     int32_t Track = -1;
     // Meta-data texts end at their first NUL, and after 512 characters (Genre: 32).
     std::string Title, Author, Copyright, Comment, Album, Genre;
-    int32_t Target = 0;      // 0 none, 1 video CD, 2 super video CD, 3 DVD
-    int32_t TargetNorm = 0;  // 0 automatic, 1 PAL, 2 NTSC; others automatic
-    int32_t DefaultNorm = 1; // when automatic cannot decide: 1 PAL, others NTSC
-    bool CustomHook = false; // every video frame to OnCustomHook as a bitmap
-    bool BeforeHook = false; // OnBeforeHook decides per frame whether the plug-in hooks act
+    int32_t Target = 0;        // 0 none, 1 video CD, 2 super video CD, 3 DVD
+    int32_t TargetNorm = 0;    // 0 automatic, 1 PAL, 2 NTSC; others automatic
+    int32_t DefaultNorm = 1;   // when automatic cannot decide: 1 PAL, others NTSC
+    bool CustomHook = false;   // every video frame to OnCustomHook as a bitmap
+    bool BeforeHook = false;   // OnBeforeHook decides per frame whether the plug-in hooks act
     std::string VideoHookPTSs; // "start-end,..." in milliseconds, when both hook flags are false
     std::string ExtOptions;
 };
@@ -86,11 +86,9 @@ using POutputOptions = TOutputOptions *;
 // Events: AIndex is the task's index in the list, -1 for the end of the whole list and for log
 // lines of no task. They are raised on the thread that produced them.
 using TBeforeHookEvent = std::function<void(int AIndex, int64_t APTS, THookAction &AHookAction)>;
-using TCustomHookEvent = std::function<void(int AIndex, TBitmap24 *ABitmap, int AFrameNumber, int64_t APTS,
-                                            bool &AUpdate, bool &AStopHook)>;
+using TCustomHookEvent =
+    std::function<void(int AIndex, TBitmap24 *ABitmap, int AFrameNumber, int64_t APTS, bool &AUpdate, bool &AStopHook)>;
 using TLogEvent = std::function<void(int AIndex, TLogLevel ALogLevel, const std::string &AMsg)>;
-using TProgressEvent = std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
-                                          float AQuality, float ABitRate, int64_t ACurrentSize,
-                                          int ATotalOutputDuration)>;
-using TTerminateEvent =
-    std::function<void(int AIndex, bool AFinished, bool AException, const std::string &AMessage)>;
+using TProgressEvent = std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
+                                          float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration)>;
+using TTerminateEvent = std::function<void(int AIndex, bool AFinished, bool AException, const std::string &AMessage)>;

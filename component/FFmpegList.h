@@ -22,16 +22,16 @@ public:
     TFFmpeg();
     ~TFFmpeg() override;
 
-    int32_t TaskIndex = -1;      // position in the owner's list, the AIndex of its events; -1 until added
+    int32_t TaskIndex = -1; // position in the owner's list, the AIndex of its events; -1 until added
     // Thread the task runs on, for routing library log lines; no thread until started. Written
     // under the component's lock, read by whichever thread logs.
     std::atomic<std::thread::id> ThreadID;
-    TInputOptions InputOptions;   // copy of the record given to AddInput
-    TOutputOptions OutputOptions; // copy of the record given to AddOutput
+    TInputOptions InputOptions;        // copy of the record given to AddInput
+    TOutputOptions OutputOptions;      // copy of the record given to AddOutput
     std::string InputName, OutputName; // the names given to AddInput and AddOutput
     // With the component's SafeOutputs: the output being written, from the job's start to its end.
     std::unique_ptr<batch::SafeOutput> Output;
-    TAVProbe Probe;               // attached to the task's input once it is open
+    TAVProbe Probe; // attached to the task's input once it is open
 
 protected:
     // The input the probe looks at is about to go: the probe lets go of it first.

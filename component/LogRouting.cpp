@@ -98,9 +98,9 @@ TLogQueue &Queue()
 }
 
 struct TThreadState {
-    int LockDepth = 0;         // component locks this thread holds
-    bool Routing = false;      // this thread holds the instance list and hands lines out
-    std::vector<TLine> Kept;   // lines logged meanwhile, routed once both are over
+    int LockDepth = 0;       // component locks this thread holds
+    bool Routing = false;    // this thread holds the instance list and hands lines out
+    std::vector<TLine> Kept; // lines logged meanwhile, routed once both are over
 };
 
 thread_local TThreadState threadState;

@@ -47,10 +47,7 @@ int64_t MillisecondsToMicroseconds(int64_t milliseconds)
 
 // A generic option in decimal. A value the libraries refuse is listed in RejectedOptions by the
 // engine, which is where a caller looks for options that were left out.
-void SetGeneric(TCustomFFmpeg &engine, const char *name, int32_t value)
-{
-    engine.SetCodecOptionInt(name, value);
-}
+void SetGeneric(TCustomFFmpeg &engine, const char *name, int32_t value) { engine.SetCodecOptionInt(name, value); }
 
 void ApplyTable(TCustomFFmpeg &engine, const TOutputOptions &o)
 {
@@ -170,10 +167,7 @@ void ApplyHookChoice(TCustomFFmpeg &engine, const TOutputOptions &o, const THook
 }
 
 // A whole number of milliseconds as microseconds; anything else counts as -1 ms.
-int64_t HookTime(const std::string &text)
-{
-    return MillisecondsToMicroseconds(TryStrToInt64(text).value_or(-1));
-}
+int64_t HookTime(const std::string &text) { return MillisecondsToMicroseconds(TryStrToInt64(text).value_or(-1)); }
 
 } // namespace
 

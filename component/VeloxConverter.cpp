@@ -295,10 +295,7 @@ void TCustomMediavane::ClearTasks()
 
 void TCustomMediavane::InitInputOptions(TInputOptions &AOptions) { option_translation::InitInputOptions(AOptions); }
 
-void TCustomMediavane::InitOutputOptions(TOutputOptions &AOptions)
-{
-    option_translation::InitOutputOptions(AOptions);
-}
+void TCustomMediavane::InitOutputOptions(TOutputOptions &AOptions) { option_translation::InitOutputOptions(AOptions); }
 
 int TCustomMediavane::TaskIndexOf(const TCustomFFmpeg *engine)
 {

@@ -149,11 +149,11 @@ protected:
 
     // The engines' callbacks of every task point here; each raises its event with the task's index.
     virtual void TriggerBeforeHook(TCustomFFmpeg *engine, THookAction &action, int64_t pts);
-    virtual void TriggerCustomHook(TCustomFFmpeg *engine, TBitmap24 *bitmap, int frameNumber, int64_t pts,
-                                   bool &update, bool &stopHook);
+    virtual void TriggerCustomHook(TCustomFFmpeg *engine, TBitmap24 *bitmap, int frameNumber, int64_t pts, bool &update,
+                                   bool &stopHook);
     virtual void TriggerLog(TCustomFFmpeg *engine, int level, const std::string &text);
-    virtual void TriggerProgress(TCustomFFmpeg *engine, int frameNumber, int fps, int currentDurationMs,
-                                 float quality, float bitRate, int64_t currentSizeBytes, int totalOutputDurationMs);
+    virtual void TriggerProgress(TCustomFFmpeg *engine, int frameNumber, int fps, int currentDurationMs, float quality,
+                                 float bitRate, int64_t currentSizeBytes, int totalOutputDurationMs);
     virtual void TriggerTerminate(TCustomFFmpeg *engine);
 
     // The task's index as its events carry it: -1 for no engine.
@@ -209,11 +209,11 @@ public:
     explicit TVeloxConverter(QObject *owner = nullptr);
 
     using TCustomMediavane::LogLevel;
-    using TCustomMediavane::SetLogLevel;
     using TCustomMediavane::ProgressInterval;
+    using TCustomMediavane::SetLogLevel;
     using TCustomMediavane::SetProgressInterval;
-    using TCustomMediavane::ThreadPriority;
     using TCustomMediavane::SetThreadPriority;
+    using TCustomMediavane::ThreadPriority;
     // Always "2.2a".
     static std::string Version() { return "2.2a"; }
 

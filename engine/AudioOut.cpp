@@ -58,7 +58,8 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
 {
     AVCodecContext *encoder = output.Encoder;
     // The shape of this block as decoded, which may change in mid-stream.
-    const int decChannels = input.DecodedChannels > 0 ? input.DecodedChannels : input.Stream->codecpar->ch_layout.nb_channels;
+    const int decChannels =
+        input.DecodedChannels > 0 ? input.DecodedChannels : input.Stream->codecpar->ch_layout.nb_channels;
     const int decRate = input.DecodedRate > 0 ? input.DecodedRate : input.Stream->codecpar->sample_rate;
     const int encChannels = encoder->ch_layout.nb_channels;
     const int encRate = encoder->sample_rate;
@@ -69,7 +70,8 @@ void TCustomFFmpeg::DoAudioOut(TOutputStreamRec &output, TInputStreamRec &input,
         ChooseSampleHandling(output, input);
     const auto carried = static_cast<AVSampleFormat>(output.CarriedFormat);
     const int bytesPerSample = avutil.av_get_bytes_per_sample(carried);
-    const uint64_t decMask = input.DecodedChannels > 0 ? input.DecodedLayoutMask : NativeMask(input.Stream->codecpar->ch_layout);
+    const uint64_t decMask =
+        input.DecodedChannels > 0 ? input.DecodedLayoutMask : NativeMask(input.Stream->codecpar->ch_layout);
     if (output.Resample && (output.ResampleInChannels != decChannels || output.ResampleInRate != decRate ||
                             output.ResampleInMask != decMask)) {
         DrainResampler(output); // what it still holds comes before the new shape's samples
@@ -194,16 +196,16 @@ void TCustomFFmpeg::MakeReformatter(TOutputStreamRec &output)
     const int targetBits = 8 * avutil.av_get_bytes_per_sample(target);
     const bool toIntegers = target != AV_SAMPLE_FMT_FLT && target != AV_SAMPLE_FMT_DBL;
     SwrContext *raw = nullptr;
-    bool made = swresample.swr_alloc_set_opts2(&raw, &layout, encoder->sample_fmt, encoder->sample_rate, &layout, carried,
-                                               encoder->sample_rate, 0, nullptr) >= 0;
+    bool made = swresample.swr_alloc_set_opts2(&raw, &layout, encoder->sample_fmt, encoder->sample_rate, &layout,
+                                               carried, encoder->sample_rate, 0, nullptr) >= 0;
     if (made && toIntegers && targetBits <= 16 && targetBits < output.SourceBits)
         made = avutil.av_opt_set(raw, "dither_method", "triangular", 0) >= 0;
     if (!made || swresample.swr_init(raw) < 0) {
         swresample.swr_free(&raw);
         const char *from = avutil.av_get_sample_fmt_name(carried);
         const char *to = avutil.av_get_sample_fmt_name(encoder->sample_fmt);
-        throw FFMpegException(FormatText("Cannot convert %s sample format to %s sample format", from ? from : "none",
-                                         to ? to : "none"));
+        throw FFMpegException(
+            FormatText("Cannot convert %s sample format to %s sample format", from ? from : "none", to ? to : "none"));
     }
     output.ReformatCtx.reset(raw);
     output.ReformatPair = encoder->sample_fmt + 16 * carried;
@@ -249,7 +251,8 @@ void TCustomFFmpeg::DrainResampler(TOutputStreamRec &output)
         if (capacity == 0)
             return;
         ResampleBuffer.resize(static_cast<size_t>(capacity) *
-                              avutil.av_get_bytes_per_sample(static_cast<AVSampleFormat>(output.CarriedFormat)) * channels);
+                              avutil.av_get_bytes_per_sample(static_cast<AVSampleFormat>(output.CarriedFormat)) *
+                              channels);
         uint8_t *out = ResampleBuffer.data();
         const int produced = swresample.swr_convert(output.Resample.get(), &out, capacity, nullptr, 0);
         if (produced <= 0)
@@ -318,7 +321,8 @@ void TCustomFFmpeg::FlushAudioFifo(TOutputStreamRec &output)
         const int held = avutil.av_audio_fifo_size(output.Fifo.get());
         const int count = frameSize > 0 ? std::min(held, frameSize) : held;
         FifoReadBuffer.resize(static_cast<size_t>(count) *
-                              avutil.av_get_bytes_per_sample(static_cast<AVSampleFormat>(output.CarriedFormat)) * channels);
+                              avutil.av_get_bytes_per_sample(static_cast<AVSampleFormat>(output.CarriedFormat)) *
+                              channels);
         void *out[] = {FifoReadBuffer.data()};
         avutil.av_audio_fifo_read(output.Fifo.get(), out, count);
         EncodeAudioFrame(output, FifoReadBuffer.data(), count);

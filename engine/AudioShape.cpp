@@ -126,7 +126,8 @@ AVSampleFormat CarriedFormat(AVSampleFormat decoded)
 
 namespace {
 
-template <class T> void ScaleIntegers(T *sample, int count, int volume, int64_t offset = 0)
+template <class T>
+void ScaleIntegers(T *sample, int count, int volume, int64_t offset = 0)
 {
     for (int i = 0; i < count; ++i)
         sample[i] = static_cast<T>(std::clamp<int64_t>(((int64_t{sample[i]} - offset) * volume + 128) >> 8,
@@ -135,7 +136,8 @@ template <class T> void ScaleIntegers(T *sample, int count, int volume, int64_t 
                                    offset);
 }
 
-template <class T> void ScaleFloats(T *sample, int count, int volume)
+template <class T>
+void ScaleFloats(T *sample, int count, int volume)
 {
     for (int i = 0; i < count; ++i)
         sample[i] = static_cast<T>(sample[i] * volume / 256.0);
@@ -186,7 +188,8 @@ AVCodecID WaveCodec(AVSampleFormat format, int bits, bool lossy)
 
 namespace {
 
-template <class T> void Tame(T *sample, int count)
+template <class T>
+void Tame(T *sample, int count)
 {
     for (int i = 0; i < count; ++i)
         sample[i] = std::isnan(sample[i]) ? 0 : std::clamp<T>(sample[i], -1, 1);

@@ -6,8 +6,8 @@
 #include "engine/FFmpegThread.h"
 #include "engine/FFmpegTypes.h"
 #include "engine/OpenCodecList.h"
-#include "engine/PendingOptions.h"
 #include "engine/PauseGate.h"
+#include "engine/PendingOptions.h"
 #include "engine/RunCounters.h"
 #include "engine/RunTables.h"
 #include "libs/AVDeleters.h"
@@ -135,7 +135,7 @@ public:
 
     // Files and maps
     std::array<avlib::InputFormatContextPtr, MAX_FILES> InputFiles;
-    std::array<int64_t, MAX_FILES> InputTsOffsets{};                      // microseconds
+    std::array<int64_t, MAX_FILES> InputTsOffsets{};                        // microseconds
     std::array<std::array<double, MAX_STREAMS>, MAX_FILES> InputTsScales{}; // 0 = unset (1.0)
     int32_t InputFileCount = 0;
     std::array<avlib::OutputFormatContextPtr, MAX_FILES> OutputFiles;
@@ -158,7 +158,6 @@ public:
     // The pending options are those of TPendingOptions, read by the next input, output stream or file.
     FILE *VstatsFile = nullptr; // opened through the runtime shim, named by VstatsFileName
 
-
     // Run counters and working state; the counters and the settings reset with them are those of TRunCounters.
     TBitstreamFilterChain VideoBitstreamFilters, AudioBitstreamFilters, SubtitleBitstreamFilters;
     std::array<std::array<TBitstreamFilterChain, MAX_STREAMS>, MAX_FILES> BitstreamFilters;
@@ -168,12 +167,12 @@ public:
     std::unique_ptr<TRunTables> Run; // the tables of the run in progress
     std::string FilterErrorText;
     std::array<int32_t, 52> QpHistogram{};
-    std::vector<uint8_t> DecodedAudio; // decoded audio as interleaved carried samples, reused
-    std::vector<uint8_t> ResampleBuffer; // audio after channel and rate conversion, reused
-    std::vector<uint8_t> SilenceBuffer;  // silence followed by a block, grown as needed
-    std::vector<uint8_t> TameBuffer;     // float samples made safe for their encoder, reused
-    std::vector<uint8_t> FifoReadBuffer; // one encoder frame taken from an audio FIFO
-    std::array<uint8_t, MAX_FILES> InputRateEmu{}; // "re" as each input was added
+    std::vector<uint8_t> DecodedAudio;                // decoded audio as interleaved carried samples, reused
+    std::vector<uint8_t> ResampleBuffer;              // audio after channel and rate conversion, reused
+    std::vector<uint8_t> SilenceBuffer;               // silence followed by a block, grown as needed
+    std::vector<uint8_t> TameBuffer;                  // float samples made safe for their encoder, reused
+    std::vector<uint8_t> FifoReadBuffer;              // one encoder frame taken from an audio FIFO
+    std::array<uint8_t, MAX_FILES> InputRateEmu{};    // "re" as each input was added
     std::array<int64_t, MAX_FILES> InputStartTimes{}; // microseconds: "ss" each input was opened at
 
     // Hook state; the action and the time ranges are those of THookState.
@@ -398,6 +397,6 @@ private:
     TPauseGate PauseGate;
     mutable std::mutex WorkerLock; // the worker reference is cleared on the worker's thread
     TFFmpegThread *WorkerRef = nullptr;
-    std::unique_ptr<TFFmpegThread> WorkerThread;        // kept until joined
+    std::unique_ptr<TFFmpegThread> WorkerThread;         // kept until joined
     std::unique_ptr<TDoTerminateThread> TerminateThread; // kept until joined
 };

@@ -41,7 +41,9 @@ bool TSuspendedThread::Resume()
     // The thread keeps its own copy of the body, so the body may free this object. It starts
     // once Resume has published its id, so the body sees the id too.
     thread_ = std::thread([this, priority = priority_, body = body_] {
-        { std::lock_guard<std::mutex> published(mutex_); }
+        {
+            std::lock_guard<std::mutex> published(mutex_);
+        }
         ApplyThreadPriority(priority);
         body();
     });

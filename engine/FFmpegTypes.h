@@ -52,5 +52,5 @@ using TProgressCallback =
                        float bitRate, int64_t currentSizeBytes, int totalOutputDurationMs)>;
 using TTerminateCallback = std::function<void(TCustomFFmpeg *engine)>;
 using TBeforeHookCallback = std::function<void(TCustomFFmpeg *engine, THookAction &action, int64_t pts)>;
-using TCustomHookCallback = std::function<void(TCustomFFmpeg *engine, TBitmap24 *bitmap, int frameNumber,
-                                               int64_t pts, bool &update, bool &stopHook)>;
+using TCustomHookCallback = std::function<void(TCustomFFmpeg *engine, TBitmap24 *bitmap, int frameNumber, int64_t pts,
+                                               bool &update, bool &stopHook)>;

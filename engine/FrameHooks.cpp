@@ -165,9 +165,9 @@ bool TCustomFFmpeg::RunCustomHook(AVFrame *picture, int64_t pts)
         for (int y = 0; y < height; ++y)
             std::memcpy(rgb->data[0] + static_cast<ptrdiff_t>(y) * rgb->linesize[0], HookBitmap->ScanLine(y), rowBytes);
         if (convert) {
-            FromRgbContext.reset(swscale.sws_getCachedContext(FromRgbContext.release(), width, height, HookRgbPixFmt,
-                                                              width, height, static_cast<AVPixelFormat>(picture->format),
-                                                              SWS_BICUBIC, nullptr, nullptr, nullptr));
+            FromRgbContext.reset(swscale.sws_getCachedContext(
+                FromRgbContext.release(), width, height, HookRgbPixFmt, width, height,
+                static_cast<AVPixelFormat>(picture->format), SWS_BICUBIC, nullptr, nullptr, nullptr));
             if (!FromRgbContext) {
                 Log(0, "Cannot initialize the fromRGB conversion context");
                 return false;

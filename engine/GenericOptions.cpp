@@ -37,7 +37,7 @@ bool KnownName(const TCustomFFmpeg &e, const std::string &name)
     };
     for (const auto &context : e.CodecDefaults)
         if (knows(context.get(), name) || (name.size() > 1 && std::string("avs").find(name[0]) != std::string::npos &&
-                                          knows(context.get(), name.substr(1))))
+                                           knows(context.get(), name.substr(1))))
             return true;
     if (knows(e.FormatDefaults.get(), name) || knows(e.ScalerDefaults.get(), name))
         return true;

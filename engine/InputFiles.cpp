@@ -216,8 +216,8 @@ void TCustomFFmpeg::TakeInputVideoShape(AVStream *stream, AVCodecContext *decode
         Verbose > 0)
         Log(1, FormatText("Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) "
                           "-> %2.2f (%d/%d)",
-                          streamIndex, av_q2d(codecRate), codecRate.num, codecRate.den,
-                          rate.den ? av_q2d(rate) : 0.0, rate.num, rate.den));
+                          streamIndex, av_q2d(codecRate), codecRate.num, codecRate.den, rate.den ? av_q2d(rate) : 0.0,
+                          rate.num, rate.den));
     FrameRate = rate;
     if (VideoDisable)
         stream->discard = AVDISCARD_ALL;
@@ -239,8 +239,8 @@ void TCustomFFmpeg::TakeInputAudioShape(AVStream *stream, AVCodecContext *decode
         AudioSampleRateGiven = false;
     }
     AudioSampleFmt = parameters->format;
-    AudioSampleBits = parameters->bits_per_raw_sample > 0 ? parameters->bits_per_raw_sample
-                                                          : parameters->bits_per_coded_sample;
+    AudioSampleBits =
+        parameters->bits_per_raw_sample > 0 ? parameters->bits_per_raw_sample : parameters->bits_per_coded_sample;
     if (const AVCodecDescriptor *codec = avcodec.avcodec_descriptor_get(parameters->codec_id))
         AudioSourceLossy = !(codec->props & AV_CODEC_PROP_LOSSLESS);
     if (AudioDisable)

@@ -137,8 +137,7 @@ bool TCustomFFmpeg::HandlePacket(int fileIndex, AVPacket *packet)
     if (packet->dts != AV_NOPTS_VALUE && input.NextPts != AV_NOPTS_VALUE) {
         const int64_t dts = avutil.av_rescale_q(packet->dts, timeBase, kMicroseconds);
         const int64_t delta = dts - input.NextPts;
-        const bool jump =
-            std::fabs(static_cast<double>(delta)) > DtsDeltaThreshold * 1000000.0 || dts + 1 < input.Pts;
+        const bool jump = std::fabs(static_cast<double>(delta)) > DtsDeltaThreshold * 1000000.0 || dts + 1 < input.Pts;
         if (jump && !CopyTs) {
             InputTsOffsets[fileIndex] -= delta;
             if (Verbose > 2 && LogCallback)
@@ -151,7 +150,8 @@ bool TCustomFFmpeg::HandlePacket(int fileIndex, AVPacket *packet)
         }
     }
     if (OutputPacket(input, inputIndex, packet) < 0) {
-        const std::string message = FormatText("Error while decoding stream #%d.%d", input.FileIndex, input.StreamIndex);
+        const std::string message =
+            FormatText("Error while decoding stream #%d.%d", input.FileIndex, input.StreamIndex);
         if (ExitOnError)
             throw FFMpegException(message);
         if (Verbose >= 0 && LogCallback)
@@ -472,14 +472,14 @@ int TCustomFFmpeg::DrainEncoder(TOutputStreamRec &output)
             return lastSize;
         if (result < 0)
             throw FFMpegException(output.Encoder->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
-                                                                                    : "Audio encoding failed");
+                                                                                   : "Audio encoding failed");
         lastSize = packet->size;
         // What the encoder says of the picture it coded.
         size_t size = 0;
         if (const uint8_t *stats = avcodec.av_packet_get_side_data(packet.get(), AV_PKT_DATA_QUALITY_STATS, &size);
             stats && size >= 6) {
-            output.CodedQuality = static_cast<float>(stats[0] | stats[1] << 8 | stats[2] << 16 |
-                                                     static_cast<uint32_t>(stats[3]) << 24);
+            output.CodedQuality =
+                static_cast<float>(stats[0] | stats[1] << 8 | stats[2] << 16 | static_cast<uint32_t>(stats[3]) << 24);
             output.CodedPictType = avutil.av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
             const int errors = std::min<int>(stats[5], 4);
             for (int i = 0; i < errors && size >= 8 + 8 * static_cast<size_t>(i + 1); ++i) {

@@ -28,8 +28,7 @@ void TCustomFFmpeg::WriteFrame(TOutputStreamRec &output, AVPacket *packet)
     FilterAndWrite(output, 0, packet, packet->stream_index);
 }
 
-void TCustomFFmpeg::ReportFilterRefusal(const TOutputStreamRec &output, const char *filter, int streamIndex,
-                                        int result)
+void TCustomFFmpeg::ReportFilterRefusal(const TOutputStreamRec &output, const char *filter, int streamIndex, int result)
 {
     if (!ExitOnError && !LogCallback)
         return;
@@ -156,8 +155,8 @@ void TCustomFFmpeg::PrintReport(bool isLast)
                 Append(line, "PSNR=");
                 double errorSum = 0, scaleSum = 0;
                 for (int j = 0; j < 3; ++j) {
-                    const double error = isLast ? static_cast<double>(encoder->error[j])
-                                                : static_cast<double>(output->CodedErrors[j]);
+                    const double error =
+                        isLast ? static_cast<double>(encoder->error[j]) : static_cast<double>(output->CodedErrors[j]);
                     double scale = encoder->width * static_cast<double>(encoder->height) * 255.0 * 255.0;
                     if (isLast)
                         scale *= frameNumber;
@@ -185,8 +184,8 @@ void TCustomFFmpeg::PrintReport(bool isLast)
         if (Verbose > 1)
             Append(line, FormatText(" dup=%d drop=%d", FramesDup, FramesDrop));
         if (ProgressCallback)
-            ProgressCallback(this, frameNumber, fps, static_cast<int>(std::min(ti1 * 1000, 2147483647.0)), quality, static_cast<float>(bitRate),
-                             totalSize, TotalDuration);
+            ProgressCallback(this, frameNumber, fps, static_cast<int>(std::min(ti1 * 1000, 2147483647.0)), quality,
+                             static_cast<float>(bitRate), totalSize, TotalDuration);
         else if (Verbose >= 0 && LogCallback)
             Log(1, line);
     }

@@ -36,9 +36,14 @@ void Rejected(TCustomFFmpeg &, const std::string &name, const std::string &)
     throw FFMpegException("TODO: option - " + name);
 }
 
-template <auto Field> void SetFlag(TCustomFFmpeg &e, const std::string &, const std::string &) { e.*Field = 1; }
+template <auto Field>
+void SetFlag(TCustomFFmpeg &e, const std::string &, const std::string &)
+{
+    e.*Field = 1;
+}
 
-template <auto Field> void SetInt(TCustomFFmpeg &e, const std::string &, const std::string &value)
+template <auto Field>
+void SetInt(TCustomFFmpeg &e, const std::string &, const std::string &value)
 {
     e.*Field = StrToInt(value);
 }
@@ -73,7 +78,8 @@ void SetNotNegative(TCustomFFmpeg &e, const std::string &name, const std::string
         RejectValue(e, name, value);
 }
 
-template <auto Field> void SetFloat(TCustomFFmpeg &e, const std::string &, const std::string &value)
+template <auto Field>
+void SetFloat(TCustomFFmpeg &e, const std::string &, const std::string &value)
 {
     const double number = StrToFloat(value);
     // Beyond the range of the field it would be infinite.
@@ -82,23 +88,27 @@ template <auto Field> void SetFloat(TCustomFFmpeg &e, const std::string &, const
     e.*Field = static_cast<float>(number);
 }
 
-template <auto Field> void SetText(TCustomFFmpeg &e, const std::string &, const std::string &value)
+template <auto Field>
+void SetText(TCustomFFmpeg &e, const std::string &, const std::string &value)
 {
     if (!value.empty())
         e.*Field = value;
 }
 
-template <auto Field> void SetTextOrClear(TCustomFFmpeg &e, const std::string &, const std::string &value)
+template <auto Field>
+void SetTextOrClear(TCustomFFmpeg &e, const std::string &, const std::string &value)
 {
     e.*Field = value;
 }
 
-template <auto Field> void SetCopy(TCustomFFmpeg &e, const std::string &, const std::string &value)
+template <auto Field>
+void SetCopy(TCustomFFmpeg &e, const std::string &, const std::string &value)
 {
     e.*Field = value;
 }
 
-template <int Kind> void SetMaxFrames(TCustomFFmpeg &e, const std::string &, const std::string &value)
+template <int Kind>
+void SetMaxFrames(TCustomFFmpeg &e, const std::string &, const std::string &value)
 {
     e.MaxFrames[Kind] = StrToInt(value);
 }
@@ -170,8 +180,7 @@ void MetaDataMap(TCustomFFmpeg &e, const std::string &, const std::string &value
 }
 
 // longest: the largest size a duration may have, in microseconds.
-int64_t ParseTime(const std::string &keyword, const std::string &value, bool isDuration,
-                  int64_t longest = INT64_MAX)
+int64_t ParseTime(const std::string &keyword, const std::string &value, bool isDuration, int64_t longest = INT64_MAX)
 {
     int64_t microseconds = 0;
     if (avutil.av_parse_time(&microseconds, value.c_str(), isDuration ? 1 : 0) < 0 || microseconds > longest ||
@@ -306,15 +315,15 @@ void SampleFormat(TCustomFFmpeg &e, const std::string &, const std::string &valu
     std::vector<std::string> lines;
     char buffer[128];
     for (int code = -1; code < 0 || avutil.av_get_sample_fmt_name(static_cast<AVSampleFormat>(code)); ++code)
-        lines.emplace_back(
-            avutil.av_get_sample_fmt_string(buffer, sizeof buffer, static_cast<AVSampleFormat>(code)));
+        lines.emplace_back(avutil.av_get_sample_fmt_string(buffer, sizeof buffer, static_cast<AVSampleFormat>(code)));
     LogFormatLines(e, lines);
 }
 
 enum Side { Top, Bottom, Left, Right };
 const char *const kSideNames[] = {"Top", "Bottom", "Left", "Right"};
 
-template <Side S> void Crop(TCustomFFmpeg &e, const std::string &, const std::string &value)
+template <Side S>
+void Crop(TCustomFFmpeg &e, const std::string &, const std::string &value)
 {
     const int32_t size = StrToInt(value);
     if (size < 0)
@@ -336,7 +345,8 @@ template <Side S> void Crop(TCustomFFmpeg &e, const std::string &, const std::st
     }
 }
 
-template <Side S> void Pad(TCustomFFmpeg &e, const std::string &, const std::string &value)
+template <Side S>
+void Pad(TCustomFFmpeg &e, const std::string &, const std::string &value)
 {
     const int32_t size = StrToInt(value);
     if (size < 0)
@@ -372,7 +382,8 @@ void CodecName(TCustomFFmpeg &e, const std::string &, const std::string &value)
         e.*Name = value;
 }
 
-template <auto Field> void Tag(TCustomFFmpeg &e, const std::string &name, const std::string &value)
+template <auto Field>
+void Tag(TCustomFFmpeg &e, const std::string &name, const std::string &value)
 {
     if (value.empty())
         return;
@@ -413,7 +424,8 @@ void VideoHook(TCustomFFmpeg &e, const std::string &, const std::string &value)
     e.UsingVhook = 1;
 }
 
-template <auto Field> void Matrix(TCustomFFmpeg &e, const std::string &, const std::string &value)
+template <auto Field>
+void Matrix(TCustomFFmpeg &e, const std::string &, const std::string &value)
 {
     // The new table replaces the previous one at once, also when the text proves too short.
     auto &matrix = (e.*Field).emplace();
@@ -423,7 +435,8 @@ template <auto Field> void Matrix(TCustomFFmpeg &e, const std::string &, const s
         throw FFMpegException(FormatText("Syntax error in matrix \"%s\" at coeff %d", value.c_str(), lastIndex));
 }
 
-template <auto Chain> void BitstreamFilter(TCustomFFmpeg &e, const std::string &, const std::string &value)
+template <auto Chain>
+void BitstreamFilter(TCustomFFmpeg &e, const std::string &, const std::string &value)
 {
     if (value.empty() || value[0] == '=')
         return;

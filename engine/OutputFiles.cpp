@@ -133,8 +133,8 @@ bool TCustomFFmpeg::CheckNewOutput(const std::string &fileName)
     // addresses the libraries read as a local file ("file:", links, the parts of "concat:" and "tee:").
     for (int i = 0; i < InputFileCount; ++i) {
         if (InputFiles[i]->url && SameLocalFile(MediaUrl(fileName), InputFiles[i]->url))
-            return fail(FormatText("Output file '%s' would overwrite input file '%s'", fileName.c_str(),
-                                   InputFiles[i]->url));
+            return fail(
+                FormatText("Output file '%s' would overwrite input file '%s'", fileName.c_str(), InputFiles[i]->url));
     }
     return true;
 }

@@ -69,7 +69,8 @@ std::vector<RcOverride> ParseRateControlOverrides(const std::string &text)
 }
 
 // A copy the codec context owns and frees.
-template <typename T> T *LibraryCopy(const T *data, size_t count)
+template <typename T>
+T *LibraryCopy(const T *data, size_t count)
 {
     auto *copy = static_cast<T *>(avutil.av_malloc(sizeof(T) * count));
     if (!copy)
@@ -289,8 +290,8 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
             throw FFMpegException(LastErrorText);
         // A WAV keeps the depth and kind of its source's samples unless a codec is asked for.
         if (!AudioCodecName && codecId == AV_CODEC_ID_PCM_S16LE && std::strcmp(output->oformat->name, "wav") == 0)
-            codecId = audio_shape::WaveCodec(static_cast<AVSampleFormat>(AudioSampleFmt), AudioSampleBits,
-                                             AudioSourceLossy);
+            codecId =
+                audio_shape::WaveCodec(static_cast<AVSampleFormat>(AudioSampleFmt), AudioSampleBits, AudioSourceLossy);
     }
 
     TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_AUDIO, AudioBitstreamFilters);

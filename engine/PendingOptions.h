@@ -23,7 +23,7 @@ struct TPendingOptions {
     std::array<int32_t, 3> PadColor{16, 128, 128}; // Y, U, V
     int32_t CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
     std::array<int32_t, 4> MaxFrames{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX}; // video, audio, data, subtitle
-    AVRational FrameRate{0, 0};         // 0/0 = unset
+    AVRational FrameRate{0, 0};                                                   // 0/0 = unset
     float VideoQScale = 0.0f;
     std::optional<std::array<uint16_t, 64>> IntraMatrix;
     std::optional<std::array<uint16_t, 64>> InterMatrix;
@@ -57,8 +57,8 @@ struct TPendingOptions {
     int32_t SubtitleDisable = 0;
     std::optional<std::string> SubtitleCodecName;
     std::string SubtitleLanguage;
-    float MuxPreload = 0.5f;  // seconds
-    float MuxMaxDelay = 0.7f; // seconds
+    float MuxPreload = 0.5f;           // seconds
+    float MuxMaxDelay = 0.7f;          // seconds
     int64_t RecordingTime = INT64_MAX; // microseconds, no limit
     int64_t StartTime = 0;             // microseconds
     int64_t RecTimestamp = 0;          // seconds since 1970
@@ -79,7 +79,7 @@ struct TPendingOptions {
     int32_t Shortest = 0;
     int32_t VideoGlobalHeader = 0;
     std::optional<std::string> VstatsFileName;
-    int32_t ProgramId = 0;      // 0 = all programs
+    int32_t ProgramId = 0; // 0 = all programs
     int32_t RateEmu = 0;
     int32_t VideoChannel = 0;
     std::optional<std::string> VideoStandard;

@@ -32,10 +32,7 @@ bool IsPlanar8BitYuv(const AVPixFmtDescriptor *desc)
     return desc->nb_components >= 3;
 }
 
-uint8_t Clip(int value)
-{
-    return static_cast<uint8_t>(std::clamp(value, 0, 255));
-}
+uint8_t Clip(int value) { return static_cast<uint8_t>(std::clamp(value, 0, 255)); }
 
 void DeinterlacePlane(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, int width, int height)
 {
@@ -61,8 +58,8 @@ void DeinterlacePlane(uint8_t *dst, int dstStride, const uint8_t *src, int srcSt
 bool CropView(AVFrame *frame, int top, int left, int width, int height)
 {
     const AVPixFmtDescriptor *desc = avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
-    if (!WholeBytesPerPixel(desc) || top < 0 || left < 0 || width <= 0 || height <= 0 ||
-        top + height > frame->height || left + width > frame->width)
+    if (!WholeBytesPerPixel(desc) || top < 0 || left < 0 || width <= 0 || height <= 0 || top + height > frame->height ||
+        left + width > frame->width)
         return false;
     int steps[4] = {};
     avutil.av_image_fill_max_pixsteps(steps, nullptr, desc);
@@ -95,7 +92,8 @@ bool PadPicture(AVFrame *dst, const AVFrame *src, int top, int bottom, int left,
         const int hs = chroma ? desc->log2_chroma_w : 0, vs = chroma ? desc->log2_chroma_h : 0;
         const int width = -((-dst->width) >> hs), height = -((-dst->height) >> vs);
         const int x0 = left >> hs, y0 = top >> vs;
-        const int x1 = std::min(width, x0 + (-((-innerWidth) >> hs))), y1 = std::min(height, y0 + (-((-innerHeight) >> vs)));
+        const int x1 = std::min(width, x0 + (-((-innerWidth) >> hs))),
+                  y1 = std::min(height, y0 + (-((-innerHeight) >> vs)));
         const uint8_t fill = i < 3 ? Clip(colour[i]) : 255; // an alpha plane stays opaque
         for (int y = 0; y < height; ++y) {
             uint8_t *row = dst->data[i] + static_cast<ptrdiff_t>(y) * dst->linesize[i];
@@ -118,12 +116,23 @@ bool Deinterlace(AVFrame *dst, const AVFrame *src)
     const AVPixelFormat format = static_cast<AVPixelFormat>(src->format);
     int chromaShiftX = 0, chromaShiftY = 0, planes = 3;
     switch (format) {
-    case AV_PIX_FMT_YUV420P: chromaShiftX = 1; chromaShiftY = 1; break;
-    case AV_PIX_FMT_YUV422P: chromaShiftX = 1; break;
-    case AV_PIX_FMT_YUV444P: break;
-    case AV_PIX_FMT_YUV411P: chromaShiftX = 2; break;
-    case AV_PIX_FMT_GRAY8: planes = 1; break;
-    default: return false;
+    case AV_PIX_FMT_YUV420P:
+        chromaShiftX = 1;
+        chromaShiftY = 1;
+        break;
+    case AV_PIX_FMT_YUV422P:
+        chromaShiftX = 1;
+        break;
+    case AV_PIX_FMT_YUV444P:
+        break;
+    case AV_PIX_FMT_YUV411P:
+        chromaShiftX = 2;
+        break;
+    case AV_PIX_FMT_GRAY8:
+        planes = 1;
+        break;
+    default:
+        return false;
     }
     if ((src->width & 3) || (src->height & 3) || dst->format != src->format || dst->width != src->width ||
         dst->height != src->height)

@@ -9,7 +9,8 @@
 inline AVRational RationalSub(AVRational a, AVRational b)
 {
     AVRational result{0, 1};
-    avlib::avutil.av_reduce(&result.num, &result.den, static_cast<int64_t>(a.num) * b.den - static_cast<int64_t>(b.num) * a.den,
+    avlib::avutil.av_reduce(&result.num, &result.den,
+                            static_cast<int64_t>(a.num) * b.den - static_cast<int64_t>(b.num) * a.den,
                             static_cast<int64_t>(a.den) * b.den, INT_MAX);
     return result;
 }

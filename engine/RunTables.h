@@ -23,15 +23,15 @@ struct TInputStreamRec {
     int32_t DecodingNeeded = 0;
     int64_t ReadStart = 0; // microseconds of wall clock, for rate emulation
     uint32_t Frame = 0;
-    int64_t PaceOrigin = 0; // microseconds: the timestamp paced from
+    int64_t PaceOrigin = 0;           // microseconds: the timestamp paced from
     int64_t NextPts = AV_NOPTS_VALUE; // microseconds
-    int64_t Pts = 0;                   // microseconds
+    int64_t Pts = 0;                  // microseconds
     int32_t IsStart = 1;
     // What became of the stream's data, for telling why an output got none of it.
     int64_t PacketsRead = 0;
     int64_t FramesDecoded = 0;
-    int64_t BeforeStartTime = 0; // blocks dropped for coming before the start time
-    float Quality = 0.0f;        // of the last decoded picture, lambda units
+    int64_t BeforeStartTime = 0;           // blocks dropped for coming before the start time
+    float Quality = 0.0f;                  // of the last decoded picture, lambda units
     AVSubtitle *DecodedSubtitle = nullptr; // while it is handed to the outputs
     // Video filter chain.
     avlib::AVFilterGraphPtr FilterGraph;
@@ -63,7 +63,7 @@ struct TOutputStreamRec {
     int32_t EncodingNeeded = 0;
     int32_t FrameNumber = 0;
     TInputStreamRec *SyncIst = nullptr;
-    int64_t SyncOpts = 0; // frames for video, samples for audio
+    int64_t SyncOpts = 0;     // frames for video, samples for audio
     double MuxPosition = 0.0; // seconds: end of the last packet handed to the muxer
     int64_t PacketsWritten = 0;
     // Video.
@@ -80,21 +80,21 @@ struct TOutputStreamRec {
     avlib::SwrContextPtr Resample;
     int32_t ResampleInChannels = 0, ResampleInRate = 0; // what Resample was made for
     uint64_t ResampleInMask = 0;
-    int64_t NextFramePts = 0; // encoder time base: the next audio frame's timestamp
-    int64_t EndDiscard = 0;   // samples the packets so far discard at the end of the stream
-    int32_t CarriedFormat = -1; // the source's carried format, once its first block came
-    int32_t SourceBits = 0;     // significant bits of the carried samples (32 for floats)
-    bool TameFloats = false;    // float samples are made finite and within full scale for the encoder
-    bool DitherTo24 = false;    // 32-bit words are dithered and rounded to their top 24 bits
-    uint32_t DitherState = 1;   // of the noise
-    int32_t ReformatPair = -6; // no pair
+    int64_t NextFramePts = 0;         // encoder time base: the next audio frame's timestamp
+    int64_t EndDiscard = 0;           // samples the packets so far discard at the end of the stream
+    int32_t CarriedFormat = -1;       // the source's carried format, once its first block came
+    int32_t SourceBits = 0;           // significant bits of the carried samples (32 for floats)
+    bool TameFloats = false;          // float samples are made finite and within full scale for the encoder
+    bool DitherTo24 = false;          // 32-bit words are dithered and rounded to their top 24 bits
+    uint32_t DitherState = 1;         // of the noise
+    int32_t ReformatPair = -6;        // no pair
     avlib::SwrContextPtr ReformatCtx; // carried samples to the encoder's sample format
-    avlib::AVAudioFifoPtr Fifo;         // carried samples at the encoder's rate and channels
-    avlib::AVFramePtr AudioFrame;       // the frame handed to the encoder, reused
+    avlib::AVAudioFifoPtr Fifo;       // carried samples at the encoder's rate and channels
+    avlib::AVFramePtr AudioFrame;     // the frame handed to the encoder, reused
     // Two-pass statistics written in pass 1.
     FILE *LogFile = nullptr;
     // What the encoder said of its last packet.
-    float Quality = 0.0f; // fixed quality of the stream, lambda units
+    float Quality = 0.0f;       // fixed quality of the stream, lambda units
     float CodedQuality = -1.0f; // quantiser of the last coded picture, lambda units
     char CodedPictType = '?';
     uint64_t CodedErrors[4] = {};

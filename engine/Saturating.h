@@ -6,7 +6,8 @@
 #include <limits>
 #include <type_traits>
 
-template <typename T, typename S> T SaturatingCast(S value)
+template <typename T, typename S>
+T SaturatingCast(S value)
 {
     static_assert(std::is_signed_v<T> && std::is_integral_v<T>, "signed integer targets only");
     static_assert(std::is_floating_point_v<S> || (std::is_integral_v<S> && std::is_signed_v<S>),

@@ -3,7 +3,8 @@
 
 #include <utility>
 
-template <typename Action> class ScopeExit {
+template <typename Action>
+class ScopeExit {
 public:
     explicit ScopeExit(Action action) : action_(std::move(action)) {}
     ~ScopeExit()

@@ -30,7 +30,6 @@ std::string LameEncoderName()
     return name.substr(0, 9); // the field's size
 }
 
-
 std::string Language(const AVStream *stream)
 {
     const AVDictionaryEntry *entry = avutil.av_dict_get(stream->metadata, "language", nullptr, 0);
@@ -188,8 +187,8 @@ int TCustomFFmpeg::FindSourceStream(AVFormatContext &outputFile, int f, int s, i
         source = run.InputFiles[map.FileIndex].FirstStreamIndex + map.StreamIndex;
         if (run.InputStreams[source]->Stream->codecpar->codec_type != type) {
             avformat.av_dump_format(&outputFile, f, outputFile.url, 1);
-            throw FFMpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d", map.FileIndex,
-                                             map.StreamIndex, f, s));
+            throw FFMpegException(
+                FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d", map.FileIndex, map.StreamIndex, f, s));
         }
     } else if (ProgramId != 0) {
         source = FindProgramStream(type);
@@ -234,8 +233,8 @@ void TCustomFFmpeg::SetUpOutputStream(size_t n)
     if (output.EncodingNeeded && (encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
         OpenPassLog(output, n);
     if (encoder->codec_type == AVMEDIA_TYPE_VIDEO)
-        BitBufferSize = static_cast<int>(
-            std::min<int64_t>(std::max<int64_t>(BitBufferSize, int64_t{4} * encoder->width * encoder->height), INT32_MAX));
+        BitBufferSize = static_cast<int>(std::min<int64_t>(
+            std::max<int64_t>(BitBufferSize, int64_t{4} * encoder->width * encoder->height), INT32_MAX));
 }
 
 void TCustomFFmpeg::SetUpStreamCopy(TOutputStreamRec &output, const TInputStreamRec &input)
@@ -316,8 +315,7 @@ void TCustomFFmpeg::SetUpVideoEncoding(TOutputStreamRec &output, TInputStreamRec
     output.VideoPad = (PadTop || PadBottom || PadLeft || PadRight) ? 1 : 0;
     output.VideoResample =
         (encoder->width != in->width - CropLeft - CropRight + PadLeft + PadRight ||
-         encoder->height != in->height - CropTop - CropBottom + PadTop + PadBottom ||
-         encoder->pix_fmt != in->format)
+         encoder->height != in->height - CropTop - CropBottom + PadTop + PadBottom || encoder->pix_fmt != in->format)
             ? 1
             : 0;
     if (output.VideoCrop) {
@@ -353,8 +351,8 @@ void TCustomFFmpeg::MakeVideoScaler(TOutputStreamRec &output, const AVCodecParam
         SwsFlags = static_cast<int32_t>(flags);
     output.ImgResampleCtx.reset(swscale.sws_getContext(
         in.width - CropLeft - CropRight, in.height - CropTop - CropBottom, static_cast<AVPixelFormat>(in.format),
-        encoder->width - PadLeft - PadRight, encoder->height - PadTop - PadBottom, encoder->pix_fmt, SwsFlags,
-        nullptr, nullptr, nullptr));
+        encoder->width - PadLeft - PadRight, encoder->height - PadTop - PadBottom, encoder->pix_fmt, SwsFlags, nullptr,
+        nullptr, nullptr));
     if (!output.ImgResampleCtx)
         throw FFMpegException("Cannot get resampling context");
     output.ResampleHeight = UseVideoFilters ? in.height : in.height - CropTop - CropBottom;
@@ -363,8 +361,8 @@ void TCustomFFmpeg::MakeVideoScaler(TOutputStreamRec &output, const AVCodecParam
 void TCustomFFmpeg::OpenPassLog(TOutputStreamRec &output, size_t n)
 {
     AVCodecContext *encoder = output.Encoder;
-    std::string name = (PassLogFilePrefix.empty() ? std::string("ffmpeg2pass") : PassLogFilePrefix) + "-" +
-                       std::to_string(n) + ".log";
+    std::string name =
+        (PassLogFilePrefix.empty() ? std::string("ffmpeg2pass") : PassLogFilePrefix) + "-" + std::to_string(n) + ".log";
     name = name.substr(0, 1023);
     if (encoder->flags & AV_CODEC_FLAG_PASS1) {
         output.LogFile = myutil.my_fopen(name.c_str(), "w");
@@ -476,8 +474,8 @@ void TCustomFFmpeg::OpenInputDecoders()
         {
             std::lock_guard<std::recursive_mutex> lock(LibraryLock());
             if (avcodec.avcodec_open2(input->Decoder, codec, nullptr) < 0)
-                throw FFMpegException(
-                    FormatText("Error while opening codec for input stream #%d.%d", input->FileIndex, input->StreamIndex));
+                throw FFMpegException(FormatText("Error while opening codec for input stream #%d.%d", input->FileIndex,
+                                                 input->StreamIndex));
             OpenDecoders.Add(std::move(InputCodecs[input->FileIndex][input->StreamIndex]));
         }
         input->DecodedFrame.reset(avutil.av_frame_alloc());
@@ -500,11 +498,11 @@ void TCustomFFmpeg::CopyMappedMetadata()
     for (int m = 0; m < MetaDataMapCount; ++m) {
         const TMetaDataMap &map = MetaDataMaps[m];
         if (map.OutFile < 0 || map.OutFile >= OutputFileCount)
-            throw FFMpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile,
-                                             map.OutFile, map.InFile));
+            throw FFMpegException(
+                FormatText("Invalid output file index %d map_meta_data(%d,%d)", map.OutFile, map.OutFile, map.InFile));
         if (map.InFile < 0 || map.InFile >= InputFileCount)
-            throw FFMpegException(FormatText("Invalid input file index %d map_meta_data(%d,%d)", map.InFile,
-                                             map.OutFile, map.InFile));
+            throw FFMpegException(
+                FormatText("Invalid input file index %d map_meta_data(%d,%d)", map.InFile, map.OutFile, map.InFile));
         for (const char *key : {"title", "artist", "author", "copyright", "comment", "album", "date", "track", "genre"})
             if (const AVDictionaryEntry *entry = avutil.av_dict_get(InputFiles[map.InFile]->metadata, key, nullptr, 0))
                 avutil.av_dict_set(&OutputFiles[map.OutFile]->metadata, key, entry->value, 0);
@@ -576,8 +574,8 @@ void TCustomFFmpeg::PrepareAudioOutput(TOutputStreamRec &output, const TInputStr
                                          output.FileIndex, output.Index));
     output.Fifo.reset(); // made for the source's samples once the first come
     const AVCodecParameters *source = input.Stream->codecpar;
-    output.AudioResample = (encoder->sample_rate != source->sample_rate ||
-                            channels != source->ch_layout.nb_channels || AudioSyncMethod > 1)
+    output.AudioResample = (encoder->sample_rate != source->sample_rate || channels != source->ch_layout.nb_channels ||
+                            AudioSyncMethod > 1)
                                ? 1
                                : 0;
 }

@@ -187,18 +187,17 @@ AVFrame *TCustomFFmpeg::ScaleAndPadForEncoder(TOutputStreamRec &output, AVFrame 
     }
     if (resample) {
         padSource = nullptr;
-        output.ImgResampleCtx.reset(swscale.sws_getCachedContext(
-            output.ImgResampleCtx.release(), formatted->width, formatted->height,
-            static_cast<AVPixelFormat>(formatted->format), innerWidth, innerHeight, encoder->pix_fmt, SwsFlags, nullptr,
-            nullptr, nullptr));
+        output.ImgResampleCtx.reset(
+            swscale.sws_getCachedContext(output.ImgResampleCtx.release(), formatted->width, formatted->height,
+                                         static_cast<AVPixelFormat>(formatted->format), innerWidth, innerHeight,
+                                         encoder->pix_fmt, SwsFlags, nullptr, nullptr, nullptr));
         if (!output.ImgResampleCtx)
             throw FFMpegException("Cannot get resampling context");
         swscale.sws_scale(output.ImgResampleCtx.get(), formatted->data, formatted->linesize, 0, formatted->height,
                           resampleTarget->data, resampleTarget->linesize);
     }
-    if (output.VideoPad &&
-        !picture_ops::PadPicture(final, padSource, output.PadTop, output.PadBottom, output.PadLeft, output.PadRight,
-                                 PadColor)) {
+    if (output.VideoPad && !picture_ops::PadPicture(final, padSource, output.PadTop, output.PadBottom, output.PadLeft,
+                                                    output.PadRight, PadColor)) {
         RefusePicture("error padding picture");
         return nullptr;
     }

@@ -14,7 +14,7 @@ using namespace fuzz_support;
 namespace {
 
 constexpr const char *kTimeLimit = "0.5"; // "t", seconds of every output
-constexpr int64_t kSizeLimit = 500000;   // "fs", bytes of the first output
+constexpr int64_t kSizeLimit = 500000;    // "fs", bytes of the first output
 // The size is checked before each packet is read, so one packet's worth and the trailer may follow;
 // anything far beyond means the limit did not hold.
 constexpr int64_t kSizeSlack = 8 << 20;
@@ -39,7 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const bool opened = engine.AddInputFile(input);
         RequireErrorText("AddInputFile", opened, engine);
         if (opened) {
-            if (!Accepted("limits", [&] { engine.ParseOptionLines(std::string("t=") + kTimeLimit + "\nfs=" + std::to_string(kSizeLimit)); }))
+            if (!Accepted("limits", [&] {
+                    engine.ParseOptionLines(std::string("t=") + kTimeLimit + "\nfs=" + std::to_string(kSizeLimit));
+                }))
                 Finding("the limits of the run were refused");
             RequireErrorText("AddOutputFile", engine.AddOutputFile(wav), engine);
             RequireErrorText("AddOutputFile", engine.AddOutputFile(WorkFile("out.mp3")), engine);

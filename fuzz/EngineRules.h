@@ -21,7 +21,8 @@ inline void RequireText(const char *where, const std::exception &e)
 
 // Runs step; true when it raised nothing, false when it raised one of the engine's refusals.
 // Any other exception, or a refusal without a text, is a finding.
-template <typename Step> bool Accepted(const char *where, Step &&step)
+template <typename Step>
+bool Accepted(const char *where, Step &&step)
 {
     try {
         step();

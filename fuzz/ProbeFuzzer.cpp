@@ -34,7 +34,8 @@ void Explore(TAVProbe &probe)
 }
 
 // A step of the preview: a refusal is an EAVProbeError with a text, and nothing else is raised.
-template <typename Step> void PreviewStep(const char *where, Step &&step)
+template <typename Step>
+void PreviewStep(const char *where, Step &&step)
 {
     try {
         step();

@@ -21,7 +21,8 @@ namespace {
 
 EngineInputs inputs;
 
-template <typename T> T PickOne(FuzzedDataProvider &p, std::initializer_list<T> list)
+template <typename T>
+T PickOne(FuzzedDataProvider &p, std::initializer_list<T> list)
 {
     return *(list.begin() + p.ConsumeIntegralInRange<size_t>(0, list.size() - 1));
 }
@@ -30,9 +31,8 @@ int32_t PickInt(FuzzedDataProvider &p)
 {
     switch (p.ConsumeIntegralInRange(0, 2)) {
     case 0:
-        return PickOne<int32_t>(p, {-1, 0, 1, 2, 3, 4, 6, 8, 25, 64, 65, 256, 8000, 44100, 48000, 768001,
-                                            1000000, std::numeric_limits<int32_t>::max(),
-                                            std::numeric_limits<int32_t>::min()});
+        return PickOne<int32_t>(p, {-1, 0, 1, 2, 3, 4, 6, 8, 25, 64, 65, 256, 8000, 44100, 48000, 768001, 1000000,
+                                    std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()});
     case 1:
         return p.ConsumeIntegralInRange<int32_t>(-2, 1 << 16);
     default:
@@ -40,7 +40,8 @@ int32_t PickInt(FuzzedDataProvider &p)
     }
 }
 
-template <typename Real> Real PickReal(FuzzedDataProvider &p, std::initializer_list<Real> special)
+template <typename Real>
+Real PickReal(FuzzedDataProvider &p, std::initializer_list<Real> special)
 {
     if (p.ConsumeBool())
         return PickOne(p, special);
@@ -82,8 +83,8 @@ TOutputOptions PickOutputOptions(FuzzedDataProvider &p)
     o.FrameRate = PickText(p, {"", "25", "30000/1001", "ntsc", "0/0", "-1"});
     o.FrameSize = PickText(p, {"", "320x240", "vga", "2x2", "65536x65536", "0x0"});
     o.FrameAspectRatio = PickText(p, {"", "16:9", "4:3", "0", "1:0", "-1:1"});
-    for (int32_t *field : {&o.CropTop, &o.CropBottom, &o.CropLeft, &o.CropRight, &o.PadTop, &o.PadBottom, &o.PadLeft,
-                           &o.PadRight})
+    for (int32_t *field :
+         {&o.CropTop, &o.CropBottom, &o.CropLeft, &o.CropRight, &o.PadTop, &o.PadBottom, &o.PadLeft, &o.PadRight})
         *field = PickInt(p);
     o.PadColor = p.ConsumeIntegral<uint32_t>();
     for (int32_t *field : {&o.GOPSize, &o.VideoBitrate, &o.VideoMaxRate, &o.VideoMinRate, &o.VideoBitrateTolerance,

@@ -58,8 +58,8 @@ void WriteMedia(const fs::path &folder)
         std::optional<VideoTrack> video;
         std::map<std::string, std::string> tags;
     };
-    const std::map<std::string, std::string> tags = {{"title", "Seed"}, {"artist", "Velox"}, {"date", "2024"},
-                                                     {"track", "3/12"}, {"genre", "Test"}};
+    const std::map<std::string, std::string> tags = {
+        {"title", "Seed"}, {"artist", "Velox"}, {"date", "2024"}, {"track", "3/12"}, {"genre", "Test"}};
     const Seed seeds[] = {
         {"tone-8k-mono.wav", "", 0.1, Audio("pcm_s16le", 8000, 1), {}, tags},
         {"tone-u8.wav", "", 0.05, Audio("pcm_u8", 11025, 2), {}, {}},
@@ -106,12 +106,14 @@ void WriteOptionScripts(const fs::path &folder)
         "\x01"s + "vcodec=copy\nacodec=copy\nf=matroska\x02" + "newaudio\x03",
         "\x01"s + "vcodec=mpeg4\ns=320x240\nqscale=4\npix_fmt=yuv420p\nvtag=XVID\npadtop=8\naspect=16:9\x02",
         "\x01"s + "croptop=8\ncropleft=8\nvfilters=scale=32:24\x02",
-        "intra_matrix=8" + [] {
-            std::string rest;
-            for (int i = 1; i < 64; ++i)
-                rest += ",16";
-            return rest;
-        }() + "\ninter_matrix=1,2,3\nrc_override=0,100,-50/200,300,10",
+        "intra_matrix=8" +
+            [] {
+                std::string rest;
+                for (int i = 1; i < 64; ++i)
+                    rest += ",16";
+                return rest;
+            }() +
+            "\ninter_matrix=1,2,3\nrc_override=0,100,-50/200,300,10",
         "target=pal-dvd\x02target=ntsc-vcd\x02target=film-svcd",
         "absf=null\nvbsf=noise=amount=1\nsbsf=x",
         "title=Concert\nauthor=Band\ncomment=Live\nalbum=Tour\ngenre=Rock\ntimestamp=2020-01-01 12:00:00",

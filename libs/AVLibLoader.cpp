@@ -41,12 +41,9 @@ struct EntryPoint {
 const std::vector<EntryPoint> &EntryPointsOf(Unit unit)
 {
     static const std::vector<EntryPoint> tables[] = {
-        {VELOX_AVCODEC_ENTRY_POINTS(VELOX_AVCODEC_ENTRY)},
-        {VELOX_AVFILTER_ENTRY_POINTS(VELOX_AVFILTER_ENTRY)},
-        {VELOX_AVFORMAT_ENTRY_POINTS(VELOX_AVFORMAT_ENTRY)},
-        {VELOX_AVUTIL_ENTRY_POINTS(VELOX_AVUTIL_ENTRY)},
-        {VELOX_SWSCALE_ENTRY_POINTS(VELOX_SWSCALE_ENTRY)},
-        {VELOX_SWRESAMPLE_ENTRY_POINTS(VELOX_SWRESAMPLE_ENTRY)},
+        {VELOX_AVCODEC_ENTRY_POINTS(VELOX_AVCODEC_ENTRY)},   {VELOX_AVFILTER_ENTRY_POINTS(VELOX_AVFILTER_ENTRY)},
+        {VELOX_AVFORMAT_ENTRY_POINTS(VELOX_AVFORMAT_ENTRY)}, {VELOX_AVUTIL_ENTRY_POINTS(VELOX_AVUTIL_ENTRY)},
+        {VELOX_SWSCALE_ENTRY_POINTS(VELOX_SWSCALE_ENTRY)},   {VELOX_SWRESAMPLE_ENTRY_POINTS(VELOX_SWRESAMPLE_ENTRY)},
         {VELOX_MYUTIL_ENTRY_POINTS(VELOX_MYUTIL_ENTRY)},
     };
     return tables[static_cast<int>(unit)];
@@ -55,8 +52,8 @@ const std::vector<EntryPoint> &EntryPointsOf(Unit unit)
 // What the headers this program was compiled with expect of each library.
 struct UnitInfo {
     const char *baseName;
-    int headerMajor;                  // -1: no versioned name (the shim)
-    unsigned (*loadedVersion)();      // the loaded library's own version, or none
+    int headerMajor;             // -1: no versioned name (the shim)
+    unsigned (*loadedVersion)(); // the loaded library's own version, or none
 };
 
 const UnitInfo &InfoOf(Unit unit)
@@ -158,10 +155,9 @@ bool CheckVersion(Unit unit)
     const unsigned version = info.loadedVersion();
     if (static_cast<int>(version >> 16) == info.headerMajor)
         return true;
-    StateOf(unit).errorText =
-        FormatText("Load libraray %s error: version %u.%u.%u found, %d required",
-                   UnitFileName(unit, StateOf(unit).versioned).c_str(), version >> 16, (version >> 8) & 0xFF,
-                   version & 0xFF, info.headerMajor);
+    StateOf(unit).errorText = FormatText("Load libraray %s error: version %u.%u.%u found, %d required",
+                                         UnitFileName(unit, StateOf(unit).versioned).c_str(), version >> 16,
+                                         (version >> 8) & 0xFF, version & 0xFF, info.headerMajor);
     return false;
 }
 

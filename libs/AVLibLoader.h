@@ -10,7 +10,7 @@ namespace avlib {
 
 // Binding units in load order.
 enum class Unit { AVCodec, AVFilter, AVFormat, AVUtil, SwScale, SwResample, MyUtil };
-inline constexpr std::array<Unit, 7> AllUnits = {Unit::AVCodec, Unit::AVFilter, Unit::AVFormat, Unit::AVUtil,
+inline constexpr std::array<Unit, 7> AllUnits = {Unit::AVCodec, Unit::AVFilter,   Unit::AVFormat, Unit::AVUtil,
                                                  Unit::SwScale, Unit::SwResample, Unit::MyUtil};
 
 // Raised by CheckProbeLibraries.

@@ -24,7 +24,4 @@ void TBitmap24::SetSize(int width, int height)
     pixels_.assign(BytesPerLineFor(width) * static_cast<size_t>(height), 0);
 }
 
-void TBitmap24::FillBlack()
-{
-    std::fill(pixels_.begin(), pixels_.end(), uint8_t{0});
-}
+void TBitmap24::FillBlack() { std::fill(pixels_.begin(), pixels_.end(), uint8_t{0}); }

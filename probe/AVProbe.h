@@ -11,10 +11,10 @@
 
 // Container values. Start and duration keep AV_NOPTS_VALUE when unknown.
 struct TAVFormatInfo {
-    int64_t StartTime = 0; // microseconds
-    int64_t Duration = 0;  // microseconds
-    int32_t BitRate = 0;   // bit/s
-    int64_t Timestamp = 0; // seconds since 1970-01-01 UTC
+    int64_t StartTime = 0;                                // microseconds
+    int64_t Duration = 0;                                 // microseconds
+    int32_t BitRate = 0;                                  // bit/s
+    int64_t Timestamp = 0;                                // seconds since 1970-01-01 UTC
     std::string Title, Author, Copyright, Comment, Album; // up to 511 characters each
     int32_t Year = 0;
     int32_t Track = 0;
@@ -23,8 +23,8 @@ struct TAVFormatInfo {
 
 // One video stream's values.
 struct TAVStreamInfo {
-    std::string Language;  // up to 3 characters
-    std::string CodecName; // up to 31 characters
+    std::string Language;                     // up to 3 characters
+    std::string CodecName;                    // up to 31 characters
     int64_t StartTime = -1, StartTimeUS = -1; // stream time base, microseconds
     int64_t Duration = -1, DurationUS = -1;
     int32_t BitRate = -1, Height = -1, Width = -1;
@@ -116,7 +116,7 @@ private:
 
     // Picture capture state.
     avlib::AVCodecContextPtr DecoderContext;
-    int DecoderStream = -1; // the stream DecoderContext decodes
+    int DecoderStream = -1;      // the stream DecoderContext decodes
     bool DecoderDrained = false; // the end of input was sent
     avlib::SwsContextPtr ScalerContext;
     std::unique_ptr<TBitmap24> FrameBitmap, LastFrameBitmap;

@@ -21,10 +21,7 @@ const AVStream *FirstSound(const AVFormatContext *context)
     return nullptr;
 }
 
-bool IsPcm(AVCodecID codec)
-{
-    return codec >= AV_CODEC_ID_FIRST_AUDIO && codec < AV_CODEC_ID_ADPCM_IMA_QT;
-}
+bool IsPcm(AVCodecID codec) { return codec >= AV_CODEC_ID_FIRST_AUDIO && codec < AV_CODEC_ID_ADPCM_IMA_QT; }
 
 // The length as the header tells it, for the progress display: the file's, else the sound stream's,
 // else size over bit rate (a PCM file's header gives no more before it is read).

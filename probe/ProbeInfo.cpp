@@ -132,9 +132,9 @@ void TAVProbe::GetStreamInfo(int streamIndex, TAVStreamInfo &info) const
     info.Height = codec->height;
     info.Width = codec->width;
     info.PixelFormat = codec->format;
-    info.AspectRatio = codec->height > 0 ? static_cast<float>(av_q2d(codec->sample_aspect_ratio) * codec->width /
-                                                              codec->height)
-                                         : 0.0f;
+    info.AspectRatio = codec->height > 0
+                           ? static_cast<float>(av_q2d(codec->sample_aspect_ratio) * codec->width / codec->height)
+                           : 0.0f;
     info.FrameRateNum = stream->r_frame_rate.num;
     info.FrameRateDen = stream->r_frame_rate.den;
 }
@@ -213,13 +213,11 @@ std::string TAVProbe::StreamLine(int index) const
     }
     const AVRational microsecond{1, 1000000};
     if (stream->start_time != AV_NOPTS_VALUE)
-        line += ", StartTime: " +
-                SecondsText(avutil.av_rescale_q(stream->start_time, stream->time_base, microsecond));
+        line += ", StartTime: " + SecondsText(avutil.av_rescale_q(stream->start_time, stream->time_base, microsecond));
     if (stream->duration == AV_NOPTS_VALUE)
         line += ", Duration: N/A";
     else
-        line += ", Duration: " +
-                FormatDuration(avutil.av_rescale_q(stream->duration, stream->time_base, microsecond));
+        line += ", Duration: " + FormatDuration(avutil.av_rescale_q(stream->duration, stream->time_base, microsecond));
     return line;
 }
 
@@ -234,8 +232,8 @@ std::string TAVProbe::GetInfoText() const
     lines.push_back("File Name: " + std::string(context->url ? context->url : ""));
     if (context->iformat) {
         lines.push_back(FormatText("Format Name: %s", context->iformat->name));
-        lines.push_back(FormatText("Format Long Name: %s",
-                                   context->iformat->long_name ? context->iformat->long_name : ""));
+        lines.push_back(
+            FormatText("Format Long Name: %s", context->iformat->long_name ? context->iformat->long_name : ""));
     }
     int64_t size = context->pb ? avformat.avio_size(context->pb) : 0;
     std::error_code ec;

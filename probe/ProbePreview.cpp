@@ -92,8 +92,8 @@ bool TAVProbe::Seek(int streamIndex, int64_t pts)
     SeekPosition = pts > 0 ? t : 0;
     // Packets are found by decoding times, which run ahead of the first picture's time by the
     // reordering delay (well under a second): retreats go down to there.
-    SeekFloor = (start != AV_NOPTS_VALUE ? start : 0) -
-                avutil.av_rescale_q(AV_TIME_BASE, AVRational{1, AV_TIME_BASE}, base);
+    SeekFloor =
+        (start != AV_NOPTS_VALUE ? start : 0) - avutil.av_rescale_q(AV_TIME_BASE, AVRational{1, AV_TIME_BASE}, base);
     SeekRetreats = 0;
     if (SeekTo() < 0)
         LogLine(kLevelError, FormatText("could not seek to position %0.3f\n", static_cast<double>(pts) / 1000000));

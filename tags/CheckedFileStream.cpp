@@ -76,10 +76,7 @@ void TCheckedFileStream::WriteAt(long position, const char *data, size_t size)
     }
 }
 
-TagLib::FileName TCheckedFileStream::name() const
-{
-    return path_.c_str();
-}
+TagLib::FileName TCheckedFileStream::name() const { return path_.c_str(); }
 
 TagLib::ByteVector TCheckedFileStream::readBlock(unsigned long length)
 {
@@ -87,8 +84,8 @@ TagLib::ByteVector TCheckedFileStream::readBlock(unsigned long length)
     const long size = this->length();
     if (!isOpen() || position_ >= size)
         return TagLib::ByteVector();
-    const unsigned long wanted = std::min({length, static_cast<unsigned long>(size - position_),
-                                           static_cast<unsigned long>(UINT_MAX)});
+    const unsigned long wanted =
+        std::min({length, static_cast<unsigned long>(size - position_), static_cast<unsigned long>(UINT_MAX)});
     TagLib::ByteVector block(static_cast<unsigned int>(wanted));
     const size_t got = ReadAt(position_, block.data(), wanted);
     block.resize(static_cast<unsigned int>(got));
@@ -143,15 +140,9 @@ void TCheckedFileStream::removeBlock(unsigned long start, unsigned long length)
     truncate(to);
 }
 
-bool TCheckedFileStream::readOnly() const
-{
-    return !isOpen();
-}
+bool TCheckedFileStream::readOnly() const { return !isOpen(); }
 
-bool TCheckedFileStream::isOpen() const
-{
-    return fd_ >= 0;
-}
+bool TCheckedFileStream::isOpen() const { return fd_ >= 0; }
 
 void TCheckedFileStream::seek(long offset, Position p)
 {
@@ -167,10 +158,7 @@ void TCheckedFileStream::clear()
     // Nothing to reset: there is no end-of-file state, and a remembered failure must stay.
 }
 
-long TCheckedFileStream::tell() const
-{
-    return position_;
-}
+long TCheckedFileStream::tell() const { return position_; }
 
 long TCheckedFileStream::length()
 {

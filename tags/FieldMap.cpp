@@ -8,8 +8,8 @@ namespace tagcopy {
 
 const std::vector<std::string> &CarriedFields()
 {
-    static const std::vector<std::string> keys = {"TITLE",       "ARTIST", "ALBUM", "ALBUMARTIST", "TRACKNUMBER",
-                                                  "DISCNUMBER",  "DATE",   "GENRE", "COMMENT"};
+    static const std::vector<std::string> keys = {"TITLE",      "ARTIST", "ALBUM", "ALBUMARTIST", "TRACKNUMBER",
+                                                  "DISCNUMBER", "DATE",   "GENRE", "COMMENT"};
     return keys;
 }
 
@@ -45,15 +45,9 @@ std::string WithTotal(const TagLib::PropertyMap &map, const std::string &number,
 
 } // namespace
 
-std::string ToUtf8(const TagLib::String &text)
-{
-    return text.to8Bit(true);
-}
+std::string ToUtf8(const TagLib::String &text) { return text.to8Bit(true); }
 
-TagLib::String FromUtf8(const std::string &text)
-{
-    return TagLib::String(text, TagLib::String::UTF8);
-}
+TagLib::String FromUtf8(const std::string &text) { return TagLib::String(text, TagLib::String::UTF8); }
 
 void AddCarried(const TagLib::PropertyMap &map, std::map<std::string, std::string> &fields)
 {

@@ -15,7 +15,7 @@ struct InfoEntry {
 
 // Two track entries are in use; the first one found is read and both are written.
 constexpr InfoEntry kInfoEntries[] = {
-    {"TITLE", "INAM"}, {"ARTIST", "IART"},      {"ALBUM", "IPRD"},      {"GENRE", "IGNR"},
+    {"TITLE", "INAM"}, {"ARTIST", "IART"},  {"ALBUM", "IPRD"},       {"GENRE", "IGNR"},
     {"DATE", "ICRD"},  {"COMMENT", "ICMT"}, {"TRACKNUMBER", "ITRK"}, {"TRACKNUMBER", "IPRT"},
 };
 
@@ -100,8 +100,7 @@ void WriteInfo(const std::map<std::string, std::string> &fields, TagLib::RIFF::I
         if (found == fields.end())
             continue;
         // INFO readers expect a plain track number.
-        const std::string text =
-            std::string(entry.key) == "TRACKNUMBER" ? NumberPart(found->second) : found->second;
+        const std::string text = std::string(entry.key) == "TRACKNUMBER" ? NumberPart(found->second) : found->second;
         if (found->second.empty())
             info.removeField(entry.id);
         else if (!text.empty())

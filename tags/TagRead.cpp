@@ -79,7 +79,8 @@ std::vector<TagLib::PropertyMap> ReadFile(TagLib::File &file, TCoverChoice &cove
 }
 
 // Opens path for reading only and hands the file to read, which gives "" or why it cannot go on.
-template <class Read> bool OpenAndRead(const std::string &path, std::string &error, Read read)
+template <class Read>
+bool OpenAndRead(const std::string &path, std::string &error, Read read)
 {
     const auto fail = [&](const std::string &reason) {
         error = "cannot read the tags of '" + path + "': " + reason;

@@ -23,7 +23,8 @@ namespace {
 using namespace detail;
 
 // Fields the set does not name keep their frames untouched.
-template <class Tag> void SetFields(const std::map<std::string, std::string> &fields, Tag &tag)
+template <class Tag>
+void SetFields(const std::map<std::string, std::string> &fields, Tag &tag)
 {
     TagLib::PropertyMap map = tag.properties();
     ApplyFields(fields, map);

@@ -124,11 +124,14 @@ const Option kOptions[] = {
          arguments.bits = value;
          return true;
      }},
-    {nullptr, "--no-tags", false, [](const std::string &, BatchArguments &a, std::string &) { return a.noTags = true; }},
-    {nullptr, "--dry-run", false, [](const std::string &, BatchArguments &a, std::string &) { return a.dryRun = true; }},
+    {nullptr, "--no-tags", false,
+     [](const std::string &, BatchArguments &a, std::string &) { return a.noTags = true; }},
+    {nullptr, "--dry-run", false,
+     [](const std::string &, BatchArguments &a, std::string &) { return a.dryRun = true; }},
     {nullptr, "--quiet", false, [](const std::string &, BatchArguments &a, std::string &) { return a.quiet = true; }},
     {"-h", "--help", false, [](const std::string &, BatchArguments &a, std::string &) { return a.help = true; }},
-    {nullptr, "--version", false, [](const std::string &, BatchArguments &a, std::string &) { return a.version = true; }},
+    {nullptr, "--version", false,
+     [](const std::string &, BatchArguments &a, std::string &) { return a.version = true; }},
 };
 
 // The MP3 encoder's rates; another would be refused by it for every file.

@@ -10,15 +10,15 @@ namespace veloxc {
 enum class OnExists { Skip, Rename, Overwrite };
 
 struct BatchArguments {
-    std::vector<std::string> paths; // files and folders, as given
-    std::string format = "mp3";     // "mp3" or "wav"
-    std::optional<int> quality;     // MP3 variable bit rate, 0 (best) to 9
-    std::optional<int> bitrateKbps; // MP3 constant bit rate
-    std::optional<int> rate;        // Hz
-    std::optional<int> channels;    // 1 or 2
+    std::vector<std::string> paths;  // files and folders, as given
+    std::string format = "mp3";      // "mp3" or "wav"
+    std::optional<int> quality;      // MP3 variable bit rate, 0 (best) to 9
+    std::optional<int> bitrateKbps;  // MP3 constant bit rate
+    std::optional<int> rate;         // Hz
+    std::optional<int> channels;     // 1 or 2
     std::optional<std::string> bits; // WAV samples: "16", "24", "32" or "float"; none: the source's
-    std::string outputDir;          // empty: each output beside its input
-    int jobs = 1;                   // conversions at once
+    std::string outputDir;           // empty: each output beside its input
+    int jobs = 1;                    // conversions at once
     OnExists onExists = OnExists::Skip;
     bool noTags = false;
     bool dryRun = false;

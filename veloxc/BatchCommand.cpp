@@ -17,8 +17,8 @@
 #include "veloxc/VisibleText.h"
 
 #include <atomic>
-#include <csignal>
 #include <condition_variable>
+#include <csignal>
 #include <deque>
 #include <filesystem>
 #include <iostream>
@@ -29,8 +29,8 @@
 #include <set>
 #include <sys/resource.h>
 #include <thread>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -174,8 +174,8 @@ int CheckThreads(rlim_t openFileLimit, int jobs)
 
 std::string Summary(const Counts &counts)
 {
-    std::string text = "converted " + std::to_string(counts.converted) + ", skipped " +
-                       std::to_string(counts.skipped) + ", failed " + std::to_string(counts.failed);
+    std::string text = "converted " + std::to_string(counts.converted) + ", skipped " + std::to_string(counts.skipped) +
+                       ", failed " + std::to_string(counts.failed);
     if (counts.notMedia > 0)
         text += ", not media " + std::to_string(counts.notMedia);
     if (counts.stopped > 0)
@@ -196,8 +196,8 @@ int PrintPlan(const std::vector<PlannedFile> &plan, bool quiet)
         case PlanAction::Skip:
             ++counts.skipped;
             if (!quiet)
-                std::cout << "skip " << Visible(file.input) << " (" << (file.output.empty() ? "" : Visible(file.output) + " ")
-                          << file.reason << ")\n";
+                std::cout << "skip " << Visible(file.input) << " ("
+                          << (file.output.empty() ? "" : Visible(file.output) + " ") << file.reason << ")\n";
             break;
         case PlanAction::NotMedia:
             ++counts.notMedia;
@@ -237,7 +237,8 @@ public:
             slot.converter->OnProgress = [this, id](int index, int, int, int currentMs, float, float, int64_t, int) {
                 events_.Advanced(id, index, currentMs);
             };
-            slot.converter->OnTerminate = [this, id](int index, bool finished, bool failed, const std::string &message) {
+            slot.converter->OnTerminate = [this, id](int index, bool finished, bool failed,
+                                                     const std::string &message) {
                 events_.Ended({id, index, finished, failed, message});
             };
         }
@@ -362,7 +363,8 @@ private:
                 jobs_[job].output = std::make_unique<SafeOutput>(SafeOutput::PlainFile{}, file.output);
                 // Links made since the plan may lead two outputs to one file: the later one waits.
                 if (!destinations_.insert(jobs_[job].output->DestinationKey()).second)
-                    throw std::runtime_error("'" + file.output + "' leads to the output of another input; it is left as it was");
+                    throw std::runtime_error("'" + file.output +
+                                             "' leads to the output of another input; it is left as it was");
             } catch (const std::exception &e) {
                 Fail(job, e.what());
                 continue;
@@ -467,7 +469,7 @@ private:
         // The output records its input, so that the input keeps this name in later runs.
         std::string note, error;
         if (!batch::CarryTags(input, entry.output->TemporaryPath(),
-                       {!arguments_.noTags, SourceRecordOf(input, entry.file->output)}, note, error)) {
+                              {!arguments_.noTags, SourceRecordOf(input, entry.file->output)}, note, error)) {
             Fail(job, entry.output->ShowingOutputName(error));
             return;
         }
@@ -489,7 +491,7 @@ private:
     std::vector<Job> jobs_;
     std::map<std::string, SoundFile> sounds_; // what the plan found of each input with sound
     std::set<size_t> done_;
-    std::set<std::string> destinations_; // of every output made so far
+    std::set<std::string> destinations_;           // of every output made so far
     std::deque<std::pair<size_t, TaskEnd>> ended_; // tasks that ended, by job, not yet reported
     Counts counts_;
     std::unique_ptr<BatchProgress> progress_;

@@ -82,8 +82,8 @@ public:
         }
         // Another input, an output planned for another input, or one made from another input in
         // an earlier run: the input's own kind tells them apart.
-        const std::string kind = candidate.input.extension().string().substr(std::min<size_t>(
-            1, candidate.input.extension().string().size()));
+        const std::string kind = candidate.input.extension().string().substr(
+            std::min<size_t>(1, candidate.input.extension().string().size()));
         for (int n = 1; Unavailable(output, candidate.input); ++n)
             output = candidate.outputFolder /
                      (stem + " (" + kind + (n > 1 ? " " + std::to_string(n) : "") + ")" + extension_);
@@ -125,7 +125,8 @@ private:
     {
         if (Taken(output))
             return true;
-        const bool replacingAnInput = arguments_.onExists == OnExists::Overwrite && earlierOutputs_.count(NormalPath(output)) > 0;
+        const bool replacingAnInput =
+            arguments_.onExists == OnExists::Overwrite && earlierOutputs_.count(NormalPath(output)) > 0;
         if (!recordedSource_ || !Exists(output))
             return replacingAnInput;
         const std::string source = recordedSource_(output.string());
@@ -207,8 +208,9 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
         if (!seen.insert(normal).second)
             return;
         if (const std::string reason = Unreadable(file); !reason.empty()) {
-            plan.push_back({file.string(), {}, named || reason != "not a regular file" ? PlanAction::Missing
-                                                                                    : PlanAction::NotMedia,
+            plan.push_back({file.string(),
+                            {},
+                            named || reason != "not a regular file" ? PlanAction::Missing : PlanAction::NotMedia,
                             reason});
             return;
         }
@@ -234,7 +236,9 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
                 if (note.unreadable)
                     plan.push_back({note.path.string(), {}, PlanAction::Missing, note.reason});
                 else
-                    plan.push_back({note.path.string(), {}, PlanAction::Skip,
+                    plan.push_back({note.path.string(),
+                                    {},
+                                    PlanAction::Skip,
                                     "is the output folder: the files below it are not read"});
             }
             for (const fs::path &file : content.files)
@@ -251,14 +255,17 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
     for (size_t i = 0; i < readable.size(); ++i) {
         const auto &[file, mirrorFrom, named, place] = readable[i];
         if (!media[i]) {
-            plan[place] = {file.string(), {}, named ? PlanAction::Missing : PlanAction::NotMedia,
+            plan[place] = {file.string(),
+                           {},
+                           named ? PlanAction::Missing : PlanAction::NotMedia,
                            "not media with sound, or damaged"};
             continue;
         }
         taken[place] = 1;
         fs::path folder = file.parent_path();
         if (!outputFolder.empty()) {
-            const fs::path below = mirrorFrom.empty() ? fs::path(".") : file.parent_path().lexically_relative(mirrorFrom);
+            const fs::path below =
+                mirrorFrom.empty() ? fs::path(".") : file.parent_path().lexically_relative(mirrorFrom);
             folder = below == "." ? outputShown : outputShown / below;
         }
         candidates.push_back({file, folder});

@@ -36,10 +36,10 @@ using SourceRecord = std::function<std::string(const std::string &output)>;
 std::string SourceRecordOf(const std::string &input, const std::string &output);
 
 // The files of the paths (a folder's files sorted, hidden ones and the output folder's tree left
-// out; what is missing or not media first, then what has an output), each with its output: in the output folder (a folder's tree
-// mirrored) or beside the input. No output is ever an input; two inputs never share an output; an
-// input of the run is never replaced; an existing output that records another input as its source
-// is that input's, so that each input keeps its name from run to run.
+// out; what is missing or not media first, then what has an output), each with its output: in the output folder (a
+// folder's tree mirrored) or beside the input. No output is ever an input; two inputs never share an output; an input
+// of the run is never replaced; an existing output that records another input as its source is that input's, so that
+// each input keeps its name from run to run.
 std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const MediaTest &isMedia, int threads = 1,
                                        const SourceRecord &recordedSource = {});
 

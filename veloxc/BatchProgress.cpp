@@ -82,8 +82,9 @@ void BatchProgress::Draw()
     const int filled = static_cast<int>(fraction * kWidth);
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_).count();
-    out_ << "[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(kWidth - filled), '.')
-         << "] " << finished_ << "/" << total_ << "  " << ClockText(elapsed) << " elapsed";
+    out_ << "[" << std::string(static_cast<size_t>(filled), '#')
+         << std::string(static_cast<size_t>(kWidth - filled), '.') << "] " << finished_ << "/" << total_ << "  "
+         << ClockText(elapsed) << " elapsed";
     if (const std::optional<int64_t> left = batch::SecondsLeft(fraction, static_cast<double>(elapsed)))
         out_ << ", about " << ClockText(*left) << " left";
     out_ << "\n";

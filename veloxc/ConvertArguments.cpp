@@ -97,9 +97,10 @@ bool ParseConvertArguments(const std::vector<std::string> &words, ConvertArgumen
                 return false;
             }
             const std::string &value = words[++i];
-            if (word == "--verbose" ? !ReadVerbose(value, arguments.verbose, error)
-                                    : !ReadOption(word, value, word == "--in" ? arguments.inputOptions
-                                                                              : arguments.outputOptions, error))
+            if (word == "--verbose"
+                    ? !ReadVerbose(value, arguments.verbose, error)
+                    : !ReadOption(word, value, word == "--in" ? arguments.inputOptions : arguments.outputOptions,
+                                  error))
                 return false;
         } else {
             error = "unknown option '" + Visible(word) + "'";

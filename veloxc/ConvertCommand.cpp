@@ -15,8 +15,8 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 #include <iostream>
+#include <optional>
 
 namespace veloxc {
 
@@ -67,7 +67,8 @@ public:
 int Stopped(int signal, bool direct, const std::string &outputName)
 {
     const char *name = sigabbrev_np(signal);
-    const std::string stopped = std::string("stopped by ") + (name ? std::string("SIG") + name : std::to_string(signal));
+    const std::string stopped =
+        std::string("stopped by ") + (name ? std::string("SIG") + name : std::to_string(signal));
     PrintError(direct ? stopped : stopped + "; '" + outputName + "' is left as it was");
     return StoppedBySignal(signal);
 }
@@ -163,7 +164,7 @@ int Convert(const ConvertArguments &arguments)
         return failed(e.what());
     }
     const bool carriesTags = CarriesTags(engine, *output, arguments.input); // the run frees what tells
-    if (ReportRejectedOptions(engine, toldRejected)) // refused as the output was made
+    if (ReportRejectedOptions(engine, toldRejected))                        // refused as the output was made
         return kExitUsage;
     if (watcher.Interrupted())
         return Stopped(watcher.Signal(), output->Direct(), arguments.output);
@@ -181,8 +182,7 @@ int Convert(const ConvertArguments &arguments)
 
     if (engine.Finished) {
         std::string note, error;
-        if (carriesTags &&
-            !batch::CarryTags(arguments.input, output->TemporaryPath(), {}, note, error)) {
+        if (carriesTags && !batch::CarryTags(arguments.input, output->TemporaryPath(), {}, note, error)) {
             PrintError(output->ShowingOutputName(error));
             return kExitFailed;
         }

@@ -4,9 +4,9 @@
 #include <csignal>
 #include <poll.h>
 #include <pthread.h>
-#include <system_error>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace veloxc {
@@ -57,8 +57,8 @@ void InterruptWatcher::BlockSignals()
 }
 
 InterruptWatcher::InterruptWatcher(std::function<void()> stop, std::function<void()> beforeAbruptEnd)
-    : stop_(std::move(stop)), beforeAbruptEnd_(std::move(beforeAbruptEnd)), signals_(Checked(signalfd(-1, &Watched(), SFD_CLOEXEC))),
-      wake_(Checked(eventfd(0, EFD_CLOEXEC))),
+    : stop_(std::move(stop)), beforeAbruptEnd_(std::move(beforeAbruptEnd)),
+      signals_(Checked(signalfd(-1, &Watched(), SFD_CLOEXEC))), wake_(Checked(eventfd(0, EFD_CLOEXEC))),
       thread_([this] { Watch(); })
 {
 }
@@ -82,7 +82,7 @@ void InterruptWatcher::Watch()
                 continue;
             break;
         }
-        signalfd_siginfo taken {};
+        signalfd_siginfo taken{};
         if (done_ || !(waits[0].revents & POLLIN) || read(signals, &taken, sizeof taken) != sizeof taken)
             continue;
         const int signal = static_cast<int>(taken.ssi_signo);

@@ -37,7 +37,7 @@ private:
     std::atomic<bool> done_{false};
     batch::UniqueFd signals_; // the signals watched
     batch::UniqueFd wake_;    // an event that ends the watch
-    std::thread thread_; // last: starts once the rest exists
+    std::thread thread_;      // last: starts once the rest exists
 };
 
 } // namespace veloxc

@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <unistd.h>
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace {

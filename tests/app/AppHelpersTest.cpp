@@ -31,17 +31,17 @@ TEST(FitRectTest, FillsOneSideAndCentresTheOther)
     };
     const QRect box(0, 0, 220, 145);
     for (const Row &row : {
-             Row{{160, 120}, box, {13, 0, 194, 145}},        // taller: full height, inset 13.33 -> 13
-             Row{{320, 120}, box, {0, 31, 220, 83}},         // wider: full width, inset 31.25 -> 31
-             Row{{220, 145}, box, box},                      // same shape, same size
-             Row{{440, 290}, box, box},                      // same shape, larger
+             Row{{160, 120}, box, {13, 0, 194, 145}}, // taller: full height, inset 13.33 -> 13
+             Row{{320, 120}, box, {0, 31, 220, 83}},  // wider: full width, inset 31.25 -> 31
+             Row{{220, 145}, box, box},               // same shape, same size
+             Row{{440, 290}, box, box},               // same shape, larger
              Row{{100, 100}, {0, 0, 100, 50}, {25, 0, 50, 50}},
-             Row{{100, 100}, {0, 0, 103, 100}, {2, 0, 99, 100}},  // inset 1.5 rounds to 2 (even)
-             Row{{100, 100}, {0, 0, 105, 100}, {2, 0, 101, 100}}, // inset 2.5 rounds to 2 (even)
-             Row{{100, 100}, {0, 0, 107, 100}, {4, 0, 99, 100}},  // inset 3.5 rounds to 4 (even)
-             Row{{1, 1000}, box, {110, 0, 0, 145}},           // a sliver keeps its place in the middle
+             Row{{100, 100}, {0, 0, 103, 100}, {2, 0, 99, 100}},      // inset 1.5 rounds to 2 (even)
+             Row{{100, 100}, {0, 0, 105, 100}, {2, 0, 101, 100}},     // inset 2.5 rounds to 2 (even)
+             Row{{100, 100}, {0, 0, 107, 100}, {4, 0, 99, 100}},      // inset 3.5 rounds to 4 (even)
+             Row{{1, 1000}, box, {110, 0, 0, 145}},                   // a sliver keeps its place in the middle
              Row{{160, 120}, {10, 20, 220, 145}, {23, 20, 194, 145}}, // offset target
-             Row{{0, 120}, box, box},                         // nothing to place
+             Row{{0, 120}, box, box},                                 // nothing to place
              Row{{160, 120}, {0, 0, 0, 0}, {0, 0, 0, 0}},
          }) {
         SCOPED_TRACE(std::to_string(row.picture.width()) + "x" + std::to_string(row.picture.height()));
@@ -55,10 +55,10 @@ TEST(FormatPTSTest, SecondsAndMilliseconds)
         int64_t microseconds;
         const char *text;
     };
-    for (const Row &row : {Row{1234567, "1.234"}, Row{0, "0.000"}, Row{999, "0.000"}, Row{1000, "0.001"},
-                           Row{600000000, "600.000"}, Row{3276700, "3.276"}, Row{-1234567, "-1.234"},
-                           Row{std::numeric_limits<int64_t>::max(), "9223372036854.775"},
-                           Row{std::numeric_limits<int64_t>::min(), "-9223372036854.775"}}) {
+    for (const Row &row :
+         {Row{1234567, "1.234"}, Row{0, "0.000"}, Row{999, "0.000"}, Row{1000, "0.001"}, Row{600000000, "600.000"},
+          Row{3276700, "3.276"}, Row{-1234567, "-1.234"}, Row{std::numeric_limits<int64_t>::max(), "9223372036854.775"},
+          Row{std::numeric_limits<int64_t>::min(), "-9223372036854.775"}}) {
         EXPECT_EQ(FormatPTS(row.microseconds), row.text) << row.microseconds;
     }
 }

@@ -313,8 +313,8 @@ TEST_F(FormatConversionTest, ACutClipConvertsOnlyTheSelectedSecond)
     // About the second from 1 s to 2 s: the engine starts at the key picture at or before the start.
     const DecodedVideo pictures = DecodeVideo(output);
     ASSERT_FALSE(pictures.frames.empty());
-    const int first = ReadCounter(pictures.frames.front().data() + (pictures.height / 2) * pictures.width * 3,
-                                  pictures.width);
+    const int first =
+        ReadCounter(pictures.frames.front().data() + (pictures.height / 2) * pictures.width * 3, pictures.width);
     EXPECT_GE(first, 25 - 12);
     EXPECT_LE(first, 25);
     EXPECT_GE(pictures.frames.size(), 25u);

@@ -13,9 +13,17 @@ namespace {
 TEST(BeforeHook, TimeWindowsAreHalfOpenOnTheFull64BitTime)
 {
     const std::pair<int64_t, THookAction> cases[] = {
-        {INT64_MIN, haContinue}, {-1, haContinue},         {0, haContinue},        {4999999, haContinue},
-        {5000000, haIgnore},     {9999999, haIgnore},      {10000000, haContinue}, {14999999, haContinue},
-        {15000000, haStop},      {INT64_C(1) << 40, haStop}, {INT64_MAX, haStop},
+        {INT64_MIN, haContinue},
+        {-1, haContinue},
+        {0, haContinue},
+        {4999999, haContinue},
+        {5000000, haIgnore},
+        {9999999, haIgnore},
+        {10000000, haContinue},
+        {14999999, haContinue},
+        {15000000, haStop},
+        {INT64_C(1) << 40, haStop},
+        {INT64_MAX, haStop},
         // A time that would wrap to a small number in 32 bits still counts as late.
         {(INT64_C(1) << 32) + 1000, haStop},
     };

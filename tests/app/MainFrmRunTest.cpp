@@ -470,8 +470,9 @@ TEST_F(MainFrmRunTest, DestroyingTheWindowMidRunAlsoWaitsForItsTasks)
 TEST_F(MainFrmRunTest, QueuedFilesArriveOneAtATimeWithOneBoxForThoseRefused)
 {
     std::ofstream(dir.File("corrupt.mp3")) << std::string(4096, '\x5a');
-    const QStringList files = {QString::fromStdString(Wav("a.wav", 0.3)), QString::fromStdString(dir.File("corrupt.mp3")),
-                               QString::fromStdString(dir.File("missing.wav")), QString::fromStdString(Wav("b.wav", 0.3))};
+    const QStringList files = {
+        QString::fromStdString(Wav("a.wav", 0.3)), QString::fromStdString(dir.File("corrupt.mp3")),
+        QString::fromStdString(dir.File("missing.wav")), QString::fromStdString(Wav("b.wav", 0.3))};
     bool done = false;
     window->QueueFiles(files, [&] { done = true; });
     EXPECT_EQ(Rows(), 0);

@@ -2,6 +2,7 @@
 // the settings file, the event handlers fed by hand, errors and the about box.
 #include "tests/app/MainWindowTestSupport.h"
 
+#include "app/FileListColumns.h"
 #include "app/LogPane.h"
 #include "app/OptionFrm.h"
 #include "app/RadioGroup.h"
@@ -12,9 +13,9 @@
 
 #include <QAbstractItemView>
 #include <QAction>
-#include <QCompleter>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -50,13 +51,11 @@ TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
         const char *name, *caption;
         int image;
     };
-    const Button buttons[] = {{window->ToolButton1, "ToolButton1", "Add file", 4},
-                              {window->ToolButton2, "ToolButton2", "Clear", 8},
-                              {window->ToolButton3, "ToolButton3", "Remove", 1},
-                              {window->ToolButton7, "ToolButton7", "Converter", 6},
-                              {window->ToolButton5, "ToolButton5", "Pause", 5},
-                              {window->ToolButton6, "ToolButton6", "Resume", 0},
-                              {window->ToolButton4, "ToolButton4", "Stop", 3}};
+    const Button buttons[] = {
+        {window->ToolButton1, "ToolButton1", "Add file", 4}, {window->ToolButton2, "ToolButton2", "Clear", 8},
+        {window->ToolButton3, "ToolButton3", "Remove", 1},   {window->ToolButton7, "ToolButton7", "Converter", 6},
+        {window->ToolButton5, "ToolButton5", "Pause", 5},    {window->ToolButton6, "ToolButton6", "Resume", 0},
+        {window->ToolButton4, "ToolButton4", "Stop", 3}};
     for (const Button &b : buttons) {
         EXPECT_EQ(b.button->objectName(), b.name);
         EXPECT_EQ(b.button->text(), b.caption);
@@ -66,8 +65,8 @@ TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
     EXPECT_EQ(ToolBar(), "+------");
     EXPECT_EQ(Hidden(), "+------");
 
-    const QStringList columns = {"File Title", "Total Time", "File Size", "Output", "Progress", "Current Time",
-                                 "File Size"};
+    const QStringList columns = {"File Title", "Total Time",   "File Size", "Output",
+                                 "Progress",   "Current Time", "File Size"};
     ASSERT_EQ(window->lvFiles->columnCount(), columns.size());
     for (int i = 0; i < columns.size(); ++i)
         EXPECT_EQ(window->lvFiles->horizontalHeaderItem(i)->text(), columns[i]);
@@ -140,11 +139,11 @@ TEST_F(MainFrmTest, MenusCarryTheirItemsAndTheCommandStates)
     const struct {
         QAction *action;
         const char *text, *shortcut;
-    } items[] = {{window->N3, "Add file", "Ctrl+O"},     {window->AddFolder, "Add folder...", "Ctrl+Shift+O"},
-                 {window->N4, "Remove", "Del"},          {window->N5, "Clear", ""},
-                 {window->N8, "Exit", "Ctrl+Q"},         {window->N13, "Converter", "Ctrl+Return"},
-                 {window->N14, "Pause", ""},             {window->N15, "Resume", ""},
-                 {window->N16, "Stop", ""},              {window->ViewLog, "Log", "Ctrl+L"},
+    } items[] = {{window->N3, "Add file", "Ctrl+O"}, {window->AddFolder, "Add folder...", "Ctrl+Shift+O"},
+                 {window->N4, "Remove", "Del"},      {window->N5, "Clear", ""},
+                 {window->N8, "Exit", "Ctrl+Q"},     {window->N13, "Converter", "Ctrl+Return"},
+                 {window->N14, "Pause", ""},         {window->N15, "Resume", ""},
+                 {window->N16, "Stop", ""},          {window->ViewLog, "Log", "Ctrl+L"},
                  {window->A1, "About", ""}};
     // Nothing to remove, clear, convert, pause, resume or stop yet.
     const std::set<QAction *> idle = {window->N4, window->N5, window->N13, window->N14, window->N15, window->N16};
@@ -342,7 +341,8 @@ TEST_F(MainFrmTest, TaskCreationFailuresAreLoggedAndLeaveNoTaskOrRow)
     output.AudioCodec = "no_such_encoder";
     window->Batch->LogLines.clear();
     EXPECT_FALSE(window->Batch->AddConvertTask(input, output));
-    EXPECT_EQ(window->Batch->LogLines.filter("***Cannot do convert, error: ").size(), 1) << window->Batch->LogLines.join('|').toStdString();
+    EXPECT_EQ(window->Batch->LogLines.filter("***Cannot do convert, error: ").size(), 1)
+        << window->Batch->LogLines.join('|').toStdString();
     EXPECT_EQ(window->Batch->VeloxC->Tasks().Count(), 0); // the half-made task went again
     EXPECT_EQ(Rows(), 0);
     EXPECT_EQ(ToolBar(), "+------");
@@ -532,7 +532,8 @@ TEST_F(MainFrmTest, TerminateMarksRowsAndTheRunEndSetsBothSetsAndLetsTheTasksGo)
     ASSERT_TRUE(WaitUntil([&] { return window->Batch->VeloxC->Tasks().Count() == 0; }));
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].icon, QMessageBox::Warning);
-    EXPECT_EQ(shown[0].text, "This file was not converted:\n" + window->Batch->InputFileList[2] + ": Error while opening encoder");
+    EXPECT_EQ(shown[0].text,
+              "This file was not converted:\n" + window->Batch->InputFileList[2] + ": Error while opening encoder");
     EXPECT_EQ(ToolBar(), "++++---");
     EXPECT_EQ(Hidden(), "++++---");
     EXPECT_EQ(Rows(), 3);
@@ -705,7 +706,7 @@ TEST_F(MainFrmTest, TheChoicesAndTheWindowAreAsTheUserLeftThem)
     window->CobType->setCurrentIndex(1);
     window->Cob_SD->setCurrentIndex(2);
     window->CheckBox1->setChecked(true);
-    window->resize(700, 500);
+    window->resize(900, 600);
     window->lvFiles->setColumnWidth(0, 222);
     window->close();
     TfrmMain again(nullptr, QString::fromStdString(program.string()), QString::fromStdString(user.string()));
@@ -713,8 +714,26 @@ TEST_F(MainFrmTest, TheChoicesAndTheWindowAreAsTheUserLeftThem)
     EXPECT_EQ(again.CobType->currentIndex(), 1);
     EXPECT_EQ(again.Cob_SD->currentIndex(), 2);
     EXPECT_TRUE(again.CheckBox1->isChecked());
-    EXPECT_EQ(again.size(), QSize(700, 500));
+    EXPECT_EQ(again.size(), QSize(900, 600));
     EXPECT_EQ(again.lvFiles->columnWidth(0), 222);
+}
+
+TEST_F(MainFrmTest, ANarrowWindowKeepsTheProgressInSightAndTheKeyboardOpensTheMenu)
+{
+    next = QString::fromStdString(Wav("a.wav", 0.3));
+    window->ToolButton1Click();
+    window->show();
+    window->resize(520, 400);
+    QCoreApplication::processEvents();
+    QHeaderView *header = window->lvFiles->horizontalHeader();
+    const int progressEnd = header->sectionViewportPosition(kProgressColumn) + header->sectionSize(kProgressColumn);
+    EXPECT_LE(progressEnd, window->lvFiles->viewport()->width());
+
+    window->lvFiles->setFocus();
+    window->lvFiles->setCurrentCell(0, 0);
+    QTest::keyClick(window->lvFiles, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(window->PopupMenu1->isVisible());
+    window->PopupMenu1->close();
 }
 
 TEST_F(MainFrmTest, TheLogIsSavedAsShownAndAFailedSaveIsSaid)
@@ -774,8 +793,8 @@ TEST(VeloxProgram, HelpAndVersionNeedNoDisplay)
         const char *option, *starts;
     } cases[] = {{"--help", "Usage: "}, {"--version", "velox 2.2a"}};
     for (const auto &c : cases) {
-        const std::string command = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '") + VELOX +
-                                    "' " + c.option + " 2>&1";
+        const std::string command =
+            std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '") + VELOX + "' " + c.option + " 2>&1";
         FILE *pipe = popen(command.c_str(), "r");
         ASSERT_NE(pipe, nullptr);
         std::string text;

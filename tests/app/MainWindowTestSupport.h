@@ -11,9 +11,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QToolButton>
-#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -146,7 +146,7 @@ protected:
     std::filesystem::path program = dir.Path() / "program";
     std::filesystem::path user = dir.Path() / "user";
     std::unique_ptr<TfrmMain> window;
-    QString next;   // what the open dialog answers
+    QString next; // what the open dialog answers
     int dialogs = 0;
     std::vector<QUrl> opened;
     std::vector<Shown> shown;

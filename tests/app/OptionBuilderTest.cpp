@@ -38,32 +38,66 @@ std::map<std::string, std::string> Fields(const TOutputOptions &o)
 {
     using std::to_string;
     return {
-        {"FileName", o.FileName}, {"FileExt", o.FileExt}, {"FileFormat", o.FileFormat},
-        {"PacketSize", to_string(o.PacketSize)}, {"MuxRate", to_string(o.MuxRate)},
-        {"MuxDelay", Show(o.MuxDelay)}, {"MuxPreload", Show(o.MuxPreload)}, {"AudioCodec", o.AudioCodec},
-        {"DisableAudio", to_string(o.DisableAudio)}, {"AudioVolume", to_string(o.AudioVolume)},
-        {"AudioChannels", to_string(o.AudioChannels)}, {"AudioSampleRate", to_string(o.AudioSampleRate)},
-        {"AudioBitrate", to_string(o.AudioBitrate)}, {"AudioBitrateTolerance", to_string(o.AudioBitrateTolerance)},
-        {"AudioLanguage", o.AudioLanguage}, {"AudioSyncMethod", to_string(o.AudioSyncMethod)},
-        {"AudioTag", o.AudioTag}, {"VideoCodec", o.VideoCodec}, {"DisableVideo", to_string(o.DisableVideo)},
-        {"FrameRate", o.FrameRate}, {"FrameSize", o.FrameSize}, {"FrameAspectRatio", o.FrameAspectRatio},
-        {"CropTop", to_string(o.CropTop)}, {"CropBottom", to_string(o.CropBottom)},
-        {"CropLeft", to_string(o.CropLeft)}, {"CropRight", to_string(o.CropRight)},
-        {"PadTop", to_string(o.PadTop)}, {"PadBottom", to_string(o.PadBottom)},
-        {"PadLeft", to_string(o.PadLeft)}, {"PadRight", to_string(o.PadRight)},
-        {"PadColor", to_string(o.PadColor)}, {"GOPSize", to_string(o.GOPSize)},
-        {"VideoBitrate", to_string(o.VideoBitrate)}, {"VideoMaxRate", to_string(o.VideoMaxRate)},
-        {"VideoMinRate", to_string(o.VideoMinRate)}, {"VideoBitrateTolerance", to_string(o.VideoBitrateTolerance)},
-        {"VideoBufSize", to_string(o.VideoBufSize)}, {"VideoSyncMethod", to_string(o.VideoSyncMethod)},
-        {"VideoTag", o.VideoTag}, {"VideoFilters", o.VideoFilters},
-        {"DisableSubtitle", to_string(o.DisableSubtitle)}, {"SubtitleLanguage", o.SubtitleLanguage},
-        {"CopyTimestamp", to_string(o.CopyTimestamp)}, {"RecordingTime", to_string(o.RecordingTime)},
-        {"Timestamp", Show(o.Timestamp)}, {"Year", to_string(o.Year)}, {"Track", to_string(o.Track)},
-        {"Title", o.Title}, {"Author", o.Author}, {"Copyright", o.Copyright}, {"Comment", o.Comment},
-        {"Album", o.Album}, {"Genre", o.Genre}, {"Target", to_string(o.Target)},
-        {"TargetNorm", to_string(o.TargetNorm)}, {"DefaultNorm", to_string(o.DefaultNorm)},
-        {"CustomHook", to_string(o.CustomHook)}, {"BeforeHook", to_string(o.BeforeHook)},
-        {"VideoHookPTSs", o.VideoHookPTSs}, {"ExtOptions", o.ExtOptions},
+        {"FileName", o.FileName},
+        {"FileExt", o.FileExt},
+        {"FileFormat", o.FileFormat},
+        {"PacketSize", to_string(o.PacketSize)},
+        {"MuxRate", to_string(o.MuxRate)},
+        {"MuxDelay", Show(o.MuxDelay)},
+        {"MuxPreload", Show(o.MuxPreload)},
+        {"AudioCodec", o.AudioCodec},
+        {"DisableAudio", to_string(o.DisableAudio)},
+        {"AudioVolume", to_string(o.AudioVolume)},
+        {"AudioChannels", to_string(o.AudioChannels)},
+        {"AudioSampleRate", to_string(o.AudioSampleRate)},
+        {"AudioBitrate", to_string(o.AudioBitrate)},
+        {"AudioBitrateTolerance", to_string(o.AudioBitrateTolerance)},
+        {"AudioLanguage", o.AudioLanguage},
+        {"AudioSyncMethod", to_string(o.AudioSyncMethod)},
+        {"AudioTag", o.AudioTag},
+        {"VideoCodec", o.VideoCodec},
+        {"DisableVideo", to_string(o.DisableVideo)},
+        {"FrameRate", o.FrameRate},
+        {"FrameSize", o.FrameSize},
+        {"FrameAspectRatio", o.FrameAspectRatio},
+        {"CropTop", to_string(o.CropTop)},
+        {"CropBottom", to_string(o.CropBottom)},
+        {"CropLeft", to_string(o.CropLeft)},
+        {"CropRight", to_string(o.CropRight)},
+        {"PadTop", to_string(o.PadTop)},
+        {"PadBottom", to_string(o.PadBottom)},
+        {"PadLeft", to_string(o.PadLeft)},
+        {"PadRight", to_string(o.PadRight)},
+        {"PadColor", to_string(o.PadColor)},
+        {"GOPSize", to_string(o.GOPSize)},
+        {"VideoBitrate", to_string(o.VideoBitrate)},
+        {"VideoMaxRate", to_string(o.VideoMaxRate)},
+        {"VideoMinRate", to_string(o.VideoMinRate)},
+        {"VideoBitrateTolerance", to_string(o.VideoBitrateTolerance)},
+        {"VideoBufSize", to_string(o.VideoBufSize)},
+        {"VideoSyncMethod", to_string(o.VideoSyncMethod)},
+        {"VideoTag", o.VideoTag},
+        {"VideoFilters", o.VideoFilters},
+        {"DisableSubtitle", to_string(o.DisableSubtitle)},
+        {"SubtitleLanguage", o.SubtitleLanguage},
+        {"CopyTimestamp", to_string(o.CopyTimestamp)},
+        {"RecordingTime", to_string(o.RecordingTime)},
+        {"Timestamp", Show(o.Timestamp)},
+        {"Year", to_string(o.Year)},
+        {"Track", to_string(o.Track)},
+        {"Title", o.Title},
+        {"Author", o.Author},
+        {"Copyright", o.Copyright},
+        {"Comment", o.Comment},
+        {"Album", o.Album},
+        {"Genre", o.Genre},
+        {"Target", to_string(o.Target)},
+        {"TargetNorm", to_string(o.TargetNorm)},
+        {"DefaultNorm", to_string(o.DefaultNorm)},
+        {"CustomHook", to_string(o.CustomHook)},
+        {"BeforeHook", to_string(o.BeforeHook)},
+        {"VideoHookPTSs", o.VideoHookPTSs},
+        {"ExtOptions", o.ExtOptions},
     };
 }
 
@@ -160,7 +194,13 @@ struct FormatRow {
 TEST_F(OptionBuilderTest, EveryFormatItemGivesItsSuffixContainerCodecsAndOverrides)
 {
     const std::vector<FormatRow> rows = {
-        {"VCD", [](TOutputOptions &o) { o.Target = 1; o.TargetNorm = 0; o.DefaultNorm = 1; }, "_vcd_auto.mpg", false},
+        {"VCD",
+         [](TOutputOptions &o) {
+             o.Target = 1;
+             o.TargetNorm = 0;
+             o.DefaultNorm = 1;
+         },
+         "_vcd_auto.mpg", false},
         {"SVCD", [](TOutputOptions &o) { o.Target = 2; }, "_svcd_auto.mpg", false},
         {"DVD", [](TOutputOptions &o) { o.Target = 3; }, "_dvd_auto.mpg", false},
         {"3GP",
@@ -184,7 +224,12 @@ TEST_F(OptionBuilderTest, EveryFormatItemGivesItsSuffixContainerCodecsAndOverrid
         {"MKV", [](TOutputOptions &o) { o.VideoCodec = "libx264"; }, ".mkv", false},
         {"MOV", [](TOutputOptions &) {}, ".mov", false},
         {"MP4", [](TOutputOptions &) {}, ".mp4", false},
-        {"OGG", [](TOutputOptions &o) { o.VideoCodec = "libtheora"; o.AudioCodec = "flac"; }, ".ogg", false},
+        {"OGG",
+         [](TOutputOptions &o) {
+             o.VideoCodec = "libtheora";
+             o.AudioCodec = "flac";
+         },
+         ".ogg", false},
         {"PSP",
          [](TOutputOptions &o) {
              o.FileFormat = "psp";
@@ -197,7 +242,12 @@ TEST_F(OptionBuilderTest, EveryFormatItemGivesItsSuffixContainerCodecsAndOverrid
         {"RM10", [](TOutputOptions &o) { o.VideoCodec = "rv10"; }, "_rv10.rm", false},
         {"RM20", [](TOutputOptions &o) { o.VideoCodec = "rv20"; }, "_rv20.rm", false},
         {"SWF", [](TOutputOptions &o) { o.AudioSampleRate = 22050; }, ".swf", false},
-        {"WMV", [](TOutputOptions &o) { o.VideoCodec = "wmv2"; o.AudioCodec = "wmav2"; }, ".wmv", false},
+        {"WMV",
+         [](TOutputOptions &o) {
+             o.VideoCodec = "wmv2";
+             o.AudioCodec = "wmav2";
+         },
+         ".wmv", false},
         {"M1V", [](TOutputOptions &) {}, ".m1v", false},
         {"M2V", [](TOutputOptions &) {}, ".m2v", false},
         {"AAC", [](TOutputOptions &) {}, ".aac", true},
@@ -205,7 +255,12 @@ TEST_F(OptionBuilderTest, EveryFormatItemGivesItsSuffixContainerCodecsAndOverrid
         {"MP2", [](TOutputOptions &) {}, ".mp2", true},
         {"MP3", [](TOutputOptions &) {}, ".mp3", true},
         {"WAV", [](TOutputOptions &) {}, ".wav", true},
-        {"WMA", [](TOutputOptions &o) { o.DisableVideo = true; o.AudioCodec = "wmav2"; }, ".wma", true},
+        {"WMA",
+         [](TOutputOptions &o) {
+             o.DisableVideo = true;
+             o.AudioCodec = "wmav2";
+         },
+         ".wma", true},
     };
     ASSERT_EQ(rows.size(), 24u);
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -384,8 +439,8 @@ TEST_F(OptionBuilderTest, EncoderGroupsChooseTheirEncoders)
         EXPECT_EQ(Output().VideoCodec, row.codec);
         EXPECT_EQ(Output().VideoTag, row.tag);
     }
-    for (const Row &row : {Row{0, "", ""}, Row{1, "aac", ""}, Row{2, "ac3", ""}, Row{3, "flac", ""},
-                           Row{4, "libmp3lame", ""}}) {
+    for (const Row &row :
+         {Row{0, "", ""}, Row{1, "aac", ""}, Row{2, "ac3", ""}, Row{3, "flac", ""}, Row{4, "libmp3lame", ""}}) {
         SCOPED_TRACE(row.item);
         settings.AudioCodec = row.item;
         EXPECT_EQ(Output().AudioCodec, row.codec);
@@ -421,8 +476,7 @@ TEST_F(OptionBuilderTest, ChannelRateSizeFrameRateAndAspectFromTheirGroups)
         int item;
         const char *size;
     };
-    for (const Row &row : {Row{0, ""}, Row{1, "128x96"}, Row{3, "352x288"}, Row{15, "852x480"},
-                           Row{28, "1920x1080"}}) {
+    for (const Row &row : {Row{0, ""}, Row{1, "128x96"}, Row{3, "352x288"}, Row{15, "852x480"}, Row{28, "1920x1080"}}) {
         SCOPED_TRACE(row.item);
         settings.FrameSize = row.item;
         EXPECT_EQ(Output().FrameSize, row.size);
@@ -436,10 +490,10 @@ TEST_F(OptionBuilderTest, NumberTextsFallBackToTheirDefaultsAndStayWithinRange)
         int32_t volume, videoBits, audioBits;
     };
     const int32_t most = std::numeric_limits<int32_t>::max();
-    for (const Row &row : {Row{"300", 300, 300000, 300000}, Row{" 12 ", 12, 12000, 12000},
-                           Row{"abc", -1, 200000, 64000}, Row{"", -1, 200000, 64000},
-                           Row{"1.5", -1, 200000, 64000}, Row{"99999999", 99999999, most, most},
-                           Row{"-5", -5, -5000, -5000}, Row{"99999999999", -1, 200000, 64000}}) {
+    for (const Row &row :
+         {Row{"300", 300, 300000, 300000}, Row{" 12 ", 12, 12000, 12000}, Row{"abc", -1, 200000, 64000},
+          Row{"", -1, 200000, 64000}, Row{"1.5", -1, 200000, 64000}, Row{"99999999", 99999999, most, most},
+          Row{"-5", -5, -5000, -5000}, Row{"99999999999", -1, 200000, 64000}}) {
         SCOPED_TRACE(row.text.toStdString());
         settings.AdjustVolume = settings.SetVideoBitRate = settings.SetAudioBitRate = true;
         settings.AudioVolume = settings.VideoBitRate = settings.AudioBitRate = row.text;
@@ -469,8 +523,8 @@ TEST_F(OptionBuilderTest, CropAndPadAreEvenAndTowardZero)
         settings.CropEdges.fill(row.text);
         settings.PadEdges.fill(row.text);
         const TOutputOptions o = Output();
-        for (int32_t value : {o.CropTop, o.CropBottom, o.CropLeft, o.CropRight, o.PadTop, o.PadBottom, o.PadLeft,
-                              o.PadRight})
+        for (int32_t value :
+             {o.CropTop, o.CropBottom, o.CropLeft, o.CropRight, o.PadTop, o.PadBottom, o.PadLeft, o.PadRight})
             EXPECT_EQ(value, row.value);
         EXPECT_EQ(o.PadColor, 0u);
     }
@@ -480,7 +534,8 @@ TEST_F(OptionBuilderTest, CropAndPadAreEvenAndTowardZero)
         settings.PadEdges[i] = QString::number(20 * (i + 1));
     }
     TOutputOptions o = Output();
-    EXPECT_EQ((std::vector<int32_t>{o.CropTop, o.CropBottom, o.CropLeft, o.CropRight}), (std::vector<int32_t>{2, 4, 6, 8}));
+    EXPECT_EQ((std::vector<int32_t>{o.CropTop, o.CropBottom, o.CropLeft, o.CropRight}),
+              (std::vector<int32_t>{2, 4, 6, 8}));
     EXPECT_EQ((std::vector<int32_t>{o.PadTop, o.PadBottom, o.PadLeft, o.PadRight}),
               (std::vector<int32_t>{20, 40, 60, 80}));
     settings.Crop = settings.Pad = false;
@@ -501,9 +556,10 @@ TEST_F(OptionBuilderTest, TheFilterChainListsTheCheckedFiltersInOrderWithTheAngl
         QString scale, rotate, setpts;
         const char *chain;
     };
-    for (const Row &row : {Row{" 160:120 ", "abc", " 2*PTS ", "vflip,hflip,negate,scale=160:120,rotate=45*PI/180,setpts=2*PTS"},
-                           Row{"", " -30 ", "", "vflip,hflip,negate,rotate=-30*PI/180"},
-                           Row{"  ", "90", " ", "vflip,hflip,negate,rotate=90*PI/180"}}) {
+    for (const Row &row :
+         {Row{" 160:120 ", "abc", " 2*PTS ", "vflip,hflip,negate,scale=160:120,rotate=45*PI/180,setpts=2*PTS"},
+          Row{"", " -30 ", "", "vflip,hflip,negate,rotate=-30*PI/180"},
+          Row{"  ", "90", " ", "vflip,hflip,negate,rotate=90*PI/180"}}) {
         SCOPED_TRACE(row.chain);
         settings.ScaleSize = row.scale;
         settings.RotateDegrees = row.rotate;
@@ -523,17 +579,17 @@ TEST_F(OptionBuilderTest, CopyTimestampFollowsItsBox)
 
 TEST_F(OptionBuilderTest, HookLinesNameThePluginsWithTheirArgumentsInOrder)
 {
-    for (TPluginChoice *box : {&settings.Imlib2Image, &settings.Imlib2Text, &settings.WaterMark, &settings.QuillImage,
-                               &settings.QuillText})
+    for (TPluginChoice *box :
+         {&settings.Imlib2Image, &settings.Imlib2Text, &settings.WaterMark, &settings.QuillImage, &settings.QuillText})
         *box = kFound;
     const std::string v = vhook.string() + "/";
     // The probed file has no video: the image goes 64 + 10 pixels in from a size of -1.
-    const std::string expected =
-        "vhook=" + v + "imlib2.so -i " + v + "imlib2.jpg -x W-w -y H-h\r\n" +
-        "vhook=" + v + "imlib2.so -R 255 -G 255 -B 255 -F Tahoma.ttf/16 -t VeloxC -x 10 -y 10\r\n" +
-        "vhook=" + v + "watermark.so -f " + v + "watermark.gif -m 0\r\n" +
-        "vhook=" + v + "QuillHook.so -i " + v + "QuillHook.bmp -mc FFFFFF -ix -75 -iy -75\r\n" +
-        "vhook=" + v + "QuillHook.so -t VeloxC -tx 10 -ty 10 -fc FFFFFF -fn Tahoma -fs 16 -fst BU\r\n";
+    const std::string expected = "vhook=" + v + "imlib2.so -i " + v + "imlib2.jpg -x W-w -y H-h\r\n" + "vhook=" + v +
+                                 "imlib2.so -R 255 -G 255 -B 255 -F Tahoma.ttf/16 -t VeloxC -x 10 -y 10\r\n" +
+                                 "vhook=" + v + "watermark.so -f " + v + "watermark.gif -m 0\r\n" + "vhook=" + v +
+                                 "QuillHook.so -i " + v + "QuillHook.bmp -mc FFFFFF -ix -75 -iy -75\r\n" +
+                                 "vhook=" + v +
+                                 "QuillHook.so -t VeloxC -tx 10 -ty 10 -fc FFFFFF -fn Tahoma -fs 16 -fst BU\r\n";
     EXPECT_EQ(Output().ExtOptions, expected);
 
     settings.ImageDancing = settings.TextScrolling = settings.WaterMarkMode = true;
@@ -570,10 +626,10 @@ TEST_F(OptionBuilderTest, APluginPathWithABlankSeparatesThatLineByBars)
     settings.VhookFolder = spaced.string() + "/";
     settings.WaterMark = settings.QuillText = settings.Imlib2Text = kFound;
     const std::string v = spaced.string() + "/";
-    EXPECT_EQ(Output().ExtOptions,
-              "vhook=" + v + "imlib2.so|-R|255|-G|255|-B|255|-F|Tahoma.ttf/16|-t|VeloxC|-x|10|-y|10\r\n" +
-                  "vhook=" + v + "watermark.so|-f|" + v + "watermark.gif|-m|0\r\n" + "vhook=" + v +
-                  "QuillHook.so|-t|VeloxC|-tx|10|-ty|10|-fc|FFFFFF|-fn|Tahoma|-fs|16|-fst|BU\r\n");
+    EXPECT_EQ(Output().ExtOptions, "vhook=" + v +
+                                       "imlib2.so|-R|255|-G|255|-B|255|-F|Tahoma.ttf/16|-t|VeloxC|-x|10|-y|10\r\n" +
+                                       "vhook=" + v + "watermark.so|-f|" + v + "watermark.gif|-m|0\r\n" + "vhook=" + v +
+                                       "QuillHook.so|-t|VeloxC|-tx|10|-ty|10|-fc|FFFFFF|-fn|Tahoma|-fs|16|-fst|BU\r\n");
 }
 
 TEST_F(OptionBuilderWindowTest, TheWindowBuildsWhatItsSettingsAndItsProbeGive)
@@ -600,12 +656,12 @@ TEST_F(OptionBuilderWindowTest, HookTextsAreTrimmedDefaultedAndKeptInOneWord)
         QString typed;
         std::string word, shown, separator;
     };
-    for (const Row &row : {Row{"  Hi  ", "Hi", "Hi", " "}, Row{"   ", "VeloxC", "VeloxC", " "},
-                           Row{"", "VeloxC", "VeloxC", " "},
-                           // A blank in the text joins the line by bars, so the text stays one word.
-                           Row{"Hello World", "Hello World", "Hello World", "|"},
-                           // A bar cannot be carried: it becomes a blank.
-                           Row{"a|b", "a b", "a b", "|"}, Row{"-x", "-x", "-x", " "}}) {
+    for (const Row &row :
+         {Row{"  Hi  ", "Hi", "Hi", " "}, Row{"   ", "VeloxC", "VeloxC", " "}, Row{"", "VeloxC", "VeloxC", " "},
+          // A blank in the text joins the line by bars, so the text stays one word.
+          Row{"Hello World", "Hello World", "Hello World", "|"},
+          // A bar cannot be carried: it becomes a blank.
+          Row{"a|b", "a b", "a b", "|"}, Row{"-x", "-x", "-x", " "}}) {
         SCOPED_TRACE(row.typed.toStdString());
         window->edtImlib2Txt->setText(row.typed);
         window->edtQuillHookTxt->setText(row.typed);
@@ -724,9 +780,9 @@ TEST_F(OptionBuilderWindowTest, ACutClipSetsLengthAndStartOnlyForARealSelection)
         bool check;
         int32_t recording, start;
     };
-    for (const Row &row : {Row{2000, 5000, true, 3000, 2000}, Row{0, 0, true, -1, -1}, Row{5000, 5000, true, -1, -1},
-                           Row{6000, 5000, true, -1, -1}, Row{2000, 5000, false, -1, -1},
-                           Row{0, 4000, true, 4000, 0}}) {
+    for (const Row &row :
+         {Row{2000, 5000, true, 3000, 2000}, Row{0, 0, true, -1, -1}, Row{5000, 5000, true, -1, -1},
+          Row{6000, 5000, true, -1, -1}, Row{2000, 5000, false, -1, -1}, Row{0, 4000, true, 4000, 0}}) {
         SCOPED_TRACE(std::to_string(row.selStart) + ".." + std::to_string(row.selEnd));
         window->trcPreview->setValue(row.selEnd);
         window->btnEndTime->click();

@@ -49,7 +49,7 @@ bool Near(const QColor &a, const QColor &b, int tolerance = 40)
 
 struct ToggleRow {
     QCheckBox *TfrmOption::*box;
-    std::vector<QLineEdit *TfrmOption::*> edits;
+    std::vector<QLineEdit * TfrmOption::*> edits;
 };
 
 } // namespace
@@ -59,26 +59,27 @@ TEST_F(OptionFrmTest, TheWindowHasItsCaptionAndEveryControlItsInitialValue)
     EXPECT_EQ(window->windowTitle(), "Output Options");
     EXPECT_EQ(window->objectName(), "frmOption");
     EXPECT_TRUE(window->windowFlags() & Qt::WindowSystemMenuHint);
-    EXPECT_FALSE(window->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
-                                          Qt::WindowContextHelpButtonHint));
+    EXPECT_FALSE(window->windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowContextHelpButtonHint));
 
     struct Group {
         const char *name, *caption;
         QStringList items;
         int index;
     };
-    for (const Group &g : {
-             Group{"grpFormats", "Output Formats",
-                   {"VCD", "SVCD", "DVD", "3GP", "AVI", "FLV", "iPod", "MKV", "MOV", "MP4", "OGG", "PSP",
-                    "RM10", "RM20", "SWF", "WMV", "M1V", "M2V", "AAC", "AC3", "MP2", "MP3", "WAV", "WMA"},
-                   21},
-             Group{"grpNorm", "Norm(VCD/SVCD/DVD)", {"Auto", "PAL", "NTSC"}, 0},
-             Group{"grpAudioChannels", "Audio Channel", {"Auto", "Mono", "Stereo"}, 0},
-             Group{"grpAudioSampleRate", "Audio Sample Rate (Hz)", {"Auto", "8000", "11025", "22050", "44100"}, 0},
-             Group{"grpFrameRate", "Video Frame Rate (FPS)", {"Auto", "10", "15", "25", "30"}, 0},
-             Group{"grpAspectRatio", "Aspect Ratio", {"Auto", "4:3", "16:9", "37:20", "47:20"}, 0},
-             Group{"grpAudioCodec", "Audio Encoder", {"Auto", "AAC", "AC3", "FLAC", "MP3"}, 0},
-             Group{"grpVideoCodec", "Video Encoder", {"Auto", "DivX", "XviD", "X264"}, 0}}) {
+    for (const Group &g :
+         {Group{"grpFormats",
+                "Output Formats",
+                {"VCD",  "SVCD", "DVD", "3GP", "AVI", "FLV", "iPod", "MKV", "MOV", "MP4", "OGG", "PSP",
+                 "RM10", "RM20", "SWF", "WMV", "M1V", "M2V", "AAC",  "AC3", "MP2", "MP3", "WAV", "WMA"},
+                21},
+          Group{"grpNorm", "Norm(VCD/SVCD/DVD)", {"Auto", "PAL", "NTSC"}, 0},
+          Group{"grpAudioChannels", "Audio Channel", {"Auto", "Mono", "Stereo"}, 0},
+          Group{"grpAudioSampleRate", "Audio Sample Rate (Hz)", {"Auto", "8000", "11025", "22050", "44100"}, 0},
+          Group{"grpFrameRate", "Video Frame Rate (FPS)", {"Auto", "10", "15", "25", "30"}, 0},
+          Group{"grpAspectRatio", "Aspect Ratio", {"Auto", "4:3", "16:9", "37:20", "47:20"}, 0},
+          Group{"grpAudioCodec", "Audio Encoder", {"Auto", "AAC", "AC3", "FLAC", "MP3"}, 0},
+          Group{"grpVideoCodec", "Video Encoder", {"Auto", "DivX", "XviD", "X264"}, 0}}) {
         SCOPED_TRACE(g.name);
         auto *group = window->findChild<TRadioGroup *>(g.name);
         ASSERT_NE(group, nullptr);
@@ -89,11 +90,15 @@ TEST_F(OptionFrmTest, TheWindowHasItsCaptionAndEveryControlItsInitialValue)
             EXPECT_EQ(group->Button(i)->text(), g.items[i]);
     }
 
-    for (auto [name, caption] : std::vector<std::pair<const char *, const char *>>{
-             {"grpAVFileInfo", "Source Media File Info"}, {"grpAudioVolume", "Audio Volume"},
-             {"grpFrameSize", "Video Frame Size"}, {"grpBitRate", "Bit Rate (Kbps)"},
-             {"grpPadCrop", "Crop and Pad"}, {"grpCutClip", "Cut a piece clip (seconds)"},
-             {"grpVideoHook", "Video Hook"}, {"grpVideoFilter", "Video Filter"}}) {
+    for (auto [name, caption] :
+         std::vector<std::pair<const char *, const char *>>{{"grpAVFileInfo", "Source Media File Info"},
+                                                            {"grpAudioVolume", "Audio Volume"},
+                                                            {"grpFrameSize", "Video Frame Size"},
+                                                            {"grpBitRate", "Bit Rate (Kbps)"},
+                                                            {"grpPadCrop", "Crop and Pad"},
+                                                            {"grpCutClip", "Cut a piece clip (seconds)"},
+                                                            {"grpVideoHook", "Video Hook"},
+                                                            {"grpVideoFilter", "Video Filter"}}) {
         auto *group = window->findChild<QGroupBox *>(name);
         ASSERT_NE(group, nullptr) << name;
         EXPECT_EQ(group->title(), caption) << name;
@@ -105,8 +110,10 @@ TEST_F(OptionFrmTest, TheWindowHasItsCaptionAndEveryControlItsInitialValue)
     };
     for (const Box &b : {Box{"chkAudioVolume", "Adjust Volume", false, true},
                          Box{"chkVideoBitRate", "Video Bit Rate", false, true},
-                         Box{"chkAudioBitRate", "Audio Bit Rate", false, true}, Box{"chkCrop", "Crop", false, true},
-                         Box{"chkPad", "Pad", false, true}, Box{"chkCutClip", "Cut Clip", false, true},
+                         Box{"chkAudioBitRate", "Audio Bit Rate", false, true},
+                         Box{"chkCrop", "Crop", false, true},
+                         Box{"chkPad", "Pad", false, true},
+                         Box{"chkCutClip", "Cut Clip", false, true},
                          Box{"chkImlib2Img", "Imlib2 - Image", false, false},
                          Box{"chkImgDancing", "Dancing", false, false},
                          Box{"chkImlib2Txt", "Imlib2 - Text", false, false},
@@ -116,8 +123,10 @@ TEST_F(OptionFrmTest, TheWindowHasItsCaptionAndEveryControlItsInitialValue)
                          Box{"chkQuillHookImg", "DemoHook - Image", false, false},
                          Box{"chkQuillHookTxt", "DemoHook - Text", false, false},
                          Box{"chkVertFlip", "Vertically Flip", false, true},
-                         Box{"chkHoriFlip", "Horizontally Flip", false, true}, Box{"chkNegate", "Negate", false, true},
-                         Box{"chkScale", "Scale", false, true}, Box{"chkRotate", "Rotate", false, true},
+                         Box{"chkHoriFlip", "Horizontally Flip", false, true},
+                         Box{"chkNegate", "Negate", false, true},
+                         Box{"chkScale", "Scale", false, true},
+                         Box{"chkRotate", "Rotate", false, true},
                          Box{"chkSetPTS", "SetPTS", false, true},
                          Box{"chkCopyTimestamp", "Copy Timestamp (decoding rm/rmvb maybe need this)", false, true},
                          Box{"chkOverwrite", "Overwrite Existing File", false, true}}) {
@@ -133,11 +142,11 @@ TEST_F(OptionFrmTest, TheWindowHasItsCaptionAndEveryControlItsInitialValue)
         const char *name, *caption;
         bool checked;
     };
-    for (const Radio &r : {Radio{"rdoExternalHook", "External Standard Hook (please read code of option unit)", true},
-                           Radio{"rdoCustomHook", "Internal Custom Hook (please read code of main unit)", false},
-                           Radio{"rdoStandardHook", "Standard Hook Behavior", true},
-                           Radio{"rdoBeforeHook", "Enable BeforeHook Event", false},
-                           Radio{"rdoPTSs", "PTS Periods", false}}) {
+    for (const Radio &r :
+         {Radio{"rdoExternalHook", "External Standard Hook (please read code of option unit)", true},
+          Radio{"rdoCustomHook", "Internal Custom Hook (please read code of main unit)", false},
+          Radio{"rdoStandardHook", "Standard Hook Behavior", true},
+          Radio{"rdoBeforeHook", "Enable BeforeHook Event", false}, Radio{"rdoPTSs", "PTS Periods", false}}) {
         SCOPED_TRACE(r.name);
         auto *radio = window->findChild<QRadioButton *>(r.name);
         ASSERT_NE(radio, nullptr);
@@ -155,16 +164,24 @@ TEST_F(OptionFrmTest, TheWindowHasItsCaptionAndEveryControlItsInitialValue)
         const char *name, *text;
         bool enabled, readOnly;
     };
-    for (const Edit &e : {Edit{"edtAudioVolume", "256", false, false}, Edit{"edtVideoBitRate", "200", false, false},
-                          Edit{"edtAudioBitRate", "64", false, false}, Edit{"edtCropTop", "0", false, false},
-                          Edit{"edtCropBottom", "0", false, false}, Edit{"edtCropLeft", "0", false, false},
-                          Edit{"edtCropRight", "0", false, false}, Edit{"edtPadTop", "0", false, false},
-                          Edit{"edtPadBottom", "0", false, false}, Edit{"edtPadLeft", "0", false, false},
-                          Edit{"edtPadRight", "0", false, false}, Edit{"edtStartTime", "0", true, true},
-                          Edit{"edtEndTime", "0", true, true}, Edit{"edtImlib2Txt", "VeloxC", false, false},
+    for (const Edit &e : {Edit{"edtAudioVolume", "256", false, false},
+                          Edit{"edtVideoBitRate", "200", false, false},
+                          Edit{"edtAudioBitRate", "64", false, false},
+                          Edit{"edtCropTop", "0", false, false},
+                          Edit{"edtCropBottom", "0", false, false},
+                          Edit{"edtCropLeft", "0", false, false},
+                          Edit{"edtCropRight", "0", false, false},
+                          Edit{"edtPadTop", "0", false, false},
+                          Edit{"edtPadBottom", "0", false, false},
+                          Edit{"edtPadLeft", "0", false, false},
+                          Edit{"edtPadRight", "0", false, false},
+                          Edit{"edtStartTime", "0", true, true},
+                          Edit{"edtEndTime", "0", true, true},
+                          Edit{"edtImlib2Txt", "VeloxC", false, false},
                           Edit{"edtQuillHookTxt", "VeloxC", false, false},
                           Edit{"edtPTSs", "0-5000,10000-15000", false, false},
-                          Edit{"edtScale", "320:240", false, false}, Edit{"edtRotate", "45", false, false},
+                          Edit{"edtScale", "320:240", false, false},
+                          Edit{"edtRotate", "45", false, false},
                           Edit{"edtSetPTS", "0.5*PTS", false, false},
                           Edit{"edtOutPath", "<same as input>", true, true}}) {
         SCOPED_TRACE(e.name);
@@ -176,9 +193,12 @@ TEST_F(OptionFrmTest, TheWindowHasItsCaptionAndEveryControlItsInitialValue)
     }
     EXPECT_EQ(window->edtAudioVolume->toolTip(), "256=normal");
 
-    for (auto [name, caption] : std::vector<std::pair<const char *, const char *>>{
-             {"btnStartTime", "Set Start"}, {"btnEndTime", "Set End"}, {"btnPTSs", "?"}, {"btnOutPath", "..."},
-             {"btnOk", "OK"}, {"btnCancel", "Cancel"}}) {
+    for (auto [name, caption] : std::vector<std::pair<const char *, const char *>>{{"btnStartTime", "Set Start"},
+                                                                                   {"btnEndTime", "Set End"},
+                                                                                   {"btnPTSs", "?"},
+                                                                                   {"btnOutPath", "..."},
+                                                                                   {"btnOk", "OK"},
+                                                                                   {"btnCancel", "Cancel"}}) {
         auto *button = window->findChild<QPushButton *>(name);
         ASSERT_NE(button, nullptr) << name;
         EXPECT_EQ(button->text(), caption) << name;
@@ -201,12 +221,12 @@ TEST_F(OptionFrmTest, TheWindowHasItsCaptionAndEveryControlItsInitialValue)
 TEST_F(OptionFrmTest, TheFrameSizeListHasItsTwentyNineItems)
 {
     const QStringList expected = {
-        "Auto - Original", "128x96 - sqcif", "176x144 - qcif", "352x288 - cif", "704x576 - 4cif",
-        "160x120 - qqvga", "320x240 - qvga", "640x480 - vga", "800x600 - svga", "1024x768 - xga",
-        "1600x1200 - uxga", "2048x1536 - qxga", "1280x1024 - sxga", "2560x2048 - qsxga", "5120x4096 - hsxga",
-        "852x480 - wvga", "1366x768 - wxga", "1600x1024 - wsxga", "1920x1200 - wuxga", "2560x1600 - woxga",
+        "Auto - Original",    "128x96 - sqcif",     "176x144 - qcif",     "352x288 - cif",      "704x576 - 4cif",
+        "160x120 - qqvga",    "320x240 - qvga",     "640x480 - vga",      "800x600 - svga",     "1024x768 - xga",
+        "1600x1200 - uxga",   "2048x1536 - qxga",   "1280x1024 - sxga",   "2560x2048 - qsxga",  "5120x4096 - hsxga",
+        "852x480 - wvga",     "1366x768 - wxga",    "1600x1024 - wsxga",  "1920x1200 - wuxga",  "2560x1600 - woxga",
         "3200x2048 - wqsxga", "3840x2400 - wquxga", "6400x4096 - whsxga", "7680x4800 - whuxga", "320x200 - cga",
-        "640x350 - ega", "852x480 - hd480", "1280x720 - hd720", "1920x1080 - hd1080"};
+        "640x350 - ega",      "852x480 - hd480",    "1280x720 - hd720",   "1920x1080 - hd1080"};
     QStringList items;
     for (int i = 0; i < window->cboFrameSize->count(); ++i)
         items << window->cboFrameSize->itemText(i);
@@ -285,11 +305,11 @@ TEST_F(OptionFrmTest, HookBoxesFollowThePluginFilesAndTheirMasters)
         QCheckBox *master;
         std::vector<QWidget *> dependants;
     };
-    for (const Master &m : {Master{window->chkImlib2Img, {window->chkImgDancing}},
-                            Master{window->chkImlib2Txt, {window->edtImlib2Txt, window->chkTxtScrolling}},
-                            Master{window->chkWaterMark, {window->chkWaterMarkMode}},
-                            Master{window->chkQuillHookImg, {}},
-                            Master{window->chkQuillHookTxt, {window->edtQuillHookTxt}}}) {
+    for (const Master &m :
+         {Master{window->chkImlib2Img, {window->chkImgDancing}},
+          Master{window->chkImlib2Txt, {window->edtImlib2Txt, window->chkTxtScrolling}},
+          Master{window->chkWaterMark, {window->chkWaterMarkMode}}, Master{window->chkQuillHookImg, {}},
+          Master{window->chkQuillHookTxt, {window->edtQuillHookTxt}}}) {
         SCOPED_TRACE(m.master->objectName().toStdString());
         EXPECT_FALSE(window->rdoStandardHook->isEnabled());
         m.master->click();
@@ -377,8 +397,8 @@ TEST_F(OptionFrmTest, ThePreviewStepIsTheSmallestPowerOfTenThatFitsTheBar)
         int maximum;
     };
     // 32 767 samples at 10 kHz last exactly 3 276 700 microseconds.
-    for (const Row &row : {Row{10000, 32767, 100, 32767}, Row{10000, 32768, 1000, 3276},
-                           Row{8000, 2620, 10, 32750}, Row{8000, 2622, 100, 3277}}) {
+    for (const Row &row : {Row{10000, 32767, 100, 32767}, Row{10000, 32768, 1000, 3276}, Row{8000, 2620, 10, 32750},
+                           Row{8000, 2622, 100, 3277}}) {
         SCOPED_TRACE(std::to_string(row.samples) + " at " + std::to_string(row.rate));
         const std::string file = dir.File("n" + std::to_string(row.samples) + ".wav");
         WriteSineWav(file, static_cast<double>(row.samples) / row.rate, row.rate, 1);
@@ -470,10 +490,10 @@ TEST_F(OptionFrmTest, SetStartAndSetEndEnableTheCutClipForARealSelection)
         const char *text;
         bool cutClip;
     };
-    for (const Step &s : {Step{5000, true, "0.500", false}, Step{5000, false, "0.500", false},
-                          Step{15000, false, "1.500", true}, Step{16000, true, "1.600", false},
-                          Step{0, true, "0.000", true}, Step{0, false, "0.000", false},
-                          Step{1, false, "0.000", true}}) {
+    for (const Step &s :
+         {Step{5000, true, "0.500", false}, Step{5000, false, "0.500", false}, Step{15000, false, "1.500", true},
+          Step{16000, true, "1.600", false}, Step{0, true, "0.000", true}, Step{0, false, "0.000", false},
+          Step{1, false, "0.000", true}}) {
         SCOPED_TRACE(std::to_string(s.position) + (s.start ? " start" : " end"));
         window->trcPreview->setValue(s.position);
         (s.start ? window->btnStartTime : window->btnEndTime)->click();
@@ -683,8 +703,8 @@ TEST_F(OptionFrmTest, TheLayoutKeepsEveryCaptionWholeAndNothingOverlaps)
                 const QRect b(leaves[j]->mapTo(within, QPoint()), leaves[j]->size());
                 if (leaves[i]->isAncestorOf(leaves[j]) || leaves[j]->isAncestorOf(leaves[i]))
                     continue;
-                EXPECT_FALSE(a.intersects(b)) << leaves[i]->objectName().toStdString() << " and "
-                                              << leaves[j]->objectName().toStdString();
+                EXPECT_FALSE(a.intersects(b))
+                    << leaves[i]->objectName().toStdString() << " and " << leaves[j]->objectName().toStdString();
             }
     }
 }

@@ -9,7 +9,7 @@ TEST(BatchTotalsTest, CountsAndTheFractionFollowTheFilesByLength)
     BatchTotals totals;
     totals.Add(1, 60'000);
     totals.Add(2, 180'000);
-    totals.Add(3, 0); // no length known: one second
+    totals.Add(3, 0);     // no length known: one second
     totals.Add(2, 5'000); // the same file again
     EXPECT_EQ(totals.Left(), 3);
     EXPECT_DOUBLE_EQ(totals.Fraction(), 0.0);

@@ -1,5 +1,5 @@
-#include "component/FFmpegList.h"
 #include "component/LogRouting.h"
+#include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
 #include "libs/AVEntryPoints.h"
 #include "libs/FFmpegIncludes.h"
@@ -77,8 +77,8 @@ TEST_F(LogRoutingTest, AMessageInTwoCallsIsOneLineWithOnePrefix)
     EXPECT_TRUE(events.Lines().empty());
     avlib::avutil.av_log(&context, AV_LOG_ERROR, "second\nthird ");
     avlib::avutil.av_log(&context, AV_LOG_ERROR, "part\n");
-    EXPECT_EQ(events.Lines(), (std::vector<LogLine>{{-1, llError, FakePrefix() + "first 1 second"},
-                                                    {-1, llError, "third part"}}));
+    EXPECT_EQ(events.Lines(),
+              (std::vector<LogLine>{{-1, llError, FakePrefix() + "first 1 second"}, {-1, llError, "third part"}}));
     // The address of the class record, in upper-case hexadecimal, at least eight digits.
     const std::string prefix = FakePrefix(), address = prefix.substr(12, prefix.size() - 13);
     EXPECT_EQ(prefix.substr(0, 12), "[fakeitem @ ");
@@ -108,11 +108,11 @@ TEST_F(LogRoutingTest, TheLogLevelIsTheThresholdAndLibraryLevelsMapToTheComponen
         TLogLevel arrives;
     };
     const Case cases[] = {
-        {llError, AV_LOG_PANIC, true, llError},   {llError, AV_LOG_ERROR, true, llError},
+        {llError, AV_LOG_PANIC, true, llError},    {llError, AV_LOG_ERROR, true, llError},
         {llError, AV_LOG_WARNING, false, llError}, {llError, AV_LOG_INFO, false, llError},
-        {llAll, AV_LOG_WARNING, true, llInfo},    {llAll, AV_LOG_INFO, true, llInfo},
-        {llAll, AV_LOG_VERBOSE, true, llDebug},   {llAll, AV_LOG_DEBUG, true, llDebug},
-        {llAll, AV_LOG_TRACE, true, llAll},       {llQuiet, AV_LOG_ERROR, false, llError},
+        {llAll, AV_LOG_WARNING, true, llInfo},     {llAll, AV_LOG_INFO, true, llInfo},
+        {llAll, AV_LOG_VERBOSE, true, llDebug},    {llAll, AV_LOG_DEBUG, true, llDebug},
+        {llAll, AV_LOG_TRACE, true, llAll},        {llQuiet, AV_LOG_ERROR, false, llError},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.libraryLevel);
@@ -158,9 +158,9 @@ TEST_F(LogRoutingTest, EachThreadKeepsItsOwnUnfinishedLineAndStartDropsThem)
     avlib::avutil.av_log(nullptr, AV_LOG_ERROR, "dropped ");
     converter.Start(0); // an empty list: only the queue is emptied
     avlib::avutil.av_log(nullptr, AV_LOG_ERROR, "alone\n");
-    EXPECT_EQ(events.Lines(), (std::vector<LogLine>{{-1, llError, "other 1 other 2"},
-                                                    {-1, llError, "main 1 main 2"},
-                                                    {-1, llError, "alone"}}));
+    EXPECT_EQ(events.Lines(),
+              (std::vector<LogLine>{
+                  {-1, llError, "other 1 other 2"}, {-1, llError, "main 1 main 2"}, {-1, llError, "alone"}}));
 }
 
 TEST_F(LogRoutingTest, ALineFromATasksThreadCarriesItsIndexAtItsComponentOnly)

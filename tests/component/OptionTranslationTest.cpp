@@ -117,7 +117,9 @@ TEST_F(OptionTranslationTest, EachOutputFieldReachesItsEngineSetting)
         {"2 PacketSize", [](auto &o) { o.PacketSize = 2324; },
          [](auto &e) { EXPECT_EQ(e.FormatDefaults->packet_size, 2324u); }},
         {"3 MuxRate", [](auto &o) { o.MuxRate = 1411200; },
-         [](auto &e) { EXPECT_EQ(e.MuxerOptions, (TextPairs{{"muxrate", "1411200"}})); }},
+         [](auto &e) {
+             EXPECT_EQ(e.MuxerOptions, (TextPairs{{"muxrate", "1411200"}}));
+         }},
         {"4 MuxDelay", [](auto &o) { o.MuxDelay = 0.25f; }, [](auto &e) { EXPECT_EQ(e.MuxMaxDelay, 0.25f); }},
         {"5 MuxPreload", [](auto &o) { o.MuxPreload = 0.125f; }, [](auto &e) { EXPECT_EQ(e.MuxPreload, 0.125f); }},
         {"6 AudioCodec", [](auto &o) { o.AudioCodec = "mp2"; }, [](auto &e) { EXPECT_EQ(e.AudioCodecName, "mp2"); }},
@@ -163,11 +165,17 @@ TEST_F(OptionTranslationTest, EachOutputFieldReachesItsEngineSetting)
         {"22 PadRight", [](auto &o) { o.PadRight = 10; }, [](auto &e) { EXPECT_EQ(e.PadRight, 10); }},
         // Y, U, V of pure red and pure blue by the engine's fixed-point coefficients.
         {"23 PadColor red", [](auto &o) { o.PadColor = 0x0000FF; },
-         [](auto &e) { EXPECT_EQ(e.PadColor, (YuvColour{76, 85, 255})); }},
+         [](auto &e) {
+             EXPECT_EQ(e.PadColor, (YuvColour{76, 85, 255}));
+         }},
         {"23 PadColor blue", [](auto &o) { o.PadColor = 0xFF0000; },
-         [](auto &e) { EXPECT_EQ(e.PadColor, (YuvColour{29, 255, 107})); }},
+         [](auto &e) {
+             EXPECT_EQ(e.PadColor, (YuvColour{29, 255, 107}));
+         }},
         {"23 PadColor with high byte", [](auto &o) { o.PadColor = 0xFF0000FF; },
-         [](auto &e) { EXPECT_EQ(e.PadColor, (YuvColour{76, 85, 255})); }},
+         [](auto &e) {
+             EXPECT_EQ(e.PadColor, (YuvColour{76, 85, 255}));
+         }},
         {"24 GOPSize", [](auto &o) { o.GOPSize = 12; }, [&](auto &e) { EXPECT_EQ(video(e)->gop_size, 12); }},
         {"25 VideoBitrate", [](auto &o) { o.VideoBitrate = 800000; },
          [&](auto &e) { EXPECT_TRUE(video(e)->bit_rate == 800000 && audio(e)->bit_rate != 800000); }},
@@ -287,7 +295,10 @@ TEST_F(OptionTranslationTest, FieldsAppliedAlwaysOverrideExtOptionsAndTheOthersO
     const Case cases[] = {
         {"async=2", defaults, [](auto &e) { EXPECT_EQ(e.AudioSyncMethod, 0); }},
         {"alang=eng", defaults, [](auto &e) { EXPECT_EQ(e.AudioLanguage, ""); }},
-        {"padcolor=16777215", defaults, [](auto &e) { EXPECT_EQ(e.PadColor, (YuvColour{0, 128, 128})); }},
+        {"padcolor=16777215", defaults,
+         [](auto &e) {
+             EXPECT_EQ(e.PadColor, (YuvColour{0, 128, 128}));
+         }},
         {"vsync=2", defaults, [](auto &e) { EXPECT_EQ(e.VideoSyncMethod, -1); }},
         {"slang=eng", defaults, [](auto &e) { EXPECT_EQ(e.SubtitleLanguage, ""); }},
         {"copyts=1", defaults, [](auto &e) { EXPECT_EQ(e.CopyTs, 0); }},
@@ -327,8 +338,8 @@ TEST_F(OptionTranslationTest, MetaDataTextsEndAtTheirFirstNulOrTheirFieldSize)
         {"NUL", std::string("abc\0def", 7), std::string("\0rock", 5), "abc", ""},
         {"exact size", std::string(512, 't'), std::string(32, 'g'), std::string(512, 't'), std::string(32, 'g')},
         {"too long", std::string(600, 't'), std::string(40, 'g'), std::string(512, 't'), std::string(32, 'g')},
-        {"cut inside a character", std::string(511, 't') + accent, std::string(31, 'g') + accent,
-         std::string(511, 't'), std::string(31, 'g')},
+        {"cut inside a character", std::string(511, 't') + accent, std::string(31, 'g') + accent, std::string(511, 't'),
+         std::string(31, 'g')},
         {"character at the end", std::string(510, 't') + accent, std::string(30, 'g') + accent,
          std::string(510, 't') + accent, std::string(30, 'g') + accent},
         // Broken text whose field size holds no character start keeps nothing rather than a fragment.
@@ -355,10 +366,10 @@ TEST_F(OptionTranslationTest, TargetsTakeTheirNormOrTheFallback)
         int width, height;
     };
     const Case cases[] = {
-        {1, 1, 1, "", "vcd", 352, 288},      {1, 2, 1, "", "vcd", 352, 240},
-        {2, 0, 1, "25", "svcd", 480, 576},   {2, 0, 1, "30000/1001", "svcd", 480, 480},
-        {3, 0, 1, "10", "dvd", 720, 576},    {3, 0, 2, "10", "dvd", 720, 480},
-        {3, 7, 7, "10", "dvd", 720, 480},    {3, 2, 1, "25", "dvd", 720, 480},
+        {1, 1, 1, "", "vcd", 352, 288},    {1, 2, 1, "", "vcd", 352, 240},
+        {2, 0, 1, "25", "svcd", 480, 576}, {2, 0, 1, "30000/1001", "svcd", 480, 480},
+        {3, 0, 1, "10", "dvd", 720, 576},  {3, 0, 2, "10", "dvd", 720, 480},
+        {3, 7, 7, "10", "dvd", 720, 480},  {3, 2, 1, "25", "dvd", 720, 480},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.target) + " " + std::to_string(c.norm) + " " + std::to_string(c.defaultNorm));
@@ -390,9 +401,8 @@ TEST_F(OptionTranslationTest, RefusedFieldsRaiseTheEngineMessage)
         {[](auto &o) { o.FrameRate = "fast"; }, "Incorrect frame rate"},
         {[](auto &o) { o.FrameSize = "320x240", o.CropTop = 3; }, "Top crop size must be a multiple of 2"},
         // 0 is a crop to apply, and with no frame size yet it is outside the frame.
-        {[](auto &o) { o.CropLeft = 0; },
-         "Horizontal crop dimensions are outside the range of the original image.\n"
-         "Remember to crop first and scale second."},
+        {[](auto &o) { o.CropLeft = 0; }, "Horizontal crop dimensions are outside the range of the original image.\n"
+                                          "Remember to crop first and scale second."},
         {[](auto &o) { o.PadLeft = 5; }, "Left pad size must be a multiple of 2"},
         {[](auto &o) { o.Target = 1; }, "frame_rate is invalid."}, // automatic norm, no rate to go by
         {[](auto &o) { o.ExtOptions = "threads=2"; }, "TODO: option - threads"},
@@ -524,9 +534,10 @@ TEST_F(OptionTranslationTest, HookChoiceWiresExactlyOneOfTheThree)
         bool customWired, beforeWired;
         size_t ranges;
     };
-    const Case cases[] = {
-        {true, true, true, false, 0}, {true, false, true, false, 0},
-        {false, true, false, true, 0}, {false, false, false, false, 2}};
+    const Case cases[] = {{true, true, true, false, 0},
+                          {true, false, true, false, 0},
+                          {false, true, false, true, 0},
+                          {false, false, false, false, 2}};
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.custom) + std::to_string(c.before));
         PreparedEngine engine;
@@ -566,13 +577,9 @@ TEST_F(OptionTranslationTest, DateTimesBecomeSecondsSince1970WithTheStandardBias
         int64_t seconds;
     };
     const Case cases[] = {
-        {25569.5, 0, 43200},
-        {25569.0, -60, -3600},
-        {25569.0, 330, 19800},
+        {25569.5, 0, 43200},           {25569.0, -60, -3600},         {25569.0, 330, 19800},
         {44378.0, 300, 1625115600}, // 2021-07-01 00:00 at UTC-5, daylight not applied
-        {25569.0 + 0.4 / 86400, 0, 0},
-        {25569.0 + 0.6 / 86400, 0, 1},
-        {1e300, 0, std::numeric_limits<int64_t>::max()},
+        {25569.0 + 0.4 / 86400, 0, 0}, {25569.0 + 0.6 / 86400, 0, 1}, {1e300, 0, std::numeric_limits<int64_t>::max()},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.dateTime);

@@ -288,9 +288,8 @@ TEST_F(TaskRunTest, PausedWorkersWaitAtTheirSafePointUntilResumeOrStop)
         EventRecorder events(c);
         c.Start(2);
         c.Pause();
-        ASSERT_TRUE(WaitUntil([&] {
-            return c.Tasks().Items(0).HeldAtSafePoint() && c.Tasks().Items(1).HeldAtSafePoint();
-        }));
+        ASSERT_TRUE(
+            WaitUntil([&] { return c.Tasks().Items(0).HeldAtSafePoint() && c.Tasks().Items(1).HeldAtSafePoint(); }));
         EXPECT_TRUE(events.Ends().empty());
         stop ? c.Stop() : c.Resume();
         ASSERT_TRUE(WaitUntil([&] { return events.Finals() > 0; }));

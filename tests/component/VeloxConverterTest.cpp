@@ -1,5 +1,5 @@
-#include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
+#include "component/FFmpegList.h"
 #include "libs/AVEntryPoints.h"
 #include "libs/AVLibLoader.h"
 #include "libs/LibraryLog.h"
@@ -41,7 +41,8 @@ protected:
         return dir.File(name);
     }
     // The message of the std::out_of_range that f raises.
-    template <typename F> static std::string IndexError(F f)
+    template <typename F>
+    static std::string IndexError(F f)
     {
         try {
             f();
@@ -146,8 +147,11 @@ TEST_F(VeloxConverterLoadTest, LogLevelReachesTheLibrariesWhenTheyAreLoaded)
     EXPECT_EQ(avlib::avutil.av_log_get_level(), AV_LOG_ERROR);
     EXPECT_EQ(avlib::LogThreshold(), AV_LOG_ERROR);
 
-    const std::pair<TLogLevel, int> cases[] = {{llQuiet, AV_LOG_QUIET}, {llError, AV_LOG_ERROR}, {llInfo, AV_LOG_INFO},
-                                               {llDebug, AV_LOG_DEBUG}, {llAll, AV_LOG_TRACE}};
+    const std::pair<TLogLevel, int> cases[] = {{llQuiet, AV_LOG_QUIET},
+                                               {llError, AV_LOG_ERROR},
+                                               {llInfo, AV_LOG_INFO},
+                                               {llDebug, AV_LOG_DEBUG},
+                                               {llAll, AV_LOG_TRACE}};
     for (const auto &[level, libraryLevel] : cases) {
         converter.SetLogLevel(level);
         EXPECT_EQ(avlib::avutil.av_log_get_level(), libraryLevel) << level;

@@ -202,7 +202,8 @@ double Sample(const std::string &bytes, size_t index, const std::string &kind)
 {
     const auto byte = [&](size_t at) { return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at])); };
     if (kind == "f32") {
-        const uint32_t bits = byte(4 * index) | byte(4 * index + 1) << 8 | byte(4 * index + 2) << 16 | byte(4 * index + 3) << 24;
+        const uint32_t bits =
+            byte(4 * index) | byte(4 * index + 1) << 8 | byte(4 * index + 2) << 16 | byte(4 * index + 3) << 24;
         float value;
         std::memcpy(&value, &bits, sizeof value);
         return value;
@@ -307,8 +308,7 @@ TEST_F(AudioOutTest, VolumeScalesAndClips)
         ASSERT_EQ(out.samples.size(), in.samples.size());
         int clipped = 0;
         for (size_t i = 0; i < in.samples.size(); ++i) {
-            const int64_t expected =
-                std::clamp<int64_t>((int64_t{in.samples[i]} * c.volume + 128) >> 8, -32768, 32767);
+            const int64_t expected = std::clamp<int64_t>((int64_t{in.samples[i]} * c.volume + 128) >> 8, -32768, 32767);
             ASSERT_EQ(out.samples[i], expected) << "sample " << i;
             clipped += out.samples[i] == 32767 || out.samples[i] == -32768;
         }
@@ -388,7 +388,7 @@ TEST_F(AudioOutTest, AsyncFillsALateStartWithSilence)
 TEST_F(AudioOutTest, SmallDriftsAreLeftOrCompensated)
 {
     struct Case {
-        int gap;        // samples the timestamps jump
+        int gap; // samples the timestamps jump
         const char *async;
         bool compensates;
     };
@@ -416,7 +416,8 @@ TEST_F(AudioOutTest, SmallDriftsAreLeftOrCompensated)
         ASSERT_EQ(e.ErrorMessage, "");
         int compensations = 0, insertions = 0;
         for (const LogLine &line : r.Lines()) {
-            if (std::regex_match(line.text, std::regex(R"(compensating audio timestamp drift:[0-9.]+ compensation:100 in:44100)")))
+            if (std::regex_match(line.text,
+                                 std::regex(R"(compensating audio timestamp drift:[0-9.]+ compensation:100 in:44100)")))
                 ++compensations;
             if (line.text.rfind("adding ", 0) == 0)
                 ++insertions;

@@ -26,7 +26,7 @@ void WriteMonoWav(const std::string &path, uint32_t rate, const std::string &dat
     std::string bytes = "RIFF";
     PutLE(bytes, 36 + static_cast<uint32_t>(data.size()), 4);
     bytes += "WAVEfmt ";
-    PutLE(bytes, 16, 4);           // format chunk size
+    PutLE(bytes, 16, 4); // format chunk size
     PutLE(bytes, format, 2);
     PutLE(bytes, 1, 2);            // channels
     PutLE(bytes, rate, 4);         // samples per second
@@ -119,9 +119,9 @@ TEST_F(FuzzFindingsTest, APartlyReadMatrixIsNotHandedToTheEncoder)
 // timing them divided by zero.
 TEST_F(FuzzFindingsTest, FramesWithoutASampleRateAreDecodeErrors)
 {
-    static const unsigned char kHeader[] = {
-        0x43, 0x52, 0x59, 0x4f, 0x5f, 0x41, 0x50, 0x43, 0x02, 0x65, 0x54, 0x49, 0x44, 0x33, 0x04, 0x00,
-        0x00, 0x00, 0x00, 0x00, 0x74, 0x54, 0x00, 0x0f, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xc7, 0xec, 0x16};
+    static const unsigned char kHeader[] = {0x43, 0x52, 0x59, 0x4f, 0x5f, 0x41, 0x50, 0x43, 0x02, 0x65, 0x54,
+                                            0x49, 0x44, 0x33, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x74, 0x54,
+                                            0x00, 0x0f, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xc7, 0xec, 0x16};
     const std::string input = dir.File("in.apc");
     std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char *>(kHeader), sizeof kHeader);
     ASSERT_TRUE(engine.AddInputFile(input)) << engine.LastErrorText;

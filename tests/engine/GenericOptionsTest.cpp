@@ -54,8 +54,8 @@ TEST_F(OptionsTest, UnknownNamesAndRefusedValuesAreNotAccepted)
         const char *value;
     };
     const int64_t defaultBitRate = engine.CodecDefaults[mkVideo]->bit_rate;
-    const Case cases[] = {{"nosuchoption", "1"}, {"b", "lots"}, {"", "1"}, {"b", ""}, {"  ", "1"}, {"g", "  "},
-                          {"xyz", "2"}};
+    const Case cases[] = {{"nosuchoption", "1"}, {"b", "lots"}, {"", "1"},   {"b", ""},
+                          {"  ", "1"},           {"g", "  "},   {"xyz", "2"}};
     for (const Case &c : cases)
         EXPECT_FALSE(engine.SetCodecOption(c.name, c.value)) << c.name << "=" << c.value;
     EXPECT_TRUE(engine.GenericOptionNames.empty());
@@ -67,13 +67,27 @@ TEST_F(OptionsTest, UnknownNamesAndRefusedValuesAreNotAccepted)
 TEST_F(OptionsTest, OptionsLeftOutAreListedWithTheirReason)
 {
     const LeftOutCase cases[] = {
-        {"bogus", "1", true, true},       {"bitrate2", "192000", true, true}, {"bogus", "", true, true},
-        {"ab", "abc", true, false},       {"ab", "192kbps", true, false},    {"b", "", true, false},
-        {"fs", "-1", true, false},        {"ar", "0", true, false},          {"ac", "-2", true, false},
-        {"t", "0", true, false},          {"t", "-1", true, false},          {"vol", "-1", true, false},
-        {"t", "0.0005", true, false},     {"vol", "0", false, false},        {"t", "0.5", false, false},
-        {"ar", "768001", true, false},    {"ac", "65", true, false},         {"ar", "768000", false, false},
-        {"ab", "192000", false, false},   {"ab", "192k", false, false},      {"fs", "0", false, false},
+        {"bogus", "1", true, true},
+        {"bitrate2", "192000", true, true},
+        {"bogus", "", true, true},
+        {"ab", "abc", true, false},
+        {"ab", "192kbps", true, false},
+        {"b", "", true, false},
+        {"fs", "-1", true, false},
+        {"ar", "0", true, false},
+        {"ac", "-2", true, false},
+        {"t", "0", true, false},
+        {"t", "-1", true, false},
+        {"vol", "-1", true, false},
+        {"t", "0.0005", true, false},
+        {"vol", "0", false, false},
+        {"t", "0.5", false, false},
+        {"ar", "768001", true, false},
+        {"ac", "65", true, false},
+        {"ar", "768000", false, false},
+        {"ab", "192000", false, false},
+        {"ab", "192k", false, false},
+        {"fs", "0", false, false},
         {"joint_stereo", "1", false, false}, // an option of some encoders only: they decide when they open
         {"muxrate", "10000", false, false},  // and of some muxers
     };

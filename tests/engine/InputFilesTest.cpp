@@ -194,8 +194,8 @@ TEST_F(InputFilesTest, FileAddressesOpenTheFileTheyName)
 {
     WriteSineWav(dir.File("take:1.wav"), 0.1);
     avlib::CurrentDirectoryScope here(dir.Path());
-    for (const std::string &name : {"file:" + dir.File("take:1.wav"), std::string("file:take:1.wav"),
-                                    std::string("file:./take:1.wav")}) {
+    for (const std::string &name :
+         {"file:" + dir.File("take:1.wav"), std::string("file:take:1.wav"), std::string("file:./take:1.wav")}) {
         engine.InitializeJob();
         ASSERT_TRUE(engine.AddInputFile(name)) << name << ": " << engine.LastErrorText;
         EXPECT_STREQ(engine.InputFiles[0]->url, name.c_str());

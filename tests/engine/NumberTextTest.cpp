@@ -1,15 +1,24 @@
-#include "engine/FFMpegException.h"
 #include "engine/NumberText.h"
+#include "engine/FFMpegException.h"
 
 #include <gtest/gtest.h>
 
 TEST(NumberTextTest, IntegersInDecimalOrHexadecimal)
 {
     const std::pair<const char *, int32_t> cases[] = {
-        {"0", 0},           {"42", 42},         {"-42", -42},          {"+42", 42},
-        {"   7", 7},        {"$1F", 31},        {"0x1F", 31},          {"0X1f", 31},
-        {"-$10", -16},      {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN},
-        {"$FFFFFFFF", -1},  {"007", 7},
+        {"0", 0},
+        {"42", 42},
+        {"-42", -42},
+        {"+42", 42},
+        {"   7", 7},
+        {"$1F", 31},
+        {"0x1F", 31},
+        {"0X1f", 31},
+        {"-$10", -16},
+        {"2147483647", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+        {"$FFFFFFFF", -1},
+        {"007", 7},
     };
     for (const auto &[text, value] : cases)
         EXPECT_EQ(StrToInt(text), value) << text;
@@ -17,8 +26,8 @@ TEST(NumberTextTest, IntegersInDecimalOrHexadecimal)
 
 TEST(NumberTextTest, BadIntegersRaiseTheConversionMessage)
 {
-    for (const char *text : {"", " ", "-", "$", "0x", "12 ", "1_000", "1.0", "2147483648", "-2147483649",
-                             "$100000000", "ten", "0b101", "+-1", "1e3"}) {
+    for (const char *text : {"", " ", "-", "$", "0x", "12 ", "1_000", "1.0", "2147483648", "-2147483649", "$100000000",
+                             "ten", "0b101", "+-1", "1e3"}) {
         try {
             StrToInt(text);
             ADD_FAILURE() << "accepted " << text;
@@ -67,7 +76,8 @@ TEST(NumberTextTest, LeadingIntegersFollowStrtol)
         long value;
         size_t consumed;
     };
-    const Case cases[] = {{"12.3", 0, 12, 2}, {"0x10:1", 0, 16, 4}, {"010", 0, 8, 3}, {"x", 0, 0, 0}, {" -5,", 10, -5, 3}};
+    const Case cases[] = {
+        {"12.3", 0, 12, 2}, {"0x10:1", 0, 16, 4}, {"010", 0, 8, 3}, {"x", 0, 0, 0}, {" -5,", 10, -5, 3}};
     for (const Case &c : cases) {
         const char *end = nullptr;
         EXPECT_EQ(LeadingInteger(c.text, &end, c.base), c.value) << c.text;

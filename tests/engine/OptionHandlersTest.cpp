@@ -71,11 +71,9 @@ TEST_F(OptionsTest, PaddingMustBeEven)
 TEST_F(OptionsTest, PadColourIsConvertedToYuv)
 {
     const std::pair<const char *, std::array<int32_t, 3>> cases[] = {
-        {"0", {0, 128, 128}},
-        {"16777215", {255, 128, 128}},
-        {"$0000FF", {76, 85, 255}},  // red
-        {"65280", {150, 43, 21}},    // green
-        {"$FF0000", {29, 255, 107}}, // blue
+        {"0", {0, 128, 128}},        {"16777215", {255, 128, 128}}, {"$0000FF", {76, 85, 255}}, // red
+        {"65280", {150, 43, 21}},                                                               // green
+        {"$FF0000", {29, 255, 107}},                                                            // blue
     };
     for (const auto &[value, yuv] : cases) {
         engine.SetOption("padcolor", value);
@@ -176,7 +174,8 @@ TEST_F(OptionsTest, QuantiserMatrices)
     // Coefficients are 1 to 255: a zero, which the encoder divides by, is refused like a missing one.
     for (const char *bad : {"8,0", "8,-2", "8,256", "8,,9"}) {
         const std::string text = std::string(bad) + fours;
-        EXPECT_EQ(Rejection<FFMpegException>("inter_matrix", text), "Syntax error in matrix \"" + text + "\" at coeff 1");
+        EXPECT_EQ(Rejection<FFMpegException>("inter_matrix", text),
+                  "Syntax error in matrix \"" + text + "\" at coeff 1");
     }
 
     const std::string ten = "1,2,3,4,5,6,7,8,9,10";
@@ -299,6 +298,5 @@ TEST_F(OptionsTest, TypedSettersGuardTheirValues)
     engine.SetComment("M");
     engine.SetGenre("G");
     engine.SetAlbum("L");
-    EXPECT_EQ(engine.Title + engine.Author + engine.Copyright + engine.Comment + engine.Genre + engine.Album,
-              "TACMGL");
+    EXPECT_EQ(engine.Title + engine.Author + engine.Copyright + engine.Comment + engine.Genre + engine.Album, "TACMGL");
 }

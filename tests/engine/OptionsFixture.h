@@ -95,4 +95,3 @@ protected:
 };
 
 using Reader = std::function<double(const TCustomFFmpeg &)>;
-

@@ -4,7 +4,6 @@
 
 using namespace avlib;
 
-
 TEST_F(OptionsTest, AcceptedButIgnoredKeywordsOnlyLog)
 {
     const char *keywords[] = {"L", "h", "version", "formats", "i", "y", "benchmark", "apre", "vpre", "spre"};
@@ -27,14 +26,21 @@ TEST_F(OptionsTest, ThreadsIsRejected)
 TEST_F(OptionsTest, FlagsBecomeOneWhateverTheValue)
 {
     const std::pair<const char *, Reader> cases[] = {
-        {"dump", [](auto &e) { return e.PktDump; }},       {"hex", [](auto &e) { return e.HexDump; }},
-        {"re", [](auto &e) { return e.RateEmu; }},         {"loop_input", [](auto &e) { return e.LoopInput; }},
-        {"copyts", [](auto &e) { return e.CopyTs; }},      {"shortest", [](auto &e) { return e.Shortest; }},
-        {"xerror", [](auto &e) { return e.ExitOnError; }}, {"intra", [](auto &e) { return e.IntraOnly; }},
-        {"vn", [](auto &e) { return e.VideoDisable; }},    {"sameq", [](auto &e) { return e.SameQuality; }},
+        {"dump", [](auto &e) { return e.PktDump; }},
+        {"hex", [](auto &e) { return e.HexDump; }},
+        {"re", [](auto &e) { return e.RateEmu; }},
+        {"loop_input", [](auto &e) { return e.LoopInput; }},
+        {"copyts", [](auto &e) { return e.CopyTs; }},
+        {"shortest", [](auto &e) { return e.Shortest; }},
+        {"xerror", [](auto &e) { return e.ExitOnError; }},
+        {"intra", [](auto &e) { return e.IntraOnly; }},
+        {"vn", [](auto &e) { return e.VideoDisable; }},
+        {"sameq", [](auto &e) { return e.SameQuality; }},
         {"deinterlace", [](auto &e) { return e.Deinterlace; }},
-        {"psnr", [](auto &e) { return e.DoPsnr; }},        {"qphist", [](auto &e) { return e.QpHist; }},
-        {"an", [](auto &e) { return e.AudioDisable; }},    {"sn", [](auto &e) { return e.SubtitleDisable; }},
+        {"psnr", [](auto &e) { return e.DoPsnr; }},
+        {"qphist", [](auto &e) { return e.QpHist; }},
+        {"an", [](auto &e) { return e.AudioDisable; }},
+        {"sn", [](auto &e) { return e.SubtitleDisable; }},
         {"isync", [](auto &e) { return e.InputSync; }},
     };
     for (const auto &[keyword, read] : cases) {
@@ -235,12 +241,10 @@ TEST_F(OptionsTest, TimesAreDurationsOrDates)
         int32_t totalDuration;
     };
     const Case cases[] = {
-        {"t", "30", 30000000, 30000},
-        {"t", "3600", 3600000000LL, 3600000},
-        {"t", "0", 3600000000LL, 3600000},      // zero changes nothing
-        {"t", "-1:00", 3600000000LL, 3600000},  // nor does a negative duration
-        {"t", "00:01:30.5", 90500000, 90500},
-        {"t", "0.0005", 90500000, 90500},        // below a millisecond
+        {"t", "30", 30000000, 30000},          {"t", "3600", 3600000000LL, 3600000},
+        {"t", "0", 3600000000LL, 3600000},                                       // zero changes nothing
+        {"t", "-1:00", 3600000000LL, 3600000},                                   // nor does a negative duration
+        {"t", "00:01:30.5", 90500000, 90500},  {"t", "0.0005", 90500000, 90500}, // below a millisecond
     };
     for (const Case &c : cases) {
         engine.SetOption(c.keyword, c.value);
@@ -302,9 +306,8 @@ TEST_F(OptionsTest, LowBitRatesWarn)
         const char *value;
         bool warns;
     };
-    const Case cases[] = {{"b", "64", true},     {"b", "64000", false}, {"ab", "128", true},
-                          {"ab", "128k", false}, {"vb", "999", true},   {"vb", "1000", false},
-                          {"b", "", false}};
+    const Case cases[] = {{"b", "64", true},   {"b", "64000", false}, {"ab", "128", true}, {"ab", "128k", false},
+                          {"vb", "999", true}, {"vb", "1000", false}, {"b", "", false}};
     const std::string warning =
         "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s";
     for (const Case &c : cases) {

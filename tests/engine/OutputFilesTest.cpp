@@ -217,9 +217,14 @@ TEST_F(OutputFilesTest, MetaDataGoesIntoTheMuxer)
     engine.SetTrack(3);
     ASSERT_TRUE(engine.AddOutputFile(dir.File("out.mp3"))) << engine.LastErrorText;
     const std::pair<const char *, std::string> tags[] = {
-        {"title", "Song"},       {"artist", "Band"},  {"copyright", "(c)"},
-        {"comment", "Nice"},     {"album", "Record"}, {"date", "2009"},
-        {"track", "3"},          {"genre", std::string(31, 'g')},
+        {"title", "Song"},
+        {"artist", "Band"},
+        {"copyright", "(c)"},
+        {"comment", "Nice"},
+        {"album", "Record"},
+        {"date", "2009"},
+        {"track", "3"},
+        {"genre", std::string(31, 'g')},
         {"creation_time", "2009-06-01T12:00:00.000000Z"},
     };
     for (const auto &[key, value] : tags) {
@@ -256,12 +261,10 @@ TEST_F(OutputFilesTest, MuxerParametersAndMuxerOptions)
 TEST_F(OutputFilesTest, OptionsOfOtherEncodersAndMuxersAreListedAsLeftOut)
 {
     const LeftOutCase cases[] = {
-        {"bitrate", "192000", true, true},  // some encoder's own option, not the MP3 encoder's
-        {"muxrate", "10000", true, true},   // some muxers' option, not the MP3 muxer's
-        {"joint_stereo", "maybe", true, false},
-        {"joint_stereo", "0", false, false},
-        {"id3v2_version", "3", false, false},
-        {"id3v2_version", "9", true, false},
+        {"bitrate", "192000", true, true}, // some encoder's own option, not the MP3 encoder's
+        {"muxrate", "10000", true, true},  // some muxers' option, not the MP3 muxer's
+        {"joint_stereo", "maybe", true, false}, {"joint_stereo", "0", false, false},
+        {"id3v2_version", "3", false, false},   {"id3v2_version", "9", true, false},
     };
     for (const LeftOutCase &c : cases) {
         engine.InitializeJob();
@@ -330,7 +333,6 @@ TEST_F(OutputFilesTest, FailuresGiveTheirMessageAndCountNothing)
     chmod((dir.Path() / "locked").c_str(), 0700);
     EXPECT_EQ(ReadBytes(input), inputBytes) << "the input was touched";
     EXPECT_FALSE(std::filesystem::exists(dir.File("copy.wav"))) << "a part of the refused output was made";
-
 }
 
 TEST_F(OutputFilesTest, AFileAddressWritesTheFileItNames)
@@ -610,7 +612,7 @@ TEST_F(OutputFilesTest, AWaveOutputSwitchesTo64BitSizesPast4GiB)
     EXPECT_GT(sink.size, int64_t{1} << 32);
     EXPECT_EQ(sink.head.substr(0, 4), "RF64");
     EXPECT_EQ(sink.head.substr(12, 4), "ds64");
-    EXPECT_EQ(Little64(sink.head, 20), static_cast<uint64_t>(sink.size - 8)); // the whole file
+    EXPECT_EQ(Little64(sink.head, 20), static_cast<uint64_t>(sink.size - 8));           // the whole file
     EXPECT_EQ(Little64(sink.head, 28), static_cast<uint64_t>(kPackets * kPacketBytes)); // the samples
 }
 

@@ -42,9 +42,11 @@ int Lines(int i) { return (i * 37) % 256; } // uneven, so that clipping is reach
 
 TEST_F(PictureOpsTest, DeinterlacingReplacesOddLinesByTheFiveTapFilterOnEveryPlane)
 {
-    for (const auto [format, chromaW, chromaH] :
-         {std::tuple{AV_PIX_FMT_GRAY8, 0, 0}, {AV_PIX_FMT_YUV420P, 1, 1}, {AV_PIX_FMT_YUV422P, 1, 0},
-          {AV_PIX_FMT_YUV444P, 0, 0}, {AV_PIX_FMT_YUV411P, 2, 0}}) {
+    for (const auto [format, chromaW, chromaH] : {std::tuple{AV_PIX_FMT_GRAY8, 0, 0},
+                                                  {AV_PIX_FMT_YUV420P, 1, 1},
+                                                  {AV_PIX_FMT_YUV422P, 1, 0},
+                                                  {AV_PIX_FMT_YUV444P, 0, 0},
+                                                  {AV_PIX_FMT_YUV411P, 2, 0}}) {
         SCOPED_TRACE(avutil.av_get_pix_fmt_name(format));
         const int width = 16, height = 12;
         AVFramePtr source = Picture(format, width, height), target = Picture(format, width, height);
@@ -118,8 +120,8 @@ TEST_F(PictureOpsTest, PaddingFillsTheBorderWithTheColourAndCopiesThePictureInsi
         const int shift = p ? 1 : 0, w = 12 >> shift, h = 10 >> shift;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
-                const bool inside = y >= (2 >> shift) && y < ((2 + 4) >> shift) && x >= (2 >> shift) &&
-                                    x < ((2 + 8) >> shift);
+                const bool inside =
+                    y >= (2 >> shift) && y < ((2 + 4) >> shift) && x >= (2 >> shift) && x < ((2 + 8) >> shift);
                 ASSERT_EQ(padded->data[p][y * padded->linesize[p] + x], inside ? 100 + p : colour[p])
                     << "plane " << p << " at " << x << "," << y;
             }

@@ -1,8 +1,8 @@
 // An engine whose run is a script given by the test, and a recorder of its callbacks.
 #pragma once
 
-#include <algorithm>
 #include "engine/FFmpeg.h"
+#include <algorithm>
 
 #include <chrono>
 #include <condition_variable>

@@ -243,8 +243,7 @@ TEST_F(TranscodeTest, ShortestEndsWithTheFirstInput)
 TEST_F(TranscodeTest, FrameLimitsEndTheRun)
 {
     const std::string input = VideoWithAudio(dir, "in.avi", 1.0);
-    ASSERT_TRUE(Convert(input, dir.File("out.mkv"), "", "vcodec=copy\nacodec=copy\nvframes=5"))
-        << engine.ErrorMessage;
+    ASSERT_TRUE(Convert(input, dir.File("out.mkv"), "", "vcodec=copy\nacodec=copy\nvframes=5")) << engine.ErrorMessage;
     const Contents out = Read(dir.File("out.mkv"));
     EXPECT_EQ(out.packets[0], 5);
     EXPECT_LT(out.packets[1], Read(input).packets[1]);
@@ -328,8 +327,8 @@ TEST_F(TranscodeTest, BitstreamFiltersHandTheirParametersToTheMuxer)
     recipe.seconds = 0.4;
     recipe.video = VideoTrack{"libx264", 160, 120, 25};
     WriteMediaFile(dir.File("in.mp4"), recipe);
-    ASSERT_TRUE(Convert(dir.File("in.mp4"), dir.File("out.nut"), "",
-                        "vcodec=copy\nvbsf=h264_mp4toannexb\nfflags=-autobsf"))
+    ASSERT_TRUE(
+        Convert(dir.File("in.mp4"), dir.File("out.nut"), "", "vcodec=copy\nvbsf=h264_mp4toannexb\nfflags=-autobsf"))
         << engine.ErrorMessage;
     TAVProbe in, out;
     ASSERT_TRUE(in.LoadFile(dir.File("in.mp4")));
@@ -391,7 +390,8 @@ TEST_F(TranscodeTest, TheFinalReportAndSummary)
     const auto size = std::filesystem::file_size(dir.File("out.mp3"));
     EXPECT_TRUE(std::regex_match(report, std::regex(R"(size= +\d+kB time=1\.0\d bitrate= +\d+\.\dkbits/s)"))) << report;
     EXPECT_NE(report.find(FormatText("size=%8.0fkB", size / 1024.0)), std::string::npos) << report;
-    EXPECT_TRUE(std::regex_match(summary, std::regex(R"(video:0kB audio:\d+kB global headers:0kB muxing overhead \d+\.\d{6}%\r\n)")))
+    EXPECT_TRUE(std::regex_match(
+        summary, std::regex(R"(video:0kB audio:\d+kB global headers:0kB muxing overhead \d+\.\d{6}%\r\n)")))
         << summary;
 }
 

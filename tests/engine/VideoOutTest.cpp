@@ -20,7 +20,8 @@ namespace {
 
 class VideoOutTest : public OptionsTest {
 protected:
-    std::string MakeVideo(const std::string &name, VideoTrack track, double seconds = 2.0, const std::string &format = "")
+    std::string MakeVideo(const std::string &name, VideoTrack track, double seconds = 2.0,
+                          const std::string &format = "")
     {
         MediaRecipe recipe;
         recipe.format = format;
@@ -177,7 +178,8 @@ TEST_F(VideoOutTest, FrameRateConversionDuplicatesDropsOrFollowsTheInputByTheSyn
             EXPECT_NEAR(engine.FramesDrop, 2.0 * c.inputRate - c.expectedFrames, c.frameTolerance);
         int previous = -1;
         for (size_t i = 0; i < out.frames.size(); ++i) {
-            const int shown = ReadCounter(&out.frames[i][static_cast<size_t>(out.width) * 3 * (out.height / 2)], out.width);
+            const int shown =
+                ReadCounter(&out.frames[i][static_cast<size_t>(out.width) * 3 * (out.height / 2)], out.width);
             EXPECT_GE(shown, previous) << "frame " << i; // pictures keep their order
             previous = shown;
             if (c.stampsFollowInput)
@@ -442,7 +444,8 @@ TEST_F(VideoOutTest, DvbSubtitlesGetAPacketToShowAndOneToClear)
     // (The muxer may move the whole stream by a constant.)
     for (size_t k = 1; k < 3; ++k)
         EXPECT_NEAR(out.starts[k] - out.starts[0], in.starts[k] - in.starts[0], 1e-3) << k;
-    EXPECT_NEAR(out.starts[3], out.starts[2] + 30.0, 1e-3);}
+    EXPECT_NEAR(out.starts[3], out.starts[2] + 30.0, 1e-3);
+}
 
 TEST_F(VideoOutTest, AFilterChainChangesThePicturesOnTheirWayToTheEncoder)
 {
@@ -481,7 +484,8 @@ TEST_F(VideoOutTest, APictureSizeChangeInMidStreamIsScaledOrLeftOutButNeverOverr
     SetUp();
     ASSERT_TRUE(Convert(joined, dir.File("filtered.mkv"), "", "vfilters=hflip\nvcodec=ffv1")) << engine.ErrorMessage;
     EXPECT_NEAR(static_cast<double>(DecodeVideo(dir.File("filtered.mkv")).frames.size()), 25.0, 2.0);
-    EXPECT_TRUE(recorder.HasLine("picture of 320x240 in a stream of 160x120 left out: the filter chain takes one size"));
+    EXPECT_TRUE(
+        recorder.HasLine("picture of 320x240 in a stream of 160x120 left out: the filter chain takes one size"));
 }
 
 TEST_F(VideoOutTest, DamagedVideoConvertsAsFarAsItGoesWithoutHarm)

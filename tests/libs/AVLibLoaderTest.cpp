@@ -1,5 +1,5 @@
-#include "libs/AVEntryPoints.h"
 #include "libs/AVLibLoader.h"
+#include "libs/AVEntryPoints.h"
 #include "libs/LibraryLog.h"
 #include "tests/support/TestSupport.h"
 
@@ -103,10 +103,9 @@ TEST_F(AVLibLoaderTest, VersionedChoicePicksTheFileNames)
         }
         EXPECT_EQ(LoadAll(folder.Path().string(), c.loadVersioned), c.loads) << LastErrorText();
         if (!c.loads) {
-            EXPECT_EQ(LastErrorText().rfind("Load libraray " + UnitFileName(Unit::AVCodec, c.loadVersioned) +
-                                                " error: ",
-                                            0),
-                      0u)
+            EXPECT_EQ(
+                LastErrorText().rfind("Load libraray " + UnitFileName(Unit::AVCodec, c.loadVersioned) + " error: ", 0),
+                0u)
                 << LastErrorText();
             ExpectNothingLoaded();
         }
@@ -164,9 +163,8 @@ TEST_F(AVLibLoaderTest, ALibraryOfAnotherMajorVersionIsRefused)
             LinkFile(folder.Path(), UnitFileName(unit, false), LibraryDir() + "/" + UnitFileName(unit, true));
     }
     EXPECT_FALSE(LoadAll(folder.Path().string(), false));
-    EXPECT_EQ(LastErrorText(), "Load libraray libavutil.so error: version " +
-                                   std::to_string(STUB_AVUTIL_NEWER_MAJOR) + ".0.0 found, " +
-                                   std::to_string(LIBAVUTIL_VERSION_MAJOR) + " required");
+    EXPECT_EQ(LastErrorText(), "Load libraray libavutil.so error: version " + std::to_string(STUB_AVUTIL_NEWER_MAJOR) +
+                                   ".0.0 found, " + std::to_string(LIBAVUTIL_VERSION_MAJOR) + " required");
     ExpectNothingLoaded();
 }
 

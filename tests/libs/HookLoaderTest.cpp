@@ -1,6 +1,6 @@
+#include "libs/HookLoader.h"
 #include "libs/AVEntryPoints.h"
 #include "libs/CurrentDirectoryScope.h"
-#include "libs/HookLoader.h"
 #include "tests/support/HookJournal.h"
 #include "tests/support/LibraryLogCapture.h"
 #include "tests/support/TestSupport.h"
@@ -191,8 +191,7 @@ TEST_F(HookLoaderTest, FailuresGiveTheirResultsAndAddNothing)
         if (c.log.empty())
             EXPECT_TRUE(log.Lines().empty()) << c.commandLine;
         else
-            EXPECT_EQ(log.Lines(), (std::vector<std::pair<int, std::string>>{{AV_LOG_ERROR, c.log}}))
-                << c.commandLine;
+            EXPECT_EQ(log.Lines(), (std::vector<std::pair<int, std::string>>{{AV_LOG_ERROR, c.log}})) << c.commandLine;
     }
 }
 

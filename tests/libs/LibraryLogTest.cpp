@@ -1,5 +1,5 @@
-#include "libs/AVEntryPoints.h"
 #include "libs/LibraryLog.h"
+#include "libs/AVEntryPoints.h"
 #include "libs/TextFormat.h"
 
 #include <gtest/gtest.h>

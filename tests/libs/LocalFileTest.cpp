@@ -1,5 +1,5 @@
-#include "libs/CurrentDirectoryScope.h"
 #include "libs/LocalFile.h"
+#include "libs/CurrentDirectoryScope.h"
 #include "libs/MediaUrl.h"
 #include "tests/support/TestSupport.h"
 
@@ -39,7 +39,7 @@ TEST_F(LocalFileTest, AddressesNameTheFilesTheLibrariesWouldOpen)
         {"subfile:/d/a.wav", {"/d/a.wav"}},
         {"subfile,,start,10,end,20,,:/d/a.wav", {"/d/a.wav"}},
         {"subfile,;start;10;;:/d/a;b.wav", {"/d/a;b.wav"}},
-        {"subfile,,start,10:/d/a.wav", {}}, // options the library cannot read: it opens nothing
+        {"subfile,,start,10:/d/a.wav", {}},           // options the library cannot read: it opens nothing
         {"subfile,,start,10", {"subfile,,start,10"}}, // no colon: the library takes it for a file name
         {"concat:/d/a.wav|file:/d/b.wav", {"/d/a.wav", "/d/b.wav"}},
         {"concat:a.wav||b.wav|", {"a.wav", "b.wav"}},

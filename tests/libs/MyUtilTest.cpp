@@ -116,8 +116,7 @@ TEST_F(MyUtilTest, MachineTextUsesThePointWhateverTheThreadsLocale)
 
 TEST_F(MyUtilTest, TokensSkipRunsOfSeparators)
 {
-    EXPECT_EQ(Tokens("hook.so  -x 10   -y 20", " "),
-              (std::vector<std::string>{"hook.so", "-x", "10", "-y", "20"}));
+    EXPECT_EQ(Tokens("hook.so  -x 10   -y 20", " "), (std::vector<std::string>{"hook.so", "-x", "10", "-y", "20"}));
     EXPECT_EQ(Tokens("/my hooks/a.so|-t|some text", "|"),
               (std::vector<std::string>{"/my hooks/a.so", "-t", "some text"}));
     EXPECT_EQ(Tokens("|||", "|"), std::vector<std::string>{});

@@ -1,5 +1,5 @@
-#include "libs/FFmpegIncludes.h"
 #include "libs/OpenError.h"
+#include "libs/FFmpegIncludes.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -53,9 +53,10 @@ TEST(InstalledPackageTest, AnOutsideProjectBuildsAgainstItAndItsProgramConverts)
     const std::string prefix = dir.File("prefix"), build = dir.File("build"), log = dir.File("log.txt");
     ASSERT_EQ(RunCommand({CMAKE_COMMAND, "--install", VELOX_BUILD_DIR, "--prefix", prefix}, log), 0) << Contents(log);
     ASSERT_EQ(RunCommand({CMAKE_COMMAND, "-S", EXAMPLES_DIR, "-B", build, "-G", CMAKE_GENERATOR,
-                   "-DCMAKE_MAKE_PROGRAM=" CMAKE_MAKE_PROGRAM, "-DCMAKE_CXX_COMPILER=" CMAKE_CXX_COMPILER,
-                   "-DCMAKE_BUILD_TYPE=Debug", "-DCMAKE_CXX_FLAGS=" EXAMPLE_CXX_FLAGS, "-DCMAKE_PREFIX_PATH=" + prefix},
-                  log),
+                          "-DCMAKE_MAKE_PROGRAM=" CMAKE_MAKE_PROGRAM, "-DCMAKE_CXX_COMPILER=" CMAKE_CXX_COMPILER,
+                          "-DCMAKE_BUILD_TYPE=Debug", "-DCMAKE_CXX_FLAGS=" EXAMPLE_CXX_FLAGS,
+                          "-DCMAKE_PREFIX_PATH=" + prefix},
+                         log),
               0)
         << Contents(log);
     ASSERT_EQ(RunCommand({CMAKE_COMMAND, "--build", build}, log), 0) << Contents(log);
@@ -83,7 +84,8 @@ TEST(InstalledPackageTest, TheInstalledProgramsRunFromThePrefixWithNothingOfTheB
     // No variable of this environment, no LibAV folder beside the programs: only the prefix.
     EXPECT_EQ(RunCommand({"env", "-i", prefix + "/bin/velox", "--version"}, log), 0) << Contents(log);
     WriteSineWav(dir.File("tone.wav"), 1.0);
-    ASSERT_EQ(RunCommand({"env", "-i", prefix + "/bin/veloxc", "batch", "--quiet", "-o", dir.File("out"), dir.File("tone.wav")},
+    ASSERT_EQ(RunCommand({"env", "-i", prefix + "/bin/veloxc", "batch", "--quiet", "-o", dir.File("out"),
+                          dir.File("tone.wav")},
                          log),
               0)
         << Contents(log);

@@ -6,8 +6,7 @@
 
 extern "C" {
 
-__attribute__((visibility("default"))) void Process(void *, THookPicture *picture, int, int width, int height,
-                                                     int64_t)
+__attribute__((visibility("default"))) void Process(void *, THookPicture *picture, int, int width, int height, int64_t)
 {
     for (int y = 0; y < height; ++y)
         std::memset(picture->data[0] + y * picture->linesize[0], 42, static_cast<size_t>(width));

@@ -62,12 +62,12 @@ __attribute__((visibility("default"))) int Configure(void **ctx, int argc, char 
     return 0;
 }
 
-__attribute__((visibility("default"))) void Process(void *ctx, THookPicture *picture, int pixFmt, int width,
-                                                     int height, int64_t pts)
+__attribute__((visibility("default"))) void Process(void *ctx, THookPicture *picture, int pixFmt, int width, int height,
+                                                    int64_t pts)
 {
     auto *context = static_cast<Context *>(ctx);
-    Note("process id=" + std::to_string(context->id) + " fmt=" + std::to_string(pixFmt) + " " +
-         std::to_string(width) + "x" + std::to_string(height) + " pts=" + std::to_string(pts));
+    Note("process id=" + std::to_string(context->id) + " fmt=" + std::to_string(pixFmt) + " " + std::to_string(width) +
+         "x" + std::to_string(height) + " pts=" + std::to_string(pts));
     for (int y = 0; y < height; ++y) {
         uint8_t *row = picture->data[0] + y * picture->linesize[0];
         for (int x = 0; x < width; ++x) {

@@ -1,6 +1,6 @@
+#include "probe/AVProbe.h"
 #include "libs/AVEntryPoints.h"
 #include "libs/AVLibLoader.h"
-#include "probe/AVProbe.h"
 #include "tests/support/LibraryLogCapture.h"
 #include "tests/support/MediaFixtures.h"
 #include "tests/support/TestSupport.h"
@@ -87,8 +87,14 @@ TEST_F(AVProbeTest, DescribesAnMp3WithItsTags)
 {
     const std::string path = dir.File("tagged.mp3");
     WriteSineMp3(path, 3.0,
-                 {{"title", "Song"}, {"artist", "Band"}, {"album", "Record"}, {"genre", "Rock"}, {"comment", "Nice"},
-                  {"date", "2009-06-01"}, {"track", "3/12"}, {"copyright", "(c) us"}});
+                 {{"title", "Song"},
+                  {"artist", "Band"},
+                  {"album", "Record"},
+                  {"genre", "Rock"},
+                  {"comment", "Nice"},
+                  {"date", "2009-06-01"},
+                  {"track", "3/12"},
+                  {"copyright", "(c) us"}});
     ASSERT_TRUE(probe.LoadFile(path)) << probe.LastErrMsg;
     ExpectLines(probe.GetInfoText(),
                 {"File Name: " + path, "Format Name: mp3", "Format Long Name: MP2/3 (MPEG audio layer 2/3)",
@@ -120,14 +126,15 @@ TEST_F(AVProbeTest, DescribesAVideoFileStreamByStream)
     recipe.audio = AudioTrack{"mp2", 44100, 2};
     WriteMediaFile(path, recipe);
     ASSERT_TRUE(probe.LoadFile(path)) << probe.LastErrMsg;
-    ExpectLines(probe.GetInfoText(),
-                {"File Name: " + path, "Format Name: avi", "Format Long Name: AVI (Audio Video Interleaved)",
-                 "File Size: " + SizeText(path), "StartTime: 0.000000", R"(re:Duration: 00:00:01\.0\d\d)",
-                 R"(re:Bit Rate: \d+ Kbps)",
-                 "Stream #0, 1/25: Video: mpeg4 (Simple Profile) (FMP4 / 0x34504D46), yuv420p, 160x120 [SAR 1:1 DAR "
-                 "4:3], 25.00 tb(r), StartTime: 0.000000, Duration: 00:00:01.000",
-                 R"(re:Stream #1, 32/1225: Audio: mp2 \(P\[0\]\[0\]\[0\] / 0x0050\), 44100 Hz, stereo, s16p, 384 kb/s, )"
-                 R"(StartTime: 0\.000000, Duration: 00:00:01\.0\d\d)"});
+    ExpectLines(
+        probe.GetInfoText(),
+        {"File Name: " + path, "Format Name: avi", "Format Long Name: AVI (Audio Video Interleaved)",
+         "File Size: " + SizeText(path), "StartTime: 0.000000", R"(re:Duration: 00:00:01\.0\d\d)",
+         R"(re:Bit Rate: \d+ Kbps)",
+         "Stream #0, 1/25: Video: mpeg4 (Simple Profile) (FMP4 / 0x34504D46), yuv420p, 160x120 [SAR 1:1 DAR "
+         "4:3], 25.00 tb(r), StartTime: 0.000000, Duration: 00:00:01.000",
+         R"(re:Stream #1, 32/1225: Audio: mp2 \(P\[0\]\[0\]\[0\] / 0x0050\), 44100 Hz, stereo, s16p, 384 kb/s, )"
+         R"(StartTime: 0\.000000, Duration: 00:00:01\.0\d\d)"});
     EXPECT_EQ(probe.StreamCount, 2);
     EXPECT_EQ(probe.FirstVideo, 0);
     EXPECT_EQ(probe.FirstAudio, 1);
@@ -226,7 +233,8 @@ TEST_F(AVProbeTest, OpenFailuresLeaveTheProbeClosedWithTheirMessage)
     std::vector<char> noise(4096);
     for (size_t i = 0; i < noise.size(); ++i)
         noise[i] = static_cast<char>((i * 7919 + 13) % 251);
-    std::ofstream(dir.File("noise.wav"), std::ios::binary).write(noise.data(), static_cast<std::streamsize>(noise.size()));
+    std::ofstream(dir.File("noise.wav"), std::ios::binary)
+        .write(noise.data(), static_cast<std::streamsize>(noise.size()));
     std::ofstream(dir.File("empty.wav")).close();
     WriteSineWav(dir.File("tone.wav"), 0.1);
 

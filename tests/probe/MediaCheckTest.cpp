@@ -34,8 +34,8 @@ TEST(MediaCheckTest, SoundIsFoundByContentWithItsFormatAndLength)
         const char *format;
         int64_t durationMs;
     } cases[] = {
-        {"tone.wav", true, "wav", 2000},     {"tone.mp3", true, "mp3", 3000},   {"disguised.txt", true, "wav", 1000},
-        {"silent.avi", false, "", 0},        {"notes.wav", false, "", 0},       {"empty.mp3", false, "", 0},
+        {"tone.wav", true, "wav", 2000}, {"tone.mp3", true, "mp3", 3000}, {"disguised.txt", true, "wav", 1000},
+        {"silent.avi", false, "", 0},    {"notes.wav", false, "", 0},     {"empty.mp3", false, "", 0},
         {"missing.wav", false, "", 0},
     };
     for (const auto &c : cases) {

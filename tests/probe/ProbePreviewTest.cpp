@@ -159,15 +159,14 @@ void MuxTogether(const std::vector<std::string> &inputs, const std::string &outp
     for (;;) {
         int earliest = -1;
         for (size_t i = 0; i < files.size(); ++i)
-            if (more[i] && (earliest < 0 || avutil.av_compare_ts(next[i]->dts, files[i]->streams[0]->time_base,
-                                                                  next[earliest]->dts,
-                                                                  files[earliest]->streams[0]->time_base) < 0))
+            if (more[i] &&
+                (earliest < 0 || avutil.av_compare_ts(next[i]->dts, files[i]->streams[0]->time_base,
+                                                      next[earliest]->dts, files[earliest]->streams[0]->time_base) < 0))
                 earliest = static_cast<int>(i);
         if (earliest < 0)
             break;
         AVPacket *packet = next[earliest].get();
-        avcodec.av_packet_rescale_ts(packet, files[earliest]->streams[0]->time_base,
-                                     out->streams[earliest]->time_base);
+        avcodec.av_packet_rescale_ts(packet, files[earliest]->streams[0]->time_base, out->streams[earliest]->time_base);
         packet->stream_index = earliest;
         packet->pos = -1;
         ASSERT_GE(avformat.av_interleaved_write_frame(out.get(), packet), 0);
@@ -182,15 +181,15 @@ TEST_F(ProbePreviewTest, ASeekGivesThePictureAtOrJustBeforeTheTimeAndTheNextCall
 {
     // Key pictures every 12 pictures; H.264 reorders pictures; Matroska gives no picture durations;
     // an MPEG-TS seek lands on any picture, not only on key ones.
-    const std::pair<std::string, std::string> sources[] = {
-        {"mpeg4.avi", "mpeg4"}, {"mpeg4.mp4", "mpeg4"},   {"h264.mp4", "libx264"},
-        {"h264.mkv", "libx264"}, {"h264.ts", "libx264"}, {"mpeg4.ts", "mpeg4"}};
+    const std::pair<std::string, std::string> sources[] = {{"mpeg4.avi", "mpeg4"},  {"mpeg4.mp4", "mpeg4"},
+                                                           {"h264.mp4", "libx264"}, {"h264.mkv", "libx264"},
+                                                           {"h264.ts", "libx264"},  {"mpeg4.ts", "mpeg4"}};
     struct Case {
         double seconds;
         int picture; // shown at that time, 25 per second
     };
-    const Case cases[] = {{2.0, 50}, {2.039, 50}, {2.04, 51}, {0.5, 12}, {3.0, 75}, {1.0, 25},
-                          {0.01, 0},  {3.96, 99},  {0.2, 5}};
+    const Case cases[] = {{2.0, 50}, {2.039, 50}, {2.04, 51}, {0.5, 12}, {3.0, 75},
+                          {1.0, 25}, {0.01, 0},   {3.96, 99}, {0.2, 5}};
     for (const auto &[name, codec] : sources) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(probe.LoadFile(CounterVideo(name, codec))) << probe.LastErrMsg;
@@ -210,8 +209,8 @@ TEST_F(ProbePreviewTest, ASeekGivesThePictureAtOrJustBeforeTheTimeAndTheNextCall
 TEST_F(ProbePreviewTest, SeeksToTheStartAndBeyondTheEnd)
 {
     ASSERT_TRUE(probe.LoadFile(CounterVideo("counter.mp4", "libx264"))) << probe.LastErrMsg;
-    const std::pair<double, int> cases[] = {
-        {3.0, 75}, {0.0, 0}, {2.0, 50}, {-5.0, 0}, {10.0, 99}, {1e6, 99}, {4.0, 99}, {0.0, 0}};
+    const std::pair<double, int> cases[] = {{3.0, 75},  {0.0, 0},  {2.0, 50}, {-5.0, 0},
+                                            {10.0, 99}, {1e6, 99}, {4.0, 99}, {0.0, 0}};
     for (const auto &[seconds, picture] : cases) {
         ASSERT_TRUE(probe.Seek(-1, Microseconds(seconds)));
         EXPECT_EQ(Counter(probe.DecodeFrame()), picture) << seconds << " s";
@@ -226,8 +225,8 @@ TEST_F(ProbePreviewTest, APictureAfterASeekIsTheOneAFullDecodeGives)
     const DecodedVideo reference = DecodeVideo(path);
     ASSERT_EQ(reference.frames.size(), 100u);
     ASSERT_TRUE(probe.LoadFile(path)) << probe.LastErrMsg;
-    const std::pair<double, size_t> cases[] = {{2.0, 50}, {0.43, 10}, {3.97, 99}, {3.3, 82}, {60.0, 99}, {4.0, 99},
-                                               {0.0, 0},  {1.1, 27}};
+    const std::pair<double, size_t> cases[] = {{2.0, 50},  {0.43, 10}, {3.97, 99}, {3.3, 82},
+                                               {60.0, 99}, {4.0, 99},  {0.0, 0},   {1.1, 27}};
     for (const auto &[seconds, frame] : cases) {
         ASSERT_TRUE(probe.Seek(-1, Microseconds(seconds)));
         const TBitmap24 &bitmap = probe.DecodeFrame();
@@ -314,8 +313,8 @@ TEST_F(ProbePreviewTest, ABgr24SourceIsCopiedWithoutConversion)
             for (int y = 0; y < kHeight; ++y)
                 for (int x = 0; x < kWidth; ++x) {
                     const uint8_t *pixel = bitmap.ScanLine(y) + x * 3;
-                    wrong += pixel[0] != uint8_t(x + y) || pixel[1] != uint8_t(2 * y) ||
-                             pixel[2] != uint8_t(x + 3 * frame);
+                    wrong +=
+                        pixel[0] != uint8_t(x + y) || pixel[1] != uint8_t(2 * y) || pixel[2] != uint8_t(x + 3 * frame);
                 }
             EXPECT_EQ(wrong, 0) << "picture " << frame;
         }

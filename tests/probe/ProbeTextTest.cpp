@@ -5,14 +5,8 @@
 TEST(ProbeTextTest, FileSizesChangeUnitAboveEachPowerOf1024)
 {
     const std::pair<int64_t, const char *> cases[] = {
-        {0, "0 Byte"},
-        {1024, "1024 Byte"},
-        {1025, "1.00 KB"},
-        {1536, "1.50 KB"},
-        {1048576, "1024.00 KB"},
-        {1048577, "1.00 MB"},
-        {1073741824, "1024.00 MB"},
-        {1073741825, "1.00 GB"},
+        {0, "0 Byte"},           {1024, "1024 Byte"},  {1025, "1.00 KB"},          {1536, "1.50 KB"},
+        {1048576, "1024.00 KB"}, {1048577, "1.00 MB"}, {1073741824, "1024.00 MB"}, {1073741825, "1.00 GB"},
         {5368709120, "5.00 GB"},
     };
     for (const auto &[bytes, text] : cases)

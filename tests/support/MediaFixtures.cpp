@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
-#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -128,9 +128,9 @@ void PaintVideo(OutputStream &out, const VideoTrack &track, SwsContextPtr &conve
                 std::fill_n(pixel, 3, ((n >> bit) & 1) ? 255 : 0);
             }
         }
-    SwsContext *context = swscale.sws_getCachedContext(convert.release(), width, height, AV_PIX_FMT_RGB24, width,
-                                                        height, encoder->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND,
-                                                        nullptr, nullptr, nullptr);
+    SwsContext *context =
+        swscale.sws_getCachedContext(convert.release(), width, height, AV_PIX_FMT_RGB24, width, height,
+                                     encoder->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
     convert.reset(context);
     if (!context)
         throw std::runtime_error("no converter from RGB to the encoder's format");
@@ -189,8 +189,8 @@ void WritePackets(AVFormatContext *output, OutputStream &out, AVPacket *packet)
 void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
 {
     AVFormatContext *raw = nullptr;
-    Check(avformat.avformat_alloc_output_context2(&raw, nullptr, recipe.format.empty() ? nullptr : recipe.format.c_str(),
-                                                  path.c_str()),
+    Check(avformat.avformat_alloc_output_context2(
+              &raw, nullptr, recipe.format.empty() ? nullptr : recipe.format.c_str(), path.c_str()),
           "choosing a muxer for " + path);
     OutputFormatContextPtr output(raw);
     for (const auto &[key, value] : recipe.tags)
@@ -207,8 +207,8 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
             c->time_base = AVRational{1, track.frameRate};
             c->framerate = AVRational{track.frameRate, 1};
             c->pix_fmt = !track.pixelFormat.empty() ? avutil.av_get_pix_fmt(track.pixelFormat.c_str())
-                         : codec->pix_fmts             ? codec->pix_fmts[0]
-                                                       : AV_PIX_FMT_YUV420P;
+                         : codec->pix_fmts          ? codec->pix_fmts[0]
+                                                    : AV_PIX_FMT_YUV420P;
             c->gop_size = track.gopSize;
         });
         out.totalUnits = track.coverArt ? 1 : std::lround(recipe.seconds * track.frameRate);
@@ -233,7 +233,8 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
 
     if (!recipe.attachedJpeg.empty()) {
         AVStream *attachment = avformat.avformat_new_stream(output.get(), nullptr);
-        auto *data = static_cast<uint8_t *>(avutil.av_mallocz(recipe.attachedJpeg.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        auto *data =
+            static_cast<uint8_t *>(avutil.av_mallocz(recipe.attachedJpeg.size() + AV_INPUT_BUFFER_PADDING_SIZE));
         if (!attachment || !data)
             throw std::runtime_error("attaching a picture to " + path);
         std::copy(recipe.attachedJpeg.begin(), recipe.attachedJpeg.end(), data);
@@ -259,7 +260,7 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
         OutputStream *next = nullptr;
         for (OutputStream &out : streams)
             if (!out.done && (!next || avutil.av_compare_ts(out.nextPts, out.encoder->time_base, next->nextPts,
-                                                              next->encoder->time_base) < 0))
+                                                            next->encoder->time_base) < 0))
                 next = &out;
         if (!next)
             break;
@@ -272,8 +273,8 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
         if (next->encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
             const AudioTrack &track = *recipe.audio;
             const int frameSize = next->encoder->frame_size > 0 ? next->encoder->frame_size
-                                  : track.frameSamples > 0     ? track.frameSamples
-                                                               : 1024;
+                                  : track.frameSamples > 0      ? track.frameSamples
+                                                                : 1024;
             const int samples = static_cast<int>(std::min<int64_t>(frameSize, next->totalUnits - next->nextPts));
             FillAudio(*next, track, samples);
             if (track.gapSamples > 0 && next->frame->pts < std::lround(track.gapAt * track.sampleRate) &&
@@ -366,10 +367,9 @@ DecodedVideo DecodeVideo(const std::string &path)
         result.frameRate = static_cast<double>(stream->avg_frame_rate.num) / stream->avg_frame_rate.den;
     SwsContextPtr convert;
     const bool decoded = DecodeStream(raw, index, decoder.get(), [&](AVFrame *frame) {
-        convert.reset(swscale.sws_getCachedContext(convert.release(), frame->width, frame->height,
-                                                   static_cast<AVPixelFormat>(frame->format), result.width,
-                                                   result.height, AV_PIX_FMT_RGB24, SWS_BICUBIC | SWS_ACCURATE_RND,
-                                                   nullptr, nullptr, nullptr));
+        convert.reset(swscale.sws_getCachedContext(
+            convert.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), result.width,
+            result.height, AV_PIX_FMT_RGB24, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
         if (!convert)
             throw std::runtime_error("no converter to RGB for " + path);
         auto &rgb = result.frames.emplace_back(static_cast<size_t>(result.width) * result.height * 3);
@@ -377,9 +377,8 @@ DecodedVideo DecodeVideo(const std::string &path)
         const int strides[4] = {result.width * 3};
         swscale.sws_scale(convert.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
         const int64_t pts = frame->best_effort_timestamp;
-        result.seconds.push_back(pts == AV_NOPTS_VALUE ? -1.0
-                                                       : static_cast<double>(pts) * stream->time_base.num /
-                                                             stream->time_base.den);
+        result.seconds.push_back(
+            pts == AV_NOPTS_VALUE ? -1.0 : static_cast<double>(pts) * stream->time_base.num / stream->time_base.den);
     });
     if (!decoded)
         throw std::runtime_error("no memory to decode " + path);

@@ -50,9 +50,9 @@ struct MediaRecipe {
     double seconds = 1.0;
     std::optional<AudioTrack> audio;
     std::optional<VideoTrack> video;
-    std::map<std::string, std::string> tags;          // container metadata
-    std::map<std::string, std::string> muxerOptions;  // such as "output_ts_offset"
-    std::vector<unsigned char> attachedJpeg;          // a Matroska file's attached cover
+    std::map<std::string, std::string> tags;         // container metadata
+    std::map<std::string, std::string> muxerOptions; // such as "output_ts_offset"
+    std::vector<unsigned char> attachedJpeg;         // a Matroska file's attached cover
 };
 
 // For the small programs that write a fixture: loads the libraries beside the program, runs write,
@@ -75,9 +75,9 @@ DecodedAudio DecodeAudio(const std::string &path);
 struct DecodedVideo {
     int width = 0;
     int height = 0;
-    double frameRate = 0;         // the stream's average rate
+    double frameRate = 0; // the stream's average rate
     std::vector<std::vector<unsigned char>> frames;
-    std::vector<double> seconds;  // presentation time of each frame
+    std::vector<double> seconds; // presentation time of each frame
     // Red, green, blue of the pixel at (x, y) of a frame.
     const unsigned char *Pixel(size_t frame, int x, int y) const { return &frames[frame][(y * width + x) * 3]; }
 };

@@ -45,7 +45,8 @@ void AddApic(TagLib::ID3v2::Tag &tag, const std::vector<TTestPicture> &pictures)
     }
 }
 
-template <class Comments> void AddFlacPictures(Comments &owner, const std::vector<TTestPicture> &pictures)
+template <class Comments>
+void AddFlacPictures(Comments &owner, const std::vector<TTestPicture> &pictures)
 {
     for (const TTestPicture &picture : pictures) {
         auto *block = new TagLib::FLAC::Picture;
@@ -76,9 +77,9 @@ void TagOgg(const std::string &path, const TagLib::PropertyMap &fields, const st
 // A hand-written INFO list, so that the test does not share the mapping under test.
 void WriteInfo(TagLib::RIFF::Info::Tag &info, const TagLib::PropertyMap &fields)
 {
-    static const std::map<std::string, const char *> ids = {{"TITLE", "INAM"},  {"ARTIST", "IART"}, {"ALBUM", "IPRD"},
-                                                             {"GENRE", "IGNR"},  {"DATE", "ICRD"},   {"COMMENT", "ICMT"},
-                                                             {"TRACKNUMBER", "ITRK"}};
+    static const std::map<std::string, const char *> ids = {
+        {"TITLE", "INAM"}, {"ARTIST", "IART"},  {"ALBUM", "IPRD"},      {"GENRE", "IGNR"},
+        {"DATE", "ICRD"},  {"COMMENT", "ICMT"}, {"TRACKNUMBER", "ITRK"}};
     for (const auto &[key, values] : fields) {
         const auto id = ids.find(key.to8Bit(true));
         if (id == ids.end())

@@ -21,18 +21,26 @@ namespace {
 using TFields = std::map<std::string, std::string>;
 
 // Letters outside Latin-1 show every encoding step that would lose them.
-const TFields kFullFields = {
-    {"TITLE", "Ωμέγα – tëst title 日本"}, {"ARTIST", "Ärtist Ünïcode"},   {"ALBUM", "Album «Ünïcode»"},
-    {"ALBUMARTIST", "Vãrious Ärtists"},  {"TRACKNUMBER", "3/12"},         {"DISCNUMBER", "1/2"},
-    {"DATE", "2021-05-04"},              {"GENRE", "Jazz"},               {"COMMENT", "Ä comment, with ünïcode"}};
+const TFields kFullFields = {{"TITLE", "Ωμέγα – tëst title 日本"},
+                             {"ARTIST", "Ärtist Ünïcode"},
+                             {"ALBUM", "Album «Ünïcode»"},
+                             {"ALBUMARTIST", "Vãrious Ärtists"},
+                             {"TRACKNUMBER", "3/12"},
+                             {"DISCNUMBER", "1/2"},
+                             {"DATE", "2021-05-04"},
+                             {"GENRE", "Jazz"},
+                             {"COMMENT", "Ä comment, with ünïcode"}};
 // What ID3v1 holds: Latin-1, a year, a track without total.
 const TFields kId3v1Fields = {{"TITLE", "Latin-1 títle"}, {"ARTIST", "Ärtist"}, {"ALBUM", "Album"},
                               {"TRACKNUMBER", "3"},       {"DATE", "2021"},     {"GENRE", "Jazz"},
                               {"COMMENT", "A comment"}};
 // What INFO holds: no album artist, no disc, a plain track number.
-const TFields kInfoFields = {{"TITLE", "Ωμέγα – tëst title 日本"}, {"ARTIST", "Ärtist Ünïcode"},
-                             {"ALBUM", "Album «Ünïcode»"},        {"TRACKNUMBER", "3"},
-                             {"DATE", "2021-05-04"},              {"GENRE", "Jazz"},
+const TFields kInfoFields = {{"TITLE", "Ωμέγα – tëst title 日本"},
+                             {"ARTIST", "Ärtist Ünïcode"},
+                             {"ALBUM", "Album «Ünïcode»"},
+                             {"TRACKNUMBER", "3"},
+                             {"DATE", "2021-05-04"},
+                             {"GENRE", "Jazz"},
                              {"COMMENT", "Ä comment, with ünïcode"}};
 
 struct TCopyCase {
@@ -58,15 +66,9 @@ const TCopyCase kCases[] = {
 
 enum class TOutput { Mp3, Wav };
 
-void PrintTo(const TCopyCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
+void PrintTo(const TCopyCase &c, std::ostream *out) { *out << c.name; }
 
-void PrintTo(TOutput output, std::ostream *out)
-{
-    *out << (output == TOutput::Mp3 ? "MP3" : "WAV");
-}
+void PrintTo(TOutput output, std::ostream *out) { *out << (output == TOutput::Mp3 ? "MP3" : "WAV"); }
 
 TagLib::PropertyMap SourceFields(const TCopyCase &c)
 {
@@ -81,18 +83,17 @@ TagLib::PropertyMap SourceFields(const TCopyCase &c)
     return map;
 }
 
-std::string Text(const TagLib::StringList &values)
-{
-    return values.toString("|").to8Bit(true);
-}
+std::string Text(const TagLib::StringList &values) { return values.toString("|").to8Bit(true); }
 
 // An output as the conversion leaves it: with the tags the muxer wrote in its own way.
 void MakeOutput(TOutput kind, const std::string &path)
 {
     testing_support::MediaRecipe recipe;
-    recipe.tags = {{"title", "Old title"}, {"artist", "Old artist"},         {"album", "Old album"},
-                   {"track", "7/7"},       {"disc", "9/9"},                  {"date", "1999"},
-                   {"genre", "Old genre"}, {"album_artist", "Old album artist"}, {"comment", "Old comment"}};
+    recipe.tags = {{"title", "Old title"},    {"artist", "Old artist"},
+                   {"album", "Old album"},    {"track", "7/7"},
+                   {"disc", "9/9"},           {"date", "1999"},
+                   {"genre", "Old genre"},    {"album_artist", "Old album artist"},
+                   {"comment", "Old comment"}};
     recipe.audio = kind == TOutput::Mp3 ? testing_support::AudioTrack{"libmp3lame", 44100, 2, 440.0, 0.5, 128000}
                                         : testing_support::AudioTrack{};
     testing_support::WriteMediaFile(path, recipe);
@@ -135,8 +136,7 @@ TEST_P(TagCopyTest, CarriesFieldsAndCover)
     // What the source lacks stays as the output had it.
     for (const std::string &key : tagcopy::CarriedFields()) {
         const auto expected = c.fields->find(key);
-        EXPECT_EQ(Text(tags.id3v2[key]), expected == c.fields->end() ? Text(old.id3v2[key]) : expected->second)
-            << key;
+        EXPECT_EQ(Text(tags.id3v2[key]), expected == c.fields->end() ? Text(old.id3v2[key]) : expected->second) << key;
     }
     if (c.pictures) {
         ASSERT_EQ(tags.pictures.size(), 1u);

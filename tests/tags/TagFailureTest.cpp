@@ -72,8 +72,7 @@ protected:
         return path;
     }
 
-    std::string TaggedSource(TSource kind, const std::string &name,
-                             const std::vector<TTestPicture> &pictures = {})
+    std::string TaggedSource(TSource kind, const std::string &name, const std::vector<TTestPicture> &pictures = {})
     {
         const std::string path = dir.File(name);
         MakeSource(kind, path);
@@ -89,8 +88,11 @@ struct TKindCase {
     const char *fileName;
 };
 
-const TKindCase kKinds[] = {{TSource::Mp3Id3v2, "a.mp3"}, {TSource::Flac, "a.flac"}, {TSource::OggVorbis, "a.ogg"},
-                            {TSource::M4a, "a.m4a"},      {TSource::WavId3v2, "a.wav"}};
+const TKindCase kKinds[] = {{TSource::Mp3Id3v2, "a.mp3"},
+                            {TSource::Flac, "a.flac"},
+                            {TSource::OggVorbis, "a.ogg"},
+                            {TSource::M4a, "a.m4a"},
+                            {TSource::WavId3v2, "a.wav"}};
 
 TEST_F(TagFailureTest, AnUntaggedSourceLeavesTheOutputAlone)
 {

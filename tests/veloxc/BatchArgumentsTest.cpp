@@ -62,8 +62,9 @@ TEST(BatchArgumentsTest, RefusesWhatIsNoCommand)
         {{"-f", "wav", "-q", "2", "x"}, "--quality and --bitrate are for mp3 only"},
         {{"-f", "wav", "--bits", "20", "x"}, "--bits is 16, 24, 32 or float, not '20'"},
         {{"--bits", "24", "x"}, "--bits is for wav only"},
-        {{"-r", "96000", "x"}, "--rate 96000 is no MP3 rate (8000, 11025, 12000, 16000, 22050, 24000, 32000, "
-                               "44100, 48000)"},
+        {{"-r", "96000", "x"},
+         "--rate 96000 is no MP3 rate (8000, 11025, 12000, 16000, 22050, 24000, 32000, "
+         "44100, 48000)"},
         {{"-r", "7999", "x"}, "--rate needs a number from 8000 to 768000, not '7999'"},
         {{"-c", "6", "x"}, "--channels needs a number from 1 to 2, not '6'"},
         {{"-j", "0", "x"}, "--jobs needs a number from 1 to 64, not '0'"},

@@ -1,15 +1,15 @@
-#include "tests/support/TestSupport.h"
 #include "veloxc/BatchPlan.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <stdexcept>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace veloxc;
 using testing_support::TempDir;
@@ -251,22 +251,49 @@ TEST_F(BatchPlanTest, NamesStayWithTheirInputsAndInputsAreNeverReplaced)
         std::map<std::string, std::string> records; // output -> the input it records
         std::vector<std::string> lines;
     } cases[] = {
-        {{"a/song.flac", "a/song.mp3"}, {"a"}, "", OnExists::Overwrite, {},
+        {{"a/song.flac", "a/song.mp3"},
+         {"a"},
+         "",
+         OnExists::Overwrite,
+         {},
          {"a/song.flac -> a/song (flac).mp3", "a/song.mp3 skip: is already its own output"}},
-        {{"a2/song.flac", "a2/song.mp3"}, {"a2"}, "", OnExists::Overwrite, {{"a2/song.mp3", "song.flac"}},
+        {{"a2/song.flac", "a2/song.mp3"},
+         {"a2"},
+         "",
+         OnExists::Overwrite,
+         {{"a2/song.mp3", "song.flac"}},
          {"a2/song.flac -> a2/song.mp3", "a2/song.mp3 skip: is already its own output"}},
-        {{"b/in/song.flac", "b/in/song.mp3", "b/out/song.mp3 -> ../in/song.mp3"}, {"b/in"}, "b/out", OnExists::Overwrite,
-         {}, {"b/in/song.flac -> b/out/song (flac).mp3", "b/in/song.mp3 skip: is already its own output"}},
-        {{"c/in/song.aiff", "c/in/song.flac", "c/out/song.mp3"}, {"c/in"}, "c/out", OnExists::Skip,
+        {{"b/in/song.flac", "b/in/song.mp3", "b/out/song.mp3 -> ../in/song.mp3"},
+         {"b/in"},
+         "b/out",
+         OnExists::Overwrite,
+         {},
+         {"b/in/song.flac -> b/out/song (flac).mp3", "b/in/song.mp3 skip: is already its own output"}},
+        {{"c/in/song.aiff", "c/in/song.flac", "c/out/song.mp3"},
+         {"c/in"},
+         "c/out",
+         OnExists::Skip,
          {{"c/out/song.mp3", "../in/song.flac"}},
          {"c/in/song.aiff -> c/out/song (aiff).mp3", "c/in/song.flac skip: exists"}},
-        {{"f/1/a.wav", "f/2/a.wav", "f/out/a.mp3", "f/out/a (wav).mp3"}, {"f/2/a.wav", "f/1/a.wav"}, "f/out",
-         OnExists::Skip, {{"f/out/a.mp3", "../1/a.wav"}, {"f/out/a (wav).mp3", "../2/a.wav"}},
+        {{"f/1/a.wav", "f/2/a.wav", "f/out/a.mp3", "f/out/a (wav).mp3"},
+         {"f/2/a.wav", "f/1/a.wav"},
+         "f/out",
+         OnExists::Skip,
+         {{"f/out/a.mp3", "../1/a.wav"}, {"f/out/a (wav).mp3", "../2/a.wav"}},
          {"f/2/a.wav skip: exists", "f/1/a.wav skip: exists"}},
-        {{"g/user.mp3", "g/user.wav"}, {"g"}, "", OnExists::Overwrite, {},
+        {{"g/user.mp3", "g/user.wav"},
+         {"g"},
+         "",
+         OnExists::Overwrite,
+         {},
          {"g/user.mp3 not media", "g/user.wav -> g/user (wav).mp3"}},
         {{"d/in/x.wav", "d/out/x.mp3 -> gone.mp3"}, {"d/in"}, "d/out", OnExists::Skip, {}, {"d/in/x.wav skip: exists"}},
-        {{"e/in/x.wav", "e/made/x.txt"}, {"e/in"}, "e/made/../out", OnExists::Skip, {}, {"e/in/x.wav -> e/made/../out/x.mp3"}},
+        {{"e/in/x.wav", "e/made/x.txt"},
+         {"e/in"},
+         "e/made/../out",
+         OnExists::Skip,
+         {},
+         {"e/in/x.wav -> e/made/../out/x.mp3"}},
     };
     const CurrentFolder inDir(dir.Path()); // relative names, shown as given
     for (const auto &c : cases) {

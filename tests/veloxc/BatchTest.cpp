@@ -35,7 +35,8 @@ std::string LastLine(const std::string &text)
     if (end == std::string::npos)
         return {};
     const size_t start = text.rfind('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+    return text.substr(start == std::string::npos ? 0 : start + 1,
+                       end - (start == std::string::npos ? 0 : start + 1) + 1);
 }
 
 class BatchTest : public ::testing::Test {
@@ -66,9 +67,9 @@ protected:
 
     static std::map<std::string, std::string> SourceFields(const std::string &title)
     {
-        return {{"TITLE", title},          {"ARTIST", "The Testers"}, {"ALBUM", "Fixtures"},
+        return {{"TITLE", title},           {"ARTIST", "The Testers"}, {"ALBUM", "Fixtures"},
                 {"ALBUMARTIST", "Various"}, {"TRACKNUMBER", "3/12"},   {"DISCNUMBER", "1/2"},
-                {"DATE", "2024"},          {"GENRE", "Jazz"},         {"COMMENT", "made at test time"}};
+                {"DATE", "2024"},           {"GENRE", "Jazz"},         {"COMMENT", "made at test time"}};
     }
     static void Tag(tagtest::TSource kind, const std::string &path, const std::string &title,
                     const std::vector<tagtest::TTestPicture> &pictures = {})
@@ -157,8 +158,8 @@ TEST_F(BatchTest, AFolderTreeBecomesTaggedMp3sAndASecondRunSkipsThem)
         Batch({"-o", dir.File("out/rock"), "--on-exists", "rename", "--no-tags", dir.File("music/rock")});
     EXPECT_EQ(renamed.status, 0) << renamed.errors;
     EXPECT_EQ(LastLine(renamed.errors), "converted 2, skipped 0, failed 0");
-    EXPECT_EQ(Tree(dir.File("out/rock")), (std::vector<std::string>{"a song (1).mp3", "a song.mp3",
-                                                                     "Ünïcode 96k (1).mp3", "Ünïcode 96k.mp3"}));
+    EXPECT_EQ(Tree(dir.File("out/rock")),
+              (std::vector<std::string>{"a song (1).mp3", "a song.mp3", "Ünïcode 96k (1).mp3", "Ünïcode 96k.mp3"}));
     TTagSet untagged;
     ASSERT_TRUE(tagcopy::ReadTags(dir.File("out/rock/a song (1).mp3"), untagged, error)) << error;
     EXPECT_EQ(untagged.fields.count("TITLE"), 0u);
@@ -280,9 +281,11 @@ TEST_F(BatchTest, AnOutputThatCannotBeWrittenWholeFailsAndLeavesNothing)
         RunOptions options;
         std::string failure;
     } cases[] = {
-        {{"-o", dir.File("full"), dir.File("in")}, smallFiles,
+        {{"-o", dir.File("full"), dir.File("in")},
+         smallFiles,
          "cannot write the tags of '" + dir.File("full/song.mp3") + "': File too large"},
-        {{"-o", dir.File("fifo"), "--on-exists", "overwrite", dir.File("in")}, {},
+        {{"-o", dir.File("fifo"), "--on-exists", "overwrite", dir.File("in")},
+         {},
          "'" + dir.File("fifo/song.mp3") + "' is not a regular file; it is left as it was"},
     };
     for (const auto &c : cases) {
@@ -306,8 +309,8 @@ TEST_F(BatchTest, LowOpenFileLimitsAndAnIgnoredHangUpLoseNoFile)
     limited.limits = {"--nofile=64"};
     limited.hangupIgnored = true;
     for (const char *jobs : {"2", "64"}) {
-        const Result result = Batch({"-j", jobs, "--quiet", "-o", dir.File(std::string("out") + jobs), dir.File("many")},
-                                    limited);
+        const Result result =
+            Batch({"-j", jobs, "--quiet", "-o", dir.File(std::string("out") + jobs), dir.File("many")}, limited);
         EXPECT_EQ(result.status, 0) << result.errors;
         EXPECT_EQ(LastLine(result.errors), "converted 120, skipped 0, failed 0") << jobs;
     }
@@ -326,9 +329,13 @@ TEST_F(BatchTest, NamesStayWithTheirInputsFromRunToRun)
         std::vector<std::string> tree;
     } runs[] = {
         {nullptr, "skip", "converted 1, skipped 2, failed 0", {"song.flac", "song.mp3", "user.flac", "user.mp3"}},
-        {"music/song.wav", "skip", "converted 1, skipped 4, failed 0",
+        {"music/song.wav",
+         "skip",
+         "converted 1, skipped 4, failed 0",
          {"song (wav).mp3", "song.flac", "song.mp3", "song.wav", "user.flac", "user.mp3"}},
-        {nullptr, "overwrite", "converted 3, skipped 3, failed 0",
+        {nullptr,
+         "overwrite",
+         "converted 3, skipped 3, failed 0",
          {"song (wav).mp3", "song.flac", "song.mp3", "song.wav", "user (flac).mp3", "user.flac", "user.mp3"}},
     };
     for (const auto &run : runs) {

@@ -19,7 +19,10 @@ namespace fs = std::filesystem;
 
 void Write(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
-unsigned Mode(const std::string &path) { return static_cast<unsigned>(fs::status(path).permissions() & fs::perms::all); }
+unsigned Mode(const std::string &path)
+{
+    return static_cast<unsigned>(fs::status(path).permissions() & fs::perms::all);
+}
 
 class SafeOutputTest : public ::testing::Test {
 protected:
@@ -33,10 +36,10 @@ TEST_F(SafeOutputTest, WritesProtocolsDevicesAndImageSeriesDirectly)
 {
     ASSERT_EQ(mkfifo(dir.File("fifo.wav").c_str(), 0600), 0);
     fs::create_directory(dir.File("folder.wav"));
-    for (const std::string &name : {std::string("pipe:1"), std::string("-"), std::string("/dev/null"),
-                                    std::string("/dev/stdout"), std::string("file:/dev/null"),
-                                    std::string("http://127.0.0.1:9/x.mp3"), dir.File("fifo.wav"),
-                                    dir.File("folder.wav"), dir.File("frame%03d.png"), dir.File("list.m3u8")}) {
+    for (const std::string &name :
+         {std::string("pipe:1"), std::string("-"), std::string("/dev/null"), std::string("/dev/stdout"),
+          std::string("file:/dev/null"), std::string("http://127.0.0.1:9/x.mp3"), dir.File("fifo.wav"),
+          dir.File("folder.wav"), dir.File("frame%03d.png"), dir.File("list.m3u8")}) {
         SafeOutput output(name);
         EXPECT_TRUE(output.Direct()) << name;
         EXPECT_EQ(output.EngineName(), name == "-" ? "pipe:1" : name); // "-" is standard output, not a file
@@ -161,8 +164,8 @@ TEST_F(SafeOutputTest, LongNamesAndMissingFolders)
         SafeOutput output(dir.File("missing/out.mp3"));
         ADD_FAILURE() << "made " << output.TemporaryPath();
     } catch (const std::runtime_error &e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "cannot create a temporary file beside '" + dir.File("missing/out.mp3") + "': No such file or directory");
+        EXPECT_EQ(std::string(e.what()), "cannot create a temporary file beside '" + dir.File("missing/out.mp3") +
+                                             "': No such file or directory");
     }
 }
 

@@ -76,8 +76,8 @@ inline RunOptions InterruptAfter(int milliseconds, int signal = SIGINT)
     });
 }
 
-// Runs veloxc (VELOXC, the program the build made), its output and errors kept in logs; one that outlives 60 seconds is killed, so a
-// hang fails the test, not the suite.
+// Runs veloxc (VELOXC, the program the build made), its output and errors kept in logs; one that outlives 60 seconds is
+// killed, so a hang fails the test, not the suite.
 inline Result RunVeloxc(const std::vector<std::string> &arguments, const TempDir &logs, const RunOptions &options = {})
 {
     std::vector<std::string> words = {VELOXC};
@@ -140,6 +140,5 @@ inline Result RunVeloxc(const std::vector<std::string> &arguments, const TempDir
     result.errors = ReadFile(errorsFile);
     return result;
 }
-
 
 } // namespace testing_support

@@ -175,8 +175,9 @@ TEST_F(VeloxcTest, SetUpFailuresExitWithTheirMessage)
     // The engine is given a hidden name; the message names the output as the user wrote it.
     const Result badOutput = Run({"convert", dir.File("in.mp3"), dir.File("out.xyz")});
     EXPECT_EQ(badOutput.status, 1);
-    EXPECT_NE(badOutput.errors.find("veloxc: Unable to find a suitable output format for '" + dir.File("out.xyz") + "'"),
-              std::string::npos)
+    EXPECT_NE(
+        badOutput.errors.find("veloxc: Unable to find a suitable output format for '" + dir.File("out.xyz") + "'"),
+        std::string::npos)
         << badOutput.errors;
     EXPECT_EQ(Entries(dir), std::vector<std::string>{"in.mp3"});
 }
@@ -186,20 +187,20 @@ TEST_F(VeloxcTest, AFailedRunLeavesTheOlderOutputAndTellsTheFailureOnce)
     WriteSineWav(dir.File("in.wav"), 1.0, 8000, 1);
     // A number in a name is no reason to write it in place: one MP3 is one file.
     for (const char *name : {"keep.mp3", "keep%d.mp3"})
-    // The first fails as the output is set up; the second once its file is open (no MP3 in MP3).
-    for (const char *option : {"ac=6", "acodec=pcm_s16le"}) {
-        const std::string old = OlderOutput(name);
-        const Result result = Run({"convert", dir.File("in.wav"), old, "--out", option});
-        EXPECT_EQ(result.status, 1) << option << "\n" << result.errors;
-        EXPECT_EQ(ReadFile(old), "keep\n") << option;
-        EXPECT_EQ(Entries(dir), (std::vector<std::string>{"in.wav", name}));
-        fs::remove(old);
-        // The last line is veloxc's, and what it tells is told nowhere else.
-        const size_t lastLine = result.errors.rfind('\n', result.errors.size() - 2) + 1;
-        ASSERT_EQ(result.errors.compare(lastLine, 8, "veloxc: "), 0) << result.errors;
-        const std::string message = result.errors.substr(lastLine + 8);
-        EXPECT_EQ(Count(result.errors, message.substr(0, message.size() - 1)), 1u) << result.errors;
-    }
+        // The first fails as the output is set up; the second once its file is open (no MP3 in MP3).
+        for (const char *option : {"ac=6", "acodec=pcm_s16le"}) {
+            const std::string old = OlderOutput(name);
+            const Result result = Run({"convert", dir.File("in.wav"), old, "--out", option});
+            EXPECT_EQ(result.status, 1) << option << "\n" << result.errors;
+            EXPECT_EQ(ReadFile(old), "keep\n") << option;
+            EXPECT_EQ(Entries(dir), (std::vector<std::string>{"in.wav", name}));
+            fs::remove(old);
+            // The last line is veloxc's, and what it tells is told nowhere else.
+            const size_t lastLine = result.errors.rfind('\n', result.errors.size() - 2) + 1;
+            ASSERT_EQ(result.errors.compare(lastLine, 8, "veloxc: "), 0) << result.errors;
+            const std::string message = result.errors.substr(lastLine + 8);
+            EXPECT_EQ(Count(result.errors, message.substr(0, message.size() - 1)), 1u) << result.errors;
+        }
 }
 
 TEST_F(VeloxcTest, AnOutputThatIsTheInputIsRefused)
@@ -299,8 +300,8 @@ TEST_F(VeloxcTest, AFailureWhileStoppingIsAFailure)
 {
     // Stopped after half a second, the output still has to be finished, and a full disk refuses that.
     WriteSineWav(dir.File("in.wav"), 5.0, 8000, 1);
-    const Result result = Run({"convert", dir.File("in.wav"), "/dev/full", "--in", "re=", "--out", "f=wav"},
-                              InterruptAfter(500));
+    const Result result =
+        Run({"convert", dir.File("in.wav"), "/dev/full", "--in", "re=", "--out", "f=wav"}, InterruptAfter(500));
     EXPECT_EQ(result.status, 1) << result.errors;
     EXPECT_NE(result.errors.find("veloxc: Could not write to '/dev/full': No space left on device"), std::string::npos)
         << result.errors;

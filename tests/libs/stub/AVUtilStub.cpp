@@ -3,7 +3,8 @@
 #include "libs/AVEntryPointNames.h"
 
 #define avutil_version avutil_version_placeholder
-#define STUB_FUNCTION(name) extern "C" void name(void) {}
+#define STUB_FUNCTION(name) \
+    extern "C" void name(void) {}
 VELOX_AVUTIL_ENTRY_POINTS(STUB_FUNCTION)
 #undef avutil_version
 
