@@ -162,6 +162,11 @@ bool TBatchControl::AddFile(const QString &fileName, bool quiet)
         Refuse(fileName, QStringLiteral("it is in the list already"), quiet);
         return false;
     }
+    // Reading a pipe or a device would wait for its writer with the window frozen.
+    if (const QFileInfo file(fileName); file.exists() && !file.isFile()) {
+        Refuse(fileName, QStringLiteral("it is not a regular file"), quiet);
+        return false;
+    }
     const TBatchChoices choices = CurrentChoices();
     QString error;
     if (!LoadLibraries(choices, &error)) {

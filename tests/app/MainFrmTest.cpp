@@ -32,6 +32,7 @@
 #include <fstream>
 #include <set>
 #include <stdexcept>
+#include <sys/stat.h>
 
 using namespace main_window_testing;
 
@@ -668,6 +669,7 @@ TEST_F(MainFrmTest, DroppedOrChosenFoldersAddTheirMediaOnceAndNothingElse)
     Wav("in/.c.wav", 0.3);
     Wav("in/.hidden/d.wav", 0.3);
     std::ofstream(dir.File("in/notes.txt")) << "no sound";
+    ASSERT_EQ(mkfifo(dir.File("in/pipe.wav").c_str(), 0600), 0); // nobody writes it: reading it would hang
     const QString loose = QString::fromStdString(Wav("e.wav", 0.3));
     next = listed;
     window->ToolButton1Click();
