@@ -321,7 +321,8 @@ bool TBatchControl::AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutpu
     emit RowAdded(row, input, info.Duration, probe.FileSize());
     OutputFolderList.append(QString());
     OutputFileList.append({QString(), false});
-    RowStates_.append(TRowStatus{rsAdded, QString(), info.Duration > 0 ? info.Duration / 1000 : 0});
+    const int64_t durationMs = info.Duration > 0 ? info.Duration / 1000 : 0;
+    RowStates_.append(TRowStatus{rsAdded, QString(), durationMs, durationMs, std::nullopt});
     RowInput_.append(AddingInput_);
     TaskRow_.append(row);
     SetOutputName(row, QString::fromStdString(AOutput.FileName));
@@ -342,26 +343,42 @@ void TBatchControl::SetOutputName(int row, const QString &output)
     emit OutputNamed(row, output);
 }
 
-void TBatchControl::RefreshOutputNames(const QString &outputFolder, const QString &suffix, bool overwrite)
+void TBatchControl::RefreshOutputNames()
 {
-    if (RunActive_)
+    if (RunActive_ || RowCount() == 0)
         return;
-    const std::string folder = outputFolder.isEmpty() ? std::string(kSameAsInput) : outputFolder.toStdString();
+    const TOptionSettings window = CurrentTaskSettings();
     // Rows that have been run keep the names of what their run made.
     QStringList names;
     for (int row = 0; row < RowCount(); ++row)
         if (RowState(row) != rsAdded)
             names.append(OutputFileList.value(row).FileName);
     for (int row = 0; row < RowCount(); ++row) {
-        const int input = RowInput_.value(row, -1);
-        if (RowState(row) != rsAdded || input < 0 || input >= InputFileList.size())
+        const QString input = InputOfRow(row);
+        if (RowState(row) != rsAdded || input.isEmpty())
             continue;
-        const std::string name =
-            OutputFileName(InputFileList[input].toStdString(), folder, suffix.toStdString(), overwrite,
-                           [&](const std::string &taken) { return names.contains(QString::fromStdString(taken)); });
-        names.append(QString::fromStdString(name));
+        TProbeFacts facts;
+        facts.FileName = input.toStdString();
+        const TOptionSettings &settings = HasOwnSettings(row) ? *RowStates_[row].own : window;
+        const TOutputOptions output = OutputOptionsOf(
+            settings, facts, [&](const std::string &taken) { return names.contains(QString::fromStdString(taken)); });
+        names.append(QString::fromStdString(output.FileName));
         SetOutputName(row, names.last());
     }
+}
+
+void TBatchControl::SetRowSettings(int row, const std::optional<TOptionSettings> &settings)
+{
+    if (row < 0 || row >= RowCount() || RunActive_)
+        return;
+    RowStates_[row].own = settings;
+    emit RowSettingsChanged(row, settings.has_value());
+    RefreshOutputNames();
+}
+
+TOptionSettings TBatchControl::SettingsOfRow(int row) const
+{
+    return HasOwnSettings(row) ? *RowStates_[row].own : CurrentTaskSettings();
 }
 
 // ---- Removing and clearing -------------------------------------------------------------------

@@ -20,6 +20,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class TAVProbe;
@@ -77,8 +78,17 @@ public:
     void RemoveRow(int row);
     // Lets every task and row go.
     void Clear();
-    // The outputs' names as a start would give them now; outputFolder empty: beside the inputs.
-    void RefreshOutputNames(const QString &outputFolder, const QString &suffix, bool overwrite);
+    // The outputs' names of the rows not run yet, as a start would give them now.
+    void RefreshOutputNames();
+
+    // A row's own output settings, which its conversions use instead of the window's; nothing
+    // gives it the window's again.
+    void SetRowSettings(int row, const std::optional<TOptionSettings> &settings);
+    bool HasOwnSettings(int row) const { return RowStates_.value(row).own.has_value(); }
+    // The settings row converts with: its own, else the window's as they are now.
+    TOptionSettings SettingsOfRow(int row) const;
+    // The input file of row; empty when there is none.
+    QString InputOfRow(int row) const { return InputFileList.value(RowInput_.value(row, -1)); }
 
     int RowCount() const { return static_cast<int>(RowStates_.size()); }
     // Where row stands, and why when it failed.
@@ -126,6 +136,8 @@ signals:
     void RowRemoved(int row);
     void RowsCleared();
     void OutputNamed(int row, const QString &output);
+    // The row was given its own settings (own) or the window's again.
+    void RowSettingsChanged(int row, bool own);
     void RowStateChanged(int row, TRowState state, const QString &reason);
     void RowProgress(int row, int currentMs, int totalMs, qint64 size);
     // A run's event has changed rows; a run on this thread keeps the event loop from showing them.
@@ -147,6 +159,8 @@ private:
         TRowState state = rsAdded;
         QString reason;
         int64_t durationMs = 0; // 0 when unknown
+        int64_t runMs = 0;      // what the run converts of it: the clip, else the whole
+        std::optional<TOptionSettings> own;
     };
     struct TQueued {
         QString file;

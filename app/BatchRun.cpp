@@ -23,9 +23,11 @@ void TBatchControl::SetRowState(int row, TRowState state, const QString &reason)
     emit RowStateChanged(row, state, reason);
 }
 
-bool TBatchControl::PrepareRow(int row, const TOptionSettings &settings, QStringList &names)
+bool TBatchControl::PrepareRow(int row, const TOptionSettings &windowSettings, QStringList &names)
 {
-    const QString input = InputFileList.value(RowInput_.value(row, -1));
+    const QString input = InputOfRow(row);
+    const TOptionSettings &settings = HasOwnSettings(row) ? *RowStates_[row].own : windowSettings;
+    RowStates_[row].runMs = RowStates_[row].durationMs;
     TAVProbe &probe = VeloxC->AVProbe();
     QString error;
     if (!probe.LoadFile(input.toStdString())) {
@@ -37,6 +39,8 @@ bool TBatchControl::PrepareRow(int row, const TOptionSettings &settings, QString
         });
         TInputOptions options = InputOptionsOf(settings, facts);
         probe.Close();
+        if (output.RecordingTime > 0 && output.RecordingTime < RowStates_[row].runMs)
+            RowStates_[row].runMs = output.RecordingTime;
         if (CreateTask(options, output, error) >= 0) {
             names.append(QString::fromStdString(output.FileName));
             SetOutputName(row, names.last());
@@ -91,7 +95,7 @@ void TBatchControl::CountRunRows()
     Totals_.Clear();
     RunStart_ = std::chrono::steady_clock::now();
     for (int row = 0; row < RowCount(); ++row) {
-        Totals_.Add(row, RowStates_[row].durationMs);
+        Totals_.Add(row, RowStates_[row].runMs);
         if (RowState(row) == rsFailed)
             Totals_.Finish(row, true);
     }

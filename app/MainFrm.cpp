@@ -28,6 +28,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -68,6 +69,7 @@ void TfrmMain::ConnectBatch()
     connect(batch, &TBatchControl::RowRemoved, lvFiles, &QTableWidget::removeRow);
     connect(batch, &TBatchControl::RowsCleared, this, [this] { lvFiles->setRowCount(0); });
     connect(batch, &TBatchControl::OutputNamed, this, &TfrmMain::ShowOutputName);
+    connect(batch, &TBatchControl::RowSettingsChanged, this, &TfrmMain::ShowRowSettingsMark);
     connect(batch, &TBatchControl::RowStateChanged, this, &TfrmMain::ShowRowState);
     connect(batch, &TBatchControl::RowProgress, this, &TfrmMain::ShowProgress);
     connect(batch, &TBatchControl::RowsUpdated, this, &TfrmMain::RepaintIfMainThreadRun);
@@ -128,6 +130,16 @@ void TfrmMain::UpdateCommands()
     ResetFolder->setEnabled(idle && !Edit1->text().isEmpty());
     btnOutPath->setEnabled(idle);
     CobType->setEnabled(idle);
+    const bool mp3 = PanelFormat() == kMp3Format;
+    cboQuality->setEnabled(idle && mp3);
+    lblQuality->setEnabled(mp3);
+    const QList<int> selected = SelectedRows();
+    const bool own =
+        std::any_of(selected.cbegin(), selected.cend(), [this](int row) { return Batch->HasOwnSettings(row); });
+    for (QAction *options : {RowOptions, mnuOptions})
+        options->setEnabled(change && !selected.isEmpty());
+    for (QAction *panel : {PanelSettings, mnuPanelSettings})
+        panel->setEnabled(idle && own);
 }
 
 // ---- Start-up and shut-down ------------------------------------------------------------------
@@ -156,6 +168,7 @@ void TfrmMain::RestoreChoices()
             box->setCurrentIndex(value);
     };
     index("format", CobType);
+    index("quality", cboQuality);
     index("channel", Cob_SD);
     const QString threads = ConfigIni.Read(QStringLiteral("threadMode"));
     if (!threads.isEmpty())
@@ -179,6 +192,7 @@ void TfrmMain::KeepChoices()
         widths << QString::number(lvFiles->columnWidth(column));
     ConfigIni.Write({{QStringLiteral("dir"), Edit1->text()},
                      {QStringLiteral("format"), QString::number(CobType->currentIndex())},
+                     {QStringLiteral("quality"), QString::number(cboQuality->currentIndex())},
                      {QStringLiteral("channel"), QString::number(Cob_SD->currentIndex())},
                      {QStringLiteral("threadMode"), CheckBox1->isChecked() ? QStringLiteral("1") : QStringLiteral("0")},
                      {QStringLiteral("geometry"), QString::fromLatin1(saveGeometry().toBase64())},
@@ -252,10 +266,9 @@ void TfrmMain::CopySettingsToOptionWindow()
     frmOption->edtOutPath->setText(Edit1->text().isEmpty() ? QString::fromLatin1(kSameAsInput) : Edit1->text());
     frmOption->grpAudioChannels->SetItemIndex(Cob_SD->currentIndex());
     frmOption->grpAudioSampleRate->SetItemIndex(cobrate->currentIndex());
-    if (CobType->currentIndex() == 0)
-        frmOption->grpFormats->SetItemIndex(kMp3Format);
-    else if (CobType->currentIndex() == 1)
-        frmOption->grpFormats->SetItemIndex(kWavFormat);
+    if (CobType->currentIndex() >= 0)
+        frmOption->grpFormats->SetItemIndex(PanelFormat());
+    frmOption->cboMp3Quality->setCurrentIndex(cboQuality->currentIndex());
 }
 
 TOptionSettings TfrmMain::TaskSettings()
@@ -269,15 +282,13 @@ TOptionSettings TfrmMain::TaskSettings()
     return settings;
 }
 
-QString TfrmMain::PanelSuffix() const
+int TfrmMain::PanelFormat() const
 {
-    return CobType->currentIndex() == 1 ? QStringLiteral(".wav") : QStringLiteral(".mp3");
+    const int index = CobType->currentIndex();
+    return index >= 0 && static_cast<size_t>(index) < kPanelFormats.size() ? kPanelFormats[index].Format : kMp3Format;
 }
 
-void TfrmMain::RefreshOutputNames()
-{
-    Batch->RefreshOutputNames(Edit1->text(), PanelSuffix(), frmOption && frmOption->chkOverwrite->isChecked());
-}
+void TfrmMain::RefreshOutputNames() { Batch->RefreshOutputNames(); }
 
 void TfrmMain::ResetOutputFolder()
 {
@@ -288,8 +299,17 @@ void TfrmMain::ResetOutputFolder()
 
 int TfrmMain::SelectedRow() const
 {
-    const QModelIndexList rows = lvFiles->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    const QList<int> rows = SelectedRows();
+    return rows.isEmpty() ? -1 : rows.first();
+}
+
+QList<int> TfrmMain::SelectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : lvFiles->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 void TfrmMain::RemoveCommand(TPlace)
@@ -297,10 +317,18 @@ void TfrmMain::RemoveCommand(TPlace)
     // Removing a task renumbers the others while the list may be starting them.
     if (RunActive())
         return;
-    const int row = SelectedRow();
-    if (row < 0)
+    const QList<int> rows = SelectedRows();
+    if (rows.isEmpty())
         return;
-    Batch->RemoveRow(row);
+    // From the last, so that the rows still to go keep their numbers.
+    for (auto row = rows.crbegin(); row != rows.crend(); ++row)
+        Batch->RemoveRow(*row);
+    // The row after the removed ones is next, so that Delete can go on down the list.
+    if (lvFiles->rowCount() > 0) {
+        const QModelIndex next = lvFiles->model()->index(std::min(rows.first(), lvFiles->rowCount() - 1), 0);
+        lvFiles->selectionModel()->setCurrentIndex(next,
+                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
     RefreshOutputNames();
     UpdateCommands();
 }
@@ -369,7 +397,7 @@ void TfrmMain::ShowOutputName(int row, const QString &output)
 {
     if (QTableWidgetItem *item = lvFiles->item(row, kOutputColumn)) {
         item->setText(QFileInfo(output).fileName());
-        item->setToolTip(output);
+        ShowRowSettingsMark(row, Batch->HasOwnSettings(row));
     }
 }
 

@@ -81,6 +81,10 @@ public:
     // Pause (true) or resume the list.
     void PauseCommand(TPlace place, bool pause);
     void StopCommand();
+    // The output options window for the selected rows: OK gives them the settings shown.
+    void RowOptionsCommand();
+    // The selected rows convert with the panel's settings again.
+    void PanelSettingsCommand();
 
     // Handlers.
     void ToolButton1Click(); // Add file
@@ -119,6 +123,8 @@ public:
     std::function<void(const QString &summary, const QString &body)> Notify;
     // Asked when the window closes during a run: true to stop and close, false to go on.
     std::function<bool()> AskStopAndClose;
+    // Runs the output options window for rows as a modal dialog; its QDialog result.
+    std::function<int(TfrmOption &)> RunOptions;
 
     // The rows, their tasks and runs, and the log.
     std::unique_ptr<TBatchControl> Batch;
@@ -130,6 +136,8 @@ public:
     QTableWidget *lvFiles;
     QWidget *Panel1;
     QComboBox *CobType;
+    QLabel *lblQuality;
+    QComboBox *cboQuality; // the MP3 quality
     QComboBox *Cob_SD;
     QCheckBox *CheckBox1;
     QLineEdit *Edit1;
@@ -141,12 +149,13 @@ public:
     QAction *N3, *N4, *N5, *N8;     // File
     QAction *AddFolder;             // File > Add folder
     QAction *N13, *N14, *N15, *N16; // Action
-    QAction *ViewLog;               // View > Log
-    QAction *A1;                    // Help
+    QAction *RowOptions, *PanelSettings;
+    QAction *ViewLog; // View > Log
+    QAction *A1;      // Help
     TLogPane *LogPane;
     QLabel *StatusText; // the batch's total in the status bar
     QMenu *PopupMenu1;
-    QAction *mnuAdd, *mnuRemove, *mnuClear, *mnuPlay, *mnuOpenFolder;
+    QAction *mnuAdd, *mnuRemove, *mnuClear, *mnuPlay, *mnuOpenFolder, *mnuOptions, *mnuPanelSettings;
 
     // Never shown: settings the program reads, and the second set of command states.
     QWidget *HiddenControls;
@@ -207,15 +216,18 @@ private:
     // In a list too narrow for every column, File Title gives way first, so that the figures
     // after the Output column stay in sight.
     void FitColumnsToList();
-    // The suffix of the panel's format.
-    QString PanelSuffix() const;
+    // The panel's format, an index into kOutputFormats.
+    int PanelFormat() const;
+    // The first selected row, -1 when none is; all of them in order.
     int SelectedRow() const;
+    QList<int> SelectedRows() const;
     // The row "Play Output" plays: the selected one, else the last; -1 when there is none.
     int PlayRow() const;
 
     // The batch's rows shown in lvFiles.
     void ShowAddedRow(int row, const QString &input, qint64 durationMicroseconds, qint64 size);
     void ShowOutputName(int row, const QString &output);
+    void ShowRowSettingsMark(int row, bool own);
     void ShowRowState(int row, TRowState state, const QString &reason);
     void ShowProgress(int row, int currentMs, int totalMs, qint64 size);
     void SetCell(int row, int column, const QString &text);

@@ -8,6 +8,7 @@
 #include "app/FileListColumns.h"
 #include "app/LogPane.h"
 #include "app/OptionChoices.h"
+#include "app/OptionFrm.h"
 #include "app/RadioGroup.h"
 #include "app/ToolImages.h"
 
@@ -71,7 +72,10 @@ void TfrmMain::FormCreate()
     CreateOpenDialog();
 
     ConnectBatch();
-    connect(CobType, &QComboBox::currentIndexChanged, this, Guarded([this] { RefreshOutputNames(); }));
+    connect(CobType, &QComboBox::currentIndexChanged, this, Guarded([this] {
+                RefreshOutputNames();
+                UpdateCommands();
+            }));
     connect(Edit1, &QLineEdit::textChanged, this, Guarded([this] {
                 RefreshOutputNames();
                 UpdateCommands();
@@ -93,6 +97,7 @@ void TfrmMain::CreateShellServices()
         box.exec();
     };
 
+    RunOptions = [](TfrmOption &dialog) { return dialog.exec(); };
     AskStopAndClose = [this] {
         QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
                         QStringLiteral("Files are still being converted. Stop converting and close?"),
@@ -218,6 +223,11 @@ void TfrmMain::CreateMenus()
     N14 = action(run, "N14", "&Pause", [this] { btnPauseClick(); });
     N15 = action(run, "N15", "R&esume", [this] { btnResumeClick(); });
     N16 = action(run, "N16", "&Stop", [this] { N16Click(); });
+    run->addSeparator();
+    RowOptions = action(
+        run, "RowOptions", "Output &Options...", [this] { RowOptionsCommand(); },
+        QKeySequence(Qt::ALT | Qt::Key_Return));
+    PanelSettings = action(run, "PanelSettings", "Use Panel &Settings", [this] { PanelSettingsCommand(); });
     QMenu *view = MainMenu1->addMenu(QStringLiteral("&View"));
     ViewLog = LogPane->toggleViewAction();
     ViewLog->setText(QStringLiteral("&Log"));
@@ -237,6 +247,12 @@ void TfrmMain::CreateMenus()
     PopupMenu1->addSeparator();
     mnuPlay = action(PopupMenu1, "mnuPlay", "Play Output", [this] { mnuPlayClick(); });
     mnuOpenFolder = action(PopupMenu1, "mnuOpenFolder", "Open Folder", [this] { mnuOpenFolderClick(); });
+    PopupMenu1->addSeparator();
+    mnuOptions = action(PopupMenu1, "mnuOptions", "Output Options...", [this] { RowOptionsCommand(); });
+    mnuPanelSettings = action(PopupMenu1, "mnuPanelSettings", "Use Panel Settings", [this] { PanelSettingsCommand(); });
+    // The options of a row from the keyboard while the list has the focus, as from the menu.
+    RowOptions->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    lvFiles->addAction(RowOptions);
 }
 
 void TfrmMain::CreateStatusAndLog()
@@ -285,7 +301,8 @@ void TfrmMain::CreateFileList(QWidget *parent)
     lvFiles->verticalHeader()->hide();
     lvFiles->setShowGrid(true);
     lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Several rows can share output options or be removed at once.
+    lvFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvFiles->setWordWrap(false);
     lvFiles->setAlternatingRowColors(true);
@@ -322,6 +339,9 @@ void TfrmMain::CreateFileList(QWidget *parent)
         PopupMenu1Popup();
         PopupMenu1->popup(lvFiles->viewport()->mapToGlobal(at));
     });
+    connect(lvFiles, &QTableWidget::cellDoubleClicked, this, Guarded([this] { RowOptionsCommand(); }));
+    connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            Guarded([this] { UpdateCommands(); }));
     lvFiles->viewport()->installEventFilter(this);
     // The menu key reaches the list as a context menu request; Shift+F10 does not by itself.
     auto *popupKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), lvFiles);
@@ -339,9 +359,15 @@ void TfrmMain::CreateSettingsPanel(QWidget *parent)
     CobType = Named(new QComboBox(Panel1), "CobType");
     CobType->setEditable(true);
     CobType->setInsertPolicy(QComboBox::NoInsert);
-    CobType->addItems({QStringLiteral("Mp3 Encoder (*.MP3)"), QStringLiteral("WAV(*.WAV)")});
+    CobType->addItems(ChoiceCaptions(kPanelFormats));
     CobType->setCurrentIndex(-1);
-    CobType->setEditText(QStringLiteral("Mp3 Encoder (*.MP3)"));
+    CobType->setEditText(QString::fromUtf8(kPanelFormats[0].Caption));
+    cboQuality = Named(new QComboBox(Panel1), "cboQuality");
+    cboQuality->addItems(ChoiceCaptions(kMp3Qualities));
+    cboQuality->setToolTip(QStringLiteral("How the MP3s are encoded: a constant bit rate, or a variable one "
+                                          "that spends bits where the sound needs them"));
+    lblQuality = label(QStringLiteral("MP3 Quality") + colon, "lblQuality");
+    lblQuality->setBuddy(cboQuality);
 
     Cob_SD = Named(new QComboBox(Panel1), "Cob_SD");
     Cob_SD->setEditable(true);
@@ -368,6 +394,8 @@ void TfrmMain::CreateSettingsPanel(QWidget *parent)
 
     grid->addWidget(label(QStringLiteral("Output Format") + colon, "Label1"), 0, 0);
     grid->addWidget(CobType, 0, 1);
+    grid->addWidget(lblQuality, 0, 2);
+    grid->addWidget(cboQuality, 0, 3);
     grid->addWidget(label(QStringLiteral("Audio Channel") + colon, "Label2"), 1, 0);
     grid->addWidget(Cob_SD, 1, 1);
     grid->addWidget(CheckBox1, 1, 2, 1, 2);

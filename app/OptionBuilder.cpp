@@ -183,6 +183,16 @@ void SetEncoders(const TOptionSettings &s, TOutputOptions &o)
     }
 }
 
+// An MP3 takes the chosen quality, as the command line gives it for the same choice; a bit rate
+// typed in wins, and so does another encoder chosen.
+void SetMp3Choice(const TOptionSettings &s, TOutputOptions &o)
+{
+    const bool mp3Encoder = s.AudioCodec <= 0 || ChoiceItem(kAudioCodecs, s.AudioCodec) == QLatin1String("MP3");
+    if (FormatItem(s) == QLatin1String("MP3") && mp3Encoder && !s.SetAudioBitRate && s.Mp3Quality >= 0 &&
+        static_cast<size_t>(s.Mp3Quality) < kMp3Qualities.size())
+        SetMp3Quality(o, kMp3Qualities[s.Mp3Quality].Quality);
+}
+
 // The format's own rules, first match only; the suffix some of them name instead. A rule's own
 // video encoder goes without the tag of the one chosen, which would mislabel its stream.
 std::string ApplyFormatRules(const TOptionSettings &s, const std::string &suffix, TOutputOptions &o)
@@ -358,6 +368,7 @@ TOutputOptions OutputOptionsOf(const TOptionSettings &settings, const TProbeFact
     if (External(settings))
         AddHookLines(settings, input, o);
     SetHookMode(settings, o);
+    SetMp3Choice(settings, o);
     o.CopyTimestamp = settings.CopyTimestamp;
     o.VideoFilters = VideoFilterChain(settings);
     const std::string suffix = ApplyFormatRules(settings, "." + FormatItem(settings).toLower().toStdString(), o);

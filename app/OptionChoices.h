@@ -2,6 +2,8 @@
 // item back by its index, so both take them from here; 0 is "Auto" where a list has it.
 #pragma once
 
+#include "component/Mp3Quality.h"
+
 #include <QStringList>
 
 #include <array>
@@ -10,9 +12,36 @@
 inline constexpr std::array<const char *, 24> kOutputFormats = {
     "VCD",  "SVCD", "DVD", "3GP", "AVI", "FLV", "iPod", "MKV", "MOV", "MP4", "OGG", "PSP",
     "RM10", "RM20", "SWF", "WMV", "M1V", "M2V", "AAC",  "AC3", "MP2", "MP3", "WAV", "WMA"};
-// The format chosen at first, and the two the main window's panel offers.
+// The format chosen at first, and the two the main window's panel offered first.
 inline constexpr int kMp3Format = 21;
 inline constexpr int kWavFormat = 22;
+
+// The main window's formats: the sound-only ones, by their index in kOutputFormats.
+struct TPanelFormat {
+    const char *Caption;
+    int Format;
+};
+inline constexpr std::array<TPanelFormat, 6> kPanelFormats = {{{"Mp3 Encoder (*.MP3)", kMp3Format},
+                                                               {"WAV(*.WAV)", kWavFormat},
+                                                               {"AAC (*.AAC)", 18},
+                                                               {"AC3 (*.AC3)", 19},
+                                                               {"MP2 (*.MP2)", 20},
+                                                               {"WMA (*.WMA)", 23}}};
+
+// The MP3 qualities offered; the first is what every MP3 had before there was a choice.
+struct TMp3QualityChoice {
+    const char *Caption;
+    TMp3Quality Quality;
+};
+inline constexpr std::array<TMp3QualityChoice, 7> kMp3Qualities = {{
+    {"128 kbit/s", {TMp3Quality::mqConstant, 128}},
+    {"192 kbit/s", {TMp3Quality::mqConstant, 192}},
+    {"256 kbit/s", {TMp3Quality::mqConstant, 256}},
+    {"320 kbit/s", {TMp3Quality::mqConstant, 320}},
+    {"V0 (variable, about 245 kbit/s)", {TMp3Quality::mqVariable, 0}},
+    {"V2 (variable, about 190 kbit/s)", {TMp3Quality::mqVariable, 2}},
+    {"V4 (variable, about 165 kbit/s)", {TMp3Quality::mqVariable, 4}},
+}};
 
 inline constexpr std::array<const char *, 3> kNorms = {"Auto", "PAL", "NTSC"};
 inline constexpr std::array<const char *, 3> kAudioChannelItems = {"Auto", "Mono", "Stereo"};
@@ -42,5 +71,14 @@ inline QStringList ChoiceItems(std::span<const char *const> items)
     QStringList list;
     for (const char *item : items)
         list << QString::fromLatin1(item);
+    return list;
+}
+
+template <typename Choice, size_t N>
+QStringList ChoiceCaptions(const std::array<Choice, N> &choices)
+{
+    QStringList list;
+    for (const Choice &choice : choices)
+        list << QString::fromUtf8(choice.Caption);
     return list;
 }

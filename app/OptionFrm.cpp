@@ -239,6 +239,15 @@ QWidget *TfrmOption::CreateBitRates(QWidget *column)
     bitRates->addSpacing(12);
     bitRates->addWidget(chkAudioBitRate);
     bitRates->addWidget(edtAudioBitRate);
+    bitRates->addSpacing(12);
+    // An MP3's quality unless an audio bit rate is typed in.
+    lblMp3Quality = Named(new QLabel("MP3 Quality", grpBitRate), "lblMp3Quality");
+    cboMp3Quality = Named(new QComboBox(grpBitRate), "cboMp3Quality");
+    cboMp3Quality->addItems(ChoiceCaptions(kMp3Qualities));
+    cboMp3Quality->setCurrentIndex(Initial().Mp3Quality);
+    lblMp3Quality->setBuddy(cboMp3Quality);
+    bitRates->addWidget(lblMp3Quality);
+    bitRates->addWidget(cboMp3Quality);
     bitRates->addStretch(1);
     return grpBitRate;
 }
@@ -536,7 +545,11 @@ void TfrmOption::DoUpdateHook() { UpdateHookControls(); }
 
 void TfrmOption::chkAudioVolumeClick() { edtAudioVolume->setEnabled(chkAudioVolume->isChecked()); }
 void TfrmOption::chkVideoBitRateClick() { edtVideoBitRate->setEnabled(chkVideoBitRate->isChecked()); }
-void TfrmOption::chkAudioBitRateClick() { edtAudioBitRate->setEnabled(chkAudioBitRate->isChecked()); }
+void TfrmOption::chkAudioBitRateClick()
+{
+    edtAudioBitRate->setEnabled(chkAudioBitRate->isChecked());
+    cboMp3Quality->setEnabled(!chkAudioBitRate->isChecked());
+}
 void TfrmOption::chkScaleClick() { edtScale->setEnabled(chkScale->isChecked()); }
 void TfrmOption::chkRotateClick() { edtRotate->setEnabled(chkRotate->isChecked()); }
 void TfrmOption::chkSetPTSClick() { edtSetPTS->setEnabled(chkSetPTS->isChecked()); }

@@ -119,6 +119,8 @@ public:
     QLineEdit *edtVideoBitRate;
     QCheckBox *chkAudioBitRate;
     QLineEdit *edtAudioBitRate;
+    QLabel *lblMp3Quality;
+    QComboBox *cboMp3Quality;
     TRadioGroup *grpAudioCodec;
     TRadioGroup *grpVideoCodec;
     QGroupBox *grpPadCrop;

@@ -57,6 +57,7 @@ TOptionSettings TfrmOption::Settings() const
     s.VideoBitRate = edtVideoBitRate->text();
     s.SetAudioBitRate = chkAudioBitRate->isChecked();
     s.AudioBitRate = edtAudioBitRate->text();
+    s.Mp3Quality = cboMp3Quality->currentIndex();
     s.Crop = chkCrop->isChecked();
     s.Pad = chkPad->isChecked();
     for (size_t i = 0; i < 4; ++i) {
@@ -133,6 +134,7 @@ void TfrmOption::ApplySettings(const TOptionSettings &s)
     SetText(edtVideoBitRate, s.VideoBitRate);
     chkAudioBitRate->setChecked(s.SetAudioBitRate);
     SetText(edtAudioBitRate, s.AudioBitRate);
+    cboMp3Quality->setCurrentIndex(s.Mp3Quality);
     chkCrop->setChecked(s.Crop);
     chkPad->setChecked(s.Pad);
     for (size_t i = 0; i < 4; ++i) {

@@ -45,6 +45,8 @@ struct TOptionSettings {
     QString VideoBitRate = QStringLiteral("200"); // kilobits a second
     bool SetAudioBitRate = false;
     QString AudioBitRate = QStringLiteral("64");
+    // An item of kMp3Qualities: how an MP3 is encoded unless the audio bit rate above is set.
+    int Mp3Quality = 0;
     // Top, bottom, left, right.
     bool Crop = false;
     std::array<QString, 4> CropEdges = {QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"),

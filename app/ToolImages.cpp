@@ -28,6 +28,8 @@ QString ToolImageName(int index)
         return QStringLiteral("media-playback-start"); // Resume
     case 1:
         return QStringLiteral("list-remove"); // Remove
+    case 2:
+        return QStringLiteral("document-properties"); // a row's own output options
     case 3:
         return QStringLiteral("media-playback-stop"); // Stop
     case 4:
@@ -72,6 +74,12 @@ QIcon DrawnToolImage(int index)
     }
     case 1: // a minus
         p.fillRect(QRectF(4, 10.5, 16, 3), red);
+        break;
+    case 2: // three sliders
+        for (int i = 0; i < 3; ++i) {
+            p.fillRect(QRectF(4, 5.5 + 6 * i, 16, 1.5), grey);
+            p.fillRect(QRectF(6 + 5 * ((i + 1) % 3), 3.5 + 6 * i, 3, 5.5), blue);
+        }
         break;
     case 3: // a square
         p.fillRect(QRectF(6, 6, 12, 12), red);

@@ -3,6 +3,7 @@
 #include "batch/SafeOutput.h"
 #include "batch/TagCarry.h"
 #include "component/FFmpegList.h"
+#include "component/Mp3Quality.h"
 #include "component/VeloxConverter.h"
 #include "libs/MediaUrl.h"
 #include "probe/MediaCheck.h"
@@ -117,14 +118,11 @@ TOutputOptions OutputRecord(const BatchArguments &arguments)
     record.DisableSubtitle = true;
     if (arguments.format == "mp3") {
         // The encoder takes the samples as the source has them (16-bit, 32-bit or float).
-        record.AudioCodec = "libmp3lame";
-        // Room in the tag the muxer writes, so that the tags and the record that follow are
-        // written in place rather than by moving the whole file behind them.
-        record.ExtOptions = "metadata_header_padding=512";
         if (arguments.bitrateKbps)
-            record.AudioBitrate = *arguments.bitrateKbps * 1000;
-        else // the encoder's variable bit rate scale, 0 best
-            record.ExtOptions += "\naq=" + std::to_string(arguments.quality.value_or(BatchArguments::kDefaultQuality));
+            SetMp3Quality(record, {TMp3Quality::mqConstant, *arguments.bitrateKbps});
+        else
+            SetMp3Quality(record,
+                          {TMp3Quality::mqVariable, arguments.quality.value_or(BatchArguments::kDefaultQuality)});
     } else if (arguments.bits) { // else the source's depth and kind
         record.AudioCodec = BatchArguments::WaveCodecOfBits(*arguments.bits);
     }

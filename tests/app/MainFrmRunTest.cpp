@@ -5,6 +5,7 @@
 #include "app/LogPane.h"
 #include "app/OptionFrm.h"
 #include "app/RadioGroup.h"
+#include "app/TrackBar.h"
 #include "component/FFmpegList.h"
 #include "tags/TagCopy.h"
 
@@ -13,7 +14,10 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QTest>
 #include <QThread>
 
 #include <algorithm>
@@ -554,3 +558,121 @@ TEST_F(MainFrmRunTest, TheCustomHookDrawsOnTheFramesOfAVideoRunOnAWorkerThread)
 }
 
 } // namespace
+
+// The MPEG audio of an MP3: what follows its leading tag.
+std::string Mp3Audio(const std::string &file)
+{
+    const std::string bytes = ReadText(file);
+    if (bytes.size() < 10 || bytes.compare(0, 3, "ID3") != 0)
+        return bytes;
+    size_t size = 0;
+    for (int i = 6; i < 10; ++i)
+        size = size * 128 + static_cast<unsigned char>(bytes[i]);
+    return bytes.substr(std::min(bytes.size(), 10 + size));
+}
+
+// The panel's MP3 quality reaches the encoder, and the command line's option for the same
+// quality encodes the same sound. The leading tags differ: the window stamps the time of the
+// encoding, the command line notes the source it came from.
+TEST_F(MainFrmRunTest, TheMp3QualityReachesTheEncoderAndMatchesTheCommandLine)
+{
+    const std::string input = Wav("tone.wav", 2);
+    AddByToolBar(input);
+    for (size_t choice = 0; choice < kMp3Qualities.size(); ++choice) {
+        const TMp3Quality quality = kMp3Qualities[choice].Quality;
+        SCOPED_TRACE(kMp3Qualities[choice].Caption);
+        const std::string folder = dir.File("window" + std::to_string(choice) + "/");
+        window->cboQuality->setCurrentIndex(static_cast<int>(choice));
+        window->Edit1->setText(QString::fromStdString(folder));
+        window->ToolButton7Click();
+        ASSERT_TRUE(WaitForRunEnd());
+        const std::string ours = Mp3Audio(Outputs()[0]);
+        // The first frame: its bit rate, and the header a player reads the length from.
+        ASSERT_GT(ours.size(), 200u);
+        const bool constant = quality.Kind == TMp3Quality::mqConstant;
+        static constexpr int kBitRates[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+        if (constant)
+            EXPECT_EQ(kBitRates[static_cast<unsigned char>(ours[2]) >> 4], quality.Value);
+        EXPECT_EQ(ours.substr(36, 4), constant ? "Info" : "Xing");
+
+        const std::string line = dir.File("line" + std::to_string(choice));
+        const std::string command = std::string(VELOXC) + " batch --quiet" + (constant ? " -b " : " -q ") +
+                                    std::to_string(quality.Value) + " -o " + line + " " + input + " >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        EXPECT_TRUE(ours == Mp3Audio(line + "/tone.mp3")) << "the sound differs from the command line's";
+    }
+}
+
+// The options window opened for selected rows: it shows the first one's file and settings, OK
+// gives every selected row those settings (a cut clip as WAV here), Cancel gives nothing, the
+// rows carry a mark and convert with their own settings until the panel's are taken back.
+TEST_F(MainFrmRunTest, SelectedRowsTakeTheirOwnOptionsFromTheWindowUntilThePanelsAreTakenBack)
+{
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        AddByToolBar(Wav(name, 3));
+    std::vector<QString> titles, files;
+    TOptionSettings opened;
+    std::function<void(TfrmOption &)> choose;
+    int answer = QDialog::Accepted;
+    window->RunOptions = [&](TfrmOption &dialog) {
+        titles.push_back(dialog.windowTitle());
+        files.push_back(dialog.mmoAVFileInfo->toPlainText());
+        opened = dialog.Settings();
+        if (choose)
+            choose(dialog);
+        return answer;
+    };
+    // A second of the three, as WAV, for the first two rows.
+    choose = [](TfrmOption &dialog) {
+        dialog.grpFormats->SetItemIndex(kWavFormat);
+        dialog.trcPreview->setValue(dialog.trcPreview->maximum() / 3);
+        dialog.btnStartTime->click();
+        dialog.trcPreview->setValue(dialog.trcPreview->maximum() * 2 / 3);
+        dialog.btnEndTime->click();
+        dialog.chkCutClip->setChecked(true);
+    };
+    Select({0, 1});
+    window->RowOptions->trigger();
+    ASSERT_EQ(titles.size(), 1u);
+    EXPECT_EQ(titles[0], "Output Options - 2 files");
+    EXPECT_TRUE(files[0].contains("a.wav")) << files[0].toStdString();
+    EXPECT_EQ(opened.Format, kMp3Format); // the panel's, to begin with
+    EXPECT_EQ(Cell(0, 3), "a_(new).wav");
+    EXPECT_EQ(Cell(1, 3), "b_(new).wav");
+    EXPECT_EQ(Cell(2, 3), "c_(new).mp3");
+    EXPECT_TRUE(window->lvFiles->item(0, 3)->font().italic());
+    EXPECT_FALSE(window->lvFiles->item(2, 3)->font().italic());
+
+    // A double-click opens it for its row alone; Cancel changes nothing.
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    const QRect cell = window->lvFiles->visualRect(window->lvFiles->model()->index(2, 0));
+    answer = QDialog::Rejected;
+    // A click, then the second press as the system reports it.
+    QTest::mouseClick(window->lvFiles->viewport(), Qt::LeftButton, {}, cell.center());
+    QMouseEvent twice(QEvent::MouseButtonDblClick, cell.center(),
+                      window->lvFiles->viewport()->mapToGlobal(cell.center()), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(window->lvFiles->viewport(), &twice);
+    ASSERT_EQ(titles.size(), 2u);
+    EXPECT_EQ(titles[1], "Output Options - c.wav");
+    EXPECT_EQ(Cell(2, 3), "c_(new).mp3");
+
+    // Opened again, a row shows its own settings; the panel's come back on request.
+    choose = nullptr;
+    Select(1);
+    window->mnuOptions->trigger();
+    EXPECT_EQ(opened.Format, kWavFormat);
+    EXPECT_TRUE(opened.CutClip);
+    EXPECT_TRUE(window->PanelSettings->isEnabled());
+    window->PanelSettings->trigger();
+    EXPECT_EQ(Cell(1, 3), "b_(new).mp3");
+    EXPECT_FALSE(window->PanelSettings->isEnabled());
+
+    window->ToolButton7Click();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_TRUE(shown.empty());
+    EXPECT_NEAR(Seconds(dir.File("a_(new).wav")), 1.0, 0.05);
+    EXPECT_NEAR(Seconds(dir.File("b_(new).mp3")), 3.0, 0.1);
+    EXPECT_NEAR(Seconds(dir.File("c_(new).mp3")), 3.0, 0.1);
+}

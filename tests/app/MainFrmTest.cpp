@@ -72,14 +72,19 @@ TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
     for (int i = 0; i < columns.size(); ++i)
         EXPECT_EQ(window->lvFiles->horizontalHeaderItem(i)->text(), columns[i]);
     EXPECT_EQ(window->lvFiles->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_EQ(window->lvFiles->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(window->lvFiles->selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_EQ(window->lvFiles->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_TRUE(window->lvFiles->showGrid());
 
     EXPECT_EQ(window->CobType->currentIndex(), -1);
     EXPECT_EQ(window->CobType->currentText(), "Mp3 Encoder (*.MP3)");
-    EXPECT_EQ(window->CobType->itemText(0), "Mp3 Encoder (*.MP3)");
-    EXPECT_EQ(window->CobType->itemText(1), "WAV(*.WAV)");
+    QStringList formats;
+    for (int i = 0; i < window->CobType->count(); ++i)
+        formats << window->CobType->itemText(i);
+    EXPECT_EQ(formats, QStringList({"Mp3 Encoder (*.MP3)", "WAV(*.WAV)", "AAC (*.AAC)", "AC3 (*.AC3)", "MP2 (*.MP2)",
+                                    "WMA (*.WMA)"}));
+    EXPECT_EQ(window->cboQuality->currentText(), "128 kbit/s");
+    EXPECT_TRUE(window->cboQuality->isEnabled());
     EXPECT_TRUE(window->CobType->isEditable());
     EXPECT_EQ(window->Cob_SD->currentIndex(), 0);
     EXPECT_EQ(window->Cob_SD->count(), 3);
@@ -91,7 +96,7 @@ TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
     QStringList labels;
     for (const QLabel *label : window->Panel1->findChildren<QLabel *>())
         labels << label->text();
-    for (const char *caption : {"Output Format", "Audio Channel", "Output Folder"})
+    for (const char *caption : {"Output Format", "MP3 Quality", "Audio Channel", "Output Folder"})
         EXPECT_TRUE(labels.contains(QString::fromLatin1(caption) + kColon)) << caption;
 
     // The hidden settings.
@@ -111,7 +116,7 @@ TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
 
 TEST(ToolImages, EveryButtonHasAnImageEvenWithoutAnIconTheme)
 {
-    for (int index : {0, 1, 3, 4, 5, 6, 8}) {
+    for (int index : {0, 1, 2, 3, 4, 5, 6, 8}) {
         SCOPED_TRACE(index);
         EXPECT_FALSE(ToolImageName(index).isEmpty());
         EXPECT_FALSE(ToolImage(index).pixmap(24, 24).isNull());
@@ -124,7 +129,7 @@ TEST(ToolImages, EveryButtonHasAnImageEvenWithoutAnIconTheme)
                 opaque += qAlpha(drawn.pixel(x, y)) > 128;
         EXPECT_GT(opaque, 20);
     }
-    EXPECT_TRUE(ToolImageName(2).isEmpty());
+    EXPECT_TRUE(ToolImageName(7).isEmpty());
 }
 
 TEST_F(MainFrmTest, MenusCarryTheirItemsAndTheCommandStates)
@@ -140,14 +145,22 @@ TEST_F(MainFrmTest, MenusCarryTheirItemsAndTheCommandStates)
     const struct {
         QAction *action;
         const char *text, *shortcut;
-    } items[] = {{window->N3, "Add file", "Ctrl+O"}, {window->AddFolder, "Add folder...", "Ctrl+Shift+O"},
-                 {window->N4, "Remove", "Del"},      {window->N5, "Clear", ""},
-                 {window->N8, "Exit", "Ctrl+Q"},     {window->N13, "Converter", "Ctrl+Return"},
-                 {window->N14, "Pause", ""},         {window->N15, "Resume", ""},
-                 {window->N16, "Stop", ""},          {window->ViewLog, "Log", "Ctrl+L"},
+    } items[] = {{window->N3, "Add file", "Ctrl+O"},
+                 {window->AddFolder, "Add folder...", "Ctrl+Shift+O"},
+                 {window->N4, "Remove", "Del"},
+                 {window->N5, "Clear", ""},
+                 {window->N8, "Exit", "Ctrl+Q"},
+                 {window->N13, "Converter", "Ctrl+Return"},
+                 {window->N14, "Pause", ""},
+                 {window->N15, "Resume", ""},
+                 {window->N16, "Stop", ""},
+                 {window->RowOptions, "Output Options...", "Alt+Return"},
+                 {window->PanelSettings, "Use Panel Settings", ""},
+                 {window->ViewLog, "Log", "Ctrl+L"},
                  {window->A1, "About", ""}};
-    // Nothing to remove, clear, convert, pause, resume or stop yet.
-    const std::set<QAction *> idle = {window->N4, window->N5, window->N13, window->N14, window->N15, window->N16};
+    // Nothing to remove, clear, convert, pause, resume, stop or set up yet.
+    const std::set<QAction *> idle = {window->N4,  window->N5,  window->N13,        window->N14,
+                                      window->N15, window->N16, window->RowOptions, window->PanelSettings};
     for (const auto &item : items) {
         EXPECT_EQ(shown(item.action), item.text);
         EXPECT_TRUE(item.action->text().contains('&')) << item.text;
@@ -157,7 +170,8 @@ TEST_F(MainFrmTest, MenusCarryTheirItemsAndTheCommandStates)
     QStringList popup;
     for (QAction *action : window->PopupMenu1->actions())
         popup << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(popup, QStringList({"Add", "Remove", "Clear", "-", "Play Output", "Open Folder"}));
+    EXPECT_EQ(popup, QStringList({"Add", "Remove", "Clear", "-", "Play Output", "Open Folder", "-", "Output Options...",
+                                  "Use Panel Settings"}));
 }
 
 TEST_F(MainFrmTest, TheOpenDialogOffersEveryMediaTypeFirstAndTakesSeveralFiles)
@@ -263,6 +277,12 @@ TEST_F(MainFrmTest, AnAddedFileGetsItsRowWithTruncatedTimeAndAnMp3BesideItsInput
     EXPECT_EQ(Hidden(), "++++---");
 
     // The Output column follows the format and the folder at once, and the folder can be reset.
+    for (size_t i = 0; i < kPanelFormats.size(); ++i) {
+        window->CobType->setCurrentIndex(static_cast<int>(i));
+        const QString format = QString::fromLatin1(kOutputFormats[kPanelFormats[i].Format]);
+        EXPECT_EQ(Cell(0, 3), "tone_(new)." + format.toLower());
+        EXPECT_EQ(window->cboQuality->isEnabled(), format == "MP3") << format.toStdString();
+    }
     window->CobType->setCurrentIndex(0);
     EXPECT_EQ(Cell(0, 3), "tone_(new).mp3");
     window->Edit1->setText(QString::fromStdString(dir.File("out/")));
@@ -706,6 +726,7 @@ TEST_F(MainFrmTest, TheChoicesAndTheWindowAreAsTheUserLeftThem)
 {
     window->show();
     window->CobType->setCurrentIndex(1);
+    window->cboQuality->setCurrentIndex(4);
     window->Cob_SD->setCurrentIndex(2);
     window->CheckBox1->setChecked(true);
     window->resize(900, 600);
@@ -714,6 +735,8 @@ TEST_F(MainFrmTest, TheChoicesAndTheWindowAreAsTheUserLeftThem)
     TfrmMain again(nullptr, QString::fromStdString(program.string()), QString::fromStdString(user.string()));
     again.show();
     EXPECT_EQ(again.CobType->currentIndex(), 1);
+    EXPECT_EQ(again.cboQuality->currentIndex(), 4);
+    EXPECT_FALSE(again.cboQuality->isEnabled()); // for MP3s only
     EXPECT_EQ(again.Cob_SD->currentIndex(), 2);
     EXPECT_TRUE(again.CheckBox1->isChecked());
     EXPECT_EQ(again.size(), QSize(900, 600));

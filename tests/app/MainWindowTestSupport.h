@@ -133,7 +133,16 @@ protected:
         return item ? item->text() : QStringLiteral("<none>");
     }
     int Rows() const { return window->lvFiles->rowCount(); }
-    void Select(int row) { window->lvFiles->selectRow(row); }
+    // Selects rows alone, whatever keys a test before left held.
+    void Select(std::initializer_list<int> rows)
+    {
+        QItemSelectionModel *selection = window->lvFiles->selectionModel();
+        selection->clearSelection();
+        for (int row : rows)
+            selection->select(window->lvFiles->model()->index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    void Select(int row) { Select({row}); }
     void SelectNone() { window->lvFiles->clearSelection(); }
 
     // Runs the event loop until the run has ended and its last updates are in.

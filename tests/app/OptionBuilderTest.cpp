@@ -253,7 +253,7 @@ TEST_F(OptionBuilderTest, EveryFormatItemGivesItsSuffixContainerCodecsAndOverrid
         {"AAC", [](TOutputOptions &) {}, ".aac", true},
         {"AC3", [](TOutputOptions &) {}, ".ac3", true},
         {"MP2", [](TOutputOptions &) {}, ".mp2", true},
-        {"MP3", [](TOutputOptions &) {}, ".mp3", true},
+        {"MP3", [](TOutputOptions &o) { SetMp3Quality(o, kMp3Qualities[0].Quality); }, ".mp3", true},
         {"WAV", [](TOutputOptions &) {}, ".wav", true},
         {"WMA",
          [](TOutputOptions &o) {
@@ -485,6 +485,7 @@ TEST_F(OptionBuilderTest, ChannelRateSizeFrameRateAndAspectFromTheirGroups)
 
 TEST_F(OptionBuilderTest, NumberTextsFallBackToTheirDefaultsAndStayWithinRange)
 {
+    settings.Format = kWavFormat; // an MP3 takes its bit rate from the quality when none is typed
     struct Row {
         QString text;
         int32_t volume, videoBits, audioBits;
@@ -508,6 +509,46 @@ TEST_F(OptionBuilderTest, NumberTextsFallBackToTheirDefaultsAndStayWithinRange)
     EXPECT_EQ(o.AudioVolume, -1);
     EXPECT_EQ(o.VideoBitrate, -1);
     EXPECT_EQ(o.AudioBitrate, -1);
+}
+
+// Each MP3 quality as the encoder is asked for it; a bit rate typed in, another encoder or
+// another format decide instead.
+TEST_F(OptionBuilderTest, TheMp3QualityIsAskedOfTheEncoderUnlessSomethingElseDecides)
+{
+    for (size_t choice = 0; choice < kMp3Qualities.size(); ++choice) {
+        const TMp3Quality quality = kMp3Qualities[choice].Quality;
+        SCOPED_TRACE(kMp3Qualities[choice].Caption);
+        settings.Mp3Quality = static_cast<int>(choice);
+        const TOutputOptions o = Output();
+        EXPECT_EQ(o.AudioCodec, "libmp3lame");
+        const bool constant = quality.Kind == TMp3Quality::mqConstant;
+        EXPECT_EQ(o.AudioBitrate, constant ? quality.Value * 1000 : -1);
+        EXPECT_EQ(o.ExtOptions.find("aq=" + std::to_string(quality.Value)) != std::string::npos, !constant)
+            << o.ExtOptions;
+    }
+    struct Row {
+        const char *what;
+        std::function<void(TOptionSettings &)> change;
+        std::string codec;
+        int32_t bits;
+    };
+    const TOptionSettings base = settings;
+    for (const Row &row : {
+             Row{"a typed rate", [](TOptionSettings &s) { s.SetAudioBitRate = true, s.AudioBitRate = "96"; }, "",
+                 96000},
+             Row{"another encoder", [](TOptionSettings &s) { s.AudioCodec = 1; }, "aac", -1},
+             Row{"another format", [](TOptionSettings &s) { s.Format = kWavFormat; }, "", -1},
+             Row{"no such quality", [](TOptionSettings &s) { s.Mp3Quality = 99; }, "", -1},
+         }) {
+        SCOPED_TRACE(row.what);
+        settings = base;
+        settings.Mp3Quality = 4; // a variable one, which a bit rate could not hide
+        row.change(settings);
+        const TOutputOptions o = Output();
+        EXPECT_EQ(o.AudioCodec, row.codec);
+        EXPECT_EQ(o.AudioBitrate, row.bits);
+        EXPECT_EQ(o.ExtOptions, "");
+    }
 }
 
 TEST_F(OptionBuilderTest, CropAndPadAreEvenAndTowardZero)
@@ -579,6 +620,7 @@ TEST_F(OptionBuilderTest, CopyTimestampFollowsItsBox)
 
 TEST_F(OptionBuilderTest, HookLinesNameThePluginsWithTheirArgumentsInOrder)
 {
+    settings.Format = FormatIndex("AVI");
     for (TPluginChoice *box :
          {&settings.Imlib2Image, &settings.Imlib2Text, &settings.WaterMark, &settings.QuillImage, &settings.QuillText})
         *box = kFound;
@@ -621,6 +663,7 @@ TEST_F(OptionBuilderTest, TheQuillPictureIsPlacedByItsOwnSizeInTheVideo)
 
 TEST_F(OptionBuilderTest, APluginPathWithABlankSeparatesThatLineByBars)
 {
+    settings.Format = FormatIndex("AVI");
     const fs::path spaced = dir.Path() / "Program Files" / "vhook";
     fs::create_directories(spaced);
     settings.VhookFolder = spaced.string() + "/";
@@ -676,6 +719,7 @@ TEST_F(OptionBuilderWindowTest, HookTextsAreTrimmedDefaultedAndKeptInOneWord)
 
 TEST_F(OptionBuilderWindowTest, APluginFolderThatNoLineCanCarryGivesNoLine)
 {
+    window->grpFormats->SetItemIndex(FormatIndex("AVI"));
     const fs::path barred = dir.Path() / "a|b";
     fs::create_directories(barred);
     Touch((barred / "watermark.so").string());
@@ -687,6 +731,7 @@ TEST_F(OptionBuilderWindowTest, APluginFolderThatNoLineCanCarryGivesNoLine)
 
 TEST_F(OptionBuilderWindowTest, ARelativePluginFolderGivesAbsolutePaths)
 {
+    window->grpFormats->SetItemIndex(FormatIndex("AVI"));
     const fs::path here = fs::current_path();
     fs::current_path(dir.Path());
     window->SetVhookFolder("vhook");
@@ -700,6 +745,7 @@ TEST_F(OptionBuilderWindowTest, ARelativePluginFolderGivesAbsolutePaths)
 
 TEST_F(OptionBuilderWindowTest, OnlyCheckedAndEnabledHooksGiveLines)
 {
+    window->grpFormats->SetItemIndex(FormatIndex("AVI"));
     window->chkWaterMark->setChecked(true); // no plug-in file: disabled
     EXPECT_FALSE(window->chkWaterMark->isEnabled());
     EXPECT_EQ(Output().ExtOptions, "");

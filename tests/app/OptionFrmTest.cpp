@@ -270,6 +270,11 @@ TEST_F(OptionFrmTest, EachCheckBoxEnablesItsEditsExactlyWhileChecked)
     // Crop and pad stay on together.
     EXPECT_TRUE(window->chkCrop->isChecked() && window->chkPad->isChecked());
     EXPECT_TRUE(window->edtCropTop->isEnabled() && window->edtPadTop->isEnabled());
+    // A typed audio bit rate stands instead of the MP3 quality.
+    for (bool typed : {true, false}) {
+        window->chkAudioBitRate->setChecked(typed);
+        EXPECT_EQ(window->cboMp3Quality->isEnabled(), !typed);
+    }
 }
 
 TEST_F(OptionFrmTest, HookBoxesFollowThePluginFilesAndTheirMasters)
@@ -735,6 +740,7 @@ TEST_F(OptionFrmTest, TheSettingsReadBackAreTheSettingsSet)
     every.AudioVolume = "300";
     every.VideoBitRate = "500";
     every.AudioBitRate = "96";
+    every.Mp3Quality = 5;
     every.CropEdges = {"2", "4", "6", "8"};
     every.PadEdges = {"10", "12", "14", "16"};
     every.CutClip = true;
