@@ -511,21 +511,10 @@ TEST_F(OptionBuilderTest, NumberTextsFallBackToTheirDefaultsAndStayWithinRange)
     EXPECT_EQ(o.AudioBitrate, -1);
 }
 
-// Each MP3 quality as the encoder is asked for it; a bit rate typed in, another encoder or
-// another format decide instead.
-TEST_F(OptionBuilderTest, TheMp3QualityIsAskedOfTheEncoderUnlessSomethingElseDecides)
+// The MP3 quality (each one is checked end to end in the window's run tests) gives way to a bit
+// rate typed in, another encoder or another format.
+TEST_F(OptionBuilderTest, TheMp3QualityGivesWayToATypedRateAnotherEncoderOrFormat)
 {
-    for (size_t choice = 0; choice < kMp3Qualities.size(); ++choice) {
-        const TMp3Quality quality = kMp3Qualities[choice].Quality;
-        SCOPED_TRACE(kMp3Qualities[choice].Caption);
-        settings.Mp3Quality = static_cast<int>(choice);
-        const TOutputOptions o = Output();
-        EXPECT_EQ(o.AudioCodec, "libmp3lame");
-        const bool constant = quality.Kind == TMp3Quality::mqConstant;
-        EXPECT_EQ(o.AudioBitrate, constant ? quality.Value * 1000 : -1);
-        EXPECT_EQ(o.ExtOptions.find("aq=" + std::to_string(quality.Value)) != std::string::npos, !constant)
-            << o.ExtOptions;
-    }
     struct Row {
         const char *what;
         std::function<void(TOptionSettings &)> change;
