@@ -367,12 +367,16 @@ void TBatchControl::RefreshOutputNames()
     }
 }
 
-void TBatchControl::SetRowSettings(int row, const std::optional<TOptionSettings> &settings)
+void TBatchControl::SetRowSettings(const QList<int> &rows, const std::optional<TOptionSettings> &settings)
 {
-    if (row < 0 || row >= RowCount() || RunActive_)
+    if (RunActive_)
         return;
-    RowStates_[row].own = settings;
-    emit RowSettingsChanged(row, settings.has_value());
+    for (int row : rows) {
+        if (row < 0 || row >= RowCount())
+            continue;
+        RowStates_[row].own = settings;
+        emit RowSettingsChanged(row, settings.has_value());
+    }
     RefreshOutputNames();
 }
 

@@ -81,9 +81,9 @@ public:
     // The outputs' names of the rows not run yet, as a start would give them now.
     void RefreshOutputNames();
 
-    // A row's own output settings, which its conversions use instead of the window's; nothing
-    // gives it the window's again.
-    void SetRowSettings(int row, const std::optional<TOptionSettings> &settings);
+    // Rows' own output settings, which their conversions use instead of the window's; nothing
+    // gives them the window's again. The names are refreshed once for all of them.
+    void SetRowSettings(const QList<int> &rows, const std::optional<TOptionSettings> &settings);
     bool HasOwnSettings(int row) const { return RowStates_.value(row).own.has_value(); }
     // The settings row converts with: its own, else the window's as they are now.
     TOptionSettings SettingsOfRow(int row) const;

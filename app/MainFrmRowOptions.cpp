@@ -48,8 +48,7 @@ void TfrmMain::RowOptionsCommand()
     dialog.LoadProbeInfo(nullptr);
     if (!accepted || RunActive())
         return;
-    for (int row : rows)
-        Batch->SetRowSettings(row, chosen);
+    Batch->SetRowSettings(rows, chosen);
     UpdateCommands();
 }
 
@@ -57,9 +56,7 @@ void TfrmMain::PanelSettingsCommand()
 {
     if (RunActive())
         return;
-    for (int row : SelectedRows())
-        if (Batch->HasOwnSettings(row))
-            Batch->SetRowSettings(row, std::nullopt);
+    Batch->SetRowSettings(SelectedRows(), std::nullopt);
     UpdateCommands();
 }
 
