@@ -110,14 +110,15 @@ void TBatchControl::RunTasks(const TBatchChoices &choices)
 {
     const int priority = std::clamp(choices.Priority, static_cast<int>(tpIdle), static_cast<int>(tpNormal));
     VeloxC->SetThreadPriority(static_cast<TConvertPriority>(priority));
-    // One file at a time, or as many at once as there are cores: more gain nothing.
+    // One file at a time, or as many at once as there are cores: more gain nothing. With fewer
+    // files than cores, the idle ones help encode a long MP3.
     const int cores = std::max(1, QThread::idealThreadCount());
     const int tasks = static_cast<int>(TaskRow_.size());
     const int count = choices.ThreadPerCore ? std::min(tasks, cores) : 1;
     emit ThreadsChosen(count);
     RunActive_ = true;
     emit CommandsChanged();
-    VeloxC->Start(choices.ThreadMode ? count : 0);
+    VeloxC->Start(choices.ThreadMode ? (choices.ThreadPerCore ? cores : 1) : 0);
 }
 
 void TBatchControl::Pause(bool pause)

@@ -44,6 +44,8 @@ struct TCustomMediavane::TState {
     std::atomic<bool> Destroying{false};
     std::atomic<bool> CarryTags{false};
     std::atomic<bool> SafeOutputs{false};
+    std::atomic<bool> ShareIdleWorkers{true};
+    std::shared_ptr<TCoreBudget> Cores = std::make_shared<TCoreBudget>();
     bool FinalDue = false; // a Start's final event has yet to come; tasks run alone raise none
     std::string About;
     std::string LastErrMsg;
@@ -83,6 +85,14 @@ bool TCustomMediavane::CarryTags() const { return State_->CarryTags; }
 void TCustomMediavane::SetCarryTags(bool carry) { State_->CarryTags = carry; }
 bool TCustomMediavane::SafeOutputs() const { return State_->SafeOutputs; }
 void TCustomMediavane::SetSafeOutputs(bool safe) { State_->SafeOutputs = safe; }
+bool TCustomMediavane::ShareIdleWorkers() const { return State_->ShareIdleWorkers; }
+void TCustomMediavane::SetShareIdleWorkers(bool share) { State_->ShareIdleWorkers = share; }
+
+void TCustomMediavane::UpdateCoreBudget()
+{
+    const int running = std::max(0, NextTaskIndex_ - FinishedCount_);
+    State_->Cores->Set(std::max<int>(ThreadCount_, 1), running, PendingCount_ > 0);
+}
 TAVProbe &TCustomMediavane::AVProbe() { return State_->AVProbe; }
 const TAVProbe &TCustomMediavane::AVProbe() const { return State_->AVProbe; }
 TFFmpegList &TCustomMediavane::Tasks() { return State_->Tasks; }
@@ -336,6 +346,7 @@ void TCustomMediavane::Start(int AThreadCount)
         if (--n <= 0)
             break;
     }
+    UpdateCoreBudget();
 }
 
 void TCustomMediavane::StartNextTask()
@@ -345,6 +356,7 @@ void TCustomMediavane::StartNextTask()
     --PendingCount_;
     // Counted on before the task runs: one that ends at once starts the next from in here.
     const int index = NextTaskIndex_++;
+    UpdateCoreBudget();
     if (ThreadCount_ <= 0)
         QTimer::singleShot(kStartDelayMs, this, [this, index] { TaskTimer(index); });
     else
@@ -369,6 +381,7 @@ void TCustomMediavane::RunTask(int index)
         task = &State_->Tasks.Items(index);
         task->ProgressInterval = static_cast<int64_t>(State_->ProgressInterval.load()) * 1000;
         task->SetVerbose(State_->LogLevel.load() - 1);
+        task->Cores = ThreadCount_ > 0 && State_->ShareIdleWorkers ? State_->Cores : nullptr;
         if (ThreadCount_ > 0) {
             TFFmpegThread *worker = task->Start(true, State_->ThreadPriority.load());
             if (!worker) {
@@ -390,6 +403,7 @@ void TCustomMediavane::Stop()
 {
     LockHold hold(State_->Lock);
     PendingCount_ = 0;
+    UpdateCoreBudget();
     // A running job stops at its next safe point (a paused one is let through); one that never
     // started gets its end from a terminate thread, which waits for State_->Lock until this walk is over.
     for (int i = 0; i < State_->Tasks.Count(); ++i)
@@ -545,6 +559,7 @@ void TCustomMediavane::TriggerTerminate(TCustomFFmpeg *engine)
             }
         }
         ++FinishedCount_;
+        UpdateCoreBudget();
         if (PendingCount_ > 0) {
             StartNextTask();
         } else if (State_->FinalDue && FinishedCount_ >= State_->Tasks.Count()) {

@@ -89,6 +89,10 @@ public:
     // outputs' folders. False: AddOutput opens the output, as first designed.
     bool SafeOutputs() const;
     void SetSafeOutputs(bool safe);
+    // On (the default): in a threaded run, while no task waits to start, a long MP3 task is
+    // encoded in segments on the workers that have nothing to do, and joined into one stream.
+    bool ShareIdleWorkers() const;
+    void SetShareIdleWorkers(bool share);
 
     // The component's own probe, for looking at a file before adding it.
     TAVProbe &AVProbe();
@@ -177,6 +181,8 @@ private:
     void RunTask(int index);
     void TaskTimer(int index);
     void ClearLogQueue();
+    // Tells the tasks' core budget how many run and whether more wait (under Lock).
+    void UpdateCoreBudget();
     // Stops every task's run and waits for it, outside Lock (their terminate events take it).
     void StopAndWaitForTasks();
 

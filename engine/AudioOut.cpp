@@ -304,6 +304,10 @@ void TCustomFFmpeg::EncodeAudioFrame(TOutputStreamRec &output, const uint8_t *sa
     frame->pts = output.NextFramePts;
     output.NextFramePts += count;
     output.SyncOpts += count;
+    if (output.Segmented) {
+        output.Segmented->Send(*frame, [&](AVPacket *packet) { WriteEncodedPacket(output, packet); });
+        return;
+    }
     if (avcodec.avcodec_send_frame(encoder, frame) < 0)
         throw FFMpegException("Audio encoding failed");
     DrainEncoder(output);

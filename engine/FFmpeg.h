@@ -10,6 +10,7 @@
 #include "engine/PendingOptions.h"
 #include "engine/RunCounters.h"
 #include "engine/RunTables.h"
+#include "engine/CoreBudget.h"
 #include "libs/AVDeleters.h"
 #include "libs/Bitmap24.h"
 #include "libs/HookLoader.h"
@@ -213,6 +214,8 @@ public:
     TBeforeHookCallback BeforeHookCallback;
     TCustomHookCallback CustomHookCallback;
     TLogCallback LogCallback;
+    // Idle cores an MP3 stream's encoding may borrow; none: the stream is encoded on one core.
+    std::shared_ptr<TCoreBudget> Cores;
     TProgressCallback ProgressCallback;
     TTerminateCallback TerminateCallback;
     int64_t ProgressInterval = 500000; // microseconds
@@ -251,6 +254,10 @@ protected:
     void FlushEncoder(TOutputStreamRec &output);
     // Takes every packet the encoder has ready and writes it; returns the size of the last, or 0.
     int DrainEncoder(TOutputStreamRec &output);
+    // An encoded packet of the stream to the muxer, with the stream's counts.
+    void WriteEncodedPacket(TOutputStreamRec &output, AVPacket *packet);
+    // Sets the stream up to be encoded in segments on cores the budget lends, when it suits.
+    void SegmentEncoder(TOutputStreamRec &output, const std::vector<std::pair<std::string, std::string>> &options);
     void CarryEndPadding(TOutputStreamRec &output, AVPacket *packet) const;
     void ChooseSampleHandling(TOutputStreamRec &output, const TInputStreamRec &input);
     void MakeReformatter(TOutputStreamRec &output);

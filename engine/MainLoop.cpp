@@ -474,40 +474,45 @@ int TCustomFFmpeg::DrainEncoder(TOutputStreamRec &output)
             throw FFMpegException(output.Encoder->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
                                                                                    : "Audio encoding failed");
         lastSize = packet->size;
-        // What the encoder says of the picture it coded.
-        size_t size = 0;
-        if (const uint8_t *stats = avcodec.av_packet_get_side_data(packet.get(), AV_PKT_DATA_QUALITY_STATS, &size);
-            stats && size >= 6) {
-            output.CodedQuality =
-                static_cast<float>(stats[0] | stats[1] << 8 | stats[2] << 16 | static_cast<uint32_t>(stats[3]) << 24);
-            output.CodedPictType = avutil.av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
-            const int errors = std::min<int>(stats[5], 4);
-            for (int i = 0; i < errors && size >= 8 + 8 * static_cast<size_t>(i + 1); ++i) {
-                uint64_t error = 0;
-                for (int b = 7; b >= 0; --b)
-                    error = error << 8 | stats[8 + 8 * i + b];
-                output.CodedErrors[i] = error;
-            }
-        }
-        if (output.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
-            VideoSize += packet->size;
-        else if (output.Encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
-            AudioSize += packet->size;
-            ++output.FrameNumber; // what "aframes" counts
-            CarryEndPadding(output, packet.get());
-        }
-        // Encoders leave a picture's duration out; without it a container whose track ends where
-        // its last picture starts (MP4) would not show that picture.
-        const AVRational rate = output.Encoder->framerate;
-        if (output.Encoder->codec_type == AVMEDIA_TYPE_VIDEO && packet->duration <= 0 && rate.num > 0 && rate.den > 0)
-            packet->duration = avutil.av_rescale_q(1, AVRational{rate.den, rate.num}, output.Encoder->time_base);
-        if (output.LogFile && output.Encoder->stats_out)
-            myutil.my_fprintf(output.LogFile, "%s", output.Encoder->stats_out);
-        avcodec.av_packet_rescale_ts(packet.get(), output.Encoder->time_base, output.Stream->time_base);
-        packet->stream_index = output.Index;
-        WriteFrame(output, packet.get());
+        WriteEncodedPacket(output, packet.get());
         avcodec.av_packet_unref(packet.get());
     }
+}
+
+void TCustomFFmpeg::WriteEncodedPacket(TOutputStreamRec &output, AVPacket *packet)
+{
+    // What the encoder says of the picture it coded.
+    size_t size = 0;
+    if (const uint8_t *stats = avcodec.av_packet_get_side_data(packet, AV_PKT_DATA_QUALITY_STATS, &size);
+        stats && size >= 6) {
+        output.CodedQuality =
+            static_cast<float>(stats[0] | stats[1] << 8 | stats[2] << 16 | static_cast<uint32_t>(stats[3]) << 24);
+        output.CodedPictType = avutil.av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
+        const int errors = std::min<int>(stats[5], 4);
+        for (int i = 0; i < errors && size >= 8 + 8 * static_cast<size_t>(i + 1); ++i) {
+            uint64_t error = 0;
+            for (int b = 7; b >= 0; --b)
+                error = error << 8 | stats[8 + 8 * i + b];
+            output.CodedErrors[i] = error;
+        }
+    }
+    if (output.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
+        VideoSize += packet->size;
+    else if (output.Encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
+        AudioSize += packet->size;
+        ++output.FrameNumber; // what "aframes" counts
+        CarryEndPadding(output, packet);
+    }
+    // Encoders leave a picture's duration out; without it a container whose track ends where
+    // its last picture starts (MP4) would not show that picture.
+    const AVRational rate = output.Encoder->framerate;
+    if (output.Encoder->codec_type == AVMEDIA_TYPE_VIDEO && packet->duration <= 0 && rate.num > 0 && rate.den > 0)
+        packet->duration = avutil.av_rescale_q(1, AVRational{rate.den, rate.num}, output.Encoder->time_base);
+    if (output.LogFile && output.Encoder->stats_out)
+        myutil.my_fprintf(output.LogFile, "%s", output.Encoder->stats_out);
+    avcodec.av_packet_rescale_ts(packet, output.Encoder->time_base, output.Stream->time_base);
+    packet->stream_index = output.Index;
+    WriteFrame(output, packet);
 }
 
 // The MP3 muxer writes the stream's end padding from its last packet alone, but the encoder may
@@ -530,6 +535,10 @@ void TCustomFFmpeg::FlushEncoder(TOutputStreamRec &output)
         return;
     if (encoder->codec_type == AVMEDIA_TYPE_AUDIO)
         FlushAudioFifo(output);
+    if (output.Segmented) {
+        output.Segmented->Finish([&](AVPacket *packet) { WriteEncodedPacket(output, packet); });
+        return;
+    }
     avcodec.avcodec_send_frame(output.Encoder, nullptr);
     DrainEncoder(output);
 }

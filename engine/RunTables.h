@@ -2,10 +2,12 @@
 // exactly as long as the run; what they own is released with them on every exit.
 #pragma once
 
+#include "engine/SegmentedMp3.h"
 #include "libs/AVDeleters.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 struct TInputFileRec {
@@ -91,6 +93,7 @@ struct TOutputStreamRec {
     avlib::SwrContextPtr ReformatCtx; // carried samples to the encoder's sample format
     avlib::AVAudioFifoPtr Fifo;       // carried samples at the encoder's rate and channels
     avlib::AVFramePtr AudioFrame;     // the frame handed to the encoder, reused
+    std::unique_ptr<TSegmentedMp3> Segmented; // encodes instead of Encoder, in segments at once
     // Two-pass statistics written in pass 1.
     FILE *LogFile = nullptr;
     // What the encoder said of its last packet.

@@ -434,11 +434,14 @@ void TCustomFFmpeg::OpenOutputEncoder(TOutputStreamRec &output)
     // Options of single encoders: this one gets those it has, and like any option value the
     // libraries refuse, a value it refuses is left out rather than failing the run.
     AVDictionaryOwner privateOptions;
+    std::vector<std::pair<std::string, std::string>> taken;
     if (!CodecPrivateOptions.empty()) {
         AVCodecContextPtr trial(avcodec.avcodec_alloc_context3(codec));
         for (const auto &[name, value] : CodecPrivateOptions)
-            if (trial && trial->priv_data && avutil.av_opt_set(trial->priv_data, name.c_str(), value.c_str(), 0) >= 0)
+            if (trial && trial->priv_data && avutil.av_opt_set(trial->priv_data, name.c_str(), value.c_str(), 0) >= 0) {
                 privateOptions.Set(name.c_str(), value);
+                taken.emplace_back(name, value);
+            }
     }
     {
         std::lock_guard<std::recursive_mutex> lock(LibraryLock());
@@ -457,6 +460,7 @@ void TCustomFFmpeg::OpenOutputEncoder(TOutputStreamRec &output)
         avutil.av_dict_set(&output.Stream->metadata, "encoder", LameEncoderName().c_str(), 0) < 0)
         throw FFMpegException("av_mallocz fail");
     ExtraSize += output.Encoder->extradata_size;
+    SegmentEncoder(output, taken);
     if (output.Encoder->codec_type == AVMEDIA_TYPE_AUDIO)
         PrepareAudioOutput(output, *Run->InputStreams[output.SourceIndex]);
 }
@@ -686,4 +690,20 @@ int TCustomFFmpeg::ConfigureFilters(TInputStreamRec &input, TOutputStreamRec &ou
 double TCustomFFmpeg::GetSyncIpts(const TOutputStreamRec &output) const
 {
     return static_cast<double>(output.SyncIst->Pts - StartTime) / 1000000.0;
+}
+
+void TCustomFFmpeg::SegmentEncoder(TOutputStreamRec &output, const std::vector<std::pair<std::string, std::string>> &options)
+{
+    if (!Cores || !Cores->MayShare() || output.Encoder->codec_type != AVMEDIA_TYPE_AUDIO ||
+        !TSegmentedMp3::Suits(*output.Encoder) || std::strcmp(OutputFiles[output.FileIndex]->oformat->name, "mp3") != 0)
+        return;
+    // Worth it for a stream of several segments, as far as its length is known.
+    const AVFormatContext *input = InputFiles[Run->InputStreams[output.SourceIndex]->FileIndex].get();
+    int64_t length = input && input->duration > 0 ? input->duration : INT64_MAX;
+    length = std::min(length, RecordingTime);
+    const int64_t segment = static_cast<int64_t>(TSegmentedMp3::kSegmentFrames) * output.Encoder->frame_size *
+                            AV_TIME_BASE / std::max(output.Encoder->sample_rate, 1);
+    if (length < 2 * segment)
+        return;
+    output.Segmented = std::make_unique<TSegmentedMp3>(*output.Encoder, options, *Cores);
 }

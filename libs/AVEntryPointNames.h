@@ -40,7 +40,8 @@
     X(avcodec_decode_subtitle2)        \
     X(avsubtitle_free)                 \
     X(avcodec_encode_subtitle)         \
-    X(avcodec_flush_buffers)
+    X(avcodec_flush_buffers)           \
+    X(av_packet_new_side_data)
 
 #define VELOX_AVFILTER_ENTRY_POINTS(X) \
     X(avfilter_version)                \

@@ -21,7 +21,9 @@ const char *const kBatchUsage =
     "                           lossy sources); a reduction is dithered\n"
     "  -o, --output-dir DIR     outputs go there, a folder's tree below it mirrored;\n"
     "                           without it each output goes beside its input\n"
-    "  -j, --jobs N             conversions at once (default: the number of cores)\n"
+    "  -j, --jobs N             conversions at once (default: the number of cores); with fewer\n"
+    "                           files left than jobs, idle ones help encode a long MP3 in segments\n"
+    "      --no-segments        each MP3 is encoded on one core only\n"
     "      --on-exists skip|rename|overwrite\n"
     "                           an output that exists already: left alone (default), the new one\n"
     "                           named \"name (1).mp3\", or replaced\n"
@@ -124,6 +126,8 @@ const Option kOptions[] = {
          arguments.bits = value;
          return true;
      }},
+    {nullptr, "--no-segments", false,
+     [](const std::string &, BatchArguments &a, std::string &) { return a.noSegments = true; }},
     {nullptr, "--no-tags", false,
      [](const std::string &, BatchArguments &a, std::string &) { return a.noTags = true; }},
     {nullptr, "--dry-run", false,

@@ -21,6 +21,7 @@ struct BatchArguments {
     int jobs = 1;                    // conversions at once
     OnExists onExists = OnExists::Skip;
     bool noTags = false;
+    bool noSegments = false; // no MP3 encoded in segments on idle jobs
     bool dryRun = false;
     bool quiet = false;
     bool help = false;

@@ -227,6 +227,7 @@ public:
         for (int id = 0; id < 2; ++id) {
             Slot &slot = slots_[id];
             slot.converter = std::make_unique<TVeloxConverter>();
+            slot.converter->SetShareIdleWorkers(!arguments_.noSegments);
             slot.converter->SetLogLevel(llQuiet); // each failure is told once, with its file, by the batch
             if (!slot.converter->LoadAVLib(TVeloxConverter::DefaultAVLibFolder(), true)) {
                 error = slot.converter->LastErrMsg();

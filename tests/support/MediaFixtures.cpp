@@ -62,6 +62,34 @@ void AddStream(AVFormatContext *output, OutputStream &out)
     out.frame.reset(avutil.av_frame_alloc());
 }
 
+} // namespace
+
+double MusicSample(int64_t index, int sampleRate, int channel, double accentEvery)
+{
+    const double t = static_cast<double>(index) / sampleRate;
+    if (std::fmod(t, 20.0) >= 19.0)
+        return 0.0;
+    // Noise that is the same for the same sample and channel.
+    uint64_t state = static_cast<uint64_t>(index) * 2 + static_cast<uint64_t>(channel) + 0x9e3779b97f4a7c15ULL;
+    state = (state ^ (state >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    state = (state ^ (state >> 27)) * 0x94d049bb133111ebULL;
+    const double noise = static_cast<double>((state ^ (state >> 31)) >> 11) / 4503599627370496.0 - 1.0;
+    static constexpr double kRoots[] = {220.0, 174.61, 261.63, 196.0};
+    const double inBar = std::fmod(t, 2.0);
+    const double root = kRoots[static_cast<int>(t / 2.0) % 4];
+    double value = 0.0;
+    for (double ratio : {1.0, 1.25, 1.5, 2.0})
+        value += std::sin(2 * M_PI * root * ratio * t + channel * 0.3 * ratio);
+    value *= 0.1 * std::exp(-1.5 * inBar) * std::min(1.0, inBar * 200.0);
+    value += 0.3 * std::exp(-25.0 * std::fmod(t, 1.0)) * std::sin(2 * M_PI * 55.0 * t);
+    value += 0.08 * std::exp(-40.0 * std::fmod(t, 0.25)) * noise;
+    if (accentEvery > 0.0)
+        value += 0.4 * std::exp(-300.0 * std::fmod(t, accentEvery)) * noise;
+    return std::clamp(value, -1.0, 1.0);
+}
+
+namespace {
+
 void FillAudio(OutputStream &out, const AudioTrack &track, int samples)
 {
     AVFrame *frame = out.frame.get();
@@ -76,8 +104,10 @@ void FillAudio(OutputStream &out, const AudioTrack &track, int samples)
     const int channels = encoder->ch_layout.nb_channels;
     for (int i = 0; i < samples; ++i) {
         const double t = static_cast<double>(out.nextPts + i) / encoder->sample_rate;
-        const double value = track.amplitude * std::sin(2 * M_PI * track.frequency * t);
+        const double sine = track.amplitude * std::sin(2 * M_PI * track.frequency * t);
         for (int c = 0; c < channels; ++c) {
+            const double value =
+                track.music ? MusicSample(out.nextPts + i, encoder->sample_rate, c, track.accentEvery) : sine;
             const int index = planar ? i : i * channels + c;
             uint8_t *plane = frame->extended_data[planar ? c : 0];
             switch (avutil.av_get_packed_sample_fmt(encoder->sample_fmt)) {

@@ -19,7 +19,13 @@ struct AudioTrack {
     int frameSamples = 0;     // samples per frame for encoders that take any size; 0: 1024
     double gapAt = 0.0;       // seconds: where the timestamps jump ahead
     int64_t gapSamples = 0;   // by this many samples, with no data for them
+    bool music = false;       // MusicSample instead of the sine
+    double accentEvery = 0.0; // seconds: a sharp transient this often in the music (0: none)
 };
+
+// Something like music, channel by channel: chords with note attacks, a kick and noisy hi-hats,
+// a second of silence in every twenty, and accents if asked. Within full scale.
+double MusicSample(int64_t index, int sampleRate, int channel, double accentEvery = 0.0);
 
 // What the pictures show.
 enum class VideoPattern {

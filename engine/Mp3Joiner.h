@@ -1,0 +1,110 @@
+// Joins MP3 frames encoded in separate segments into one valid stream. Each frame's main data
+// is taken out of its encoder's bit reservoir and laid out again, so that no frame refers back
+// to bytes of a frame that was dropped at a join. No library calls.
+#pragma once
+
+#include "engine/Mp3Frames.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace mp3 {
+
+// One frame apart from its neighbours: header, CRC and side information, and its own main data.
+struct TLooseFrame {
+    TFrameHeader Header;
+    std::vector<uint8_t> Head;
+    std::vector<uint8_t> MainData;
+    int PackedBegin = 0;             // main_data_begin as its encoder packed it
+    std::vector<uint8_t> SideData;   // what the encoder attached to the frame's packet, handed on
+};
+
+// Takes an encoder's frames apart, one whole frame per call, in order.
+class TFrameUnpacker {
+public:
+    // Empty when the bytes are not one whole layer III frame, or the frame reaches back before
+    // the first frame or beyond its own end.
+    std::optional<TLooseFrame> Add(std::span<const uint8_t> frame);
+
+private:
+    std::vector<uint8_t> Room; // the last frames' main data room, as far back as a frame can reach
+};
+
+// A frame of the joined stream, whole.
+struct TJoinedFrame {
+    int64_t Index = 0; // in the joined stream
+    std::vector<uint8_t> Bytes;
+    std::vector<uint8_t> SideData;
+};
+
+// Lays main data out as early as the reservoir allows, and hands on frames once nothing later
+// can reach into them.
+class TFramePacker {
+public:
+    // reservoirLimit: how far back main data may begin, at most (the encoder's own limit).
+    explicit TFramePacker(int reservoirLimit) : Limit(reservoirLimit) {}
+
+    // Adds the next frame; false when its data does not fit.
+    bool Add(TLooseFrame frame, std::vector<TJoinedFrame> &done);
+    void Finish(std::vector<TJoinedFrame> &done);
+
+    // Where the next frame's main data could begin, back from its own room.
+    int Reservoir() const;
+
+    // Whether frames after a reservoir of `reservoir` bytes fit without a raised bit rate, up to
+    // the first that starts no later than its encoder placed it (those after it fit as they did).
+    bool FitsAfter(int reservoir, std::span<const TLooseFrame> frames) const;
+    // The reservoir after frames laid out after a reservoir of `reservoir` bytes (no overflow).
+    int ReservoirAfter(int reservoir, std::span<const TLooseFrame> frames) const;
+
+private:
+    struct TPending {
+        TJoinedFrame Frame;
+        int64_t RoomStart = 0; // in the stream of main data rooms
+        int DataOffset = 0;
+    };
+    void Emit(std::vector<TJoinedFrame> &done, bool all);
+
+    int Limit;
+    std::deque<TPending> Pending;
+    int64_t NextIndex = 0;
+    int64_t RoomEnd = 0; // end of the last frame's room
+    int64_t Cursor = 0;  // end of the last frame's main data
+};
+
+// Gives a frame a higher bit rate by steps (more room, the same data); false past the highest.
+bool RaiseBitrate(TLooseFrame &frame, int steps);
+
+// Joins segments: each overlaps the one before by some frames around the planned join, where the
+// join frame is chosen so that the reservoir carries over without a raised bit rate if it can.
+class TSegmentJoiner {
+public:
+    TSegmentJoiner(int reservoirLimit, int joinReach) : Packer(reservoirLimit), Reach(joinReach) {}
+
+    // The frames of the next segment, the first of them at stream index `first`; `join` is the
+    // planned first frame of this segment (ignored for the first segment). The frames from `join`
+    // - reach to `join` + reach must be good in this segment and the one before.
+    bool Add(int64_t first, int64_t join, std::vector<TLooseFrame> frames, std::vector<TJoinedFrame> &done);
+    // The last segment has been added: the rest of its frames.
+    bool Finish(std::vector<TJoinedFrame> &done);
+
+    // Joins whose frame needed a higher bit rate than its encoder gave it.
+    int RaisedFrames() const { return Raised; }
+    const std::vector<int64_t> &Joins() const { return JoinsMade; }
+
+private:
+    TFramePacker Packer;
+    int Reach;
+    bool Started = false;
+    int Raised = 0;
+    int64_t HeldFirst = 0;            // stream index of Held's first frame
+    std::vector<TLooseFrame> Held;    // the last segment's frames not yet packed
+    std::vector<int64_t> JoinsMade;
+};
+
+} // namespace mp3

@@ -1,0 +1,90 @@
+// One MP3 stream encoded in segments at once on borrowed cores and joined into one stream. The
+// packets come out in order, one frame each, timed as the single encoder's would be.
+#pragma once
+
+#include "engine/CoreBudget.h"
+#include "engine/Mp3Joiner.h"
+#include "libs/FFmpegIncludes.h"
+
+#include <functional>
+#include <future>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+class TSegmentedMp3 {
+public:
+    using TPacketSink = std::function<void(AVPacket *)>;
+    using TOptions = std::vector<std::pair<std::string, std::string>>;
+
+    static constexpr int kSegmentFrames = 600; // about 15 s at 44.1 kHz
+    static constexpr int kOverlapFrames = 6;   // encoded on either side of a join, then dropped
+    static constexpr int kJoinReach = 3;       // how far a join may move to carry the reservoir
+
+    // Whether an opened encoder's stream can be encoded in segments.
+    static bool Suits(const AVCodecContext &model);
+    // model: the opened encoder whose settings each segment's encoder takes, with the private
+    // options it was opened with. The budget outlives this.
+    TSegmentedMp3(const AVCodecContext &model, TOptions privateOptions, TCoreBudget &budget,
+                  int segmentFrames = kSegmentFrames);
+    ~TSegmentedMp3(); // waits for the segments still being encoded
+    TSegmentedMp3(const TSegmentedMp3 &) = delete;
+    TSegmentedMp3 &operator=(const TSegmentedMp3 &) = delete;
+
+    // Samples in the model's format; packets of segments done go to sink. Throws on failure.
+    void Send(const AVFrame &frame, const TPacketSink &sink);
+    // The end of the samples: the rest of the packets.
+    void Finish(const TPacketSink &sink);
+
+    int Segments() const { return NextSegment; }
+    int RaisedFrames() const { return Joiner.RaisedFrames(); }
+
+private:
+    struct TSegment {
+        int64_t FirstSample = 0;
+        int64_t JoinFrame = 0;
+        std::vector<std::vector<uint8_t>> Planes;
+        bool Last = false;
+    };
+    struct TEncoded {
+        std::vector<mp3::TLooseFrame> Frames;
+        std::string Error;
+    };
+
+    void Dispatch(int64_t end, bool last);
+    TEncoded Encode(const TSegment &segment) const;
+    void JoinReady(const TPacketSink &sink, bool wait);
+    void Emit(std::vector<mp3::TJoinedFrame> &frames, const TPacketSink &sink);
+
+    // What each segment's encoder is opened with: the model's settings, kept apart from it.
+    struct TSettings {
+        const AVCodec *Codec = nullptr;
+        AVSampleFormat SampleFormat = AV_SAMPLE_FMT_NONE;
+        int SampleRate = 0;
+        AVChannelLayout Layout{}; // a native one: nothing to free
+        int64_t BitRate = 0;
+        int Flags = 0, GlobalQuality = 0, CompressionLevel = 0, Cutoff = 0, InitialPadding = 0;
+        AVRational TimeBase{};
+    } Model;
+    TOptions PrivateOptions;
+    TCoreBudget &Budget;
+    const int FrameSamples;
+    const int64_t SegmentSamples;
+    const int64_t OverlapSamples;
+    int PlaneCount = 1;
+    int UnitBytes = 0; // bytes of one sample in one plane
+    int64_t FirstPts = AV_NOPTS_VALUE;
+
+    // Samples from BufferStart on, not yet given to every segment that needs them.
+    std::vector<std::vector<uint8_t>> Buffer;
+    int64_t BufferStart = 0;
+    int64_t Received = 0;
+    int64_t NextJoin; // the samples where the segment being filled ends
+
+    int NextSegment = 0;
+    int NextToJoin = 0;
+    std::map<int, std::future<TEncoded>> Running;
+    std::map<int, std::pair<int64_t, int64_t>> Placement; // segment: first frame, join frame
+    mp3::TSegmentJoiner Joiner;
+};
