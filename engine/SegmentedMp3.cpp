@@ -99,16 +99,28 @@ void TSegmentedMp3::Dispatch(int64_t end, bool last)
         NextJoin += SegmentSamples;
     }
     const int index = NextSegment++;
-    if (Budget.TryBorrow()) {
-        Running[index] = std::async(std::launch::async, [this, moved = std::move(segment)] {
-            TEncoded encoded = Encode(moved);
-            Budget.GiveBack();
-            return encoded;
-        });
-    } else {
-        std::promise<TEncoded> done;
-        done.set_value(Encode(segment));
-        Running[index] = done.get_future();
+    // The task's own core encodes, and borrowed ones beside it; this thread only reads and joins,
+    // and waits for a segment to end when no core is free.
+    for (;;) {
+        bool busy = false;
+        const bool ownCore = OwnCoreBusy.compare_exchange_strong(busy, true);
+        if (ownCore || Budget.TryBorrow()) {
+            const bool borrowed = !ownCore;
+            Running[index] = std::async(std::launch::async, [this, borrowed, moved = std::move(segment)] {
+                TEncoded encoded = Encode(moved);
+                if (borrowed)
+                    Budget.GiveBack();
+                else
+                    OwnCoreBusy = false;
+                return encoded;
+            });
+            return;
+        }
+        for (auto &[other, result] : Running)
+            if (result.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+                result.wait();
+                break;
+            }
     }
 }
 

@@ -6,6 +6,7 @@
 #include "engine/Mp3Joiner.h"
 #include "libs/FFmpegIncludes.h"
 
+#include <atomic>
 #include <functional>
 #include <future>
 #include <map>
@@ -82,6 +83,7 @@ private:
     int64_t Received = 0;
     int64_t NextJoin; // the samples where the segment being filled ends
 
+    std::atomic<bool> OwnCoreBusy{false};
     int NextSegment = 0;
     int NextToJoin = 0;
     std::map<int, std::future<TEncoded>> Running;

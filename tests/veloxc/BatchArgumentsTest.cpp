@@ -21,9 +21,9 @@ BatchArguments Parsed(const std::vector<std::string> &words)
 TEST(BatchArgumentsTest, ShortLongAndJoinedFormsMeanTheSame)
 {
     for (const auto &words : {std::vector<std::string>{"-f", "wav", "-r", "48000", "-c", "1", "-o", "out", "-j", "3",
-                                                       "music", "--on-exists", "rename", "--quiet", "--no-tags"},
+                                                       "music", "--on-exists", "rename", "--quiet", "--no-tags", "--no-segments"},
                               {"--format=wav", "--rate=48000", "--channels", "1", "--output-dir=out", "--jobs=3",
-                               "--on-exists=rename", "--quiet", "--no-tags", "--", "music"}}) {
+                               "--on-exists=rename", "--quiet", "--no-tags", "--no-segments", "--", "music"}}) {
         const BatchArguments a = Parsed(words);
         EXPECT_EQ(a.format, "wav");
         EXPECT_EQ(a.rate, 48000);
@@ -31,14 +31,14 @@ TEST(BatchArgumentsTest, ShortLongAndJoinedFormsMeanTheSame)
         EXPECT_EQ(a.outputDir, "out");
         EXPECT_EQ(a.jobs, 3);
         EXPECT_EQ(a.onExists, OnExists::Rename);
-        EXPECT_TRUE(a.quiet && a.noTags && !a.dryRun);
+        EXPECT_TRUE(a.quiet && a.noTags && a.noSegments && !a.dryRun);
         EXPECT_EQ(a.paths, std::vector<std::string>{"music"});
     }
     const BatchArguments defaults = Parsed({"a.flac", "-", "--", "--odd.wav"});
     EXPECT_EQ(defaults.format, "mp3");
     EXPECT_EQ(defaults.jobs, 4); // the number of cores given
     EXPECT_EQ(defaults.onExists, OnExists::Skip);
-    EXPECT_FALSE(defaults.quality || defaults.bitrateKbps);
+    EXPECT_FALSE(defaults.quality || defaults.bitrateKbps || defaults.noSegments);
     EXPECT_EQ(defaults.paths, (std::vector<std::string>{"a.flac", "-", "--odd.wav"}));
     EXPECT_EQ(Parsed({"-q", "0", "x"}).quality, 0);
     EXPECT_EQ(Parsed({"-q0", "-j3", "-ofolder", "x"}).jobs, 3); // short options with their value joined on
