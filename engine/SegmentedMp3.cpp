@@ -49,9 +49,13 @@ TSegmentedMp3::TSegmentedMp3(const AVCodecContext &model, TOptions privateOption
 
 TSegmentedMp3::~TSegmentedMp3()
 {
-    for (auto &[index, result] : Running)
-        if (result.valid())
-            result.wait();
+    {
+        std::lock_guard lock(Lock);
+        Closing = true;
+    }
+    Changed.notify_all();
+    for (std::thread &worker : Workers)
+        worker.join();
 }
 
 void TSegmentedMp3::Send(const AVFrame &frame, const TPacketSink &sink)
@@ -98,30 +102,41 @@ void TSegmentedMp3::Dispatch(int64_t end, bool last)
         BufferStart = nextStart;
         NextJoin += SegmentSamples;
     }
-    const int index = NextSegment++;
-    // The task's own core encodes, and borrowed ones beside it; this thread only reads and joins,
-    // and waits for a segment to end when no core is free.
+    segment.Index = NextSegment++;
+    std::unique_lock lock(Lock);
+    Queue.push_back(std::move(segment));
+    Changed.notify_all();
+    // The task's own core encodes, and borrowed ones beside it; this thread reads, joins, and
+    // keeps one segment ready so that a core that ends one starts the next at once.
+    if (Workers.empty())
+        Workers.emplace_back(&TSegmentedMp3::Work, this, false);
+    else if (Idle == 0 && Budget.TryBorrow())
+        Workers.emplace_back(&TSegmentedMp3::Work, this, true);
+    Changed.wait(lock, [&] { return Queue.size() <= 1; });
+}
+
+void TSegmentedMp3::Work(bool borrowed)
+{
+    std::unique_lock lock(Lock);
     for (;;) {
-        bool busy = false;
-        const bool ownCore = OwnCoreBusy.compare_exchange_strong(busy, true);
-        if (ownCore || Budget.TryBorrow()) {
-            const bool borrowed = !ownCore;
-            Running[index] = std::async(std::launch::async, [this, borrowed, moved = std::move(segment)] {
-                TEncoded encoded = Encode(moved);
-                if (borrowed)
-                    Budget.GiveBack();
-                else
-                    OwnCoreBusy = false;
-                return encoded;
-            });
-            return;
-        }
-        for (auto &[other, result] : Running)
-            if (result.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-                result.wait();
-                break;
-            }
+        ++Idle;
+        Changed.wait(lock, [&] { return Closing || !Queue.empty(); });
+        --Idle;
+        if (Closing)
+            break;
+        TSegment segment = std::move(Queue.front());
+        Queue.pop_front();
+        Changed.notify_all();
+        lock.unlock();
+        TEncoded encoded = Encode(segment);
+        lock.lock();
+        Done.emplace(segment.Index, std::move(encoded));
+        Changed.notify_all();
+        if (borrowed && !Budget.MayShare())
+            break; // a task waits for the core
     }
+    if (borrowed)
+        Budget.GiveBack();
 }
 
 TSegmentedMp3::TEncoded TSegmentedMp3::Encode(const TSegment &segment) const
@@ -197,11 +212,18 @@ TSegmentedMp3::TEncoded TSegmentedMp3::Encode(const TSegment &segment) const
 
 void TSegmentedMp3::JoinReady(const TPacketSink &sink, bool wait)
 {
-    for (auto found = Running.find(NextToJoin); found != Running.end(); found = Running.find(NextToJoin)) {
-        if (!wait && found->second.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-            return;
-        TEncoded encoded = found->second.get();
-        Running.erase(found);
+    for (;;) {
+        TEncoded encoded;
+        {
+            std::unique_lock lock(Lock);
+            if (wait)
+                Changed.wait(lock, [&] { return Done.count(NextToJoin) > 0 || NextToJoin >= NextSegment; });
+            const auto found = Done.find(NextToJoin);
+            if (found == Done.end())
+                return;
+            encoded = std::move(found->second);
+            Done.erase(found);
+        }
         const auto [first, join] = Placement[NextToJoin];
         Placement.erase(NextToJoin++);
         std::vector<mp3::TJoinedFrame> done;

@@ -6,11 +6,13 @@
 #include "engine/Mp3Joiner.h"
 #include "libs/FFmpegIncludes.h"
 
-#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
-#include <future>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -43,6 +45,7 @@ public:
 
 private:
     struct TSegment {
+        int Index = 0;
         int64_t FirstSample = 0;
         int64_t JoinFrame = 0;
         std::vector<std::vector<uint8_t>> Planes;
@@ -54,6 +57,7 @@ private:
     };
 
     void Dispatch(int64_t end, bool last);
+    void Work(bool borrowed); // a worker: encodes queued segments
     TEncoded Encode(const TSegment &segment) const;
     void JoinReady(const TPacketSink &sink, bool wait);
     void Emit(std::vector<mp3::TJoinedFrame> &frames, const TPacketSink &sink);
@@ -83,10 +87,17 @@ private:
     int64_t Received = 0;
     int64_t NextJoin; // the samples where the segment being filled ends
 
-    std::atomic<bool> OwnCoreBusy{false};
     int NextSegment = 0;
     int NextToJoin = 0;
-    std::map<int, std::future<TEncoded>> Running;
     std::map<int, std::pair<int64_t, int64_t>> Placement; // segment: first frame, join frame
+
+    // Shared with the workers.
+    std::mutex Lock;
+    std::condition_variable Changed; // a segment queued, taken or encoded, or the end
+    std::deque<TSegment> Queue;
+    std::map<int, TEncoded> Done;
+    int Idle = 0; // workers waiting for a segment
+    bool Closing = false;
+    std::vector<std::thread> Workers;
     mp3::TSegmentJoiner Joiner;
 };
