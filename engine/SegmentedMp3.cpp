@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 using namespace avlib;
 
@@ -108,10 +109,19 @@ void TSegmentedMp3::Dispatch(int64_t end, bool last)
     Changed.notify_all();
     // The task's own core encodes, and borrowed ones beside it; this thread reads, joins, and
     // keeps one segment ready so that a core that ends one starts the next at once.
-    if (Workers.empty())
-        Workers.emplace_back(&TSegmentedMp3::Work, this, false);
-    else if (Idle == 0 && Budget.TryBorrow())
-        Workers.emplace_back(&TSegmentedMp3::Work, this, true);
+    if (Workers.empty()) {
+        try {
+            Workers.emplace_back(&TSegmentedMp3::Work, this, false);
+        } catch (const std::system_error &error) {
+            throw FFMpegException(std::string("Audio encoding failed: ") + error.what());
+        }
+    } else if (Idle == 0 && Budget.TryBorrow()) {
+        try {
+            Workers.emplace_back(&TSegmentedMp3::Work, this, true);
+        } catch (const std::system_error &) {
+            Budget.GiveBack(); // no thread to spare: the workers there are go on
+        }
+    }
     Changed.wait(lock, [&] { return Queue.size() <= 1; });
 }
 

@@ -397,3 +397,25 @@ TEST_F(TaskRunTest, StressStopsAtRandomMomentsGiveEveryTaskOneEndAndOneFinalEven
         EXPECT_EQ(ends.back().index, -1);
     }
 }
+
+// While no task waits, a long MP3 is encoded in segments on the idle worker too, unless the
+// component is told not to; either way the file is whole.
+TEST_F(TaskRunTest, ALongMp3BorrowsTheIdleWorkerUnlessToldNot)
+{
+    const std::string wav = Wav(33.0);
+    for (bool share : {true, false}) {
+        SCOPED_TRACE(share);
+        TVeloxConverter c;
+        ASSERT_TRUE(c.LoadAVLib(LibraryDir(), true));
+        c.SetShareIdleWorkers(share);
+        AddTasks(c, wav, 1, "mp3", share);
+        EventRecorder events(c);
+        c.Start(2);
+        ASSERT_TRUE(WaitUntil([&] { return events.Finals() > 0; }));
+        const std::vector<LogLine> lines = events.Lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const LogLine &l) { return l.text.find("encoded in 3 segments") != std::string::npos; }),
+                  share ? 1 : 0);
+        EXPECT_EQ(DecodeAudio(Output(share, "mp3")).Frames(), 33u * 44100);
+    }
+}
