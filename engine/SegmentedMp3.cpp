@@ -23,7 +23,7 @@ bool TSegmentedMp3::Suits(const AVCodecContext &model)
            model.ch_layout.order == AV_CHANNEL_ORDER_NATIVE;
 }
 
-TSegmentedMp3::TSegmentedMp3(const AVCodecContext &model, TOptions privateOptions, TCoreBudget &budget,
+TSegmentedMp3::TSegmentedMp3(const AVCodecContext &model, TOptions privateOptions, std::shared_ptr<TCoreBudget> budget,
                              int segmentFrames)
     : Model{model.codec,
             model.sample_fmt,
@@ -36,7 +36,7 @@ TSegmentedMp3::TSegmentedMp3(const AVCodecContext &model, TOptions privateOption
             model.cutoff,
             model.initial_padding,
             model.time_base},
-      PrivateOptions(std::move(privateOptions)), Budget(budget), FrameSamples(model.frame_size),
+      PrivateOptions(std::move(privateOptions)), Budget(std::move(budget)), FrameSamples(model.frame_size),
       SegmentSamples(static_cast<int64_t>(segmentFrames) * model.frame_size),
       OverlapSamples(static_cast<int64_t>(kOverlapFrames) * model.frame_size), NextJoin(SegmentSamples),
       Joiner(ReservoirLimit(model), kJoinReach)
@@ -89,7 +89,6 @@ void TSegmentedMp3::Dispatch(int64_t end, bool last)
     TSegment segment;
     segment.FirstSample = BufferStart;
     segment.JoinFrame = (NextJoin - SegmentSamples) / FrameSamples;
-    segment.Last = last;
     const size_t bytes = static_cast<size_t>(end - BufferStart) * UnitBytes;
     for (const auto &plane : Buffer)
         segment.Planes.emplace_back(plane.begin(), plane.begin() + static_cast<std::ptrdiff_t>(bytes));
@@ -115,11 +114,11 @@ void TSegmentedMp3::Dispatch(int64_t end, bool last)
         } catch (const std::system_error &error) {
             throw FFMpegException(std::string("Audio encoding failed: ") + error.what());
         }
-    } else if (Idle == 0 && Budget.TryBorrow()) {
+    } else if (Idle == 0 && Budget->TryBorrow()) {
         try {
             Workers.emplace_back(&TSegmentedMp3::Work, this, true);
         } catch (const std::system_error &) {
-            Budget.GiveBack(); // no thread to spare: the workers there are go on
+            Budget->GiveBack(); // no thread to spare: the workers there are go on
         }
     }
     Changed.wait(lock, [&] { return Queue.size() <= 1; });
@@ -142,11 +141,11 @@ void TSegmentedMp3::Work(bool borrowed)
         lock.lock();
         Done.emplace(segment.Index, std::move(encoded));
         Changed.notify_all();
-        if (borrowed && !Budget.MayShare())
+        if (borrowed && !Budget->MayShare())
             break; // a task waits for the core
     }
     if (borrowed)
-        Budget.GiveBack();
+        Budget->GiveBack();
 }
 
 TSegmentedMp3::TEncoded TSegmentedMp3::Encode(const TSegment &segment) const

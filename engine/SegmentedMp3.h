@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,8 +29,8 @@ public:
     // Whether an opened encoder's stream can be encoded in segments.
     static bool Suits(const AVCodecContext &model);
     // model: the opened encoder whose settings each segment's encoder takes, with the private
-    // options it was opened with. The budget outlives this.
-    TSegmentedMp3(const AVCodecContext &model, TOptions privateOptions, TCoreBudget &budget,
+    // options it was opened with; budget: where other cores are borrowed.
+    TSegmentedMp3(const AVCodecContext &model, TOptions privateOptions, std::shared_ptr<TCoreBudget> budget,
                   int segmentFrames = kSegmentFrames);
     ~TSegmentedMp3(); // waits for the segments still being encoded
     TSegmentedMp3(const TSegmentedMp3 &) = delete;
@@ -49,7 +50,6 @@ private:
         int64_t FirstSample = 0;
         int64_t JoinFrame = 0;
         std::vector<std::vector<uint8_t>> Planes;
-        bool Last = false;
     };
     struct TEncoded {
         std::vector<mp3::TLooseFrame> Frames;
@@ -73,7 +73,7 @@ private:
         AVRational TimeBase{};
     } Model;
     TOptions PrivateOptions;
-    TCoreBudget &Budget;
+    std::shared_ptr<TCoreBudget> Budget;
     const int FrameSamples;
     const int64_t SegmentSamples;
     const int64_t OverlapSamples;
@@ -90,6 +90,7 @@ private:
     int NextSegment = 0;
     int NextToJoin = 0;
     std::map<int, std::pair<int64_t, int64_t>> Placement; // segment: first frame, join frame
+    std::vector<std::thread> Workers;
 
     // Shared with the workers.
     std::mutex Lock;
@@ -98,6 +99,5 @@ private:
     std::map<int, TEncoded> Done;
     int Idle = 0; // workers waiting for a segment
     bool Closing = false;
-    std::vector<std::thread> Workers;
     mp3::TSegmentJoiner Joiner;
 };

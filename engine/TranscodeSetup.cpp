@@ -705,5 +705,5 @@ void TCustomFFmpeg::SegmentEncoder(TOutputStreamRec &output, const std::vector<s
                             AV_TIME_BASE / std::max(output.Encoder->sample_rate, 1);
     if (length < 2 * segment)
         return;
-    output.Segmented = std::make_unique<TSegmentedMp3>(*output.Encoder, options, *Cores);
+    output.Segmented = std::make_unique<TSegmentedMp3>(*output.Encoder, options, Cores);
 }
