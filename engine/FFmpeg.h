@@ -2,6 +2,7 @@
 // Set-up runs on the owner's thread; the run goes on the calling thread or on a worker.
 #pragma once
 
+#include "engine/CoreBudget.h"
 #include "engine/FFMpegException.h"
 #include "engine/FFmpegThread.h"
 #include "engine/FFmpegTypes.h"
@@ -10,7 +11,6 @@
 #include "engine/PendingOptions.h"
 #include "engine/RunCounters.h"
 #include "engine/RunTables.h"
-#include "engine/CoreBudget.h"
 #include "libs/AVDeleters.h"
 #include "libs/Bitmap24.h"
 #include "libs/HookLoader.h"

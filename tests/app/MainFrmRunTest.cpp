@@ -406,6 +406,7 @@ TEST_F(MainFrmRunTest, ClearOrANewStartDuringARunDoNothing)
     AddByToolBar(Wav("a.wav", 120));
     AddByToolBar(Wav("b.wav", 0.5));
     window->CheckBox1->setChecked(true);
+    window->Batch->VeloxC->SetShareIdleWorkers(false); // the long file must outlast the short one
     window->ToolButton7Click();
     ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(1); }));
     const std::vector<std::string> outputs = Outputs();
