@@ -89,16 +89,19 @@ void TSegmentedMp3::Dispatch(int64_t end, bool last)
     TSegment segment;
     segment.FirstSample = BufferStart;
     segment.JoinFrame = (NextJoin - SegmentSamples) / FrameSamples;
+    // The buffer becomes the segment; what the next one needs (the overlap, and anything after
+    // end) is copied into a fresh buffer.
+    const int64_t nextStart = NextJoin - OverlapSamples;
     const size_t bytes = static_cast<size_t>(end - BufferStart) * UnitBytes;
-    for (const auto &plane : Buffer)
-        segment.Planes.emplace_back(plane.begin(), plane.begin() + static_cast<std::ptrdiff_t>(bytes));
+    const size_t kept = last ? bytes : static_cast<size_t>(nextStart - BufferStart) * UnitBytes;
+    for (auto &plane : Buffer) {
+        std::vector<uint8_t> rest(plane.begin() + static_cast<std::ptrdiff_t>(kept), plane.end());
+        plane.resize(bytes);
+        segment.Planes.push_back(std::move(plane));
+        plane = std::move(rest);
+    }
     Placement[NextSegment] = {segment.FirstSample / FrameSamples, segment.JoinFrame};
-    // The next segment starts early enough to be warm at its join.
     if (!last) {
-        const int64_t nextStart = NextJoin - OverlapSamples;
-        const size_t drop = static_cast<size_t>(nextStart - BufferStart) * UnitBytes;
-        for (auto &plane : Buffer)
-            plane.erase(plane.begin(), plane.begin() + static_cast<std::ptrdiff_t>(drop));
         BufferStart = nextStart;
         NextJoin += SegmentSamples;
     }
