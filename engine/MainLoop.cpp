@@ -539,7 +539,7 @@ void TCustomFFmpeg::FlushEncoder(TOutputStreamRec &output)
         output.Segmented->Finish([&](AVPacket *packet) { WriteEncodedPacket(output, packet); });
         Log(1, FormatText("audio stream #%d.%d encoded in %d segments, %d of their joins at a raised bit rate",
                           output.FileIndex, output.Index, output.Segmented->Segments(),
-                          output.Segmented->RaisedFrames()));
+                          output.Segmented->RaisedJoins()));
         return;
     }
     avcodec.avcodec_send_frame(output.Encoder, nullptr);

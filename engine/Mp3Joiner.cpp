@@ -20,7 +20,6 @@ std::optional<TLooseFrame> TFrameUnpacker::Add(std::span<const uint8_t> frame)
     loose.Head.assign(frame.begin(), frame.begin() + header->DataOffset());
     const auto start = Room.begin() + static_cast<std::ptrdiff_t>(before - side.MainDataBegin);
     loose.MainData.assign(start, start + side.MainDataBytes());
-    loose.PackedBegin = side.MainDataBegin;
     const size_t keep = static_cast<size_t>(header->MaxBackReference());
     if (Room.size() > keep)
         Room.erase(Room.begin(), Room.end() - static_cast<std::ptrdiff_t>(keep));
@@ -141,15 +140,16 @@ bool TSegmentJoiner::Add(int64_t first, int64_t join, std::vector<TLooseFrame> f
             if (at < lowest || at > highest)
                 continue;
             TLooseFrame &joining = frames[static_cast<size_t>(at - first)];
-            const TLooseFrame as = {joining.Header, joining.Head, {}, 0, {}};
+            const TFrameHeader header = joining.Header;
+            const std::vector<uint8_t> head = joining.Head;
             if (steps > 0 && !RaiseBitrate(joining, steps))
                 continue;
             if (Packer.FitsAfter(Packer.ReservoirAfter(reservoir, older(at)), newer(at))) {
                 chosen = at;
                 raise = steps;
             } else {
-                joining.Header = as.Header;
-                joining.Head = as.Head;
+                joining.Header = header;
+                joining.Head = head;
             }
         }
     if (!chosen)

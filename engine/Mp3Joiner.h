@@ -5,12 +5,10 @@
 
 #include "engine/Mp3Frames.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <optional>
 #include <span>
-#include <string>
 #include <vector>
 
 namespace mp3 {
@@ -20,8 +18,7 @@ struct TLooseFrame {
     TFrameHeader Header;
     std::vector<uint8_t> Head;
     std::vector<uint8_t> MainData;
-    int PackedBegin = 0;             // main_data_begin as its encoder packed it
-    std::vector<uint8_t> SideData;   // what the encoder attached to the frame's packet, handed on
+    std::vector<uint8_t> SideData; // what the encoder attached to the frame's packet, handed on
 };
 
 // Takes an encoder's frames apart, one whole frame per call, in order.
@@ -56,8 +53,7 @@ public:
     // Where the next frame's main data could begin, back from its own room.
     int Reservoir() const;
 
-    // Whether frames after a reservoir of `reservoir` bytes fit without a raised bit rate, up to
-    // the first that starts no later than its encoder placed it (those after it fit as they did).
+    // Whether every one of frames fits when laid out after a reservoir of `reservoir` bytes.
     bool FitsAfter(int reservoir, std::span<const TLooseFrame> frames) const;
     // The reservoir after frames laid out after a reservoir of `reservoir` bytes (no overflow).
     int ReservoirAfter(int reservoir, std::span<const TLooseFrame> frames) const;
@@ -94,7 +90,7 @@ public:
     bool Finish(std::vector<TJoinedFrame> &done);
 
     // Joins whose frame needed a higher bit rate than its encoder gave it.
-    int RaisedFrames() const { return Raised; }
+    int RaisedJoins() const { return Raised; }
     const std::vector<int64_t> &Joins() const { return JoinsMade; }
 
 private:

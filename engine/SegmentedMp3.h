@@ -42,7 +42,7 @@ public:
     void Finish(const TPacketSink &sink);
 
     int Segments() const { return NextSegment; }
-    int RaisedFrames() const { return Joiner.RaisedFrames(); }
+    int RaisedJoins() const { return Joiner.RaisedJoins(); }
 
 private:
     struct TSegment {

@@ -142,7 +142,7 @@ TEST(SegmentJoiner, AJoinThatCannotCarryTheReservoirRaisesOneFrameAndKeepsEveryR
     ASSERT_TRUE(joiner.Add(4, 10, newer, done));
     ASSERT_TRUE(joiner.Finish(done));
     EXPECT_EQ(joiner.Joins(), std::vector<int64_t>{12}); // 104 bytes more carry two frames
-    EXPECT_EQ(joiner.RaisedFrames(), 1);
+    EXPECT_EQ(joiner.RaisedJoins(), 1);
     ASSERT_EQ(done.size(), 30u);
     std::vector<uint8_t> rooms;
     for (size_t i = 0; i < done.size(); ++i) {
