@@ -1,5 +1,8 @@
 #include "batch/SafeOutput.h"
 
+#include "batch/CaseFolding.h"
+#include "batch/StaleTemporaries.h"
+#include "batch/TemporaryName.h"
 #include "libs/AVEntryPoints.h"
 
 #include <algorithm>
@@ -13,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <random>
 #include <set>
 #include <stdexcept>
 #include <sys/file.h>
@@ -136,57 +138,6 @@ std::string Extension(const std::string &path)
     return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
-// base cut to at most size bytes, not inside a UTF-8 sequence.
-std::string CutName(const std::string &base, size_t size)
-{
-    if (base.size() <= size)
-        return base;
-    while (size > 0 && (static_cast<unsigned char>(base[size]) & 0xC0) == 0x80)
-        --size;
-    return base.substr(0, size);
-}
-
-constexpr const char *kMarker = ".partial-";
-constexpr size_t kRandomLetters = 6;
-
-// What every temporary name of an output starts with: ".NAME.partial-", NAME cut so that the whole
-// name, random letters and extension included, fits the file system.
-std::string TemporaryHead(const std::string &name, const std::string &extension)
-{
-    const std::string marker = kMarker;
-    const size_t fixed = 1 + marker.size() + kRandomLetters + extension.size();
-    return "." + CutName(name, kNameMax > fixed ? kNameMax - fixed : 0) + marker;
-}
-
-// ".NAME.partial-XXXXXX" and NAME's own extension: a temporary name of any output. A NAME cut to
-// fit may have lost its extension.
-bool IsTemporaryName(const std::string &name)
-{
-    const size_t marker = name.rfind(kMarker);
-    if (name.empty() || name[0] != '.' || marker == std::string::npos || marker <= 1)
-        return false;
-    const size_t letters = marker + std::strlen(kMarker);
-    if (name.size() < letters + kRandomLetters)
-        return false;
-    for (size_t i = letters; i < letters + kRandomLetters; ++i)
-        if (!std::isalnum(static_cast<unsigned char>(name[i])))
-            return false;
-    const std::string extension = name.substr(letters + kRandomLetters);
-    return extension == Extension(name.substr(1, marker - 1)) || name.size() + 3 >= kNameMax;
-}
-
-std::string RandomLetters(size_t count)
-{
-    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    // Seeded once per thread: the exclusive creation, not the letters, is what keeps names apart.
-    thread_local std::mt19937_64 random{std::random_device{}()};
-    std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
-    std::string letters;
-    for (size_t i = 0; i < count; ++i)
-        letters += kLetters[pick(random)];
-    return letters;
-}
-
 // The mode a new file gets from the process's file mode mask, read without changing it.
 mode_t NewFileMode()
 {
@@ -198,26 +149,18 @@ mode_t NewFileMode()
     return 0644;
 }
 
-// The temporary files in the folder that nobody holds the lock of: the run that made them is gone.
-int RemoveStaleIn(int folder)
+// Removes the temporary file of a run that is gone; false when it is held, open or locked.
+bool RemoveStale(int folder, const std::string &name)
 {
-    DIR *listing = fdopendir(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!listing)
-        return 0;
-    std::vector<std::string> candidates;
-    while (const dirent *entry = readdir(listing))
-        if (IsTemporaryName(entry->d_name))
-            candidates.emplace_back(entry->d_name);
-    closedir(listing);
-    int removed = 0;
-    for (const std::string &name : candidates) {
-        const UniqueFd file(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-        struct stat info {};
-        if (file && fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) &&
-            flock(file.Get(), LOCK_EX | LOCK_NB) == 0 && unlinkat(folder, name.c_str(), 0) == 0)
-            ++removed;
-    }
-    return removed;
+    struct stat info {};
+    if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT; // gone meanwhile
+    if (!S_ISREG(info.st_mode) || HeldOpen({info.st_dev, info.st_ino})) // asked before it is opened here
+        return false;
+    const UniqueFd file(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    struct stat opened {};
+    return file && fstat(file.Get(), &opened) == 0 && opened.st_ino == info.st_ino &&
+           flock(file.Get(), LOCK_EX | LOCK_NB) == 0 && unlinkat(folder, name.c_str(), 0) == 0;
 }
 
 } // namespace
@@ -274,7 +217,8 @@ void SafeOutput::MakeTemporary(const fs::path &folderPath, const std::string &ex
         throw std::runtime_error("Could not open '" + output_ + "': " + ErrnoText(errno));
     nameTaken_ = fstatat(folder_.Get(), name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
 
-    const std::string head = TemporaryHead(name_, extension);
+    const size_t nameBytes = static_cast<size_t>(nameMax > 0 ? nameMax : kNameMax);
+    const std::string candidate = TemporaryNameOf(name_, extension, nameBytes);
     // Made under the registry's lock, so that an abrupt end cannot come between making and registering.
     Registry &registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.lock);
@@ -287,8 +231,7 @@ void SafeOutput::MakeTemporary(const fs::path &folderPath, const std::string &ex
         flock(nameless.Get(), LOCK_EX | LOCK_NB);
     const std::string opened = "/proc/self/fd/" + std::to_string(nameless.Get());
     int error = 0;
-    for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
-        const std::string candidate = head + RandomLetters(kRandomLetters) + extension;
+    for (int attempt = 0; attempt < 3 && !file_; ++attempt) {
         if (nameless) {
             if (linkat(AT_FDCWD, opened.c_str(), folder_.Get(), candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
                 file_ = std::move(nameless);
@@ -309,6 +252,9 @@ void SafeOutput::MakeTemporary(const fs::path &folderPath, const std::string &ex
         error = errno;
         if (error != EEXIST)
             break;
+        // Every run names this output's temporary file alike: one held is another run's at work.
+        if (!RemoveStale(folder_.Get(), candidate))
+            throw BeingConverted("'" + output_ + "' is being converted by another run; it is left to that run");
     }
     if (!file_)
         throw std::runtime_error("cannot create a temporary file beside '" + output_ + "': " + ErrnoText(error));
@@ -320,6 +266,7 @@ void SafeOutput::MakeTemporary(const fs::path &folderPath, const std::string &ex
     }
     device_ = created.st_dev;
     inode_ = created.st_ino;
+    foldsCase_ = OwnNameFoldsCase(folder_.Get(), temporaryName_);
     temporary_ = (folderPath / temporaryName_).string();
     // Too long a path for the kernel in one piece: reached through the folder's descriptor instead,
     // its name kept for the muxer to be told from.
@@ -376,30 +323,15 @@ bool SafeOutput::Commit(std::string &error, bool replace)
         error = std::string(what) + " '" + output_ + "': " + ErrnoText(code);
         return false;
     };
-    if (fchmod(file_.Get(), mode) != 0)
+    // Volumes without permissions (FAT, exFAT) may refuse any change; the file is theirs to show.
+    if (fchmod(file_.Get(), mode) != 0 && errno != EPERM && errno != EOPNOTSUPP)
         return failed("cannot set the permissions of");
     // The data is on disk before the name points at it, so a crash leaves the old file or the new one.
     if (fsync(file_.Get()) != 0)
         return failed("cannot write");
     if (!replace) {
-        // Never over a file another run put there since the start: the kernel checks atomically.
-        if (renameat2(folder, temporary, folder, name, RENAME_NOREPLACE) != 0) {
-            if (errno == EEXIST) {
-                error = "'" + output_ + "' appeared while it was converted; it is left as it is";
-                return false;
-            }
-            if (errno != EINVAL && errno != ENOSYS)
-                return failed("cannot write");
-            // A file system without the flag: a new link fails just the same on an existing name.
-            if (linkat(folder, temporary, folder, name, 0) != 0) {
-                if (errno == EEXIST) {
-                    error = "'" + output_ + "' appeared while it was converted; it is left as it is";
-                    return false;
-                }
-                return failed("cannot write");
-            }
-            unlinkat(folder, temporary, 0);
-        }
+        if (!PlaceWithoutReplacing(error))
+            return false;
     } else if (renameat(folder, temporary, folder, name) != 0) {
         return failed("cannot replace");
     }
@@ -408,12 +340,59 @@ bool SafeOutput::Commit(std::string &error, bool replace)
     return true;
 }
 
+bool SafeOutput::PlaceWithoutReplacing(std::string &error)
+{
+    const int folder = folder_.Get();
+    const char *temporary = temporaryName_.c_str(), *name = name_.c_str();
+    const auto failed = [&](int code) {
+        if (code == EEXIST) {
+            appeared_ = true;
+            error = "'" + output_ + "' appeared while it was converted; it is left as it is";
+        } else {
+            error = "cannot write '" + output_ + "': " + ErrnoText(code);
+        }
+        return false;
+    };
+    // Never over a file another run put there since the start: the kernel checks atomically.
+    if (renameat2(folder, temporary, folder, name, RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return failed(errno);
+    // A file system without the flag: a new link fails just the same on an existing name.
+    if (linkat(folder, temporary, folder, name, 0) == 0) {
+        unlinkat(folder, temporary, 0);
+        return true;
+    }
+    if (errno == EEXIST)
+        return failed(errno);
+    // Nor links (FAT, exFAT, many shares): the name is taken first by an empty file of ours, made
+    // only where nothing is, and the finished file renamed over that one while it is still ours.
+    const UniqueFd placeholder(openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!placeholder)
+        return failed(errno);
+    struct stat held {
+    }, now{};
+    if (fstat(placeholder.Get(), &held) != 0 || fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        now.st_dev != held.st_dev || now.st_ino != held.st_ino)
+        return failed(EEXIST); // replaced meanwhile: what is there now is not ours
+    if (renameat(folder, temporary, folder, name) != 0) {
+        const int code = errno;
+        unlinkat(folder, name, 0);
+        return failed(code);
+    }
+    if (fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != device_ || now.st_ino != inode_)
+        return failed(EEXIST);
+    return true;
+}
+
 std::string SafeOutput::DestinationKey() const
 {
     struct stat folder {};
     if (Direct() || fstat(folder_.Get(), &folder) != 0)
         return {};
-    return std::to_string(folder.st_dev) + ":" + std::to_string(folder.st_ino) + "/" + name_;
+    // On a volume that ignores case, names that differ in case alone are one file.
+    return std::to_string(folder.st_dev) + ":" + std::to_string(folder.st_ino) + "/" +
+           (foldsCase_ ? FoldCase(name_) : name_);
 }
 
 std::string SafeOutput::ShowingOutputName(std::string text) const
@@ -428,15 +407,34 @@ std::string SafeOutput::ShowingOutputName(std::string text) const
     return text;
 }
 
-int SafeOutput::RemoveStaleTemporaries() const { return Direct() ? 0 : RemoveStaleIn(folder_.Get()); }
-
-int SafeOutput::RemoveStaleTemporaries(const std::vector<std::string> &folders)
+CleanUp SafeOutput::RemoveStaleTemporaries(const std::vector<std::string> &keep) const
 {
-    int removed = 0;
-    for (const std::string &folder : std::set<std::string>(folders.begin(), folders.end()))
-        if (const UniqueFd opened = OpenFolder(folder, false))
-            removed += RemoveStaleIn(opened.Get());
-    return removed;
+    CleanUp cleanUp;
+    if (!Direct())
+        RemoveStaleIn(folder_.Get(), fs::path(temporary_).parent_path().string(), FileIdsOf(keep), cleanUp);
+    return cleanUp;
+}
+
+CleanUp SafeOutput::RemoveStaleTemporaries(const std::vector<std::string> &outputs,
+                                           const std::vector<std::string> &keep)
+{
+    CleanUp cleanUp;
+    const std::set<FileId> kept = FileIdsOf(keep);
+    std::set<FileId> cleaned;
+    const auto clean = [&](const UniqueFd &folder, const fs::path &shown) {
+        struct stat info {};
+        if (folder && fstat(folder.Get(), &info) == 0 && cleaned.insert({info.st_dev, info.st_ino}).second)
+            RemoveStaleIn(folder.Get(), shown.string(), kept, cleanUp);
+    };
+    for (const std::string &output : std::set<std::string>(outputs.begin(), outputs.end())) {
+        const fs::path named = fs::path(output).parent_path();
+        clean(OpenFolder(named, false), named);
+        // A link's temporary file is made beside the file it leads to.
+        Destination destination;
+        if (Resolve(output, false, destination) == 0)
+            clean(destination.folder, destination.folderPath);
+    }
+    return cleanUp;
 }
 
 void SafeOutput::DiscardAllBeforeAbruptEnd()

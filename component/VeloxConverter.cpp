@@ -315,16 +315,16 @@ int TCustomMediavane::TaskIndexOf(const TCustomFFmpeg *engine)
 
 void TCustomMediavane::RemoveStaleOutputs()
 {
-    std::vector<std::string> folders;
+    std::vector<std::string> outputs, inputs;
     for (int i = 0; i < State_->Tasks.Count(); ++i) {
-        const std::string output = batch::LocalFileOf(State_->Tasks.Items(i).OutputName);
-        if (!output.empty())
-            folders.push_back(std::filesystem::path(output).parent_path().string());
+        const TFFmpeg &task = State_->Tasks.Items(i);
+        if (const std::string output = batch::LocalFileOf(task.OutputName); !output.empty())
+            outputs.push_back(output);
+        if (const std::string input = batch::LocalFileOf(task.InputName); !input.empty())
+            inputs.push_back(input);
     }
-    for (std::string &folder : folders)
-        if (folder.empty())
-            folder = ".";
-    batch::SafeOutput::RemoveStaleTemporaries(folders);
+    for (const std::string &note : batch::SafeOutput::RemoveStaleTemporaries(outputs, inputs).notes)
+        TriggerLog(nullptr, 0, note);
 }
 
 void TCustomMediavane::Start(int AThreadCount)

@@ -12,6 +12,8 @@ packages=(
   libtag1-dev
   # The desktop program: its tool bar images, and a font for its full-width colons and Chinese texts.
   adwaita-icon-theme fonts-wqy-microhei
+  # The tests of writing onto an exFAT volume (a loop-mounted image through FUSE).
+  exfatprogs exfat-fuse
   # The check of the installed desktop entry.
   desktop-file-utils
   # The fuzz build: clang, its libFuzzer and sanitizer run times, llvm-symbolizer for the reports.

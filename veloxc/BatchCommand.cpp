@@ -29,6 +29,7 @@
 #include <optional>
 #include <set>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -170,6 +171,14 @@ int CheckThreads(rlim_t openFileLimit, int jobs)
     return static_cast<int>(std::clamp<rlim_t>(fitting, 1, static_cast<rlim_t>(jobs)));
 }
 
+// The input an existing output records; empty when none.
+std::string RecordedSource(const std::string &output)
+{
+    std::string name, error;
+    UniqueFd folder;
+    return tagcopy::ReadSourceName(OneCallPath(output, folder), name, error) ? name : std::string();
+}
+
 std::string Summary(const Counts &counts)
 {
     std::string text = "converted " + std::to_string(counts.converted) + ", skipped " + std::to_string(counts.skipped) +
@@ -255,12 +264,7 @@ public:
             sounds_[path] = found;
             return true;
         };
-        const auto recordedSource = [](const std::string &output) {
-            std::string name, error;
-            UniqueFd folder;
-            return tagcopy::ReadSourceName(OneCallPath(output, folder), name, error) ? name : std::string();
-        };
-        const std::vector<PlannedFile> plan = MakeBatchPlan(arguments_, isSound, checkThreads_, recordedSource);
+        const std::vector<PlannedFile> plan = MakeBatchPlan(arguments_, isSound, checkThreads_, RecordedSource);
         if (arguments_.dryRun)
             return PrintPlan(plan, arguments_.quiet);
 
@@ -275,12 +279,15 @@ public:
                                                     static_cast<int>(jobs_.size()), totalMs);
         for (const PlannedFile &file : plan)
             ReportUnconverted(file);
-        // What a killed run left in the folders of the outputs, those to be made and those kept.
-        std::vector<std::string> folders;
-        for (const PlannedFile &file : plan)
+        // What a killed run left where the outputs go, those to be made and those kept; never an input.
+        std::vector<std::string> outputs, inputs;
+        for (const PlannedFile &file : plan) {
             if (!file.output.empty())
-                folders.push_back(fs::path(file.output).parent_path().string());
-        SafeOutput::RemoveStaleTemporaries(folders);
+                outputs.push_back(file.output);
+            inputs.push_back(file.input);
+        }
+        for (const std::string &note : SafeOutput::RemoveStaleTemporaries(outputs, inputs).notes)
+            progress_->Finished(-1, "note", Visible(note));
 
         InterruptWatcher watcher([this] { events_.Interrupt(); }, [] { SafeOutput::DiscardAllBeforeAbruptEnd(); });
         BookkeepingThread bookkeeping;
@@ -343,6 +350,14 @@ private:
         jobs_[job].output.reset();
     }
 
+    void Skip(size_t job, const std::string &reason)
+    {
+        ++counts_.skipped;
+        done_.insert(job);
+        progress_->Finished(static_cast<int>(job), "skip", Visible(jobs_[job].file->input) + " (" + reason + ")");
+        jobs_[job].output.reset();
+    }
+
     // A converter with its tasks, and the job each task is.
     struct Slot {
         std::unique_ptr<TVeloxConverter> converter;
@@ -358,12 +373,20 @@ private:
         const TOutputOptions record = OutputRecord(arguments_);
         for (size_t job = first; job < last; ++job) {
             const PlannedFile &file = *jobs_[job].file;
+            struct stat existing {};
+            if (arguments_.onExists == OnExists::Skip && StatAt(file.output, existing, false)) {
+                Skip(job, "exists"); // made since the plan, by another run
+                continue;
+            }
             try {
                 jobs_[job].output = std::make_unique<SafeOutput>(SafeOutput::PlainFile{}, file.output);
                 // Links made since the plan may lead two outputs to one file: the later one waits.
                 if (!destinations_.insert(jobs_[job].output->DestinationKey()).second)
                     throw std::runtime_error("'" + file.output +
                                              "' leads to the output of another input; it is left as it was");
+            } catch (const BeingConverted &) {
+                Skip(job, "being converted by another run");
+                continue;
             } catch (const std::exception &e) {
                 Fail(job, e.what());
                 continue;
@@ -474,7 +497,12 @@ private:
         }
         note = entry.output->ShowingOutputName(note);
         if (!entry.output->Commit(error, arguments_.onExists == OnExists::Overwrite)) {
-            Fail(job, error);
+            // Another run on the same tree finished the same input first.
+            if (entry.output->Appeared() &&
+                RecordedSource(entry.file->output) == SourceRecordOf(input, entry.file->output))
+                Skip(job, "converted by another run meanwhile");
+            else
+                Fail(job, error);
             return;
         }
         done_.insert(job);

@@ -1,5 +1,6 @@
 #include "veloxc/BatchPlan.h"
 
+#include "batch/CaseFolding.h"
 #include "batch/FolderAt.h"
 #include "batch/FolderWalk.h"
 
@@ -63,19 +64,19 @@ public:
     // inputs: every file the run was given or found; earlierOutputs: those that may be outputs of
     // an earlier run as far as naming goes (their output would be themselves, or they are no media).
     Namer(const BatchArguments &arguments, std::set<fs::path> inputs, std::set<fs::path> earlierOutputs,
-          const SourceRecord &recordedSource)
+          const SourceRecord &recordedSource, PathKeys &keys)
         : arguments_(arguments), extension_("." + arguments.format), inputs_(std::move(inputs)),
-          earlierOutputs_(std::move(earlierOutputs)), recordedSource_(recordedSource)
+          earlierOutputs_(std::move(earlierOutputs)), recordedSource_(recordedSource), keys_(keys)
     {
     }
 
     PlannedFile Plan(const Candidate &candidate)
     {
         PlannedFile planned{candidate.input.string(), {}, PlanAction::Convert, {}};
-        const fs::path input = NormalPath(candidate.input);
+        const fs::path input = keys_.Key(candidate.input);
         const std::string stem = candidate.input.stem().string();
         fs::path output = FirstChoice(candidate, extension_);
-        if (NormalPath(output) == input) {
+        if (keys_.Key(output) == input) {
             planned.action = PlanAction::Skip;
             planned.reason = "is already its own output";
             return planned;
@@ -92,7 +93,7 @@ public:
                 planned.output = output.string();
                 planned.action = PlanAction::Skip;
                 planned.reason = "exists";
-                planned_.insert(NormalPath(output));
+                planned_.insert(keys_.Key(output));
                 return planned;
             }
             if (arguments_.onExists == OnExists::Rename) {
@@ -107,14 +108,14 @@ public:
             }
         }
         planned.output = output.string();
-        planned_.insert(NormalPath(output));
+        planned_.insert(keys_.Key(output));
         return planned;
     }
 
 private:
     bool Taken(const fs::path &output) const
     {
-        const fs::path normal = NormalPath(output);
+        const fs::path normal = keys_.Key(output);
         return planned_.count(normal) > 0 || (inputs_.count(normal) > 0 && earlierOutputs_.count(normal) == 0);
     }
 
@@ -126,14 +127,14 @@ private:
         if (Taken(output))
             return true;
         const bool replacingAnInput =
-            arguments_.onExists == OnExists::Overwrite && earlierOutputs_.count(NormalPath(output)) > 0;
+            arguments_.onExists == OnExists::Overwrite && earlierOutputs_.count(keys_.Key(output)) > 0;
         if (!recordedSource_ || !Exists(output))
             return replacingAnInput;
         const std::string source = recordedSource_(output.string());
         if (source.empty())
             return replacingAnInput;
         const fs::path recorded = output.parent_path() / source;
-        if (source == SourceRecordOf(input.string(), output.string()) || NormalPath(recorded) == NormalPath(input))
+        if (source == SourceRecordOf(input.string(), output.string()) || keys_.Key(recorded) == keys_.Key(input))
             return false;
         // Another input's, unless that one is gone and this one has its name: the tree was moved.
         return Exists(recorded) || fs::path(source).filename() != input.filename();
@@ -144,6 +145,7 @@ private:
     const std::set<fs::path> inputs_;
     const std::set<fs::path> earlierOutputs_;
     const SourceRecord &recordedSource_;
+    PathKeys &keys_;
     std::set<fs::path> planned_;
 };
 
@@ -190,6 +192,8 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
 {
     // Compared in one spelling, shown as the user wrote it, on every run alike.
     const fs::path outputFolder = arguments.outputDir.empty() ? fs::path() : NormalPath(arguments.outputDir);
+    // Paths compared as their volumes compare names: on one that ignores case, "Song.mp3" is "song.MP3".
+    PathKeys keys(!arguments.dryRun);
     const fs::path outputShown = arguments.outputDir;
     std::vector<PlannedFile> plan;
     std::vector<Candidate> candidates;
@@ -204,8 +208,7 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
     // A file named on the command line that cannot be converted is a failure; one found in a
     // folder is one only when it cannot be read: what is simply no media is counted and left.
     const auto consider = [&](const fs::path &file, const fs::path &mirrorFrom, bool named) {
-        const fs::path normal = NormalPath(file);
-        if (!seen.insert(normal).second)
+        if (!seen.insert(keys.Key(file)).second)
             return;
         if (const std::string reason = Unreadable(file); !reason.empty()) {
             plan.push_back({file.string(),
@@ -283,9 +286,9 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
     const std::string extension = "." + arguments.format;
     std::set<fs::path> earlierOutputs = seen;
     for (const Candidate &candidate : candidates)
-        if (NormalPath(FirstChoice(candidate, extension)) != NormalPath(candidate.input))
-            earlierOutputs.erase(NormalPath(candidate.input));
-    Namer namer(arguments, seen, earlierOutputs, recordedSource);
+        if (keys.Key(FirstChoice(candidate, extension)) != keys.Key(candidate.input))
+            earlierOutputs.erase(keys.Key(candidate.input));
+    Namer namer(arguments, seen, earlierOutputs, recordedSource, keys);
     for (const Candidate &candidate : candidates)
         plan.push_back(namer.Plan(candidate));
     return plan;

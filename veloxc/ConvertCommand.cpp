@@ -152,7 +152,8 @@ int Convert(const ConvertArguments &arguments)
             return kExitUsage;
         output.emplace(arguments.output, engine.OutputFormat);
         // What a killed run left beside it goes now that this output is written.
-        output->RemoveStaleTemporaries();
+        for (const std::string &note : output->RemoveStaleTemporaries({arguments.input}).notes)
+            PrintError(note);
     } catch (const std::exception &e) {
         return failed(e.what());
     }

@@ -1,3 +1,4 @@
+#include "batch/TemporaryName.h"
 #include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
 #include "libs/AVEntryPoints.h"
@@ -190,7 +191,7 @@ TEST_F(TaskRunTest, SafeOutputsGiveTheNameOnlyToAFinishedOutput)
         const std::string output = out.File("out.mp3");
         if (c.older)
             std::ofstream(output) << c.older;
-        std::ofstream(out.File(".out.mp3.partial-AbC123.mp3")) << "left by a killed run: gone at the start";
+        std::ofstream(out.File(batch::TemporaryNameOf("out.mp3", ".mp3"))) << "left by a killed run: gone at the start";
         TVeloxConverter converter;
         ASSERT_TRUE(converter.LoadAVLib(LibraryDir(), true));
         converter.SetSafeOutputs(true);
@@ -413,9 +414,10 @@ TEST_F(TaskRunTest, ALongMp3BorrowsTheIdleWorkerUnlessToldNot)
         c.Start(2);
         ASSERT_TRUE(WaitUntil([&] { return events.Finals() > 0; }));
         const std::vector<LogLine> lines = events.Lines();
-        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                                [](const LogLine &l) { return l.text.find("encoded in 3 segments") != std::string::npos; }),
-                  share ? 1 : 0);
+        EXPECT_EQ(
+            std::count_if(lines.begin(), lines.end(),
+                          [](const LogLine &l) { return l.text.find("encoded in 3 segments") != std::string::npos; }),
+            share ? 1 : 0);
         EXPECT_EQ(DecodeAudio(Output(share, "mp3")).Frames(), 33u * 44100);
     }
 }

@@ -1,3 +1,5 @@
+#include "batch/FolderAt.h"
+#include "batch/TemporaryName.h"
 #include "tags/TagCopy.h"
 #include "tests/support/MediaFixtures.h"
 #include "tests/tags/PictureFixtures.h"
@@ -7,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sys/file.h>
 #include <thread>
 
 using namespace testing_support;
@@ -356,4 +360,58 @@ TEST_F(BatchTest, ItsOwnSmallestMp3sAreMediaAgain)
     ASSERT_EQ(Batch({"--quiet", "-o", dir.File("mp3"), dir.File("tiny")}).status, 0);
     const Result again = Batch({"--quiet", "-f", "wav", "-o", dir.File("wav"), dir.File("mp3")});
     EXPECT_EQ(LastLine(again.errors), "converted 3, skipped 0, failed 0") << again.errors;
+}
+
+// Nothing the run was given, nor anything it cannot prove it made, is removed: inputs named like
+// temporary files, a person's look-alikes, one held open. A killed run's temporary file beside the
+// file a linked output leads to goes; an output another run is converting is left to it.
+TEST_F(BatchTest, TheCleanUpRemovesOnlyWhatItProvablyMade)
+{
+    const std::string take = Media(".take.wav.partial-Take01.wav", Sound("pcm_s16le", 44100, 1));
+    MediaRecipe plainWav = Sound("pcm_s16le", 44100, 1);
+    plainWav.format = "wav";
+    const std::string mix = Media(".demo.partial-mix001", plainWav);
+    const std::string longWav = Media("long.wav", Sound("pcm_s16le", 44100, 1));
+    const std::string busyWav = Media("busy.wav", Sound("pcm_s16le", 44100, 1));
+    fs::create_directories(dir.File("out"));
+    fs::create_directories(dir.File("target"));
+    std::ofstream(dir.File("target/t.mp3")) << "older";
+    fs::create_symlink("../target/t.mp3", dir.File("out/long.mp3"));
+    const std::string killed = dir.File("target/" + batch::TemporaryNameOf("t.mp3", ".mp3"));
+    const std::string held = dir.File("out/" + batch::TemporaryNameOf("held.mp3", ".mp3"));
+    const std::vector<std::string> lookAlikes = {".holiday.partial-photos", ".notes.partial-draft1",
+                                                 ".song.partial-ABCDEF", ".x.mp3.partial-BBBBBB.mp3"};
+    for (const std::string &name : lookAlikes)
+        std::ofstream(dir.File("out/" + name)) << "the user's";
+    std::ofstream(killed) << "left by a killed run";
+    std::ofstream(held) << "held";
+    const batch::UniqueFd holding(open(held.c_str(), O_RDONLY));
+    // Another run at work on busy.mp3 holds its temporary file locked.
+    const std::string busy = dir.File("out/" + batch::TemporaryNameOf("busy.mp3", ".mp3"));
+    std::ofstream(busy) << "another run's";
+    const batch::UniqueFd locked(open(busy.c_str(), O_RDONLY));
+    ASSERT_EQ(flock(locked.Get(), LOCK_EX), 0);
+
+    const Result result = Batch({"-o", dir.File("out"), "--on-exists", "overwrite", take, longWav, busyWav});
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(LastLine(result.errors), "converted 2, skipped 1, failed 0") << result.errors;
+    EXPECT_NE(result.errors.find("skip " + busyWav + " (being converted by another run)"), std::string::npos)
+        << result.errors;
+    const std::string note = "'" + held + "' looks like a temporary file of a stopped run, but a program holds it open";
+    EXPECT_NE(result.errors.find(note), std::string::npos) << result.errors;
+    EXPECT_EQ(result.errors.find(note), result.errors.rfind(note)) << "told once";
+    EXPECT_TRUE(fs::exists(take));
+    EXPECT_FALSE(fs::exists(killed));
+    EXPECT_TRUE(fs::is_symlink(dir.File("out/long.mp3")));
+    EXPECT_GT(DecodeAudio(dir.File("target/t.mp3")).Frames(), 0);
+    for (const std::string &kept : lookAlikes)
+        EXPECT_EQ(ReadFile(dir.File("out/" + kept)), "the user's") << kept;
+    EXPECT_EQ(ReadFile(busy), "another run's");
+    EXPECT_FALSE(fs::exists(dir.File("out/busy.mp3")));
+
+    // One file converted alone keeps its input too, though the input is open when the clean-up runs.
+    const Result converted = RunVeloxc({"convert", mix, dir.File("demo.mp3")}, logs);
+    EXPECT_EQ(converted.status, 0) << converted.errors;
+    EXPECT_TRUE(fs::exists(mix));
+    EXPECT_GT(DecodeAudio(dir.File("demo.mp3")).Frames(), 0);
 }

@@ -1,4 +1,5 @@
 #include "batch/SafeOutput.h"
+#include "batch/TemporaryName.h"
 
 #include "libs/AVEntryPoints.h"
 #include "tests/support/TestSupport.h"
@@ -6,12 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <sys/stat.h>
 
 using namespace testing_support;
 using batch::SafeOutput;
+using batch::TemporaryNameOf;
 
 namespace {
 
@@ -169,24 +172,56 @@ TEST_F(SafeOutputTest, LongNamesAndMissingFolders)
     }
 }
 
-TEST_F(SafeOutputTest, OnlyTemporaryFilesNobodyHoldsAreStale)
+// Only what provably is a temporary file of a killed run goes: a name with a right check, not an
+// input, held by nobody. Look-alikes of a person's naming habits stay, whatever their length.
+TEST_F(SafeOutputTest, OnlyProvenTemporaryFilesNobodyHoldsAreStale)
 {
-    // What killed runs left, whatever they wrote, beside files that only look alike and one a live
-    // run still holds.
-    Write(dir.File(".song.mp3.partial-AbC123.mp3"), "left by a killed run");
-    Write(dir.File(".song.wav.partial-AbC123.wav"), "another output's");
-    Write(dir.File(".other.partial-AbC123"), "another output's");
-    Write(dir.File(".song.mp3.partial-AbC12.mp3"), "not one of ours");
-    Write(dir.File(".song.mp3.partial-AbC12!.mp3"), "not one of ours");
-    Write(dir.File(".thesis.partial-draft2.txt"), "the user's own");
-    Write(dir.File("song.mp3"), "the finished file");
-    const SafeOutput live(dir.File("song.mp3"));
-    EXPECT_EQ(live.RemoveStaleTemporaries(), 3);
-    std::vector<std::string> expected = {".song.mp3.partial-AbC12!.mp3", ".song.mp3.partial-AbC12.mp3",
-                                         ".thesis.partial-draft2.txt", fs::path(live.TemporaryPath()).filename(),
-                                         "song.mp3"};
+    const std::string stale = TemporaryNameOf("song.mp3", ".mp3"), held = TemporaryNameOf("held.mp3", ".mp3"),
+                      input = TemporaryNameOf("input.wav", ".wav");
+    std::string forged = TemporaryNameOf("forged.mp3", ".mp3");
+    forged[forged.size() - 5] ^= 1; // one letter of its check changed
+    const std::string kept[] = {".holiday.partial-photos",
+                                ".notes.partial-draft1",
+                                ".song.partial-ABCDEF",
+                                ".song.mp3.partial-AbC123.mp3",
+                                "." + std::string(236, 'x') + ".partial-AbC123",
+                                forged,
+                                held,
+                                input};
+    for (const std::string &name : kept)
+        Write(dir.File(name), "someone's");
+    Write(dir.File(stale), "left by a killed run");
+    const batch::UniqueFd holding(open(dir.File(held).c_str(), O_RDONLY)); // open, not locked
+    const SafeOutput live(dir.File("live.mp3"));
+    const batch::CleanUp cleanUp = live.RemoveStaleTemporaries({dir.File(input)});
+    EXPECT_EQ(cleanUp.removed, 1);
+    ASSERT_EQ(cleanUp.notes.size(), 1u);
+    EXPECT_EQ(cleanUp.notes[0], "'" + dir.File(held) +
+                                    "' looks like a temporary file of a stopped run, but a program holds it open; "
+                                    "it is left as it is");
+    std::vector<std::string> expected(std::begin(kept), std::end(kept));
+    expected.push_back(fs::path(live.TemporaryPath()).filename());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Entries(dir), expected);
+    EXPECT_TRUE(batch::IsTemporaryName(fs::path(live.TemporaryPath()).filename()));
+}
+
+// Every run names an output's temporary file alike: one that a live run holds means that run is
+// converting it; one nobody holds is taken over.
+TEST_F(SafeOutputTest, AnOutputAnotherRunWritesIsLeftToIt)
+{
+    const std::string output = dir.File("song.mp3");
+    const std::string temporary = dir.File(TemporaryNameOf("song.mp3", ".mp3"));
+    Write(temporary, "a killed run's");
+    EXPECT_EQ(SafeOutput(output).TemporaryPath(), temporary);
+    EXPECT_TRUE(Entries(dir).empty());
+    const SafeOutput first(output);
+    try {
+        SafeOutput second(output);
+        ADD_FAILURE() << "made twice";
+    } catch (const batch::BeingConverted &e) {
+        EXPECT_EQ(std::string(e.what()), "'" + output + "' is being converted by another run; it is left to that run");
+    }
 }
 
 TEST_F(SafeOutputTest, AFileThatAppearedMeanwhileIsKeptUnlessReplacingWasAsked)

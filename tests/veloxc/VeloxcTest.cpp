@@ -1,3 +1,4 @@
+#include "batch/TemporaryName.h"
 #include "libs/AVDeleters.h"
 #include "libs/AVEntryPoints.h"
 #include "tags/TagCopy.h"
@@ -108,7 +109,7 @@ TEST_F(VeloxcTest, AFinishedRunReplacesTheOlderOutputKeepingItsMode)
 {
     WriteSineMp3(dir.File("in.mp3"), 2.0);
     const std::string old = OlderOutput("out.mp3");
-    std::ofstream(dir.File(".song.wav.partial-AbC123.wav")) << "left by a killed run of another output";
+    std::ofstream(dir.File(batch::TemporaryNameOf("song.wav", ".wav"))) << "left by a killed run of another output";
     const Result result = Run({"convert", dir.File("in.mp3"), old, "--out", "acodec=copy"});
     EXPECT_EQ(result.status, 0) << result.errors;
     EXPECT_GT(fs::file_size(old), 20000u);

@@ -1,0 +1,30 @@
+// The clean-up of temporary files that runs killed on their way left behind. Only what provably is
+// one goes: a name that proves itself ours, a regular file, that no process holds open or locked,
+// and none of the files a run was given.
+#pragma once
+
+#include <set>
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace batch {
+
+using FileId = std::pair<dev_t, ino_t>;
+
+struct CleanUp {
+    int removed = 0;
+    std::vector<std::string> notes; // what was left in doubt, one line each
+};
+
+// The identities of the files; those that cannot be reached are left out.
+std::set<FileId> FileIdsOf(const std::vector<std::string> &paths);
+
+// Cleans the folder (shown as shownFolder in the notes), never removing a file of keep.
+void RemoveStaleIn(int folder, const std::string &shownFolder, const std::set<FileId> &keep, CleanUp &cleanUp);
+
+// Whether a process, this one included, holds the file open; false when no process can be read.
+bool HeldOpen(const FileId &file);
+
+} // namespace batch
