@@ -5,6 +5,7 @@
 #include "app/EventRelay.h"
 #include "app/OptionBuilder.h"
 
+#include "batch/CaseFolding.h"
 #include "batch/FolderWalk.h"
 #include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <utility>
 
 namespace {
@@ -348,11 +350,13 @@ void TBatchControl::RefreshOutputNames()
     if (RunActive_ || RowCount() == 0)
         return;
     const TOptionSettings window = CurrentTaskSettings();
-    // Rows that have been run keep the names of what their run made.
-    QStringList names;
+    // Rows that have been run keep the names of what their run made. Names compared as their
+    // volume does: where case is ignored, "Song_(new).mp3" and "song_(new).mp3" are one file.
+    batch::PathKeys keys(false);
+    std::set<std::filesystem::path> names;
     for (int row = 0; row < RowCount(); ++row)
         if (RowState(row) != rsAdded)
-            names.append(OutputFileList.value(row).FileName);
+            names.insert(keys.Key(OutputFileList.value(row).FileName.toStdString()));
     for (int row = 0; row < RowCount(); ++row) {
         const QString input = InputOfRow(row);
         if (RowState(row) != rsAdded || input.isEmpty())
@@ -361,9 +365,9 @@ void TBatchControl::RefreshOutputNames()
         facts.FileName = input.toStdString();
         const TOptionSettings &settings = HasOwnSettings(row) ? *RowStates_[row].own : window;
         const TOutputOptions output = OutputOptionsOf(
-            settings, facts, [&](const std::string &taken) { return names.contains(QString::fromStdString(taken)); });
-        names.append(QString::fromStdString(output.FileName));
-        SetOutputName(row, names.last());
+            settings, facts, [&](const std::string &taken) { return names.count(keys.Key(taken)) > 0; });
+        names.insert(keys.Key(output.FileName));
+        SetOutputName(row, QString::fromStdString(output.FileName));
     }
 }
 

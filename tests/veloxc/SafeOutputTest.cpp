@@ -1,4 +1,5 @@
 #include "batch/SafeOutput.h"
+#include "batch/CaseFolding.h"
 #include "batch/TemporaryName.h"
 
 #include "libs/AVEntryPoints.h"
@@ -233,6 +234,7 @@ TEST_F(SafeOutputTest, AFileThatAppearedMeanwhileIsKeptUnlessReplacingWasAsked)
         Write(dir.File("new.mp3"), "another run's"); // made while this one converted
         EXPECT_FALSE(output.Commit(error, false));
         EXPECT_EQ(error, "'" + dir.File("new.mp3") + "' appeared while it was converted; it is left as it is");
+        EXPECT_TRUE(output.Appeared());
     }
     EXPECT_EQ(ReadFile(dir.File("new.mp3")), "another run's");
     EXPECT_EQ(Entries(dir), std::vector<std::string>{"new.mp3"});
@@ -241,4 +243,31 @@ TEST_F(SafeOutputTest, AFileThatAppearedMeanwhileIsKeptUnlessReplacingWasAsked)
     Write(fresh.TemporaryPath(), "converted");
     EXPECT_TRUE(fresh.Commit(error, false)) << error;
     EXPECT_EQ(ReadFile(dir.File("fresh.mp3")), "converted");
+}
+
+// Temporary names prove themselves at any length, and two long names cut alike stay two.
+TEST_F(SafeOutputTest, TemporaryNamesCarryTheirOwnCheck)
+{
+    const std::string longName = std::string(300, 'l');
+    for (const auto &[name, extension] : std::vector<std::pair<std::string, std::string>>{
+             {"song.mp3", ".mp3"}, {"Ünïcode.wav", ".wav"}, {"noext", ""}, {longName + "a.mp3", ".mp3"}}) {
+        const std::string temporary = TemporaryNameOf(name, extension);
+        EXPECT_TRUE(batch::IsTemporaryName(temporary)) << temporary;
+        EXPECT_LE(temporary.size(), 255u);
+        EXPECT_TRUE(temporary.ends_with(extension)) << temporary;
+        EXPECT_FALSE(batch::IsTemporaryName(temporary + "x")) << temporary;
+    }
+    EXPECT_NE(TemporaryNameOf(longName + "a.mp3", ".mp3"), TemporaryNameOf(longName + "b.mp3", ".mp3"));
+}
+
+// Case is folded as a volume that ignores it compares names; this test's own folder keeps case.
+TEST_F(SafeOutputTest, NamesFoldAsAVolumeThatIgnoresCaseComparesThem)
+{
+    EXPECT_EQ(batch::FoldCase("Ünïcode Song.mp3"), "ÜNÏCODE SONG.MP3");
+    EXPECT_EQ(batch::FoldCase("bad\xff.mp3"), "BAD\xff.MP3");
+    Write(dir.File("Song.mp3"), "");
+    batch::PathKeys keys(true);
+    EXPECT_FALSE(keys.Folds(dir.Path()));
+    EXPECT_NE(keys.Key(dir.File("Song.mp3")), keys.Key(dir.File("song.mp3")));
+    EXPECT_EQ(keys.Key(dir.File("new/../Song.mp3")), keys.Key(dir.File("Song.mp3")));
 }
