@@ -214,8 +214,11 @@ void TCustomFFmpeg::MakeReformatter(TOutputStreamRec &output)
 // Whole encoder frames through the FIFO, or the whole block for encoders that take any size.
 void TCustomFFmpeg::QueueAudio(TOutputStreamRec &output, const uint8_t *samples, int count)
 {
+    // The recording time ends the stream at its very sample; the rest of a block goes.
+    count = static_cast<int>(std::min<int64_t>(count, output.SampleLimit - output.SamplesQueued));
     if (count <= 0)
         return;
+    output.SamplesQueued += count;
     AVCodecContext *encoder = output.Encoder;
     if (TakesAnyFrameSize(encoder)) {
         EncodeAudioFrame(output, samples, count);

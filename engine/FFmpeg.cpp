@@ -120,6 +120,7 @@ void TCustomFFmpeg::ResetOptions()
 
     GenericOptionNames.clear();
     RejectedOptions.clear();
+    SettingNotes.clear();
     MuxerOptions.clear();
     CodecPrivateOptions.clear();
     for (auto &context : CodecDefaults)
@@ -224,4 +225,13 @@ void TCustomFFmpeg::Log(int level, const std::string &message)
 {
     if (LogCallback)
         LogCallback(this, level, message);
+}
+
+void TCustomFFmpeg::NoteSetting(const std::string &note)
+{
+    if (note.empty())
+        return;
+    SettingNotes.push_back(note);
+    if (Verbose >= 0)
+        Log(1, note);
 }

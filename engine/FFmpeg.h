@@ -77,6 +77,9 @@ public:
     TFFmpegThread *Worker() const;
 
     void Log(int level, const std::string &message);
+    // Records a setting the job uses instead of the one asked for in SettingNotes, and logs it.
+    // An empty note is nothing.
+    void NoteSetting(const std::string &note);
 
     // Options: one per line, "name=value"; each line goes to SetOption in order.
     void ParseOptionLines(const std::string &text);
@@ -127,6 +130,12 @@ public:
     // The channel layout and sample rate of a new audio stream that encoder can take; an inherited
     // one it cannot take becomes its nearest, one asked for is refused. Raise FFMpegException.
     void ChooseAudioShape(AVCodecContext *codec, const AVCodec *encoder);
+    // The channels, rate and sample format of a source audio stream become the pending ones,
+    // except those asked for.
+    void InheritAudioShape(const AVCodecParameters &parameters);
+    // The input stream the run will feed the next audio stream of output file fileIndex from, as
+    // FindSourceStream will choose it; nullptr while the inputs and maps so far do not tell.
+    const AVStream *NextAudioSource(const AVFormatContext *output, int fileIndex) const;
     // The muxer settings of a new output: delay, preload, loop, the WAV size switch, library options.
     void ApplyMuxerOptions(AVFormatContext *output);
     // Presets "vcd", "svcd", "dvd", "dv", "dv50" for norm "pal", "ntsc", "film" or detected.
@@ -191,6 +200,9 @@ public:
     // Options left out since InitializeJob, in the order given; the run goes on without them,
     // and a caller that must not may refuse the job instead.
     std::vector<TRejectedOption> RejectedOptions;
+    // Settings the job uses instead of those asked for, as notes for the user ("144 kbit/s is not an
+    // MP3 rate at 44100 Hz; 128 used"), in the order made; kept until the next InitializeJob.
+    std::vector<std::string> SettingNotes;
 
     // Generic option state
     std::vector<std::string> GenericOptionNames;
@@ -302,7 +314,8 @@ private:
     bool MakeInputDecoders(AVFormatContext *context, const std::string &fileName,
                            std::vector<avlib::AVCodecContextPtr> &decoders);
     void TakeInputVideoShape(AVStream *stream, AVCodecContext *decoder, const std::string &fileName, int streamIndex);
-    void TakeInputAudioShape(AVStream *stream, AVCodecContext *decoder);
+    // first: the input's first audio stream, whose shape becomes the pending one.
+    void TakeInputAudioShape(AVStream *stream, AVCodecContext *decoder, bool first);
     // The opened input and its decoders become the next input file.
     void KeepInputFile(avlib::InputFormatContextPtr input, const std::string &fileName,
                        std::vector<avlib::AVCodecContextPtr> decoders, int64_t timestamp, int64_t startTime);
@@ -365,6 +378,9 @@ private:
     // Sends the packet (none: drains) to the audio or video decoder and passes on each frame.
     int DecodePacketFrames(TInputStreamRec &input, int inputIndex, const AVPacket *packet);
     int PassDecodedAudio(TInputStreamRec &input, int inputIndex, const AVPacket *packet, AVFrame *frame);
+    // Microseconds of the run's timeline before which the stream's audio goes: the later of the
+    // input's and the output's start times, INT64_MIN when neither was asked for.
+    int64_t AudioStartPoint(const TInputStreamRec &input) const;
     // The converter to the stream's carried sample format; false when it cannot be made.
     bool PrepareCarriedAudio(TInputStreamRec &input, AVFrame *frame);
     void PassDecodedPicture(TInputStreamRec &input, int inputIndex, const AVPacket *packet, AVFrame *frame);

@@ -152,6 +152,7 @@ int64_t TCustomFFmpeg::SeekToStartTime(AVFormatContext *context)
 bool TCustomFFmpeg::MakeInputDecoders(AVFormatContext *context, const std::string &fileName,
                                       std::vector<AVCodecContextPtr> &decoders)
 {
+    bool audioSeen = false;
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         AVStream *stream = context->streams[i];
         AVCodecParameters *parameters = stream->codecpar;
@@ -167,7 +168,8 @@ bool TCustomFFmpeg::MakeInputDecoders(AVFormatContext *context, const std::strin
             TakeInputVideoShape(stream, decoder.get(), fileName, static_cast<int>(i));
             break;
         case AVMEDIA_TYPE_AUDIO:
-            TakeInputAudioShape(stream, decoder.get());
+            TakeInputAudioShape(stream, decoder.get(), !audioSeen);
+            audioSeen = true;
             break;
         case AVMEDIA_TYPE_SUBTITLE:
             if (SubtitleDisable)
@@ -225,26 +227,38 @@ void TCustomFFmpeg::TakeInputVideoShape(AVStream *stream, AVCodecContext *decode
         stream->discard = static_cast<AVDiscard>(VideoDiscard);
 }
 
-void TCustomFFmpeg::TakeInputAudioShape(AVStream *stream, AVCodecContext *decoder)
+void TCustomFFmpeg::TakeInputAudioShape(AVStream *stream, AVCodecContext *decoder, bool first)
 {
     const AVCodecParameters *parameters = stream->codecpar;
     ApplyGenericOptions(decoder, CodecDefaults[mkAudio].get(), AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-    // A stream that does not tell its shape before decoding leaves the pending values.
-    if (parameters->ch_layout.nb_channels > 0) {
-        AudioChannels = parameters->ch_layout.nb_channels;
-        AudioChannelsGiven = false;
+    // The first audio stream is the one an output converts unless told otherwise; a new input
+    // takes back what was asked before it.
+    if (first) {
+        if (parameters->ch_layout.nb_channels > 0)
+            AudioChannelsGiven = false;
+        if (parameters->sample_rate > 0)
+            AudioSampleRateGiven = false;
+        AudioSampleFmtGiven = false;
+        InheritAudioShape(*parameters);
     }
-    if (parameters->sample_rate > 0) {
-        AudioSampleRate = parameters->sample_rate;
-        AudioSampleRateGiven = false;
-    }
-    AudioSampleFmt = parameters->format;
-    AudioSampleBits =
-        parameters->bits_per_raw_sample > 0 ? parameters->bits_per_raw_sample : parameters->bits_per_coded_sample;
-    if (const AVCodecDescriptor *codec = avcodec.avcodec_descriptor_get(parameters->codec_id))
-        AudioSourceLossy = !(codec->props & AV_CODEC_PROP_LOSSLESS);
     if (AudioDisable)
         stream->discard = AVDISCARD_ALL;
+}
+
+void TCustomFFmpeg::InheritAudioShape(const AVCodecParameters &parameters)
+{
+    // A stream that does not tell its shape before decoding leaves the pending values.
+    if (parameters.ch_layout.nb_channels > 0 && !AudioChannelsGiven)
+        AudioChannels = parameters.ch_layout.nb_channels;
+    if (parameters.sample_rate > 0 && !AudioSampleRateGiven)
+        AudioSampleRate = parameters.sample_rate;
+    if (AudioSampleFmtGiven)
+        return;
+    AudioSampleFmt = parameters.format;
+    AudioSampleBits =
+        parameters.bits_per_raw_sample > 0 ? parameters.bits_per_raw_sample : parameters.bits_per_coded_sample;
+    if (const AVCodecDescriptor *codec = avcodec.avcodec_descriptor_get(parameters.codec_id))
+        AudioSourceLossy = !(codec->props & AV_CODEC_PROP_LOSSLESS);
 }
 
 void TCustomFFmpeg::KeepInputFile(InputFormatContextPtr input, const std::string &fileName,

@@ -46,6 +46,7 @@ void TCustomFFmpeg::RunMainLoop()
     AVPacketPtr packet(avcodec.av_packet_alloc());
     if (!packet)
         throw FFMpegException("av_mallocz fail");
+    const double limit = static_cast<double>(RecordingTime) / 1000000.0, beforeLimit = std::nextafter(limit, 0.0);
 
     for (;;) {
         WaitWhilePaused();
@@ -57,9 +58,13 @@ void TCustomFFmpeg::RunMainLoop()
         int chosen = -1;
         for (const auto &output : run.OutputStreams) {
             const TInputStreamRec &source = *run.InputStreams[output->SourceIndex];
-            const double position = output->EncodingNeeded && output->Encoder->codec_type == AVMEDIA_TYPE_VIDEO
-                                        ? output->SyncOpts * av_q2d(output->Encoder->time_base)
-                                        : output->MuxPosition;
+            double position = output->EncodingNeeded && output->Encoder->codec_type == AVMEDIA_TYPE_VIDEO
+                                  ? output->SyncOpts * av_q2d(output->Encoder->time_base)
+                                  : output->MuxPosition;
+            // An encoded audio stream under a recording time ends with its samples, not its packets:
+            // its encoder holds some back, and a container's coarse times round.
+            if (output->SampleLimit != INT64_MAX)
+                position = output->SamplesQueued >= output->SampleLimit ? limit : std::min(position, beforeLimit);
             const double inputTime = static_cast<double>(source.Pts);
             if (!run.InputFiles[source.FileIndex].EofReached) {
                 if (inputTime < smallestInput) {
@@ -80,7 +85,7 @@ void TCustomFFmpeg::RunMainLoop()
         }
         if (chosen < 0)
             break;
-        if (smallestOutput >= static_cast<double>(RecordingTime) / 1000000.0)
+        if (smallestOutput >= limit)
             break;
         if (LimitFileSize != 0 && OutputFiles[0]->pb &&
             avformat.avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) > LimitFileSize) {
@@ -337,10 +342,28 @@ int TCustomFFmpeg::PassDecodedAudio(TInputStreamRec &input, int inputIndex, cons
     input.DecodedRate = frame->sample_rate;
     input.DecodedLayoutMask = frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? frame->ch_layout.u.mask : 0;
     input.NextPts += static_cast<int64_t>(samples) * 1000000 / frame->sample_rate;
+    // Samples before the start time go to the sample: a block the start falls in loses its head.
+    uint8_t *kept = DecodedAudio.data();
+    if (const int64_t start = AudioStartPoint(input); input.Pts < start) {
+        const int64_t early = avutil.av_rescale_q(start - input.Pts, kMicroseconds, AVRational{1, frame->sample_rate});
+        if (early >= samples) {
+            ++input.BeforeStartTime;
+            return 0;
+        }
+        kept += early * sampleBytes;
+        samples -= static_cast<int>(early);
+        input.Pts = start;
+    }
     if (AudioVolume != 256)
-        audio_shape::ScaleVolume(DecodedAudio.data(), samples * channels, carried, AudioVolume);
-    FeedOutputs(input, inputIndex, packet, DecodedAudio.data(), size, nullptr);
+        audio_shape::ScaleVolume(kept, samples * channels, carried, AudioVolume);
+    FeedOutputs(input, inputIndex, packet, kept, samples * sampleBytes, nullptr);
     return 0;
+}
+
+int64_t TCustomFFmpeg::AudioStartPoint(const TInputStreamRec &input) const
+{
+    const int64_t seeked = Run->InputFiles[input.FileIndex].StartPoint;
+    return StartTime > 0 ? std::max(StartTime, seeked) : seeked;
 }
 
 bool TCustomFFmpeg::PrepareCarriedAudio(TInputStreamRec &input, AVFrame *frame)
@@ -537,9 +560,9 @@ void TCustomFFmpeg::FlushEncoder(TOutputStreamRec &output)
         FlushAudioFifo(output);
     if (output.Segmented) {
         output.Segmented->Finish([&](AVPacket *packet) { WriteEncodedPacket(output, packet); });
-        Log(1, FormatText("audio stream #%d.%d encoded in %d segments, %d of their joins at a raised bit rate",
-                          output.FileIndex, output.Index, output.Segmented->Segments(),
-                          output.Segmented->RaisedJoins()));
+        Log(1,
+            FormatText("audio stream #%d.%d encoded in %d segments, %d of their joins at a raised bit rate",
+                       output.FileIndex, output.Index, output.Segmented->Segments(), output.Segmented->RaisedJoins()));
         return;
     }
     avcodec.avcodec_send_frame(output.Encoder, nullptr);
@@ -564,7 +587,7 @@ void TCustomFFmpeg::CheckEveryOutputGotData() const
         if (source.DecodingNeeded && source.PacketsRead > 0 && source.FramesDecoded == 0)
             throw FFMpegException(FormatText("no %s could be decoded from '%s'", what, name));
         // The start seek of the input, or the start gate of the outputs, left nothing.
-        const int64_t start = source.PacketsRead == 0 ? InputStartTimes[source.FileIndex] : StartTime;
+        const int64_t start = source.PacketsRead == 0 || StartTime <= 0 ? InputStartTimes[source.FileIndex] : StartTime;
         if (start > 0 && (source.PacketsRead == 0 || source.BeforeStartTime > 0))
             throw FFMpegException(FormatText("no %s in '%s' after the start time (%.3f s)", what, name,
                                              static_cast<double>(start) / 1000000.0));

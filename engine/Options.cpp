@@ -310,6 +310,7 @@ void SampleFormat(TCustomFFmpeg &e, const std::string &, const std::string &valu
         e.AudioSampleFmt = avutil.av_get_sample_fmt(value.c_str());
         e.AudioSampleBits = 0; // a format asked for is kept whole
         e.AudioSourceLossy = false;
+        e.AudioSampleFmtGiven = true;
         return;
     }
     std::vector<std::string> lines;

@@ -283,6 +283,10 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
         AudioBitstreamFilters.clear();
     });
 
+    // The stream takes the shape of the input stream it will be made from.
+    if (const AVStream *source = NextAudioSource(output, fileIndex))
+        InheritAudioShape(*source->codecpar);
+
     AVCodecID codecId = AV_CODEC_ID_NONE;
     if (!AudioStreamCopy) {
         codecId = avformat.av_guess_codec(output->oformat, nullptr, output->url, nullptr, AVMEDIA_TYPE_AUDIO);

@@ -14,11 +14,12 @@ struct TPendingOptions {
     const AVOutputFormat *OutputFormat = nullptr;
     int32_t FrameWidth = 0;
     int32_t FrameHeight = 0;
-    float FrameAspectRatio = 0.0f; // 0 = unset
-    int32_t FramePixFmt = -1;      // AVPixelFormat, -1 = none
-    int32_t AudioSampleFmt = -1;   // AVSampleFormat, -1 = none
-    int32_t AudioSampleBits = 0;   // of the input's samples, 0: all of AudioSampleFmt's
-    bool AudioSourceLossy = false; // the input's samples are a lossy decoder's: no depth to keep
+    float FrameAspectRatio = 0.0f;    // 0 = unset
+    int32_t FramePixFmt = -1;         // AVPixelFormat, -1 = none
+    int32_t AudioSampleFmt = -1;      // AVSampleFormat, -1 = none
+    int32_t AudioSampleBits = 0;      // of the input's samples, 0: all of AudioSampleFmt's
+    bool AudioSourceLossy = false;    // the input's samples are a lossy decoder's: no depth to keep
+    bool AudioSampleFmtGiven = false; // "sample_fmt" asked for rather than taken from the source
     int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
     std::array<int32_t, 3> PadColor{16, 128, 128}; // Y, U, V
     int32_t CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;

@@ -12,8 +12,9 @@
 
 struct TInputFileRec {
     int32_t EofReached = 0;
-    int32_t FirstStreamIndex = 0; // in the input stream table
-    int32_t StreamCount = 0;      // at set-up; later streams are dropped
+    int32_t FirstStreamIndex = 0;   // in the input stream table
+    int32_t StreamCount = 0;        // at set-up; later streams are dropped
+    int64_t StartPoint = INT64_MIN; // microseconds of the run's timeline: the start time it was opened at, if any
 };
 
 struct TInputStreamRec {
@@ -82,17 +83,19 @@ struct TOutputStreamRec {
     avlib::SwrContextPtr Resample;
     int32_t ResampleInChannels = 0, ResampleInRate = 0; // what Resample was made for
     uint64_t ResampleInMask = 0;
-    int64_t NextFramePts = 0;         // encoder time base: the next audio frame's timestamp
-    int64_t EndDiscard = 0;           // samples the packets so far discard at the end of the stream
-    int32_t CarriedFormat = -1;       // the source's carried format, once its first block came
-    int32_t SourceBits = 0;           // significant bits of the carried samples (32 for floats)
-    bool TameFloats = false;          // float samples are made finite and within full scale for the encoder
-    bool DitherTo24 = false;          // 32-bit words are dithered and rounded to their top 24 bits
-    uint32_t DitherState = 1;         // of the noise
-    int32_t ReformatPair = -6;        // no pair
-    avlib::SwrContextPtr ReformatCtx; // carried samples to the encoder's sample format
-    avlib::AVAudioFifoPtr Fifo;       // carried samples at the encoder's rate and channels
-    avlib::AVFramePtr AudioFrame;     // the frame handed to the encoder, reused
+    int64_t NextFramePts = 0;                 // encoder time base: the next audio frame's timestamp
+    int64_t SampleLimit = INT64_MAX;          // samples the recording time lets the stream have
+    int64_t SamplesQueued = 0;                // samples handed on to be encoded so far
+    int64_t EndDiscard = 0;                   // samples the packets so far discard at the end of the stream
+    int32_t CarriedFormat = -1;               // the source's carried format, once its first block came
+    int32_t SourceBits = 0;                   // significant bits of the carried samples (32 for floats)
+    bool TameFloats = false;                  // float samples are made finite and within full scale for the encoder
+    bool DitherTo24 = false;                  // 32-bit words are dithered and rounded to their top 24 bits
+    uint32_t DitherState = 1;                 // of the noise
+    int32_t ReformatPair = -6;                // no pair
+    avlib::SwrContextPtr ReformatCtx;         // carried samples to the encoder's sample format
+    avlib::AVAudioFifoPtr Fifo;               // carried samples at the encoder's rate and channels
+    avlib::AVFramePtr AudioFrame;             // the frame handed to the encoder, reused
     std::unique_ptr<TSegmentedMp3> Segmented; // encodes instead of Encoder, in segments at once
     // Two-pass statistics written in pass 1.
     FILE *LogFile = nullptr;

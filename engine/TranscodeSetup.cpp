@@ -1,6 +1,7 @@
 // The run's set-up: tables, sources of the output streams, copy or encode, codecs opened, headers.
 #include "engine/FFmpeg.h"
 
+#include "engine/Mp3BitRate.h"
 #include "engine/OptionValues.h"
 #include "engine/ScopeExit.h"
 #include "libs/AVEntryPoints.h"
@@ -107,6 +108,11 @@ void TCustomFFmpeg::ListInputStreams()
         TInputFileRec file;
         file.FirstStreamIndex = streamTotal;
         file.StreamCount = static_cast<int32_t>(InputFiles[f]->nb_streams);
+        // The seek lands at or before the start time; its packets are shifted by the offset.
+        if (InputStartTimes[f] > 0) {
+            const int64_t fileStart = InputFiles[f]->start_time;
+            file.StartPoint = InputStartTimes[f] + (fileStart != AV_NOPTS_VALUE ? fileStart : 0) + InputTsOffsets[f];
+        }
         streamTotal += file.StreamCount;
         run.InputFiles.push_back(file);
         for (int s = 0; s < file.StreamCount; ++s) {
@@ -211,6 +217,53 @@ int TCustomFFmpeg::FindSourceStream(AVFormatContext &outputFile, int f, int s, i
         throw FFMpegException(FormatText("Could not find input stream matching output stream #%d.%d", f, s));
     }
     return source;
+}
+
+const AVStream *TCustomFFmpeg::NextAudioSource(const AVFormatContext *output, int fileIndex) const
+{
+    // This stream's place among all output streams, and the audio streams before it.
+    int n = static_cast<int>(output->nb_streams), audioBefore = 0;
+    for (int f = 0; f <= fileIndex; ++f) {
+        if (f < fileIndex)
+            n += static_cast<int>(OutputFiles[f]->nb_streams);
+        for (const TOutputStreamCodec &codec : OutputCodecs[f])
+            audioBefore += codec.Context && codec.Context->codec_type == AVMEDIA_TYPE_AUDIO;
+    }
+    const auto audio = [](const AVStream *stream) { return stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO; };
+    if (StreamMapCount > 0) {
+        if (n >= StreamMapCount)
+            return nullptr;
+        const TStreamMap &map = StreamMaps[n];
+        if (map.FileIndex < 0 || map.FileIndex >= InputFileCount || map.StreamIndex < 0 ||
+            map.StreamIndex >= static_cast<int>(InputFiles[map.FileIndex]->nb_streams))
+            return nullptr;
+        const AVStream *stream = InputFiles[map.FileIndex]->streams[map.StreamIndex];
+        return audio(stream) ? stream : nullptr;
+    }
+    // Each audio stream takes the next input audio stream not taken yet: of the chosen program,
+    // else of all inputs, where the last one feeds any left over.
+    std::vector<const AVStream *> candidates;
+    for (int f = 0; f < InputFileCount; ++f) {
+        const AVFormatContext *input = InputFiles[f].get();
+        if (ProgramId == 0) {
+            for (unsigned s = 0; s < input->nb_streams; ++s)
+                if (audio(input->streams[s]))
+                    candidates.push_back(input->streams[s]);
+            continue;
+        }
+        for (unsigned p = 0; p < input->nb_programs; ++p) {
+            const AVProgram *program = input->programs[p];
+            for (unsigned s = 0; program->id == ProgramId && s < program->nb_stream_indexes; ++s) {
+                const unsigned index = program->stream_index[s];
+                if (index < input->nb_streams && audio(input->streams[index]) &&
+                    std::find(candidates.begin(), candidates.end(), input->streams[index]) == candidates.end())
+                    candidates.push_back(input->streams[index]);
+            }
+        }
+    }
+    if (audioBefore < static_cast<int>(candidates.size()))
+        return candidates[audioBefore];
+    return ProgramId == 0 && !candidates.empty() ? candidates.back() : nullptr;
 }
 
 void TCustomFFmpeg::SetUpOutputStream(size_t n)
@@ -451,6 +504,7 @@ void TCustomFFmpeg::OpenOutputEncoder(TOutputStreamRec &output)
                                              output.FileIndex, output.Index));
         OpenEncoders.Add(std::move(OutputCodecs[output.FileIndex][output.Index].Context));
     }
+    NoteSetting(mp3::BitrateNote(*output.Encoder)); // the MP3 encoder takes only the rates of its MPEG version
     if (avcodec.avcodec_parameters_from_context(output.Stream->codecpar, output.Encoder) < 0)
         throw FFMpegException("av_mallocz fail");
     output.Stream->time_base = output.Encoder->time_base;
@@ -577,6 +631,12 @@ void TCustomFFmpeg::PrepareAudioOutput(TOutputStreamRec &output, const TInputStr
                                          "parameters such as bit_rate, rate, width or height",
                                          output.FileIndex, output.Index));
     output.Fifo.reset(); // made for the source's samples once the first come
+    // The recording time in samples, to the nearest.
+    if (RecordingTime != INT64_MAX) {
+        const int64_t limit =
+            avutil.av_rescale_q(RecordingTime, AVRational{1, AV_TIME_BASE}, AVRational{1, encoder->sample_rate});
+        output.SampleLimit = limit >= 0 ? limit : INT64_MAX;
+    }
     const AVCodecParameters *source = input.Stream->codecpar;
     output.AudioResample = (encoder->sample_rate != source->sample_rate || channels != source->ch_layout.nb_channels ||
                             AudioSyncMethod > 1)
@@ -692,7 +752,8 @@ double TCustomFFmpeg::GetSyncIpts(const TOutputStreamRec &output) const
     return static_cast<double>(output.SyncIst->Pts - StartTime) / 1000000.0;
 }
 
-void TCustomFFmpeg::SegmentEncoder(TOutputStreamRec &output, const std::vector<std::pair<std::string, std::string>> &options)
+void TCustomFFmpeg::SegmentEncoder(TOutputStreamRec &output,
+                                   const std::vector<std::pair<std::string, std::string>> &options)
 {
     if (!Cores || !Cores->MayShare() || output.Encoder->codec_type != AVMEDIA_TYPE_AUDIO ||
         !TSegmentedMp3::Suits(*output.Encoder) || std::strcmp(OutputFiles[output.FileIndex]->oformat->name, "mp3") != 0)

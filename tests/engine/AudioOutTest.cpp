@@ -682,3 +682,89 @@ TEST_F(AudioOutTest, MonoFillsStereoAtFullLevelAndSurroundFoldsDownWithoutClippi
     for (int channel = 0; channel < 2; ++channel)
         EXPECT_NEAR(Measure(folded, channel, 0.1, 0.9).rms, 0.9 / 1.41421356, 0.9 / 1.41421356 * 0.02);
 }
+
+// A start (seeking the input or gating the output) and a recording time cut the sound to the
+// sample: a WAV or Matroska PCM holds the source's very samples from the start on, and an MP3's
+// header tells the padding so that it decodes to exactly as many.
+TEST_F(AudioOutTest, AStartAndARecordingTimeCutToTheSample)
+{
+    const struct {
+        const char *source; // a 3-second tone made by the codec its name says
+        const char *output, *inputOptions, *outputOptions;
+        size_t first, samples; // of the source, in the output
+    } cases[] = {
+        {"pcm_s16le.wav", "out.wav", "ss=0.5", "t=1", 22050, 44100},
+        {"pcm_s16le.wav", "out.mp3", "ss=0.5", "t=1", 22050, 44100},
+        {"pcm_s16le.wav", "out.wav", "", "ss=0.5\nt=1", 22050, 44100},
+        {"flac.flac", "out.wav", "ss=0.7071", "t=1.234", 31183, 54419},          // the seek lands before the start
+        {"pcm_s16le.wav", "out.mka", "", "acodec=pcm_s16le\nt=1.023", 0, 45114}, // times in whole milliseconds
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(FormatText("%s [%s] -> %s [%s]", c.source, c.inputOptions, c.output, c.outputOptions));
+        const std::string input = dir.File(c.source);
+        if (!std::filesystem::exists(input)) {
+            MediaRecipe recipe;
+            recipe.seconds = 3.0;
+            recipe.audio = AudioTrack{std::filesystem::path(input).stem().string()};
+            WriteMediaFile(input, recipe);
+        }
+        engine.InitializeJob();
+        ASSERT_TRUE(Convert(input, dir.File(c.output), c.inputOptions, c.outputOptions)) << engine.ErrorMessage;
+        const DecodedAudio source = DecodeAudio(input), out = DecodeAudio(dir.File(c.output));
+        ASSERT_EQ(out.Frames(), c.samples);
+        if (!std::string(c.output).ends_with(".mp3")) {
+            EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), source.samples.begin() + c.first * 2));
+        }
+    }
+}
+
+// An output takes its depth, rate and channels from the stream it converts (the first audio stream
+// of the inputs, or the one mapped), not from another stream; what is asked for still wins.
+TEST_F(AudioOutTest, TheShapeFollowsTheStreamConverted)
+{
+    AudioTrack surround{"flac", 48000, 6}, opus{"libopus", 48000, 2, 1000.0}, flac48{"flac", 48000, 2},
+        flac44{"flac", 44100, 1, 1000.0};
+    surround.sampleFormat = "s32"; // 24-bit
+    const struct {
+        std::vector<AudioTrack> streams; // of one Matroska file, or with filePerStream each of its own
+        bool filePerStream;
+        const char *options, *output;
+        AVCodecID codec;
+        int rate, channels;
+        double frequency; // of the stream converted
+    } cases[] = {
+        {{surround, opus}, false, "", "out.wav", AV_CODEC_ID_PCM_S24LE, 48000, 6, 440.0},
+        {{surround, opus}, false, "map=0.1", "out.wav", AV_CODEC_ID_PCM_S16LE, 48000, 2, 1000.0},
+        {{flac48, flac44}, false, "", "out.wav", AV_CODEC_ID_PCM_S16LE, 48000, 2, 440.0},
+        {{flac44, surround}, false, "map=0.1\nac=2", "out.wav", AV_CODEC_ID_PCM_S24LE, 48000, 2, 440.0},
+        {{flac48, flac44}, true, "", "out.mp3", AV_CODEC_ID_MP3, 48000, 2, 440.0},
+        {{surround, opus}, false, "ar=32000\nac=1", "out.wav", AV_CODEC_ID_PCM_S24LE, 32000, 1, 440.0},
+        {{surround, opus}, false, "sample_fmt=s16", "out.wav", AV_CODEC_ID_PCM_S16LE, 48000, 6, 440.0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(FormatText("%s from %d streams%s [%s]", c.output, static_cast<int>(c.streams.size()),
+                                c.filePerStream ? " in files of their own" : "", c.options));
+        engine.InitializeJob();
+        for (size_t i = 0; i < (c.filePerStream ? c.streams.size() : 1); ++i) {
+            MediaRecipe recipe;
+            recipe.format = "matroska";
+            recipe.audio = c.streams[i];
+            if (!c.filePerStream)
+                recipe.moreAudio.assign(c.streams.begin() + 1, c.streams.end());
+            const std::string input = dir.File(FormatText("in%d.mka", static_cast<int>(i)));
+            WriteMediaFile(input, recipe);
+            ASSERT_TRUE(engine.AddInputFile(input)) << engine.LastErrorText;
+        }
+        engine.ParseOptionLines(c.options);
+        ASSERT_TRUE(engine.AddOutputFile(dir.File(c.output))) << engine.LastErrorText;
+        engine.Start(false, tpNormal);
+        ASSERT_EQ(engine.ErrorMessage, "");
+        TAVProbe probe;
+        ASSERT_TRUE(probe.LoadFile(dir.File(c.output)));
+        const AVCodecParameters *shape = probe.FormatContext()->streams[0]->codecpar;
+        EXPECT_EQ(shape->codec_id, c.codec);
+        EXPECT_EQ(shape->sample_rate, c.rate);
+        EXPECT_EQ(shape->ch_layout.nb_channels, c.channels);
+        EXPECT_NEAR(Measure(DecodeAudio(dir.File(c.output)), 0, 0.2, 0.8).frequency, c.frequency, 3.0);
+    }
+}

@@ -78,8 +78,9 @@ protected:
 };
 
 // Lengths around where the last segment starts and ends, at a constant and a variable bit rate:
-// the joined file decodes to exactly the input's length, every frame's reservoir reference stays
-// within the frames kept, and size and sound are those of the file encoded on one core.
+// the joined file decodes to exactly the input's length (or the recording time's), every frame's
+// reservoir reference stays within the frames kept, and size and sound are those of the file
+// encoded on one core.
 TEST_F(SegmentedMp3Test, JoinedFilesAreExactValidAndLikeTheOneCoreFile)
 {
     const int64_t lastStart = 2 * TSegmentedMp3::kSegmentFrames * kFrame;
@@ -89,12 +90,14 @@ TEST_F(SegmentedMp3Test, JoinedFilesAreExactValidAndLikeTheOneCoreFile)
         std::map<std::string, std::string> options;
         double sizeTolerance;
         int segments;
+        int64_t kept = 0; // samples the recording time leaves, 0: all
     } cases[] = {
         {lastStart + overlap - 1, {{"ab", "128000"}}, 0.01, 2},
         {lastStart + overlap, {{"ab", "128000"}}, 0.01, 3},
         {lastStart + overlap + 1, {{"ab", "320000"}}, 0.01, 3},
         {lastStart + 7 * kFrame + 577, {{"aq", "0"}}, 0.03, 3},
         {lastStart + 300 * kFrame + 1, {{"aq", "4"}}, 0.03, 3},
+        {lastStart + 300 * kFrame + 1, {{"ab", "128000"}, {"t", "32.5"}}, 0.01, 3, 1433250},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.samples);
@@ -104,9 +107,12 @@ TEST_F(SegmentedMp3Test, JoinedFilesAreExactValidAndLikeTheOneCoreFile)
         const Result shared = Convert(c.samples, c.options, true), alone = Convert(c.samples, c.options, false);
         const DecodedAudio source = DecodeAudio(dir.File("music.wav"));
         ASSERT_EQ(source.Frames(), static_cast<size_t>(c.samples));
-        EXPECT_EQ(shared.audio.Frames(), source.Frames());
+        const size_t kept = c.kept > 0 ? static_cast<size_t>(c.kept) : source.Frames();
+        EXPECT_EQ(shared.audio.Frames(), kept);
+        EXPECT_EQ(alone.audio.Frames(), kept);
         const std::string told = "encoded in " + std::to_string(c.segments) + " segments";
-        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](auto &l) { return l.find(told) != std::string::npos; }));
+        EXPECT_TRUE(
+            std::any_of(lines.begin(), lines.end(), [&](auto &l) { return l.find(told) != std::string::npos; }));
         size_t framesShared = 0, framesAlone = 0;
         EXPECT_TRUE(Unpacks(shared.bytes, framesShared));
         EXPECT_TRUE(Unpacks(alone.bytes, framesAlone));
@@ -155,7 +161,8 @@ TEST(SegmentJoiner, AJoinThatCannotCarryTheReservoirRaisesOneFrameAndKeepsEveryR
         rooms.insert(rooms.end(), done[i].Bytes.begin() + header->DataOffset(), done[i].Bytes.end());
         const size_t length = (i < 12 ? older : newer)[i < 12 ? i : i - 4].MainData.size();
         ASSERT_LE(start + length, rooms.size());
-        EXPECT_TRUE(std::all_of(rooms.begin() + start, rooms.begin() + start + length, [&](uint8_t b) { return b == i; }));
+        EXPECT_TRUE(
+            std::all_of(rooms.begin() + start, rooms.begin() + start + length, [&](uint8_t b) { return b == i; }));
     }
 }
 

@@ -1,3 +1,5 @@
+#include "engine/Mp3BitRate.h"
+#include "engine/Mp3Frames.h"
 #include "libs/TextFormat.h"
 #include "probe/AVProbe.h"
 #include "tests/engine/OptionsFixture.h"
@@ -598,4 +600,44 @@ TEST_F(TranscodeTest, ARunThatWritesNoSoundFailsAndSaysWhy)
     engine.InitializeJob();
     EXPECT_TRUE(Convert(dir.File("tone.wav"), dir.File("tail.wav"), "ss=0.5")) << engine.ErrorMessage;
     EXPECT_NEAR(static_cast<double>(DecodeAudio(dir.File("tail.wav")).Frames()), 22050.0, 1200.0);
+}
+
+namespace {
+
+// The bit rate of an MP3 file's first frame after its header frame.
+int WrittenKbps(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    std::span<const uint8_t> rest = std::span<const uint8_t>(bytes).subspan(mp3::LeadingTagSize(bytes));
+    const std::optional<mp3::TFrameHeader> info = mp3::ParseHeader(rest);
+    const std::optional<mp3::TFrameHeader> first = info ? mp3::ParseHeader(rest.subspan(info->FrameBytes)) : info;
+    return first ? first->BitrateKbps : 0;
+}
+
+} // namespace
+
+// The MP3 encoder writes only the constant rates of its MPEG version, the nearest to the one asked:
+// the engine notes the rate its frames have. Variable and average rates take any value.
+TEST_F(TranscodeTest, AnMp3RateItsMpegVersionLacksIsNotedWithTheRateWritten)
+{
+    WriteSineWav(dir.File("in.wav"), 0.5, 44100, 1);
+    for (const int rate : {44100, 22050, 11025})
+        for (const int asked : {8, 144, 150, 320}) {
+            SCOPED_TRACE(FormatText("%d kbit/s at %d Hz", asked, rate));
+            engine.InitializeJob();
+            ASSERT_TRUE(
+                Convert(dir.File("in.wav"), dir.File("out.mp3"), "", FormatText("ab=%d\nar=%d", asked * 1000, rate)));
+            const int written = WrittenKbps(dir.File("out.mp3"));
+            EXPECT_EQ(mp3::EncoderBitrateKbps(asked, rate), written);
+            EXPECT_EQ(engine.SettingNotes,
+                      written == asked ? std::vector<std::string>{}
+                                       : std::vector<std::string>{FormatText(
+                                             "%d kbit/s is not an MP3 rate at %d Hz; %d used", asked, rate, written)});
+        }
+    for (const char *anyRate : {"aq=2", "ab=144000\nabr=1"}) {
+        engine.InitializeJob();
+        ASSERT_TRUE(Convert(dir.File("in.wav"), dir.File("out.mp3"), "", anyRate));
+        EXPECT_TRUE(engine.SettingNotes.empty()) << anyRate;
+    }
 }

@@ -30,7 +30,8 @@ struct OutputStream {
     AVCodecContextPtr encoder;
     AVStream *stream = nullptr;
     AVFramePtr frame;
-    int64_t nextPts = 0; // in encoder time base
+    const AudioTrack *audio = nullptr; // what an audio stream sounds like
+    int64_t nextPts = 0;               // in encoder time base
     int64_t totalUnits = 0;
     int64_t gap = 0; // timestamps run this far ahead of the samples
     bool done = false;
@@ -226,8 +227,13 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
     for (const auto &[key, value] : recipe.tags)
         avutil.av_dict_set(&output->metadata, key.c_str(), value.c_str(), 0);
 
+    std::vector<const AudioTrack *> audioTracks;
+    if (recipe.audio)
+        audioTracks.push_back(&*recipe.audio);
+    for (const AudioTrack &track : recipe.moreAudio)
+        audioTracks.push_back(&track);
     std::vector<OutputStream> streams;
-    streams.reserve(2);
+    streams.reserve(1 + audioTracks.size());
     if (recipe.video) {
         const VideoTrack &track = *recipe.video;
         OutputStream &out = streams.emplace_back();
@@ -246,11 +252,14 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
         if (track.coverArt)
             out.stream->disposition |= AV_DISPOSITION_ATTACHED_PIC;
     }
-    if (recipe.audio) {
-        const AudioTrack &track = *recipe.audio;
+    for (const AudioTrack *audio : audioTracks) {
+        const AudioTrack &track = *audio;
         OutputStream &out = streams.emplace_back();
+        out.audio = audio;
         out.encoder = OpenEncoder(track.codec, output.get(), [&](AVCodecContext *c, const AVCodec *codec) {
-            c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+            c->sample_fmt = !track.sampleFormat.empty() ? avutil.av_get_sample_fmt(track.sampleFormat.c_str())
+                            : codec->sample_fmts        ? codec->sample_fmts[0]
+                                                        : AV_SAMPLE_FMT_S16;
             c->sample_rate = track.sampleRate;
             avutil.av_channel_layout_default(&c->ch_layout, track.channels);
             c->time_base = AVRational{1, track.sampleRate};
@@ -261,18 +270,20 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
         AddStream(output.get(), out);
     }
 
-    if (!recipe.attachedJpeg.empty()) {
+    std::vector<Attachment> attachments = recipe.attachments;
+    if (!recipe.attachedJpeg.empty())
+        attachments.insert(attachments.begin(), {"cover.jpg", "image/jpeg", recipe.attachedJpeg});
+    for (const Attachment &file : attachments) {
         AVStream *attachment = avformat.avformat_new_stream(output.get(), nullptr);
-        auto *data =
-            static_cast<uint8_t *>(avutil.av_mallocz(recipe.attachedJpeg.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        auto *data = static_cast<uint8_t *>(avutil.av_mallocz(file.data.size() + AV_INPUT_BUFFER_PADDING_SIZE));
         if (!attachment || !data)
-            throw std::runtime_error("attaching a picture to " + path);
-        std::copy(recipe.attachedJpeg.begin(), recipe.attachedJpeg.end(), data);
+            throw std::runtime_error("attaching " + file.fileName + " to " + path);
+        std::copy(file.data.begin(), file.data.end(), data);
         attachment->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
         attachment->codecpar->extradata = data; // freed with the stream
-        attachment->codecpar->extradata_size = static_cast<int>(recipe.attachedJpeg.size());
-        avutil.av_dict_set(&attachment->metadata, "filename", "cover.jpg", 0);
-        avutil.av_dict_set(&attachment->metadata, "mimetype", "image/jpeg", 0);
+        attachment->codecpar->extradata_size = static_cast<int>(file.data.size());
+        avutil.av_dict_set(&attachment->metadata, "filename", file.fileName.c_str(), 0);
+        avutil.av_dict_set(&attachment->metadata, "mimetype", file.mimeType.c_str(), 0);
     }
     if (!(output->oformat->flags & AVFMT_NOFILE))
         Check(avformat.avio_open2(&output->pb, path.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr), "opening " + path);
@@ -301,7 +312,7 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe)
             continue;
         }
         if (next->encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
-            const AudioTrack &track = *recipe.audio;
+            const AudioTrack &track = *next->audio;
             const int frameSize = next->encoder->frame_size > 0 ? next->encoder->frame_size
                                   : track.frameSamples > 0      ? track.frameSamples
                                                                 : 1024;

@@ -21,6 +21,8 @@ struct AudioTrack {
     int64_t gapSamples = 0;   // by this many samples, with no data for them
     bool music = false;       // MusicSample instead of the sine
     double accentEvery = 0.0; // seconds: a sharp transient this often in the music (0: none)
+    // Such as "s32" for 24-bit FLAC; empty: the encoder's first.
+    std::string sampleFormat{};
 };
 
 // Something like music, channel by channel: chords with note attacks, a kick and noisy hi-hats,
@@ -51,14 +53,23 @@ struct VideoTrack {
     int gopSize = 12;        // pictures from one key picture to the next
 };
 
+// A file attached to a Matroska file, such as a cover picture.
+struct Attachment {
+    std::string fileName; // "cover.jpg"
+    std::string mimeType; // "image/jpeg"
+    std::vector<unsigned char> data;
+};
+
 struct MediaRecipe {
     std::string format; // muxer name; empty: chosen from the file name
     double seconds = 1.0;
     std::optional<AudioTrack> audio;
+    std::vector<AudioTrack> moreAudio; // further audio streams, after audio's
     std::optional<VideoTrack> video;
     std::map<std::string, std::string> tags;         // container metadata
     std::map<std::string, std::string> muxerOptions; // such as "output_ts_offset"
     std::vector<unsigned char> attachedJpeg;         // a Matroska file's attached cover
+    std::vector<Attachment> attachments;             // more, in this order after it
 };
 
 // For the small programs that write a fixture: loads the libraries beside the program, runs write,
