@@ -8,8 +8,9 @@
 
 namespace batch {
 
-// The carried fields and the first cover picture of the file; false when the libraries cannot
-// open it or it holds neither. The libraries must be loaded.
+// The carried fields of the file, text made UTF-8, and its cover: the attached picture named or
+// marked as the front cover, else the first one. False when the libraries cannot open the file;
+// true with an empty set when it holds nothing to carry. The libraries must be loaded.
 bool ReadLibraryTags(const std::string &path, tagcopy::TTagSet &tags);
 
 } // namespace batch

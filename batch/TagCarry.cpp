@@ -9,6 +9,21 @@
 
 namespace batch {
 
+namespace {
+
+// Text TagLib read as nothing, such as a Latin-1 Vorbis comment: the libraries hand over its bytes.
+void KeepUnreadText(const std::string &input, tagcopy::TTagSet &tags)
+{
+    tagcopy::TTagSet library;
+    if (!tags.unread.empty() && ReadLibraryTags(input, library))
+        for (const std::string &key : tags.unread)
+            if (library.fields.count(key))
+                tags.fields[key] = library.fields[key];
+    tags.unread.clear();
+}
+
+} // namespace
+
 bool CarryTags(const std::string &input, const std::string &written, const TagCarry &carry, std::string &note,
                std::string &error)
 {
@@ -17,11 +32,16 @@ bool CarryTags(const std::string &input, const std::string &written, const TagCa
         // What TagLib cannot read, or reads as nothing (it may take other containers for MPEG).
         std::string unread;
         const bool read = tagcopy::ReadTags(input, tags, unread);
-        tagcopy::TTagSet library;
-        if ((!read || tags.Empty()) && ReadLibraryTags(input, library))
-            tags = std::move(library);
-        else if (!read)
-            note += " (tags not kept: " + unread + ")";
+        if (!read || tags.Empty()) {
+            tagcopy::TTagSet library;
+            const bool opened = ReadLibraryTags(input, library);
+            if (!library.Empty() || !library.leftOut.empty())
+                tags = std::move(library);
+            // A kind TagLib does not know whose tags the libraries read as none: nothing is lost.
+            else if (!read && !opened)
+                note += " (tags not kept: " + unread + ")";
+        }
+        KeepUnreadText(input, tags);
         for (const std::string &reason : tags.leftOut)
             note += " (not kept: " + reason + ")";
     }

@@ -503,6 +503,17 @@ bool CarryTagsAlone(const std::string &input, const std::string &output, std::st
     return batch::CarryTags(input, output, {}, note, error);
 }
 
+// What OnTerminate tells of a task: why it failed, else the settings it used instead of those asked.
+std::string EndMessage(const TCustomFFmpeg &engine)
+{
+    if (!engine.Finished || engine.ErrorOccurred)
+        return engine.ErrorMessage;
+    std::string notes;
+    for (const std::string &note : engine.SettingNotes)
+        notes += (notes.empty() ? "" : "; ") + note;
+    return notes;
+}
+
 } // namespace
 
 void TCustomMediavane::CarryTaskTags(TFFmpeg &task)
@@ -551,7 +562,7 @@ void TCustomMediavane::TriggerTerminate(TCustomFFmpeg *engine)
             // Copies: the handler may free the task.
             const bool finished = engine->Finished != 0;
             const bool exception = engine->ErrorOccurred != 0;
-            const std::string message = engine->ErrorMessage;
+            const std::string message = EndMessage(*engine);
             try {
                 OnTerminate(index, finished, exception, message);
             } catch (...) {

@@ -13,6 +13,13 @@ const std::vector<std::string> &CarriedFields()
     return keys;
 }
 
+std::string TextAsUtf8(const std::string &bytes)
+{
+    return detail::ValidUtf8(bytes.data(), bytes.size())
+               ? bytes
+               : detail::ToUtf8(TagLib::String(bytes, TagLib::String::Latin1));
+}
+
 namespace detail {
 
 namespace {
@@ -45,11 +52,54 @@ std::string WithTotal(const TagLib::PropertyMap &map, const std::string &number,
 
 } // namespace
 
+bool ValidUtf8(const char *bytes, size_t size)
+{
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(bytes);
+    for (size_t i = 0; i < size;) {
+        const unsigned char lead = p[i];
+        size_t length = 0;
+        unsigned int code = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if ((lead & 0xE0) == 0xC0) {
+            length = 2;
+            code = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3;
+            code = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4;
+            code = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > size)
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (p[i + k] & 0x3F);
+        }
+        // Overlong forms, surrogates and values past the last code point are not UTF-8.
+        static constexpr unsigned int kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 std::string ToUtf8(const TagLib::String &text) { return text.to8Bit(true); }
 
-TagLib::String FromUtf8(const std::string &text) { return TagLib::String(text, TagLib::String::UTF8); }
+TagLib::String FromUtf8(const std::string &text)
+{
+    return TagLib::String(text, ValidUtf8(text.data(), text.size()) ? TagLib::String::UTF8 : TagLib::String::Latin1);
+}
 
-void AddCarried(const TagLib::PropertyMap &map, std::map<std::string, std::string> &fields)
+void AddCarried(const TagLib::PropertyMap &map, std::map<std::string, std::string> &fields,
+                std::set<std::string> &unread)
 {
     for (const std::string &key : CarriedFields()) {
         if (fields.count(key) || !map.contains(key))
@@ -61,6 +111,8 @@ void AddCarried(const TagLib::PropertyMap &map, std::map<std::string, std::strin
             value = WithTotal(map, value, "DISCTOTAL", "TOTALDISCS");
         if (!value.empty())
             fields[key] = value;
+        else if (!map[key].isEmpty())
+            unread.insert(key);
     }
     // Vorbis comments often keep the comment as DESCRIPTION (what the media libraries write).
     if (!fields.count("COMMENT") && map.contains("DESCRIPTION")) {

@@ -115,7 +115,12 @@ bool ReadTags(const std::string &path, TTagSet &tags, std::string &error)
     const bool read = OpenAndRead(path, error, [&](TagLib::File &file) {
         TCoverChoice cover;
         for (const TagLib::PropertyMap &map : ReadFile(file, cover))
-            AddCarried(map, tags.fields);
+            AddCarried(map, tags.fields, tags.unread);
+        if (dynamic_cast<TagLib::FLAC::File *>(&file) || dynamic_cast<TagLib::Ogg::XiphComment *>(file.tag()))
+            for (const std::string &key : CarriedFields())
+                tags.unread.insert(key);
+        for (const auto &[key, value] : tags.fields)
+            tags.unread.erase(key); // read after all
         tags.frontCover = cover.Chosen();
         if (cover.PassedOverForSize())
             tags.leftOut.push_back("a picture larger than " + std::to_string(kMaxPictureBytes >> 20) + " MiB");

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ struct TTagSet {
     std::string sourceName;
     // What ReadTags found but could not carry, as short reasons for the user.
     std::vector<std::string> leftOut;
+    // Carried keys TagLib may have read as nothing: text that is not UTF-8 where it expects UTF-8
+    // (a Vorbis comment's loses its whole entry). Another reader may have them; none is in fields.
+    std::set<std::string> unread;
 
     // What there is to write: leftOut is not.
     bool Empty() const { return fields.empty() && !frontCover && sourceName.empty(); }
@@ -35,5 +39,8 @@ struct TTagSet {
 
 // The keys ReadTags carries: title, artist, album, album artist, track, disc, date, genre, comment.
 const std::vector<std::string> &CarriedFields();
+
+// Tag text as UTF-8: valid UTF-8 as it is, any other bytes read as Latin-1, as older writers meant them.
+std::string TextAsUtf8(const std::string &bytes);
 
 } // namespace tagcopy

@@ -495,6 +495,8 @@ private:
             Fail(job, entry.output->ShowingOutputName(error));
             return;
         }
+        if (!end.message.empty()) // a finished task's settings used instead of those asked
+            note = " (" + end.message + ")" + note;
         note = entry.output->ShowingOutputName(note);
         if (!entry.output->Commit(error, arguments_.onExists == OnExists::Overwrite)) {
             // Another run on the same tree finished the same input first.

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <sys/file.h>
 #include <thread>
 
@@ -249,6 +250,18 @@ TEST_F(BatchTest, BitrateAndQualityReachTheEncoder)
     EXPECT_GT(kbits["q0"], kbits["q9"] * 1.3) << kbits["q0"] << " against " << kbits["q9"];
 }
 
+// 144 kbit/s is an MP3 rate at 22050 Hz, not at 44100 Hz: there the file's line tells the rate used.
+TEST_F(BatchTest, ARateTheMp3CannotHaveIsToldOnTheFilesLine)
+{
+    Media("tone/cd.wav", Sound("pcm_s16le", 44100, 2));
+    Media("tone/low.wav", Sound("pcm_s16le", 22050, 2));
+    const Result result = Batch({"-b", "144", "-o", dir.File("out"), dir.File("tone")});
+    ASSERT_EQ(result.status, 0) << result.errors;
+    EXPECT_NE(result.errors.find("cd.mp3 (144 kbit/s is not an MP3 rate at 44100 Hz; 128 used)\n"), std::string::npos)
+        << result.errors;
+    EXPECT_NE(result.errors.find("low.mp3\n"), std::string::npos) << result.errors; // 144 is a rate at 22050 Hz
+}
+
 // Bare names are files, however much they look like addresses: each converts to its own output and
 // nothing reads standard input or writes standard output.
 TEST_F(BatchTest, NamesThatLookLikeAddressesAreFiles)
@@ -363,34 +376,34 @@ TEST_F(BatchTest, ItsOwnSmallestMp3sAreMediaAgain)
 }
 
 // Nothing the run was given, nor anything it cannot prove it made, is removed: inputs named like
-// temporary files, a person's look-alikes, one held open. A killed run's temporary file beside the
-// file a linked output leads to goes; an output another run is converting is left to it.
+// temporary files, a person's look-alikes of any length, a name whose check is wrong, one held open. A killed run's
+// temporary file beside the file a linked output leads to goes; an output another run is converting is left to it.
 TEST_F(BatchTest, TheCleanUpRemovesOnlyWhatItProvablyMade)
 {
-    const std::string take = Media(".take.wav.partial-Take01.wav", Sound("pcm_s16le", 44100, 1));
-    MediaRecipe plainWav = Sound("pcm_s16le", 44100, 1);
-    plainWav.format = "wav";
-    const std::string mix = Media(".demo.partial-mix001", plainWav);
-    const std::string longWav = Media("long.wav", Sound("pcm_s16le", 44100, 1));
-    const std::string busyWav = Media("busy.wav", Sound("pcm_s16le", 44100, 1));
+    const std::string take = dir.File(".take.wav.partial-Take01.wav"), longWav = dir.File("long.wav"),
+                      busyWav = dir.File("busy.wav");
+    for (const std::string &input : {take, longWav, busyWav})
+        WriteSineWav(input, 0.5);
     fs::create_directories(dir.File("out"));
     fs::create_directories(dir.File("target"));
-    std::ofstream(dir.File("target/t.mp3")) << "older";
     fs::create_symlink("../target/t.mp3", dir.File("out/long.mp3"));
-    const std::string killed = dir.File("target/" + batch::TemporaryNameOf("t.mp3", ".mp3"));
-    const std::string held = dir.File("out/" + batch::TemporaryNameOf("held.mp3", ".mp3"));
-    const std::vector<std::string> lookAlikes = {".holiday.partial-photos", ".notes.partial-draft1",
-                                                 ".song.partial-ABCDEF", ".x.mp3.partial-BBBBBB.mp3"};
+    const std::string killed = dir.File("target/" + batch::TemporaryNameOf("t.mp3", ".mp3")),
+                      held = dir.File("out/" + batch::TemporaryNameOf("held.mp3", ".mp3")),
+                      busy = dir.File("out/" + batch::TemporaryNameOf("busy.mp3", ".mp3"));
+    std::string forged = batch::TemporaryNameOf("forged.mp3", ".mp3");
+    forged[forged.size() - 5] ^= 1; // one letter of its check changed
+    const std::vector<std::string> lookAlikes = {".holiday.partial-photos",
+                                                 ".notes.partial-draft1",
+                                                 ".song.partial-ABCDEF",
+                                                 ".x.mp3.partial-BBBBBB.mp3",
+                                                 "." + std::string(236, 'x') + ".partial-AbC123",
+                                                 forged};
     for (const std::string &name : lookAlikes)
         std::ofstream(dir.File("out/" + name)) << "the user's";
-    std::ofstream(killed) << "left by a killed run";
-    std::ofstream(held) << "held";
-    const batch::UniqueFd holding(open(held.c_str(), O_RDONLY));
-    // Another run at work on busy.mp3 holds its temporary file locked.
-    const std::string busy = dir.File("out/" + batch::TemporaryNameOf("busy.mp3", ".mp3"));
-    std::ofstream(busy) << "another run's";
-    const batch::UniqueFd locked(open(busy.c_str(), O_RDONLY));
-    ASSERT_EQ(flock(locked.Get(), LOCK_EX), 0);
+    for (const std::string &file : {killed, held, busy, dir.File("target/t.mp3")})
+        std::ofstream(file) << "not the user's";
+    const batch::UniqueFd holding(open(held.c_str(), O_RDONLY)), locked(open(busy.c_str(), O_RDONLY));
+    ASSERT_EQ(flock(locked.Get(), LOCK_EX), 0); // another run at work on busy.mp3
 
     const Result result = Batch({"-o", dir.File("out"), "--on-exists", "overwrite", take, longWav, busyWav});
     EXPECT_EQ(result.status, 0) << result.errors;
@@ -406,12 +419,11 @@ TEST_F(BatchTest, TheCleanUpRemovesOnlyWhatItProvablyMade)
     EXPECT_GT(DecodeAudio(dir.File("target/t.mp3")).Frames(), 0);
     for (const std::string &kept : lookAlikes)
         EXPECT_EQ(ReadFile(dir.File("out/" + kept)), "the user's") << kept;
-    EXPECT_EQ(ReadFile(busy), "another run's");
-    EXPECT_FALSE(fs::exists(dir.File("out/busy.mp3")));
+    EXPECT_TRUE(fs::exists(busy) && !fs::exists(dir.File("out/busy.mp3")));
 
     // One file converted alone keeps its input too, though the input is open when the clean-up runs.
-    const Result converted = RunVeloxc({"convert", mix, dir.File("demo.mp3")}, logs);
-    EXPECT_EQ(converted.status, 0) << converted.errors;
-    EXPECT_TRUE(fs::exists(mix));
-    EXPECT_GT(DecodeAudio(dir.File("demo.mp3")).Frames(), 0);
+    const std::string mix = dir.File(".demo.partial-mix001");
+    fs::rename(longWav, mix);
+    EXPECT_EQ(RunVeloxc({"convert", mix, dir.File("demo.mp3")}, logs).status, 0);
+    EXPECT_TRUE(fs::exists(mix) && fs::exists(dir.File("demo.mp3")));
 }

@@ -1,0 +1,151 @@
+// What the carry brings from inputs whose tags the media libraries read, and what it says of them.
+#include "batch/TagCarry.h"
+
+#include "tags/TagSet.h"
+#include "tests/support/MediaFixtures.h"
+#include "tests/support/TestSupport.h"
+#include "tests/tags/PictureFixtures.h"
+#include "tests/tags/SourceTagging.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace testing_support;
+
+namespace {
+
+using TFields = std::map<std::string, std::string>;
+
+class TagCarryTest : public ::testing::Test {
+protected:
+    void SetUp() override { EnsureLibrariesLoaded(); }
+
+    // The input's tags carried into a fresh MP3 (or WAV) of that name: its carried fields, and the note.
+    TFields Carry(const std::string &input, const std::string &outputName, std::string &note,
+                  tagtest::TOutputTags *read = nullptr)
+    {
+        const std::string output = dir.File(outputName);
+        outputName.ends_with(".wav") ? WriteSineWav(output) : WriteSineMp3(output);
+        std::string error;
+        note.clear();
+        EXPECT_TRUE(batch::CarryTags(input, output, {}, note, error)) << error;
+        const tagtest::TOutputTags tags = tagtest::ReadOutput(output);
+        TFields fields;
+        for (const std::string &key : tagcopy::CarriedFields())
+            if (tags.id3v2.contains(key))
+                fields[key] = tags.id3v2[key].toString("|").to8Bit(true);
+        if (read)
+            *read = tags;
+        return fields;
+    }
+
+    std::string Mka(const TFields &tags, const std::vector<Attachment> &attachments = {})
+    {
+        MediaRecipe recipe;
+        recipe.audio = AudioTrack{};
+        recipe.tags = tags;
+        recipe.attachments = attachments;
+        WriteMediaFile(dir.File("in.mka"), recipe);
+        return dir.File("in.mka");
+    }
+
+    TempDir dir;
+};
+
+// Matroska tags of a target type reach the libraries as "LEVEL/NAME" (their muxer writes such names
+// as they are). Text that is not UTF-8 is read as Latin-1; an empty text is no field.
+TEST_F(TagCarryTest, MatroskaTagsBecomeTheirFieldsWhateverTheirLevelOrBytes)
+{
+    const struct {
+        TFields tags, expected;
+    } cases[] = {
+        {{{"ALBUM/TITLE", "Best"}, {"ALBUM/ARTIST", "Various"}}, {{"ALBUM", "Best"}, {"ALBUMARTIST", "Various"}}},
+        // The track's own over a plain one, a plain one over the album's.
+        {{{"title", "file.mka"},
+          {"TRACK/TITLE", "Song"},
+          {"TRACK/ARTIST", "Singer"},
+          {"TRACK/PART_NUMBER", "3"},
+          {"album", "Plain"},
+          {"ALBUM/TITLE", "Typed"},
+          {"ALBUM/GENRE", "Pop"},
+          {"genre", "Jazz"}},
+         {{"TITLE", "Song"}, {"ARTIST", "Singer"}, {"TRACKNUMBER", "3"}, {"ALBUM", "Plain"}, {"GENRE", "Jazz"}}},
+        {{{"title", "Caf\xe9 Gr\xfc\xdf \xc3"}}, {{"TITLE", "Café Grüß Ã"}}},
+        {{{"title", ""}, {"artist", "Someone"}}, {{"ARTIST", "Someone"}}},
+    };
+    for (const auto &c : cases) {
+        const std::string input = Mka(c.tags);
+        std::string note;
+        tagtest::TOutputTags wav;
+        EXPECT_EQ(Carry(input, "out.mp3", note), c.expected);
+        Carry(input, "out.wav", note, &wav);
+        EXPECT_EQ(note, "");
+        EXPECT_EQ(wav.info.count("INAM") ? wav.info.at("INAM") : "",
+                  c.expected.count("TITLE") ? c.expected.at("TITLE") : "");
+    }
+    // A Vorbis comment that TagLib reads as nothing for its Latin-1 text comes through the libraries.
+    MediaRecipe flac;
+    flac.audio = AudioTrack{"flac"};
+    flac.tags = {{"title", "Caf\xe9"}, {"artist", "Someone"}};
+    WriteMediaFile(dir.File("in.flac"), flac);
+    std::string note;
+    EXPECT_EQ(Carry(dir.File("in.flac"), "out.mp3", note), (TFields{{"ARTIST", "Someone"}, {"TITLE", "Café"}}));
+}
+
+// Kinds TagLib cannot open whose tags the libraries read as none have nothing to lose; a file
+// neither can read is told.
+TEST_F(TagCarryTest, OnlyTagsThatCouldNotBeReadAreTold)
+{
+    for (const auto &[file, codec] : std::vector<std::pair<std::string, std::string>>{{"song.au", "pcm_s16be"},
+                                                                                      {"song.w64", "pcm_s16le"},
+                                                                                      {"song.caf", "pcm_s16le"},
+                                                                                      {"song.ac3", "ac3"},
+                                                                                      {"song.mka", "pcm_s16le"},
+                                                                                      {"noise.au", ""}}) {
+        const std::string input = dir.File(file);
+        MediaRecipe recipe;
+        recipe.audio = AudioTrack{codec};
+        codec.empty() ? void(std::ofstream(input, std::ios::binary) << std::string(4096, 'Z'))
+                      : WriteMediaFile(input, recipe);
+        std::string note;
+        EXPECT_TRUE(Carry(input, "out.mp3", note).empty()) << file;
+        EXPECT_EQ(note, codec.empty() ? " (tags not kept: cannot read the tags of '" + input +
+                                            "': not a kind of file whose tags can be read, or a damaged one)"
+                                      : "");
+    }
+}
+
+// Matroska names its front cover "cover.jpg" or "cover.png", other sizes of it "small_cover"; a
+// back cover is the last choice, else the first picture is taken. A picture too large to keep is
+// told when it would have been the cover.
+TEST_F(TagCarryTest, TheAttachmentNamedAsTheFrontCoverIsTheCover)
+{
+    const struct {
+        std::vector<std::string> files;
+        size_t chosen;
+        int tooLarge = -1;
+    } cases[] = {
+        {{"back.png", "cover.jpg"}, 1}, {{"small_cover.png", "cover.png"}, 1}, {{"Back Cover.png", "Front.jpg"}, 1},
+        {{"one.png", "two.jpg"}, 0},    {{"back.png", "cover.png"}, 0, 1},
+    };
+    for (const auto &c : cases) {
+        std::vector<Attachment> attachments;
+        for (size_t i = 0; i < c.files.size(); ++i) { // each of its own size, so that the bytes tell them apart
+            const bool png = c.files[i].ends_with(".png");
+            attachments.push_back({c.files[i], png ? "image/png" : "image/jpeg",
+                                   static_cast<int>(i) == c.tooLarge
+                                       ? tagtest::PaddedPng(tagcopy::kMaxPictureBytes + 1)
+                                       : tagtest::EncodePicture(png ? "png" : "mjpeg", 16 + 8 * static_cast<int>(i))});
+        }
+        std::string note;
+        tagtest::TOutputTags tags;
+        Carry(Mka({{"title", "Covered"}}, attachments), "out.mp3", note, &tags);
+        EXPECT_EQ(note, c.tooLarge >= 0 ? " (not kept: a picture larger than 16 MiB)" : "") << c.files[c.chosen];
+        ASSERT_EQ(tags.pictures.size(), 1u);
+        EXPECT_EQ(tags.pictures[0].type, 3);
+        EXPECT_TRUE(tags.pictures[0].data == attachments[c.chosen].data) << c.files[c.chosen];
+    }
+}
+
+} // namespace
