@@ -726,39 +726,29 @@ TEST_F(AudioOutTest, TheShapeFollowsTheStreamConverted)
         flac44{"flac", 44100, 1, 1000.0};
     surround.sampleFormat = "s32"; // 24-bit
     const struct {
-        std::vector<AudioTrack> streams; // of one Matroska file, or with filePerStream each of its own
-        bool filePerStream;
+        std::vector<AudioTrack> streams; // of one Matroska file
         const char *options, *output;
         AVCodecID codec;
         int rate, channels;
         double frequency; // of the stream converted
     } cases[] = {
-        {{surround, opus}, false, "", "out.wav", AV_CODEC_ID_PCM_S24LE, 48000, 6, 440.0},
-        {{surround, opus}, false, "map=0.1", "out.wav", AV_CODEC_ID_PCM_S16LE, 48000, 2, 1000.0},
-        {{flac48, flac44}, false, "", "out.wav", AV_CODEC_ID_PCM_S16LE, 48000, 2, 440.0},
-        {{flac44, surround}, false, "map=0.1\nac=2", "out.wav", AV_CODEC_ID_PCM_S24LE, 48000, 2, 440.0},
-        {{flac48, flac44}, true, "", "out.mp3", AV_CODEC_ID_MP3, 48000, 2, 440.0},
-        {{surround, opus}, false, "ar=32000\nac=1", "out.wav", AV_CODEC_ID_PCM_S24LE, 32000, 1, 440.0},
-        {{surround, opus}, false, "sample_fmt=s16", "out.wav", AV_CODEC_ID_PCM_S16LE, 48000, 6, 440.0},
+        {{surround, opus}, "", "out.wav", AV_CODEC_ID_PCM_S24LE, 48000, 6, 440.0},
+        {{surround, opus}, "map=0.1", "out.wav", AV_CODEC_ID_PCM_S16LE, 48000, 2, 1000.0},
+        {{flac48, flac44}, "", "out.wav", AV_CODEC_ID_PCM_S16LE, 48000, 2, 440.0},
+        {{flac44, surround}, "map=0.1\nac=2", "out.wav", AV_CODEC_ID_PCM_S24LE, 48000, 2, 440.0},
+        {{flac48, flac44}, "", "out.mp3", AV_CODEC_ID_MP3, 48000, 2, 440.0},
+        {{surround, opus}, "ar=32000\nac=1", "out.wav", AV_CODEC_ID_PCM_S24LE, 32000, 1, 440.0},
+        {{surround, opus}, "sample_fmt=s16", "out.wav", AV_CODEC_ID_PCM_S16LE, 48000, 6, 440.0},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(FormatText("%s from %d streams%s [%s]", c.output, static_cast<int>(c.streams.size()),
-                                c.filePerStream ? " in files of their own" : "", c.options));
+        SCOPED_TRACE(FormatText("%s from %d streams [%s]", c.output, static_cast<int>(c.streams.size()), c.options));
+        MediaRecipe recipe;
+        recipe.format = "matroska";
+        recipe.audio = c.streams[0];
+        recipe.moreAudio.assign(c.streams.begin() + 1, c.streams.end());
+        WriteMediaFile(dir.File("in.mka"), recipe);
         engine.InitializeJob();
-        for (size_t i = 0; i < (c.filePerStream ? c.streams.size() : 1); ++i) {
-            MediaRecipe recipe;
-            recipe.format = "matroska";
-            recipe.audio = c.streams[i];
-            if (!c.filePerStream)
-                recipe.moreAudio.assign(c.streams.begin() + 1, c.streams.end());
-            const std::string input = dir.File(FormatText("in%d.mka", static_cast<int>(i)));
-            WriteMediaFile(input, recipe);
-            ASSERT_TRUE(engine.AddInputFile(input)) << engine.LastErrorText;
-        }
-        engine.ParseOptionLines(c.options);
-        ASSERT_TRUE(engine.AddOutputFile(dir.File(c.output))) << engine.LastErrorText;
-        engine.Start(false, tpNormal);
-        ASSERT_EQ(engine.ErrorMessage, "");
+        ASSERT_TRUE(Convert(dir.File("in.mka"), dir.File(c.output), "", c.options)) << engine.ErrorMessage;
         TAVProbe probe;
         ASSERT_TRUE(probe.LoadFile(dir.File(c.output)));
         const AVCodecParameters *shape = probe.FormatContext()->streams[0]->codecpar;

@@ -19,13 +19,15 @@ inline std::string ReadFile(const std::string &path)
 }
 
 // The names in the folder, sorted.
-inline std::vector<std::string> Entries(const TempDir &dir)
+inline std::vector<std::string> Entries(const std::filesystem::path &folder)
 {
     std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(dir.Path()))
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
+
+inline std::vector<std::string> Entries(const TempDir &dir) { return Entries(dir.Path()); }
 
 } // namespace testing_support

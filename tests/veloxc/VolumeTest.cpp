@@ -56,15 +56,6 @@ protected:
     bool mounted = false;
 };
 
-std::vector<std::string> Names(const std::string &folder)
-{
-    std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 } // namespace
 
 // No hard link and no rename that refuses to replace: every policy writes, and a new output is
@@ -98,7 +89,7 @@ TEST_F(ExfatVolumeTest, EveryPolicyWritesAndNamesTheVolumeTakesForOneAreOne)
         const Result result = Batch(arguments);
         EXPECT_EQ(result.status, 0) << result.errors;
         EXPECT_NE(result.errors.find(run.summary), std::string::npos) << run.onExists << ": " << result.errors;
-        EXPECT_EQ(Names(OnVolume(run.folder)), run.names) << run.onExists;
+        EXPECT_EQ(Entries(OnVolume(run.folder)), run.names) << run.onExists;
     }
     EXPECT_TRUE(ReadFile(OnVolume("in/Song.MP3")) == original);
     EXPECT_NEAR(static_cast<double>(DecodeAudio(OnVolume("out/Take.mp3")).Frames()), 0.3 * 44100, 1200);
