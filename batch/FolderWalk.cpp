@@ -1,5 +1,7 @@
 #include "batch/FolderWalk.h"
 
+#include "batch/CaseFolding.h"
+
 #include <algorithm>
 
 namespace fs = std::filesystem;
@@ -23,7 +25,9 @@ fs::path NormalPath(const fs::path &path)
     return ec ? fs::absolute(path, ec).lexically_normal() : canonical;
 }
 
-void WalkFolder(const fs::path &folder, const fs::path &leftOut, FolderContent &content)
+namespace {
+
+void Walk(const fs::path &folder, const fs::path &leftOut, PathKeys &keys, FolderContent &content)
 {
     std::error_code ec;
     fs::directory_iterator entries(folder, ec);
@@ -45,15 +49,23 @@ void WalkFolder(const fs::path &folder, const fs::path &leftOut, FolderContent &
         if (entry.is_directory(statusError)) {
             if (link)
                 continue;
-            if (!leftOut.empty() && NormalPath(entry.path()) == leftOut) {
+            if (!leftOut.empty() && keys.Key(entry.path()) == leftOut) {
                 content.notes.push_back({entry.path(), false, {}});
                 continue;
             }
-            WalkFolder(entry.path(), leftOut, content);
+            Walk(entry.path(), leftOut, keys, content);
         } else {
             content.files.push_back(entry.path());
         }
     }
+}
+
+} // namespace
+
+void WalkFolder(const fs::path &folder, const fs::path &leftOut, FolderContent &content)
+{
+    PathKeys keys(false);
+    Walk(folder, leftOut, keys, content);
 }
 
 } // namespace batch

@@ -18,7 +18,7 @@ struct FolderContent {
 };
 
 // Adds what is below folder to content. Names starting with "." are left out, and links to
-// folders are not followed (they can make loops). The tree of leftOut (a normal, absolute path;
+// folders are not followed (they can make loops). The tree of leftOut (a path's PathKeys key;
 // empty for none) is not read, so that a batch's outputs are never taken for its inputs.
 void WalkFolder(const std::filesystem::path &folder, const std::filesystem::path &leftOut, FolderContent &content);
 

@@ -191,9 +191,9 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
                                        const SourceRecord &recordedSource)
 {
     // Compared in one spelling, shown as the user wrote it, on every run alike.
-    const fs::path outputFolder = arguments.outputDir.empty() ? fs::path() : NormalPath(arguments.outputDir);
     // Paths compared as their volumes compare names: on one that ignores case, "Song.mp3" is "song.MP3".
     PathKeys keys(!arguments.dryRun);
+    const fs::path outputFolder = arguments.outputDir.empty() ? fs::path() : keys.Key(arguments.outputDir);
     const fs::path outputShown = arguments.outputDir;
     std::vector<PlannedFile> plan;
     std::vector<Candidate> candidates;
@@ -229,7 +229,7 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
         }
         if (fs::is_directory(status)) {
             // A folder inside the output folder's tree would read the outputs as inputs.
-            if (!outputFolder.empty() && Inside(NormalPath(path), outputFolder)) {
+            if (!outputFolder.empty() && Inside(keys.Key(path), outputFolder)) {
                 plan.push_back({path, {}, PlanAction::Missing, "is inside the output folder"});
                 continue;
             }
