@@ -2,6 +2,8 @@
 
 #include "tags/FieldMap.h"
 
+#include <asfattribute.h>
+#include <asfpicture.h>
 #include <attachedpictureframe.h>
 #include <mp4coverart.h>
 
@@ -41,6 +43,15 @@ std::string Mp4Label(TagLib::MP4::CoverArt::Format format)
     default:
         return "";
     }
+}
+
+// APEv2 keeps a cover as one binary item: a file name, a zero byte, the picture.
+constexpr const char *kApeFrontCover = "Cover Art (Front)";
+
+TagLib::ByteVector Bytes(const TPicture &picture)
+{
+    return TagLib::ByteVector(reinterpret_cast<const char *>(picture.data.data()),
+                              static_cast<unsigned int>(picture.data.size()));
 }
 
 std::vector<AttachedPictureFrame *> PictureFrames(const TagLib::ID3v2::Tag &tag)
@@ -115,10 +126,95 @@ void OfferMp4Covers(const TagLib::MP4::Tag &tag, TCoverChoice &choice)
     }
 }
 
+void OfferApeCovers(const TagLib::APE::Tag &tag, TCoverChoice &choice)
+{
+    const auto items = tag.itemListMap();
+    for (const auto &[key, item] : items) {
+        const std::string name = Lowercase(key.to8Bit(true));
+        if (item.type() != TagLib::APE::Item::Binary || name.rfind("cover art (", 0) != 0)
+            continue;
+        const TagLib::ByteVector value = item.binaryData();
+        const int end = value.find('\0');
+        if (end >= 0)
+            choice.Offer(value.mid(static_cast<unsigned int>(end) + 1), TagLib::String(), TagLib::String(),
+                         name == Lowercase(kApeFrontCover));
+    }
+}
+
+void OfferAsfPictures(const TagLib::ASF::Tag &tag, TCoverChoice &choice)
+{
+    if (!tag.attributeListMap().contains("WM/Picture"))
+        return;
+    for (const TagLib::ASF::Attribute &attribute : tag.attributeListMap()["WM/Picture"]) {
+        const TagLib::ASF::Picture picture = attribute.toPicture();
+        if (picture.isValid())
+            choice.Offer(picture.picture(), picture.mimeType(), picture.description(),
+                         picture.type() == TagLib::ASF::Picture::FrontCover);
+    }
+}
+
+TagLib::FLAC::Picture *FlacFrontCover(const TPicture &picture, const TagLib::List<TagLib::FLAC::Picture *> &pictures,
+                                      std::vector<TagLib::FLAC::Picture *> &dropped)
+{
+    const TagLib::ByteVector data = Bytes(picture);
+    for (TagLib::FLAC::Picture *old : pictures)
+        if (old->type() == TagLib::FLAC::Picture::FrontCover || old->data() == data)
+            dropped.push_back(old);
+    auto *cover = new TagLib::FLAC::Picture;
+    cover->setType(TagLib::FLAC::Picture::FrontCover);
+    cover->setMimeType(FromUtf8(picture.mimeType));
+    cover->setDescription(FromUtf8(picture.description));
+    cover->setData(data);
+    return cover;
+}
+
+void PutFrontCover(const TPicture &picture, TagLib::MP4::Tag &tag)
+{
+    // No kinds in MP4: the front cover goes first, other pictures stay behind it.
+    const TagLib::ByteVector data = Bytes(picture);
+    const auto format = picture.mimeType == "image/png"   ? TagLib::MP4::CoverArt::PNG
+                        : picture.mimeType == "image/gif" ? TagLib::MP4::CoverArt::GIF
+                        : picture.mimeType == "image/bmp" ? TagLib::MP4::CoverArt::BMP
+                                                          : TagLib::MP4::CoverArt::JPEG;
+    TagLib::MP4::CoverArtList covers;
+    covers.append(TagLib::MP4::CoverArt(format, data));
+    if (tag.contains("covr"))
+        for (const TagLib::MP4::CoverArt &old : tag.item("covr").toCoverArtList())
+            if (old.data() != data)
+                covers.append(old);
+    tag.setItem("covr", TagLib::MP4::Item(covers));
+}
+
+void PutFrontCover(const TPicture &picture, TagLib::APE::Tag &tag)
+{
+    const std::string extension = picture.mimeType.substr(picture.mimeType.find('/') + 1);
+    TagLib::ByteVector value(("cover." + extension).c_str(), static_cast<unsigned int>(extension.size() + 7));
+    value.append(Bytes(picture));
+    tag.setItem(kApeFrontCover, TagLib::APE::Item(kApeFrontCover, value, true));
+}
+
+void PutFrontCover(const TPicture &picture, TagLib::ASF::Tag &tag)
+{
+    TagLib::ASF::AttributeList kept;
+    const TagLib::ByteVector data = Bytes(picture);
+    if (tag.attributeListMap().contains("WM/Picture"))
+        for (const TagLib::ASF::Attribute &attribute : tag.attributeListMap()["WM/Picture"]) {
+            const TagLib::ASF::Picture old = attribute.toPicture();
+            if (old.isValid() && old.type() != TagLib::ASF::Picture::FrontCover && old.picture() != data)
+                kept.append(attribute);
+        }
+    TagLib::ASF::Picture cover;
+    cover.setType(TagLib::ASF::Picture::FrontCover);
+    cover.setMimeType(FromUtf8(picture.mimeType));
+    cover.setDescription(FromUtf8(picture.description));
+    cover.setPicture(data);
+    kept.prepend(TagLib::ASF::Attribute(cover));
+    tag.setAttribute("WM/Picture", kept);
+}
+
 void PutFrontCover(const TPicture &picture, TagLib::ID3v2::Tag &tag)
 {
-    const TagLib::ByteVector data(reinterpret_cast<const char *>(picture.data.data()),
-                                  static_cast<unsigned int>(picture.data.size()));
+    const TagLib::ByteVector data = Bytes(picture);
     for (AttachedPictureFrame *frame : PictureFrames(tag))
         if (frame->type() == AttachedPictureFrame::FrontCover || frame->picture() == data)
             tag.removeFrame(frame, true);

@@ -5,6 +5,8 @@
 
 #include <optional>
 
+#include <apetag.h>
+#include <asftag.h>
 #include <flacpicture.h>
 #include <id3v2tag.h>
 #include <mp4tag.h>
@@ -36,9 +38,18 @@ private:
 void OfferId3v2Pictures(const TagLib::ID3v2::Tag &tag, TCoverChoice &choice);
 void OfferFlacPictures(const TagLib::List<TagLib::FLAC::Picture *> &pictures, TCoverChoice &choice);
 void OfferMp4Covers(const TagLib::MP4::Tag &tag, TCoverChoice &choice);
+void OfferApeCovers(const TagLib::APE::Tag &tag, TCoverChoice &choice);
+void OfferAsfPictures(const TagLib::ASF::Tag &tag, TCoverChoice &choice);
 
 // Replaces the tag's front covers (and any copy of the same picture) by this one.
 void PutFrontCover(const TPicture &picture, TagLib::ID3v2::Tag &tag);
+// The same for FLAC picture blocks (a FLAC file's, or a Vorbis comment's): the kept ones are given
+// to keep, the new front cover is returned for the caller's owner to take.
+TagLib::FLAC::Picture *FlacFrontCover(const TPicture &picture, const TagLib::List<TagLib::FLAC::Picture *> &pictures,
+                                      std::vector<TagLib::FLAC::Picture *> &dropped);
+void PutFrontCover(const TPicture &picture, TagLib::MP4::Tag &tag);
+void PutFrontCover(const TPicture &picture, TagLib::APE::Tag &tag);
+void PutFrontCover(const TPicture &picture, TagLib::ASF::Tag &tag);
 
 // The picture's type from its first bytes, else the label it came with; "" when neither tells.
 std::string PictureMimeType(const TagLib::ByteVector &data, const std::string &label);

@@ -1,5 +1,5 @@
 // Tag and cover-art carry-over through TagLib: read from MP3, FLAC, Ogg, M4A and WAV (and any other
-// file TagLib knows), written to MP3 and WAV outputs. Errors are false and a plain reason that names
+// file TagLib knows), written to every output whose kind holds tags. Errors are false and a plain reason that names
 // the file. Safe to call from several threads for different files.
 #pragma once
 
@@ -20,8 +20,10 @@ bool ReadTags(const std::string &path, TTagSet &tags, std::string &error);
 
 // Sets the given fields in the file and makes the picture its front cover; other tags of the file
 // stay. A field with an empty value is removed. MP3: ID3v2 (an ID3v1 tag the file already has is
-// kept in step; none is added). WAV: an ID3v2 chunk and the RIFF INFO list. An empty set writes
-// nothing. The source name is recorded in the ID3v2 tag (or chunk), replacing an earlier record.
+// kept in step; none is added). WAV: an ID3v2 chunk and the RIFF INFO list. FLAC, Ogg Vorbis and
+// Opus: the Vorbis comment and a picture block; M4A: MP4 atoms with "covr"; AIFF: ID3v2; WavPack:
+// APEv2; WMA: ASF attributes. An empty set writes nothing. The source name is recorded where there
+// is an ID3v2 tag (MP3, WAV, AIFF), replacing an earlier record.
 // damaged, when given, tells whether a failure came once writing had begun: the file can then no
 // longer be trusted. Failures found before (the picture, the kind of file) leave the file as it was.
 bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error, const TWriteOptions &options = {},

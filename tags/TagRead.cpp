@@ -8,6 +8,7 @@
 
 #include <aifffile.h>
 #include <apetag.h>
+#include <asffile.h>
 #include <fileref.h>
 #include <flacfile.h>
 #include <id3v1tag.h>
@@ -15,6 +16,7 @@
 #include <mpegfile.h>
 #include <tfilestream.h>
 #include <wavfile.h>
+#include <wavpackfile.h>
 #include <xiphcomment.h>
 
 #include <new>
@@ -69,6 +71,13 @@ std::vector<TagLib::PropertyMap> ReadFile(TagLib::File &file, TCoverChoice &cove
             maps.push_back(tag->properties());
             OfferMp4Covers(*tag, cover);
         }
+    } else if (auto *wavPack = dynamic_cast<TagLib::WavPack::File *>(&file)) {
+        maps.push_back(file.properties());
+        if (wavPack->hasAPETag())
+            OfferApeCovers(*wavPack->APETag(), cover);
+    } else if (auto *asf = dynamic_cast<TagLib::ASF::File *>(&file)) {
+        maps.push_back(file.properties());
+        OfferAsfPictures(*asf->tag(), cover);
     } else {
         // Ogg Vorbis, Opus, Speex and Ogg FLAC keep their pictures in the comment; others have none here.
         maps.push_back(file.properties());

@@ -7,10 +7,17 @@
 #include "tags/Pictures.h"
 #include "tags/SourceRecord.h"
 
+#include <aifffile.h>
+#include <apetag.h>
+#include <asffile.h>
 #include <fileref.h>
+#include <flacfile.h>
 #include <id3v1tag.h>
+#include <mp4file.h>
 #include <mpegfile.h>
 #include <wavfile.h>
+#include <wavpackfile.h>
+#include <xiphcomment.h>
 
 #include <algorithm>
 #include <cstring>
@@ -38,6 +45,54 @@ void SetId3v2(const TTagSet &tags, TagLib::ID3v2::Tag &tag)
         PutFrontCover(*tags.frontCover, tag);
     if (!tags.sourceName.empty())
         PutSourceName(tags.sourceName, tag);
+}
+
+// A Vorbis comment's fields and its picture block (Ogg Vorbis, Opus, Ogg FLAC; a FLAC file keeps
+// its pictures in blocks of its own).
+void SetXiph(const TTagSet &tags, TagLib::Ogg::XiphComment &comment, bool pictures)
+{
+    SetFields(tags.fields, comment);
+    if (!tags.frontCover || !pictures)
+        return;
+    std::vector<TagLib::FLAC::Picture *> dropped;
+    TagLib::FLAC::Picture *cover = FlacFrontCover(*tags.frontCover, comment.pictureList(), dropped);
+    for (TagLib::FLAC::Picture *old : dropped)
+        comment.removePicture(old, true);
+    comment.addPicture(cover); // the comment owns it from here
+}
+
+// Fields and cover in the tags of a kind other than MP3 and WAV; false for a kind that holds none.
+bool SetOtherKind(const TTagSet &tags, TagLib::File &file)
+{
+    if (auto *flac = dynamic_cast<TagLib::FLAC::File *>(&file)) {
+        SetXiph(tags, *flac->xiphComment(true), false);
+        if (tags.frontCover) {
+            std::vector<TagLib::FLAC::Picture *> dropped;
+            TagLib::FLAC::Picture *cover = FlacFrontCover(*tags.frontCover, flac->pictureList(), dropped);
+            for (TagLib::FLAC::Picture *old : dropped)
+                flac->removePicture(old, true);
+            flac->addPicture(cover);
+        }
+    } else if (auto *xiph = dynamic_cast<TagLib::Ogg::XiphComment *>(file.tag())) {
+        SetXiph(tags, *xiph, true);
+    } else if (auto *mp4 = dynamic_cast<TagLib::MP4::File *>(&file)) {
+        SetFields(tags.fields, *mp4->tag());
+        if (tags.frontCover)
+            PutFrontCover(*tags.frontCover, *mp4->tag());
+    } else if (auto *aiff = dynamic_cast<TagLib::RIFF::AIFF::File *>(&file)) {
+        SetId3v2(tags, *aiff->tag());
+    } else if (auto *wavPack = dynamic_cast<TagLib::WavPack::File *>(&file)) {
+        SetFields(tags.fields, *wavPack->APETag(true));
+        if (tags.frontCover)
+            PutFrontCover(*tags.frontCover, *wavPack->APETag(true));
+    } else if (auto *asf = dynamic_cast<TagLib::ASF::File *>(&file)) {
+        SetFields(tags.fields, *asf->tag());
+        if (tags.frontCover)
+            PutFrontCover(*tags.frontCover, *asf->tag());
+    } else {
+        return false;
+    }
+    return true;
 }
 
 // Empty when the picture can be written; the type it is written with goes to mimeType.
@@ -110,8 +165,11 @@ bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error,
             WriteInfo(written.fields, *wav->InfoTag());
             writing = true;
             saved = wav->save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone, version);
+        } else if (SetOtherKind(written, *ref.file())) {
+            writing = true;
+            saved = ref.file()->save();
         } else {
-            return fail("tags are written to MP3 and WAV files only");
+            return fail("this kind of file holds no tags");
         }
         stream.Close();
         if (stream.Error() != 0)

@@ -265,7 +265,7 @@ TEST_F(TagFailureTest, AnOutputThatCannotTakeTheTagsIsRefusedAndLeftAlone)
         {"read-only – ñ.mp3", true, "Permission denied"},
         {"missing – ñ.mp3", false, "No such file or directory"},
         {"folder.mp3", false, "not a regular file"},
-        {"out.flac", false, "MP3 and WAV files only"},
+        {"out.ac3", false, "not a kind of file whose tags can be read"},
         {"pattern.wav", false, "not a kind of file whose tags can be read"},
         {"rf64.wav", false, "a 64-bit WAV file"},
     };
@@ -278,8 +278,10 @@ TEST_F(TagFailureTest, AnOutputThatCannotTakeTheTagsIsRefusedAndLeftAlone)
             fs::permissions(target, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
         } else if (name == "folder.mp3") {
             fs::create_directory(target);
-        } else if (name == "out.flac") {
-            MakeSource(TSource::Flac, target);
+        } else if (name == "out.ac3") {
+            testing_support::MediaRecipe ac3;
+            ac3.audio = testing_support::AudioTrack{"ac3"};
+            testing_support::WriteMediaFile(target, ac3);
         } else if (name == "pattern.wav") {
             WriteBytes(target, std::string(4096, 'x'));
         } else if (name == "rf64.wav") {
