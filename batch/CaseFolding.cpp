@@ -5,9 +5,10 @@
 #include "batch/TemporaryName.h"
 
 #include <atomic>
-#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <clocale>
+#include <cwchar>
 #include <cwctype>
 #include <dirent.h>
 #include <fcntl.h>
@@ -95,25 +96,6 @@ locale_t Utf8Locale()
     return locale;
 }
 
-void AppendUtf8(std::string &text, char32_t c)
-{
-    if (c < 0x80) {
-        text += static_cast<char>(c);
-    } else if (c < 0x800) {
-        text += static_cast<char>(0xC0 | (c >> 6));
-        text += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        text += static_cast<char>(0xE0 | (c >> 12));
-        text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        text += static_cast<char>(0xF0 | (c >> 18));
-        text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 } // namespace
 
 bool FoldsCase(int folder, bool mayProbe)
@@ -139,26 +121,26 @@ bool OwnNameFoldsCase(int folder, const std::string &name)
 
 std::string FoldCase(const std::string &name)
 {
-    const locale_t locale = Utf8Locale();
+    const locale_t utf8 = Utf8Locale();
+    if (!utf8)
+        return name;
+    const locale_t previous = uselocale(utf8);
     std::string folded;
+    std::mbstate_t in{};
     for (size_t i = 0; i < name.size();) {
-        const unsigned char lead = static_cast<unsigned char>(name[i]);
-        const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        bool valid = length > 0 && i + length <= name.size();
-        char32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
-        for (size_t k = 1; valid && k < length; ++k) {
-            const unsigned char next = static_cast<unsigned char>(name[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3F);
-        }
-        if (!valid) { // not UTF-8: the byte as it is
+        wchar_t c = 0;
+        const size_t length = std::mbrtowc(&c, name.data() + i, name.size() - i, &in);
+        if (length == 0 || length > name.size() - i) { // not UTF-8: the byte as it is
+            in = {};
             folded += name[i++];
             continue;
         }
-        AppendUtf8(folded, locale ? static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), locale))
-                                  : static_cast<char32_t>(c < 0x80 ? std::toupper(static_cast<int>(c)) : c));
+        char out[MB_LEN_MAX];
+        std::mbstate_t state{};
+        folded.append(out, std::wcrtomb(out, static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c))), &state));
         i += length;
     }
+    uselocale(previous);
     return folded;
 }
 

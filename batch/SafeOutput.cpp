@@ -149,20 +149,6 @@ mode_t NewFileMode()
     return 0644;
 }
 
-// Removes the temporary file of a run that is gone; false when it is held, open or locked.
-bool RemoveStale(int folder, const std::string &name)
-{
-    struct stat info {};
-    if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT; // gone meanwhile
-    if (!S_ISREG(info.st_mode) || HeldOpen({info.st_dev, info.st_ino})) // asked before it is opened here
-        return false;
-    const UniqueFd file(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    struct stat opened {};
-    return file && fstat(file.Get(), &opened) == 0 && opened.st_ino == info.st_ino &&
-           flock(file.Get(), LOCK_EX | LOCK_NB) == 0 && unlinkat(folder, name.c_str(), 0) == 0;
-}
-
 } // namespace
 
 SafeOutput::SafeOutput(const std::string &output, const AVOutputFormat *format) : output_(output), engineName_(output)
@@ -253,7 +239,8 @@ void SafeOutput::MakeTemporary(const fs::path &folderPath, const std::string &ex
         if (error != EEXIST)
             break;
         // Every run names this output's temporary file alike: one held is another run's at work.
-        if (!RemoveStale(folder_.Get(), candidate))
+        if (const Stale stale = RemoveIfStale(folder_.Get(), candidate, OpenFiles());
+            stale != Stale::Removed && stale != Stale::Gone)
             throw BeingConverted("'" + output_ + "' is being converted by another run; it is left to that run");
     }
     if (!file_)

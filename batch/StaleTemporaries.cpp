@@ -29,7 +29,8 @@ bool IsNumber(const char *name)
     return true;
 }
 
-// Every file a process that can be read holds open, as /proc shows the descriptors.
+} // namespace
+
 std::set<FileId> OpenFiles()
 {
     std::set<FileId> open;
@@ -54,8 +55,6 @@ std::set<FileId> OpenFiles()
     return open;
 }
 
-} // namespace
-
 std::set<FileId> FileIdsOf(const std::vector<std::string> &paths)
 {
     std::set<FileId> ids;
@@ -67,7 +66,20 @@ std::set<FileId> FileIdsOf(const std::vector<std::string> &paths)
     return ids;
 }
 
-bool HeldOpen(const FileId &file) { return OpenFiles().count(file) > 0; }
+Stale RemoveIfStale(int folder, const std::string &name, const std::set<FileId> &open, const std::set<FileId> &keep)
+{
+    const UniqueFd file(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (!file)
+        return errno == ENOENT ? Stale::Gone : Stale::Kept;
+    struct stat info {};
+    if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode) || keep.count({info.st_dev, info.st_ino}))
+        return Stale::Kept;
+    if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
+        return Stale::Locked; // a run at work on it
+    if (open.count({info.st_dev, info.st_ino}))
+        return Stale::HeldOpen;
+    return unlinkat(folder, name.c_str(), 0) == 0 ? Stale::Removed : Stale::Failed;
+}
 
 void RemoveStaleIn(int folder, const std::string &shownFolder, const std::set<FileId> &keep, CleanUp &cleanUp)
 {
@@ -82,25 +94,23 @@ void RemoveStaleIn(int folder, const std::string &shownFolder, const std::set<Fi
     if (candidates.empty())
         return;
     const std::set<FileId> open = OpenFiles();
-    const auto shown = [&](const std::string &name) { return (fs::path(shownFolder) / name).string(); };
     for (const std::string &name : candidates) {
-        const UniqueFd file(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-        struct stat info {};
-        if (!file || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode) || keep.count({info.st_dev, info.st_ino}))
-            continue;
-        if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
-            continue; // a run at work on it
-        if (open.count({info.st_dev, info.st_ino})) {
-            cleanUp.notes.push_back("'" + shown(name) +
-                                    "' looks like a temporary file of a stopped run, but a program holds it open; "
-                                    "it is left as it is");
-            continue;
-        }
-        if (unlinkat(folder, name.c_str(), 0) == 0)
+        const std::string shown = "'" + (fs::path(shownFolder) / name).string() + "'";
+        switch (RemoveIfStale(folder, name, open, keep)) {
+        case Stale::Removed:
             ++cleanUp.removed;
-        else
-            cleanUp.notes.push_back("'" + shown(name) +
-                                    "', a temporary file of a stopped run, cannot be removed: " + std::strerror(errno));
+            break;
+        case Stale::HeldOpen:
+            cleanUp.notes.push_back(shown + " looks like a temporary file of a stopped run, but a program holds it "
+                                            "open; it is left as it is");
+            break;
+        case Stale::Failed:
+            cleanUp.notes.push_back(shown +
+                                    ", a temporary file of a stopped run, cannot be removed: " + std::strerror(errno));
+            break;
+        default:
+            break;
+        }
     }
 }
 

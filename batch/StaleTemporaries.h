@@ -24,7 +24,15 @@ std::set<FileId> FileIdsOf(const std::vector<std::string> &paths);
 // Cleans the folder (shown as shownFolder in the notes), never removing a file of keep.
 void RemoveStaleIn(int folder, const std::string &shownFolder, const std::set<FileId> &keep, CleanUp &cleanUp);
 
-// Whether a process, this one included, holds the file open; false when no process can be read.
-bool HeldOpen(const FileId &file);
+// Every file a process that can be read, this one included, holds open, as /proc shows them.
+std::set<FileId> OpenFiles();
+
+enum class Stale { Removed, Gone, Kept, Locked, HeldOpen, Failed };
+
+// Removes the folder's file of that name, a temporary file of a run that is gone, unless it is no
+// regular file, one of keep, locked by a run at work on it, or in open (taken before this call
+// opens it). Failed leaves errno set.
+Stale RemoveIfStale(int folder, const std::string &name, const std::set<FileId> &open,
+                    const std::set<FileId> &keep = {});
 
 } // namespace batch
