@@ -37,8 +37,9 @@ protected:
     }
     void TearDown() override
     {
-        if (mounted)
+        if (mounted) {
             EXPECT_TRUE(Succeeds("umount " + Quoted(volume)));
+        }
         if (!loop.empty())
             Succeeds("losetup -d " + Quoted(loop));
     }
