@@ -1,5 +1,6 @@
 #include "tags/FieldMap.h"
 
+#include "tags/SourceRecord.h"
 #include "tags/TagSet.h"
 
 #include <cctype>
@@ -52,39 +53,47 @@ std::string WithTotal(const TagLib::PropertyMap &map, const std::string &number,
 
 } // namespace
 
-bool ValidUtf8(const char *bytes, size_t size)
+size_t Utf8SequenceLength(const char *bytes, size_t size)
 {
     const unsigned char *p = reinterpret_cast<const unsigned char *>(bytes);
+    if (size == 0)
+        return 0;
+    const unsigned char lead = p[0];
+    size_t length = 0;
+    unsigned int code = 0;
+    if (lead < 0x80)
+        return 1;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        code = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (length > size)
+        return 0;
+    for (size_t k = 1; k < length; ++k) {
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (p[k] & 0x3F);
+    }
+    // Overlong forms, surrogates and values past the last code point are not UTF-8.
+    static constexpr unsigned int kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+bool ValidUtf8(const char *bytes, size_t size)
+{
     for (size_t i = 0; i < size;) {
-        const unsigned char lead = p[i];
-        size_t length = 0;
-        unsigned int code = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            code = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            code = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            code = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > size)
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (p[i + k] & 0x3F);
-        }
-        // Overlong forms, surrogates and values past the last code point are not UTF-8.
-        static constexpr unsigned int kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        const size_t length = Utf8SequenceLength(bytes + i, size - i);
+        if (length == 0)
             return false;
         i += length;
     }
@@ -126,6 +135,8 @@ void ApplyFields(const std::map<std::string, std::string> &fields, TagLib::Prope
 {
     for (const auto &[key, value] : fields) {
         const TagLib::String name = FromUtf8(key).upper();
+        if (name == kSourceField)
+            continue; // the record is written from the source name alone
         if (value.empty())
             map.erase(name);
         else

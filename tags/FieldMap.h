@@ -12,6 +12,8 @@
 namespace tagcopy::detail {
 
 bool ValidUtf8(const char *bytes, size_t size);
+// The length of the UTF-8 sequence the bytes start with; 0 when they start with none.
+size_t Utf8SequenceLength(const char *bytes, size_t size);
 
 std::string ToUtf8(const TagLib::String &text);
 // Text that is not valid UTF-8 is taken as Latin-1: TagLib would make it an empty string.
@@ -23,7 +25,7 @@ TagLib::String FromUtf8(const std::string &text);
 void AddCarried(const TagLib::PropertyMap &map, std::map<std::string, std::string> &fields,
                 std::set<std::string> &unread);
 
-// Sets fields in map, removing those with an empty value.
+// Sets fields in map, removing those with an empty value; a field named like the source record is passed over.
 void ApplyFields(const std::map<std::string, std::string> &fields, TagLib::PropertyMap &map);
 
 // "3/12" -> "3"; "" when the text does not start with a number.

@@ -144,16 +144,7 @@ bool ReadSourceName(const std::string &path, std::string &name, std::string &err
 {
     name.clear();
     return OpenAndRead(path, error, [&](TagLib::File &file) {
-        const TagLib::ID3v2::Tag *tag = nullptr;
-        if (auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(&file))
-            tag = mpeg->hasID3v2Tag() ? mpeg->ID3v2Tag() : nullptr;
-        else if (auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(&file))
-            tag = wav->hasID3v2Tag() ? wav->ID3v2Tag() : nullptr;
-        else
-            return std::string("a source name is recorded in MP3 and WAV files only");
-        if (tag)
-            name = SourceName(*tag);
-        return std::string();
+        return RecordedSourceName(file, name) ? std::string() : std::string("this kind of file holds no source name");
     });
 }
 

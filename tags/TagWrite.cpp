@@ -38,7 +38,9 @@ void SetFields(const std::map<std::string, std::string> &fields, Tag &tag)
     tag.setProperties(map);
 }
 
-void SetId3v2(const TTagSet &tags, TagLib::ID3v2::Tag &tag)
+// Fields, cover and record of a tag of one piece: ID3v2, MP4, APEv2, ASF.
+template <class Tag>
+void SetTag(const TTagSet &tags, Tag &tag)
 {
     SetFields(tags.fields, tag);
     if (tags.frontCover)
@@ -47,11 +49,13 @@ void SetId3v2(const TTagSet &tags, TagLib::ID3v2::Tag &tag)
         PutSourceName(tags.sourceName, tag);
 }
 
-// A Vorbis comment's fields and its picture block (Ogg Vorbis, Opus, Ogg FLAC; a FLAC file keeps
+// A Vorbis comment's fields, record and picture block (Ogg Vorbis, Opus, Ogg FLAC; a FLAC file keeps
 // its pictures in blocks of its own).
 void SetXiph(const TTagSet &tags, TagLib::Ogg::XiphComment &comment, bool pictures)
 {
     SetFields(tags.fields, comment);
+    if (!tags.sourceName.empty())
+        PutSourceName(tags.sourceName, comment);
     if (!tags.frontCover || !pictures)
         return;
     std::vector<TagLib::FLAC::Picture *> dropped;
@@ -61,7 +65,7 @@ void SetXiph(const TTagSet &tags, TagLib::Ogg::XiphComment &comment, bool pictur
     comment.addPicture(cover); // the comment owns it from here
 }
 
-// Fields and cover in the tags of a kind other than MP3 and WAV; false for a kind that holds none.
+// Fields, cover and record in the tags of a kind other than MP3 and WAV; false for a kind that holds none.
 bool SetOtherKind(const TTagSet &tags, TagLib::File &file)
 {
     if (auto *flac = dynamic_cast<TagLib::FLAC::File *>(&file)) {
@@ -76,19 +80,13 @@ bool SetOtherKind(const TTagSet &tags, TagLib::File &file)
     } else if (auto *xiph = dynamic_cast<TagLib::Ogg::XiphComment *>(file.tag())) {
         SetXiph(tags, *xiph, true);
     } else if (auto *mp4 = dynamic_cast<TagLib::MP4::File *>(&file)) {
-        SetFields(tags.fields, *mp4->tag());
-        if (tags.frontCover)
-            PutFrontCover(*tags.frontCover, *mp4->tag());
+        SetTag(tags, *mp4->tag());
     } else if (auto *aiff = dynamic_cast<TagLib::RIFF::AIFF::File *>(&file)) {
-        SetId3v2(tags, *aiff->tag());
+        SetTag(tags, *aiff->tag());
     } else if (auto *wavPack = dynamic_cast<TagLib::WavPack::File *>(&file)) {
-        SetFields(tags.fields, *wavPack->APETag(true));
-        if (tags.frontCover)
-            PutFrontCover(*tags.frontCover, *wavPack->APETag(true));
+        SetTag(tags, *wavPack->APETag(true));
     } else if (auto *asf = dynamic_cast<TagLib::ASF::File *>(&file)) {
-        SetFields(tags.fields, *asf->tag());
-        if (tags.frontCover)
-            PutFrontCover(*tags.frontCover, *asf->tag());
+        SetTag(tags, *asf->tag());
     } else {
         return false;
     }
@@ -148,7 +146,7 @@ bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error,
         const auto version = options.id3v2Version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
         bool saved = false;
         if (auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(ref.file())) {
-            SetId3v2(written, *mpeg->ID3v2Tag(true));
+            SetTag(written, *mpeg->ID3v2Tag(true));
             int kinds = TagLib::MPEG::File::ID3v2;
             // An ID3v1 tag is only there when someone asked for it: it stays, with the new text.
             if (mpeg->hasID3v1Tag()) {
@@ -161,7 +159,7 @@ bool WriteTags(const std::string &path, const TTagSet &tags, std::string &error,
             const std::string wave = WaveProblem(*wav);
             if (!wave.empty())
                 return fail(wave);
-            SetId3v2(written, *wav->ID3v2Tag());
+            SetTag(written, *wav->ID3v2Tag());
             WriteInfo(written.fields, *wav->InfoTag());
             writing = true;
             saved = wav->save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone, version);

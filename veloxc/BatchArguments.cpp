@@ -9,12 +9,18 @@ namespace veloxc {
 const char *const kBatchUsage =
     "Usage: veloxc batch [OPTIONS] [--] PATH...\n"
     "\n"
-    "Converts the sound of media files to MP3 or WAV, several at once. Folders are searched\n"
-    "with their subfolders; what is not a media file with sound is left alone and counted.\n"
-    "  -f, --format mp3|wav     output format (default mp3)\n"
-    "  -q, --quality 0..9       MP3 variable bit rate quality, 0 best (default 2)\n"
-    "  -b, --bitrate KBPS       MP3 constant bit rate instead, 8 to 320: 32-320 at 32 kHz and\n"
-    "                           above, 8-160 at 16-24 kHz, 8-64 below; the nearest is used, and said\n"
+    "Converts the sound of media files, several at once. Folders are searched with their\n"
+    "subfolders; what is not a media file with sound is left alone and counted.\n"
+    "  -f, --format FORMAT      output format (default mp3):\n"
+    "                           mp3, opus, ogg (Vorbis), m4a (AAC), aac, ac3, mp2, wma (lossy);\n"
+    "                           flac, alac (in .m4a), wv (WavPack), aiff, wav (lossless)\n"
+    "  -q, --quality Q          variable quality: mp3 0..9, 0 best (default 2);\n"
+    "                           ogg -1..10, 10 best (default 5)\n"
+    "  -b, --bitrate KBPS       bit rate: mp3 constant 8-320 (32-320 at 32 kHz and above, 8-160\n"
+    "                           at 16-24 kHz, 8-64 below; the nearest is used, and said);\n"
+    "                           opus 32-256 (variable, default 128); m4a and aac 96-320\n"
+    "                           (default 192); ac3, mp2 and wma their encoders' rates\n"
+    "      --level N            flac compression 0..8 (default 5); the sound is the same\n"
     "  -r, --rate HZ            sample rate (default: the input's, or the nearest MP3 takes)\n"
     "  -c, --channels 1|2       channels (default: the input's, at most 2 for MP3)\n"
     "      --bits 16|24|32|float\n"
@@ -71,18 +77,39 @@ Bounded(std::optional<int> BatchArguments::*field, const char *name, int lowest,
     };
 }
 
+// The value is checked against the format once every option is read.
+std::function<bool(const std::string &, BatchArguments &, std::string &)> Quality(const char *term)
+{
+    return [=](const std::string &value, BatchArguments &arguments, std::string &error) {
+        int number = 0;
+        if (!ReadNumber(value, number)) {
+            error = "--" + std::string(term) + " needs a number, not '" + value + "'";
+            return false;
+        }
+        if (arguments.qualityTerm && *arguments.qualityTerm != term) {
+            error = "--" + *arguments.qualityTerm + " and --" + term + " exclude each other";
+            return false;
+        }
+        arguments.qualityTerm = term;
+        arguments.qualityValue = number;
+        return true;
+    };
+}
+
 const Option kOptions[] = {
     {"-f", "--format", true,
      [](const std::string &value, BatchArguments &arguments, std::string &error) {
-         if (value != "mp3" && value != "wav") {
-             error = "--format is mp3 or wav, not '" + value + "'";
+         const batch::OutputFormat *format = batch::OutputFormatNamed(value);
+         if (!format) {
+             error = "--format is one of " + batch::OutputFormatNames() + ", not '" + value + "'";
              return false;
          }
-         arguments.format = value;
+         arguments.format = format->name;
          return true;
      }},
-    {"-q", "--quality", true, Bounded(&BatchArguments::quality, "--quality", 0, 9)},
-    {"-b", "--bitrate", true, Bounded(&BatchArguments::bitrateKbps, "--bitrate", 8, 320)},
+    {"-q", "--quality", true, Quality("quality")},
+    {"-b", "--bitrate", true, Quality("bitrate")},
+    {nullptr, "--level", true, Quality("level")},
     {"-r", "--rate", true, Bounded(&BatchArguments::rate, "--rate", 8000, 768000)},
     {"-c", "--channels", true, Bounded(&BatchArguments::channels, "--channels", 1, 2)},
     {"-o", "--output-dir", true,
@@ -148,16 +175,15 @@ bool CheckTogether(const BatchArguments &arguments, std::string &error)
         error = "batch needs at least one file or folder";
         return false;
     }
-    if (arguments.format == "wav" && (arguments.quality || arguments.bitrateKbps)) {
-        error = "--quality and --bitrate are for mp3 only";
-        return false;
+    if (arguments.qualityTerm) {
+        if (const auto refusal =
+                batch::CheckQuality(arguments.Format(), *arguments.qualityTerm, arguments.qualityValue)) {
+            error = *refusal;
+            return false;
+        }
     }
-    if (arguments.format == "mp3" && arguments.bits) {
+    if (arguments.format != "wav" && arguments.bits) {
         error = "--bits is for wav only";
-        return false;
-    }
-    if (arguments.quality && arguments.bitrateKbps) {
-        error = "--quality and --bitrate exclude each other";
         return false;
     }
     if (arguments.format == "mp3" && arguments.rate &&
@@ -170,6 +196,22 @@ bool CheckTogether(const BatchArguments &arguments, std::string &error)
 }
 
 } // namespace
+
+const batch::OutputFormat &BatchArguments::Format() const
+{
+    const batch::OutputFormat *named = batch::OutputFormatNamed(format);
+    return named ? *named : batch::OutputFormats().front();
+}
+
+batch::FormatQuality BatchArguments::Quality() const
+{
+    const batch::OutputFormat &row = Format();
+    if (!qualityTerm)
+        return row.DefaultQuality();
+    const batch::QualityLadder *ladder = row.LadderOf(*qualityTerm);
+    return ladder ? batch::FormatQuality{static_cast<int>(ladder - row.ladders.data()), qualityValue}
+                  : row.DefaultQuality();
+}
 
 const char *BatchArguments::WaveCodecOfBits(const std::string &bits)
 {

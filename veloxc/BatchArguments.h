@@ -1,6 +1,8 @@
 // The command line of "veloxc batch", read into what the command needs.
 #pragma once
 
+#include "batch/OutputFormats.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,10 +12,10 @@ namespace veloxc {
 enum class OnExists { Skip, Rename, Overwrite };
 
 struct BatchArguments {
-    std::vector<std::string> paths;  // files and folders, as given
-    std::string format = "mp3";      // "mp3" or "wav"
-    std::optional<int> quality;      // MP3 variable bit rate, 0 (best) to 9
-    std::optional<int> bitrateKbps;  // MP3 constant bit rate
+    std::vector<std::string> paths;         // files and folders, as given
+    std::string format = "mp3";             // a name of batch::OutputFormats()
+    std::optional<std::string> qualityTerm; // "quality", "bitrate" or "level", as given
+    int qualityValue = 0;
     std::optional<int> rate;         // Hz
     std::optional<int> channels;     // 1 or 2
     std::optional<std::string> bits; // WAV samples: "16", "24", "32" or "float"; none: the source's
@@ -27,8 +29,9 @@ struct BatchArguments {
     bool help = false;
     bool version = false;
 
-    // The MP3 quality used when neither a quality nor a bit rate is given.
-    static constexpr int kDefaultQuality = 2;
+    const batch::OutputFormat &Format() const;
+    // The quality given, else the format's default.
+    batch::FormatQuality Quality() const;
 
     // The WAV codec of a --bits value; nullptr for a value that is none.
     static const char *WaveCodecOfBits(const std::string &bits);

@@ -3,8 +3,10 @@
 #include "batch/SafeOutput.h"
 #include "batch/TagCarry.h"
 #include "component/FFmpegList.h"
-#include "component/Mp3Quality.h"
+#include "component/FormatQuality.h"
 #include "component/VeloxConverter.h"
+#include "engine/AudioShape.h"
+#include "libs/AVEntryPoints.h"
 #include "libs/MediaUrl.h"
 #include "probe/MediaCheck.h"
 #include "tags/TagCopy.h"
@@ -117,16 +119,11 @@ TOutputOptions OutputRecord(const BatchArguments &arguments)
     TOutputOptions record;
     record.DisableVideo = true; // a cover picture is carried as a tag, not as a picture stream
     record.DisableSubtitle = true;
-    if (arguments.format == "mp3") {
-        // The encoder takes the samples as the source has them (16-bit, 32-bit or float).
-        if (arguments.bitrateKbps)
-            SetMp3Quality(record, {TMp3Quality::mqConstant, *arguments.bitrateKbps});
-        else
-            SetMp3Quality(record,
-                          {TMp3Quality::mqVariable, arguments.quality.value_or(BatchArguments::kDefaultQuality)});
-    } else if (arguments.bits) { // else the source's depth and kind
+    // An encoder takes the samples as the source has them (16-bit, 32-bit or float) where it can;
+    // a WAV or AIFF keeps the source's depth and kind unless --bits asks for one.
+    SetOutputFormat(record, arguments.Format(), arguments.Quality());
+    if (arguments.bits)
         record.AudioCodec = BatchArguments::WaveCodecOfBits(*arguments.bits);
-    }
     if (arguments.rate)
         record.AudioSampleRate = *arguments.rate;
     if (arguments.channels)
@@ -288,6 +285,9 @@ public:
         }
         for (const std::string &note : SafeOutput::RemoveStaleTemporaries(outputs, inputs).notes)
             progress_->Finished(-1, "note", Visible(note));
+        if (!arguments_.noTags && !arguments_.Format().HoldsTags() && !jobs_.empty())
+            progress_->Finished(-1, "note",
+                                std::string("tags are not kept in ") + arguments_.Format().displayName + " files");
 
         InterruptWatcher watcher([this] { events_.Interrupt(); }, [] { SafeOutput::DiscardAllBeforeAbruptEnd(); });
         BookkeepingThread bookkeeping;
@@ -490,7 +490,8 @@ private:
         }
         // The output records its input, so that the input keeps this name in later runs.
         std::string note, error;
-        if (!batch::CarryTags(input, entry.output->TemporaryPath(),
+        if (arguments_.Format().HoldsTags() &&
+            !batch::CarryTags(input, entry.output->TemporaryPath(),
                               {!arguments_.noTags, SourceRecordOf(input, entry.file->output)}, note, error)) {
             Fail(job, entry.output->ShowingOutputName(error));
             return;
@@ -528,6 +529,26 @@ private:
     Slot slots_[2];
 };
 
+// The format's encoder is there and takes the rate asked for, before any file is touched.
+int CheckEncoder(const BatchArguments &arguments)
+{
+    const batch::OutputFormat &format = arguments.Format();
+    if (!format.encoder)
+        return kExitFinished;
+    const AVCodec *encoder = avlib::avcodec.avcodec_find_encoder_by_name(format.encoder);
+    if (!encoder) {
+        std::cerr << "veloxc: the media libraries here have no " << format.encoder << " encoder, which " << format.name
+                  << " needs\n";
+        return kExitFailed;
+    }
+    if (arguments.rate && !audio_shape::TakesRate(encoder, *arguments.rate)) {
+        std::cerr << "veloxc: --rate " << *arguments.rate << " is no " << format.name << " rate ("
+                  << audio_shape::ListRates(encoder) << ")\nTry 'veloxc batch --help'.\n";
+        return kExitUsage;
+    }
+    return kExitFinished;
+}
+
 } // namespace
 
 int BatchCommand(const std::vector<std::string> &words)
@@ -553,6 +574,8 @@ int BatchCommand(const std::vector<std::string> &words)
             std::cerr << "veloxc: " << error << "\n";
             return kExitFailed;
         }
+        if (const int refused = CheckEncoder(arguments); refused != kExitFinished)
+            return refused;
         return run.Run();
     } catch (const std::exception &e) {
         std::cerr << "veloxc: " << e.what() << "\n";

@@ -65,7 +65,7 @@ public:
     // an earlier run as far as naming goes (their output would be themselves, or they are no media).
     Namer(const BatchArguments &arguments, std::set<fs::path> inputs, std::set<fs::path> earlierOutputs,
           const SourceRecord &recordedSource, PathKeys &keys)
-        : arguments_(arguments), extension_("." + arguments.format), inputs_(std::move(inputs)),
+        : arguments_(arguments), extension_(arguments.Format().extension), inputs_(std::move(inputs)),
           earlierOutputs_(std::move(earlierOutputs)), recordedSource_(recordedSource), keys_(keys)
     {
     }
@@ -283,7 +283,7 @@ std::vector<PlannedFile> MakeBatchPlan(const BatchArguments &arguments, const Me
     }
     plan.resize(kept);
     // An input that would be its own output is an output of an earlier run as far as naming goes.
-    const std::string extension = "." + arguments.format;
+    const std::string extension = arguments.Format().extension;
     std::set<fs::path> earlierOutputs = seen;
     for (const Candidate &candidate : candidates)
         if (keys.Key(FirstChoice(candidate, extension)) != keys.Key(candidate.input))

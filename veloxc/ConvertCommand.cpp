@@ -1,5 +1,6 @@
 #include "veloxc/ConvertCommand.h"
 
+#include "batch/OutputFormats.h"
 #include "batch/SafeOutput.h"
 #include "batch/TagCarry.h"
 #include "engine/FFmpeg.h"
@@ -73,14 +74,19 @@ int Stopped(int signal, bool direct, const std::string &outputName)
     return StoppedBySignal(signal);
 }
 
-// The tags and cover of a local input go into an MP3 or WAV written through a temporary file.
-bool CarriesTags(const TCustomFFmpeg &engine, const SafeOutput &output, const std::string &input)
+// The sound format of a local input's output written through a temporary file, by its container;
+// nullptr when it is none of them.
+const batch::OutputFormat *SoundFormatOf(const TCustomFFmpeg &engine, const SafeOutput &output,
+                                         const std::string &input)
 {
     std::error_code ec;
     if (output.Direct() || engine.OutputFileCount != 1 || !std::filesystem::is_regular_file(input, ec))
-        return false;
+        return nullptr;
     const std::string muxer = engine.OutputFiles[0]->oformat->name;
-    return muxer == "mp3" || muxer == "wav";
+    for (const batch::OutputFormat &format : batch::OutputFormats())
+        if (muxer == format.muxer)
+            return &format;
+    return nullptr;
 }
 
 // Says which options the engine left out since the count already told; true when there were any.
@@ -164,8 +170,10 @@ int Convert(const ConvertArguments &arguments)
     } catch (const std::exception &e) {
         return failed(e.what());
     }
-    const bool carriesTags = CarriesTags(engine, *output, arguments.input); // the run frees what tells
-    if (ReportRejectedOptions(engine, toldRejected))                        // refused as the output was made
+    // The run frees what tells.
+    const batch::OutputFormat *soundFormat = SoundFormatOf(engine, *output, arguments.input);
+    const bool carriesTags = soundFormat && soundFormat->HoldsTags();
+    if (ReportRejectedOptions(engine, toldRejected)) // refused as the output was made
         return kExitUsage;
     if (watcher.Interrupted())
         return Stopped(watcher.Signal(), output->Direct(), arguments.output);
@@ -187,6 +195,8 @@ int Convert(const ConvertArguments &arguments)
             PrintError(output->ShowingOutputName(error));
             return kExitFailed;
         }
+        if (soundFormat && !carriesTags)
+            note = std::string(" (tags are not kept in ") + soundFormat->displayName + " files)";
         if (!note.empty()) // " (what) (what)": told as a line of its own
             PrintError(output->ShowingOutputName(note.substr(2, note.size() - 3)));
         if (output->Commit(error))

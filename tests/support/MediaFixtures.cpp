@@ -89,6 +89,20 @@ double MusicSample(int64_t index, int sampleRate, int channel, double accentEver
     return std::clamp(value, -1.0, 1.0);
 }
 
+double NoiseAndSquareSample(int64_t index, int sampleRate, int channel)
+{
+    uint64_t state = static_cast<uint64_t>(index) * 2 + static_cast<uint64_t>(channel) + 0x2545f4914f6cdd1dULL;
+    state = (state ^ (state >> 33)) * 0xff51afd7ed558ccdULL;
+    state = (state ^ (state >> 33)) * 0xc4ceb9fe1a85ec53ULL;
+    const double noise = static_cast<double>((state ^ (state >> 33)) >> 11) / 4503599627370496.0 - 1.0;
+    const bool high =
+        std::fmod(static_cast<double>(index) / sampleRate * (std::getenv("SF") ? std::atof(std::getenv("SF")) : 55.0),
+                  1.0) < 0.5;                                                         // SCRATCH
+    static const double na = std::getenv("NA") ? std::atof(std::getenv("NA")) : 0.35; // SCRATCH
+    static const double sa = std::getenv("SA") ? std::atof(std::getenv("SA")) : 0.3;  // SCRATCH
+    return na * noise + (high ? sa : -sa);
+}
+
 namespace {
 
 void FillAudio(OutputStream &out, const AudioTrack &track, int samples)
@@ -107,8 +121,10 @@ void FillAudio(OutputStream &out, const AudioTrack &track, int samples)
         const double t = static_cast<double>(out.nextPts + i) / encoder->sample_rate;
         const double sine = track.amplitude * std::sin(2 * M_PI * track.frequency * t);
         for (int c = 0; c < channels; ++c) {
-            const double value =
-                track.music ? MusicSample(out.nextPts + i, encoder->sample_rate, c, track.accentEvery) : sine;
+            const double value = track.noiseAndSquare ? NoiseAndSquareSample(out.nextPts + i, encoder->sample_rate, c)
+                                 : track.music
+                                     ? MusicSample(out.nextPts + i, encoder->sample_rate, c, track.accentEvery)
+                                     : sine;
             const int index = planar ? i : i * channels + c;
             uint8_t *plane = frame->extended_data[planar ? c : 0];
             switch (avutil.av_get_packed_sample_fmt(encoder->sample_fmt)) {
@@ -369,6 +385,9 @@ DecodedAudio DecodeAudio(const std::string &path)
     AVFormatContext *raw = opened.input.get();
     const int index = opened.index;
     AVCodecContextPtr &decoder = opened.decoder;
+    result.container = raw->iformat->name;
+    result.codec = avcodec.avcodec_get_name(decoder->codec_id);
+    result.bitRate = raw->streams[index]->codecpar->bit_rate;
     result.sampleRate = decoder->sample_rate;
     result.channels = decoder->ch_layout.nb_channels;
     SwrContextPtr convert;

@@ -23,11 +23,16 @@ struct AudioTrack {
     double accentEvery = 0.0; // seconds: a sharp transient this often in the music (0: none)
     // Such as "s32" for 24-bit FLAC; empty: the encoder's first.
     std::string sampleFormat{};
+    bool noiseAndSquare = false; // NoiseAndSquareSample instead of the sine (before music)
 };
 
 // Something like music, channel by channel: chords with note attacks, a kick and noisy hi-hats,
 // a second of silence in every twenty, and accents if asked. Within full scale.
 double MusicSample(int64_t index, int sampleRate, int channel, double accentEvery = 0.0);
+
+// Loud white noise over a low square wave, channel by channel: a sound that takes every bit an MP3
+// encoder has at a constant rate. Within full scale.
+double NoiseAndSquareSample(int64_t index, int sampleRate, int channel);
 
 // What the pictures show.
 enum class VideoPattern {
@@ -81,6 +86,9 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe);
 
 // The first audio stream of a file, decoded to interleaved signed 16-bit samples.
 struct DecodedAudio {
+    std::string container; // the demuxer's name
+    std::string codec;     // the codec's name: "mp3", "opus", "pcm_s24le"
+    int64_t bitRate = 0;   // as the file tells it for the stream; 0 when it does not
     int sampleRate = 0;
     int channels = 0;
     std::vector<int16_t> samples;

@@ -1,5 +1,7 @@
 #include "veloxc/BatchArguments.h"
 
+#include "batch/OutputFormats.h"
+
 #include <gtest/gtest.h>
 
 using veloxc::BatchArguments;
@@ -20,10 +22,11 @@ BatchArguments Parsed(const std::vector<std::string> &words)
 
 TEST(BatchArgumentsTest, ShortLongAndJoinedFormsMeanTheSame)
 {
-    for (const auto &words : {std::vector<std::string>{"-f", "wav", "-r", "48000", "-c", "1", "-o", "out", "-j", "3",
-                                                       "music", "--on-exists", "rename", "--quiet", "--no-tags", "--no-segments"},
-                              {"--format=wav", "--rate=48000", "--channels", "1", "--output-dir=out", "--jobs=3",
-                               "--on-exists=rename", "--quiet", "--no-tags", "--no-segments", "--", "music"}}) {
+    for (const auto &words :
+         {std::vector<std::string>{"-f", "wav", "-r", "48000", "-c", "1", "-o", "out", "-j", "3", "music",
+                                   "--on-exists", "rename", "--quiet", "--no-tags", "--no-segments"},
+          {"--format=wav", "--rate=48000", "--channels", "1", "--output-dir=out", "--jobs=3", "--on-exists=rename",
+           "--quiet", "--no-tags", "--no-segments", "--", "music"}}) {
         const BatchArguments a = Parsed(words);
         EXPECT_EQ(a.format, "wav");
         EXPECT_EQ(a.rate, 48000);
@@ -38,12 +41,24 @@ TEST(BatchArgumentsTest, ShortLongAndJoinedFormsMeanTheSame)
     EXPECT_EQ(defaults.format, "mp3");
     EXPECT_EQ(defaults.jobs, 4); // the number of cores given
     EXPECT_EQ(defaults.onExists, OnExists::Skip);
-    EXPECT_FALSE(defaults.quality || defaults.bitrateKbps || defaults.noSegments);
+    EXPECT_FALSE(defaults.qualityTerm || defaults.noSegments);
+    EXPECT_EQ(defaults.Quality(), (batch::FormatQuality{0, 2})); // MP3's variable scale at 2
     EXPECT_EQ(defaults.paths, (std::vector<std::string>{"a.flac", "-", "--odd.wav"}));
-    EXPECT_EQ(Parsed({"-q", "0", "x"}).quality, 0);
     EXPECT_EQ(Parsed({"-q0", "-j3", "-ofolder", "x"}).jobs, 3); // short options with their value joined on
-    EXPECT_EQ(Parsed({"-q7", "x"}).quality, 7);
-    EXPECT_EQ(Parsed({"-b", "320", "x"}).bitrateKbps, 320);
+    // Each format's own terms, its ladder found by them.
+    const struct {
+        std::vector<std::string> words;
+        batch::FormatQuality quality;
+    } qualities[] = {{{"-q7", "x"}, {0, 7}},
+                     {{"-b", "320", "x"}, {1, 320}},
+                     {{"-f", "ogg", "-q", "-1", "x"}, {0, -1}},
+                     {{"-f", "OPUS", "--bitrate=96", "x"}, {0, 96}},
+                     {{"-f", "flac", "--level", "8", "x"}, {0, 8}},
+                     {{"-f", "flac", "x"}, {0, 5}},
+                     {{"-f", "ac3", "-b", "448", "x"}, {0, 448}},
+                     {{"-f", "alac", "x"}, {0, 0}}};
+    for (const auto &q : qualities)
+        EXPECT_EQ(Parsed(q.words).Quality(), q.quality) << q.words[1];
     EXPECT_TRUE(Parsed({"--help", "--bogus"}).help); // help ends the reading
 }
 
@@ -54,12 +69,19 @@ TEST(BatchArgumentsTest, RefusesWhatIsNoCommand)
         std::string error;
     } cases[] = {
         {{}, "batch needs at least one file or folder"},
-        {{"-f", "ogg", "x"}, "--format is mp3 or wav, not 'ogg'"},
-        {{"-q", "10", "x"}, "--quality needs a number from 0 to 9, not '10'"},
-        {{"-q", "2.5", "x"}, "--quality needs a number from 0 to 9, not '2.5'"},
-        {{"-b", "7", "x"}, "--bitrate needs a number from 8 to 320, not '7'"},
-        {{"-b", "128", "-q", "2", "x"}, "--quality and --bitrate exclude each other"},
-        {{"-f", "wav", "-q", "2", "x"}, "--quality and --bitrate are for mp3 only"},
+        {{"-f", "vqf", "x"},
+         "--format is one of mp3, wav, aac, ac3, mp2, wma, flac, opus, ogg, m4a, alac, wv, aiff, not 'vqf'"},
+        {{"-q", "10", "x"}, "--quality for mp3 is 0 to 9, not 10"},
+        {{"-q", "2.5", "x"}, "--quality needs a number, not '2.5'"},
+        {{"-b", "7", "x"}, "--bitrate for mp3 is 8 to 320, not 7"},
+        {{"-b", "128", "-q", "2", "x"}, "--bitrate and --quality exclude each other"},
+        {{"-f", "wav", "-q", "2", "x"}, "--quality is not a choice for wav (it has none)"},
+        {{"-f", "flac", "-b", "320", "x"}, "--bitrate is not a choice for flac; it takes --level"},
+        {{"-f", "flac", "--level", "9", "x"}, "--level for flac is 0 to 8, not 9"},
+        {{"-f", "opus", "-b", "300", "x"}, "--bitrate for opus is 32 to 256, not 300"},
+        {{"-f", "ogg", "-q", "11", "x"}, "--quality for ogg is -1 to 10, not 11"},
+        {{"-f", "mp2", "-b", "200", "x"},
+         "--bitrate for mp2 is one of 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, not 200"},
         {{"-f", "wav", "--bits", "20", "x"}, "--bits is 16, 24, 32 or float, not '20'"},
         {{"--bits", "24", "x"}, "--bits is for wav only"},
         {{"-r", "96000", "x"},
