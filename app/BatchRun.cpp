@@ -5,6 +5,7 @@
 #include "app/OptionBuilder.h"
 #include "app/OutputFolder.h"
 
+#include "batch/OutputFormats.h"
 #include "component/FFmpegList.h"
 #include "component/VeloxConverter.h"
 #include "probe/AVProbe.h"
@@ -13,6 +14,26 @@
 
 #include <algorithm>
 #include <utility>
+
+namespace {
+
+// What the converter leaves out of outputs whose format has no place for tags, once for each such
+// format among them.
+QStringList TagsNotKeptLines(const QStringList &outputs)
+{
+    QStringList formats;
+    for (const QString &output : outputs) {
+        const batch::OutputFormat *format = batch::OutputFormatOfFile(output.toStdString());
+        if (format && !format->HoldsTags() && !formats.contains(QString::fromUtf8(format->displayName)))
+            formats << QString::fromUtf8(format->displayName);
+    }
+    QStringList lines;
+    for (const QString &format : formats)
+        lines << QStringLiteral("tags are not kept in %1 files").arg(format);
+    return lines;
+}
+
+} // namespace
 
 void TBatchControl::SetRowState(int row, TRowState state, const QString &reason)
 {
@@ -86,6 +107,9 @@ void TBatchControl::Start()
         emit Warning(FailureListText(QStringLiteral("Nothing could be converted:"), RunFailures_));
         return;
     }
+    if (VeloxC->CarryTags())
+        for (const QString &line : TagsNotKeptLines(names))
+            Log(line);
     CountRunRows();
     RunTasks(choices);
 }

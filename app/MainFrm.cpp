@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -130,9 +131,8 @@ void TfrmMain::UpdateCommands()
     ResetFolder->setEnabled(idle && !Edit1->text().isEmpty());
     btnOutPath->setEnabled(idle);
     CobType->setEnabled(idle);
-    const bool mp3 = PanelFormat() == kMp3Format;
-    cboQuality->setEnabled(idle && mp3);
-    lblQuality->setEnabled(mp3);
+    cboQuality->setEnabled(idle && !PanelFormat().presets.empty());
+    lblQuality->setEnabled(!PanelFormat().presets.empty());
     const QList<int> selected = SelectedRows();
     const bool own =
         std::any_of(selected.cbegin(), selected.cend(), [this](int row) { return Batch->HasOwnSettings(row); });
@@ -167,8 +167,14 @@ void TfrmMain::RestoreChoices()
         if (ok && value >= 0 && value < box->count())
             box->setCurrentIndex(value);
     };
+    // The quality is an index of the stored format's presets (MP3's while none was chosen, -1); one
+    // out of range, or of a format out of range, keeps the default.
+    const QString format = ConfigIni.Read(QStringLiteral("format"));
+    bool known = false;
+    const int stored = format.toInt(&known);
     index("format", CobType);
-    index("quality", cboQuality);
+    if (format.isEmpty() || (known && stored == CobType->currentIndex()))
+        index("quality", cboQuality);
     index("channel", Cob_SD);
     const QString threads = ConfigIni.Read(QStringLiteral("threadMode"));
     if (!threads.isEmpty())
@@ -267,8 +273,10 @@ void TfrmMain::CopySettingsToOptionWindow()
     frmOption->grpAudioChannels->SetItemIndex(Cob_SD->currentIndex());
     frmOption->grpAudioSampleRate->SetItemIndex(cobrate->currentIndex());
     if (CobType->currentIndex() >= 0)
-        frmOption->grpFormats->SetItemIndex(PanelFormat());
-    frmOption->cboMp3Quality->setCurrentIndex(cboQuality->currentIndex());
+        frmOption->grpFormats->SetItemIndex(PanelFormat().optionsIndex);
+    // The panel's preset only where the window shows the panel's format's list.
+    if (frmOption->grpFormats->ItemIndex() == PanelFormat().optionsIndex && !PanelFormat().presets.empty())
+        frmOption->cboQuality->setCurrentIndex(cboQuality->currentIndex());
 }
 
 TOptionSettings TfrmMain::TaskSettings()
@@ -282,10 +290,22 @@ TOptionSettings TfrmMain::TaskSettings()
     return settings;
 }
 
-int TfrmMain::PanelFormat() const
+const batch::OutputFormat &TfrmMain::PanelFormat() const
 {
+    const std::span<const batch::OutputFormat> formats = batch::OutputFormats();
     const int index = CobType->currentIndex();
-    return index >= 0 && static_cast<size_t>(index) < kPanelFormats.size() ? kPanelFormats[index].Format : kMp3Format;
+    return index >= 0 && static_cast<size_t>(index) < formats.size() ? formats[index]
+                                                                     : *batch::OutputFormatNamed("mp3");
+}
+
+void TfrmMain::ShowPanelQualities()
+{
+    const batch::OutputFormat &format = PanelFormat();
+    const QSignalBlocker quiet(cboQuality); // the list as it is filled is no choice
+    cboQuality->clear();
+    cboQuality->addItems(PresetCaptions(format));
+    const int chosen = PanelPresets_.value(QString::fromLatin1(format.name), -1);
+    cboQuality->setCurrentIndex(format.presets.empty() ? 0 : PresetOf(format, chosen));
 }
 
 void TfrmMain::RefreshOutputNames() { Batch->RefreshOutputNames(); }

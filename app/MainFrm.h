@@ -6,6 +6,7 @@
 #include "app/BatchControl.h"
 #include "app/ConfigIni.h"
 #include "app/OptionSettings.h"
+#include "batch/OutputFormats.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -137,7 +138,7 @@ public:
     QWidget *Panel1;
     QComboBox *CobType;
     QLabel *lblQuality;
-    QComboBox *cboQuality; // the MP3 quality
+    QComboBox *cboQuality; // the presets of the panel's format
     QComboBox *Cob_SD;
     QCheckBox *CheckBox1;
     QLineEdit *Edit1;
@@ -216,8 +217,11 @@ private:
     // In a list too narrow for every column, File Title gives way first, so that the figures
     // after the Output column stay in sight.
     void FitColumnsToList();
-    // The panel's format, an index into kOutputFormats.
-    int PanelFormat() const;
+    // The panel's format, a row of batch::OutputFormats(); MP3 while none is chosen.
+    const batch::OutputFormat &PanelFormat() const;
+    // The quality list of the panel's format: the preset chosen for it earlier in the session, else
+    // its default; disabled with "Lossless" alone for a format without presets.
+    void ShowPanelQualities();
     // The first selected row, -1 when none is; all of them in order.
     int SelectedRow() const;
     QList<int> SelectedRows() const;
@@ -243,4 +247,6 @@ private:
         int currentMs = 0;
     };
     QHash<int, TRowPace> RowPace_;
+    // The preset chosen for each format (by name) this session.
+    QHash<QString, int> PanelPresets_;
 };

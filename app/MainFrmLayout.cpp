@@ -73,9 +73,14 @@ void TfrmMain::FormCreate()
 
     ConnectBatch();
     connect(CobType, &QComboBox::currentIndexChanged, this, Guarded([this] {
+                ShowPanelQualities();
                 RefreshOutputNames();
                 UpdateCommands();
             }));
+    connect(cboQuality, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!PanelFormat().presets.empty() && index >= 0)
+            PanelPresets_.insert(QString::fromLatin1(PanelFormat().name), index);
+    });
     connect(Edit1, &QLineEdit::textChanged, this, Guarded([this] {
                 RefreshOutputNames();
                 UpdateCommands();
@@ -359,14 +364,21 @@ void TfrmMain::CreateSettingsPanel(QWidget *parent)
     CobType = Named(new QComboBox(Panel1), "CobType");
     CobType->setEditable(true);
     CobType->setInsertPolicy(QComboBox::NoInsert);
-    CobType->addItems(ChoiceCaptions(kPanelFormats));
+    // The sound formats in the table's order: a stored index keeps its meaning.
+    for (const batch::OutputFormat &format : batch::OutputFormats())
+        CobType->addItem(QString::fromUtf8(format.caption));
+    CobType->setMaxVisibleItems(CobType->count()); // every format at once, without scrolling
     CobType->setCurrentIndex(-1);
-    CobType->setEditText(QString::fromUtf8(kPanelFormats[0].Caption));
+    CobType->setEditText(QString::fromUtf8(batch::OutputFormats().front().caption));
     cboQuality = Named(new QComboBox(Panel1), "cboQuality");
-    cboQuality->addItems(ChoiceCaptions(kMp3Qualities));
-    cboQuality->setToolTip(QStringLiteral("How the MP3s are encoded: a constant bit rate, or a variable one "
-                                          "that spends bits where the sound needs them"));
-    lblQuality = label(QStringLiteral("MP3 Quality") + colon, "lblQuality");
+    cboQuality->addItems(AllPresetCaptions());
+    cboQuality->setMinimumWidth(cboQuality->sizeHint().width());
+    cboQuality->clear();
+    cboQuality->addItems(PresetCaptions(PanelFormat()));
+    cboQuality->setCurrentIndex(PanelFormat().defaultPreset);
+    cboQuality->setToolTip(QStringLiteral("How the sound is encoded: a bit rate, a variable quality that spends "
+                                          "bits where the sound needs them, or how hard a lossless encoder works"));
+    lblQuality = label(QStringLiteral("Quality") + colon, "lblQuality");
     lblQuality->setBuddy(cboQuality);
 
     Cob_SD = Named(new QComboBox(Panel1), "Cob_SD");

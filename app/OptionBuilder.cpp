@@ -3,6 +3,7 @@
 
 #include "app/HookLine.h"
 
+#include "component/FormatQuality.h"
 #include "component/VeloxConverter.h"
 #include "probe/AVProbe.h"
 
@@ -54,8 +55,16 @@ bool NameTaken(const std::string &name)
 // The chosen format's item; no chosen item reads as the initial one.
 QString FormatItem(const TOptionSettings &s)
 {
-    const QString item = ChoiceItem(kOutputFormats, s.Format);
-    return item.isEmpty() ? QString::fromLatin1(kOutputFormats[kMp3Format]) : item;
+    const QStringList items = OutputFormatItems();
+    return s.Format >= 0 && s.Format < items.size() ? items[s.Format] : items[OptionsIndexOf("mp3")];
+}
+
+// The chosen sound format; nullptr for a video format.
+const batch::OutputFormat *SoundFormat(const TOptionSettings &s)
+{
+    const QStringList items = OutputFormatItems();
+    return batch::OutputFormatOfOptionsIndex(s.Format >= 0 && s.Format < items.size() ? s.Format
+                                                                                      : OptionsIndexOf("mp3"));
 }
 
 bool CutClipChosen(const TOptionSettings &s) { return s.CutClip && s.ClipEnd > 0 && s.ClipEnd > s.ClipStart; }
@@ -156,7 +165,16 @@ void SetSoundAndPicture(const TOptionSettings &s, TOutputOptions &o)
         o.AudioBitrate = Kilo(ToInt(s.AudioBitRate).value_or(64));
 }
 
-// The library's own AAC encoder is the one there is.
+// The audio encoder chosen in the encoder group; empty for "Auto". The library's own AAC encoder
+// is the one there is.
+std::string ChosenAudioEncoder(const TOptionSettings &s)
+{
+    const QString codec = ChoiceItem(kAudioCodecs, s.AudioCodec).toLower();
+    return codec == "aac" || codec == "ac3" || codec == "flac" ? codec.toStdString()
+           : codec == "mp3"                                    ? "libmp3lame"
+                                                               : "";
+}
+
 void SetEncoders(const TOptionSettings &s, TOutputOptions &o)
 {
     if (s.VideoCodec > 0) {
@@ -170,27 +188,21 @@ void SetEncoders(const TOptionSettings &s, TOutputOptions &o)
             o.VideoCodec = "libx264";
         }
     }
-    if (s.AudioCodec > 0) {
-        const QString codec = ChoiceItem(kAudioCodecs, s.AudioCodec).toLower();
-        if (codec == "aac")
-            o.AudioCodec = "aac";
-        else if (codec == "ac3")
-            o.AudioCodec = "ac3";
-        else if (codec == "flac")
-            o.AudioCodec = "flac";
-        else if (codec == "mp3")
-            o.AudioCodec = "libmp3lame";
-    }
+    if (const std::string audio = ChosenAudioEncoder(s); !audio.empty())
+        o.AudioCodec = audio;
 }
 
-// An MP3 takes the chosen quality, as the command line gives it for the same choice; a bit rate
-// typed in wins, and so does another encoder chosen.
-void SetMp3Choice(const TOptionSettings &s, TOutputOptions &o)
+// A sound format takes its encoder and the chosen preset's quality, as the command line gives them
+// for the same choice; a bit rate typed in wins over the preset, and another encoder chosen in the
+// encoder group over both.
+void SetSoundFormat(const TOptionSettings &s, TOutputOptions &o)
 {
-    const bool mp3Encoder = s.AudioCodec <= 0 || ChoiceItem(kAudioCodecs, s.AudioCodec) == QLatin1String("MP3");
-    if (FormatItem(s) == QLatin1String("MP3") && mp3Encoder && !s.SetAudioBitRate && s.Mp3Quality >= 0 &&
-        static_cast<size_t>(s.Mp3Quality) < kMp3Qualities.size())
-        SetMp3Quality(o, kMp3Qualities[s.Mp3Quality].Quality);
+    const batch::OutputFormat *format = SoundFormat(s);
+    const std::string chosen = ChosenAudioEncoder(s);
+    if (!format || (!chosen.empty() && (!format->encoder || chosen != format->encoder)))
+        return;
+    // A quality on no ladder sets the encoder alone and leaves the typed rate.
+    SetOutputFormat(o, *format, s.SetAudioBitRate ? batch::FormatQuality{-1, 0} : PresetQuality(*format, s.Quality));
 }
 
 // The format's own rules, first match only; the suffix some of them name instead. A rule's own
@@ -368,10 +380,14 @@ TOutputOptions OutputOptionsOf(const TOptionSettings &settings, const TProbeFact
     if (External(settings))
         AddHookLines(settings, input, o);
     SetHookMode(settings, o);
-    SetMp3Choice(settings, o);
+    SetSoundFormat(settings, o);
     o.CopyTimestamp = settings.CopyTimestamp;
     o.VideoFilters = VideoFilterChain(settings);
-    const std::string suffix = ApplyFormatRules(settings, "." + FormatItem(settings).toLower().toStdString(), o);
+    // The rules go by the item ("VORBIS" has none, the video "OGG" has its own); a sound format's
+    // file takes its extension.
+    const std::string rule = ApplyFormatRules(settings, "." + FormatItem(settings).toLower().toStdString(), o);
+    const batch::OutputFormat *sound = SoundFormat(settings);
+    const std::string suffix = sound ? sound->extension : rule;
     // Stamped with the current time.
     o.Timestamp = 0;
     SetCropAndPad(settings, o);
@@ -391,9 +407,8 @@ TInputOptions InputOptionsOf(const TOptionSettings &settings, const TProbeFacts 
     i.FileFormat = input.ForcedFormat;
     if (CutClipChosen(settings))
         i.StartTime = ClipStartTime(settings, input);
-    // Audio-only outputs do not read the input's pictures.
-    static const QStringList audioOnly = {"aac", "ac3", "mp2", "mp3", "wav", "wma"};
-    if (audioOnly.contains(FormatItem(settings).toLower()))
+    // Sound-only outputs do not read the input's pictures.
+    if (SoundFormat(settings))
         i.ExtOptions = "vn=1";
     return i;
 }

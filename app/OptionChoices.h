@@ -2,46 +2,21 @@
 // item back by its index, so both take them from here; 0 is "Auto" where a list has it.
 #pragma once
 
-#include "component/Mp3Quality.h"
+#include "batch/OutputFormats.h"
 
 #include <QStringList>
 
 #include <array>
 #include <span>
 
-inline constexpr std::array<const char *, 24> kOutputFormats = {
-    "VCD",  "SVCD", "DVD", "3GP", "AVI", "FLV", "iPod", "MKV", "MOV", "MP4", "OGG", "PSP",
-    "RM10", "RM20", "SWF", "WMV", "M1V", "M2V", "AAC",  "AC3", "MP2", "MP3", "WAV", "WMA"};
-// The format chosen at first, and the two the main window's panel offered first.
-inline constexpr int kMp3Format = 21;
-inline constexpr int kWavFormat = 22;
+// The video formats of the output options window, its items 0 to 17; the sound formats follow
+// them by their place in batch/OutputFormats.h.
+inline constexpr std::array<const char *, 18> kVideoFormats = {"VCD",  "SVCD", "DVD", "3GP", "AVI", "FLV",
+                                                               "iPod", "MKV",  "MOV", "MP4", "OGG", "PSP",
+                                                               "RM10", "RM20", "SWF", "WMV", "M1V", "M2V"};
 
-// The main window's formats: the sound-only ones, by their index in kOutputFormats.
-struct TPanelFormat {
-    const char *Caption;
-    int Format;
-};
-inline constexpr std::array<TPanelFormat, 6> kPanelFormats = {{{"Mp3 Encoder (*.MP3)", kMp3Format},
-                                                               {"WAV(*.WAV)", kWavFormat},
-                                                               {"AAC (*.AAC)", 18},
-                                                               {"AC3 (*.AC3)", 19},
-                                                               {"MP2 (*.MP2)", 20},
-                                                               {"WMA (*.WMA)", 23}}};
-
-// The MP3 qualities offered; the first is what every MP3 had before there was a choice.
-struct TMp3QualityChoice {
-    const char *Caption;
-    TMp3Quality Quality;
-};
-inline constexpr std::array<TMp3QualityChoice, 7> kMp3Qualities = {{
-    {"128 kbit/s", {TMp3Quality::mqConstant, 128}},
-    {"192 kbit/s", {TMp3Quality::mqConstant, 192}},
-    {"256 kbit/s", {TMp3Quality::mqConstant, 256}},
-    {"320 kbit/s", {TMp3Quality::mqConstant, 320}},
-    {"V0 (variable, about 245 kbit/s)", {TMp3Quality::mqVariable, 0}},
-    {"V2 (variable, about 190 kbit/s)", {TMp3Quality::mqVariable, 2}},
-    {"V4 (variable, about 165 kbit/s)", {TMp3Quality::mqVariable, 4}},
-}};
+// The window's item of a sound format by its name ("mp3"); the initial choice is MP3.
+inline int OptionsIndexOf(const char *name) { return batch::OutputFormatNamed(name)->optionsIndex; }
 
 inline constexpr std::array<const char *, 3> kNorms = {"Auto", "PAL", "NTSC"};
 inline constexpr std::array<const char *, 3> kAudioChannelItems = {"Auto", "Mono", "Stereo"};
@@ -74,11 +49,44 @@ inline QStringList ChoiceItems(std::span<const char *const> items)
     return list;
 }
 
-template <typename Choice, size_t N>
-QStringList ChoiceCaptions(const std::array<Choice, N> &choices)
+// Every item of the output options window: the video formats, then the sound formats in the
+// order of their optionsIndex, which follows on without a gap.
+inline QStringList OutputFormatItems()
 {
-    QStringList list;
-    for (const Choice &choice : choices)
-        list << QString::fromUtf8(choice.Caption);
-    return list;
+    QStringList items = ChoiceItems(kVideoFormats);
+    while (const batch::OutputFormat *format = batch::OutputFormatOfOptionsIndex(static_cast<int>(items.size())))
+        items << QString::fromLatin1(format->optionsItem);
+    return items;
+}
+
+// The captions of a format's quality presets; "Lossless" alone for a format that has none.
+inline QStringList PresetCaptions(const batch::OutputFormat &format)
+{
+    QStringList captions;
+    for (const batch::QualityPreset &preset : format.presets)
+        captions << QString::fromUtf8(preset.caption);
+    return captions.isEmpty() ? QStringList{QStringLiteral("Lossless")} : captions;
+}
+
+// Every format's captions: a quality list as wide as these keeps its place whichever format is chosen.
+inline QStringList AllPresetCaptions()
+{
+    QStringList captions;
+    for (const batch::OutputFormat &format : batch::OutputFormats())
+        captions << PresetCaptions(format);
+    return captions;
+}
+
+// A preset index as the format takes it: -1 or one out of range is the format's default.
+inline int PresetOf(const batch::OutputFormat &format, int index)
+{
+    return index >= 0 && static_cast<size_t>(index) < format.presets.size() ? index : format.defaultPreset;
+}
+
+// The quality of a preset of the format; the format's default for one it does not have.
+inline batch::FormatQuality PresetQuality(const batch::OutputFormat &format, int index)
+{
+    const int preset = PresetOf(format, index);
+    return static_cast<size_t>(preset) < format.presets.size() ? format.presets[preset].quality
+                                                               : format.DefaultQuality();
 }

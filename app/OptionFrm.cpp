@@ -171,7 +171,7 @@ QWidget *TfrmOption::CreateLeftColumn()
     (new QVBoxLayout(grpAVFileInfo))->addWidget(mmoAVFileInfo);
     layout->addWidget(grpAVFileInfo, 1);
 
-    grpFormats = new TRadioGroup("grpFormats", "Output Formats", ChoiceItems(kOutputFormats), 6, column);
+    grpFormats = new TRadioGroup("grpFormats", "Output Formats", OutputFormatItems(), 6, column);
     grpFormats->SetItemIndex(Initial().Format);
     layout->addWidget(grpFormats);
 
@@ -240,14 +240,15 @@ QWidget *TfrmOption::CreateBitRates(QWidget *column)
     bitRates->addWidget(chkAudioBitRate);
     bitRates->addWidget(edtAudioBitRate);
     bitRates->addSpacing(12);
-    // An MP3's quality unless an audio bit rate is typed in.
-    lblMp3Quality = Named(new QLabel("MP3 Quality", grpBitRate), "lblMp3Quality");
-    cboMp3Quality = Named(new QComboBox(grpBitRate), "cboMp3Quality");
-    cboMp3Quality->addItems(ChoiceCaptions(kMp3Qualities));
-    cboMp3Quality->setCurrentIndex(Initial().Mp3Quality);
-    lblMp3Quality->setBuddy(cboMp3Quality);
-    bitRates->addWidget(lblMp3Quality);
-    bitRates->addWidget(cboMp3Quality);
+    // A sound format's quality unless an audio bit rate is typed in.
+    lblQuality = Named(new QLabel("Quality", grpBitRate), "lblQuality");
+    cboQuality = Named(new QComboBox(grpBitRate), "cboQuality");
+    cboQuality->addItems(AllPresetCaptions());
+    cboQuality->setMinimumWidth(cboQuality->sizeHint().width());
+    cboQuality->clear();
+    lblQuality->setBuddy(cboQuality);
+    bitRates->addWidget(lblQuality);
+    bitRates->addWidget(cboQuality);
     bitRates->addStretch(1);
     return grpBitRate;
 }
@@ -495,6 +496,8 @@ void TfrmOption::FormCreate()
     connect(chkAudioBitRate, &QCheckBox::toggled, this, &TfrmOption::chkAudioBitRateClick);
     connect(chkCrop, &QCheckBox::toggled, this, &TfrmOption::chkCropClick);
     connect(chkPad, &QCheckBox::toggled, this, &TfrmOption::chkPadClick);
+    connect(grpFormats, &TRadioGroup::ItemIndexChanged, this, &TfrmOption::grpFormatsChange);
+    ShowFormatQualities(Initial().Quality);
     // The hook boxes follow the plug-in files from the start, not only once the window is shown:
     // the builder runs on a window that is never shown.
     UpdateHookControls();
@@ -548,7 +551,27 @@ void TfrmOption::chkVideoBitRateClick() { edtVideoBitRate->setEnabled(chkVideoBi
 void TfrmOption::chkAudioBitRateClick()
 {
     edtAudioBitRate->setEnabled(chkAudioBitRate->isChecked());
-    cboMp3Quality->setEnabled(!chkAudioBitRate->isChecked());
+    EnableQuality();
+}
+
+void TfrmOption::grpFormatsChange() { ShowFormatQualities(-1); }
+
+void TfrmOption::ShowFormatQualities(int preset)
+{
+    // A video format has no list; a sound format without presets shows "Lossless".
+    const batch::OutputFormat *format = batch::OutputFormatOfOptionsIndex(grpFormats->ItemIndex());
+    cboQuality->clear();
+    if (format) {
+        cboQuality->addItems(PresetCaptions(*format));
+        cboQuality->setCurrentIndex(format->presets.empty() ? 0 : PresetOf(*format, preset));
+    }
+    EnableQuality();
+}
+
+void TfrmOption::EnableQuality()
+{
+    const batch::OutputFormat *format = batch::OutputFormatOfOptionsIndex(grpFormats->ItemIndex());
+    cboQuality->setEnabled(format && !format->presets.empty() && !chkAudioBitRate->isChecked());
 }
 void TfrmOption::chkScaleClick() { edtScale->setEnabled(chkScale->isChecked()); }
 void TfrmOption::chkRotateClick() { edtRotate->setEnabled(chkRotate->isChecked()); }

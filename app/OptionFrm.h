@@ -91,6 +91,7 @@ public:
     void chkSetPTSClick();
     void chkAudioBitRateClick();
     void chkVideoBitRateClick();
+    void grpFormatsChange();
 
     void accept() override;
 
@@ -119,8 +120,8 @@ public:
     QLineEdit *edtVideoBitRate;
     QCheckBox *chkAudioBitRate;
     QLineEdit *edtAudioBitRate;
-    QLabel *lblMp3Quality;
-    QComboBox *cboMp3Quality;
+    QLabel *lblQuality;
+    QComboBox *cboQuality; // the chosen sound format's presets
     TRadioGroup *grpAudioCodec;
     TRadioGroup *grpVideoCodec;
     QGroupBox *grpPadCrop;
@@ -190,6 +191,10 @@ private:
     std::array<QLineEdit *, 4> CropEdits() const;
     std::array<QLineEdit *, 4> PadEdits() const;
     QRadioButton *HookModeButton(THookMode mode) const;
+    // The quality list of the chosen format with that preset chosen (-1: its default), enabled
+    // while the format has presets and no audio bit rate is typed in.
+    void ShowFormatQualities(int preset);
+    void EnableQuality();
     // Selects the cut clip from start to end (track bar units) as Set Start and Set End would.
     void SelectClip(int start, int end);
 

@@ -57,7 +57,8 @@ TOptionSettings TfrmOption::Settings() const
     s.VideoBitRate = edtVideoBitRate->text();
     s.SetAudioBitRate = chkAudioBitRate->isChecked();
     s.AudioBitRate = edtAudioBitRate->text();
-    s.Mp3Quality = cboMp3Quality->currentIndex();
+    const batch::OutputFormat *format = batch::OutputFormatOfOptionsIndex(s.Format);
+    s.Quality = format && !format->presets.empty() ? cboQuality->currentIndex() : -1;
     s.Crop = chkCrop->isChecked();
     s.Pad = chkPad->isChecked();
     for (size_t i = 0; i < 4; ++i) {
@@ -134,7 +135,7 @@ void TfrmOption::ApplySettings(const TOptionSettings &s)
     SetText(edtVideoBitRate, s.VideoBitRate);
     chkAudioBitRate->setChecked(s.SetAudioBitRate);
     SetText(edtAudioBitRate, s.AudioBitRate);
-    cboMp3Quality->setCurrentIndex(s.Mp3Quality);
+    ShowFormatQualities(s.Quality);
     chkCrop->setChecked(s.Crop);
     chkPad->setChecked(s.Pad);
     for (size_t i = 0; i < 4; ++i) {

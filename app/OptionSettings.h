@@ -28,7 +28,7 @@ enum THookMode { hmStandard, hmBeforeHook, hmPeriods };
 
 struct TOptionSettings {
     // Item indexes into the lists of OptionChoices.h; -1 when none is chosen.
-    int Format = kMp3Format;
+    int Format = OptionsIndexOf("mp3");
     int Norm = 0;
     int AudioChannels = 0;
     int AudioSampleRate = 0;
@@ -45,8 +45,9 @@ struct TOptionSettings {
     QString VideoBitRate = QStringLiteral("200"); // kilobits a second
     bool SetAudioBitRate = false;
     QString AudioBitRate = QStringLiteral("64");
-    // An item of kMp3Qualities: how an MP3 is encoded unless the audio bit rate above is set.
-    int Mp3Quality = 0;
+    // A preset of the chosen sound format (batch::OutputFormat::presets): how it is encoded unless
+    // the audio bit rate above is set; -1 or one out of range: the format's default.
+    int Quality = batch::OutputFormatNamed("mp3")->defaultPreset;
     // Top, bottom, left, right.
     bool Crop = false;
     std::array<QString, 4> CropEdges = {QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"),

@@ -75,9 +75,9 @@ public:
     int NextTaskIndex() const { return NextTaskIndex_; }
     // 0: one task after another on the main thread; N > 0: at most N tasks at once on workers.
     int ThreadCount() const { return ThreadCount_; }
-    // Whether a task that finished carries its input's tags and cover into its output (an MP3 or
-    // WAV file) before OnTerminate reports it: as TagLib reads them, else as the media libraries
-    // do. What is not kept goes to OnLog as an error line; a write that fails half way (a full
+    // Whether a task that finished carries its input's tags and cover into its output (of any
+    // sound format whose row in batch/OutputFormats.h holds tags; the others are left as written)
+    // before OnTerminate reports it: as TagLib reads them, else as the media libraries do. What is not kept goes to OnLog as an error line; a write that fails half way (a full
     // disk) fails the task. Read as each task ends; false: the output keeps what the engine wrote.
     bool CarryTags() const;
     void SetCarryTags(bool carry);

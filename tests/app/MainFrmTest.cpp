@@ -80,6 +80,8 @@ TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
     EXPECT_EQ(window->CobType->currentText(), "Mp3 Encoder (*.MP3)");
     EXPECT_EQ(window->CobType->itemText(0), "Mp3 Encoder (*.MP3)");
     EXPECT_EQ(window->CobType->itemText(1), "WAV(*.WAV)");
+    EXPECT_EQ(window->CobType->itemText(5), "WMA (*.WMA)");
+    EXPECT_EQ(window->CobType->count(), 13);
     EXPECT_EQ(window->cboQuality->currentText(), "128 kbit/s");
     EXPECT_TRUE(window->cboQuality->isEnabled());
     EXPECT_TRUE(window->CobType->isEditable());
@@ -93,7 +95,7 @@ TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
     QStringList labels;
     for (const QLabel *label : window->Panel1->findChildren<QLabel *>())
         labels << label->text();
-    for (const char *caption : {"Output Format", "MP3 Quality", "Audio Channel", "Output Folder"})
+    for (const char *caption : {"Output Format", "Quality", "Audio Channel", "Output Folder"})
         EXPECT_TRUE(labels.contains(QString::fromLatin1(caption) + kColon)) << caption;
 
     // The hidden settings.
@@ -142,12 +144,18 @@ TEST_F(MainFrmTest, MenusCarryTheirItemsAndTheCommandStates)
     const struct {
         QAction *action;
         const char *text, *shortcut;
-    } items[] = {{window->N3, "Add file", "Ctrl+O"}, {window->AddFolder, "Add folder...", "Ctrl+Shift+O"},
-                 {window->N4, "Remove", "Del"},      {window->N5, "Clear", ""},
-                 {window->N8, "Exit", "Ctrl+Q"},     {window->N13, "Converter", "Ctrl+Return"},
-                 {window->N14, "Pause", ""},         {window->N15, "Resume", ""},
-                 {window->N16, "Stop", ""},          {window->ViewLog, "Log", "Ctrl+L"},
-                 {window->A1, "About", ""},          {window->RowOptions, "Output Options...", "Alt+Return"},
+    } items[] = {{window->N3, "Add file", "Ctrl+O"},
+                 {window->AddFolder, "Add folder...", "Ctrl+Shift+O"},
+                 {window->N4, "Remove", "Del"},
+                 {window->N5, "Clear", ""},
+                 {window->N8, "Exit", "Ctrl+Q"},
+                 {window->N13, "Converter", "Ctrl+Return"},
+                 {window->N14, "Pause", ""},
+                 {window->N15, "Resume", ""},
+                 {window->N16, "Stop", ""},
+                 {window->ViewLog, "Log", "Ctrl+L"},
+                 {window->A1, "About", ""},
+                 {window->RowOptions, "Output Options...", "Alt+Return"},
                  {window->PanelSettings, "Use Panel Settings", ""}};
     // Nothing to remove, clear, convert, pause, resume, stop or set up yet.
     const std::set<QAction *> idle = {window->N4,  window->N5,  window->N13,        window->N14,
@@ -267,13 +275,18 @@ TEST_F(MainFrmTest, AnAddedFileGetsItsRowWithTruncatedTimeAndAnMp3BesideItsInput
     EXPECT_EQ(ToolBar(), "++++---");
     EXPECT_EQ(Hidden(), "++++---");
 
-    // The Output column follows the format and the folder at once, and the folder can be reset.
-    for (size_t i = 0; i < kPanelFormats.size(); ++i) {
-        window->CobType->setCurrentIndex(static_cast<int>(i));
-        const QString format = QString::fromLatin1(kOutputFormats[kPanelFormats[i].Format]);
-        EXPECT_EQ(Cell(0, 3), "tone_(new)." + format.toLower());
-        EXPECT_EQ(window->cboQuality->isEnabled(), format == "MP3") << format.toStdString();
-    }
+    // The Output column follows the format and the folder at once, and the folder can be reset. A
+    // format without presets shows "Lossless", disabled; a preset chosen comes back with its format.
+    window->CobType->setCurrentIndex(12);
+    EXPECT_EQ(Cell(0, 3), "tone_(new).aiff");
+    EXPECT_EQ(window->cboQuality->currentText(), "Lossless");
+    EXPECT_FALSE(window->cboQuality->isEnabled());
+    window->CobType->setCurrentIndex(2);
+    window->cboQuality->setCurrentIndex(0);
+    window->CobType->setCurrentIndex(0);
+    EXPECT_EQ(window->cboQuality->currentText(), "128 kbit/s");
+    window->CobType->setCurrentIndex(2);
+    EXPECT_EQ(window->cboQuality->currentText(), "96 kbit/s");
     window->CobType->setCurrentIndex(0);
     EXPECT_EQ(Cell(0, 3), "tone_(new).mp3");
     window->Edit1->setText(QString::fromStdString(dir.File("out/")));
@@ -716,7 +729,7 @@ TEST_F(MainFrmTest, DroppedOrChosenFoldersAddTheirMediaOnceAndNothingElse)
 TEST_F(MainFrmTest, TheChoicesAndTheWindowAreAsTheUserLeftThem)
 {
     window->show();
-    window->CobType->setCurrentIndex(1);
+    window->CobType->setCurrentIndex(3);
     window->cboQuality->setCurrentIndex(4);
     window->Cob_SD->setCurrentIndex(2);
     window->CheckBox1->setChecked(true);
@@ -725,13 +738,25 @@ TEST_F(MainFrmTest, TheChoicesAndTheWindowAreAsTheUserLeftThem)
     window->close();
     TfrmMain again(nullptr, QString::fromStdString(program.string()), QString::fromStdString(user.string()));
     again.show();
-    EXPECT_EQ(again.CobType->currentIndex(), 1);
-    EXPECT_EQ(again.cboQuality->currentIndex(), 4);
-    EXPECT_FALSE(again.cboQuality->isEnabled()); // for MP3s only
+    EXPECT_EQ(again.CobType->currentIndex(), 3);
+    EXPECT_EQ(again.cboQuality->currentText(), "448 kbit/s"); // of the AC3 presets
     EXPECT_EQ(again.Cob_SD->currentIndex(), 2);
     EXPECT_TRUE(again.CheckBox1->isChecked());
     EXPECT_EQ(again.size(), QSize(900, 600));
     EXPECT_EQ(again.lvFiles->columnWidth(0), 222);
+
+    // As earlier versions wrote it, Config.ini means what it meant (formats 0 to 5, a quality of the
+    // MP3 presets); a quality is one of the stored format's presets, a value out of range the default.
+    using Row = std::tuple<const char *, const char *, int, const char *>; // format, quality, shown
+    for (const auto &[format, quality, index, shown] :
+         {Row{"-1", "4", -1, "V0 (variable, about 245 kbit/s)"}, Row{"1", "4", 1, "Lossless"},
+          Row{"3", "5", 3, "640 kbit/s"}, Row{"3", "9", 3, "192 kbit/s"}, Row{"13", "2", -1, "128 kbit/s"}}) {
+        ASSERT_TRUE(window->ConfigIni.Write({{"format", format}, {"quality", quality}}));
+        TfrmMain stored(nullptr, QString::fromStdString(program.string()), QString::fromStdString(user.string()));
+        stored.show();
+        EXPECT_EQ(stored.CobType->currentIndex(), index) << format;
+        EXPECT_EQ(stored.cboQuality->currentText(), shown) << format << " " << quality;
+    }
 }
 
 TEST_F(MainFrmTest, ANarrowWindowKeepsTheProgressInSightAndTheKeyboardOpensTheMenu)

@@ -101,11 +101,7 @@ std::map<std::string, std::string> Fields(const TOutputOptions &o)
     };
 }
 
-int FormatIndex(const char *item)
-{
-    const auto at = std::find(kOutputFormats.begin(), kOutputFormats.end(), std::string_view(item));
-    return at == kOutputFormats.end() ? -1 : static_cast<int>(at - kOutputFormats.begin());
-}
+int FormatIndex(const char *item) { return static_cast<int>(OutputFormatItems().indexOf(item)); }
 
 // Plug-in boxes ticked and enabled, as the window has them once their plug-ins are found.
 const TPluginChoice kFound{true, true};
@@ -182,6 +178,18 @@ protected:
     std::string input;
 };
 
+// A sound format's encoder, bit rate and option lines as the record has them.
+std::function<void(TOutputOptions &)> Sound(const char *encoder, int32_t bits = -1, const char *lines = "",
+                                            bool noVideo = false)
+{
+    return [=](TOutputOptions &o) {
+        o.AudioCodec = encoder;
+        o.AudioBitrate = bits;
+        o.ExtOptions = lines;
+        o.DisableVideo = noVideo;
+    };
+}
+
 struct FormatRow {
     const char *item;
     std::function<void(TOutputOptions &)> expect; // beyond the defaults, except the name
@@ -250,24 +258,28 @@ TEST_F(OptionBuilderTest, EveryFormatItemGivesItsSuffixContainerCodecsAndOverrid
          ".wmv", false},
         {"M1V", [](TOutputOptions &) {}, ".m1v", false},
         {"M2V", [](TOutputOptions &) {}, ".m2v", false},
-        {"AAC", [](TOutputOptions &) {}, ".aac", true},
-        {"AC3", [](TOutputOptions &) {}, ".ac3", true},
-        {"MP2", [](TOutputOptions &) {}, ".mp2", true},
-        {"MP3", [](TOutputOptions &o) { SetMp3Quality(o, kMp3Qualities[0].Quality); }, ".mp3", true},
+        // The sound formats: their encoder at the default preset's quality, and their extension.
+        {"AAC", Sound("aac", 192000), ".aac", true},
+        {"AC3", Sound("ac3", 192000), ".ac3", true},
+        {"MP2", Sound("mp2", 192000), ".mp2", true},
+        {"MP3", Sound("libmp3lame", 128000, "metadata_header_padding=512"), ".mp3", true},
         {"WAV", [](TOutputOptions &) {}, ".wav", true},
-        {"WMA",
-         [](TOutputOptions &o) {
-             o.DisableVideo = true;
-             o.AudioCodec = "wmav2";
-         },
-         ".wma", true},
+        {"WMA", Sound("wmav2", 128000, "", true), ".wma", true},
+        {"FLAC", Sound("flac", -1, "compression_level=5"), ".flac", true},
+        {"OPUS", Sound("libopus", 128000), ".opus", true},
+        {"VORBIS", Sound("libvorbis", -1, "aq=5"), ".ogg", true},
+        {"M4A", Sound("aac", 192000), ".m4a", true},
+        {"ALAC", Sound("alac"), ".m4a", true},
+        {"WV", Sound("wavpack"), ".wv", true},
+        {"AIFF", [](TOutputOptions &) {}, ".aiff", true},
     };
-    ASSERT_EQ(rows.size(), 24u);
+    ASSERT_EQ(rows.size(), 31u);
     for (size_t i = 0; i < rows.size(); ++i) {
         const FormatRow &row = rows[i];
         SCOPED_TRACE(row.item);
-        ASSERT_STREQ(kOutputFormats[i], row.item);
+        ASSERT_EQ(OutputFormatItems().value(static_cast<int>(i)), row.item);
         settings.Format = static_cast<int>(i);
+        settings.Quality = -1; // each format's default
 
         TOutputOptions expected = Defaults();
         row.expect(expected);
@@ -485,7 +497,7 @@ TEST_F(OptionBuilderTest, ChannelRateSizeFrameRateAndAspectFromTheirGroups)
 
 TEST_F(OptionBuilderTest, NumberTextsFallBackToTheirDefaultsAndStayWithinRange)
 {
-    settings.Format = kWavFormat; // an MP3 takes its bit rate from the quality when none is typed
+    settings.Format = FormatIndex("WAV"); // an MP3 takes its bit rate from the quality when none is typed
     struct Row {
         QString text;
         int32_t volume, videoBits, audioBits;
@@ -511,8 +523,8 @@ TEST_F(OptionBuilderTest, NumberTextsFallBackToTheirDefaultsAndStayWithinRange)
     EXPECT_EQ(o.AudioBitrate, -1);
 }
 
-// The MP3 quality (each one is checked end to end in the window's run tests) gives way to a bit
-// rate typed in, another encoder or another format.
+// The MP3 quality (each one is checked end to end in the window's run tests), or another format's,
+// gives way to a bit rate typed in (the format's encoder stays) and to another encoder.
 TEST_F(OptionBuilderTest, TheMp3QualityGivesWayToATypedRateAnotherEncoderOrFormat)
 {
     struct Row {
@@ -520,23 +532,27 @@ TEST_F(OptionBuilderTest, TheMp3QualityGivesWayToATypedRateAnotherEncoderOrForma
         std::function<void(TOptionSettings &)> change;
         std::string codec;
         int32_t bits;
+        std::string lines = "metadata_header_padding=512";
     };
     const TOptionSettings base = settings;
     for (const Row &row : {
-             Row{"a typed rate", [](TOptionSettings &s) { s.SetAudioBitRate = true, s.AudioBitRate = "96"; }, "",
-                 96000},
-             Row{"another encoder", [](TOptionSettings &s) { s.AudioCodec = 1; }, "aac", -1},
-             Row{"another format", [](TOptionSettings &s) { s.Format = kWavFormat; }, "", -1},
-             Row{"no such quality", [](TOptionSettings &s) { s.Mp3Quality = 99; }, "", -1},
+             Row{"a typed rate", [](TOptionSettings &s) { s.SetAudioBitRate = true, s.AudioBitRate = "96"; },
+                 "libmp3lame", 96000},
+             Row{"another encoder", [](TOptionSettings &s) { s.AudioCodec = 1; }, "aac", -1, ""},
+             Row{"another format", [](TOptionSettings &s) { s.Format = FormatIndex("VORBIS"); }, "libvorbis", -1,
+                 "aq=3"},
+             Row{"its own encoder", [](TOptionSettings &s) { s.Format = FormatIndex("FLAC"), s.AudioCodec = 3; },
+                 "flac", -1, "compression_level=4"},
+             Row{"no such quality", [](TOptionSettings &s) { s.Quality = 99; }, "libmp3lame", 128000},
          }) {
         SCOPED_TRACE(row.what);
         settings = base;
-        settings.Mp3Quality = 4; // a variable one, which a bit rate could not hide
+        settings.Quality = 4; // a variable one, which a bit rate could not hide
         row.change(settings);
         const TOutputOptions o = Output();
         EXPECT_EQ(o.AudioCodec, row.codec);
         EXPECT_EQ(o.AudioBitrate, row.bits);
-        EXPECT_EQ(o.ExtOptions, "");
+        EXPECT_EQ(o.ExtOptions, row.lines);
     }
 }
 

@@ -70,8 +70,9 @@ TEST_F(OptionFrmTest, TheWindowHasItsCaptionAndEveryControlItsInitialValue)
     for (const Group &g :
          {Group{"grpFormats",
                 "Output Formats",
-                {"VCD",  "SVCD", "DVD", "3GP", "AVI", "FLV", "iPod", "MKV", "MOV", "MP4", "OGG", "PSP",
-                 "RM10", "RM20", "SWF", "WMV", "M1V", "M2V", "AAC",  "AC3", "MP2", "MP3", "WAV", "WMA"},
+                {"VCD", "SVCD", "DVD",  "3GP",  "AVI",    "FLV", "iPod", "MKV", "MOV", "MP4", "OGG",
+                 "PSP", "RM10", "RM20", "SWF",  "WMV",    "M1V", "M2V",  "AAC", "AC3", "MP2", "MP3",
+                 "WAV", "WMA",  "FLAC", "OPUS", "VORBIS", "M4A", "ALAC", "WV",  "AIFF"},
                 21},
           Group{"grpNorm", "Norm(VCD/SVCD/DVD)", {"Auto", "PAL", "NTSC"}, 0},
           Group{"grpAudioChannels", "Audio Channel", {"Auto", "Mono", "Stereo"}, 0},
@@ -270,10 +271,23 @@ TEST_F(OptionFrmTest, EachCheckBoxEnablesItsEditsExactlyWhileChecked)
     // Crop and pad stay on together.
     EXPECT_TRUE(window->chkCrop->isChecked() && window->chkPad->isChecked());
     EXPECT_TRUE(window->edtCropTop->isEnabled() && window->edtPadTop->isEnabled());
-    // A typed audio bit rate stands instead of the MP3 quality.
-    for (bool typed : {true, false}) {
-        window->chkAudioBitRate->setChecked(typed);
-        EXPECT_EQ(window->cboMp3Quality->isEnabled(), !typed);
+}
+
+// The quality list shows the chosen sound format's presets at its default, "Lossless" alone where
+// there are none, nothing for a video format; it is off while an audio bit rate is typed in.
+TEST_F(OptionFrmTest, TheQualityListFollowsTheChosenFormat)
+{
+    EXPECT_EQ(window->lblQuality->text(), "Quality");
+    using Row = std::tuple<const char *, const char *, int>; // item, shown, presets
+    for (const auto &[item, shown, count] : {Row{"AVI", "", 0}, Row{"WAV", "Lossless", 0}, Row{"FLAC", "Level 5", 9},
+                                             Row{"VORBIS", "Quality 5 (about 160 kbit/s)", 12}}) {
+        window->grpFormats->SetItemIndex(window->grpFormats->Items().indexOf(item));
+        EXPECT_EQ(window->cboQuality->currentText(), shown);
+        EXPECT_EQ(window->cboQuality->count(), std::max(count, *shown ? 1 : 0)) << item;
+        for (bool typed : {true, false}) {
+            window->chkAudioBitRate->setChecked(typed);
+            EXPECT_EQ(window->cboQuality->isEnabled(), count > 0 && !typed) << item;
+        }
     }
 }
 
@@ -727,7 +741,7 @@ TEST_F(OptionFrmTest, TheSettingsReadBackAreTheSettingsSet)
     plain.WaterMark.Enabled = plain.QuillImage.Enabled = plain.QuillText.Enabled = true;
 
     TOptionSettings every = plain;
-    every.Format = 4;
+    every.Format = OptionsIndexOf("ogg");
     every.Norm = 2;
     every.AudioChannels = 1;
     every.AudioSampleRate = 3;
@@ -740,7 +754,7 @@ TEST_F(OptionFrmTest, TheSettingsReadBackAreTheSettingsSet)
     every.AudioVolume = "300";
     every.VideoBitRate = "500";
     every.AudioBitRate = "96";
-    every.Mp3Quality = 5;
+    every.Quality = 5;
     every.CropEdges = {"2", "4", "6", "8"};
     every.PadEdges = {"10", "12", "14", "16"};
     every.CutClip = true;
@@ -766,7 +780,7 @@ TEST_F(OptionFrmTest, TheSettingsReadBackAreTheSettingsSet)
     custom.WaterMark = {true, false};
     custom.QuillImage.Enabled = custom.QuillText.Enabled = false;
     custom.HookMode = hmBeforeHook;
-    custom.Format = custom.FrameSize = -1;
+    custom.Format = custom.FrameSize = custom.Quality = -1;
 
     for (const TOptionSettings &settings : {every, custom, plain}) {
         window->ApplySettings(settings);
