@@ -176,11 +176,12 @@ void TCustomFFmpeg::ChooseSampleHandling(TOutputStreamRec &output, const TInputS
     // would wrap round, and an encoder that models them (MP3's psychoacoustics) could fail. A float
     // WAV keeps them as they are.
     output.TameFloats = floats && (toIntegers || !pcm);
-    // 24-bit PCM is carried in 32-bit words whose low byte the encoder cuts off: what holds more
-    // than 24 bits (a deeper source, a mix, a volume) is dithered and rounded first.
+    // 24-bit samples (PCM, FLAC, ALAC, WavPack) are carried in 32-bit words whose low byte the
+    // encoder cuts off: what holds more than 24 bits (a deeper source, a mix, a volume) is dithered
+    // and rounded first.
     const int rawBits = input.Stream->codecpar->bits_per_raw_sample;
     output.SourceBits = floats ? 32 : rawBits > 0 ? rawBits : 8 * avutil.av_get_bytes_per_sample(carried);
-    output.DitherTo24 = target == AV_SAMPLE_FMT_S32 && avcodec.av_get_bits_per_sample(encoder->codec_id) == 24 &&
+    output.DitherTo24 = target == AV_SAMPLE_FMT_S32 && audio_shape::KeptBits(*encoder) == 24 &&
                         (output.SourceBits > 24 || AudioVolume != 256 || output.AudioResample);
 }
 
@@ -300,9 +301,12 @@ void TCustomFFmpeg::EncodeAudioFrame(TOutputStreamRec &output, const uint8_t *sa
                     static_cast<size_t>(count) * avutil.av_get_bytes_per_sample(encoder->sample_fmt) *
                         encoder->ch_layout.nb_channels);
     }
-    if (output.DitherTo24)
-        audio_shape::DitherTo24Bits(reinterpret_cast<int32_t *>(frame->data[0]), count * encoder->ch_layout.nb_channels,
-                                    output.DitherState);
+    if (output.DitherTo24) {
+        const int planes = avutil.av_sample_fmt_is_planar(encoder->sample_fmt) ? encoder->ch_layout.nb_channels : 1;
+        for (int plane = 0; plane < planes; ++plane)
+            audio_shape::DitherTo24Bits(reinterpret_cast<int32_t *>(frame->extended_data[plane]),
+                                        count * encoder->ch_layout.nb_channels / planes, output.DitherState);
+    }
     // Frames follow each other; SyncOpts is the position the sync logic reasons about.
     frame->pts = output.NextFramePts;
     output.NextFramePts += count;

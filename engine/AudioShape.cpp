@@ -168,22 +168,58 @@ void ScaleVolume(uint8_t *data, int samples, AVSampleFormat format, int volume)
     }
 }
 
-AVCodecID WaveCodec(AVSampleFormat format, int bits, bool lossy)
+AVCodecID PcmCodec(AVSampleFormat format, int bits, bool lossy, bool aiff)
 {
+    const AVCodecID s16 = aiff ? AV_CODEC_ID_PCM_S16BE : AV_CODEC_ID_PCM_S16LE;
     if (lossy || format == AV_SAMPLE_FMT_NONE)
-        return AV_CODEC_ID_PCM_S16LE;
+        return s16;
     switch (CarriedFormat(format)) {
-    case AV_SAMPLE_FMT_U8:
-        return AV_CODEC_ID_PCM_U8;
+    case AV_SAMPLE_FMT_U8: // the codec of signed 8-bit samples takes them unsigned too
+        return aiff ? AV_CODEC_ID_PCM_S8 : AV_CODEC_ID_PCM_U8;
     case AV_SAMPLE_FMT_S32:
-        return bits > 16 && bits <= 24 ? AV_CODEC_ID_PCM_S24LE : AV_CODEC_ID_PCM_S32LE;
+        if (bits > 16 && bits <= 24)
+            return aiff ? AV_CODEC_ID_PCM_S24BE : AV_CODEC_ID_PCM_S24LE;
+        return aiff ? AV_CODEC_ID_PCM_S32BE : AV_CODEC_ID_PCM_S32LE;
     case AV_SAMPLE_FMT_FLT:
-        return AV_CODEC_ID_PCM_F32LE;
+        return aiff ? AV_CODEC_ID_PCM_F32BE : AV_CODEC_ID_PCM_F32LE;
     case AV_SAMPLE_FMT_DBL:
-        return AV_CODEC_ID_PCM_F64LE;
+        return aiff ? AV_CODEC_ID_PCM_F64BE : AV_CODEC_ID_PCM_F64LE;
     default:
-        return AV_CODEC_ID_PCM_S16LE;
+        return s16;
     }
+}
+
+namespace {
+
+// FLAC and ALAC write 24 bits at most: a deeper 32-bit word loses its low byte.
+int DeepestBits(AVCodecID codec) { return codec == AV_CODEC_ID_FLAC || codec == AV_CODEC_ID_ALAC ? 24 : 32; }
+
+} // namespace
+
+LosslessDepth DepthFor(const AVCodec *encoder, AVSampleFormat format, int bits, bool lossy)
+{
+    if (!encoder)
+        return {};
+    const AVSampleFormat wanted = lossy || format == AV_SAMPLE_FMT_NONE ? AV_SAMPLE_FMT_S16 : CarriedFormat(format);
+    const bool floats = wanted == AV_SAMPLE_FMT_FLT || wanted == AV_SAMPLE_FMT_DBL;
+    const int depth = wanted == AV_SAMPLE_FMT_S32 && bits > 0 && bits < 32 ? bits
+                      : floats                                             ? 32
+                                                                           : 8 * avutil.av_get_bytes_per_sample(wanted);
+    const int deepest = DeepestBits(encoder->id);
+    if (const AVSampleFormat same = MatchingFormat(encoder, wanted);
+        same != AV_SAMPLE_FMT_NONE && (floats || depth <= deepest))
+        return {same, floats ? 0 : depth};
+    if (const AVSampleFormat words = MatchingFormat(encoder, AV_SAMPLE_FMT_S32);
+        depth > 16 && words != AV_SAMPLE_FMT_NONE)
+        return {words, std::min(depth, deepest)};
+    return {MatchingFormat(encoder, AV_SAMPLE_FMT_S16), 16};
+}
+
+int KeptBits(const AVCodecContext &encoder)
+{
+    if (const int pcm = avcodec.av_get_bits_per_sample(encoder.codec_id); pcm > 0)
+        return pcm;
+    return encoder.bits_per_raw_sample > 0 && encoder.bits_per_raw_sample < 32 ? encoder.bits_per_raw_sample : 32;
 }
 
 namespace {

@@ -34,9 +34,22 @@ void ScaleVolume(uint8_t *data, int samples, AVSampleFormat format, int volume);
 // none.
 AVSampleFormat MatchingFormat(const AVCodec *encoder, AVSampleFormat carried);
 
-// The WAV codec that keeps a source's samples: its format and depth (bits, 0: all of the format's),
-// 16-bit for what a lossy decoder gave.
-AVCodecID WaveCodec(AVSampleFormat format, int bits, bool lossy);
+// The PCM codec that keeps a source's samples in a WAV (little-endian) or an AIFF (big-endian, its
+// 8-bit samples signed): its format and depth (bits, 0: all of the format's), 16-bit for what a
+// lossy decoder gave.
+AVCodecID PcmCodec(AVSampleFormat format, int bits, bool lossy, bool aiff = false);
+
+// What a lossless encoder is given to keep its source's depth.
+struct LosslessDepth {
+    AVSampleFormat format = AV_SAMPLE_FMT_NONE; // none: the encoder takes nothing that fits
+    int bits = 0;                               // its bits_per_raw_sample; 0 for floats
+};
+// The source's own samples where the encoder takes them; what is deeper than 16 bits otherwise in
+// the encoder's 32-bit words, as deep as it goes; else 16 bits. A lossy decoder's samples have no
+// depth of their own: 16 bits, as in a WAV.
+LosslessDepth DepthFor(const AVCodec *encoder, AVSampleFormat format, int bits, bool lossy);
+// The top bits of a 32-bit sample an opened encoder keeps (24-bit PCM, FLAC and ALAC keep 24).
+int KeptBits(const AVCodecContext &encoder);
 
 // Packed float or double samples within full scale (what is no number becomes silence, what is
 // beyond clips). Other formats are left as they are.

@@ -136,8 +136,9 @@ public:
     // The input stream the run will feed the next audio stream of output file fileIndex from, as
     // FindSourceStream will choose it; nullptr while the inputs and maps so far do not tell.
     const AVStream *NextAudioSource(const AVFormatContext *output, int fileIndex) const;
-    // The muxer settings of a new output: delay, preload, loop, the WAV size switch, library options.
-    void ApplyMuxerOptions(AVFormatContext *output);
+    // The muxer settings of a new output: delay, preload, loop, the WAV size switch, the MP4 time
+    // scale of a sound file, library options.
+    void ApplyMuxerOptions(AVFormatContext *output, int fileIndex);
     // Presets "vcd", "svcd", "dvd", "dv", "dv50" for norm "pal", "ntsc", "film" or detected.
     void SetTarget(const std::string &type, const std::string &norm, const std::string &defaultNorm);
     // The option "target": "pal-dvd", "ntsc-vcd", "film-svcd" or a type with the norm detected.
@@ -271,6 +272,8 @@ protected:
     // Sets the stream up to be encoded in segments on cores the budget lends, when it suits.
     void SegmentEncoder(TOutputStreamRec &output, const std::vector<std::pair<std::string, std::string>> &options);
     void CarryEndPadding(TOutputStreamRec &output, AVPacket *packet) const;
+    // Sets the encoder's rate for the frames to come so that the stream's average meets the one asked.
+    void SteerBitRate(TOutputStreamRec &output, const AVPacket &packet) const;
     void ChooseSampleHandling(TOutputStreamRec &output, const TInputStreamRec &input);
     void MakeReformatter(TOutputStreamRec &output);
     void WriteFrame(TOutputStreamRec &output, AVPacket *packet);

@@ -525,6 +525,7 @@ void TCustomFFmpeg::WriteEncodedPacket(TOutputStreamRec &output, AVPacket *packe
         AudioSize += packet->size;
         ++output.FrameNumber; // what "aframes" counts
         CarryEndPadding(output, packet);
+        SteerBitRate(output, *packet);
     }
     // Encoders leave a picture's duration out; without it a container whose track ends where
     // its last picture starts (MP4) would not show that picture.
@@ -549,6 +550,23 @@ void TCustomFFmpeg::CarryEndPadding(TOutputStreamRec &output, AVPacket *packet) 
         return;
     output.EndDiscard += AV_RL32(skip + 4);
     AV_WL32(skip + 4, static_cast<uint32_t>(std::min<int64_t>(output.EndDiscard, UINT32_MAX)));
+}
+
+// The native AAC encoder's rate control follows its own bit reservoir and misses the asked average
+// by several percent either way on music. It reads the rate anew for every frame, so what the
+// stream spent beyond the average so far is taken off the next second's rate, within bounds that
+// keep the encoder's own control in its range.
+void TCustomFFmpeg::SteerBitRate(TOutputStreamRec &output, const AVPacket &packet) const
+{
+    if (output.SteeredBitRate <= 0 || output.Encoder->sample_rate <= 0)
+        return;
+    constexpr double kSettleSeconds = 1.0;
+    output.BitsWritten += int64_t{packet.size} * 8;
+    output.SamplesWritten += std::max<int64_t>(packet.duration, 0);
+    const auto asked = static_cast<double>(output.SteeredBitRate);
+    const double seconds = static_cast<double>(output.SamplesWritten) / output.Encoder->sample_rate;
+    const double excess = static_cast<double>(output.BitsWritten) - asked * seconds;
+    output.Encoder->bit_rate = std::llround(std::clamp(asked - excess / kSettleSeconds, asked / 2, asked * 3 / 2));
 }
 
 void TCustomFFmpeg::FlushEncoder(TOutputStreamRec &output)

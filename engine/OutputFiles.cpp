@@ -61,6 +61,20 @@ std::string IsoTime(int64_t secondsSince1970)
     return text;
 }
 
+// The sample rate all streams share when all are sound, else 0.
+int SoundOnlyRate(const std::vector<TOutputStreamCodec> &streams)
+{
+    int rate = 0;
+    for (const TOutputStreamCodec &stream : streams) {
+        const AVCodecContext *codec = stream.Context.get();
+        if (!codec || codec->codec_type != AVMEDIA_TYPE_AUDIO || codec->sample_rate <= 0 ||
+            (rate != 0 && codec->sample_rate != rate))
+            return 0;
+        rate = codec->sample_rate;
+    }
+    return rate;
+}
+
 } // namespace
 
 bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
@@ -99,7 +113,7 @@ bool TCustomFFmpeg::AddOutputFile(const std::string &fileName)
     if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(fileName.c_str()))
         return fail(PrintOpenError(fileName, AVERROR(EDOM)));
 
-    ApplyMuxerOptions(output.get());
+    ApplyMuxerOptions(output.get(), fileIndex);
     NoteOptionsOutputLeavesOut(output.get(), fileIndex);
 
     OutputOpenedByName[fileIndex] = false;
@@ -240,7 +254,7 @@ void TCustomFFmpeg::OpenDeferredOutputs()
     }
 }
 
-void TCustomFFmpeg::ApplyMuxerOptions(AVFormatContext *output)
+void TCustomFFmpeg::ApplyMuxerOptions(AVFormatContext *output, int fileIndex)
 {
     output->max_delay = SaturatingCast<int>(MuxMaxDelay * 1000000.0);
     // Muxer options of their own: a muxer without one, or refusing its value, leaves it alone, as
@@ -249,6 +263,10 @@ void TCustomFFmpeg::ApplyMuxerOptions(AVFormatContext *output)
     avutil.av_opt_set_int(output, "loop", LoopOutput, AV_OPT_SEARCH_CHILDREN);
     // A WAV past 4 GiB has to switch to the 64-bit form, or its size fields wrap and readers stop early.
     avutil.av_opt_set(output, "rf64", "auto", AV_OPT_SEARCH_CHILDREN);
+    // An MP4's edit list, which cuts the encoder's delay and padding off, counts in the movie's time
+    // units: in samples of a sound file it is exact, in the default milliseconds its end rounds up.
+    if (const int rate = SoundOnlyRate(OutputCodecs[fileIndex]); rate > 0)
+        avutil.av_opt_set_int(output, "movie_timescale", rate, AV_OPT_SEARCH_CHILDREN);
     ApplyGenericOptions(output, FormatDefaults.get(), AV_OPT_FLAG_ENCODING_PARAM);
     for (const auto &[name, value] : MuxerOptions)
         avutil.av_opt_set(output, name.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);

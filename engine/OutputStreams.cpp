@@ -292,10 +292,12 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
         codecId = avformat.av_guess_codec(output->oformat, nullptr, output->url, nullptr, AVMEDIA_TYPE_AUDIO);
         if (AudioCodecName && !LookupCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, true, codecId))
             throw FFMpegException(LastErrorText);
-        // A WAV keeps the depth and kind of its source's samples unless a codec is asked for.
-        if (!AudioCodecName && codecId == AV_CODEC_ID_PCM_S16LE && std::strcmp(output->oformat->name, "wav") == 0)
-            codecId =
-                audio_shape::WaveCodec(static_cast<AVSampleFormat>(AudioSampleFmt), AudioSampleBits, AudioSourceLossy);
+        // A WAV or an AIFF keeps the depth and kind of its source's samples unless a codec is asked for.
+        const bool wave = codecId == AV_CODEC_ID_PCM_S16LE && std::strcmp(output->oformat->name, "wav") == 0;
+        const bool aiff = codecId == AV_CODEC_ID_PCM_S16BE && std::strcmp(output->oformat->name, "aiff") == 0;
+        if (!AudioCodecName && (wave || aiff))
+            codecId = audio_shape::PcmCodec(static_cast<AVSampleFormat>(AudioSampleFmt), AudioSampleBits,
+                                            AudioSourceLossy, aiff);
     }
 
     TOutputStreamCodec &out = AddStream(*this, output, fileIndex, AVMEDIA_TYPE_AUDIO, AudioBitstreamFilters);
@@ -325,6 +327,16 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
         codec->thread_count = ThreadCount;
         ChooseAudioShape(codec, encoder);
         codec->sample_fmt = static_cast<AVSampleFormat>(AudioSampleFmt);
+        const AVCodecDescriptor *kind = avcodec.avcodec_descriptor_get(codecId);
+        const bool pcm = codecId >= AV_CODEC_ID_FIRST_AUDIO && codecId < AV_CODEC_ID_ADPCM_IMA_QT;
+        if (kind && (kind->props & AV_CODEC_PROP_LOSSLESS) && !pcm) {
+            const audio_shape::LosslessDepth depth = audio_shape::DepthFor(
+                encoder, static_cast<AVSampleFormat>(AudioSampleFmt), AudioSampleBits, AudioSourceLossy);
+            if (depth.format != AV_SAMPLE_FMT_NONE) {
+                codec->sample_fmt = depth.format;
+                codec->bits_per_raw_sample = depth.bits;
+            }
+        }
         if (encoder && encoder->sample_fmts) {
             const AVSampleFormat *format = encoder->sample_fmts;
             while (*format != AV_SAMPLE_FMT_NONE && *format != codec->sample_fmt)

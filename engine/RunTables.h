@@ -87,6 +87,9 @@ struct TOutputStreamRec {
     int64_t SampleLimit = INT64_MAX;          // samples the recording time lets the stream have
     int64_t SamplesQueued = 0;                // samples handed on to be encoded so far
     int64_t EndDiscard = 0;                   // samples the packets so far discard at the end of the stream
+    int64_t SteeredBitRate = 0;               // bits/s the run holds the average to; 0: the encoder alone
+    int64_t BitsWritten = 0;                  // of the packets so far, while steered
+    int64_t SamplesWritten = 0;               // of the packets so far, while steered
     int32_t CarriedFormat = -1;               // the source's carried format, once its first block came
     int32_t SourceBits = 0;                   // significant bits of the carried samples (32 for floats)
     bool TameFloats = false;                  // float samples are made finite and within full scale for the encoder

@@ -514,6 +514,9 @@ void TCustomFFmpeg::OpenOutputEncoder(TOutputStreamRec &output)
         avutil.av_dict_set(&output.Stream->metadata, "encoder", LameEncoderName().c_str(), 0) < 0)
         throw FFMpegException("av_mallocz fail");
     ExtraSize += output.Encoder->extradata_size;
+    if (std::strcmp(codec->name, "aac") == 0 && output.Encoder->bit_rate > 0 &&
+        !(output.Encoder->flags & AV_CODEC_FLAG_QSCALE))
+        output.SteeredBitRate = output.Encoder->bit_rate;
     SegmentEncoder(output, taken);
     if (output.Encoder->codec_type == AVMEDIA_TYPE_AUDIO)
         PrepareAudioOutput(output, *Run->InputStreams[output.SourceIndex]);

@@ -583,7 +583,7 @@ TEST_F(OutputFilesTest, AWaveOutputSwitchesTo64BitSizesPast4GiB)
     stream->codecpar->bits_per_coded_sample = 16;
     stream->codecpar->block_align = 4;
     stream->time_base = AVRational{1, 48000};
-    engine.ApplyMuxerOptions(raw);
+    engine.ApplyMuxerOptions(raw, 0);
 
     SizeOnlySink sink;
     constexpr int kBufferSize = 1 << 16;
