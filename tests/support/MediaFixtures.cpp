@@ -95,12 +95,8 @@ double NoiseAndSquareSample(int64_t index, int sampleRate, int channel)
     state = (state ^ (state >> 33)) * 0xff51afd7ed558ccdULL;
     state = (state ^ (state >> 33)) * 0xc4ceb9fe1a85ec53ULL;
     const double noise = static_cast<double>((state ^ (state >> 33)) >> 11) / 4503599627370496.0 - 1.0;
-    const bool high =
-        std::fmod(static_cast<double>(index) / sampleRate * (std::getenv("SF") ? std::atof(std::getenv("SF")) : 55.0),
-                  1.0) < 0.5;                                                         // SCRATCH
-    static const double na = std::getenv("NA") ? std::atof(std::getenv("NA")) : 0.35; // SCRATCH
-    static const double sa = std::getenv("SA") ? std::atof(std::getenv("SA")) : 0.3;  // SCRATCH
-    return na * noise + (high ? sa : -sa);
+    const bool high = std::fmod(static_cast<double>(index) / sampleRate * 55.0, 1.0) < 0.5;
+    return (high ? 0.003 : -0.003) + 0.00003 * noise;
 }
 
 namespace {
@@ -387,7 +383,10 @@ DecodedAudio DecodeAudio(const std::string &path)
     AVCodecContextPtr &decoder = opened.decoder;
     result.container = raw->iformat->name;
     result.codec = avcodec.avcodec_get_name(decoder->codec_id);
-    result.bitRate = raw->streams[index]->codecpar->bit_rate;
+    const AVStream *stream = raw->streams[index];
+    result.bitRate = stream->codecpar->bit_rate;
+    if (stream->time_base.num == 1 && stream->time_base.den == decoder->sample_rate)
+        result.statedFrames = std::max<int64_t>(stream->duration, 0);
     result.sampleRate = decoder->sample_rate;
     result.channels = decoder->ch_layout.nb_channels;
     SwrContextPtr convert;

@@ -30,8 +30,8 @@ struct AudioTrack {
 // a second of silence in every twenty, and accents if asked. Within full scale.
 double MusicSample(int64_t index, int sampleRate, int channel, double accentEvery = 0.0);
 
-// Loud white noise over a low square wave, channel by channel: a sound that takes every bit an MP3
-// encoder has at a constant rate. Within full scale.
+// A quiet low square wave (55 Hz, -50 dBFS) with fainter white noise, channel by channel: at a
+// constant bit rate an MP3 encoder keeps its reservoir all but empty on it.
 double NoiseAndSquareSample(int64_t index, int sampleRate, int channel);
 
 // What the pictures show.
@@ -86,9 +86,10 @@ void WriteMediaFile(const std::string &path, const MediaRecipe &recipe);
 
 // The first audio stream of a file, decoded to interleaved signed 16-bit samples.
 struct DecodedAudio {
-    std::string container; // the demuxer's name
-    std::string codec;     // the codec's name: "mp3", "opus", "pcm_s24le"
-    int64_t bitRate = 0;   // as the file tells it for the stream; 0 when it does not
+    std::string container;    // the demuxer's name
+    std::string codec;        // the codec's name: "mp3", "opus", "pcm_s24le"
+    int64_t bitRate = 0;      // as the file tells it for the stream; 0 when it does not
+    int64_t statedFrames = 0; // the stream's length as the file tells it, where timed in samples; else 0
     int sampleRate = 0;
     int channels = 0;
     std::vector<int16_t> samples;

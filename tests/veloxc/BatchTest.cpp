@@ -1,9 +1,9 @@
 #include "batch/FolderAt.h"
 #include "batch/OutputFormats.h"
 #include "batch/TemporaryName.h"
-#include "libs/AVEntryPoints.h"
 #include "tags/TagCopy.h"
 #include "tests/support/MediaFixtures.h"
+#include "tests/tags/FormatOutputs.h"
 #include "tests/tags/PictureFixtures.h"
 #include "tests/tags/SourceTagging.h"
 #include "tests/veloxc/VeloxcRunner.h"
@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 #include <sys/file.h>
 #include <thread>
@@ -430,21 +429,14 @@ TEST_F(BatchTest, TheCleanUpRemovesOnlyWhatItProvablyMade)
     EXPECT_TRUE(fs::exists(mix) && fs::exists(dir.File("demo.mp3")));
 }
 
-// Every format of the table from one tagged 48 kHz FLAC with a cover: the output's kind and encoder,
-// every field and the cover's bytes where the kind holds tags (else one note for the run), the
-// source's length where the container tells the encoder's delay and padding, and lossless rows
-// sample for sample.
+// Every format of the table from one tagged FLAC with a cover, at its default quality; a format
+// without tags says so once a run.
 TEST_F(BatchTest, EveryFormatKeepsTagsCoverLengthAndSamples)
 {
-    MediaRecipe recipe = Sound("flac", 48000, 2, 2.0);
-    recipe.audio->music = true;
-    const std::string source = Media("in/song.flac", recipe);
-    const tagtest::TTestPicture front{3, "image/png", tagtest::EncodePicture("png")};
-    Tag(tagtest::TSource::Flac, source, "Song", {front});
-    const DecodedAudio original = DecodeAudio(source);
-    Media("more/other.flac", recipe); // a second file: the note comes once a run
-    // Containers without a place for the encoder's delay and padding.
-    const std::set<std::string> inexact = {"aac", "ac3", "mp2", "wma"};
+    fs::create_directories(dir.File("in"));
+    fs::create_directories(dir.File("more"));
+    const tagtest::TFormatSource source = tagtest::MakeFormatSource(dir.File("in/song.flac"));
+    fs::copy_file(source.path, dir.File("more/other.flac"));
     for (const batch::OutputFormat &format : batch::OutputFormats()) {
         SCOPED_TRACE(format.name);
         const std::string out = dir.File(std::string("out-") + format.name);
@@ -453,30 +445,7 @@ TEST_F(BatchTest, EveryFormatKeepsTagsCoverLengthAndSamples)
         const std::string note = std::string("tags are not kept in ") + format.displayName + " files";
         const size_t told = run.errors.find(note);
         EXPECT_EQ(told != std::string::npos, !format.HoldsTags()) << run.errors;
-        if (told != std::string::npos) {
-            EXPECT_EQ(run.errors.find(note, told + 1), std::string::npos) << run.errors;
-        }
-        const std::string output = out + "/song" + format.extension;
-        const DecodedAudio converted = DecodeAudio(output);
-        if (format.encoder) {
-            const AVCodec *encoder = avlib::avcodec.avcodec_find_encoder_by_name(format.encoder);
-            ASSERT_NE(encoder, nullptr);
-            EXPECT_EQ(converted.codec, avlib::avcodec.avcodec_get_name(encoder->id));
-        }
-        if (!inexact.count(format.name)) {
-            EXPECT_EQ(converted.Frames(), original.Frames());
-        }
-        if (format.lossless) {
-            EXPECT_TRUE(converted.samples == original.samples);
-        }
-        if (!format.HoldsTags())
-            continue;
-        TTagSet read;
-        std::string error;
-        ASSERT_TRUE(tagcopy::ReadTags(output, read, error)) << error;
-        for (const auto &[key, value] : SourceFields("Song"))
-            EXPECT_EQ(read.fields.count(key) ? read.fields.at(key) : "(none)", value) << key;
-        ASSERT_TRUE(read.frontCover.has_value());
-        EXPECT_EQ(read.frontCover->data, front.data);
+        EXPECT_TRUE(told == std::string::npos || run.errors.find(note, told + 1) == std::string::npos);
+        tagtest::ExpectMadeOf(format, format.DefaultQuality(), source, out + "/song" + format.extension);
     }
 }
