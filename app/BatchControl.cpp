@@ -96,10 +96,10 @@ void TBatchControl::ShutDown()
     RunActive_ = false;
 }
 
-void TBatchControl::Log(const QString &line, const QString &file, const QString &shown)
+void TBatchControl::Log(const QString &line, const QString &file, const QString &shown, bool detail)
 {
     LogLines.append(line);
-    emit LogAdded(file, shown.isEmpty() ? line : shown);
+    emit LogAdded(file, shown.isEmpty() ? line : shown, detail || line.isEmpty());
 }
 
 // ---- Adding files ----------------------------------------------------------------------------
@@ -125,11 +125,14 @@ void TBatchControl::ApplyLogLevel(const TBatchChoices &choices)
     VeloxC->SetLogLevel(static_cast<TLogLevel>(level));
 }
 
-void TBatchControl::Refuse(const QString &fileName, const QString &reason, bool quiet)
+void TBatchControl::Refuse(const QString &fileName, const QString &reason, bool quiet, TRefusal kind)
 {
     Log(QString());
-    Log(QStringLiteral("***Cannot add ") + fileName + QStringLiteral(": ") + reason, fileName);
+    Log(QStringLiteral("***Cannot add ") + fileName + QStringLiteral(": ") + reason, fileName,
+        QStringLiteral("not added: ") + reason);
     Log(QString());
+    if (QueueTotal_ > 0)
+        ++QueueRefused_[kind];
     if (!quiet)
         RefusedFiles.append(fileName + QStringLiteral(": ") + reason);
 }
@@ -158,10 +161,8 @@ void TBatchControl::ShowRefusals()
 
 bool TBatchControl::AddFile(const QString &fileName, bool quiet)
 {
-    if (RunActive_)
-        return false;
     if (Listed(fileName)) {
-        Refuse(fileName, QStringLiteral("it is in the list already"), quiet);
+        Refuse(fileName, QStringLiteral("it is in the list already"), quiet, rfListed);
         return false;
     }
     // Reading a pipe or a device would wait for its writer with the window frozen.
@@ -179,15 +180,18 @@ bool TBatchControl::AddFile(const QString &fileName, bool quiet)
     TAVProbe &probe = VeloxC->AVProbe();
     if (!probe.LoadFile(fileName.toStdString())) {
         Log(QString());
-        Log(QStringLiteral("***File load error: ") + QString::fromStdString(probe.LastErrMsg));
-        Refuse(fileName, QString::fromStdString(probe.LastErrMsg), quiet);
+        Log(QStringLiteral("***File load error: ") + QString::fromStdString(probe.LastErrMsg), fileName, QString(),
+            true);
+        // A file that is there but not read as media has no sound to give.
+        Refuse(fileName, QString::fromStdString(probe.LastErrMsg), quiet,
+               QFileInfo::exists(fileName) ? rfNoSound : rfUnreadable);
         return false;
     }
     // The outputs are sound only: a file without any has nothing to give.
     probe::SoundFile sound;
     if (!probe::CheckSoundFile(fileName.toStdString(), sound)) {
         probe.Close();
-        Refuse(fileName, QStringLiteral("it has no sound"), quiet);
+        Refuse(fileName, QStringLiteral("it has no sound"), quiet, rfNoSound);
         return false;
     }
     // The window's choices as they are now, also a folder chosen since the last start.
@@ -229,11 +233,10 @@ void TBatchControl::Enqueue(const QList<TQueued> &files, std::function<void()> d
 {
     const bool idle = QueuedFiles_.isEmpty();
     QueuedFiles_ += files;
+    QueueTotal_ += static_cast<int>(files.size());
     QueueDone_ = std::move(done);
     if (QueuedFiles_.isEmpty()) {
-        ShowRefusals(); // a folder that could not be read
-        if (QueueDone_)
-            std::exchange(QueueDone_, nullptr)();
+        QueueEnded(); // a folder without files, or one that could not be read
         return;
     }
     emit CommandsChanged();
@@ -245,20 +248,33 @@ void TBatchControl::AddNextQueued()
 {
     if (QueuedFiles_.isEmpty() || Detached_)
         return;
+    const TQueued next = QueuedFiles_.takeFirst();
+    emit AddingProgress(++QueueRead_, QueueTotal_);
     try {
-        const TQueued next = QueuedFiles_.takeFirst();
-        AddFile(next.file, next.quiet);
-        if (!QueuedFiles_.isEmpty()) {
-            QTimer::singleShot(0, this, [this] { AddNextQueued(); });
-            return;
-        }
-        emit CommandsChanged();
-        ShowRefusals();
-        if (QueueDone_)
-            std::exchange(QueueDone_, nullptr)();
+        QueueAdded_ += AddFile(next.file, next.quiet) ? 1 : 0;
     } catch (...) {
-        emit Failed(std::current_exception());
+        emit Failed(std::current_exception()); // the files after it are still read
     }
+    if (!QueuedFiles_.isEmpty()) {
+        QTimer::singleShot(0, this, [this] { AddNextQueued(); });
+        return;
+    }
+    QueueEnded();
+}
+
+void TBatchControl::QueueEnded()
+{
+    const QString summary = AddingSummaryText(QueueAdded_, QueueRefused_);
+    QueueTotal_ = QueueRead_ = QueueAdded_ = 0;
+    QueueRefused_ = {};
+    Log(summary);
+    emit CommandsChanged();
+    emit AddingEnded(summary);
+    ShowRefusals();
+    if (RunActive_)
+        ContinueRun(); // a run that waited for these rows goes on, or ends
+    if (QueueDone_)
+        std::exchange(QueueDone_, nullptr)();
 }
 
 bool TBatchControl::AddProbedFile(int inputIndex, const TOptionSettings &settings)
@@ -279,8 +295,16 @@ bool TBatchControl::AddProbedFile(int inputIndex, const TOptionSettings &setting
         return std::any_of(OutputFileList.cbegin(), OutputFileList.cend(),
                            [&](const TOutputFile &file) { return file.FileName == taken; });
     });
-    TInputOptions input = InputOptionsOf(settings, facts);
     AddingInput_ = inputIndex;
+    if (RunActive_) {
+        // The converter's list cannot grow while it runs: the row waits for the run's next pass.
+        TAVFormatInfo info;
+        probe.GetFormatInfo(info);
+        Requeue(AppendRow(InputFileList.value(inputIndex), info.Duration, probe.FileSize(),
+                          QString::fromStdString(output.FileName)));
+        return true;
+    }
+    TInputOptions input = InputOptionsOf(settings, facts);
     return AddConvertTask(input, output);
 }
 
@@ -318,22 +342,29 @@ bool TBatchControl::AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutpu
     TAVProbe &probe = VeloxC->Tasks().Items(index).Probe;
     TAVFormatInfo info;
     probe.GetFormatInfo(info);
+    TaskRow_.append(RowCount());
+    AppendRow(input, info.Duration, probe.FileSize(), QString::fromStdString(AOutput.FileName));
+    return true;
+}
 
+int TBatchControl::AppendRow(const QString &input, int64_t durationMicroseconds, int64_t size, const QString &output)
+{
     const int row = RowCount();
-    emit RowAdded(row, input, info.Duration, probe.FileSize());
+    emit RowAdded(row, input, durationMicroseconds, size);
     OutputFolderList.append(QString());
     OutputFileList.append({QString(), false});
-    const int64_t durationMs = info.Duration > 0 ? info.Duration / 1000 : 0;
-    RowStates_.append(TRowStatus{rsAdded, QString(), durationMs, durationMs, std::nullopt});
+    TRowStatus status;
+    status.id = NextRowId_++;
+    status.durationMs = status.runMs = durationMicroseconds > 0 ? durationMicroseconds / 1000 : 0;
+    RowStates_.append(status);
     RowInput_.append(AddingInput_);
-    TaskRow_.append(row);
-    SetOutputName(row, QString::fromStdString(AOutput.FileName));
+    SetOutputName(row, output);
 
     Log(QString());
-    Log(QStringLiteral("***File has been added to convert list."));
+    Log(QStringLiteral("***File has been added to convert list."), input, QStringLiteral("added"));
     Log(QString());
     emit CommandsChanged();
-    return true;
+    return row;
 }
 
 void TBatchControl::SetOutputName(int row, const QString &output)
@@ -345,21 +376,26 @@ void TBatchControl::SetOutputName(int row, const QString &output)
     emit OutputNamed(row, output);
 }
 
+bool TBatchControl::Open(int row) const
+{
+    return RowState(row) == rsAdded || (RowState(row) == rsWaiting && !TaskRow_.contains(row));
+}
+
 void TBatchControl::RefreshOutputNames()
 {
-    if (RunActive_ || RowCount() == 0)
+    if (RowCount() == 0)
         return;
     const TOptionSettings window = CurrentTaskSettings();
-    // Rows that have been run keep the names of what their run made. Names compared as their
+    // Rows that have been run, or handed to the converter, keep their names. Names compared as their
     // volume does: where case is ignored, "Song_(new).mp3" and "song_(new).mp3" are one file.
     batch::PathKeys keys(false);
     std::set<std::filesystem::path> names;
     for (int row = 0; row < RowCount(); ++row)
-        if (RowState(row) != rsAdded)
+        if (!Open(row))
             names.insert(keys.Key(OutputFileList.value(row).FileName.toStdString()));
     for (int row = 0; row < RowCount(); ++row) {
         const QString input = InputOfRow(row);
-        if (RowState(row) != rsAdded || input.isEmpty())
+        if (!Open(row) || input.isEmpty())
             continue;
         TProbeFacts facts;
         facts.FileName = input.toStdString();
@@ -380,8 +416,50 @@ void TBatchControl::SetRowSettings(const QList<int> &rows, const std::optional<T
             continue;
         RowStates_[row].own = settings;
         emit RowSettingsChanged(row, settings.has_value());
+        if (Ended(row))
+            Requeue(row); // its output made with other settings
     }
     RefreshOutputNames();
+    emit CommandsChanged();
+}
+
+bool TBatchControl::Ended(int row) const
+{
+    const TRowState state = RowState(row);
+    return row >= 0 && row < RowCount() && (state == rsDone || state == rsFailed || state == rsStopped);
+}
+
+bool TBatchControl::Runnable() const
+{
+    return std::any_of(RowStates_.cbegin(), RowStates_.cend(),
+                       [](const TRowStatus &row) { return row.state != rsDone; });
+}
+
+void TBatchControl::Requeue(int row)
+{
+    RowStates_[row].doneMs = 0;
+    OutputFileList[row].Converted = false;
+    // Its task has ended: the run's next pass makes a new one.
+    if (const qsizetype task = TaskRow_.indexOf(row); task >= 0 && RunActive_)
+        TaskRow_[task] = -1;
+    if (!RunActive_) {
+        SetRowState(row, rsAdded);
+        return;
+    }
+    RowStates_[row].inRun = true;
+    SetRowState(row, rsWaiting);
+    CountRunRows();
+}
+
+void TBatchControl::ConvertAgain(const QList<int> &rows)
+{
+    if (Stopping_)
+        return;
+    for (int row : rows)
+        if (Ended(row))
+            Requeue(row);
+    RefreshOutputNames(); // the earlier outputs stay: new names
+    emit CommandsChanged();
 }
 
 TOptionSettings TBatchControl::SettingsOfRow(int row) const
@@ -391,11 +469,37 @@ TOptionSettings TBatchControl::SettingsOfRow(int row) const
 
 // ---- Removing and clearing -------------------------------------------------------------------
 
-void TBatchControl::RemoveRow(int row)
+bool TBatchControl::Removable(int row) const
 {
-    // Tasks of the list as added, one per row; after a run the converter has let its tasks go.
+    if (!RunActive_)
+        return true;
+    const TRowState state = RowState(row);
+    const qsizetype task = TaskRow_.indexOf(row);
+    if (state == rsConverting)
+        return false;
+    if (task < 0 || state != rsWaiting)
+        return true; // waiting for a later pass, or ended
+    std::lock_guard<std::mutex> hold(ClaimLock_);
+    return task > Claimed_;
+}
+
+bool TBatchControl::RemoveRow(int row)
+{
+    if (row < 0 || row >= RowCount() || !Removable(row))
+        return false;
     const int task = static_cast<int>(TaskRow_.indexOf(row));
-    if (task >= 0 && task < VeloxC->Tasks().Count()) {
+    if (RunActive_ && task >= 0) {
+        // The converter's list stays as it is while it runs: a task not started is dropped as its
+        // turn comes, one that ended is forgotten.
+        if (RowState(row) == rsWaiting) {
+            std::lock_guard<std::mutex> hold(ClaimLock_);
+            if (task <= Claimed_)
+                return false; // handed to a worker meanwhile
+            Dropped_.insert(task);
+        }
+        TaskRow_[task] = -1;
+    } else if (task >= 0 && task < VeloxC->Tasks().Count()) {
+        // Tasks of the list as added, one per row; after a run the converter has let its tasks go.
         VeloxC->RemoveTask(task);
         TaskRow_.removeAt(task);
     }
@@ -418,7 +522,10 @@ void TBatchControl::RemoveRow(int row)
                     --later;
         }
     }
+    if (RunActive_)
+        CountRunRows();
     emit RowRemoved(row);
+    return true;
 }
 
 void TBatchControl::ClearRows()

@@ -14,13 +14,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 class TAVProbe;
@@ -59,9 +62,10 @@ public:
 
     // Adds one file with its row; false, with the reason in the log and in RefusedFiles, when it
     // is not added (quiet: a file without sound is passed over with a log line only). A file in
-    // the list already is not added again.
+    // the list already is not added again. During a run the row waits for it and joins it.
     bool AddFile(const QString &fileName, bool quiet = false);
-    // Adds the files one at a time from the event loop, then reports those refused and calls done.
+    // Adds the files one at a time from the event loop, reporting each as it is read, then reports
+    // those refused and what was added and calls done.
     void QueueFiles(const QStringList &fileNames, std::function<void()> done = {});
     // As QueueFiles, and a folder adds the files below it (hidden ones left out), those without
     // sound passed over quietly.
@@ -75,14 +79,27 @@ public:
     bool AddConvertTask(TInputOptions &AInput, TOutputOptions &AOutput);
     // Reports the files refused since the last report, in one warning.
     void ShowRefusals();
-    void RemoveRow(int row);
+    // Whether row may go now: any while no run is on; during a run one that is not converting and
+    // whose conversion has not been handed to a worker.
+    bool Removable(int row) const;
+    // Removes row; false when it may not go now.
+    bool RemoveRow(int row);
+    // Rows a start would convert: every row that has not been converted.
+    bool Runnable() const;
+    // Whether row is being converted: a worker has it, reporting or not yet.
+    bool UnderWay(int row) const { return RunActive_ && !Ended(row) && !Removable(row); }
+    // Whether row has ended (converted, failed or stopped), so that it can be converted again.
+    bool Ended(int row) const;
+    // Ended rows wait to be converted again: by the next start, or during a run by the run itself.
+    void ConvertAgain(const QList<int> &rows);
     // Lets every task and row go.
     void Clear();
     // The outputs' names of the rows not run yet, as a start would give them now.
     void RefreshOutputNames();
 
     // Rows' own output settings, which their conversions use instead of the window's; nothing
-    // gives them the window's again. The names are refreshed once for all of them.
+    // gives them the window's again. Rows that ended wait to be converted again. The names are
+    // refreshed once for all of them.
     void SetRowSettings(const QList<int> &rows, const std::optional<TOptionSettings> &settings);
     bool HasOwnSettings(int row) const { return RowStates_.value(row).own.has_value(); }
     // The settings row converts with: its own, else the window's as they are now.
@@ -95,7 +112,8 @@ public:
     TRowState RowState(int row) const { return RowStates_.value(row).state; }
     QString RowReason(int row) const { return RowStates_.value(row).reason; }
 
-    // A run of every row; nothing while one is on, while files are added or without rows.
+    // A run of every row that has not been converted; nothing while one is on or without such
+    // rows. Rows added or converted again during the run join it once what runs has ended.
     void Start();
     // Pause (true) or resume the run.
     void Pause(bool pause);
@@ -106,7 +124,8 @@ public:
     bool RunActive() const { return RunActive_; }
     bool Paused() const { return Paused_; }
     bool Stopping() const { return Stopping_; }
-    // The run's rows, weighted by their length, and the seconds since it started.
+    // The run's rows, weighted by their length, and the seconds it has been converting (pauses
+    // left out).
     const batch::BatchTotals &Totals() const { return Totals_; }
     double RunSeconds() const;
 
@@ -140,6 +159,11 @@ signals:
     void RowSettingsChanged(int row, bool own);
     void RowStateChanged(int row, TRowState state, const QString &reason);
     void RowProgress(int row, int currentMs, int totalMs, qint64 size);
+    // The run was paused, or goes on.
+    void RunPaused(bool paused);
+    // Queued files being read: the one read now, of how many; and the end, in words.
+    void AddingProgress(int reading, int total);
+    void AddingEnded(const QString &summary);
     // A run's event has changed rows; a run on this thread keeps the event loop from showing them.
     void RowsUpdated();
     // How many tasks a start lets run at once.
@@ -147,8 +171,9 @@ signals:
     // The run's or the list's state changed what may be done next.
     void CommandsChanged();
     void Warning(const QString &text);
-    // A line of the log; file: the input it is about, empty for the batch's own lines.
-    void LogAdded(const QString &file, const QString &text);
+    // A line of the log; file: the input it is about, empty for the batch's own lines; detail:
+    // the converter's and the libraries' own lines, and spacing.
+    void LogAdded(const QString &file, const QString &text, bool detail);
     // The run ended: how many rows were converted, failed or stopped, in how many seconds.
     void RunFinished(int converted, int failed, int stopped, qint64 seconds);
     // What an update or a queued add raised.
@@ -156,10 +181,13 @@ signals:
 
 private:
     struct TRowStatus {
+        int id = 0; // kept while rows before it go: the run's totals count by it
         TRowState state = rsAdded;
         QString reason;
         int64_t durationMs = 0; // 0 when unknown
         int64_t runMs = 0;      // what the run converts of it: the clip, else the whole
+        int64_t doneMs = 0;     // how far the run has converted it
+        bool inRun = false;     // part of the run that is on, or that ended last
         std::optional<TOptionSettings> own;
     };
     struct TQueued {
@@ -171,28 +199,49 @@ private:
     TBatchChoices CurrentChoices() const;
     TOptionSettings CurrentTaskSettings() const;
     // line goes to LogLines; the log pane gets shown (line when empty) with the file it is about.
-    void Log(const QString &line, const QString &file = QString(), const QString &shown = QString());
+    void Log(const QString &line, const QString &file = QString(), const QString &shown = QString(),
+             bool detail = false);
     void Enqueue(const QList<TQueued> &files, std::function<void()> done);
     // Counts the run's rows in Totals_ as the start prepared them.
     void CountRunRows();
     bool LoadLibraries(const TBatchChoices &choices, QString *error = nullptr);
     void ApplyLogLevel(const TBatchChoices &choices);
-    void Refuse(const QString &fileName, const QString &reason, bool quiet = false);
+    void Refuse(const QString &fileName, const QString &reason, bool quiet = false, TRefusal kind = rfUnreadable);
     void AddNextQueued();
-    // Builds the records of the file the probe holds and adds its task.
+    // The queue is read: what was added and passed over is said, and a run waiting for it goes on.
+    void QueueEnded();
+    // Builds the records of the file the probe holds and adds its task, or during a run its row
+    // alone, waiting.
     bool AddProbedFile(int inputIndex, const TOptionSettings &settings);
+    // The row of an added file, its input being AddingInput_.
+    int AppendRow(const QString &input, int64_t durationMicroseconds, int64_t size, const QString &output);
     // Creates the task of the records; its index, or -1 with error.
     int CreateTask(TInputOptions &AInput, TOutputOptions &AOutput, QString &error);
     // Builds and adds the task of row; false with the row failed.
     bool PrepareRow(int row, const TOptionSettings &settings, QStringList &names);
+    // Hands the waiting rows to the converter; false when none of them could be prepared.
+    bool StartPass(const TBatchChoices &choices);
     void RunTasks(const TBatchChoices &choices);
+    // What runs has ended: the rows that wait since get a pass of their own, else the run ends.
+    void PassEnded();
+    void ContinueRun();
+    bool RowsWaiting() const;
+    // Rows that may take a new output name: not given to the converter yet.
+    bool Open(int row) const;
+    // Under the converter's lock, before it starts its next task: that task is dropped when its
+    // row was removed, else it counts as running.
+    void DropOrClaimNextTask();
     void ClearRows();
     void SetRowState(int row, TRowState state, const QString &reason = QString());
     void SetOutputName(int row, const QString &output);
+    // Back to waiting: for the next start when no run is on, else for the run's next pass.
+    void Requeue(int row);
     // The row of task index of the current run; -1 when there is none.
     int RowOfTask(int index) const;
     void ShowTerminate(int index, bool finished, bool exception, const QString &message);
     void RunEnded();
+    // "file: reason" of the run's failed rows.
+    QStringList RunFailureLines() const;
 
     QString ProgramFolder_;
     TEventRelay *Relay;
@@ -201,13 +250,24 @@ private:
     // Events and hooks do nothing once the batch shuts down.
     std::atomic<bool> Detached_{false};
     bool RunActive_ = false;
+    bool PassOn_ = false; // the converter runs the tasks of the run's current pass
     bool Paused_ = false, Stopping_ = false;
+    // The tasks of the pass that have been started or are about to be, and those of removed rows
+    // that are not to run; shared with the converter's threads under ClaimLock_.
+    mutable std::mutex ClaimLock_;
+    int Claimed_ = -1;
+    std::set<int> Dropped_;
+    int NextRowId_ = 0;
+    QStringList TagNotes_; // said once a run
+    // Reading queued files: how many this time, how many read, added and passed over.
+    int QueueTotal_ = 0, QueueRead_ = 0, QueueAdded_ = 0;
+    std::array<int, rfKinds> QueueRefused_{};
     QList<TRowStatus> RowStates_;
     QList<int> TaskRow_;         // the row of each task: of the run, or as added
-    QStringList RunFailures_;    // "file: reason" of the run's failed rows
     QList<TQueued> QueuedFiles_; // files waiting to be added
     batch::BatchTotals Totals_;
-    std::chrono::steady_clock::time_point RunStart_;
+    std::chrono::steady_clock::time_point RunStart_, PauseStart_;
+    std::chrono::steady_clock::duration PausedFor_{};
     std::function<void()> QueueDone_;
     // The input entry of each row, and of the row being added.
     QList<int> RowInput_;

@@ -13,7 +13,7 @@
 #include <QThread>
 
 #include <algorithm>
-#include <utility>
+#include <mutex>
 
 namespace {
 
@@ -39,6 +39,8 @@ void TBatchControl::SetRowState(int row, TRowState state, const QString &reason)
 {
     if (row < 0 || row >= RowStates_.size())
         return;
+    if (RowStates_[row].state == state && RowStates_[row].reason == reason)
+        return; // every progress report says "converting" again
     RowStates_[row].state = state;
     RowStates_[row].reason = reason;
     emit RowStateChanged(row, state, reason);
@@ -72,13 +74,14 @@ bool TBatchControl::PrepareRow(int row, const TOptionSettings &windowSettings, Q
     }
     probe.Close();
     SetRowState(row, rsFailed, error);
-    RunFailures_.append(input + QStringLiteral(": ") + error);
+    const QString result = RowResultText(rsFailed, error, QString());
+    Log(input + QStringLiteral(": ") + result, input, result);
     return false;
 }
 
 void TBatchControl::Start()
 {
-    if (RunActive_ || Adding() || RowCount() == 0)
+    if (RunActive_ || !Runnable())
         return;
     const TBatchChoices choices = CurrentChoices();
     QString error;
@@ -90,44 +93,74 @@ void TBatchControl::Start()
         emit Warning(error);
         return;
     }
+    HookPainter.Reset();
+    TagNotes_.clear();
+    Paused_ = Stopping_ = false;
+    RunStart_ = std::chrono::steady_clock::now();
+    PausedFor_ = {};
+    // Converted rows stay as they are; every other row is converted now.
+    for (int row = 0; row < RowCount(); ++row) {
+        RowStates_[row].inRun = RowState(row) != rsDone;
+        RowStates_[row].doneMs = 0;
+        if (RowStates_[row].inRun)
+            SetRowState(row, rsWaiting);
+    }
+    if (!StartPass(choices))
+        // Nothing to run: the rows say why, and the list stays as it is to be put right.
+        emit Warning(FailureListText(QStringLiteral("Nothing could be converted:"), RunFailureLines()));
+}
+
+bool TBatchControl::StartPass(const TBatchChoices &choices)
+{
+    // Tasks made as files were added, or those of the pass that ended, are made again from the
+    // settings of now.
     VeloxC->ClearTasks();
     ++Run_; // events of the tasks just cleared change no row of the new list
-    HookPainter.Reset();
     TaskRow_.clear();
-    RunFailures_.clear();
-    Paused_ = Stopping_ = false;
-
+    {
+        std::lock_guard<std::mutex> hold(ClaimLock_);
+        Claimed_ = -1;
+        Dropped_.clear();
+    }
     ApplyLogLevel(choices);
     const TOptionSettings settings = CurrentTaskSettings();
-    QStringList names; // of the outputs of this start, which no later row may take
+    QStringList names; // of the outputs of this pass, which no later row may take
     for (int row = 0; row < RowCount(); ++row)
-        PrepareRow(row, settings, names);
-    if (TaskRow_.isEmpty()) {
-        // Nothing to run: the rows say why, and the list stays as it is to be put right.
-        emit Warning(FailureListText(QStringLiteral("Nothing could be converted:"), RunFailures_));
-        return;
-    }
+        if (RowState(row) == rsWaiting)
+            PrepareRow(row, settings, names);
+    CountRunRows();
+    if (TaskRow_.isEmpty())
+        return false;
     if (VeloxC->CarryTags())
         for (const QString &line : TagsNotKeptLines(names))
-            Log(line);
-    CountRunRows();
+            if (!TagNotes_.contains(line)) {
+                TagNotes_ << line;
+                Log(line);
+            }
     RunTasks(choices);
+    return true;
 }
 
 void TBatchControl::CountRunRows()
 {
+    // By the rows' own ids: rows before them may go during the run.
     Totals_.Clear();
-    RunStart_ = std::chrono::steady_clock::now();
-    for (int row = 0; row < RowCount(); ++row) {
-        Totals_.Add(row, RowStates_[row].runMs);
-        if (RowState(row) == rsFailed)
-            Totals_.Finish(row, true);
+    for (const TRowStatus &row : RowStates_) {
+        if (!row.inRun)
+            continue;
+        Totals_.Add(row.id, row.runMs);
+        if (row.state == rsDone || row.state == rsFailed || row.state == rsStopped)
+            Totals_.Finish(row.id, row.state != rsDone);
+        else if (row.doneMs > 0)
+            Totals_.Advance(row.id, row.doneMs);
     }
 }
 
 double TBatchControl::RunSeconds() const
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - RunStart_).count();
+    const auto now = std::chrono::steady_clock::now();
+    const auto paused = PausedFor_ + (Paused_ ? now - PauseStart_ : std::chrono::steady_clock::duration{});
+    return std::chrono::duration<double>(now - RunStart_ - paused).count();
 }
 
 void TBatchControl::RunTasks(const TBatchChoices &choices)
@@ -140,21 +173,31 @@ void TBatchControl::RunTasks(const TBatchChoices &choices)
     const int tasks = static_cast<int>(TaskRow_.size());
     const int count = choices.ThreadPerCore ? std::min(tasks, cores) : 1;
     emit ThreadsChosen(count);
-    RunActive_ = true;
+    RunActive_ = PassOn_ = true;
     emit CommandsChanged();
     VeloxC->Start(choices.ThreadMode ? (choices.ThreadPerCore ? cores : 1) : 0);
+    // The tasks the start handed out run; a worker that ended meanwhile has claimed more.
+    std::lock_guard<std::mutex> hold(ClaimLock_);
+    Claimed_ = std::max(Claimed_, VeloxC->NextTaskIndex() - 1);
 }
 
 void TBatchControl::Pause(bool pause)
 {
-    if (!RunActive_ || Stopping_)
+    if (!RunActive_ || Stopping_ || Paused_ == pause)
         return;
     Paused_ = pause;
-    if (pause)
+    const auto now = std::chrono::steady_clock::now();
+    if (pause) {
+        PauseStart_ = now;
         VeloxC->Pause();
-    else
+    } else {
+        PausedFor_ += now - PauseStart_;
         VeloxC->Resume();
+    }
+    emit RunPaused(pause);
     emit CommandsChanged();
+    if (!pause)
+        ContinueRun(); // rows that came while paused
 }
 
 void TBatchControl::Stop()
@@ -163,28 +206,92 @@ void TBatchControl::Stop()
         return;
     Stopping_ = true;
     emit CommandsChanged();
-    VeloxC->Stop();
+    if (PassOn_)
+        VeloxC->Stop();
+    else
+        ContinueRun();
+}
+
+void TBatchControl::DropOrClaimNextTask()
+{
+    std::lock_guard<std::mutex> hold(ClaimLock_);
+    const int next = VeloxC->NextTaskIndex();
+    if (next < 0 || next >= VeloxC->Tasks().Count())
+        return;
+    // Cancelled before its start, the task ends at once and starts nothing; its own end comes
+    // here for the one after it, so no more run at once than were asked for.
+    if (Dropped_.erase(next) > 0)
+        VeloxC->Tasks().Items(next).CancelJob();
+    else
+        Claimed_ = std::max(Claimed_, next);
+}
+
+void TBatchControl::PassEnded()
+{
+    PassOn_ = false;
+    VeloxC->ClearTasks();
+    ++Run_;
+    TaskRow_.clear();
+    ContinueRun();
+}
+
+bool TBatchControl::RowsWaiting() const
+{
+    return std::any_of(RowStates_.cbegin(), RowStates_.cend(),
+                       [](const TRowStatus &row) { return row.state == rsWaiting; });
+}
+
+void TBatchControl::ContinueRun()
+{
+    if (PassOn_)
+        return;
+    if (RunActive_ && !Stopping_) {
+        if (Paused_)
+            return; // the waiting rows go on when the run is resumed
+        if (RowsWaiting() && StartPass(CurrentChoices()))
+            return;
+        if (Adding())
+            return; // files still being read join the run
+    }
+    RunEnded();
 }
 
 void TBatchControl::RunEnded()
 {
-    RunActive_ = false;
+    int converted = 0, failed = 0, stopped = 0;
+    for (int row = 0; row < RowCount(); ++row) {
+        if (RowState(row) == rsWaiting) {
+            // Never handed to the converter: the run was stopped first.
+            SetRowState(row, rsStopped);
+            const QString input = InputOfRow(row), result = RowResultText(rsStopped, QString(), QString());
+            Log(input + QStringLiteral(": ") + result, input, result);
+        }
+        const TRowStatus &status = RowStates_[row];
+        converted += status.inRun && status.state == rsDone;
+        failed += status.inRun && status.state == rsFailed;
+        stopped += status.inRun && status.state == rsStopped;
+    }
+    const auto seconds = static_cast<qint64>(RunSeconds() + 0.5);
+    RunActive_ = PassOn_ = false;
     Paused_ = Stopping_ = false;
     emit CommandsChanged();
-    int converted = 0, failed = 0, stopped = 0;
-    for (const TRowStatus &row : RowStates_) {
-        converted += row.state == rsDone;
-        failed += row.state == rsFailed;
-        stopped += row.state == rsStopped;
+    Log(BatchSummaryText(converted, failed, stopped, seconds));
+    emit RunFinished(converted, failed, stopped, seconds);
+    // Rows that failed and were converted again during the run are not among them.
+    if (const QStringList failures = RunFailureLines(); !failures.isEmpty()) {
+        const QString heading = failures.size() == 1 ? QStringLiteral("This file was not converted:")
+                                                     : QStringLiteral("These files were not converted:");
+        emit Warning(FailureListText(heading, failures));
     }
-    emit RunFinished(converted, failed, stopped, static_cast<qint64>(RunSeconds() + 0.5));
-    VeloxC->ClearTasks();
-    TaskRow_.clear();
-    if (!RunFailures_.isEmpty()) {
-        const QString heading = RunFailures_.size() == 1 ? QStringLiteral("This file was not converted:")
-                                                         : QStringLiteral("These files were not converted:");
-        emit Warning(FailureListText(heading, std::exchange(RunFailures_, {})));
-    }
+}
+
+QStringList TBatchControl::RunFailureLines() const
+{
+    QStringList lines;
+    for (int row = 0; row < RowCount(); ++row)
+        if (RowStates_[row].inRun && RowState(row) == rsFailed)
+            lines << InputOfRow(row) + QStringLiteral(": ") + RowReason(row);
+    return lines;
 }
 
 // ---- The converter's events ------------------------------------------------------------------
@@ -202,10 +309,11 @@ void TBatchControl::VeloxCProgress(int AIndex, int, int, int ACurrentDuration, f
             return;
         const int row = RowOfTask(AIndex);
         // Late reports of an ended row change nothing.
-        if (row < 0 || RowState(row) == rsDone || RowState(row) == rsFailed || RowState(row) == rsStopped)
+        if (row < 0 || Ended(row))
             return;
         SetRowState(row, rsConverting);
-        Totals_.Advance(row, ACurrentDuration);
+        RowStates_[row].doneMs = ACurrentDuration;
+        Totals_.Advance(RowStates_[row].id, ACurrentDuration);
         emit RowProgress(row, ACurrentDuration, ATotalOutputDuration, ACurrentSize);
         emit RowsUpdated();
     });
@@ -223,7 +331,7 @@ void TBatchControl::VeloxCLog(int AIndex, TLogLevel ALogLevel, const std::string
         // of the task's number.
         const int row = run == Run_ ? RowOfTask(AIndex) : -1;
         const QString file = InputFileList.value(RowInput_.value(row, -1));
-        Log(line, file, text);
+        Log(line, file, text, true);
     });
 }
 
@@ -237,11 +345,12 @@ void TBatchControl::VeloxCTerminate(int AIndex, bool AFinished, bool AException,
         Relay->Post(
             [this, run] {
                 if (run == Run_)
-                    RunEnded();
+                    PassEnded();
             },
             true);
         return;
     }
+    DropOrClaimNextTask();
     const QString message = QString::fromStdString(AMessage);
     Relay->Post([this, run, AIndex, AFinished, AException, message] {
         if (run == Run_)
@@ -254,17 +363,19 @@ void TBatchControl::ShowTerminate(int index, bool finished, bool exception, cons
     const int row = RowOfTask(index);
     if (row < 0)
         return;
-    Totals_.Finish(row, exception || !finished);
-    if (exception) {
-        SetRowState(row, rsFailed, message);
-        RunFailures_.append(InputFileList.value(RowInput_.value(row, -1)) + QStringLiteral(": ") + message);
-    } else if (finished) {
-        SetRowState(row, rsDone);
-        if (row < OutputFileList.size())
-            OutputFileList[row].Converted = true;
-    } else {
-        SetRowState(row, rsStopped);
-    }
+    Totals_.Finish(RowStates_[row].id, exception || !finished);
+    const QString input = InputOfRow(row);
+    const TRowState state = exception ? rsFailed : finished ? rsDone : rsStopped;
+    RowStates_[row].inRun = true;
+    SetRowState(row, state, exception ? message : QString());
+    if (finished && !exception && row < OutputFileList.size())
+        OutputFileList[row].Converted = true;
+    const QString result = RowResultText(state, message, OutputFileList.value(row).FileName);
+    Log(input + QStringLiteral(": ") + result, input, result);
+    // The converter holds only the tasks that ran when it was paused: the one started after this
+    // is held too.
+    if (Paused_)
+        VeloxC->Pause();
     emit RowsUpdated();
 }
 

@@ -1,5 +1,7 @@
 #include "app/BatchTexts.h"
 
+#include <QFileInfo>
+
 #include <iterator>
 
 QString TotalTimeText(int64_t durationMicroseconds)
@@ -63,6 +65,45 @@ QString BatchSummaryText(int converted, int failed, int stopped, int64_t seconds
     return text;
 }
 
+QString BatchPausedText(const batch::BatchTotals &totals)
+{
+    return QStringLiteral("Paused - Converted %1, failed %2, left %3 - %4%")
+        .arg(totals.Converted())
+        .arg(totals.Failed())
+        .arg(totals.Left())
+        .arg(static_cast<int>(totals.Fraction() * 100));
+}
+
+QString ReadingText(int reading, int total)
+{
+    return total == 1 ? QStringLiteral("Reading 1 file...")
+                      : QStringLiteral("Reading %1 of %2 files...").arg(reading).arg(total);
+}
+
+namespace {
+
+QString FilesText(int count) { return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count); }
+
+} // namespace
+
+QString AddingSummaryText(int added, const std::array<int, rfKinds> &refused)
+{
+    static const char *const kKinds[rfKinds] = {"without sound", "in the list already", "could not be read"};
+    QStringList kinds;
+    int passed = 0;
+    for (int kind = 0; kind < rfKinds; ++kind) {
+        passed += refused[kind];
+        if (refused[kind] > 0)
+            kinds << QStringLiteral("%1 %2").arg(refused[kind]).arg(QLatin1String(kKinds[kind]));
+    }
+    const QString text = FilesText(added) + QStringLiteral(" added");
+    if (passed == 0)
+        return text;
+    return text + QStringLiteral("; %1 not added: %2")
+                      .arg(FilesText(passed) + (passed == 1 ? QStringLiteral(" was") : QStringLiteral(" were")),
+                           kinds.join(QStringLiteral(", ")));
+}
+
 QString ProgressText(int currentMs, int totalMs)
 {
     // An input of unknown length reports a total of 0.
@@ -103,6 +144,22 @@ QString RowStateText(TRowState state, const QString &reason)
         break;
     }
     return QString();
+}
+
+QString RowResultText(TRowState state, const QString &reason, const QString &output)
+{
+    switch (state) {
+    case rsDone:
+        // With the settings used instead of those asked for, when there were any.
+        return QStringLiteral("converted to ") + QFileInfo(output).fileName() +
+               (reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason));
+    case rsFailed:
+        return QStringLiteral("failed: ") + reason;
+    case rsStopped:
+        return QStringLiteral("stopped");
+    default:
+        return QString();
+    }
 }
 
 QString FailureListText(const QString &heading, const QStringList &lines, int limit)

@@ -1,6 +1,7 @@
 #include "app/LogPane.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -10,6 +11,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 namespace {
@@ -34,6 +38,10 @@ TLogPane::TLogPane(QWidget *parent) : QDockWidget(QStringLiteral("Log"), parent)
     Lines->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     layout->addWidget(Lines, 1);
     auto *buttons = new QHBoxLayout;
+    Details = new QCheckBox(QStringLiteral("&Details"), body);
+    Details->setObjectName(QStringLiteral("LogDetails"));
+    Details->setToolTip(QStringLiteral("Also the converter's and the media libraries' own lines"));
+    buttons->addWidget(Details);
     CopyButton = new QPushButton(QStringLiteral("&Copy"), body);
     SaveButton = new QPushButton(QStringLiteral("&Save..."), body);
     buttons->addStretch(1);
@@ -42,6 +50,20 @@ TLogPane::TLogPane(QWidget *parent) : QDockWidget(QStringLiteral("Log"), parent)
     layout->addLayout(buttons);
     setWidget(body);
 
+    connect(Details, &QCheckBox::toggled, this, &TLogPane::ShowAll);
+    // At the end the pane stays at the end as lines come; scrolled up, it stays where it is.
+    QScrollBar *bar = Lines->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar] {
+        if (!Following_)
+            FollowEnd_ = bar->value() >= bar->maximum();
+    });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar] {
+        if (!FollowEnd_)
+            return;
+        Following_ = true;
+        bar->setValue(bar->maximum());
+        Following_ = false;
+    });
     connect(CopyButton, &QPushButton::clicked, this, &TLogPane::CopyLines);
     connect(SaveButton, &QPushButton::clicked, this, &TLogPane::SaveLines);
     ChooseSaveFile = [this] {
@@ -53,9 +75,45 @@ TLogPane::TLogPane(QWidget *parent) : QDockWidget(QStringLiteral("Log"), parent)
     };
 }
 
-void TLogPane::AddLine(const QString &file, const QString &text)
+QString TLogPane::Shown(const TEntry &entry) const
 {
-    Lines->appendPlainText(file.isEmpty() ? text : QFileInfo(file).fileName() + QStringLiteral(": ") + text);
+    const QString text =
+        entry.count > 1 ? QStringLiteral("%1 (%2 times)").arg(entry.text).arg(entry.count) : entry.text;
+    return entry.file.isEmpty() ? text : QFileInfo(entry.file).fileName() + QStringLiteral(": ") + text;
+}
+
+void TLogPane::AddLine(const QString &file, const QString &text, bool detail)
+{
+    const bool shown = !detail || Details->isChecked();
+    // The libraries say the same of every damaged frame: one line with its count.
+    if (detail && !text.isEmpty() && !Entries_.empty()) {
+        TEntry &last = Entries_.back();
+        if (last.detail && last.file == file && last.text == text) {
+            ++last.count;
+            if (shown) {
+                QTextCursor cursor(Lines->document()->lastBlock());
+                cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+                cursor.insertText(Shown(last));
+            }
+            return;
+        }
+    }
+    Entries_.push_back({file, text, detail});
+    if (Entries_.size() > static_cast<size_t>(kMaxLines))
+        Entries_.pop_front();
+    if (shown)
+        Lines->appendPlainText(Shown(Entries_.back()));
+}
+
+void TLogPane::ShowAll()
+{
+    QStringList shown;
+    for (const TEntry &entry : Entries_)
+        if (!entry.detail || Details->isChecked())
+            shown << Shown(entry);
+    FollowEnd_ = true;
+    Lines->setPlainText(shown.join(QLatin1Char('\n')));
+    Lines->verticalScrollBar()->setValue(Lines->verticalScrollBar()->maximum());
 }
 
 QString TLogPane::Text() const { return Lines->toPlainText(); }

@@ -3,6 +3,7 @@
 #include "app/MainFrm.h"
 
 #include "app/BatchTexts.h"
+#include "app/DesktopNotice.h"
 #include "app/FileDialogKeys.h"
 #include "app/FileListColumns.h"
 #include "app/LogPane.h"
@@ -25,6 +26,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -32,6 +34,12 @@
 #include <algorithm>
 #include <optional>
 #include <utility>
+
+namespace {
+
+const QString kPausedText = QStringLiteral("Paused");
+
+} // namespace
 
 TfrmMain::TfrmMain(QWidget *parent, const QString &programFolder, const QString &userConfigFolder)
     : QMainWindow(parent), Batch(std::make_unique<TBatchControl>(
@@ -67,7 +75,7 @@ void TfrmMain::ConnectBatch()
     Batch->TaskSettings = [this] { return TaskSettings(); };
     const TBatchControl *batch = Batch.get();
     connect(batch, &TBatchControl::RowAdded, this, &TfrmMain::ShowAddedRow);
-    connect(batch, &TBatchControl::RowRemoved, lvFiles, &QTableWidget::removeRow);
+    connect(batch, &TBatchControl::RowRemoved, this, &TfrmMain::ShowRowRemoved);
     connect(batch, &TBatchControl::RowsCleared, this, [this] { lvFiles->setRowCount(0); });
     connect(batch, &TBatchControl::OutputNamed, this, &TfrmMain::ShowOutputName);
     connect(batch, &TBatchControl::RowSettingsChanged, this, &TfrmMain::ShowRowSettingsMark);
@@ -82,6 +90,14 @@ void TfrmMain::ConnectBatch()
     connect(batch, &TBatchControl::RowProgress, this, &TfrmMain::ShowBatchStatus);
     connect(batch, &TBatchControl::RowStateChanged, this, &TfrmMain::ShowBatchStatus);
     connect(batch, &TBatchControl::RunFinished, this, &TfrmMain::ShowRunSummary);
+    // A row that starts or ends changes what may be done with the selected ones.
+    connect(batch, &TBatchControl::RowStateChanged, this, &TfrmMain::UpdateCommands);
+    connect(batch, &TBatchControl::RunPaused, this, &TfrmMain::ShowPaused);
+    connect(batch, &TBatchControl::AddingProgress, this,
+            [this](int reading, int total) { statusBar()->showMessage(ReadingText(reading, total)); });
+    // Said until the next run starts; during a run, for a while over the run's own state.
+    connect(batch, &TBatchControl::AddingEnded, this,
+            [this](const QString &summary) { statusBar()->showMessage(summary, RunActive() ? 10000 : 0); });
 }
 
 TBatchChoices TfrmMain::BatchChoices() const
@@ -101,11 +117,16 @@ void TfrmMain::UpdateCommands()
     const bool rows = lvFiles->rowCount() > 0;
     const bool threaded = chkThreadMode->isChecked();
     const bool running = Batch->RunActive(), stopping = Batch->Stopping();
-    // During a run nothing may change the list or start again.
+    const QList<int> selected = SelectedRows();
+    const auto any = [&selected](auto &&test) { return std::any_of(selected.cbegin(), selected.cend(), test); };
+    // During a run files can still be added, and rows that do not convert removed: the run takes
+    // the new rows once what runs has ended. Nothing else changes the list or starts again.
     const bool idle = !running;
-    const bool add = idle;
+    const bool add = true;
     const bool change = idle && rows && !Adding();
     const bool clear = change;
+    const bool remove = idle ? change : any([this](int row) { return Batch->Removable(row); });
+    const bool start = idle && Batch->Runnable();
     const bool pause = running && threaded && !Batch->Paused() && !stopping;
     const bool resume = running && threaded && Batch->Paused() && !stopping;
     const bool stop = running && !stopping;
@@ -115,8 +136,8 @@ void TfrmMain::UpdateCommands()
     } states[] = {
         {{ToolButton1, btnAdd, N3, mnuAdd}, add},
         {{ToolButton2, btnClear, N5, mnuClear}, clear},
-        {{ToolButton3, btnRemove, N4, mnuRemove}, change},
-        {{ToolButton7, btnStart, N13}, change},
+        {{ToolButton3, btnRemove, N4, mnuRemove}, remove},
+        {{ToolButton7, btnStart, N13}, start},
         {{ToolButton5, btnPause, N14}, pause},
         {{ToolButton6, btnResume, N15}, resume},
         {{ToolButton4, btnStop, N16}, stop},
@@ -130,16 +151,19 @@ void TfrmMain::UpdateCommands()
         }
     ResetFolder->setEnabled(idle && !Edit1->text().isEmpty());
     btnOutPath->setEnabled(idle);
+    // The run's conversions are made with the panel's settings: they change once it has ended.
     CobType->setEnabled(idle);
     cboQuality->setEnabled(idle && !PanelFormat().presets.empty());
     lblQuality->setEnabled(!PanelFormat().presets.empty());
-    const QList<int> selected = SelectedRows();
-    const bool own =
-        std::any_of(selected.cbegin(), selected.cend(), [this](int row) { return Batch->HasOwnSettings(row); });
+    Cob_SD->setEnabled(idle);
+    CheckBox1->setEnabled(idle);
+    const bool own = any([this](int row) { return Batch->HasOwnSettings(row); });
     for (QAction *options : {RowOptions, mnuOptions})
         options->setEnabled(change && !selected.isEmpty());
     for (QAction *panel : {PanelSettings, mnuPanelSettings})
         panel->setEnabled(idle && own);
+    if (mnuConvertAgain)
+        mnuConvertAgain->setEnabled(!stopping && any([this](int row) { return Batch->Ended(row); }));
 }
 
 // ---- Start-up and shut-down ------------------------------------------------------------------
@@ -157,6 +181,11 @@ void TfrmMain::FormShow()
 {
     Edit1->setText(ConfigIni.ReadDir());
     RestoreChoices();
+    // From now on a choice is kept as it changes, not only at a clean exit.
+    for (QComboBox *box : {CobType, cboQuality, Cob_SD})
+        connect(box, &QComboBox::currentIndexChanged, this, &TfrmMain::KeepPanelChoices);
+    connect(CheckBox1, &QCheckBox::toggled, this, &TfrmMain::KeepPanelChoices);
+    connect(Edit1, &QLineEdit::textChanged, this, &TfrmMain::KeepPanelChoices);
 }
 
 void TfrmMain::RestoreChoices()
@@ -167,11 +196,11 @@ void TfrmMain::RestoreChoices()
         if (ok && value >= 0 && value < box->count())
             box->setCurrentIndex(value);
     };
-    // The quality is an index of the stored format's presets (MP3's while none was chosen, -1); one
-    // out of range, or of a format out of range, keeps the default.
+    // The quality is an index of the stored format's presets (MP3's while none was chosen, -1, as
+    // earlier versions stored it); one out of range, or of a format out of range, keeps the default.
     const QString format = ConfigIni.Read(QStringLiteral("format"));
     bool known = false;
-    const int stored = format.toInt(&known);
+    const int stored = std::max(format.toInt(&known), 0);
     index("format", CobType);
     if (format.isEmpty() || (known && stored == CobType->currentIndex()))
         index("quality", cboQuality);
@@ -184,26 +213,33 @@ void TfrmMain::RestoreChoices()
         restoreGeometry(geometry);
     const QStringList widths = ConfigIni.Read(QStringLiteral("columns")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (int column = 0; column < widths.size() && column < kFileListColumnCount; ++column)
-        if (const int width = widths[column].toInt(); width > 0 && column != kOutputColumn)
+        if (const int width = widths[column].toInt(); width > 0 && kFileListColumns[column].fit == cfUser)
             lvFiles->setColumnWidth(column, width);
     const QString folder = ConfigIni.Read(QStringLiteral("addDir"));
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
         OpenDialog1->setDirectory(folder);
 }
 
+QList<QPair<QString, QString>> TfrmMain::PanelChoices() const
+{
+    return {{QStringLiteral("dir"), Edit1->text()},
+            {QStringLiteral("format"), QString::number(CobType->currentIndex())},
+            {QStringLiteral("quality"), QString::number(cboQuality->currentIndex())},
+            {QStringLiteral("channel"), QString::number(Cob_SD->currentIndex())},
+            {QStringLiteral("threadMode"), CheckBox1->isChecked() ? QStringLiteral("1") : QStringLiteral("0")}};
+}
+
+void TfrmMain::KeepPanelChoices() { ConfigIni.Write(PanelChoices()); }
+
 void TfrmMain::KeepChoices()
 {
     QStringList widths;
     for (int column = 0; column < kFileListColumnCount; ++column)
         widths << QString::number(lvFiles->columnWidth(column));
-    ConfigIni.Write({{QStringLiteral("dir"), Edit1->text()},
-                     {QStringLiteral("format"), QString::number(CobType->currentIndex())},
-                     {QStringLiteral("quality"), QString::number(cboQuality->currentIndex())},
-                     {QStringLiteral("channel"), QString::number(Cob_SD->currentIndex())},
-                     {QStringLiteral("threadMode"), CheckBox1->isChecked() ? QStringLiteral("1") : QStringLiteral("0")},
-                     {QStringLiteral("geometry"), QString::fromLatin1(saveGeometry().toBase64())},
-                     {QStringLiteral("columns"), widths.join(QLatin1Char(' '))},
-                     {QStringLiteral("addDir"), OpenDialog1->directory().absolutePath()}});
+    ConfigIni.Write(PanelChoices() + QList<QPair<QString, QString>>{
+                                         {QStringLiteral("geometry"), QString::fromLatin1(saveGeometry().toBase64())},
+                                         {QStringLiteral("columns"), widths.join(QLatin1Char(' '))},
+                                         {QStringLiteral("addDir"), OpenDialog1->directory().absolutePath()}});
 }
 
 void TfrmMain::closeEvent(QCloseEvent *event)
@@ -334,15 +370,19 @@ QList<int> TfrmMain::SelectedRows() const
 
 void TfrmMain::RemoveCommand(TPlace)
 {
-    // Removing a task renumbers the others while the list may be starting them.
-    if (RunActive())
-        return;
     const QList<int> rows = SelectedRows();
     if (rows.isEmpty())
         return;
-    // From the last, so that the rows still to go keep their numbers.
+    // From the last, so that the rows still to go keep their numbers. During a run, rows that
+    // convert stay until it is stopped.
+    int kept = 0;
     for (auto row = rows.crbegin(); row != rows.crend(); ++row)
-        Batch->RemoveRow(*row);
+        kept += Batch->RemoveRow(*row) ? 0 : 1;
+    if (kept > 0)
+        statusBar()->showMessage(QStringLiteral("Files being converted stay in the list; Stop ends their conversion."),
+                                 10000);
+    if (kept == rows.size())
+        return;
     // The row after the removed ones is next, so that Delete can go on down the list.
     if (lvFiles->rowCount() > 0) {
         const QModelIndex next = lvFiles->model()->index(std::min(rows.first(), lvFiles->rowCount() - 1), 0);
@@ -369,7 +409,25 @@ void TfrmMain::btnClearClick() { ClearCommand(plHidden); }
 
 // ---- Runs ------------------------------------------------------------------------------------
 
-void TfrmMain::StartCommand(TPlace) { Batch->Start(); }
+void TfrmMain::StartCommand(TPlace)
+{
+    statusBar()->clearMessage(); // what adding said
+    Batch->Start();
+    ShowBatchStatus();
+}
+
+void TfrmMain::ConvertAgainCommand()
+{
+    Batch->ConvertAgain(SelectedRows());
+    UpdateCommands();
+}
+
+QString TfrmMain::StopAndCloseQuestion() const
+{
+    return Batch->Paused() ? QStringLiteral("The conversion is paused with files still to convert. Stop converting "
+                                            "and close?")
+                           : QStringLiteral("Files are still being converted. Stop converting and close?");
+}
 
 void TfrmMain::ToolButton7Click() { StartCommand(plToolBar); }
 void TfrmMain::btnStartClick() { StartCommand(plHidden); }
@@ -393,8 +451,8 @@ void TfrmMain::ShowAddedRow(int row, const QString &input, qint64 durationMicros
 {
     lvFiles->insertRow(row);
     const QString texts[kFileListColumnCount] = {QFileInfo(input).fileName(),
-                                                 TotalTimeText(durationMicroseconds),
-                                                 size < 0 ? QStringLiteral("-") : QString::number(size),
+                                                 LengthCellText(durationMicroseconds),
+                                                 SizeCellText(size),
                                                  QString(),
                                                  QString(),
                                                  QString(),
@@ -406,9 +464,9 @@ void TfrmMain::ShowAddedRow(int row, const QString &input, qint64 durationMicros
         if (column == 0)
             item->setToolTip(input);
         else if (column == 1)
-            item->setToolTip(LengthTipText(durationMicroseconds));
+            item->setToolTip(LengthExactText(durationMicroseconds));
         else if (column == 2 && size >= 0)
-            item->setToolTip(SizeTipText(size));
+            item->setToolTip(SizeExactText(size));
         lvFiles->setItem(row, column, item);
     }
 }
@@ -429,23 +487,29 @@ void TfrmMain::ShowRowState(int row, TRowState state, const QString &reason)
     SetCell(row, kProgressColumn, RowStateText(state, reason));
     if (QTableWidgetItem *item = lvFiles->item(row, kProgressColumn))
         item->setToolTip(state == rsFailed ? reason : QString());
+    ShowEndFigures(row, state);
+    if (Batch->Paused() && (state == rsDone || state == rsFailed || state == rsStopped))
+        ShowPaused(true); // the row after it is held as it starts
 }
 
 void TfrmMain::ShowProgress(int row, int currentMs, int totalMs, qint64 size)
 {
     // The pace since the row's first report: its setup and the decoder's start count for nothing.
     const auto now = std::chrono::steady_clock::now();
-    const TRowPace first = RowPace_.contains(row) ? RowPace_[row] : (RowPace_[row] = {now, currentMs});
+    TRowPace &pace = RowPace_.contains(row) ? RowPace_[row] : (RowPace_[row] = {now, currentMs});
+    pace.lastMs = currentMs;
+    pace.totalMs = totalMs;
+    const TRowPace first = pace;
     const double seconds = std::chrono::duration<double>(now - first.at).count();
     std::optional<int64_t> left;
     if (totalMs > 0 && seconds >= 1 && currentMs > first.currentMs)
         left =
             batch::SecondsLeft(static_cast<double>(currentMs - first.currentMs) / (totalMs - first.currentMs), seconds);
-    SetCell(row, kProgressColumn, ProgressLeftText(currentMs, totalMs, left));
-    SetCell(row, kCurrentTimeColumn, CurrentTimeText(currentMs));
-    SetCell(row, kCurrentSizeColumn, QString::number(size));
-    if (QTableWidgetItem *item = lvFiles->item(row, kCurrentSizeColumn))
-        item->setToolTip(SizeTipText(size));
+    // What was under way before a pause may still report.
+    SetCell(row, kProgressColumn, Batch->Paused() ? kPausedText : ProgressLeftText(currentMs, totalMs, left));
+    ShowFigure(row, kCurrentTimeColumn, LengthCellText(currentMs * INT64_C(1000)),
+               LengthExactText(currentMs * INT64_C(1000)));
+    ShowFigure(row, kCurrentSizeColumn, SizeCellText(size), SizeExactText(size));
 }
 
 void TfrmMain::ShowBatchStatus()
@@ -453,7 +517,40 @@ void TfrmMain::ShowBatchStatus()
     if (!RunActive())
         return;
     const batch::BatchTotals &totals = Batch->Totals();
-    StatusText->setText(BatchStatusText(totals, batch::SecondsLeft(totals.Fraction(), Batch->RunSeconds())));
+    StatusText->setText(Batch->Paused() && !Batch->Stopping()
+                            ? BatchPausedText(totals)
+                            : BatchStatusText(totals, batch::SecondsLeft(totals.Fraction(), Batch->RunSeconds())));
+}
+
+void TfrmMain::ShowPaused(bool paused)
+{
+    const auto now = std::chrono::steady_clock::now();
+    for (TRowPace &pace : RowPace_) {
+        // The pace is taken again from the resume: the pause is no part of it.
+        pace.at = now;
+        pace.currentMs = pace.lastMs;
+    }
+    // Also a row handed to a worker that has not reported yet.
+    for (int row = 0; row < lvFiles->rowCount(); ++row) {
+        if (!Batch->UnderWay(row))
+            continue;
+        const auto pace = RowPace_.constFind(row);
+        SetCell(row, kProgressColumn,
+                paused                    ? kPausedText
+                : pace != RowPace_.cend() ? ProgressLeftText(pace->lastMs, pace->totalMs, std::nullopt)
+                                          : RowStateText(Batch->RowState(row)));
+    }
+    ShowBatchStatus();
+}
+
+void TfrmMain::ShowRowRemoved(int row)
+{
+    lvFiles->removeRow(row);
+    QHash<int, TRowPace> kept;
+    for (auto pace = RowPace_.cbegin(); pace != RowPace_.cend(); ++pace)
+        if (pace.key() != row)
+            kept.insert(pace.key() > row ? pace.key() - 1 : pace.key(), pace.value());
+    RowPace_ = kept;
 }
 
 void TfrmMain::ShowRunSummary(int converted, int failed, int stopped, qint64 seconds)
@@ -493,13 +590,18 @@ void TfrmMain::btnOutPathClick()
 void TfrmMain::OpenLocal(const QString &path)
 {
     if (!OpenUrl(QUrl::fromLocalFile(path)))
-        Message(QMessageBox::Warning, QStringLiteral("No program is set up on this desktop to open \"%1\".").arg(path));
+        Message(QMessageBox::Warning, NoOpenerText(QUrl::fromLocalFile(path)));
 }
 
 void TfrmMain::Button2Click()
 {
-    if (!Edit1->text().isEmpty())
-        OpenLocal(Edit1->text());
+    // Without a chosen folder the outputs go beside their inputs: the first row's is opened.
+    const QString folder = Edit1->text().isEmpty() ? Batch->OutputFolderList.value(0) : Edit1->text();
+    if (folder.isEmpty())
+        Message(QMessageBox::Information,
+                QStringLiteral("There is no folder to open: no output folder is chosen, and the list is empty."));
+    else
+        OpenLocal(folder);
 }
 
 int TfrmMain::PlayRow() const
@@ -521,6 +623,8 @@ void TfrmMain::mnuOpenFolderClick()
         folder = folders.last();
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
         OpenLocal(folder);
+    else if (!folder.isEmpty())
+        Message(QMessageBox::Information, QStringLiteral("The folder \"%1\" is not there.").arg(folder));
 }
 
 void TfrmMain::mnuPlayClick()
@@ -538,22 +642,6 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
     if (watched == lvFiles->viewport() && event->type() == QEvent::Resize)
         FitColumnsToList();
     return QMainWindow::eventFilter(watched, event);
-}
-
-void TfrmMain::FitColumnsToList()
-{
-    QHeaderView *header = lvFiles->horizontalHeader();
-    int others = 0;
-    for (int column = 0; column < kFileListColumnCount; ++column)
-        if (column != kOutputColumn)
-            others += lvFiles->columnWidth(column);
-    const int outputLeast = fontMetrics().horizontalAdvance(QStringLiteral("Output")) * 2;
-    const int excess = others + outputLeast - lvFiles->viewport()->width();
-    if (excess <= 0)
-        return;
-    const int titleLeast =
-        fontMetrics().horizontalAdvance(header->model()->headerData(0, Qt::Horizontal).toString()) * 3 / 2;
-    lvFiles->setColumnWidth(0, std::max(titleLeast, lvFiles->columnWidth(0) - excess));
 }
 
 void TfrmMain::PopupFromKeyboard()

@@ -9,8 +9,10 @@
 #include "batch/OutputFormats.h"
 
 #include <QHash>
+#include <QList>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPair>
 #include <QStringList>
 #include <QUrl>
 
@@ -86,6 +88,10 @@ public:
     void RowOptionsCommand();
     // The selected rows convert with the panel's settings again.
     void PanelSettingsCommand();
+    // The selected rows that ended are converted again: by the next start, or during a run by the run.
+    void ConvertAgainCommand();
+    // What closing during a run asks.
+    QString StopAndCloseQuestion() const;
 
     // Handlers.
     void ToolButton1Click(); // Add file
@@ -157,6 +163,7 @@ public:
     QLabel *StatusText; // the batch's total in the status bar
     QMenu *PopupMenu1;
     QAction *mnuAdd, *mnuRemove, *mnuClear, *mnuPlay, *mnuOpenFolder, *mnuOptions, *mnuPanelSettings;
+    QAction *mnuConvertAgain = nullptr;
 
     // Never shown: settings the program reads, and the second set of command states.
     QWidget *HiddenControls;
@@ -193,6 +200,9 @@ private:
     // The window's choices kept in Config.ini, read at the first show and written at the close.
     void RestoreChoices();
     void KeepChoices();
+    // The panel's choices, kept as soon as one changes (once the window has been shown).
+    QList<QPair<QString, QString>> PanelChoices() const;
+    void KeepPanelChoices();
 
     // A handler that shows what it raises in the error box.
     std::function<void()> Guarded(std::function<void()> handler);
@@ -208,14 +218,19 @@ private:
     QStringList RunOpenDialog();
     // The open dialog's filters: every media type the libraries read first, once they are loaded.
     void OfferAllMediaFiles();
-    // Local files and folders of a drag; empty when it carries none or the list may not change.
+    // Local files and folders of a drag; empty when it carries none.
     QStringList DroppedPaths(const QMimeData *data) const;
     // The status bar from the batch's totals, the summary and the desktop's notice at the end.
     void ShowBatchStatus();
+    // Converting rows say "Paused" and their time left starts again from the resume.
+    void ShowPaused(bool paused);
+    void ShowRowRemoved(int row);
     void ShowRunSummary(int converted, int failed, int stopped, qint64 seconds);
     void PopupFromKeyboard();
-    // In a list too narrow for every column, File Title gives way first, so that the figures
-    // after the Output column stay in sight.
+    // The list's columns (MainFrmList.cpp): the figures as wide as their caption or widest entry,
+    // File Title and Output sharing the rest, each keeping room for a readable name.
+    void SizeFileListColumns();
+    int ColumnEntryWidth(int column) const;
     void FitColumnsToList();
     // The panel's format, a row of batch::OutputFormats(); MP3 while none is chosen.
     const batch::OutputFormat &PanelFormat() const;
@@ -235,16 +250,24 @@ private:
     void ShowRowState(int row, TRowState state, const QString &reason);
     void ShowProgress(int row, int currentMs, int totalMs, qint64 size);
     void SetCell(int row, int column, const QString &text);
+    // A figure: readable in the cell, exact in its tooltip.
+    void ShowFigure(int row, int column, const QString &text, const QString &tip);
+    // The figures of a row that ended or waits: the output's size on the disk once done, none
+    // after a failure or a stop, nothing of an earlier run while it waits.
+    void ShowEndFigures(int row, TRowState state);
+    // A failed row is as high as its reason needs at the Progress column's width.
+    void FitRowHeight(int row);
     // Brings the list on screen now: a run on the main thread keeps the event loop busy.
     void RepaintIfMainThreadRun();
     void Message(QMessageBox::Icon icon, const QString &text);
 
     bool ShownOnce_ = false;
     bool AllMediaOffered_ = false;
-    // The first progress of each converting row, for its time left.
+    // The first progress of each converting row, for its time left, and its latest.
     struct TRowPace {
         std::chrono::steady_clock::time_point at;
         int currentMs = 0;
+        int lastMs = 0, totalMs = 0;
     };
     QHash<int, TRowPace> RowPace_;
     // The preset chosen for each format (by name) this session.

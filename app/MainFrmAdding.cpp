@@ -39,11 +39,16 @@ QStringList TfrmMain::RunOpenDialog()
 
 void TfrmMain::AddCommand()
 {
-    // A task added to a running list would never run, and the list would never report its end.
-    if (RunActive())
-        return;
+    // During a run too: the rows wait, and the run takes them once what runs has ended.
     QStringList files = ChooseFiles ? ChooseFiles() : QStringList();
     files.removeAll(QString());
+    if (!files.isEmpty()) {
+        // The dialog opens where files were taken last, also after a start that did not end well.
+        const QString folder = QFileInfo(files.first()).absolutePath();
+        OpenDialog1->setDirectory(folder);
+        if (ShownOnce_)
+            ConfigIni.Write({{QStringLiteral("addDir"), folder}});
+    }
     if (files.size() > 1) {
         QueueFiles(files); // from the event loop, so that the window paints meanwhile
         return;
@@ -64,8 +69,6 @@ void TfrmMain::QueueFiles(const QStringList &fileNames, std::function<void()> do
 
 void TfrmMain::AddFolderCommand()
 {
-    if (RunActive())
-        return;
     QString folder;
     if (ChooseFolder && ChooseFolder(QStringLiteral("Add Folder"), folder) && !folder.isEmpty())
         AddPaths({folder});
@@ -73,7 +76,7 @@ void TfrmMain::AddFolderCommand()
 
 void TfrmMain::AddPaths(const QStringList &paths)
 {
-    if (RunActive() || paths.isEmpty())
+    if (paths.isEmpty())
         return;
     Batch->QueuePaths(paths);
 }
@@ -81,7 +84,7 @@ void TfrmMain::AddPaths(const QStringList &paths)
 QStringList TfrmMain::DroppedPaths(const QMimeData *data) const
 {
     QStringList paths;
-    if (RunActive() || !data || !data->hasUrls())
+    if (!data || !data->hasUrls())
         return paths;
     for (const QUrl &url : data->urls())
         if (url.isLocalFile() && QFileInfo::exists(url.toLocalFile()))

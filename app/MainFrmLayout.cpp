@@ -10,12 +10,12 @@
 #include "app/OptionChoices.h"
 #include "app/OptionFrm.h"
 #include "app/RadioGroup.h"
+#include "app/ScreenRoom.h"
 #include "app/ToolImages.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGridLayout>
@@ -23,12 +23,12 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStatusBar>
@@ -51,6 +51,37 @@ T *Named(T *control, const char *name)
 {
     control->setObjectName(QString::fromLatin1(name));
     return control;
+}
+
+// Calls handler for any of keys pressed in control, before the control's own handling.
+class TKeyHandler : public QObject {
+public:
+    TKeyHandler(QWidget *control, std::initializer_list<int> keys, std::function<void()> handler)
+        : QObject(control), Keys_(keys), Handler_(std::move(handler))
+    {
+        control->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return QObject::eventFilter(watched, event);
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->modifiers() != Qt::NoModifier || !Keys_.contains(key->key()))
+            return false;
+        Handler_();
+        return true;
+    }
+
+private:
+    QList<int> Keys_;
+    std::function<void()> Handler_;
+};
+
+void OnKeys(QWidget *control, std::initializer_list<int> keys, std::function<void()> handler)
+{
+    new TKeyHandler(control, keys, std::move(handler));
 }
 
 } // namespace
@@ -96,7 +127,10 @@ void TfrmMain::CreateShellServices()
     ChooseFolder = [this](const QString &title, QString &folder) {
         return BrowseForFolder(this, title, QString(), folder);
     };
-    OpenUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    // What the desktop answers later: nothing opened it.
+    OpenUrl = [this](const QUrl &url) {
+        return OpenWithDesktop(url, this, [this, url] { Message(QMessageBox::Warning, NoOpenerText(url)); });
+    };
     ShowMessage = [this](QMessageBox::Icon icon, const QString &text) {
         QMessageBox box(icon, QGuiApplication::applicationDisplayName(), text, QMessageBox::Ok, this);
         box.exec();
@@ -104,8 +138,7 @@ void TfrmMain::CreateShellServices()
 
     RunOptions = [](TfrmOption &dialog) { return dialog.exec(); };
     AskStopAndClose = [this] {
-        QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
-                        QStringLiteral("Files are still being converted. Stop converting and close?"),
+        QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(), StopAndCloseQuestion(),
                         QMessageBox::NoButton, this);
         QPushButton *stop = box.addButton(QStringLiteral("Stop and Close"), QMessageBox::AcceptRole);
         box.setDefaultButton(box.addButton(QStringLiteral("Keep Converting"), QMessageBox::RejectRole));
@@ -133,15 +166,8 @@ void TfrmMain::FitToScreen()
         columns += lvFiles->columnWidth(i);
     QSize size(std::max(static_cast<int>(std::lround(592 * scale)), columns),
                static_cast<int>(std::lround(469 * scale)));
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        // Room for the window manager's title bar, which the screen's free area does not leave out.
-        const int frame = style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * fontMetrics().height();
-        size = size.boundedTo(screen->availableGeometry().size() - QSize(0, frame));
-        resize(size);
-        move(screen->availableGeometry().center() - rect().center());
-    } else {
-        resize(size);
-    }
+    resize(size.boundedTo(ClientRoom(*this, nullptr)));
+    move(CentredPosition(*this, nullptr, this->size()));
 }
 
 void TfrmMain::CreateToolBar()
@@ -232,7 +258,7 @@ void TfrmMain::CreateMenus()
     RowOptions = action(
         run, "RowOptions", "Output &Options...", [this] { RowOptionsCommand(); },
         QKeySequence(Qt::ALT | Qt::Key_Return));
-    PanelSettings = action(run, "PanelSettings", "Use Panel &Settings", [this] { PanelSettingsCommand(); });
+    PanelSettings = action(run, "PanelSettings", "&Use Panel Settings", [this] { PanelSettingsCommand(); });
     QMenu *view = MainMenu1->addMenu(QStringLiteral("&View"));
     ViewLog = LogPane->toggleViewAction();
     ViewLog->setText(QStringLiteral("&Log"));
@@ -246,15 +272,18 @@ void TfrmMain::CreateMenus()
     lvFiles->addAction(N4);
 
     PopupMenu1 = Named(new QMenu(this), "PopupMenu1");
-    mnuAdd = action(PopupMenu1, "mnuAdd", "Add", [this] { btnAddClick(); });
-    mnuRemove = action(PopupMenu1, "mnuRemove", "Remove", [this] { btnRemoveClick(); });
-    mnuClear = action(PopupMenu1, "mnuClear", "Clear", [this] { btnClearClick(); });
+    mnuAdd = action(PopupMenu1, "mnuAdd", "&Add", [this] { btnAddClick(); });
+    mnuRemove = action(PopupMenu1, "mnuRemove", "&Remove", [this] { btnRemoveClick(); });
+    mnuClear = action(PopupMenu1, "mnuClear", "&Clear", [this] { btnClearClick(); });
     PopupMenu1->addSeparator();
-    mnuPlay = action(PopupMenu1, "mnuPlay", "Play Output", [this] { mnuPlayClick(); });
-    mnuOpenFolder = action(PopupMenu1, "mnuOpenFolder", "Open Folder", [this] { mnuOpenFolderClick(); });
+    mnuPlay = action(PopupMenu1, "mnuPlay", "&Play Output", [this] { mnuPlayClick(); });
+    mnuOpenFolder = action(PopupMenu1, "mnuOpenFolder", "Open &Folder", [this] { mnuOpenFolderClick(); });
     PopupMenu1->addSeparator();
-    mnuOptions = action(PopupMenu1, "mnuOptions", "Output Options...", [this] { RowOptionsCommand(); });
-    mnuPanelSettings = action(PopupMenu1, "mnuPanelSettings", "Use Panel Settings", [this] { PanelSettingsCommand(); });
+    mnuOptions = action(PopupMenu1, "mnuOptions", "Output &Options...", [this] { RowOptionsCommand(); });
+    mnuPanelSettings =
+        action(PopupMenu1, "mnuPanelSettings", "&Use Panel Settings", [this] { PanelSettingsCommand(); });
+    PopupMenu1->addSeparator();
+    mnuConvertAgain = action(PopupMenu1, "mnuConvertAgain", "Con&vert Again", [this] { ConvertAgainCommand(); });
     // The options of a row from the keyboard while the list has the focus, as from the menu.
     RowOptions->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     lvFiles->addAction(RowOptions);
@@ -312,27 +341,17 @@ void TfrmMain::CreateFileList(QWidget *parent)
     lvFiles->setWordWrap(false);
     lvFiles->setAlternatingRowColors(true);
     lvFiles->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
+    // One stop for Tab: the arrows move within the list.
+    lvFiles->setTabKeyNavigation(false);
     QHeaderView *header = lvFiles->horizontalHeader();
     header->setHighlightSections(false);
-    // Every column can be resized; the Output column takes what the others leave.
-    header->setSectionResizeMode(QHeaderView::Interactive);
-    header->setSectionResizeMode(kOutputColumn, QHeaderView::Stretch);
-    header->setStretchLastSection(false);
     header->setTextElideMode(Qt::ElideMiddle);
     lvFiles->setTextElideMode(Qt::ElideMiddle);
-    lvFiles->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    const double scale = std::max(1.0, fontMetrics().height() / kDesignLineHeight);
-    const int charWidth = fontMetrics().horizontalAdvance(QStringLiteral("0"));
-    for (int i = 0; i < kFileListColumnCount; ++i) {
-        const int caption = fontMetrics().horizontalAdvance(captions[i]) + 3 * charWidth;
-        const int entry = kFileListColumns[i].chars * charWidth + 2 * charWidth;
-        lvFiles->setColumnWidth(
-            i, std::max({static_cast<int>(std::lround(kFileListColumns[i].width * scale)), caption, entry}));
-        // Never narrower than its caption, so that no column vanishes at a large scale.
-        header->setMinimumSectionSize(std::min(header->minimumSectionSize(), caption));
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int i = 0; i < kFileListColumnCount; ++i)
         if (kFileListColumns[i].number)
             lvFiles->horizontalHeaderItem(i)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    }
+    SizeFileListColumns();
     // The selection stays visible when the list loses the focus.
     QPalette palette = lvFiles->palette();
     palette.setColor(QPalette::Inactive, QPalette::Highlight, palette.color(QPalette::Active, QPalette::Highlight));
@@ -361,15 +380,13 @@ void TfrmMain::CreateSettingsPanel(QWidget *parent)
     const QString colon = QString(QChar(0xFF1A));
     auto label = [this](const QString &text, const char *name) { return Named(new QLabel(text, Panel1), name); };
 
+    // Choices, not fields: nothing can be typed into the lists.
     CobType = Named(new QComboBox(Panel1), "CobType");
-    CobType->setEditable(true);
-    CobType->setInsertPolicy(QComboBox::NoInsert);
     // The sound formats in the table's order: a stored index keeps its meaning.
     for (const batch::OutputFormat &format : batch::OutputFormats())
         CobType->addItem(QString::fromUtf8(format.caption));
     CobType->setMaxVisibleItems(CobType->count()); // every format at once, without scrolling
-    CobType->setCurrentIndex(-1);
-    CobType->setEditText(QString::fromUtf8(batch::OutputFormats().front().caption));
+    CobType->setCurrentIndex(0);
     cboQuality = Named(new QComboBox(Panel1), "cboQuality");
     cboQuality->addItems(AllPresetCaptions());
     cboQuality->setMinimumWidth(cboQuality->sizeHint().width());
@@ -378,16 +395,14 @@ void TfrmMain::CreateSettingsPanel(QWidget *parent)
     cboQuality->setCurrentIndex(PanelFormat().defaultPreset);
     cboQuality->setToolTip(QStringLiteral("How the sound is encoded: a bit rate, a variable quality that spends "
                                           "bits where the sound needs them, or how hard a lossless encoder works"));
-    lblQuality = label(QStringLiteral("Quality") + colon, "lblQuality");
+    lblQuality = label(QStringLiteral("&Quality") + colon, "lblQuality");
     lblQuality->setBuddy(cboQuality);
 
     Cob_SD = Named(new QComboBox(Panel1), "Cob_SD");
-    Cob_SD->setEditable(true);
-    Cob_SD->setInsertPolicy(QComboBox::NoInsert);
     // The options window's channel items, chosen there by the same index.
     Cob_SD->addItems(ChoiceItems(kAudioChannelItems));
     Cob_SD->setCurrentIndex(0);
-    CheckBox1 = Named(new QCheckBox(QStringLiteral("Thread Mode"), Panel1), "CheckBox1");
+    CheckBox1 = Named(new QCheckBox(QStringLiteral("&Thread Mode"), Panel1), "CheckBox1");
 
     Edit1 = Named(new QLineEdit(Panel1), "Edit1");
     Edit1->setReadOnly(true);
@@ -396,22 +411,33 @@ void TfrmMain::CreateSettingsPanel(QWidget *parent)
     Edit1->setPalette(face);
     ResetFolder = Edit1->addAction(style()->standardIcon(QStyle::SP_LineEditClearButton), QLineEdit::TrailingPosition);
     ResetFolder->setObjectName(QStringLiteral("ResetFolder"));
-    ResetFolder->setToolTip(QStringLiteral("Put the outputs beside their inputs"));
+    ResetFolder->setToolTip(QStringLiteral("Put the outputs beside their inputs (Delete)"));
     connect(ResetFolder, &QAction::triggered, this, Guarded([this] { ResetOutputFolder(); }));
+    // The button in the field takes no focus: its key is Delete while the field has it.
+    OnKeys(Edit1, {Qt::Key_Delete, Qt::Key_Backspace}, [this] {
+        if (ResetFolder->isEnabled())
+            ResetFolder->trigger();
+    });
     btnOutPath = Named(new QPushButton(QStringLiteral("..."), Panel1), "btnOutPath");
     btnOutPath->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
-    Button2 = Named(new QPushButton(QStringLiteral("Open"), Panel1), "Button2");
+    Button2 = Named(new QPushButton(QStringLiteral("&Open"), Panel1), "Button2");
     connect(btnOutPath, &QPushButton::clicked, this, Guarded([this] { btnOutPathClick(); }));
     connect(Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
 
-    grid->addWidget(label(QStringLiteral("Output Format") + colon, "Label1"), 0, 0);
+    QLabel *formatLabel = label(QStringLiteral("Output For&mat") + colon, "Label1");
+    QLabel *channelLabel = label(QStringLiteral("Audio &Channel") + colon, "Label2");
+    QLabel *folderLabel = label(QStringLiteral("Output Fol&der") + colon, "Label3");
+    formatLabel->setBuddy(CobType);
+    channelLabel->setBuddy(Cob_SD);
+    folderLabel->setBuddy(Edit1);
+    grid->addWidget(formatLabel, 0, 0);
     grid->addWidget(CobType, 0, 1);
     grid->addWidget(lblQuality, 0, 2);
     grid->addWidget(cboQuality, 0, 3);
-    grid->addWidget(label(QStringLiteral("Audio Channel") + colon, "Label2"), 1, 0);
+    grid->addWidget(channelLabel, 1, 0);
     grid->addWidget(Cob_SD, 1, 1);
     grid->addWidget(CheckBox1, 1, 2, 1, 2);
-    grid->addWidget(label(QStringLiteral("Output Folder") + colon, "Label3"), 2, 0);
+    grid->addWidget(folderLabel, 2, 0);
     auto *folderRow = new QHBoxLayout;
     folderRow->addWidget(Edit1, 1);
     folderRow->addWidget(btnOutPath);
@@ -421,6 +447,10 @@ void TfrmMain::CreateSettingsPanel(QWidget *parent)
     const int comboWidth = fontMetrics().horizontalAdvance(QStringLiteral("Mp3 Encoder (*.MP3)")) + 48;
     CobType->setMinimumWidth(comboWidth);
     Cob_SD->setMinimumWidth(comboWidth);
+    // Tab goes from the list through the panel as it reads.
+    QWidget *chain[] = {lvFiles, CobType, cboQuality, Cob_SD, CheckBox1, Edit1, btnOutPath, Button2};
+    for (size_t i = 1; i < std::size(chain); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
 }
 
 void TfrmMain::CreateHiddenControls()

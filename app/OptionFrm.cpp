@@ -6,6 +6,7 @@
 #include "app/OptionChoices.h"
 #include "app/PreviewImage.h"
 #include "app/RadioGroup.h"
+#include "app/ScreenRoom.h"
 #include "app/TrackBar.h"
 
 #include <QButtonGroup>
@@ -13,7 +14,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,7 +21,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QStyle>
@@ -95,6 +94,22 @@ std::string ProgramFolder()
     return folder;
 }
 
+// A list or the track bar in the scrolled columns takes the wheel only once it has the focus:
+// turned over it, the wheel scrolls the window on instead of changing a setting.
+class TWheelPast : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Wheel || static_cast<QWidget *>(watched)->hasFocus())
+            return false;
+        event->ignore(); // on to the scrolled area
+        return true;
+    }
+};
+
 } // namespace
 
 TfrmOption::TfrmOption(QWidget *owner) : QDialog(owner)
@@ -111,17 +126,16 @@ TfrmOption::TfrmOption(QWidget *owner) : QDialog(owner)
     VhookFolder_ = ProgramFolder() + "vhook/";
 
     auto *body = new QWidget;
-    auto *columns = new QHBoxLayout(body);
-    columns->setContentsMargins(0, 0, 0, 0);
-    columns->addWidget(CreateLeftColumn(), 1);
-    columns->addWidget(CreateRightColumn(), 1);
+    Columns = new QBoxLayout(QBoxLayout::LeftToRight, body);
+    Columns->setContentsMargins(0, 0, 0, 0);
+    Columns->addWidget(CreateLeftColumn(), 1);
+    Columns->addWidget(CreateRightColumn(), 1);
 
     // The columns scroll when the screen is too small for them at the chosen font size.
-    auto *scroller = new QScrollArea(this);
-    scroller->setObjectName("sbxOptions");
-    scroller->setFrameShape(QFrame::NoFrame);
-    scroller->setWidgetResizable(true);
-    scroller->setWidget(body);
+    Scroller = Named(new QScrollArea(this), "sbxOptions");
+    Scroller->setFrameShape(QFrame::NoFrame);
+    Scroller->setWidgetResizable(true);
+    Scroller->setWidget(body);
 
     btnOk = Named(new QPushButton("OK", this), "btnOk");
     btnOk->setDefault(true);
@@ -132,7 +146,7 @@ TfrmOption::TfrmOption(QWidget *owner) : QDialog(owner)
     buttons->addWidget(btnCancel);
 
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(scroller, 1);
+    layout->addWidget(Scroller, 1);
     layout->addLayout(buttons);
 
     connect(btnOk, &QPushButton::clicked, this, &TfrmOption::accept);
@@ -140,19 +154,28 @@ TfrmOption::TfrmOption(QWidget *owner) : QDialog(owner)
 
     FormCreate();
 
-    // As large as the content wants, within the screen.
-    const QSize content = body->sizeHint();
-    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    QSize wanted(content.width() + scrollBar + layout->contentsMargins().left() + layout->contentsMargins().right(),
-                 content.height() + btnOk->sizeHint().height() + layout->spacing() + layout->contentsMargins().top() +
-                     layout->contentsMargins().bottom());
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        wanted = wanted.boundedTo(screen->availableGeometry().size() * 0.95);
-    resize(wanted);
+    FitToScreen(owner ? owner->screen() : nullptr);
     layout->activate();
 }
 
 TfrmOption::~TfrmOption() = default;
+
+void TfrmOption::FitToScreen(const QScreen *screen)
+{
+    // Side by side where the screen is wide enough, else one column above the other, so that the
+    // window scrolls downwards only. As large as the content wants, within the screen with the
+    // window manager's frame: the columns scroll, OK and Cancel stay in sight.
+    const QSize room = ClientRoom(*this, screen);
+    const QMargins margins = layout()->contentsMargins();
+    const int across = style()->pixelMetric(QStyle::PM_ScrollBarExtent) + margins.left() + margins.right();
+    Columns->setDirection(QBoxLayout::LeftToRight);
+    if (Scroller->widget()->sizeHint().width() + across > room.width())
+        Columns->setDirection(QBoxLayout::TopToBottom);
+    const QSize content = Scroller->widget()->sizeHint();
+    const QSize wanted(content.width() + across, content.height() + btnOk->sizeHint().height() + layout()->spacing() +
+                                                     margins.top() + margins.bottom());
+    resize(wanted.boundedTo(room));
+}
 
 QWidget *TfrmOption::CreateLeftColumn()
 {
@@ -488,6 +511,11 @@ QWidget *TfrmOption::CreateVideoFilter()
 void TfrmOption::FormCreate()
 {
     imgPreview->setToolTip("Click to view current picture in actual size");
+    auto *wheel = new TWheelPast(this);
+    for (QWidget *control : std::initializer_list<QWidget *>{cboFrameSize, cboQuality, trcPreview}) {
+        control->setFocusPolicy(Qt::StrongFocus);
+        control->installEventFilter(wheel);
+    }
     edtOutPath->setText(Initial().OutputFolder);
     PreviewBitmap.SetSize(0, 0);
 
@@ -615,11 +643,9 @@ void TfrmOption::hideEvent(QHideEvent *event)
 
 void TfrmOption::FormShow()
 {
-    if (const QScreen *screen = this->screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    // Within the screen it is shown on, which may be smaller than the one it was made for.
+    FitToScreen(screen());
+    move(CentredPosition(*this, screen(), size()));
     UpdateHookControls();
     if (QRadioButton *chosen = grpFormats->Button(grpFormats->ItemIndex()); chosen && chosen->isEnabled())
         chosen->setFocus();

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 
+class QBoxLayout;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -24,6 +25,8 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QScreen;
+class QScrollArea;
 class QWidget;
 class TAVProbe;
 class TPreviewImage;
@@ -178,6 +181,8 @@ protected:
 
 private:
     void FormCreate();
+    // The columns side by side or one above the other, and the window's size, for the screen.
+    void FitToScreen(const QScreen *screen);
     QWidget *CreateLeftColumn();
     QWidget *CreateRightColumn();
     QWidget *CreateCutClip();
@@ -209,4 +214,6 @@ private:
     std::string VhookFolder_;
     QButtonGroup *HookKinds; // rdoExternalHook, rdoCustomHook
     QButtonGroup *HookModes; // rdoStandardHook, rdoBeforeHook, rdoPTSs
+    QBoxLayout *Columns;     // the left and the right column
+    QScrollArea *Scroller;   // around them
 };

@@ -14,8 +14,10 @@
 #include <QToolButton>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -97,6 +99,33 @@ bool AsksForTextOnly(int argc, char **argv)
     return false;
 }
 
+const char *const kNoDesktop = "velox needs a graphical desktop; veloxc converts from a terminal\n";
+
+// Whether Qt is given a place to draw: a platform named, or an X or Wayland display.
+bool DisplayNamed(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (QByteArray(argv[i]).startsWith("-platform"))
+            return true;
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// Qt's messages while the application object is made wait there: a display that cannot be
+// reached ends the program with one line instead of Qt's advice to reinstall it.
+QStringList StartMessages;
+
+void HoldStartMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtFatalMsg && text.contains(QLatin1String("platform plugin"))) {
+        std::fputs(kNoDesktop, stderr);
+        std::_Exit(1);
+    }
+    StartMessages << qFormatLogMessage(type, context, text);
+    if (type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(StartMessages.join(QLatin1Char('\n'))));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -124,7 +153,15 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    if (!DisplayNamed(argc, argv)) {
+        std::fputs(kNoDesktop, stderr);
+        return 1;
+    }
+    const QtMessageHandler usual = qInstallMessageHandler(HoldStartMessage);
     TApplication application(argc, argv);
+    qInstallMessageHandler(usual);
+    for (const QString &message : std::exchange(StartMessages, {}))
+        std::fprintf(stderr, "%s\n", qPrintable(message));
     name();
     parser.process(application);
 

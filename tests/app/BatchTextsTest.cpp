@@ -82,6 +82,14 @@ TEST(BatchTexts, TooltipsAndTheStatusReadAsPeopleWriteThem)
         {ProgressLeftText(100, 30'000, std::nullopt), "0%"},
         {BatchSummaryText(8, 1, 0, 151), "Finished in 2:31: 8 converted, 1 failed"},
         {BatchSummaryText(1, 0, 2, 5), "Finished in 0:05: 1 converted, 0 failed, 2 stopped"},
+        {ReadingText(57, 200), "Reading 57 of 200 files..."},
+        {AddingSummaryText(1, {0, 0, 0}), "1 file added"},
+        {AddingSummaryText(0, {0, 1, 0}), "0 files added; 1 file was not added: 1 in the list already"},
+        {AddingSummaryText(5, {2, 1, 0}),
+         "5 files added; 3 files were not added: 2 without sound, 1 in the list already"},
+        {RowResultText(rsDone, "", "/m/a_(new).mp3"), "converted to a_(new).mp3"},
+        {RowResultText(rsDone, "128 used", "a.mp3"), "converted to a.mp3 (128 used)"},
+        {RowResultText(rsFailed, "no encoder", ""), "failed: no encoder"},
     };
     for (const auto &[shown, expected] : cases)
         EXPECT_EQ(shown, expected);
@@ -92,4 +100,5 @@ TEST(BatchTexts, TooltipsAndTheStatusReadAsPeopleWriteThem)
     totals.Finish(0, true);
     EXPECT_EQ(BatchStatusText(totals, std::nullopt), "Converted 0, failed 1, left 1 - 25%");
     EXPECT_EQ(BatchStatusText(totals, 65), "Converted 0, failed 1, left 1 - 25% - about 1:05 left");
+    EXPECT_EQ(BatchPausedText(totals), "Paused - Converted 0, failed 1, left 1 - 25%");
 }

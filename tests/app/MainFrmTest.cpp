@@ -24,6 +24,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
@@ -33,6 +37,7 @@
 #include <set>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 using namespace main_window_testing;
 
@@ -66,8 +71,8 @@ TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
     EXPECT_EQ(ToolBar(), "+------");
     EXPECT_EQ(Hidden(), "+------");
 
-    const QStringList columns = {"File Title", "Total Time",   "File Size", "Output",
-                                 "Progress",   "Current Time", "File Size"};
+    const QStringList columns = {"File Title", "Total Time",   "File Size",  "Output",
+                                 "Progress",   "Current Time", "Output Size"};
     ASSERT_EQ(window->lvFiles->columnCount(), columns.size());
     for (int i = 0; i < columns.size(); ++i)
         EXPECT_EQ(window->lvFiles->horizontalHeaderItem(i)->text(), columns[i]);
@@ -76,7 +81,7 @@ TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
     EXPECT_EQ(window->lvFiles->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_TRUE(window->lvFiles->showGrid());
 
-    EXPECT_EQ(window->CobType->currentIndex(), -1);
+    EXPECT_EQ(window->CobType->currentIndex(), 0);
     EXPECT_EQ(window->CobType->currentText(), "Mp3 Encoder (*.MP3)");
     EXPECT_EQ(window->CobType->itemText(0), "Mp3 Encoder (*.MP3)");
     EXPECT_EQ(window->CobType->itemText(1), "WAV(*.WAV)");
@@ -84,17 +89,18 @@ TEST_F(MainFrmTest, TheWindowStartsWithItsCaptionControlsAndCommandStates)
     EXPECT_EQ(window->CobType->count(), 13);
     EXPECT_EQ(window->cboQuality->currentText(), "128 kbit/s");
     EXPECT_TRUE(window->cboQuality->isEnabled());
-    EXPECT_TRUE(window->CobType->isEditable());
+    for (const QComboBox *box : {window->CobType, window->cboQuality, window->Cob_SD})
+        EXPECT_FALSE(box->isEditable()) << "nothing is typed into a choice";
     EXPECT_EQ(window->Cob_SD->currentIndex(), 0);
     EXPECT_EQ(window->Cob_SD->count(), 3);
-    EXPECT_EQ(window->CheckBox1->text(), "Thread Mode");
+    EXPECT_EQ(window->CheckBox1->text(), "&Thread Mode");
     EXPECT_FALSE(window->CheckBox1->isChecked());
     EXPECT_TRUE(window->Edit1->isReadOnly());
     EXPECT_EQ(window->btnOutPath->text(), "...");
-    EXPECT_EQ(window->Button2->text(), "Open");
+    EXPECT_EQ(window->Button2->text(), "&Open");
     QStringList labels;
     for (const QLabel *label : window->Panel1->findChildren<QLabel *>())
-        labels << label->text();
+        labels << QString(label->text()).remove('&');
     for (const char *caption : {"Output Format", "Quality", "Audio Channel", "Output Folder"})
         EXPECT_TRUE(labels.contains(QString::fromLatin1(caption) + kColon)) << caption;
 
@@ -168,9 +174,22 @@ TEST_F(MainFrmTest, MenusCarryTheirItemsAndTheCommandStates)
     }
     QStringList popup;
     for (QAction *action : window->PopupMenu1->actions())
-        popup << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        popup << (action->isSeparator() ? QStringLiteral("-") : shown(action));
+    // No two commands of a menu share an access key, the context menu's included.
+    QList<QMenu *> all = {window->PopupMenu1};
+    for (QAction *menu : window->menuBar()->actions())
+        all << menu->menu();
+    for (const QMenu *menu : all) {
+        std::set<QChar> keys;
+        for (const QAction *action : menu->actions()) {
+            const qsizetype at = action->text().indexOf('&');
+            if (!action->isSeparator())
+                EXPECT_TRUE(at >= 0 && keys.insert(action->text().at(at + 1).toLower()).second)
+                    << action->text().toStdString();
+        }
+    }
     EXPECT_EQ(popup, QStringList({"Add", "Remove", "Clear", "-", "Play Output", "Open Folder", "-", "Output Options...",
-                                  "Use Panel Settings"}));
+                                  "Use Panel Settings", "-", "Convert Again"}));
 }
 
 TEST_F(MainFrmTest, TheOpenDialogOffersEveryMediaTypeFirstAndTakesSeveralFiles)
@@ -254,8 +273,10 @@ TEST_F(MainFrmTest, AnAddedFileGetsItsRowWithTruncatedTimeAndAnMp3BesideItsInput
     EXPECT_EQ(dialogs, 1);
     ASSERT_EQ(Rows(), 1);
     EXPECT_EQ(Cell(0, 0), "tone.wav");
-    EXPECT_EQ(Cell(0, 1), "59");
-    EXPECT_EQ(Cell(0, 2), QString::number(std::filesystem::file_size(wav)));
+    EXPECT_EQ(Cell(0, 1), "0:59");
+    EXPECT_EQ(window->lvFiles->item(0, 1)->toolTip(), "0:59.900");
+    EXPECT_EQ(Cell(0, 2), "10.6 MB");
+    EXPECT_EQ(window->lvFiles->item(0, 2)->toolTip(), "10,566,438 bytes");
     EXPECT_EQ(Cell(0, 3), "tone_(new).wav");
     EXPECT_EQ(Cell(0, 4), "");
     EXPECT_EQ(Cell(0, 5), "");
@@ -487,13 +508,20 @@ TEST_F(MainFrmTest, ProgressFillsTheRowsColumnsAndAnUnknownTotalShowsADash)
     AddByToolBar(Wav("b.wav", 0.5));
     window->Batch->VeloxCProgress(1, 10, 25, 1999, 2.0f, 128.0f, 12345, 4000);
     EXPECT_EQ(Cell(1, 4), "49%");
-    EXPECT_EQ(Cell(1, 5), "1");
-    EXPECT_EQ(Cell(1, 6), "12345");
+    // Readable figures, exact in the tooltip.
+    const auto figure = [&](int row, int column) {
+        return Cell(row, column) + "|" + window->lvFiles->item(row, column)->toolTip();
+    };
+    EXPECT_EQ(figure(1, 5), "0:01|0:01.999");
+    EXPECT_EQ(figure(1, 6), "12.3 kB|12,345 bytes");
     EXPECT_EQ(Cell(0, 4), "");
     window->Batch->VeloxCProgress(0, 0, 0, 2500, 0, 0, INT64_C(5000000000), 0);
     EXPECT_EQ(Cell(0, 4), "-");
-    EXPECT_EQ(Cell(0, 5), "2");
-    EXPECT_EQ(Cell(0, 6), "5000000000");
+    EXPECT_EQ(figure(0, 5), "0:02|0:02.500");
+    EXPECT_EQ(figure(0, 6), "5.00 GB|5,000,000,000 bytes");
+    window->Batch->VeloxCProgress(0, 0, 0, 3'723'000, 0, 0, 999'600, 0);
+    EXPECT_EQ(figure(0, 5), "1:02:03|1:02:03.000");
+    EXPECT_EQ(figure(0, 6), "1.00 MB|999,600 bytes");
     window->Batch->VeloxCProgress(0, 0, 0, 100, 0, 0, 1, -40);
     EXPECT_EQ(Cell(0, 4), "-");
     // Rows that are not there change nothing.
@@ -516,9 +544,9 @@ TEST_F(MainFrmTest, EventsFromAWorkerThreadReachTheRowsInTheOrderTheyWereRaised)
     EXPECT_EQ(Cell(0, 4), ""); // nothing is touched off the window's thread
     ASSERT_TRUE(WaitUntil([&] { return window->Batch->OutputFileList[0].Converted; }));
     EXPECT_EQ(Cell(0, 4), "100%");
-    EXPECT_EQ(Cell(0, 5), "4");
-    EXPECT_EQ(Cell(0, 6), "4000");
-    const QStringList lines = window->Batch->LogLines.mid(window->Batch->LogLines.size() - 100);
+    EXPECT_EQ(Cell(0, 5), "0:04");
+    EXPECT_EQ(Cell(0, 6), "") << "the size on the disk, and no file was made";
+    const QStringList lines = window->Batch->LogLines.filter("#0.2: "); // the file's result follows
     for (int i = 0; i < 100; ++i)
         EXPECT_EQ(lines[i], QStringLiteral("#0.2: %1").arg(i));
 }
@@ -543,12 +571,14 @@ TEST_F(MainFrmTest, TerminateMarksRowsAndTheRunEndSetsBothSetsAndLetsTheTasksGo)
     window->Batch->VeloxCProgress(1, 0, 0, 1000, 0, 0, 10, 4000);
     window->Batch->VeloxCTerminate(1, false, false, "");
     EXPECT_EQ(Cell(1, 4), "Stopped");
+    EXPECT_EQ(Cell(1, 6), "");
     EXPECT_FALSE(window->Batch->OutputFileList[1].Converted);
     // A failed task: the reason in its row and its tooltip, not flagged.
     window->Batch->VeloxCTerminate(2, false, true, "Error while opening encoder");
     EXPECT_FALSE(window->Batch->OutputFileList[2].Converted);
     EXPECT_EQ(Cell(2, 4), "Failed: Error while opening encoder");
     EXPECT_EQ(window->lvFiles->item(2, 4)->toolTip(), "Error while opening encoder");
+    EXPECT_GT(window->lvFiles->rowHeight(2), window->lvFiles->rowHeight(1)) << "its row grows to show it";
     window->Batch->VeloxCProgress(2, 0, 0, 1000, 0, 0, 10, 4000); // late: changes nothing
     EXPECT_EQ(Cell(2, 4), "Failed: Error while opening encoder");
     EXPECT_TRUE(shown.empty()) << "one box for the whole run, at its end";
@@ -672,15 +702,21 @@ TEST_F(MainFrmTest, TheChosenOutputFolderIsKeptBetweenRuns)
     EXPECT_EQ(again.Edit1->text(), "/srv/converted/");
 }
 
-TEST_F(MainFrmTest, OpenWithoutAFolderOpensNothingAndWithoutAProgramSaysSo)
+// Without a chosen folder, Open opens the first row's, where its output goes, or says there is none.
+TEST_F(MainFrmTest, OpenWithoutAFolderOpensTheFirstRowsAndWithoutAProgramSaysSo)
 {
     window->Button2Click();
     EXPECT_TRUE(opened.empty());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "There is no folder to open: no output folder is chosen, and the list is empty.");
+    AddByToolBar(Wav("a.wav", 0.3));
+    window->Button2Click();
+    EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(dir.Path().string()) + "/")});
     window->OpenUrl = [](const QUrl &) { return false; };
     window->Edit1->setText("/srv/converted/");
     window->Button2Click();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "No program is set up on this desktop to open \"/srv/converted/\".");
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].text, "No program is set up on this desktop to open \"/srv/converted/\".");
 }
 
 TEST_F(MainFrmTest, DroppedOrChosenFoldersAddTheirMediaOnceAndNothingElse)
@@ -715,6 +751,10 @@ TEST_F(MainFrmTest, DroppedOrChosenFoldersAddTheirMediaOnceAndNothingElse)
         names << Cell(row, 0);
     EXPECT_EQ(names, QStringList({"a.wav", "b.mp3", "e.wav"}));
     EXPECT_TRUE(shown.empty()) << shown[0].text.toStdString(); // what a folder holds besides is no error
+    // ... but it is said, and the log has each file and why.
+    EXPECT_EQ(window->statusBar()->currentMessage(),
+              "2 files added; 3 files were not added: 1 without sound, 1 in the list already, 1 could not be read");
+    EXPECT_TRUE(window->LogPane->Text().contains("notes.txt: not added: ")) << window->LogPane->Text().toStdString();
 
     // File > Add folder adds the same way: nothing new here.
     window->ChooseFolder = [&](const QString &, QString &folder) {
@@ -724,6 +764,8 @@ TEST_F(MainFrmTest, DroppedOrChosenFoldersAddTheirMediaOnceAndNothingElse)
     window->AddFolder->trigger();
     ASSERT_TRUE(WaitUntil([&] { return !window->Adding(); }));
     EXPECT_EQ(Rows(), 3);
+    EXPECT_EQ(window->statusBar()->currentMessage(),
+              "0 files added; 4 files were not added: 1 without sound, 2 in the list already, 1 could not be read");
 }
 
 TEST_F(MainFrmTest, TheChoicesAndTheWindowAreAsTheUserLeftThem)
@@ -734,7 +776,10 @@ TEST_F(MainFrmTest, TheChoicesAndTheWindowAreAsTheUserLeftThem)
     window->Cob_SD->setCurrentIndex(2);
     window->CheckBox1->setChecked(true);
     window->resize(900, 600);
-    window->lvFiles->setColumnWidth(0, 222);
+    window->lvFiles->setColumnWidth(kProgressColumn, 222);
+    // Kept as they change, not only when the window closes.
+    for (const auto &[key, value] : {std::pair{"format", "3"}, {"quality", "4"}, {"channel", "2"}, {"threadMode", "1"}})
+        EXPECT_EQ(window->ConfigIni.Read(key), value) << key;
     window->close();
     TfrmMain again(nullptr, QString::fromStdString(program.string()), QString::fromStdString(user.string()));
     again.show();
@@ -743,14 +788,14 @@ TEST_F(MainFrmTest, TheChoicesAndTheWindowAreAsTheUserLeftThem)
     EXPECT_EQ(again.Cob_SD->currentIndex(), 2);
     EXPECT_TRUE(again.CheckBox1->isChecked());
     EXPECT_EQ(again.size(), QSize(900, 600));
-    EXPECT_EQ(again.lvFiles->columnWidth(0), 222);
+    EXPECT_EQ(again.lvFiles->columnWidth(kProgressColumn), 222);
 
     // As earlier versions wrote it, Config.ini means what it meant (formats 0 to 5, a quality of the
     // MP3 presets); a quality is one of the stored format's presets, a value out of range the default.
     using Row = std::tuple<const char *, const char *, int, const char *>; // format, quality, shown
     for (const auto &[format, quality, index, shown] :
-         {Row{"-1", "4", -1, "V0 (variable, about 245 kbit/s)"}, Row{"1", "4", 1, "Lossless"},
-          Row{"3", "5", 3, "640 kbit/s"}, Row{"3", "9", 3, "192 kbit/s"}, Row{"13", "2", -1, "128 kbit/s"}}) {
+         {Row{"-1", "4", 0, "V0 (variable, about 245 kbit/s)"}, Row{"1", "4", 1, "Lossless"},
+          Row{"3", "5", 3, "640 kbit/s"}, Row{"3", "9", 3, "192 kbit/s"}, Row{"13", "2", 0, "128 kbit/s"}}) {
         ASSERT_TRUE(window->ConfigIni.Write({{"format", format}, {"quality", quality}}));
         TfrmMain stored(nullptr, QString::fromStdString(program.string()), QString::fromStdString(user.string()));
         stored.show();
@@ -759,31 +804,181 @@ TEST_F(MainFrmTest, TheChoicesAndTheWindowAreAsTheUserLeftThem)
     }
 }
 
-TEST_F(MainFrmTest, ANarrowWindowKeepsTheProgressInSightAndTheKeyboardOpensTheMenu)
+// File Title and Output share what the figures leave, each with room for a readable name (the list
+// scrolls below that); a figure is as wide as its caption or entry, at a doubled font too.
+TEST_F(MainFrmTest, TheNamesShareTheWidthAndTheFiguresFitTheirContent)
 {
-    next = QString::fromStdString(Wav("a.wav", 0.3));
-    window->ToolButton1Click();
-    window->show();
-    window->resize(520, 400);
-    QCoreApplication::processEvents();
-    QHeaderView *header = window->lvFiles->horizontalHeader();
-    const int progressEnd = header->sectionViewportPosition(kProgressColumn) + header->sectionSize(kProgressColumn);
-    EXPECT_LE(progressEnd, window->lvFiles->viewport()->width());
+    const std::string wav = Wav("Morning Walk.wav", 0.3);
+    const struct Restore {
+        QFont usual = QApplication::font();
+        ~Restore() { QApplication::setFont(usual); }
+    } fonts;
+    using Case = std::tuple<double, int, bool>; // font scale, window width, both names whole
+    for (const auto &[scale, width, whole] :
+         {Case{1, 1000, true}, Case{1, 683, false}, Case{2, 1366, true}, Case{1, 420, false}}) {
+        SCOPED_TRACE(testing::Message() << scale << "x, " << width);
+        QFont font = fonts.usual;
+        font.setPointSizeF(fonts.usual.pointSizeF() * scale); // as the desktop's scale makes it
+        QApplication::setFont(font);
+        TfrmMain list(nullptr, QString::fromStdString(program.string()), QString::fromStdString(user.string()));
+        list.ChooseFiles = [&] { return QStringList{QString::fromStdString(wav)}; };
+        list.ToolButton1Click();
+        list.show();
+        list.resize(width, 500);
+        QCoreApplication::processEvents();
+        const QTableWidget &files = *list.lvFiles;
+        const auto text = [&](int column) {
+            return files.fontMetrics().horizontalAdvance(files.item(0, column)->text());
+        };
+        const int zero = files.fontMetrics().horizontalAdvance('0'), room = files.viewport()->width();
+        int all = 0;
+        for (int column = 0; column < kFileListColumnCount; ++column) {
+            all += files.columnWidth(column);
+            if (kFileListColumns[column].fit != cfContent)
+                continue;
+            const int least = std::max(files.horizontalHeader()->sectionSizeHint(column), text(column));
+            EXPECT_GE(files.columnWidth(column), least) << column;
+            EXPECT_LE(files.columnWidth(column), std::max(least, 7 * zero) + 2 * zero) << column;
+        }
+        EXPECT_GE(files.columnWidth(0), 12 * zero);
+        EXPECT_GE(files.columnWidth(kOutputColumn), 14 * zero);
+        if (all > room) {
+            EXPECT_GT(files.horizontalScrollBar()->maximum(), 0) << "the rest is scrolled to";
+        } else {
+            EXPECT_EQ(all, room);
+            EXPECT_GT(files.columnWidth(kOutputColumn), files.columnWidth(0)) << "the longer names";
+            EXPECT_TRUE(!whole || (files.columnWidth(0) > text(0) && files.columnWidth(kOutputColumn) > text(3)));
+        }
+    }
+}
 
+// Tab leaves the list at once (the arrows move in it) and goes through the panel; each label's
+// access key reaches its control, Delete in the folder field puts the outputs beside their inputs,
+// and the menu key opens the context menu.
+TEST_F(MainFrmTest, TheKeyboardReachesEveryControlOfTheListAndThePanel)
+{
+    AddByToolBar(Wav("a.wav", 0.3));
+    AddByToolBar(Wav("b.wav", 0.3));
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     window->lvFiles->setFocus();
     window->lvFiles->setCurrentCell(0, 0);
+    QTest::keyClick(window->lvFiles, Qt::Key_Down);
+    EXPECT_EQ(window->lvFiles->currentRow(), 1);
+    std::vector<QWidget *> stops;
+    while (stops.size() < 40 && (stops.empty() || stops.back() != window->lvFiles)) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        stops.push_back(QApplication::focusWidget());
+    }
+    const std::vector<QWidget *> panel = {window->CobType, window->cboQuality, window->Cob_SD, window->CheckBox1,
+                                          window->Edit1,   window->btnOutPath, window->Button2};
+    ASSERT_GE(stops.size(), panel.size());
+    EXPECT_EQ(std::vector<QWidget *>(stops.begin(), stops.begin() + 7), panel);
+    EXPECT_EQ(stops.back(), window->lvFiles) << "around to the list again";
+
+    const struct {
+        const char *label;
+        Qt::Key key;
+        QWidget *control;
+    } keys[] = {{"Label1", Qt::Key_M, window->CobType},
+                {"lblQuality", Qt::Key_Q, window->cboQuality},
+                {"Label2", Qt::Key_C, window->Cob_SD},
+                {"Label3", Qt::Key_D, window->Edit1}};
+    for (const auto &k : keys) {
+        auto *label = window->Panel1->findChild<QLabel *>(k.label);
+        ASSERT_TRUE(label && label->buddy() == k.control) << k.label;
+        QTest::keyClick(window.get(), k.key, Qt::AltModifier);
+        EXPECT_EQ(QApplication::focusWidget(), k.control) << k.label;
+    }
+    window->Edit1->setText("/srv/converted/");
+    QTest::keyClick(window->Edit1, Qt::Key_Delete);
+    EXPECT_EQ(window->Edit1->text(), "");
+    QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
+    EXPECT_TRUE(WaitUntil([&] { return window->CheckBox1->isChecked(); })) << "a button's key clicks it";
+
+    window->lvFiles->setFocus();
     QTest::keyClick(window->lvFiles, Qt::Key_F10, Qt::ShiftModifier);
     EXPECT_TRUE(window->PopupMenu1->isVisible());
     window->PopupMenu1->close();
 }
 
-TEST_F(MainFrmTest, TheLogIsSavedAsShownAndAFailedSaveIsSaid)
+// The window's own opener: xdg-open's exit status tells whether anything opened, and without it
+// Qt's services answer; nothing opened is said.
+TEST_F(MainFrmTest, WhatTheDesktopDoesNotOpenIsSaidOnceItAnswers)
 {
-    window->LogPane->AddLine("/music/a.flac", "#0.2: Output #0, mp3");
-    window->LogPane->AddLine("", "***Cannot add x");
+    const std::filesystem::path bin = dir.Path() / "bin", script = bin / "xdg-open", asked = dir.Path() / "asked";
+    std::filesystem::create_directories(bin);
+    struct Environment { // no portal on the session bus: this is about xdg-open
+        QByteArray path = qgetenv("PATH"), bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        ~Environment() { qputenv("PATH", path), qputenv("DBUS_SESSION_BUS_ADDRESS", bus); }
+    } kept;
+    qputenv("PATH", bin.c_str());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+    TfrmMain plain(nullptr, QString::fromStdString(program.string()), QString::fromStdString(user.string()));
+    plain.ShowMessage = [this](QMessageBox::Icon icon, const QString &text) { shown.push_back({icon, text}); };
+    const QString folder = QString::fromStdString(dir.Path().string()) + "/";
+    plain.Edit1->setText(folder);
+    using Case = std::pair<const char *, bool>; // how xdg-open ends (none: there is none), said
+    for (const auto &[end, said] : {Case{"exit 0", false}, Case{"exit 3", true}, Case{nullptr, true}}) {
+        SCOPED_TRACE(end ? end : "no xdg-open");
+        std::filesystem::remove(script);
+        std::filesystem::remove(asked);
+        if (end) {
+            std::ofstream(script) << "#!/bin/sh\nprintf '%s' \"$1\" > '" << asked.string() << "'\n" << end << "\n";
+            std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        }
+        shown.clear();
+        plain.Button2Click();
+        ASSERT_TRUE(WaitUntil([&] {
+            const QList<QProcess *> runs = plain.findChildren<QProcess *>();
+            return std::all_of(runs.cbegin(), runs.cend(),
+                               [](QProcess *run) { return run->state() == QProcess::NotRunning; }) &&
+                   (!end || std::filesystem::exists(asked));
+        }));
+        QCoreApplication::processEvents();
+        ASSERT_EQ(shown.size(), said ? 1u : 0u);
+        if (said)
+            EXPECT_EQ(shown[0].text, "No program is set up on this desktop to open \"" + folder + "\".");
+        if (end)
+            EXPECT_EQ(ReadText(asked.string()), folder.toStdString());
+    }
+}
+
+// The log shows the batch's lines; the converter's, a repeated one once with its count, with
+// "Details". It follows new lines unless scrolled up, and is saved as shown.
+TEST_F(MainFrmTest, TheLogFollowsNewLinesKeepsDetailsAsideAndIsSavedAsShown)
+{
+    TLogPane &log = *window->LogPane;
+    log.AddLine("/music/a.flac", "#0.2: Output #0, mp3");
+    for (int i = 0; i < 3; ++i)
+        log.AddLine("/music/a.flac", "Header missing", true);
+    log.AddLine("", "***Cannot add x");
+    EXPECT_EQ(log.Text(), "a.flac: #0.2: Output #0, mp3\n***Cannot add x");
+    log.Details->setChecked(true);
+    EXPECT_EQ(log.Text(), "a.flac: #0.2: Output #0, mp3\na.flac: Header missing (3 times)\n***Cannot add x");
+    log.AddLine("/music/a.flac", "Header missing", true);
+    log.AddLine("/music/a.flac", "Header missing", true);
+    EXPECT_TRUE(log.Text().endsWith("a.flac: Header missing (2 times)"));
+    window->show();
+    window->ViewLog->trigger();
+    QScrollBar *bar = log.Lines->verticalScrollBar();
+    const auto lines = [&] {
+        for (int i = 0; i < 100; ++i)
+            log.AddLine("", QString::number(i));
+    };
+    lines();
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    bar->setValue(10); // the user scrolls up
+    lines();
+    EXPECT_EQ(bar->value(), 10);
+    bar->setValue(bar->maximum());
+    lines();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    log.Details->setChecked(false);
     window->LogPane->ChooseSaveFile = [&] { return QString::fromStdString(dir.File("log.txt")); };
     window->LogPane->SaveLines();
-    EXPECT_EQ(ReadText(dir.File("log.txt")), "a.flac: #0.2: Output #0, mp3\n***Cannot add x\n");
+    EXPECT_TRUE(ReadText(dir.File("log.txt")).starts_with("a.flac: #0.2: Output #0, mp3\n***Cannot add x\n0\n"));
     QString error;
     window->LogPane->ShowError = [&](const QString &text) { error = text; };
     window->LogPane->ChooseSaveFile = [&] { return QString::fromStdString(dir.File("no/such/folder/log.txt")); };
@@ -827,23 +1022,30 @@ TEST_F(MainFrmTest, ErrorsReachingTheProgramAreShownWithTheApplicationTitlesBox)
     EXPECT_EQ(shown[3].text.toStdString(), "no dialog today.");
 }
 
-// Help and version are text only: they work where no display is.
-TEST(VeloxProgram, HelpAndVersionNeedNoDisplay)
+// Help and version are text only: they work where no display is. Without one, or with one that
+// cannot be reached, the window says in a line where to go instead.
+TEST(VeloxProgram, HelpAndVersionNeedNoDisplayAndTheWindowSaysItNeedsOne)
 {
+    const std::string none = "velox needs a graphical desktop; veloxc converts from a terminal\n";
     const struct {
-        const char *option, *starts;
-    } cases[] = {{"--help", "Usage: "}, {"--version", "velox 2.2a"}};
+        const char *display, *arguments;
+        std::string starts;
+        int status;
+    } cases[] = {{"-u DISPLAY", "--help", "Usage: ", 0},
+                 {"-u DISPLAY", "--version", "velox 2.2a", 0},
+                 {"-u DISPLAY", "song.wav", none, 1},
+                 {"DISPLAY=:4093", "--options", none, 1}};
     for (const auto &c : cases) {
-        const std::string command =
-            std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '") + VELOX + "' " + c.option + " 2>&1";
+        const std::string command = std::string("env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") + c.display + " '" +
+                                    VELOX + "' " + c.arguments + " 2>&1";
         FILE *pipe = popen(command.c_str(), "r");
         ASSERT_NE(pipe, nullptr);
         std::string text;
         char buffer[4096];
         for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
             text.append(buffer, n);
-        EXPECT_EQ(pclose(pipe), 0) << text;
-        EXPECT_TRUE(text.starts_with(c.starts)) << text;
+        EXPECT_EQ(WEXITSTATUS(pclose(pipe)), c.status) << text;
+        EXPECT_TRUE(c.status == 0 ? text.starts_with(c.starts) : text == c.starts) << text;
     }
 }
 

@@ -14,8 +14,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 using namespace app_testing;
 namespace fs = std::filesystem;
@@ -725,6 +728,40 @@ TEST_F(OptionFrmTest, TheLayoutKeepsEveryCaptionWholeAndNothingOverlaps)
                 EXPECT_FALSE(a.intersects(b))
                     << leaves[i]->objectName().toStdString() << " and " << leaves[j]->objectName().toStdString();
             }
+    }
+}
+
+// On a small screen, at a large font too, the window fits the screen's free area with room for a
+// title bar as large as two lines: its columns scroll inside, with the wheel too, and OK and
+// Cancel stay in sight.
+TEST_F(OptionFrmTest, TheWindowFitsASmallScreenWithOkAndCancelInSight)
+{
+    const struct Restore {
+        QFont usual = QApplication::font();
+        ~Restore() { QApplication::setFont(usual); }
+    } fonts;
+    for (double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(scale);
+        QFont font = fonts.usual;
+        font.setPointSizeF(fonts.usual.pointSizeF() * scale);
+        QApplication::setFont(font);
+        TfrmOption small;
+        small.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&small));
+        const QRect free = small.screen()->availableGeometry();
+        ASSERT_LT(free.height(), small.findChild<QScrollArea *>("sbxOptions")->widget()->sizeHint().height());
+        EXPECT_TRUE(free.contains(small.geometry()));
+        EXPECT_LE(small.height() + 2 * small.fontMetrics().height(), free.height());
+        for (const QPushButton *button : {small.btnOk, small.btnCancel})
+            EXPECT_TRUE(small.rect().contains(QRect(button->mapTo(&small, QPoint()), button->size())));
+        // The wheel over a list without the focus is left to the columns, the list's choice kept.
+        EXPECT_GT(small.findChild<QScrollArea *>("sbxOptions")->verticalScrollBar()->maximum(), 0);
+        const QPoint at = small.cboFrameSize->rect().center();
+        QWheelEvent wheel(at, small.cboFrameSize->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(small.cboFrameSize, &wheel);
+        EXPECT_EQ(small.cboFrameSize->currentIndex(), 0);
+        EXPECT_FALSE(wheel.isAccepted()) << "the system hands it on to the scrolled area";
     }
 }
 
