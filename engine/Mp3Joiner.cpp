@@ -114,58 +114,83 @@ int TFramePacker::ReservoirAfter(int reservoir, std::span<const TLooseFrame> fra
     return reservoir;
 }
 
-bool TSegmentJoiner::Add(int64_t first, int64_t join, std::vector<TLooseFrame> frames, std::vector<TJoinedFrame> &done)
+std::optional<int64_t> TSegmentJoiner::Choose(int64_t first, int64_t join, int64_t from, int64_t highest,
+                                              std::vector<TLooseFrame> &frames, int &raise) const
+{
+    const int reservoir = Packer.Reservoir();
+    auto fits = [&](int64_t at) {
+        const auto older = std::span<const TLooseFrame>(Held).first(static_cast<size_t>(at - HeldFirst));
+        const auto newer = std::span<const TLooseFrame>(frames).subspan(static_cast<size_t>(at - first));
+        return Packer.FitsAfter(Packer.ReservoirAfter(reservoir, older), newer);
+    };
+    auto around = [&](int distance) { return join + (distance % 2 ? (distance + 1) / 2 : -distance / 2); };
+    // Nearest the planned join first, then later ones as far as the frames held reach.
+    raise = 0;
+    for (int distance = 0; distance <= 2 * Reach; ++distance)
+        if (const int64_t at = around(distance); at >= from && at <= highest && fits(at))
+            return at;
+    for (int64_t at = std::max(from, join + Reach + 1); at <= highest; ++at)
+        if (fits(at))
+            return at;
+    // A variable stream has frames of other rates anyway: the lowest that carries the reservoir.
+    for (raise = 1; MayRaise && raise <= 14; ++raise)
+        for (int distance = 0; distance <= 2 * Reach; ++distance) {
+            const int64_t at = around(distance);
+            if (at < from || at > highest)
+                continue;
+            TLooseFrame &joining = frames[static_cast<size_t>(at - first)];
+            const TFrameHeader header = joining.Header;
+            const std::vector<uint8_t> head = joining.Head;
+            if (!RaiseBitrate(joining, raise))
+                continue;
+            if (fits(at))
+                return at;
+            joining.Header = header;
+            joining.Head = head;
+        }
+    return std::nullopt;
+}
+
+TSegmentJoiner::TResult TSegmentJoiner::Add(int64_t first, int64_t join, std::vector<TLooseFrame> &frames,
+                                            std::vector<TJoinedFrame> &done)
 {
     if (!Started) {
         Started = true;
         Held = std::move(frames);
         HeldFirst = first;
-        return true;
+        return TResult::Joined;
     }
-    const int64_t heldEnd = HeldFirst + static_cast<int64_t>(Held.size());
-    const int64_t lowest = std::max(first, HeldFirst);
-    const int64_t highest = std::min(heldEnd, first + static_cast<int64_t>(frames.size()) - 1);
-    if (lowest > highest)
-        return false; // the segments do not meet
-    auto older = [&](int64_t at) { return std::span<const TLooseFrame>(Held).first(static_cast<size_t>(at - HeldFirst)); };
-    auto newer = [&](int64_t at) { return std::span<const TLooseFrame>(frames).subspan(static_cast<size_t>(at - first)); };
-    // Nearest the planned join first; failing that, the join frame at the lowest bit rate that
-    // carries the reservoir over (a variable stream has such frames anyway).
-    std::optional<int64_t> chosen;
+    const int64_t lowest = std::max({first, HeldFirst, join - Reach});
+    const int64_t highest = std::min(HeldEnd(), first + static_cast<int64_t>(frames.size()) - 1);
+    if (first > HeldEnd() || first + static_cast<int64_t>(frames.size()) <= lowest)
+        return TResult::Failed;
+    // Join frames tried for this segment before did not fit, and do not now.
+    const int64_t from = Tried && Tried->first == first ? std::max(lowest, Tried->second + 1) : lowest;
     int raise = 0;
-    const int reservoir = Packer.Reservoir();
-    for (int steps = 0; steps <= 14 && !chosen; ++steps)
-        for (int distance = 0; distance <= 2 * Reach && !chosen; ++distance) {
-            const int64_t at = join + (distance % 2 ? (distance + 1) / 2 : -distance / 2);
-            if (at < lowest || at > highest)
-                continue;
-            TLooseFrame &joining = frames[static_cast<size_t>(at - first)];
-            const TFrameHeader header = joining.Header;
-            const std::vector<uint8_t> head = joining.Head;
-            if (steps > 0 && !RaiseBitrate(joining, steps))
-                continue;
-            if (Packer.FitsAfter(Packer.ReservoirAfter(reservoir, older(at)), newer(at))) {
-                chosen = at;
-                raise = steps;
-            } else {
-                joining.Header = header;
-                joining.Head = head;
-            }
-        }
-    if (!chosen)
-        return false;
+    const std::optional<int64_t> chosen = Choose(first, join, from, highest, frames, raise);
+    if (!chosen) {
+        Tried = {first, std::max(highest, from - 1)};
+        return TResult::NeedsMore;
+    }
+    Tried.reset();
     Raised += raise > 0;
     for (TLooseFrame &frame : Held) {
         if (HeldFirst >= *chosen)
             break;
         if (!Packer.Add(std::move(frame), done))
-            return false;
+            return TResult::Failed;
         ++HeldFirst;
     }
     Held.assign(std::make_move_iterator(frames.begin() + (*chosen - first)), std::make_move_iterator(frames.end()));
+    frames.clear();
     HeldFirst = *chosen;
     JoinsMade.push_back(*chosen);
-    return true;
+    return TResult::Joined;
+}
+
+void TSegmentJoiner::Extend(std::vector<TLooseFrame> frames)
+{
+    Held.insert(Held.end(), std::make_move_iterator(frames.begin()), std::make_move_iterator(frames.end()));
 }
 
 bool TSegmentJoiner::Finish(std::vector<TJoinedFrame> &done)

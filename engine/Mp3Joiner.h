@@ -9,6 +9,7 @@
 #include <deque>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace mp3 {
@@ -76,31 +77,54 @@ private:
 // Gives a frame a higher bit rate by steps (more room, the same data); false past the highest.
 bool RaiseBitrate(TLooseFrame &frame, int steps);
 
-// Joins segments: each overlaps the one before by some frames around the planned join, where the
-// join frame is chosen so that the reservoir carries over without a raised bit rate if it can.
+// Joins segments: each overlaps the one before by some frames around the planned join. The join
+// frame is one where the reservoir carries over at the frames' own bit rate: near the planned join
+// if one is, else a later one that the segment held reaches once its encoder has gone on past its
+// end (Extend). Only a variable stream may instead give a join frame a higher bit rate.
 class TSegmentJoiner {
 public:
-    TSegmentJoiner(int reservoirLimit, int joinReach) : Packer(reservoirLimit), Reach(joinReach) {}
+    enum class TResult {
+        Joined,
+        NeedsMore, // no join frame among those held carries the reservoir: extend them, then add again
+        Failed,    // the segments do not meet
+    };
+
+    TSegmentJoiner(int reservoirLimit, int joinReach, bool mayRaise)
+        : Packer(reservoirLimit), Reach(joinReach), MayRaise(mayRaise)
+    {
+    }
 
     // The frames of the next segment, the first of them at stream index `first`; `join` is the
-    // planned first frame of this segment (ignored for the first segment). The frames from `join`
-    // - reach to `join` + reach must be good in this segment and the one before.
-    bool Add(int64_t first, int64_t join, std::vector<TLooseFrame> frames, std::vector<TJoinedFrame> &done);
+    // planned first frame of this segment (ignored for the first segment). This segment's frames
+    // must be good from `join` - reach on, and every frame held of the one before. Takes the
+    // frames when Joined.
+    TResult Add(int64_t first, int64_t join, std::vector<TLooseFrame> &frames, std::vector<TJoinedFrame> &done);
+    // Frames more of the segment held, from where its frames end.
+    void Extend(std::vector<TLooseFrame> frames);
+    // The stream index after the last frame held.
+    int64_t HeldEnd() const { return HeldFirst + static_cast<int64_t>(Held.size()); }
     // The last segment has been added: the rest of its frames.
     bool Finish(std::vector<TJoinedFrame> &done);
 
-    // Joins whose frame needed a higher bit rate than its encoder gave it.
+    // Joins whose frame needed a higher bit rate than its encoder gave it (a variable stream's).
     int RaisedJoins() const { return Raised; }
     const std::vector<int64_t> &Joins() const { return JoinsMade; }
 
 private:
+    // A join frame for frames from `from` to `highest`, nearest the planned join first, then later
+    // ones; with raise, the bit rate steps its frame needs.
+    std::optional<int64_t> Choose(int64_t first, int64_t join, int64_t from, int64_t highest,
+                                  std::vector<TLooseFrame> &frames, int &raise) const;
+
     TFramePacker Packer;
     int Reach;
+    bool MayRaise;
     bool Started = false;
     int Raised = 0;
-    int64_t HeldFirst = 0;            // stream index of Held's first frame
-    std::vector<TLooseFrame> Held;    // the last segment's frames not yet packed
+    int64_t HeldFirst = 0;         // stream index of Held's first frame
+    std::vector<TLooseFrame> Held; // the last segment's frames not yet packed
     std::vector<int64_t> JoinsMade;
+    std::optional<std::pair<int64_t, int64_t>> Tried; // the segment added (its first frame), its last join frame tried
 };
 
 } // namespace mp3

@@ -15,7 +15,122 @@ namespace {
 // How far back main data may begin: the encoder reaches as far as the frame header lets it.
 int ReservoirLimit(const AVCodecContext &model) { return model.sample_rate < 32000 ? 255 : 511; }
 
+// Whether the stream's frames have other bit rates anyway (a quality or an average bit rate), so
+// that a join frame may take a higher one.
+bool VariableRate(const AVCodecContext &model)
+{
+    int64_t average = 0;
+    return (model.flags & AV_CODEC_FLAG_QSCALE) != 0 || model.bit_rate <= 0 ||
+           (model.priv_data && avutil.av_opt_get_int(model.priv_data, "abr", 0, &average) >= 0 && average != 0);
+}
+
 } // namespace
+
+// One encoder with the model's settings, fed a segment's samples, and on past them when asked.
+class TSegmentedMp3::TEncoder {
+public:
+    explicit TEncoder(const TSegmentedMp3 &owner);
+    ~TEncoder(); // an encoder still open ends its stream first, so that no samples are left in it
+    TEncoder(const TEncoder &) = delete;
+    TEncoder &operator=(const TEncoder &) = delete;
+    // Encodes samples [from, to) of planes; the frames done go to frames.
+    void Send(const TPlanes &planes, int64_t from, int64_t to, std::vector<mp3::TLooseFrame> &frames);
+    // The end of the samples: the rest of the frames.
+    void Flush(std::vector<mp3::TLooseFrame> &frames);
+
+private:
+    void Drain(std::vector<mp3::TLooseFrame> &frames);
+
+    const TSegmentedMp3 &Owner;
+    AVCodecContextPtr Context;
+    AVFramePtr Frame;
+    AVPacketPtr Packet;
+    mp3::TFrameUnpacker Unpacker;
+    int64_t Fed = 0;
+    bool Ended = false;
+};
+
+TSegmentedMp3::TEncoder::TEncoder(const TSegmentedMp3 &owner)
+    : Owner(owner), Context(avcodec.avcodec_alloc_context3(owner.Model.Codec)), Frame(avutil.av_frame_alloc()),
+      Packet(avcodec.av_packet_alloc())
+{
+    const TSettings &model = Owner.Model;
+    if (!Context || !Frame || !Packet || avutil.av_channel_layout_copy(&Context->ch_layout, &model.Layout) < 0)
+        throw FFMpegException("av_malloc failed");
+    Context->sample_fmt = model.SampleFormat;
+    Context->sample_rate = model.SampleRate;
+    Context->bit_rate = model.BitRate;
+    Context->flags = model.Flags;
+    Context->global_quality = model.GlobalQuality;
+    Context->compression_level = model.CompressionLevel;
+    Context->cutoff = model.Cutoff;
+    Context->time_base = model.TimeBase;
+    AVDictionaryOwner options;
+    for (const auto &[name, value] : Owner.PrivateOptions)
+        options.Set(name.c_str(), value);
+    std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+    if (avcodec.avcodec_open2(Context.get(), model.Codec, options.Address()) < 0)
+        throw FFMpegException("Audio encoding failed");
+}
+
+TSegmentedMp3::TEncoder::~TEncoder()
+{
+    if (Ended || avcodec.avcodec_send_frame(Context.get(), nullptr) < 0)
+        return;
+    while (avcodec.avcodec_receive_packet(Context.get(), Packet.get()) >= 0)
+        avcodec.av_packet_unref(Packet.get());
+}
+
+void TSegmentedMp3::TEncoder::Send(const TPlanes &planes, int64_t from, int64_t to,
+                                   std::vector<mp3::TLooseFrame> &frames)
+{
+    const int unit = Owner.UnitBytes;
+    for (int64_t at = from; at < to; at += Owner.FrameSamples) {
+        const int count = static_cast<int>(std::min<int64_t>(Owner.FrameSamples, to - at));
+        avutil.av_frame_unref(Frame.get());
+        Frame->nb_samples = count;
+        Frame->format = Context->sample_fmt;
+        Frame->sample_rate = Context->sample_rate;
+        if (avutil.av_channel_layout_copy(&Frame->ch_layout, &Context->ch_layout) < 0 ||
+            avutil.av_frame_get_buffer(Frame.get(), 0) < 0)
+            throw FFMpegException("av_malloc failed");
+        for (int plane = 0; plane < Owner.PlaneCount; ++plane)
+            std::memcpy(Frame->extended_data[plane], planes[plane].data() + at * unit,
+                        static_cast<size_t>(count) * unit);
+        Frame->pts = Fed;
+        Fed += count;
+        if (avcodec.avcodec_send_frame(Context.get(), Frame.get()) < 0)
+            throw FFMpegException("Audio encoding failed");
+        Drain(frames);
+    }
+}
+
+void TSegmentedMp3::TEncoder::Flush(std::vector<mp3::TLooseFrame> &frames)
+{
+    Ended = true;
+    if (avcodec.avcodec_send_frame(Context.get(), nullptr) < 0)
+        throw FFMpegException("Audio encoding failed");
+    Drain(frames);
+}
+
+void TSegmentedMp3::TEncoder::Drain(std::vector<mp3::TLooseFrame> &frames)
+{
+    for (;;) {
+        const int result = avcodec.avcodec_receive_packet(Context.get(), Packet.get());
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
+            return;
+        if (result < 0)
+            throw FFMpegException("Audio encoding failed");
+        std::optional<mp3::TLooseFrame> loose = Unpacker.Add({Packet->data, static_cast<size_t>(Packet->size)});
+        if (!loose)
+            throw FFMpegException("Audio encoding failed");
+        size_t size = 0;
+        if (const uint8_t *skip = avcodec.av_packet_get_side_data(Packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size))
+            loose->SideData.assign(skip, skip + size);
+        frames.push_back(std::move(*loose));
+        avcodec.av_packet_unref(Packet.get());
+    }
+}
 
 bool TSegmentedMp3::Suits(const AVCodecContext &model)
 {
@@ -25,21 +140,13 @@ bool TSegmentedMp3::Suits(const AVCodecContext &model)
 
 TSegmentedMp3::TSegmentedMp3(const AVCodecContext &model, TOptions privateOptions, std::shared_ptr<TCoreBudget> budget,
                              int segmentFrames)
-    : Model{model.codec,
-            model.sample_fmt,
-            model.sample_rate,
-            model.ch_layout,
-            model.bit_rate,
-            model.flags,
-            model.global_quality,
-            model.compression_level,
-            model.cutoff,
-            model.initial_padding,
-            model.time_base},
+    : Model{model.codec,    model.sample_fmt,      model.sample_rate,    model.ch_layout,
+            model.bit_rate, model.flags,           model.global_quality, model.compression_level,
+            model.cutoff,   model.initial_padding, model.time_base},
       PrivateOptions(std::move(privateOptions)), Budget(std::move(budget)), FrameSamples(model.frame_size),
       SegmentSamples(static_cast<int64_t>(segmentFrames) * model.frame_size),
       OverlapSamples(static_cast<int64_t>(kOverlapFrames) * model.frame_size), NextJoin(SegmentSamples),
-      Joiner(ReservoirLimit(model), kJoinReach)
+      Joiner(ReservoirLimit(model), kJoinReach, VariableRate(model))
 {
     const AVSampleFormat format = model.sample_fmt;
     const bool planar = avutil.av_sample_fmt_is_planar(format) != 0;
@@ -101,6 +208,7 @@ void TSegmentedMp3::Dispatch(int64_t end, bool last)
         plane = std::move(rest);
     }
     Placement[NextSegment] = {segment.FirstSample / FrameSamples, segment.JoinFrame};
+    segment.Last = last;
     if (!last) {
         BufferStart = nextStart;
         NextJoin += SegmentSamples;
@@ -140,9 +248,10 @@ void TSegmentedMp3::Work(bool borrowed)
         Queue.pop_front();
         Changed.notify_all();
         lock.unlock();
-        TEncoded encoded = Encode(segment);
+        const int index = segment.Index;
+        TEncoded encoded = Encode(std::move(segment));
         lock.lock();
-        Done.emplace(segment.Index, std::move(encoded));
+        Done.emplace(index, std::move(encoded));
         Changed.notify_all();
         if (borrowed && !Budget->MayShare())
             break; // a task waits for the core
@@ -151,74 +260,26 @@ void TSegmentedMp3::Work(bool borrowed)
         Budget->GiveBack();
 }
 
-TSegmentedMp3::TEncoded TSegmentedMp3::Encode(const TSegment &segment) const
+TSegmentedMp3::TEncoded TSegmentedMp3::Encode(TSegment segment) const
 {
     TEncoded encoded;
+    encoded.FirstSample = segment.FirstSample;
+    encoded.EndSample = segment.FirstSample + static_cast<int64_t>(segment.Planes[0].size()) / UnitBytes;
+    encoded.Last = segment.Last;
     try {
-        AVCodecContextPtr encoder(avcodec.avcodec_alloc_context3(Model.Codec));
-        AVFramePtr frame(avutil.av_frame_alloc());
-        AVPacketPtr packet(avcodec.av_packet_alloc());
-        if (!encoder || !frame || !packet || avutil.av_channel_layout_copy(&encoder->ch_layout, &Model.Layout) < 0)
-            throw FFMpegException("av_malloc failed");
-        encoder->sample_fmt = Model.SampleFormat;
-        encoder->sample_rate = Model.SampleRate;
-        encoder->bit_rate = Model.BitRate;
-        encoder->flags = Model.Flags;
-        encoder->global_quality = Model.GlobalQuality;
-        encoder->compression_level = Model.CompressionLevel;
-        encoder->cutoff = Model.Cutoff;
-        encoder->time_base = Model.TimeBase;
-        AVDictionaryOwner options;
-        for (const auto &[name, value] : PrivateOptions)
-            options.Set(name.c_str(), value);
-        {
-            std::lock_guard<std::recursive_mutex> lock(LibraryLock());
-            if (avcodec.avcodec_open2(encoder.get(), Model.Codec, options.Address()) < 0)
-                throw FFMpegException("Audio encoding failed");
-        }
-        mp3::TFrameUnpacker unpacker;
-        auto drain = [&] {
-            for (;;) {
-                const int result = avcodec.avcodec_receive_packet(encoder.get(), packet.get());
-                if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
-                    return;
-                if (result < 0)
-                    throw FFMpegException("Audio encoding failed");
-                std::optional<mp3::TLooseFrame> loose =
-                    unpacker.Add({packet->data, static_cast<size_t>(packet->size)});
-                if (!loose)
-                    throw FFMpegException("Audio encoding failed");
-                size_t size = 0;
-                if (const uint8_t *skip = avcodec.av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size))
-                    loose->SideData.assign(skip, skip + size);
-                encoded.Frames.push_back(std::move(*loose));
-                avcodec.av_packet_unref(packet.get());
-            }
-        };
-        const int64_t total = static_cast<int64_t>(segment.Planes[0].size()) / UnitBytes;
-        for (int64_t at = 0; at < total; at += FrameSamples) {
-            const int count = static_cast<int>(std::min<int64_t>(FrameSamples, total - at));
-            avutil.av_frame_unref(frame.get());
-            frame->nb_samples = count;
-            frame->format = encoder->sample_fmt;
-            frame->sample_rate = encoder->sample_rate;
-            if (avutil.av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout) < 0 ||
-                avutil.av_frame_get_buffer(frame.get(), 0) < 0)
-                throw FFMpegException("av_malloc failed");
-            for (int plane = 0; plane < PlaneCount; ++plane)
-                std::memcpy(frame->extended_data[plane], segment.Planes[plane].data() + at * UnitBytes,
-                            static_cast<size_t>(count) * UnitBytes);
-            frame->pts = at;
-            if (avcodec.avcodec_send_frame(encoder.get(), frame.get()) < 0)
-                throw FFMpegException("Audio encoding failed");
-            drain();
-        }
-        if (avcodec.avcodec_send_frame(encoder.get(), nullptr) < 0)
-            throw FFMpegException("Audio encoding failed");
-        drain();
+        // The encoder stays open but for the last segment: where no join frame carries the reservoir
+        // over, it goes on into the next segment's samples.
+        auto encoder = std::make_unique<TEncoder>(*this);
+        encoder->Send(segment.Planes, 0, encoded.EndSample - encoded.FirstSample, encoded.Frames);
+        if (segment.Last)
+            encoder->Flush(encoded.Frames);
+        else
+            encoded.Encoder = std::move(encoder);
     } catch (const std::exception &error) {
         encoded.Error = error.what();
     }
+    if (segment.Index > 0)
+        encoded.Planes = std::move(segment.Planes);
     return encoded;
 }
 
@@ -238,10 +299,40 @@ void TSegmentedMp3::JoinReady(const TPacketSink &sink, bool wait)
         }
         const auto [first, join] = Placement[NextToJoin];
         Placement.erase(NextToJoin++);
+        if (!encoded.Error.empty())
+            throw FFMpegException(encoded.Error);
         std::vector<mp3::TJoinedFrame> done;
-        if (!encoded.Error.empty() || !Joiner.Add(first, join, std::move(encoded.Frames), done))
-            throw FFMpegException(encoded.Error.empty() ? "Audio encoding failed" : encoded.Error);
+        Join(first, join, encoded, done);
         Emit(done, sink);
+    }
+}
+
+void TSegmentedMp3::Join(int64_t first, int64_t join, TEncoded &encoded, std::vector<mp3::TJoinedFrame> &done)
+{
+    for (;;) {
+        const mp3::TSegmentJoiner::TResult result = Joiner.Add(first, join, encoded.Frames, done);
+        if (result == mp3::TSegmentJoiner::TResult::Joined) {
+            HeldEncoder = std::move(encoded.Encoder);
+            HeldEnd = encoded.EndSample;
+            return;
+        }
+        const int64_t from = HeldEnd - encoded.FirstSample, to = encoded.EndSample - encoded.FirstSample;
+        if (result == mp3::TSegmentJoiner::TResult::Failed || !HeldEncoder || from < 0 || from > to)
+            throw FFMpegException("Audio encoding failed");
+        // No join frame carries the reservoir over at the frames' own rate: the segment before goes on
+        // into this one's samples, one encoder across the join, until one does. Should it reach this
+        // segment's end, it takes this segment's place.
+        const int64_t until = std::min(to, from + static_cast<int64_t>(kGoOnFrames) * FrameSamples);
+        std::vector<mp3::TLooseFrame> more;
+        HeldEncoder->Send(encoded.Planes, from, until, more);
+        HeldEnd += until - from;
+        if (until == to && encoded.Last) {
+            HeldEncoder->Flush(more);
+            HeldEncoder.reset();
+        }
+        Joiner.Extend(std::move(more));
+        if (until == to)
+            return;
     }
 }
 
@@ -255,7 +346,8 @@ void TSegmentedMp3::Emit(std::vector<mp3::TJoinedFrame> &frames, const TPacketSi
         packet->pts = packet->dts = FirstPts + joined.Index * FrameSamples - Model.InitialPadding;
         packet->duration = FrameSamples;
         if (!joined.SideData.empty()) {
-            uint8_t *side = avcodec.av_packet_new_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, joined.SideData.size());
+            uint8_t *side =
+                avcodec.av_packet_new_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, joined.SideData.size());
             if (!side)
                 throw FFMpegException("av_mallocz fail");
             std::memcpy(side, joined.SideData.data(), joined.SideData.size());

@@ -24,7 +24,8 @@ public:
 
     static constexpr int kSegmentFrames = 600; // about 15 s at 44.1 kHz
     static constexpr int kOverlapFrames = 6;   // encoded on either side of a join, then dropped
-    static constexpr int kJoinReach = 3;       // how far a join may move to carry the reservoir
+    static constexpr int kJoinReach = 3;       // how far back or on a join may move to carry the reservoir
+    static constexpr int kGoOnFrames = 4;      // frames at a time the segment before goes on by where no join can
 
     // Whether an opened encoder's stream can be encoded in segments.
     static bool Suits(const AVCodecContext &model);
@@ -45,21 +46,30 @@ public:
     int RaisedJoins() const { return Joiner.RaisedJoins(); }
 
 private:
+    using TPlanes = std::vector<std::vector<uint8_t>>;
+    class TEncoder;
     struct TSegment {
         int Index = 0;
         int64_t FirstSample = 0;
         int64_t JoinFrame = 0;
-        std::vector<std::vector<uint8_t>> Planes;
+        bool Last = false;
+        TPlanes Planes;
     };
     struct TEncoded {
         std::vector<mp3::TLooseFrame> Frames;
         std::string Error;
+        int64_t FirstSample = 0;
+        int64_t EndSample = 0;
+        bool Last = false;
+        std::unique_ptr<TEncoder> Encoder; // open, to go on past the segment's end; none for the last
+        TPlanes Planes;                    // the samples, for the encoder of the segment before to go on into
     };
 
     void Dispatch(int64_t end, bool last);
     void Work(bool borrowed); // a worker: encodes queued segments
-    TEncoded Encode(const TSegment &segment) const;
+    TEncoded Encode(TSegment segment) const;
     void JoinReady(const TPacketSink &sink, bool wait);
+    void Join(int64_t first, int64_t join, TEncoded &encoded, std::vector<mp3::TJoinedFrame> &done);
     void Emit(std::vector<mp3::TJoinedFrame> &frames, const TPacketSink &sink);
 
     // What each segment's encoder is opened with: the model's settings, kept apart from it.
@@ -82,7 +92,7 @@ private:
     int64_t FirstPts = AV_NOPTS_VALUE;
 
     // Samples from BufferStart on, not yet given to every segment that needs them.
-    std::vector<std::vector<uint8_t>> Buffer;
+    TPlanes Buffer;
     int64_t BufferStart = 0;
     int64_t Received = 0;
     int64_t NextJoin; // the samples where the segment being filled ends
@@ -90,6 +100,8 @@ private:
     int NextSegment = 0;
     int NextToJoin = 0;
     std::map<int, std::pair<int64_t, int64_t>> Placement; // segment: first frame, join frame
+    std::unique_ptr<TEncoder> HeldEncoder;                // the encoder of the segment the joiner holds, while open
+    int64_t HeldEnd = 0;                                  // the sample where its input ends
     std::vector<std::thread> Workers;
 
     // Shared with the workers.
