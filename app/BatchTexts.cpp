@@ -4,36 +4,6 @@
 
 #include <iterator>
 
-QString TotalTimeText(int64_t durationMicroseconds)
-{
-    // The probe's "no time" value is the most negative one.
-    if (durationMicroseconds < 0)
-        return QStringLiteral("-");
-    return QString::number(durationMicroseconds / 1000000);
-}
-
-QString LengthTipText(int64_t durationMicroseconds)
-{
-    if (durationMicroseconds < 0)
-        return QStringLiteral("-");
-    return QString::fromStdString(batch::ClockText(durationMicroseconds / 1000000));
-}
-
-QString SizeTipText(int64_t bytes)
-{
-    if (bytes < 1000)
-        return QStringLiteral("%1 bytes").arg(bytes);
-    static const char *const kUnits[] = {"kB", "MB", "GB", "TB"};
-    double value = static_cast<double>(bytes) / 1000;
-    int unit = 0;
-    // Rounded as shown: 999.96 kB reads "1.0 MB", not "1000.0 kB".
-    while (value >= 999.95 && unit + 1 < static_cast<int>(std::size(kUnits))) {
-        value /= 1000;
-        ++unit;
-    }
-    return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(kUnits[unit]));
-}
-
 QString ProgressLeftText(int currentMs, int totalMs, std::optional<int64_t> secondsLeft)
 {
     const QString progress = ProgressText(currentMs, totalMs);
@@ -112,8 +82,6 @@ QString ProgressText(int currentMs, int totalMs)
     // In 64 bits: a run of more than six hours would overflow 32.
     return QString::number(static_cast<int64_t>(currentMs) * 100 / totalMs) + QLatin1Char('%');
 }
-
-QString CurrentTimeText(int currentMs) { return QString::number(currentMs / 1000); }
 
 QString LogLineText(int index, TLogLevel level, const QString &text)
 {

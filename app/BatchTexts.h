@@ -11,15 +11,8 @@
 #include <cstdint>
 #include <optional>
 
-// "Total Time": whole seconds, truncated; "-" when the length is unknown (negative).
-QString TotalTimeText(int64_t durationMicroseconds);
 // "Progress": the share converted as "49%", truncated; "-" when the total is not positive.
 QString ProgressText(int currentMs, int totalMs);
-// "Current Time": whole seconds converted, truncated.
-QString CurrentTimeText(int currentMs);
-// Tooltips: a length as "3:05" ("-" unknown), a size as "30.3 MB" (powers of 1000, "512 bytes" below).
-QString LengthTipText(int64_t durationMicroseconds);
-QString SizeTipText(int64_t bytes);
 // A converting row's "Progress" with the time left at its pace: "49%, 0:31 left" (the percentage
 // alone while it is too early to tell).
 QString ProgressLeftText(int currentMs, int totalMs, std::optional<int64_t> secondsLeft);

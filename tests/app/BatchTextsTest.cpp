@@ -9,39 +9,26 @@ namespace {
 
 struct ProgressCase {
     int currentMs, totalMs;
-    const char *progress, *currentTime;
+    const char *progress;
 };
 
-TEST(BatchTexts, ProgressAndCurrentTimeTruncate)
+TEST(BatchTexts, ProgressTruncates)
 {
     const ProgressCase cases[] = {
-        {1999, 4000, "49%", "1"},
-        {0, 4000, "0%", "0"},
-        {4000, 4000, "100%", "4"},
-        {999, 1000, "99%", "0"},
+        {1999, 4000, "49%"},
+        {0, 4000, "0%"},
+        {4000, 4000, "100%"},
+        {999, 1000, "99%"},
         // An input of unknown length: no share can be given.
-        {1500, 0, "-", "1"},
-        {1500, -1, "-", "1"},
-        {1500, INT_MIN, "-", "1"},
+        {1500, 0, "-"},
+        {1500, -1, "-"},
+        {1500, INT_MIN, "-"},
         // Past 21 474 836 ms (about six hours) a 32-bit product would overflow.
-        {30000000, 40000000, "75%", "30000"},
-        {INT_MAX, INT_MAX, "100%", "2147483"},
+        {30000000, 40000000, "75%"},
+        {INT_MAX, INT_MAX, "100%"},
     };
-    for (const ProgressCase &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.currentMs << " of " << c.totalMs);
-        EXPECT_EQ(ProgressText(c.currentMs, c.totalMs).toStdString(), c.progress);
-        EXPECT_EQ(CurrentTimeText(c.currentMs).toStdString(), c.currentTime);
-    }
-}
-
-TEST(BatchTexts, TotalTimeIsWholeSecondsAndUnknownLengthShowsADash)
-{
-    EXPECT_EQ(TotalTimeText(59900000).toStdString(), "59");
-    EXPECT_EQ(TotalTimeText(60000000).toStdString(), "60");
-    EXPECT_EQ(TotalTimeText(999999).toStdString(), "0");
-    EXPECT_EQ(TotalTimeText(0).toStdString(), "0");
-    EXPECT_EQ(TotalTimeText(INT64_MIN).toStdString(), "-"); // the libraries' "no time"
-    EXPECT_EQ(TotalTimeText(INT64_C(36000000000000)).toStdString(), "36000000");
+    for (const ProgressCase &c : cases)
+        EXPECT_EQ(ProgressText(c.currentMs, c.totalMs).toStdString(), c.progress) << c.currentMs << " of " << c.totalMs;
 }
 
 TEST(BatchTexts, LogLinesCarryTheTaskAndTheLevelOrdinal)
@@ -72,12 +59,6 @@ TEST(BatchTexts, ErrorTextsEndInAFullStopUnlessTheyEndInPunctuationBelowIt)
 TEST(BatchTexts, TooltipsAndTheStatusReadAsPeopleWriteThem)
 {
     const std::pair<QString, QString> cases[] = {
-        {LengthTipText(185'900'000), "3:05"},
-        {LengthTipText(-1), "-"},
-        {SizeTipText(512), "512 bytes"},
-        {SizeTipText(30'300'000), "30.3 MB"},
-        {SizeTipText(999'960), "1.0 MB"},
-        {SizeTipText(2'500'000'000), "2.5 GB"},
         {ProgressLeftText(15'000, 30'000, 31), "50%, 0:31 left"},
         {ProgressLeftText(100, 30'000, std::nullopt), "0%"},
         {BatchSummaryText(8, 1, 0, 151), "Finished in 2:31: 8 converted, 1 failed"},
