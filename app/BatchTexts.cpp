@@ -2,8 +2,6 @@
 
 #include <QFileInfo>
 
-#include <iterator>
-
 QString ProgressLeftText(int currentMs, int totalMs, std::optional<int64_t> secondsLeft)
 {
     const QString progress = ProgressText(currentMs, totalMs);
