@@ -1,6 +1,7 @@
 #include "batch/TagCarry.h"
 
 #include "batch/LibraryTags.h"
+#include "batch/OutputFormats.h"
 #include "tags/TagCopy.h"
 
 #include "libs/AVEntryPoints.h"
@@ -27,6 +28,9 @@ void KeepUnreadText(const std::string &input, tagcopy::TTagSet &tags)
 bool CarryTags(const std::string &input, const std::string &written, const TagCarry &carry, std::string &note,
                std::string &error)
 {
+    // A format with no place for tags is passed over; the front end says so once a run, not per file.
+    if (const OutputFormat *format = OutputFormatOfFile(written); format && !format->HoldsTags())
+        return true;
     tagcopy::TTagSet tags;
     if (carry.tags) {
         // What TagLib cannot read, or reads as nothing (it may take other containers for MPEG).

@@ -10,9 +10,10 @@ struct TagCarry {
     std::string record; // what the output records of its input; empty: nothing
 };
 
-// Writes into written (an MP3 or WAV file) what carry asks for: the tags TagLib reads from input,
-// else those the media libraries read. note gets what was not kept, as " (...)" parts. False with
-// error when the writing failed half way: written can then no longer be trusted.
+// Writes into written (a file of any kind that holds tags) what carry asks for: the tags TagLib
+// reads from input, else those the media libraries read. A sound format that holds no tags
+// (batch/OutputFormats.h) is left as it is, with nothing noted. note gets what was not kept, as " (...)" parts. False
+// with error when the writing failed half way: written can then no longer be trusted.
 bool CarryTags(const std::string &input, const std::string &written, const TagCarry &carry, std::string &note,
                std::string &error);
 

@@ -1,6 +1,5 @@
 #include "component/VeloxConverter.h"
 
-#include "batch/OutputFormats.h"
 #include "batch/SafeOutput.h"
 #include "batch/TagCarry.h"
 
@@ -520,9 +519,6 @@ std::string EndMessage(const TCustomFFmpeg &engine)
 void TCustomMediavane::CarryTaskTags(TFFmpeg &task)
 {
     if (!State_->CarryTags || !task.Finished || task.ErrorOccurred)
-        return;
-    // A format with no place for tags is passed over; the front end says so once, not per file.
-    if (const batch::OutputFormat *format = batch::OutputFormatOfFile(task.OutputName); format && !format->HoldsTags())
         return;
     const bool temporary = task.Output && !task.Output->Direct();
     const std::string input = batch::LocalFileOf(task.InputName);

@@ -171,7 +171,7 @@ void TCustomFFmpeg::ChooseSampleHandling(TOutputStreamRec &output, const TInputS
     const bool floats = carried == AV_SAMPLE_FMT_FLT || carried == AV_SAMPLE_FMT_DBL;
     const AVSampleFormat target = avutil.av_get_packed_sample_fmt(encoder->sample_fmt);
     const bool toIntegers = target != AV_SAMPLE_FMT_FLT && target != AV_SAMPLE_FMT_DBL;
-    const bool pcm = encoder->codec_id >= AV_CODEC_ID_FIRST_AUDIO && encoder->codec_id < AV_CODEC_ID_ADPCM_IMA_QT;
+    const bool pcm = audio_shape::IsPcm(encoder->codec_id);
     // Samples that are no numbers, or beyond any scale, from a damaged or hostile source: integers
     // would wrap round, and an encoder that models them (MP3's psychoacoustics) could fail. A float
     // WAV keeps them as they are.

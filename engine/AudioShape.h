@@ -34,6 +34,9 @@ void ScaleVolume(uint8_t *data, int samples, AVSampleFormat format, int volume);
 // none.
 AVSampleFormat MatchingFormat(const AVCodec *encoder, AVSampleFormat carried);
 
+// Plain PCM: the codecs that store samples as they are.
+inline bool IsPcm(AVCodecID codec) { return codec >= AV_CODEC_ID_FIRST_AUDIO && codec < AV_CODEC_ID_ADPCM_IMA_QT; }
+
 // The PCM codec that keeps a source's samples in a WAV (little-endian) or an AIFF (big-endian, its
 // 8-bit samples signed): its format and depth (bits, 0: all of the format's), 16-bit for what a
 // lossy decoder gave.

@@ -328,7 +328,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *output, int fileIndex)
         ChooseAudioShape(codec, encoder);
         codec->sample_fmt = static_cast<AVSampleFormat>(AudioSampleFmt);
         const AVCodecDescriptor *kind = avcodec.avcodec_descriptor_get(codecId);
-        const bool pcm = codecId >= AV_CODEC_ID_FIRST_AUDIO && codecId < AV_CODEC_ID_ADPCM_IMA_QT;
+        const bool pcm = audio_shape::IsPcm(codecId);
         if (kind && (kind->props & AV_CODEC_PROP_LOSSLESS) && !pcm) {
             const audio_shape::LosslessDepth depth = audio_shape::DepthFor(
                 encoder, static_cast<AVSampleFormat>(AudioSampleFmt), AudioSampleBits, AudioSourceLossy);

@@ -490,8 +490,7 @@ private:
         }
         // The output records its input, so that the input keeps this name in later runs.
         std::string note, error;
-        if (arguments_.Format().HoldsTags() &&
-            !batch::CarryTags(input, entry.output->TemporaryPath(),
+        if (!batch::CarryTags(input, entry.output->TemporaryPath(),
                               {!arguments_.noTags, SourceRecordOf(input, entry.file->output)}, note, error)) {
             Fail(job, entry.output->ShowingOutputName(error));
             return;
