@@ -117,21 +117,21 @@ FormatQuality OutputFormat::DefaultQuality() const
     return ladders.empty() ? FormatQuality{} : FormatQuality{0, ladders.front().defaultValue};
 }
 
-std::string OutputFormat::Range(const QualityLadder &ladder) const
+std::string QualityLadder::Range() const
 {
-    if (ladder.steps.empty())
-        return std::to_string(ladder.lowest) + " to " + std::to_string(ladder.highest);
+    if (steps.empty())
+        return std::to_string(lowest) + " to " + std::to_string(highest);
     std::string list;
-    for (const int step : ladder.steps)
+    for (const int step : steps)
         list += (list.empty() ? "one of " : ", ") + std::to_string(step);
     return list;
 }
 
-bool OutputFormat::Takes(const QualityLadder &ladder, int value) const
+bool QualityLadder::Takes(int value) const
 {
-    if (!ladder.steps.empty())
-        return std::find(ladder.steps.begin(), ladder.steps.end(), value) != ladder.steps.end();
-    return value >= ladder.lowest && value <= ladder.highest;
+    if (!steps.empty())
+        return std::find(steps.begin(), steps.end(), value) != steps.end();
+    return value >= lowest && value <= highest;
 }
 
 std::span<const OutputFormat> OutputFormats() { return kFormats; }
@@ -182,8 +182,8 @@ std::optional<std::string> CheckQuality(const OutputFormat &format, const std::s
         return "--" + term + " is not a choice for " + format.name +
                (offered.empty() ? std::string(" (it has none)") : "; it takes " + offered);
     }
-    if (!format.Takes(*ladder, value))
-        return "--" + term + " for " + format.name + " is " + format.Range(*ladder) + ", not " + std::to_string(value);
+    if (!ladder->Takes(value))
+        return "--" + term + " for " + format.name + " is " + ladder->Range() + ", not " + std::to_string(value);
     return std::nullopt;
 }
 

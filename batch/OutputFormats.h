@@ -25,6 +25,10 @@ struct QualityLadder {
     const char *term; // the command line's word for it: "bitrate", "quality", "level"
     int lowest, highest, defaultValue;
     std::span<const int> steps; // the only values taken, when the encoder takes no others
+
+    // "96 to 320", "one of 32, 48, 56": how a value out of it is refused.
+    std::string Range() const;
+    bool Takes(int value) const;
 };
 
 // A quality in a format's own terms: which of its ladders, and the value on it.
@@ -59,9 +63,6 @@ struct OutputFormat {
     // The ladder a command-line term names; nullptr when the format has none of it.
     const QualityLadder *LadderOf(const std::string &term) const;
     FormatQuality DefaultQuality() const;
-    // "96 to 320", "one of 32, 48, 56"; how a value out of it is refused.
-    std::string Range(const QualityLadder &ladder) const;
-    bool Takes(const QualityLadder &ladder, int value) const;
 };
 
 // Every format, in the order of the window's panel (a stored panel index keeps its meaning).
