@@ -38,22 +38,18 @@ double Seconds(const std::string &file)
     return audio.sampleRate ? audio.Frames() / double(audio.sampleRate) : 0.0;
 }
 
-int ThreadsOfThisProcess()
-{
-    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
-}
-
+// The names of this process's threads, each ending in ';'.
 std::string ThreadNames()
 {
     std::string names;
     for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
         std::string name;
-        std::getline(comm, name);
+        std::getline(std::ifstream(task.path() / "comm"), name);
         names += name + ";";
     }
     return names;
 }
+int Threads() { return static_cast<int>(std::ranges::count(ThreadNames(), ';')); }
 
 class MainFrmRunTest : public MainWindowTest {
 protected:
@@ -87,6 +83,20 @@ protected:
         window->mnuConvertAgain->trigger();
         SelectNone();
     }
+    // The tool bar and the hidden set alike.
+    void Bars(const std::string &states) const
+    {
+        EXPECT_EQ(ToolBar(), states);
+        EXPECT_EQ(Hidden(), states);
+    }
+    // A start from the tool bar, every row converted again if asked, to the run's end.
+    [[nodiscard]] bool Run(bool again = false)
+    {
+        if (again)
+            ConvertAgain();
+        window->ToolButton7Click();
+        return WaitForRunEnd();
+    }
 };
 
 // One batch of three inputs, converted in the mode given: to MP3 from the tool bar, a fourth file
@@ -107,12 +117,10 @@ TEST_P(RealBatchTest, ThreeInputsConvertToMp3ThenToWavThenAgainUnderNewNames)
     window->CobType->setCurrentIndex(0);
     window->ToolButton7->click();
     EXPECT_TRUE(window->RunActive());
-    EXPECT_EQ(ToolBar(), threadMode ? "+---+-+" : "+-----+");
-    EXPECT_EQ(Hidden(), ToolBar());
+    Bars(threadMode ? "+---+-+" : "+-----+");
     EXPECT_EQ(window->Batch->VeloxC->ThreadCount(), threadMode ? 1 : 0);
     ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(ToolBar(), "+++----") << "every row is converted";
-    EXPECT_EQ(Hidden(), "+++----");
+    Bars("+++----"); // every row is converted
     EXPECT_EQ(window->Batch->VeloxC->Tasks().Count(), 0);
     const std::vector<std::string> mp3s = {dir.File("a_(new).mp3"), dir.File("b_(new).mp3"), dir.File("c_(new).mp3")};
     EXPECT_EQ(Outputs(), mp3s);
@@ -150,8 +158,7 @@ TEST_P(RealBatchTest, ThreeInputsConvertToMp3ThenToWavThenAgainUnderNewNames)
     EXPECT_EQ(Progress(0), "");
     EXPECT_EQ(Cell(0, 5) + Cell(0, 6), "") << "no figures of the earlier run";
     window->N13->trigger();
-    EXPECT_EQ(Hidden(), threadMode ? "+---+-+" : "+-----+");
-    EXPECT_EQ(ToolBar(), Hidden());
+    Bars(threadMode ? "+---+-+" : "+-----+");
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(ToolBar(), "+++----");
     const std::vector<std::string> wavs = {dir.File("a_(new).wav"), dir.File("b_(new).wav"), dir.File("c_(new).wav"),
@@ -172,10 +179,9 @@ TEST_P(RealBatchTest, ThreeInputsConvertToMp3ThenToWavThenAgainUnderNewNames)
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(Outputs(), (std::vector<std::string>{dir.File("a_(new_1).mp3"), dir.File("b_(new_1).mp3"),
                                                    dir.File("c_(new_1).mp3"), dir.File("d_(new_1).mp3")}));
-    for (const std::string &file : Outputs())
-        EXPECT_NEAR(Seconds(file), 1.5, 0.1) << file;
-    for (const std::string &file : mp3s)
-        EXPECT_NEAR(Seconds(file), 1.5, 0.1) << file;
+    for (const std::vector<std::string> &files : {Outputs(), mp3s})
+        for (const std::string &file : files)
+            EXPECT_NEAR(Seconds(file), 1.5, 0.1) << file;
     EXPECT_EQ(window->Batch->InputFileList.size(), 4);
     EXPECT_TRUE(shown.empty());
 }
@@ -251,8 +257,7 @@ TEST_F(MainFrmRunTest, ToolBarPauseResumeAndStopInTheMiddleOfAThreadModeRun)
     window->ToolButton4->click();
     EXPECT_EQ(ToolBar(), "+------");
     ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(ToolBar(), "++++---");
-    EXPECT_EQ(Hidden(), "++++---");
+    Bars("++++---");
     // A stopped conversion leaves nothing: no half file under the final name, no temporary one.
     for (int row = 0; row < 2; ++row) {
         SCOPED_TRACE(row);
@@ -316,14 +321,15 @@ TEST_F(MainFrmRunTest, MainThreadModeOffersNoPauseAndStopBetweenTasksEndsTheRest
     EXPECT_TRUE(shown.empty());
 }
 
-TEST_F(MainFrmRunTest, AFileGoneBeforeTheStartFailsInItsRowAndRemovingALaterRowKeepsTheRightInputs)
+// A file gone before the start fails in its row; when all are gone nothing runs and the list stays
+// usable.
+TEST_F(MainFrmRunTest, FilesGoneBeforeTheStartFailInTheirRowsAndRemovingALaterRowKeepsTheRightInputs)
 {
     const std::string a = Wav("a.wav", 0.3), b = Wav("b.wav", 0.3), c = Wav("c.wav", 0.3);
     for (const std::string &file : {a, b, c})
         AddByToolBar(file);
     std::filesystem::remove(b);
-    window->ToolButton7Click();
-    ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_TRUE(Run());
     ASSERT_EQ(Rows(), 3);
     EXPECT_EQ(window->Batch->RowState(1), rsFailed);
     EXPECT_TRUE(Progress(1).starts_with("Failed: ")) << Progress(1);
@@ -337,6 +343,20 @@ TEST_F(MainFrmRunTest, AFileGoneBeforeTheStartFailsInItsRowAndRemovingALaterRowK
     window->N4->trigger();
     EXPECT_EQ(window->Batch->InputFileList, QStringList({QString::fromStdString(a), QString::fromStdString(b)}));
     EXPECT_EQ(Rows(), 2);
+
+    std::filesystem::remove(a);
+    shown.clear();
+    ConvertAgain();
+    window->ToolButton7Click();
+    EXPECT_EQ(window->Batch->RowState(0), rsFailed);
+    EXPECT_FALSE(window->RunActive()) << "a run with no task would never end";
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].text.startsWith("Nothing could be converted:\n" + QString::fromStdString(a)));
+    EXPECT_EQ(ToolBar(), "++++---");
+    AddByToolBar(Wav("d.wav", 0.3));
+    EXPECT_EQ(Rows(), 3);
+    window->ToolButton2Click();
+    EXPECT_EQ(ToolBar(), "+------");
 }
 
 TEST_F(MainFrmRunTest, OutputsGoToTheChosenFolderOrBesideTheirInputs)
@@ -345,11 +365,8 @@ TEST_F(MainFrmRunTest, OutputsGoToTheChosenFolderOrBesideTheirInputs)
     window->Edit1->setText(QString::fromStdString((dir.Path() / "out").string()) + "/");
     AddByToolBar(Wav("a.wav", 0.3));
     window->CobType->setCurrentIndex(1);
-    window->ToolButton7Click();
-    ASSERT_TRUE(WaitForRunEnd());
-    ASSERT_EQ(Rows(), 1);
-    EXPECT_TRUE(window->Batch->OutputFileList[0].Converted);
-    EXPECT_EQ(window->Batch->OutputFileList[0].FileName.toStdString(), (dir.Path() / "out" / "a_(new).wav").string());
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(Outputs(), std::vector<std::string>{dir.File("out/a_(new).wav")});
     EXPECT_NEAR(Seconds(Outputs()[0]), 0.3, 0.1);
 
     // Without a chosen folder the outputs go beside their inputs, not into the current folder.
@@ -359,24 +376,6 @@ TEST_F(MainFrmRunTest, OutputsGoToTheChosenFolderOrBesideTheirInputs)
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(Outputs()[0], dir.File("a_(new).wav"));
     EXPECT_NEAR(Seconds(Outputs()[0]), 0.3, 0.1);
-}
-
-TEST_F(MainFrmRunTest, AStartWhoseFilesAreAllGoneRunsNothingAndLeavesTheListUsable)
-{
-    const std::string a = Wav("a.wav", 0.3);
-    AddByToolBar(a);
-    std::filesystem::remove(a);
-    window->ToolButton7Click();
-    EXPECT_EQ(Rows(), 1);
-    EXPECT_EQ(window->Batch->RowState(0), rsFailed);
-    EXPECT_FALSE(window->RunActive()) << "a run with no task would never end";
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_TRUE(shown[0].text.startsWith("Nothing could be converted:\n" + QString::fromStdString(a)));
-    EXPECT_EQ(ToolBar(), "++++---");
-    AddByToolBar(Wav("b.wav", 0.3));
-    EXPECT_EQ(Rows(), 2);
-    window->ToolButton2Click();
-    EXPECT_EQ(ToolBar(), "+------");
 }
 
 // A folder that cannot be written is named with the reason before anything starts; the rows stay,
@@ -412,8 +411,7 @@ TEST_F(MainFrmRunTest, AnOutputFolderThatCannotBeWrittenIsNamedAndTheRowsStay)
     };
     window->btnOutPathClick();
     EXPECT_EQ(Outputs()[0], missing + "a_(new).mp3");
-    window->ToolButton7Click();
-    ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_TRUE(Run());
     EXPECT_NEAR(Seconds(missing + "a_(new).mp3"), 0.3, 0.1);
 }
 
@@ -499,7 +497,7 @@ TEST_F(MainFrmRunTest, ClosingWhileTasksRunAsksThenStopsThemAndLeavesNoHalfFile)
     window->CheckBox1->setChecked(true);
     window->show();
     Spin(100);
-    const int threadsBefore = ThreadsOfThisProcess(); // the toolkit's own ones included
+    const int threadsBefore = Threads(); // the toolkit's own ones included
     window->ToolButton7Click();
     ASSERT_TRUE(WaitUntil([&] { return EveryRowUnderWay(window->Batch->VeloxC->ThreadCount()); }));
     window->ToolButton5Click(); // paused, too
@@ -512,7 +510,7 @@ TEST_F(MainFrmRunTest, ClosingWhileTasksRunAsksThenStopsThemAndLeavesNoHalfFile)
     window->close();
     EXPECT_EQ(askedToClose, 2);
     // Back from close, no worker is left and no half file under an output's name.
-    EXPECT_LE(ThreadsOfThisProcess(), threadsBefore) << ThreadNames();
+    EXPECT_LE(Threads(), threadsBefore) << ThreadNames();
     EXPECT_EQ(window->Batch->VeloxC->Tasks().Count(), 0);
     int stopped = 0;
     for (const std::string &file : outputs) {
@@ -575,9 +573,7 @@ TEST_F(MainFrmRunTest, TheCustomHookDrawsOnTheFramesOfAVideoRunOnAWorkerThread)
     MediaRecipe recipe;
     recipe.seconds = 17.0;
     VideoTrack video;
-    video.width = 128;
-    video.height = 96;
-    video.pattern = VideoPattern::Bands;
+    video.width = 128, video.height = 96, video.pattern = VideoPattern::Bands;
     recipe.video = video;
     recipe.audio = AudioTrack{"aac"}; // only files with sound are taken
     WriteMediaFile(clip, recipe);
@@ -588,8 +584,7 @@ TEST_F(MainFrmRunTest, TheCustomHookDrawsOnTheFramesOfAVideoRunOnAWorkerThread)
     own.Format = 4;
     own.CustomHook = true;
     window->Batch->SetRowSettings({0}, own);
-    window->ToolButton7Click();
-    ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_TRUE(Run());
     ASSERT_TRUE(shown.empty()) << shown[0].text.toStdString();
     EXPECT_EQ(Progress(0), "100%");
     const std::string output = Outputs()[0];
@@ -641,9 +636,7 @@ TEST_F(MainFrmRunTest, TheMp3QualityReachesTheEncoderAndMatchesTheCommandLine)
         const std::string folder = dir.File("window" + std::to_string(choice) + "/");
         window->cboQuality->setCurrentIndex(static_cast<int>(choice));
         window->Edit1->setText(QString::fromStdString(folder));
-        ConvertAgain();
-        window->ToolButton7Click();
-        ASSERT_TRUE(WaitForRunEnd());
+        ASSERT_TRUE(Run(true));
         const std::string ours = Mp3Audio(Outputs()[0]);
         // The first frame: its bit rate, and the header a player reads the length from.
         const auto first = mp3::ParseHeader({reinterpret_cast<const uint8_t *>(ours.data()), ours.size()});
@@ -675,9 +668,7 @@ TEST_F(MainFrmRunTest, EveryPanelFormatKeepsTagsCoverLengthAndTheChosenQuality)
         window->cboQuality->setCurrentIndex(0);
         const std::string folder = dir.File(std::string("out-") + format.name + "/");
         window->Edit1->setText(QString::fromStdString(folder));
-        ConvertAgain();
-        window->ToolButton7Click();
-        ASSERT_TRUE(WaitForRunEnd());
+        ASSERT_TRUE(Run(true));
         ASSERT_TRUE(shown.empty()) << shown[0].text.toStdString();
         const std::string output = folder + "song_(new)" + format.extension;
         ASSERT_EQ(Outputs()[0], output);
@@ -755,8 +746,7 @@ TEST_F(MainFrmRunTest, SelectedRowsTakeTheirOwnOptionsFromTheWindowUntilThePanel
     EXPECT_EQ(Cell(1, 3), "b_(new).mp3");
     EXPECT_FALSE(window->PanelSettings->isEnabled());
 
-    window->ToolButton7Click();
-    ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_TRUE(Run());
     EXPECT_TRUE(shown.empty());
     EXPECT_NEAR(Seconds(dir.File("a_(new).wav")), 1.0, 0.05);
     EXPECT_NEAR(Seconds(dir.File("b_(new).mp3")), 3.0, 0.1);

@@ -20,86 +20,62 @@
 #include <map>
 #include <sstream>
 #include <string_view>
+#include <type_traits>
 
 using namespace app_testing;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Show(double value)
+// A field as text: strings as they are, numbers and flags as a stream writes them.
+template <typename T>
+std::string Text(const T &value)
 {
-    std::ostringstream text;
-    text << value;
-    return text.str();
+    if constexpr (std::is_convertible_v<T, std::string>) {
+        return value;
+    } else {
+        std::ostringstream text;
+        text << +value;
+        return text.str();
+    }
 }
 
 // Every field of the record by name, so that a difference names the field.
+#define FIELD(name) std::pair<const std::string, std::string>(#name, Text(o.name))
 std::map<std::string, std::string> Fields(const TOutputOptions &o)
 {
-    using std::to_string;
-    return {
-        {"FileName", o.FileName},
-        {"FileExt", o.FileExt},
-        {"FileFormat", o.FileFormat},
-        {"PacketSize", to_string(o.PacketSize)},
-        {"MuxRate", to_string(o.MuxRate)},
-        {"MuxDelay", Show(o.MuxDelay)},
-        {"MuxPreload", Show(o.MuxPreload)},
-        {"AudioCodec", o.AudioCodec},
-        {"DisableAudio", to_string(o.DisableAudio)},
-        {"AudioVolume", to_string(o.AudioVolume)},
-        {"AudioChannels", to_string(o.AudioChannels)},
-        {"AudioSampleRate", to_string(o.AudioSampleRate)},
-        {"AudioBitrate", to_string(o.AudioBitrate)},
-        {"AudioBitrateTolerance", to_string(o.AudioBitrateTolerance)},
-        {"AudioLanguage", o.AudioLanguage},
-        {"AudioSyncMethod", to_string(o.AudioSyncMethod)},
-        {"AudioTag", o.AudioTag},
-        {"VideoCodec", o.VideoCodec},
-        {"DisableVideo", to_string(o.DisableVideo)},
-        {"FrameRate", o.FrameRate},
-        {"FrameSize", o.FrameSize},
-        {"FrameAspectRatio", o.FrameAspectRatio},
-        {"CropTop", to_string(o.CropTop)},
-        {"CropBottom", to_string(o.CropBottom)},
-        {"CropLeft", to_string(o.CropLeft)},
-        {"CropRight", to_string(o.CropRight)},
-        {"PadTop", to_string(o.PadTop)},
-        {"PadBottom", to_string(o.PadBottom)},
-        {"PadLeft", to_string(o.PadLeft)},
-        {"PadRight", to_string(o.PadRight)},
-        {"PadColor", to_string(o.PadColor)},
-        {"GOPSize", to_string(o.GOPSize)},
-        {"VideoBitrate", to_string(o.VideoBitrate)},
-        {"VideoMaxRate", to_string(o.VideoMaxRate)},
-        {"VideoMinRate", to_string(o.VideoMinRate)},
-        {"VideoBitrateTolerance", to_string(o.VideoBitrateTolerance)},
-        {"VideoBufSize", to_string(o.VideoBufSize)},
-        {"VideoSyncMethod", to_string(o.VideoSyncMethod)},
-        {"VideoTag", o.VideoTag},
-        {"VideoFilters", o.VideoFilters},
-        {"DisableSubtitle", to_string(o.DisableSubtitle)},
-        {"SubtitleLanguage", o.SubtitleLanguage},
-        {"CopyTimestamp", to_string(o.CopyTimestamp)},
-        {"RecordingTime", to_string(o.RecordingTime)},
-        {"Timestamp", Show(o.Timestamp)},
-        {"Year", to_string(o.Year)},
-        {"Track", to_string(o.Track)},
-        {"Title", o.Title},
-        {"Author", o.Author},
-        {"Copyright", o.Copyright},
-        {"Comment", o.Comment},
-        {"Album", o.Album},
-        {"Genre", o.Genre},
-        {"Target", to_string(o.Target)},
-        {"TargetNorm", to_string(o.TargetNorm)},
-        {"DefaultNorm", to_string(o.DefaultNorm)},
-        {"CustomHook", to_string(o.CustomHook)},
-        {"BeforeHook", to_string(o.BeforeHook)},
-        {"VideoHookPTSs", o.VideoHookPTSs},
-        {"ExtOptions", o.ExtOptions},
-    };
+    return {FIELD(FileName),        FIELD(FileExt),
+            FIELD(FileFormat),      FIELD(PacketSize),
+            FIELD(MuxRate),         FIELD(MuxDelay),
+            FIELD(MuxPreload),      FIELD(AudioCodec),
+            FIELD(DisableAudio),    FIELD(AudioVolume),
+            FIELD(AudioChannels),   FIELD(AudioSampleRate),
+            FIELD(AudioBitrate),    FIELD(AudioBitrateTolerance),
+            FIELD(AudioLanguage),   FIELD(AudioSyncMethod),
+            FIELD(AudioTag),        FIELD(VideoCodec),
+            FIELD(DisableVideo),    FIELD(FrameRate),
+            FIELD(FrameSize),       FIELD(FrameAspectRatio),
+            FIELD(CropTop),         FIELD(CropBottom),
+            FIELD(CropLeft),        FIELD(CropRight),
+            FIELD(PadTop),          FIELD(PadBottom),
+            FIELD(PadLeft),         FIELD(PadRight),
+            FIELD(PadColor),        FIELD(GOPSize),
+            FIELD(VideoBitrate),    FIELD(VideoMaxRate),
+            FIELD(VideoMinRate),    FIELD(VideoBitrateTolerance),
+            FIELD(VideoBufSize),    FIELD(VideoSyncMethod),
+            FIELD(VideoTag),        FIELD(VideoFilters),
+            FIELD(DisableSubtitle), FIELD(SubtitleLanguage),
+            FIELD(CopyTimestamp),   FIELD(RecordingTime),
+            FIELD(Timestamp),       FIELD(Year),
+            FIELD(Track),           FIELD(Title),
+            FIELD(Author),          FIELD(Copyright),
+            FIELD(Comment),         FIELD(Album),
+            FIELD(Genre),           FIELD(Target),
+            FIELD(TargetNorm),      FIELD(DefaultNorm),
+            FIELD(CustomHook),      FIELD(BeforeHook),
+            FIELD(VideoHookPTSs),   FIELD(ExtOptions)};
 }
+#undef FIELD
 
 int FormatIndex(const char *item) { return static_cast<int>(OutputFormatItems().indexOf(item)); }
 
@@ -299,7 +275,7 @@ TEST_F(OptionBuilderTest, EveryFormatItemGivesItsSuffixContainerCodecsAndOverrid
 TEST_F(OptionBuilderTest, TheNameTakesTheFirstFreeNumberUnlessOverwriting)
 {
     EXPECT_EQ(Output().FileName, dir.File("a_(new).mp3"));
-    Touch(dir.File("a_(new).mp3"));
+    fs::create_symlink(dir.File("gone"), dir.File("a_(new).mp3")); // a link leading nowhere still takes its name
     EXPECT_EQ(Output().FileName, dir.File("a_(new_1).mp3"));
     Touch(dir.File("a_(new_1).mp3"));
     EXPECT_EQ(Output().FileName, dir.File("a_(new_2).mp3"));
@@ -314,12 +290,6 @@ TEST_F(OptionBuilderTest, TheNameTakesTheFirstFreeNumberUnlessOverwriting)
     Format("MP3");
     settings.Overwrite = true;
     EXPECT_EQ(Output().FileName, dir.File("a_(new).mp3"));
-}
-
-TEST_F(OptionBuilderTest, ALinkThatLeadsNowhereStillTakesItsName)
-{
-    fs::create_symlink(dir.File("gone"), dir.File("a_(new).mp3"));
-    EXPECT_EQ(Output().FileName, dir.File("a_(new_1).mp3"));
 }
 
 TEST_F(OptionBuilderTest, TheOutputFolderTakesTheInputsNameWithoutItsFolder)
@@ -409,7 +379,8 @@ TEST_F(OptionBuilderTest, FlashFormatsKeepOnlyTheRatesTheyCanCarry)
     EXPECT_EQ(Output().AudioSampleRate, 8000);
 }
 
-TEST_F(OptionBuilderTest, ThreeGpOverridesTheChosenSoundAndPictureSize)
+// 3GP overrides the chosen sound and picture size; PSP and iPod ignore the audio encoder group.
+TEST_F(OptionBuilderTest, ThreeGpPspAndIpodOverrideTheChosenGroups)
 {
     Format("3GP");
     settings.AudioChannels = 2;
@@ -424,10 +395,6 @@ TEST_F(OptionBuilderTest, ThreeGpOverridesTheChosenSoundAndPictureSize)
     EXPECT_EQ(o.AudioBitrate, 7400);
     EXPECT_EQ(o.AudioCodec, "aac");
     EXPECT_EQ(o.FrameSize, "128x96");
-}
-
-TEST_F(OptionBuilderTest, PspAndIpodIgnoreTheAudioEncoderGroup)
-{
     for (int codec = 0; codec < static_cast<int>(kAudioCodecs.size()); ++codec) {
         SCOPED_TRACE(codec);
         settings.AudioCodec = codec;
@@ -722,9 +689,19 @@ TEST_F(OptionBuilderWindowTest, HookTextsAreTrimmedDefaultedAndKeptInOneWord)
     }
 }
 
-TEST_F(OptionBuilderWindowTest, APluginFolderThatNoLineCanCarryGivesNoLine)
+// Only checked and enabled hooks give lines, and none from a folder that no line can carry.
+TEST_F(OptionBuilderWindowTest, OnlyCheckedAndEnabledHooksGiveLines)
 {
     window->grpFormats->SetItemIndex(FormatIndex("AVI"));
+    window->chkWaterMark->setChecked(true); // no plug-in file: disabled
+    EXPECT_FALSE(window->chkWaterMark->isEnabled());
+    EXPECT_EQ(Output().ExtOptions, "");
+    Plugins({"watermark.so"});
+    EXPECT_TRUE(window->chkWaterMark->isEnabled());
+    EXPECT_NE(Output().ExtOptions.find("watermark.so"), std::string::npos);
+    window->chkWaterMark->setChecked(false);
+    EXPECT_EQ(Output().ExtOptions, "");
+
     const fs::path barred = dir.Path() / "a|b";
     fs::create_directories(barred);
     Touch((barred / "watermark.so").string());
@@ -746,19 +723,6 @@ TEST_F(OptionBuilderWindowTest, ARelativePluginFolderGivesAbsolutePaths)
     window->chkWaterMark->setChecked(true);
     EXPECT_EQ(Output().ExtOptions.rfind("vhook=" + vhook.string() + "/watermark.so -f " + vhook.string() + "/", 0), 0u)
         << Output().ExtOptions;
-}
-
-TEST_F(OptionBuilderWindowTest, OnlyCheckedAndEnabledHooksGiveLines)
-{
-    window->grpFormats->SetItemIndex(FormatIndex("AVI"));
-    window->chkWaterMark->setChecked(true); // no plug-in file: disabled
-    EXPECT_FALSE(window->chkWaterMark->isEnabled());
-    EXPECT_EQ(Output().ExtOptions, "");
-    Plugins({"watermark.so"});
-    EXPECT_TRUE(window->chkWaterMark->isEnabled());
-    EXPECT_NE(Output().ExtOptions.find("watermark.so"), std::string::npos);
-    window->chkWaterMark->setChecked(false);
-    EXPECT_EQ(Output().ExtOptions, "");
 }
 
 TEST_F(OptionBuilderWindowTest, TheHookModeNeedsTheExternalKindAnEnabledModeAndACheckedHook)
@@ -800,7 +764,8 @@ TEST_F(OptionBuilderWindowTest, TheHookModeNeedsTheExternalKindAnEnabledModeAndA
     EXPECT_EQ(o.VideoHookPTSs, "");
 }
 
-TEST_F(OptionBuilderWindowTest, ClipTimesClampToTheFile)
+// Clip times clamp to the file; a cut clip sets length and start only for a real selection.
+TEST_F(OptionBuilderWindowTest, ClipTimesClampToTheFileAndACutClipNeedsARealSelection)
 {
     const std::string ten = dir.File("ten.wav");
     WriteSineWav(ten, 10.0, 8000, 1);
@@ -819,21 +784,14 @@ TEST_F(OptionBuilderWindowTest, ClipTimesClampToTheFile)
         EXPECT_EQ(window->ClipStartTime(), row.start);
         EXPECT_EQ(window->ClipDuration(), row.duration);
     }
-}
-
-TEST_F(OptionBuilderWindowTest, ACutClipSetsLengthAndStartOnlyForARealSelection)
-{
-    const std::string ten = dir.File("ten.wav");
-    WriteSineWav(ten, 10.0, 8000, 1);
-    Load(ten);
-    struct Row {
+    struct Cut {
         int selStart, selEnd;
         bool check;
         int32_t recording, start;
     };
-    for (const Row &row :
-         {Row{2000, 5000, true, 3000, 2000}, Row{0, 0, true, -1, -1}, Row{5000, 5000, true, -1, -1},
-          Row{6000, 5000, true, -1, -1}, Row{2000, 5000, false, -1, -1}, Row{0, 4000, true, 4000, 0}}) {
+    for (const Cut &row :
+         {Cut{2000, 5000, true, 3000, 2000}, Cut{0, 0, true, -1, -1}, Cut{5000, 5000, true, -1, -1},
+          Cut{6000, 5000, true, -1, -1}, Cut{2000, 5000, false, -1, -1}, Cut{0, 4000, true, 4000, 0}}) {
         SCOPED_TRACE(std::to_string(row.selStart) + ".." + std::to_string(row.selEnd));
         window->trcPreview->setValue(row.selEnd);
         window->btnEndTime->click();
@@ -853,7 +811,7 @@ TEST_F(OptionBuilderWindowTest, ACutClipSetsLengthAndStartOnlyForARealSelection)
     EXPECT_EQ(Input().StartTime, -1);
 }
 
-TEST_F(OptionBuilderTest, TheInputRecordCarriesTheForcedFormat)
+TEST_F(OptionBuilderTest, TheInputRecordCarriesTheForcedFormatOrNothingWithoutAProbe)
 {
     const std::string still = dir.File("still.png");
     WriteStill(still);
@@ -863,13 +821,10 @@ TEST_F(OptionBuilderTest, TheInputRecordCarriesTheForcedFormat)
     EXPECT_EQ(in.FileName, still);
     EXPECT_EQ(in.FileFormat, "image2");
     EXPECT_EQ(in.ExtOptions, "");
-}
-
-TEST_F(OptionBuilderTest, WithoutAProbeTheRecordsHaveNoInput)
-{
+    // Without a probe the records have no input.
     input = ProbeFactsOf(nullptr, -1);
-    const TInputOptions in = Input();
-    EXPECT_EQ(in.FileName, "");
-    EXPECT_EQ(in.ExtOptions, "vn=1");
+    settings.Format = FormatIndex("MP3");
+    EXPECT_EQ(Input().FileName, "");
+    EXPECT_EQ(Input().ExtOptions, "vn=1");
     EXPECT_EQ(Output().FileExt, ".mp3");
 }

@@ -42,6 +42,23 @@ protected:
         WriteClip(path, seconds, 160, 120, false);
         return path;
     }
+    struct Box {
+        QMessageBox::Icon icon;
+        QString title, text;
+    };
+    // Runs act, which opens one message box, and closes the box.
+    Box Answered(const std::function<void()> &act)
+    {
+        Box seen{QMessageBox::NoIcon, {}, {}};
+        ModalAnswer answer([&](QWidget *modal) {
+            if (auto *box = qobject_cast<QMessageBox *>(modal))
+                seen = {box->icon(), box->windowTitle(), box->text()};
+            modal->close();
+        });
+        act();
+        EXPECT_EQ(answer.Answered(), 1);
+        return seen;
+    }
 };
 
 bool Near(const QColor &a, const QColor &b, int tolerance = 40)
@@ -94,121 +111,75 @@ TEST_F(OptionFrmTest, TheWindowHasItsCaptionAndEveryControlItsInitialValue)
             EXPECT_EQ(group->Button(i)->text(), g.items[i]);
     }
 
-    for (auto [name, caption] :
-         std::vector<std::pair<const char *, const char *>>{{"grpAVFileInfo", "Source Media File Info"},
-                                                            {"grpAudioVolume", "Audio Volume"},
-                                                            {"grpFrameSize", "Video Frame Size"},
-                                                            {"grpBitRate", "Bit Rate (Kbps)"},
-                                                            {"grpPadCrop", "Crop and Pad"},
-                                                            {"grpCutClip", "Cut a piece clip (seconds)"},
-                                                            {"grpVideoHook", "Video Hook"},
-                                                            {"grpVideoFilter", "Video Filter"}}) {
-        auto *group = window->findChild<QGroupBox *>(name);
-        ASSERT_NE(group, nullptr) << name;
-        EXPECT_EQ(group->title(), caption) << name;
+    // The captions of the frames, boxes, options and buttons.
+    const QStringList captions =
+        QString("grpAVFileInfo=Source Media File Info|grpAudioVolume=Audio Volume|grpFrameSize=Video Frame Size|"
+                "grpBitRate=Bit Rate (Kbps)|grpPadCrop=Crop and Pad|grpCutClip=Cut a piece clip (seconds)|"
+                "grpVideoHook=Video Hook|grpVideoFilter=Video Filter|chkAudioVolume=Adjust Volume|"
+                "chkVideoBitRate=Video Bit Rate|chkAudioBitRate=Audio Bit Rate|chkCrop=Crop|chkPad=Pad|"
+                "chkCutClip=Cut Clip|chkImlib2Img=Imlib2 - Image|chkImgDancing=Dancing|chkImlib2Txt=Imlib2 - Text|"
+                "chkTxtScrolling=Scrolling|chkWaterMark=WaterMark|chkWaterMarkMode=Mode 0/1|"
+                "chkQuillHookImg=DemoHook - Image|chkQuillHookTxt=DemoHook - Text|chkVertFlip=Vertically Flip|"
+                "chkHoriFlip=Horizontally Flip|chkNegate=Negate|chkScale=Scale|chkRotate=Rotate|chkSetPTS=SetPTS|"
+                "chkCopyTimestamp=Copy Timestamp (decoding rm/rmvb maybe need this)|"
+                "chkOverwrite=Overwrite Existing File|"
+                "rdoExternalHook=External Standard Hook (please read code of option unit)|"
+                "rdoCustomHook=Internal Custom Hook (please read code of main unit)|"
+                "rdoStandardHook=Standard Hook Behavior|rdoBeforeHook=Enable BeforeHook Event|rdoPTSs=PTS Periods|"
+                "btnStartTime=Set Start|btnEndTime=Set End|btnPTSs=?|btnOutPath=...|btnOk=OK|btnCancel=Cancel|"
+                "lblOutPath=Output Folder")
+            .split('|');
+    for (const QString &entry : captions) {
+        const QString name = entry.section('=', 0, 0);
+        const QWidget *control = window->findChild<QWidget *>(name);
+        ASSERT_NE(control, nullptr) << name.toStdString();
+        const auto *group = qobject_cast<const QGroupBox *>(control);
+        const auto *button = qobject_cast<const QAbstractButton *>(control);
+        const auto *label = qobject_cast<const QLabel *>(control);
+        const QString text = group ? group->title() : button ? button->text() : label ? label->text() : "";
+        EXPECT_EQ(text, entry.section('=', 1)) << name.toStdString();
     }
-
-    struct Box {
-        const char *name, *caption;
-        bool checked, enabled;
-    };
-    for (const Box &b : {Box{"chkAudioVolume", "Adjust Volume", false, true},
-                         Box{"chkVideoBitRate", "Video Bit Rate", false, true},
-                         Box{"chkAudioBitRate", "Audio Bit Rate", false, true},
-                         Box{"chkCrop", "Crop", false, true},
-                         Box{"chkPad", "Pad", false, true},
-                         Box{"chkCutClip", "Cut Clip", false, true},
-                         Box{"chkImlib2Img", "Imlib2 - Image", false, false},
-                         Box{"chkImgDancing", "Dancing", false, false},
-                         Box{"chkImlib2Txt", "Imlib2 - Text", false, false},
-                         Box{"chkTxtScrolling", "Scrolling", false, false},
-                         Box{"chkWaterMark", "WaterMark", false, false},
-                         Box{"chkWaterMarkMode", "Mode 0/1", false, false},
-                         Box{"chkQuillHookImg", "DemoHook - Image", false, false},
-                         Box{"chkQuillHookTxt", "DemoHook - Text", false, false},
-                         Box{"chkVertFlip", "Vertically Flip", false, true},
-                         Box{"chkHoriFlip", "Horizontally Flip", false, true},
-                         Box{"chkNegate", "Negate", false, true},
-                         Box{"chkScale", "Scale", false, true},
-                         Box{"chkRotate", "Rotate", false, true},
-                         Box{"chkSetPTS", "SetPTS", false, true},
-                         Box{"chkCopyTimestamp", "Copy Timestamp (decoding rm/rmvb maybe need this)", false, true},
-                         Box{"chkOverwrite", "Overwrite Existing File", false, true}}) {
-        SCOPED_TRACE(b.name);
-        auto *box = window->findChild<QCheckBox *>(b.name);
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->text(), b.caption);
-        EXPECT_EQ(box->isChecked(), b.checked);
-        EXPECT_EQ(box->isEnabled(), b.enabled);
-    }
-
-    struct Radio {
-        const char *name, *caption;
-        bool checked;
-    };
-    for (const Radio &r :
-         {Radio{"rdoExternalHook", "External Standard Hook (please read code of option unit)", true},
-          Radio{"rdoCustomHook", "Internal Custom Hook (please read code of main unit)", false},
-          Radio{"rdoStandardHook", "Standard Hook Behavior", true},
-          Radio{"rdoBeforeHook", "Enable BeforeHook Event", false}, Radio{"rdoPTSs", "PTS Periods", false}}) {
-        SCOPED_TRACE(r.name);
-        auto *radio = window->findChild<QRadioButton *>(r.name);
-        ASSERT_NE(radio, nullptr);
-        EXPECT_EQ(radio->text(), r.caption);
-        EXPECT_EQ(radio->isChecked(), r.checked);
+    // Nothing ticked; the plug-in boxes are off until their files are found.
+    const QStringList plugins = {"chkImlib2Img", "chkImgDancing",    "chkImlib2Txt",    "chkTxtScrolling",
+                                 "chkWaterMark", "chkWaterMarkMode", "chkQuillHookImg", "chkQuillHookTxt"};
+    const QList<QCheckBox *> boxes = window->findChildren<QCheckBox *>();
+    ASSERT_EQ(boxes.size(), 22);
+    for (const QCheckBox *box : boxes) {
+        EXPECT_FALSE(box->isChecked()) << box->objectName().toStdString();
+        EXPECT_EQ(box->isEnabled(), !plugins.contains(box->objectName())) << box->objectName().toStdString();
     }
     // The two kinds exclude each other, and so do the three modes.
+    EXPECT_TRUE(window->rdoExternalHook->isChecked() && window->rdoStandardHook->isChecked());
+    EXPECT_FALSE(window->rdoCustomHook->isChecked() || window->rdoBeforeHook->isChecked() ||
+                 window->rdoPTSs->isChecked());
     window->rdoCustomHook->setChecked(true);
     EXPECT_FALSE(window->rdoExternalHook->isChecked());
     window->rdoPTSs->setChecked(true);
     EXPECT_FALSE(window->rdoStandardHook->isChecked());
     EXPECT_TRUE(window->rdoCustomHook->isChecked());
 
-    struct Edit {
-        const char *name, *text;
-        bool enabled, readOnly;
-    };
-    for (const Edit &e : {Edit{"edtAudioVolume", "256", false, false},
-                          Edit{"edtVideoBitRate", "200", false, false},
-                          Edit{"edtAudioBitRate", "64", false, false},
-                          Edit{"edtCropTop", "0", false, false},
-                          Edit{"edtCropBottom", "0", false, false},
-                          Edit{"edtCropLeft", "0", false, false},
-                          Edit{"edtCropRight", "0", false, false},
-                          Edit{"edtPadTop", "0", false, false},
-                          Edit{"edtPadBottom", "0", false, false},
-                          Edit{"edtPadLeft", "0", false, false},
-                          Edit{"edtPadRight", "0", false, false},
-                          Edit{"edtStartTime", "0", true, true},
-                          Edit{"edtEndTime", "0", true, true},
-                          Edit{"edtImlib2Txt", "VeloxC", false, false},
-                          Edit{"edtQuillHookTxt", "VeloxC", false, false},
-                          Edit{"edtPTSs", "0-5000,10000-15000", false, false},
-                          Edit{"edtScale", "320:240", false, false},
-                          Edit{"edtRotate", "45", false, false},
-                          Edit{"edtSetPTS", "0.5*PTS", false, false},
-                          Edit{"edtOutPath", "<same as input>", true, true}}) {
-        SCOPED_TRACE(e.name);
-        auto *edit = window->findChild<QLineEdit *>(e.name);
+    // Every edit off but those only shown, which are read only.
+    const QStringList shown = {"edtStartTime", "edtEndTime", "edtOutPath"};
+    using Text = std::pair<const char *, const char *>;
+    for (const auto &[name, text] : {Text{"edtAudioVolume", "256"}, {"edtVideoBitRate", "200"},
+                                     {"edtAudioBitRate", "64"},     {"edtCropTop", "0"},
+                                     {"edtCropBottom", "0"},        {"edtCropLeft", "0"},
+                                     {"edtCropRight", "0"},         {"edtPadTop", "0"},
+                                     {"edtPadBottom", "0"},         {"edtPadLeft", "0"},
+                                     {"edtPadRight", "0"},          {"edtStartTime", "0"},
+                                     {"edtEndTime", "0"},           {"edtImlib2Txt", "VeloxC"},
+                                     {"edtQuillHookTxt", "VeloxC"}, {"edtPTSs", "0-5000,10000-15000"},
+                                     {"edtScale", "320:240"},       {"edtRotate", "45"},
+                                     {"edtSetPTS", "0.5*PTS"},      {"edtOutPath", "<same as input>"}}) {
+        SCOPED_TRACE(name);
+        auto *edit = window->findChild<QLineEdit *>(name);
         ASSERT_NE(edit, nullptr);
-        EXPECT_EQ(edit->text(), e.text);
-        EXPECT_EQ(edit->isEnabled(), e.enabled);
-        EXPECT_EQ(edit->isReadOnly(), e.readOnly);
+        EXPECT_EQ(edit->text(), text);
+        EXPECT_EQ(edit->isEnabled(), shown.contains(name));
+        EXPECT_EQ(edit->isReadOnly(), shown.contains(name));
     }
     EXPECT_EQ(window->edtAudioVolume->toolTip(), "256=normal");
-
-    for (auto [name, caption] : std::vector<std::pair<const char *, const char *>>{{"btnStartTime", "Set Start"},
-                                                                                   {"btnEndTime", "Set End"},
-                                                                                   {"btnPTSs", "?"},
-                                                                                   {"btnOutPath", "..."},
-                                                                                   {"btnOk", "OK"},
-                                                                                   {"btnCancel", "Cancel"}}) {
-        auto *button = window->findChild<QPushButton *>(name);
-        ASSERT_NE(button, nullptr) << name;
-        EXPECT_EQ(button->text(), caption) << name;
-    }
     EXPECT_TRUE(window->btnOk->isDefault());
-    EXPECT_EQ(window->findChild<QLabel *>("lblOutPath")->text(), "Output Folder");
     EXPECT_NE(window->findChild<QWidget *>("pnlHook"), nullptr);
     EXPECT_EQ(window->imgPreview->toolTip(), "Click to view current picture in actual size");
     EXPECT_EQ(window->imgPreview->size(), QSize(220, 145));
@@ -220,21 +191,19 @@ TEST_F(OptionFrmTest, TheWindowHasItsCaptionAndEveryControlItsInitialValue)
     EXPECT_EQ(window->mmoAVFileInfo->toPlainText(), "");
     EXPECT_EQ(window->mmoAVFileInfo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(window->mmoAVFileInfo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-}
 
-TEST_F(OptionFrmTest, TheFrameSizeListHasItsTwentyNineItems)
-{
-    const QStringList expected = {
-        "Auto - Original",    "128x96 - sqcif",     "176x144 - qcif",     "352x288 - cif",      "704x576 - 4cif",
-        "160x120 - qqvga",    "320x240 - qvga",     "640x480 - vga",      "800x600 - svga",     "1024x768 - xga",
-        "1600x1200 - uxga",   "2048x1536 - qxga",   "1280x1024 - sxga",   "2560x2048 - qsxga",  "5120x4096 - hsxga",
-        "852x480 - wvga",     "1366x768 - wxga",    "1600x1024 - wsxga",  "1920x1200 - wuxga",  "2560x1600 - woxga",
-        "3200x2048 - wqsxga", "3840x2400 - wquxga", "6400x4096 - whsxga", "7680x4800 - whuxga", "320x200 - cga",
-        "640x350 - ega",      "852x480 - hd480",    "1280x720 - hd720",   "1920x1080 - hd1080"};
-    QStringList items;
+    QStringList sizes;
     for (int i = 0; i < window->cboFrameSize->count(); ++i)
-        items << window->cboFrameSize->itemText(i);
-    EXPECT_EQ(items, expected);
+        sizes << window->cboFrameSize->itemText(i);
+    EXPECT_EQ(sizes,
+              QStringList({"Auto - Original",    "128x96 - sqcif",     "176x144 - qcif",     "352x288 - cif",
+                           "704x576 - 4cif",     "160x120 - qqvga",    "320x240 - qvga",     "640x480 - vga",
+                           "800x600 - svga",     "1024x768 - xga",     "1600x1200 - uxga",   "2048x1536 - qxga",
+                           "1280x1024 - sxga",   "2560x2048 - qsxga",  "5120x4096 - hsxga",  "852x480 - wvga",
+                           "1366x768 - wxga",    "1600x1024 - wsxga",  "1920x1200 - wuxga",  "2560x1600 - woxga",
+                           "3200x2048 - wqsxga", "3840x2400 - wquxga", "6400x4096 - whsxga", "7680x4800 - whuxga",
+                           "320x200 - cga",      "640x350 - ega",      "852x480 - hd480",    "1280x720 - hd720",
+                           "1920x1080 - hd1080"}));
     EXPECT_EQ(window->cboFrameSize->currentIndex(), 0);
     EXPECT_FALSE(window->cboFrameSize->isEditable());
 }
@@ -310,7 +279,12 @@ TEST_F(OptionFrmTest, HookBoxesFollowThePluginFilesAndTheirMasters)
         fs::create_directories(vhook);
         for (const std::string &file : row.files)
             Touch((vhook / file).string());
-        window->show(); // the show recomputes
+        for (QCheckBox *box : {window->chkImlib2Img, window->chkImlib2Txt, window->chkWaterMark,
+                               window->chkQuillHookImg, window->chkQuillHookTxt})
+            box->setEnabled(true); // as a stale state would leave them: the show recomputes
+        window->show();
+        EXPECT_FALSE(window->rdoStandardHook->isEnabled());
+        EXPECT_EQ(window->focusWidget(), window->grpFormats->Button(21)) << "the chosen format's";
         EXPECT_EQ(window->chkImlib2Img->isEnabled(), row.imlib2);
         EXPECT_EQ(window->chkImlib2Txt->isEnabled(), row.imlib2);
         EXPECT_EQ(window->chkWaterMark->isEnabled(), row.watermark);
@@ -363,21 +337,6 @@ TEST_F(OptionFrmTest, HookBoxesFollowThePluginFilesAndTheirMasters)
     window->rdoExternalHook->click();
     EXPECT_TRUE(window->chkWaterMarkMode->isEnabled());
     EXPECT_TRUE(window->edtPTSs->isEnabled());
-}
-
-TEST_F(OptionFrmTest, WithoutPluginFilesEveryHookBoxIsDisabledOnShow)
-{
-    // Enabled by hand, as a stale state would leave them.
-    for (QCheckBox *box : {window->chkImlib2Img, window->chkImlib2Txt, window->chkWaterMark, window->chkQuillHookImg,
-                           window->chkQuillHookTxt})
-        box->setEnabled(true);
-    window->show();
-    for (QCheckBox *box : {window->chkImlib2Img, window->chkImlib2Txt, window->chkWaterMark, window->chkQuillHookImg,
-                           window->chkQuillHookTxt})
-        EXPECT_FALSE(box->isEnabled()) << box->objectName().toStdString();
-    EXPECT_FALSE(window->rdoStandardHook->isEnabled());
-    // The chosen format's button has the focus.
-    EXPECT_EQ(window->focusWidget(), window->grpFormats->Button(21));
 }
 
 TEST_F(OptionFrmTest, ATenMinuteFileScalesTheTrackBarInTenthsOfASecond)
@@ -474,9 +433,11 @@ TEST_F(OptionFrmTest, AVideoShowsItsPictureAndTheBarMovesThroughIt)
     EXPECT_EQ(PreviewPixel(QPoint(110, 72)), kSkyBlue);
 }
 
-TEST_F(OptionFrmTest, WhileUpdatingTheBarDoesNotRedraw)
+// While updating, and when the window hides and empties the bar, nothing is redrawn.
+TEST_F(OptionFrmTest, WhileUpdatingOrHidingTheBarDoesNotRedraw)
 {
     Load(Clip(1.0));
+    window->show();
     const QString label = window->lblPTS->text();
     window->Updating = true;
     window->trcPreview->setValue(5000);
@@ -484,6 +445,10 @@ TEST_F(OptionFrmTest, WhileUpdatingTheBarDoesNotRedraw)
     window->Updating = false;
     window->trcPreviewChange();
     EXPECT_EQ(window->lblPTS->text(), "PTS: 0.500");
+    window->hide();
+    EXPECT_EQ(window->trcPreview->maximum(), 0);
+    EXPECT_EQ(window->lblPTS->text(), "PTS: 0.500");
+    EXPECT_FALSE(window->Updating);
 }
 
 TEST_F(OptionFrmTest, AStillPictureHidesTheBarAndShowsThePicture)
@@ -556,30 +521,23 @@ TEST_F(OptionFrmTest, ClickingThePictureShowsItAtFullSizeUntilClickEnterOrEsc)
 
 TEST_F(OptionFrmTest, TheQuestionMarkExplainsThePeriods)
 {
-    QString title, text;
-    ModalAnswer answer([&](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        ASSERT_NE(box, nullptr);
-        title = box->windowTitle();
-        text = box->text();
-        EXPECT_EQ(box->icon(), QMessageBox::Information);
-        box->close();
-    });
-    window->btnPTSs->click();
-    EXPECT_EQ(answer.Answered(), 1);
-    EXPECT_EQ(title, "Video Hook PTS Periods");
-    EXPECT_EQ(text, "Enable Video Hook only in special periods, empty means whole duration enabled.\n"
-                    "format: [<pts1>-<pts2>[,pts3-pts4[,...]]]\n"
-                    "example: to process video hook only in pts periods 0-5,10-15 (seconds)\n"
-                    "         PTS Periosd(millisecond!!!) -> \"0-5000,10000-15000\"");
+    const Box box = Answered([&] { window->btnPTSs->click(); });
+    EXPECT_EQ(box.icon, QMessageBox::Information);
+    EXPECT_EQ(box.title, "Video Hook PTS Periods");
+    EXPECT_EQ(box.text, "Enable Video Hook only in special periods, empty means whole duration enabled.\n"
+                        "format: [<pts1>-<pts2>[,pts3-pts4[,...]]]\n"
+                        "example: to process video hook only in pts periods 0-5,10-15 (seconds)\n"
+                        "         PTS Periosd(millisecond!!!) -> \"0-5000,10000-15000\"");
 }
 
+// OK is refused while the output would go onto a disc, and so is a folder there; one off the disc
+// is taken and OK closes. Cancel always closes.
 TEST_F(OptionFrmTest, OkIsRefusedWhileTheOutputWouldGoOntoADisc)
 {
-    const std::string clip = Clip(0.5);
-    Load(clip);
-    const fs::path disc = dir.Path() / "disc";
+    Load(Clip(0.5));
+    const fs::path disc = dir.Path() / "disc", out = dir.Path() / "out";
     fs::create_directories(disc);
+    fs::create_directories(out);
     std::vector<std::string> asked;
     window->IsCdRomFolder = [&](const std::string &folder) {
         asked.push_back(folder);
@@ -588,91 +546,42 @@ TEST_F(OptionFrmTest, OkIsRefusedWhileTheOutputWouldGoOntoADisc)
     window->show();
 
     // Beside an input that lies on a disc.
-    QString text, title;
-    {
-        ModalAnswer answer([&](QWidget *modal) {
-            auto *box = qobject_cast<QMessageBox *>(modal);
-            ASSERT_NE(box, nullptr);
-            text = box->text();
-            title = box->windowTitle();
-            EXPECT_EQ(box->icon(), QMessageBox::Information);
-            box->close();
-        });
-        window->btnOk->click();
-        EXPECT_EQ(answer.Answered(), 1);
-    }
+    const Box beside = Answered([&] { window->btnOk->click(); });
     EXPECT_EQ(asked, std::vector<std::string>{dir.Path().string()});
-    EXPECT_EQ(text, "Input folder is located in CD-ROM, please select output folder.");
-    EXPECT_EQ(title, QApplication::applicationDisplayName());
+    EXPECT_EQ(beside.icon, QMessageBox::Information);
+    EXPECT_EQ(beside.text, "Input folder is located in CD-ROM, please select output folder.");
+    EXPECT_EQ(beside.title, QApplication::applicationDisplayName());
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->result(), 0);
     EXPECT_EQ(window->focusWidget(), window->btnOutPath);
 
-    // A chosen folder on a disc is refused with its own words, and the edit keeps its text.
+    // A chosen folder on a disc is refused with its own words, and the edit keeps its text. The
+    // dialog starts beside the input while outputs go there, then at the chosen folder.
+    QString startedAt, answer = QString::fromStdString(disc.string() + "/");
     window->ChooseFolder = [&](const QString &caption, const QString &, QString &folder) {
         EXPECT_EQ(caption, "Select Output Folder");
-        folder = QString::fromStdString(disc.string() + "/");
-        return true;
+        startedAt = folder;
+        folder = answer;
+        return !answer.isEmpty();
     };
-    {
-        ModalAnswer answer([&](QWidget *modal) {
-            text = qobject_cast<QMessageBox *>(modal)->text();
-            modal->close();
-        });
-        window->btnOutPath->click();
-        EXPECT_EQ(answer.Answered(), 1);
-    }
-    EXPECT_EQ(text, "Output folder cannot be located in CD-ROM.");
+    EXPECT_EQ(Answered([&] { window->btnOutPath->click(); }).text, "Output folder cannot be located in CD-ROM.");
     EXPECT_EQ(window->edtOutPath->text(), "<same as input>");
-
-    // Cancel always closes.
     window->btnCancel->click();
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(window->result(), QDialog::Rejected);
-}
 
-TEST_F(OptionFrmTest, AFolderOffTheDiscIsTakenAndOkCloses)
-{
-    Load(Clip(0.5));
-    const fs::path out = dir.Path() / "out";
-    fs::create_directories(out);
-    window->IsCdRomFolder = [&](const std::string &folder) { return folder == dir.Path().string(); };
-    QString startedAt;
-    window->ChooseFolder = [&](const QString &, const QString &, QString &folder) {
-        startedAt = folder;
-        folder = QString::fromStdString(out.string() + "/");
-        return true;
-    };
     window->show();
+    answer = QString::fromStdString(out.string() + "/");
     window->btnOutPath->click();
-    // The dialog starts beside the input while outputs go there.
     EXPECT_EQ(startedAt.toStdString(), dir.Path().string());
-    EXPECT_EQ(window->edtOutPath->text().toStdString(), out.string() + "/");
-
-    // A cancelled dialog changes nothing; the next one starts at the chosen folder.
-    window->ChooseFolder = [&](const QString &, const QString &, QString &folder) {
-        startedAt = folder;
-        return false;
-    };
+    EXPECT_EQ(window->edtOutPath->text(), answer);
+    answer.clear(); // cancelled: nothing changes
     window->btnOutPath->click();
     EXPECT_EQ(startedAt.toStdString(), out.string() + "/");
     EXPECT_EQ(window->edtOutPath->text().toStdString(), out.string() + "/");
-
     window->btnOk->click();
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(window->result(), QDialog::Accepted);
-}
-
-TEST_F(OptionFrmTest, HidingTheWindowEmptiesTheBarWithoutRedrawing)
-{
-    Load(Clip(1.0));
-    window->show();
-    window->trcPreview->setValue(3000);
-    const QString label = window->lblPTS->text();
-    window->hide();
-    EXPECT_EQ(window->trcPreview->maximum(), 0);
-    EXPECT_EQ(window->lblPTS->text(), label);
-    EXPECT_FALSE(window->Updating);
 }
 
 TEST_F(OptionFrmTest, TheLayoutKeepsEveryCaptionWholeAndNothingOverlaps)

@@ -14,6 +14,22 @@ namespace tagtest {
 
 using testing_support::DecodedAudio;
 
+std::map<std::string, std::string> FieldsTitled(const std::string &title)
+{
+    return {{"TITLE", title},           {"ARTIST", "The Testers"}, {"ALBUM", "Fixtures"},
+            {"ALBUMARTIST", "Various"}, {"TRACKNUMBER", "3/12"},   {"DISCNUMBER", "1/2"},
+            {"DATE", "2024"},           {"GENRE", "Jazz"},         {"COMMENT", "made at test time"}};
+}
+
+void TagTitled(TSource kind, const std::string &path, const std::string &title,
+               const std::vector<TTestPicture> &pictures)
+{
+    TagLib::PropertyMap map;
+    for (const auto &[key, value] : FieldsTitled(title))
+        map[key] = TagLib::StringList(TagLib::String(value, TagLib::String::UTF8));
+    TagSource(kind, path, map, pictures);
+}
+
 TFormatSource MakeFormatSource(const std::string &path)
 {
     testing_support::MediaRecipe recipe;
@@ -21,14 +37,7 @@ TFormatSource MakeFormatSource(const std::string &path)
     recipe.audio = testing_support::AudioTrack{"flac", 48000, 2};
     recipe.audio->music = true;
     testing_support::WriteMediaFile(path, recipe);
-    const std::pair<const char *, const char *> fields[] = {
-        {"TITLE", "Über Song"},     {"ARTIST", "The Testers"}, {"ALBUM", "Fixtures"},
-        {"ALBUMARTIST", "Various"}, {"TRACKNUMBER", "3/12"},   {"DISCNUMBER", "1/2"},
-        {"DATE", "2024"},           {"GENRE", "Jazz"},         {"COMMENT", "made at test time"}};
-    TagLib::PropertyMap map;
-    for (const auto &[key, value] : fields)
-        map[key] = TagLib::StringList(TagLib::String(value, TagLib::String::UTF8));
-    TagSource(TSource::Flac, path, map, {{3, "image/png", EncodePicture("png")}});
+    TagTitled(TSource::Flac, path, "Über Song", {{3, "image/png", EncodePicture("png")}});
     TFormatSource source{path, {}, testing_support::DecodeAudio(path)};
     std::string error;
     if (!tagcopy::ReadTags(path, source.tags, error) || source.tags.fields.size() != 9 || !source.tags.frontCover)

@@ -5,6 +5,7 @@
 #include "batch/OutputFormats.h"
 #include "tags/TagSet.h"
 #include "tests/support/MediaFixtures.h"
+#include "tests/tags/SourceTagging.h"
 
 #include <string>
 
@@ -15,6 +16,11 @@ struct TFormatSource {
     tagcopy::TTagSet tags; // as TagLib reads the source: nine fields and the cover
     testing_support::DecodedAudio audio;
 };
+
+// The nine carried fields of the tests' tagged sources under that title, and writing them into one.
+std::map<std::string, std::string> FieldsTitled(const std::string &title);
+void TagTitled(TSource kind, const std::string &path, const std::string &title,
+               const std::vector<TTestPicture> &pictures = {});
 
 // Two seconds of music-like 48 kHz stereo FLAC at path, with the nine carried fields and a PNG front
 // cover (48 kHz: Opus keeps the very samples' count).

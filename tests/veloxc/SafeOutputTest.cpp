@@ -10,11 +10,11 @@
 
 #include <fstream>
 #include <iterator>
+#include <list>
 #include <sys/stat.h>
 
 using namespace testing_support;
 using batch::SafeOutput;
-using batch::TemporaryNameOf;
 
 namespace {
 
@@ -89,26 +89,31 @@ TEST_F(SafeOutputTest, PlainFilesAreRegularFilesAnyLinkOrLength)
     }
 }
 
+// Each at work at once: two long names cut alike keep temporary names of their own, each proving itself.
 TEST_F(SafeOutputTest, MakesAHiddenFileBesideTheOutputAndRemovesIt)
 {
-    for (const std::string &name : {dir.File("out.mp3"), "file:" + dir.File("out.mp3"), dir.File("take:1.mp3")}) {
-        {
-            SafeOutput output(name);
+    const std::string names[] = {dir.File("out.mp3"), "file:" + dir.File("plain.mp3"), dir.File("take:1.mp3"),
+                                 dir.File(std::string(250, 'n') + "a.mp3"), dir.File(std::string(250, 'n') + "b.mp3")};
+    {
+        std::list<SafeOutput> outputs;
+        for (const std::string &name : names) {
+            const SafeOutput &output = outputs.emplace_back(name);
             ASSERT_FALSE(output.Direct()) << name;
             const fs::path temporary = output.TemporaryPath();
             EXPECT_EQ(temporary.parent_path(), dir.Path());
-            EXPECT_EQ(temporary.filename().string().front(), '.');
+            EXPECT_TRUE(batch::IsTemporaryName(temporary.filename())) << temporary;
             EXPECT_EQ(temporary.extension(), ".mp3"); // the engine guesses the muxer from it
             EXPECT_TRUE(fs::is_regular_file(temporary));
             // A name the libraries could take for a protocol is handed over as a plain file.
-            const bool prefixed = name.rfind("file:", 0) == 0 || name.find(':') != std::string::npos;
+            const bool prefixed = name.find(':') != std::string::npos;
             EXPECT_EQ(output.EngineName(), (prefixed ? "file:" : "") + temporary.string());
             EXPECT_EQ(output.ShowingOutputName("Could not open '" + output.EngineName() + "' or '" +
                                                temporary.string() + "'"),
                       "Could not open '" + name + "' or '" + name + "'");
         }
-        EXPECT_TRUE(Entries(dir).empty()) << name;
+        EXPECT_EQ(Entries(dir).size(), std::size(names));
     }
+    EXPECT_TRUE(Entries(dir).empty());
 }
 
 TEST_F(SafeOutputTest, CommitReplacesTheOlderFileKeepingItsModeAndLinks)
@@ -125,18 +130,6 @@ TEST_F(SafeOutputTest, CommitReplacesTheOlderFileKeepingItsModeAndLinks)
     EXPECT_EQ(Mode(dir.File("real.mp3")), 0604u);
     EXPECT_TRUE(fs::is_symlink(dir.File("link.mp3")));
     EXPECT_EQ(Entries(dir), (std::vector<std::string>{"link.mp3", "real.mp3"}));
-}
-
-TEST_F(SafeOutputTest, ANewFileGetsTheModeTheMaskGives)
-{
-    const mode_t previous = umask(027);
-    {
-        SafeOutput output(dir.File("new.wav"));
-        std::string error;
-        EXPECT_TRUE(output.Commit(error)) << error;
-    }
-    umask(previous);
-    EXPECT_EQ(Mode(dir.File("new.wav")), 0640u);
 }
 
 TEST_F(SafeOutputTest, AVanishedFileLeavesTheOlderOneAlone)
@@ -157,20 +150,10 @@ TEST_F(SafeOutputTest, AVanishedFileLeavesTheOlderOneAlone)
     EXPECT_EQ(ReadFile(other), "someone else's"); // not the file it made: not removed
 }
 
-TEST_F(SafeOutputTest, LongNamesAndMissingFolders)
+TEST_F(SafeOutputTest, FoldedNamesAndMissingFolders)
 {
-    {
-        // Two long names cut alike keep temporary names of their own, each proving itself.
-        const SafeOutput output(dir.File(std::string(250, 'n') + "a.mp3")),
-            other(dir.File(std::string(250, 'n') + "b.mp3"));
-        for (const SafeOutput *made : {&output, &other}) {
-            const fs::path temporary = made->TemporaryPath();
-            EXPECT_EQ(temporary.extension(), ".mp3");
-            EXPECT_TRUE(batch::IsTemporaryName(temporary.filename()));
-        }
-        // Where a volume ignores case, names are compared folded; bytes that are not UTF-8 stay.
-        EXPECT_EQ(batch::FoldCase("Ünïcode Song\xff.mp3"), "ÜNÏCODE SONG\xff.MP3");
-    }
+    // Where a volume ignores case, names are compared folded; bytes that are not UTF-8 stay.
+    EXPECT_EQ(batch::FoldCase("Ünïcode Song\xff.mp3"), "ÜNÏCODE SONG\xff.MP3");
     try {
         SafeOutput output(dir.File("missing/out.mp3"));
         ADD_FAILURE() << "made " << output.TemporaryPath();
@@ -194,8 +177,13 @@ TEST_F(SafeOutputTest, AFileThatAppearedMeanwhileIsKeptUnlessReplacingWasAsked)
     EXPECT_EQ(ReadFile(dir.File("new.mp3")), "another run's");
     EXPECT_EQ(Entries(dir), std::vector<std::string>{"new.mp3"});
 
-    SafeOutput fresh(dir.File("fresh.mp3"));
-    Write(fresh.TemporaryPath(), "converted");
-    EXPECT_TRUE(fresh.Commit(error, false)) << error;
+    const mode_t previous = umask(027);
+    {
+        SafeOutput fresh(dir.File("fresh.mp3"));
+        Write(fresh.TemporaryPath(), "converted");
+        EXPECT_TRUE(fresh.Commit(error, false)) << error;
+    }
+    umask(previous);
     EXPECT_EQ(ReadFile(dir.File("fresh.mp3")), "converted");
+    EXPECT_EQ(Mode(dir.File("fresh.mp3")), 0640u); // a new file takes the mode the mask gives
 }

@@ -37,9 +37,8 @@ protected:
     }
     void TearDown() override
     {
-        if (mounted) {
+        if (mounted)
             EXPECT_TRUE(Succeeds("umount " + Quoted(volume)));
-        }
         if (!loop.empty())
             Succeeds("losetup -d " + Quoted(loop));
     }
